@@ -1,0 +1,55 @@
+#include "protocol/formatters.h"
+
+#include "protocol/text.h"
+
+#include <cmath>
+#include <cstdio>
+
+namespace calvora {
+
+std::u16string FormatDigits(int32_t count, int32_t divisor) {
+    const bool negative = count < 0;
+    const int64_t c = negative ? -static_cast<int64_t>(count) : count;
+    const int d1 = static_cast<int>(c / 10000);
+    const int d2 = static_cast<int>((c % 10000) / 1000);
+    const int d3 = static_cast<int>((c % 1000) / 100);
+    const int d4 = static_cast<int>((c % 100) / 10);
+    const int d5 = static_cast<int>(c % 10);
+    char buffer[32];
+    switch (divisor) {
+    case 1:
+        std::snprintf(buffer, sizeof buffer, "%d%d%d%d%d", d1, d2, d3, d4, d5);
+        break;
+    case 10:
+        std::snprintf(buffer, sizeof buffer, "%d%d%d%d.%d", d1, d2, d3, d4, d5);
+        break;
+    case 100:
+        std::snprintf(buffer, sizeof buffer, "%d%d%d.%d%d", d1, d2, d3, d4, d5);
+        break;
+    case 1000:
+        std::snprintf(buffer, sizeof buffer, "%d%d.%d%d%d", d1, d2, d3, d4, d5);
+        break;
+    case 10000:
+        std::snprintf(buffer, sizeof buffer, "%d.%d%d%d%d", d1, d2, d3, d4, d5);
+        break;
+    default:
+        return {};
+    }
+    std::u16string text = fromAscii(buffer);
+    return negative ? u"-" + text : text;
+}
+
+std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimit) {
+    const double magnitude = std::fabs(value);
+    const char* format = magnitude >= 1000 ? "%.1f" : magnitude >= 100 ? "%.2f" : magnitude >= 10 ? "%.3f" : "%.4f";
+    char buffer[512];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    std::u16string text = fromAscii(buffer);
+    if (fullScale < value)
+        text = u"OL";
+    if (static_cast<double>(lowLimit) > value)
+        text = u"-OL";
+    return text;
+}
+
+} // namespace calvora

@@ -1,0 +1,17 @@
+// The meter's value texts: the live digit text and the text of a stored sample value.
+#pragma once
+
+#include <cstdint>
+#include <string>
+
+namespace calvora {
+
+// Five digits with leading zeros and the decimal point the divisor implies ("0.1234" for 1234/10000);
+// a "-" in front for negative counts; empty for a divisor other than 1, 10, 100, 1000 or 10000.
+std::u16string FormatDigits(int32_t count, int32_t divisor);
+
+// Decimals follow the magnitude ("%.1f" from 1000 up ... "%.4f" below 10); "OL" above fullScale,
+// then "-OL" below lowLimit. Used by the data list, the text export and the cursor readout.
+std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimit);
+
+} // namespace calvora

@@ -1,0 +1,49 @@
+#include "protocol/formatters.h"
+#include "protocol/text.h"
+
+#include <gtest/gtest.h>
+
+namespace calvora {
+namespace {
+
+TEST(FormatDigits, KeepsLeadingZerosAndPlacesThePoint) {
+    struct Case {
+        int32_t count;
+        int32_t divisor;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {1234, 1, "01234"},    {1234, 10, "0123.4"},  {1234, 100, "012.34"},  {1234, 1000, "01.234"},
+        {1234, 10000, "0.1234"}, {-5, 100, "-000.05"}, {0, 10000, "0.0000"}, {12345, 10000, "1.2345"},
+        {-12345, 10000, "-1.2345"}, {65535, 10, "6553.5"}, {1234, 7, ""},     {1234, 0, ""},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(toUtf8(FormatDigits(c.count, c.divisor)), c.expected) << c.count << "/" << c.divisor;
+}
+
+TEST(FormatStoredValue, DecimalsFollowMagnitudeAndOverloadsWin) {
+    struct Case {
+        double value;
+        double fullScale;
+        int32_t lowLimit;
+        const char* expected;
+    };
+    const Case cases[] = {
+        {999.99, 4000, 0, "999.99"},   {0.5, 4, 0, "0.5000"},       {12.5, 4, 0, "OL"},
+        {-30, 125, -25, "-OL"},        {1000, 4000, 0, "1000.0"},   {-1234.5, 4000, -4000, "-1234.5"},
+        {10, 40, 0, "10.000"},         {100, 400, 0, "100.00"},     {4, 4, -4, "4.0000"},
+        {-4, 4, -4, "-4.0000"},        {1.2345, 4, -4, "1.2345"},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(toUtf8(FormatStoredValue(c.value, c.fullScale, c.lowLimit)), c.expected) << c.value;
+}
+
+TEST(Text, Utf8AndWindows1252RoundTrips) {
+    EXPECT_EQ(toUtf8(u"K\u03A9"), "K\xCE\xA9");
+    EXPECT_EQ(fromUtf8("K\xCE\xA9"), u"K\u03A9");
+    EXPECT_EQ(fromWindows1252("\x80\xB5"), u"\u20AC\u00B5");
+    EXPECT_EQ(fromUtf8("\xFF"), u"\uFFFD");
+}
+
+} // namespace
+} // namespace calvora

@@ -41,7 +41,10 @@ std::u16string FormatDigits(int32_t count, int32_t divisor) {
 
 std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimit) {
     const double magnitude = std::fabs(value);
-    const char* format = magnitude >= 1000 ? "%.1f" : magnitude >= 100 ? "%.2f" : magnitude >= 10 ? "%.3f" : "%.4f";
+    const char* format = magnitude >= 1000  ? "%.1f"
+                         : magnitude >= 100 ? "%.2f"
+                         : magnitude >= 10  ? "%.3f"
+                                            : "%.4f";
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, format, value);
     std::u16string text = fromAscii(buffer);

@@ -1,0 +1,79 @@
+// Frame assembly: turns the receiver's unframed byte chunks into live-reading and memory frames and
+// spots the pairing acknowledgement. Qt-free; the main frame's state owns one and feeds it from the
+// serial reader thread.
+#pragma once
+
+#include <array>
+#include <atomic>
+#include <cstddef>
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace calvora {
+
+// Frame kinds by the third marker byte (00 D5 Fx).
+inline constexpr uint8_t kLiveMarker = 0xF0;
+inline constexpr uint8_t kMemoryHeaderMarker = 0xF1;
+inline constexpr uint8_t kMemoryBlockMarker = 0xF2;
+inline constexpr uint8_t kMemoryTailMarker = 0xF3;
+
+// Receives what the assembler recognises, synchronously on the reader thread. The frame bytes are
+// lent for the duration of the call only (they live in the assembler's 60-byte frame buffer).
+class FrameSink {
+public:
+    virtual ~FrameSink() = default;
+    // A 12-byte live-reading frame, handed on only while the selected port is a "Multimeter".
+    virtual void OnLiveFrame(const uint8_t* frame, int length) = 0;
+    // A memory header (9 bytes), block (49 bytes) or tail (L + 9 bytes, at most 60).
+    virtual void OnMemoryFrame(const uint8_t* frame, int length) = 0;
+    // A chunk that starts with the pairing acknowledgement; the paired flag is already set.
+    virtual void OnPairAcknowledged() = 0;
+};
+
+class FrameAssembler {
+public:
+    static constexpr int kFrameBufferSize = 60;
+
+    explicit FrameAssembler(FrameSink& sink);
+    FrameAssembler(const FrameAssembler&) = delete;
+    FrameAssembler& operator=(const FrameAssembler&) = delete;
+
+    // The receive routine, called on the reader thread with each chunk as the port delivered it.
+    void OnReceive(const uint8_t* bytes, int count);
+
+    // Flags shared between the reader thread and the user-interface thread.
+    // While closing, received chunks are ignored.
+    void SetClosePrompted(bool closing) { closePrompted_ = closing; }
+    bool ClosePrompted() const { return closePrompted_; }
+    // Set by the stored-log download; cleared here whenever a live-reading marker is found.
+    void SetDownloading(bool downloading) { downloading_ = downloading; }
+    bool Downloading() const { return downloading_; }
+    // Cleared by the Pair command; set here by the acknowledgement.
+    void SetPaired(bool paired) { paired_ = paired; }
+    bool Paired() const { return paired_; }
+    // Live frames are handed on only while the selected port's device label is "Multimeter".
+    void SetSelectedPortLabel(std::u16string_view label) { multimeter_ = label == u"Multimeter"; }
+    bool SelectedPortIsMultimeter() const { return multimeter_; }
+
+    // The not yet consumed receive text (lowercase hex). Reader thread only; for diagnostics and tests.
+    std::string_view ReceiveText() const { return std::string_view(text_).substr(head_); }
+
+private:
+    size_t Find(std::string_view marker) const;
+    size_t Available() const { return text_.size() - head_; }
+    // Converts the first `length` bytes' worth of receive text into the frame buffer.
+    void ConvertFrame(int length);
+    void Compact();
+
+    FrameSink& sink_;
+    std::string text_; // receive text; the unconsumed part starts at head_
+    size_t head_ = 0;
+    std::array<uint8_t, kFrameBufferSize> frame_{};
+    std::atomic<bool> closePrompted_{false};
+    std::atomic<bool> downloading_{false};
+    std::atomic<bool> paired_{false};
+    std::atomic<bool> multimeter_{false};
+};
+
+} // namespace calvora

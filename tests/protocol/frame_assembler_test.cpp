@@ -1,0 +1,300 @@
+#include "protocol/frame_assembler.h"
+#include "protocol/frame_builder.h"
+#include "protocol/hex_text.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+#include <string>
+#include <vector>
+
+namespace calvora {
+namespace {
+
+using Bytes = std::vector<uint8_t>;
+
+struct Event {
+    enum Kind { Live, Memory, PairAck } kind;
+    Bytes frame;
+    bool operator==(const Event&) const = default;
+};
+
+std::ostream& operator<<(std::ostream& out, const Event& e) {
+    static const char* names[] = {"live", "memory", "pair-ack"};
+    return out << names[e.kind] << ":" << ToHexText(e.frame.data(), e.frame.size());
+}
+
+class RecordingSink : public FrameSink {
+public:
+    void OnLiveFrame(const uint8_t* frame, int length) override {
+        events.push_back({Event::Live, Bytes(frame, frame + length)});
+    }
+    void OnMemoryFrame(const uint8_t* frame, int length) override {
+        events.push_back({Event::Memory, Bytes(frame, frame + length)});
+    }
+    void OnPairAcknowledged() override { events.push_back({Event::PairAck, {}}); }
+    // Returns what arrived since the last call.
+    std::vector<Event> Take() { return std::exchange(events, {}); }
+
+    std::vector<Event> events;
+};
+
+Bytes Cat(std::initializer_list<Bytes> parts) {
+    Bytes all;
+    for (const auto& part : parts)
+        all.insert(all.end(), part.begin(), part.end());
+    return all;
+}
+
+Bytes Live(uint16_t magnitude) {
+    const auto frame = MakeLiveFrame(magnitude, 0x01, 0x01, 0x00);
+    return Bytes(frame.begin(), frame.end());
+}
+
+Event LiveEvent(const Bytes& frame) {
+    return {Event::Live, frame};
+}
+Event MemoryEvent(const Bytes& frame) {
+    return {Event::Memory, frame};
+}
+
+// Noise that holds no marker at any character position and no pairing lead byte.
+Bytes Noise(size_t count) {
+    return Bytes(count, 0x77);
+}
+
+Bytes Payload(size_t count, uint8_t first = 0x11) {
+    Bytes payload(count);
+    for (size_t i = 0; i < count; ++i)
+        payload[i] = static_cast<uint8_t>(first + i);
+    return payload;
+}
+
+const Bytes kAck = {0x05, 0x4C, 0x4B, 0x4C, 0x00, 0x00};
+
+class FrameAssemblerTest : public ::testing::Test {
+protected:
+    FrameAssemblerTest() { assembler.SetSelectedPortLabel(u"Multimeter"); }
+    void Feed(const Bytes& chunk) { assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size())); }
+    // Feeds `stream` in the given chunk lengths; returns the events after each chunk.
+    std::vector<std::vector<Event>> FeedSplit(const Bytes& stream, std::initializer_list<size_t> lengths) {
+        std::vector<std::vector<Event>> perChunk;
+        size_t at = 0;
+        for (size_t length : lengths) {
+            Feed(Bytes(stream.begin() + static_cast<long>(at),
+                       stream.begin() + static_cast<long>(at + length)));
+            perChunk.push_back(sink.Take());
+            at += length;
+        }
+        EXPECT_EQ(at, stream.size());
+        return perChunk;
+    }
+
+    RecordingSink sink;
+    FrameAssembler assembler{sink};
+};
+
+TEST_F(FrameAssemblerTest, ChunkingSequences) {
+    const Bytes a = Live(1), b = Live(2);
+    const Bytes header = MakeMemoryHeader(25);
+    const Bytes block = MakeMemoryBlock(1, Payload(40));
+    const Bytes tail = MakeMemoryTail(3, Payload(3)); // L = 3, N = 12
+    struct Case {
+        const char* what;
+        Bytes stream;
+        std::initializer_list<size_t> chunks;
+        std::vector<std::vector<Event>> expected; // per chunk
+    };
+    const Case cases[] = {
+        {"live frame in three chunks, handed on with its last byte", a, {4, 5, 3}, {{}, {}, {LiveEvent(a)}}},
+        {"two live frames in one chunk: the second waits for the next chunk",
+         Cat({a, b, Noise(1)}),
+         {24, 1},
+         {{LiveEvent(a)}, {LiveEvent(b)}}},
+        {"noise before the marker is dropped", Cat({Noise(7), a}), {19}, {{LiveEvent(a)}}},
+        {"a live frame drops the unfinished memory block before it",
+         Cat({Bytes(block.begin(), block.begin() + 20), a, Bytes(block.begin() + 20, block.end())}),
+         {20, 12, 29},
+         {{}, {LiveEvent(a)}, {}}},
+        {"a live marker in the same chunk drops even a finished memory frame",
+         Cat({header, a}),
+         {21},
+         {{LiveEvent(a)}}},
+        {"memory frames complete in separate chunks are all handed on",
+         Cat({header, block, tail}),
+         {9, 49, 12},
+         {{MemoryEvent(header)}, {MemoryEvent(block)}, {MemoryEvent(tail)}}},
+        {"two blocks in one chunk: the second waits",
+         Cat({block, MakeMemoryBlock(2, Payload(8)), Noise(1)}),
+         {98, 1},
+         {{MemoryEvent(block)}, {MemoryEvent(MakeMemoryBlock(2, Payload(8)))}}},
+        {"a tail with L = 3 is handed on at its 12th byte", tail, {11, 1}, {{}, {MemoryEvent(tail)}}},
+        {"a pairing acknowledgement chunk is not appended",
+         Cat({Bytes(a.begin(), a.begin() + 5), kAck, Bytes(a.begin() + 5, a.end())}),
+         {5, 6, 7},
+         {{}, {{Event::PairAck, {}}}, {LiveEvent(a)}}},
+        {"an acknowledgement split across chunks is missed and appended",
+         Cat({kAck, a}),
+         {2, 16},
+         {{}, {LiveEvent(a)}}},
+        {"an acknowledgement in a chunk of three bytes is missed",
+         Cat({Bytes(kAck.begin(), kAck.begin() + 3), a}),
+         {3, 12},
+         {{}, {LiveEvent(a)}}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.what);
+        RecordingSink fresh;
+        FrameAssembler local(fresh);
+        local.SetSelectedPortLabel(u"Multimeter");
+        size_t at = 0;
+        size_t index = 0;
+        for (size_t length : c.chunks) {
+            local.OnReceive(c.stream.data() + at, static_cast<int>(length));
+            EXPECT_EQ(fresh.Take(), c.expected[index]) << "after chunk " << index;
+            at += length;
+            ++index;
+        }
+        EXPECT_EQ(at, c.stream.size());
+    }
+}
+
+TEST_F(FrameAssemblerTest, AcknowledgementSetsPairedFlag) {
+    assembler.SetPaired(false);
+    Feed(kAck);
+    EXPECT_TRUE(assembler.Paired());
+    EXPECT_TRUE(assembler.ReceiveText().empty());
+}
+
+TEST_F(FrameAssemblerTest, EmptyHeaderHoldsUpMemoryPassesUntilALiveMarker) {
+    const Bytes empty = MakeMemoryHeader(0);
+    const Bytes block = MakeMemoryBlock(1, Payload(40));
+    const Bytes tail = MakeMemoryTail(2, {});
+    const Bytes a = Live(3);
+    Feed(empty);
+    Feed(block);
+    Feed(tail);
+    EXPECT_TRUE(sink.Take().empty());
+    // The live pass cuts the header and the frames queued behind it away.
+    Feed(a);
+    EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
+    Feed(block);
+    EXPECT_EQ(sink.Take(), std::vector<Event>{MemoryEvent(block)});
+}
+
+TEST_F(FrameAssemblerTest, OversizedTailIsSkippedWithoutOverrunningTheFrameBuffer) {
+    const Bytes largest = MakeMemoryTail(1, Payload(51, 0x20));   // N = 60, the frame buffer's size
+    const Bytes oversized = MakeMemoryTail(2, Payload(60, 0x20)); // N = 69
+    Feed(largest);
+    EXPECT_EQ(sink.Take(), std::vector<Event>{MemoryEvent(largest)});
+    Feed(oversized);
+    EXPECT_TRUE(sink.Take().empty());
+    // Already the header tells the length: the marker goes at once, the rest waits as noise.
+    EXPECT_EQ(assembler.ReceiveText().substr(0, 8), "00020"
+                                                    "03c");
+    const Bytes next = MakeMemoryTail(3, Payload(2));
+    Feed(next);
+    EXPECT_EQ(sink.Take(), std::vector<Event>{MemoryEvent(next)});
+}
+
+TEST_F(FrameAssemblerTest, MarkerAtAnOddCharacterPosition) {
+    // The frame's hex text starts one digit into a byte: "1" + frame text + "0".
+    const Bytes a = Live(0x1234);
+    const std::string text = "1" + ToHexText(a.data(), a.size()) + "0";
+    Feed(*HexTextToBytes(text));
+    EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
+}
+
+TEST_F(FrameAssemblerTest, TextWithoutMarkersKeepsOnlyWhatCouldStartOne) {
+    for (int i = 0; i < 1000; ++i)
+        Feed(Noise(19));
+    EXPECT_LE(assembler.ReceiveText().size(), 5u);
+    // A marker split after "00d5f" at an odd position: all five kept characters are needed.
+    const Bytes a = Live(0x4321);
+    const Bytes shifted = *HexTextToBytes("7" + ToHexText(a.data(), a.size()) + "7");
+    Feed(Bytes(shifted.begin(), shifted.begin() + 3)); // "7" + "00d5f"
+    EXPECT_EQ(assembler.ReceiveText().substr(assembler.ReceiveText().size() - 5), "00d5f");
+    Feed(Bytes(shifted.begin() + 3, shifted.end()));
+    EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
+}
+
+TEST_F(FrameAssemblerTest, LiveFramesOfOtherReceiversAreConsumedSilently) {
+    const Bytes a = Live(5), b = Live(6);
+    assembler.SetSelectedPortLabel(u"USB Serial Port");
+    Feed(a);
+    EXPECT_TRUE(sink.Take().empty());
+    assembler.SetSelectedPortLabel(u"Multimeter");
+    Feed(b);
+    EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(b)});
+}
+
+TEST_F(FrameAssemblerTest, LiveMarkerEndsADownloadEvenBeforeTheFrameIsComplete) {
+    assembler.SetDownloading(true);
+    Feed(MakeMemoryHeader(4));
+    EXPECT_TRUE(assembler.Downloading());
+    const Bytes a = Live(7);
+    Feed(Bytes(a.begin(), a.begin() + 3));
+    EXPECT_FALSE(assembler.Downloading());
+}
+
+TEST_F(FrameAssemblerTest, ChunksAreIgnoredWhileClosing) {
+    assembler.SetClosePrompted(true);
+    Feed(Live(8));
+    Feed(kAck);
+    EXPECT_TRUE(sink.Take().empty());
+    EXPECT_FALSE(assembler.Paired());
+    EXPECT_TRUE(assembler.ReceiveText().empty());
+}
+
+// One capture of every frame kind, cut at every chunk size from 1 to 40. Frames sit between runs of
+// noise longer than any chunk, so no chunk completes one frame and reaches the next marker: every
+// frame is handed on or dropped by its own rule, whatever the cutting. Only the acknowledgement
+// depends on the cut: it counts only when a chunk of at least 4 bytes starts with it.
+TEST(FrameAssemblerCapture, EveryChunkSizeHandsOnWhatTheRulesDictate) {
+    const Bytes liveA = Live(12345);
+    const Bytes header = MakeMemoryHeader(25);
+    const Bytes block1 = MakeMemoryBlock(1, Payload(40));
+    const Bytes tail = MakeMemoryTail(3, Payload(3));
+    const Bytes oversized = MakeMemoryTail(4, Payload(60, 0x22));
+    const Bytes emptyHeader = MakeMemoryHeader(0);
+    const Bytes block2 = MakeMemoryBlock(2, Payload(20, 0x40));
+    const Bytes liveB = Live(0x2345);
+    const Bytes lastTail = MakeMemoryTail(5, {});
+    const Bytes gap = Noise(45);
+
+    Bytes capture = Cat({gap, liveA, gap, header, gap, block1, gap, tail, gap});
+    // 360 has many divisors, so many chunk sizes start a chunk with the acknowledgement.
+    const size_t ackOffset = 360;
+    ASSERT_LT(capture.size(), ackOffset);
+    capture.resize(ackOffset, 0x77);
+    capture =
+        Cat({capture, kAck, gap, oversized, gap, emptyHeader, gap, block2, gap, liveB, gap, lastTail, gap});
+
+    int acknowledged = 0;
+    for (size_t chunk = 1; chunk <= 40; ++chunk) {
+        SCOPED_TRACE("chunk size " + std::to_string(chunk));
+        RecordingSink sink;
+        FrameAssembler assembler(sink);
+        assembler.SetSelectedPortLabel(u"Multimeter");
+        for (size_t at = 0; at < capture.size(); at += chunk) {
+            const size_t length = std::min(chunk, capture.size() - at);
+            assembler.OnReceive(capture.data() + at, static_cast<int>(length));
+        }
+        const bool ackSeen = chunk >= 4 && ackOffset % chunk == 0;
+        std::vector<Event> expected = {LiveEvent(liveA), MemoryEvent(header), MemoryEvent(block1),
+                                       MemoryEvent(tail)};
+        if (ackSeen)
+            expected.push_back({Event::PairAck, {}});
+        // The oversized tail is skipped; the empty header and block2 behind it are cut away by liveB.
+        expected.push_back(LiveEvent(liveB));
+        expected.push_back(MemoryEvent(lastTail));
+        EXPECT_EQ(sink.events, expected);
+        EXPECT_EQ(assembler.Paired(), ackSeen);
+        EXPECT_LE(assembler.ReceiveText().size(), 5u);
+        acknowledged += ackSeen;
+    }
+    EXPECT_EQ(acknowledged, 14); // 4, 5, 6, 8, 9, 10, 12, 15, 18, 20, 24, 30, 36, 40
+}
+
+} // namespace
+} // namespace calvora

@@ -1,0 +1,207 @@
+// calvora-cli decode [--chunk N] [FILE]: feeds a raw received byte stream to the frame assembler in
+// chunks, as the reader thread does, and prints one JSON line per event (live reading, memory frame,
+// pairing acknowledgement).
+#include "protocol/frame_assembler.h"
+#include "protocol/hex_text.h"
+#include "protocol/reading_decoder.h"
+#include "protocol/text.h"
+#include "tools/cli/command_registry.h"
+
+#include <nlohmann/json.hpp>
+
+#include <algorithm>
+#include <cerrno>
+#include <charconv>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <iostream>
+#include <limits>
+#include <memory>
+#include <string>
+#include <system_error>
+#include <utility>
+#include <vector>
+
+namespace calvora::cli {
+
+namespace {
+
+using Json = nlohmann::ordered_json;
+
+// The shortest text that reads back to the same value of the number's own type, as a JSON number:
+// integral values print without a fraction ("4", not "4.0"), a float's 1.2345f as 1.2345.
+template <typename Number> Json ShortestNumber(Number number) {
+    char text[64];
+    const auto [end, error] = std::to_chars(text, text + sizeof text, number);
+    if (error != std::errc())
+        return Json(static_cast<double>(number));
+    const std::string_view written(text, static_cast<size_t>(end - text));
+    if (written.find_first_not_of("-0123456789") == std::string_view::npos) {
+        int64_t integral = 0;
+        const auto parsed = std::from_chars(written.data(), written.data() + written.size(), integral);
+        if (parsed.ec == std::errc() && parsed.ptr == written.data() + written.size())
+            return Json(integral);
+    }
+    return Json(std::strtod(std::string(written).c_str(), nullptr));
+}
+
+Json LiveJson(const LiveReading& live) {
+    const MeterReading& r = live.reading;
+    const PanelTexts& t = live.panel.texts;
+    Json line;
+    line["kind"] = "live";
+    line["functionCode"] = r.functionCode;
+    line["functionName"] = toUtf8(r.functionName);
+    line["mode"] = toUtf8(r.mode);
+    line["unit"] = toUtf8(r.unit);
+    line["divisor"] = r.divisor;
+    line["raw"] = r.raw;
+    line["value"] = ShortestNumber(r.value);
+    line["fullScale"] = ShortestNumber(r.fullScale);
+    line["lowLimit"] = ShortestNumber(r.lowLimit);
+    line["shortScale"] = r.shortScale;
+    line["barSegments"] = r.barSegments;
+    line["autoRange"] = r.autoRange;
+    line["hold"] = r.hold;
+    line["peak"] = r.peak;
+    line["acPlusDc"] = r.acPlusDc;
+    line["displayText"] = toUtf8(r.displayText);
+    Json panel;
+    panel["mode"] = toUtf8(t.modeText);
+    panel["trms"] = toUtf8(t.trmsText);
+    panel["unit"] = toUtf8(t.unitText);
+    panel["value"] = toUtf8(t.valueText);
+    panel["auto"] = toUtf8(t.autoText);
+    panel["bar"] = toUtf8(t.barText);
+    panel["hold"] = toUtf8(t.holdText);
+    panel["peak"] = toUtf8(t.peakText);
+    panel["scale"] = toUtf8(t.scaleText);
+    line["panel"] = std::move(panel);
+    Json shown;
+    shown["mode"] = live.panel.modeShown;
+    shown["trms"] = live.panel.trmsShown;
+    shown["beep"] = live.panel.beepShown;
+    shown["diode"] = live.panel.diodeShown;
+    line["shown"] = std::move(shown);
+    return line;
+}
+
+const char* MemoryType(const uint8_t* frame) {
+    switch (frame[2]) {
+    case kMemoryHeaderMarker:
+        return "header";
+    case kMemoryBlockMarker:
+        return "block";
+    default:
+        return "tail";
+    }
+}
+
+// Prints each event as it is handed on; the command line's stand-in for the main frame.
+class JsonLinePrinter final : public FrameSink {
+public:
+    explicit JsonLinePrinter(std::ostream& out) : out_(out) {}
+
+    void OnLiveFrame(const uint8_t* frame, int length) override {
+        if (const auto live = DecodeLiveFrame(frame, length))
+            Print(LiveJson(*live));
+    }
+    void OnMemoryFrame(const uint8_t* frame, int length) override {
+        Json line;
+        line["kind"] = "memory";
+        line["type"] = MemoryType(frame);
+        line["length"] = length;
+        line["hex"] = ToHexText(frame, static_cast<size_t>(length));
+        Print(line);
+    }
+    void OnPairAcknowledged() override { Print(Json{{"kind", "pair-ack"}}); }
+
+    // Whether anything was printed since the last call.
+    bool TakePrinted() { return std::exchange(printed_, false); }
+
+private:
+    void Print(const Json& line) {
+        out_ << line.dump() << '\n';
+        printed_ = true;
+    }
+
+    std::ostream& out_;
+    bool printed_ = false;
+};
+
+struct FileCloser {
+    void operator()(std::FILE* file) const { std::fclose(file); }
+};
+
+int RunDecode(int chunkSize, const std::string& path) {
+    std::unique_ptr<std::FILE, FileCloser> opened;
+    std::FILE* input = stdin;
+    const std::string name = path.empty() ? std::string("standard input") : path;
+    if (!path.empty()) {
+        opened.reset(std::fopen(path.c_str(), "rb"));
+        if (!opened) {
+            std::cerr << "calvora-cli decode: cannot open " << path << ": " << std::strerror(errno) << '\n';
+            return ExitUsage;
+        }
+        input = opened.get();
+    }
+
+    JsonLinePrinter printer(std::cout);
+    FrameAssembler assembler(printer);
+    assembler.SetSelectedPortLabel(u"Multimeter");
+    // The chunk grows only as bytes arrive, so a huge --chunk costs no more memory than the input.
+    constexpr size_t kReadStep = 64 * 1024;
+    const auto wanted = static_cast<size_t>(chunkSize);
+    std::vector<uint8_t> chunk;
+    bool ended = false;
+    while (!ended) {
+        chunk.clear();
+        while (chunk.size() < wanted) {
+            const size_t offset = chunk.size();
+            const size_t step = std::min(wanted - offset, kReadStep);
+            chunk.resize(offset + step);
+            // fread waits for the whole step unless the stream ends, so only the last chunk is short.
+            const size_t got = std::fread(chunk.data() + offset, 1, step, input);
+            chunk.resize(offset + got);
+            if (got < step) {
+                ended = true;
+                break;
+            }
+        }
+        if (!chunk.empty()) {
+            assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size()));
+            // A live pipe (a receiver or the simulator) should show its events as they happen.
+            if (printer.TakePrinted())
+                std::cout.flush();
+        }
+    }
+    if (std::ferror(input)) {
+        std::cerr << "calvora-cli decode: cannot read " << name << ": " << std::strerror(errno) << '\n';
+        return ExitUsage;
+    }
+    std::cout.flush();
+    if (!std::cout) {
+        std::cerr << "calvora-cli decode: cannot write the output\n";
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+const bool registered = registerCommand({
+    "decode",
+    "Decode a raw received byte stream into JSON lines (live readings, memory frames, pairing)",
+    10,
+    [](CLI::App& sub) -> CommandRunner {
+        auto chunkSize = std::make_shared<int>(19);
+        auto path = std::make_shared<std::string>();
+        sub.add_option("--chunk", *chunkSize, "Bytes per chunk handed to the frame assembler (default 19)")
+            ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+        sub.add_option("FILE", *path, "Raw received bytes (standard input when omitted)");
+        return [chunkSize, path] { return RunDecode(*chunkSize, *path); };
+    },
+});
+
+} // namespace
+
+} // namespace calvora::cli

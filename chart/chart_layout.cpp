@@ -1,0 +1,124 @@
+#include "chart/chart_layout.h"
+
+#include "recording/document.h"
+
+#include <algorithm>
+#include <cmath>
+
+namespace calvora {
+
+namespace {
+// Rows (0-based) that the layout covers: firstSample..lastSample cut to the samples held.
+struct RowRange {
+    uint32_t first = 0;
+    uint32_t end = 0;
+};
+
+RowRange LaidOutRows(const ZUrizivaRor& document) {
+    const ChartLayout& layout = document.layout;
+    const int64_t first = std::max<int64_t>(layout.firstSample, 1);
+    const int64_t last = std::min<int64_t>(layout.lastSample, document.sampleCount());
+    if (last < first)
+        return {};
+    return {static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last)};
+}
+
+double YFor(float value, double bottom, double height, double lo, double hi) {
+    // A zero span only happens before any limits were set; keep the point on the bottom line.
+    const double span = hi - lo;
+    return span == 0 ? bottom : bottom - height * (static_cast<double>(value) - lo) / span;
+}
+} // namespace
+
+void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
+    if (document.sampleCount() == 0)
+        return;
+    ChartLayout& layout = document.layout;
+    const ChartSettings& settings = document.settings;
+    const double width = plot.width();
+    const double height = plot.height();
+
+    if (document.liveActive) {
+        const uint32_t window =
+            layout.liveWindow[std::min<uint32_t>(layout.liveWindowIndex, kLiveWindowSlots - 1)];
+        layout.xStep = window > 1 ? width / (window - 1) : width;
+    } else {
+        const int64_t span = static_cast<int64_t>(layout.lastSample) - layout.firstSample;
+        layout.xStep = span > 0 ? width / static_cast<double>(span) : width;
+    }
+
+    if (!layout.fullView)
+        return;
+    for (int axis = 0; axis < 2; ++axis) {
+        for (int l = 0; l < kTickCount; ++l)
+            layout.tick[axis][l] = settings.axisMin + (settings.axisMax - settings.axisMin) / 10 * l;
+    }
+    const RowRange rows = LaidOutRows(document);
+    const int channels = document.channelCount();
+    for (uint32_t row = rows.first; row < rows.end; ++row) {
+        const double x = plot.left + static_cast<double>(row - rows.first) * layout.xStep;
+        for (int c = 0; c < channels; ++c) {
+            const int axis = c == 0 ? 0 : 1;
+            document.SetXPos(row, c, x);
+            document.SetYPos(row, c,
+                             YFor(document.value(row, c), plot.bottom, height, layout.tick[axis][0],
+                                  layout.tick[axis][kTickCount - 1]));
+        }
+    }
+}
+
+void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
+    ChartLayout& layout = document.layout;
+    const double step = layout.zoomNext[0] - layout.zoomBase[0];
+    for (int axis = 0; axis < 2; ++axis) {
+        for (int l = 0; l < kTickCount; ++l)
+            layout.tick[axis][l] = layout.zoomBase[0] + (l + layout.vShift) * step;
+    }
+    const RowRange rows = LaidOutRows(document);
+    const int channels = document.channelCount();
+    const PlotRect old = layout.plotRect;
+    const bool resized = !(old == plot) && old.width() != 0;
+    for (uint32_t row = rows.first; row < rows.end; ++row) {
+        for (int c = 0; c < channels; ++c) {
+            const int axis = document.settings.traceAxis[c] ? 1 : 0;
+            document.SetYPos(row, c,
+                             YFor(document.value(row, c), plot.bottom, plot.height(), layout.tick[axis][0],
+                                  layout.tick[axis][kTickCount - 1]));
+            if (resized) {
+                const double x = document.xPos(row, c);
+                document.SetXPos(row, c, (x - old.left) / old.width() * plot.width() + plot.left);
+            }
+        }
+    }
+    layout.plotRect = plot;
+}
+
+void ApplyNewChartDefaults(ZUrizivaRor& document) {
+    document.SetChannelCount(1);
+    ResetZoom(document.layout);
+    ApplyChannelDefaults(document.settings);
+    document.settings.backgroundColour = kDefaultBackground;
+    document.settings.gridColour = kDefaultGrid;
+}
+
+void SetLimitsFromSamples(ZUrizivaRor& document) {
+    double maximum = -4000;
+    double minimum = 4000;
+    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
+        const double v = document.value(row, 0);
+        if (!std::isfinite(v))
+            continue;
+        maximum = std::max(maximum, v);
+        minimum = std::min(minimum, v);
+    }
+    ChartSettings& settings = document.settings;
+    const AutoLimits limits = ComputeAutoLimits(minimum, maximum);
+    settings.axisMin = limits.low;
+    settings.axisMax = limits.high;
+    settings.autoMin = static_cast<float>(limits.low);
+    settings.autoMax = static_cast<float>(limits.high);
+    document.layout.firstSample = 1;
+    document.layout.lastSample = static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX));
+}
+
+} // namespace calvora

@@ -1,0 +1,28 @@
+// Sample-to-pixel layout of a document's chart: pure arithmetic on the document and a plot
+// rectangle, so it runs and is tested without a window.
+#pragma once
+
+#include "chart/chart_model.h"
+
+namespace calvora {
+
+class ZUrizivaRor;
+
+// Fills xStep, the tick tables (full view only) and, in the full view, every sample's xPos/yPos.
+// Does nothing for a document without samples.
+void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot);
+
+// The zoomed layout, run after LayoutSamples while fullView is 0: ticks from the zoom base and
+// step, yPos against each channel's axis, xPos carried over when the plot rectangle changed.
+void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot);
+
+// Defaults applied when a new live or download document is adopted by its chart: one channel,
+// full view, every channel visible in red, grey background, white grid.
+void ApplyNewChartDefaults(ZUrizivaRor& document);
+
+// Scale of a downloaded or opened document: extremes of channel 0 from -4000/4000, then the auto
+// limits into axisMin/axisMax and (narrowed) autoMin/autoMax; firstSample/lastSample cover every
+// sample. Infinite values are left out of the extremes: they would make the whole scale infinite.
+void SetLimitsFromSamples(ZUrizivaRor& document);
+
+} // namespace calvora

@@ -1,0 +1,163 @@
+#include "recording/document.h"
+
+#include <algorithm>
+
+namespace calvora {
+
+std::array<uint8_t, RecordingHeader::kSize> RecordingHeader::ToBytes() const {
+    std::array<uint8_t, kSize> bytes{};
+    for (int i = 0; i < 4; ++i)
+        bytes[i] = static_cast<uint8_t>(sampleCount >> (8 * i));
+    bytes[4] = channelCount;
+    std::copy(reserved.begin(), reserved.end(), bytes.begin() + 5);
+    return bytes;
+}
+
+RecordingHeader RecordingHeader::FromBytes(const uint8_t* bytes) {
+    RecordingHeader header;
+    header.sampleCount = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
+                         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    header.channelCount = bytes[4];
+    std::copy(bytes + 5, bytes + kSize, header.reserved.begin());
+    return header;
+}
+
+void ZUrizivaRor::SetChannelCount(uint8_t count) {
+    header_.channelCount = std::min<uint8_t>(count, kMaxChannels);
+}
+
+void ZUrizivaRor::SetReserved(const std::array<uint8_t, RecordingHeader::kReservedSize>& reserved) {
+    header_.reserved = reserved;
+}
+
+void ZUrizivaRor::Allocate(uint32_t rows, int channels) {
+    ReleaseRows();
+    const size_t cells = size_t{rows} * channels;
+    values_.assign(cells, 0.0f);
+    fullScales_.assign(cells, 0.0f);
+    xPos_.assign(cells, 0.0);
+    yPos_.assign(cells, 0.0);
+    lowLimits_.assign(rows, 0);
+    texts_.assign(rows, TextIds{});
+    rowCapacity_ = rows;
+    columnChannels_ = channels;
+}
+
+void ZUrizivaRor::BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows) {
+    header_.channelCount = 1;
+    Allocate(plannedSamples, 1);
+    header_.sampleCount = 0;
+    allocatedRows = plannedSamples;
+}
+
+bool ZUrizivaRor::AppendSample(float value, float fullScale, int32_t lowLimit,
+                               std::u16string_view functionName, std::u16string_view mode,
+                               std::u16string_view unit, std::u16string_view timeText) {
+    const uint32_t row = header_.sampleCount;
+    if (row >= rowCapacity_ || columnChannels_ < 1)
+        return false;
+    SetValue(row, 0, value, fullScale);
+    lowLimits_[row] = lowLimit;
+    SetTexts(row, functionName, mode, unit, timeText);
+    header_.sampleCount = row + 1;
+    return true;
+}
+
+void ZUrizivaRor::FillRows(uint32_t n) {
+    Allocate(n, header_.channelCount);
+    header_.sampleCount = n;
+}
+
+void ZUrizivaRor::ReleaseRows() {
+    // swap with empties: clear() alone would keep the capacity
+    std::vector<float>().swap(values_);
+    std::vector<float>().swap(fullScales_);
+    std::vector<double>().swap(xPos_);
+    std::vector<double>().swap(yPos_);
+    std::vector<int32_t>().swap(lowLimits_);
+    std::vector<TextIds>().swap(texts_);
+    pool_.Clear();
+    rowCapacity_ = 0;
+    columnChannels_ = 0;
+}
+
+float ZUrizivaRor::value(uint32_t row, int channel) const {
+    return HasCell(row, channel) ? values_[Cell(row, channel)] : 0.0f;
+}
+
+float ZUrizivaRor::fullScale(uint32_t row, int channel) const {
+    return HasCell(row, channel) ? fullScales_[Cell(row, channel)] : 0.0f;
+}
+
+int32_t ZUrizivaRor::lowLimit(uint32_t row) const {
+    return row < rowCapacity_ ? lowLimits_[row] : 0;
+}
+
+std::u16string_view ZUrizivaRor::Text(uint32_t row, TextColumn column) const {
+    return row < rowCapacity_ ? pool_.Text(texts_[row][column]) : std::u16string_view{};
+}
+
+SampleRecord ZUrizivaRor::Sample(uint32_t row) const {
+    SampleRecord record;
+    for (int c = 0; c < kMaxChannels; ++c) {
+        record.value[c] = value(row, c);
+        record.fullScale[c] = fullScale(row, c);
+    }
+    record.lowLimit = lowLimit(row);
+    record.functionName = functionName(row);
+    record.mode = mode(row);
+    record.unit = unit(row);
+    record.timeText = timeText(row);
+    return record;
+}
+
+void ZUrizivaRor::SetValue(uint32_t row, int channel, float value, float fullScale) {
+    if (!HasCell(row, channel))
+        return;
+    values_[Cell(row, channel)] = value;
+    fullScales_[Cell(row, channel)] = fullScale;
+}
+
+void ZUrizivaRor::SetLowLimit(uint32_t row, int32_t lowLimit) {
+    if (row < rowCapacity_)
+        lowLimits_[row] = lowLimit;
+}
+
+void ZUrizivaRor::SetTexts(uint32_t row, std::u16string_view functionName, std::u16string_view mode,
+                           std::u16string_view unit, std::u16string_view timeText) {
+    if (row >= rowCapacity_)
+        return;
+    texts_[row] = {pool_.Intern(functionName), pool_.Intern(mode), pool_.Intern(unit),
+                   pool_.Intern(timeText)};
+}
+
+double ZUrizivaRor::xPos(uint32_t row, int channel) const {
+    return HasCell(row, channel) ? xPos_[Cell(row, channel)] : 0.0;
+}
+
+double ZUrizivaRor::yPos(uint32_t row, int channel) const {
+    return HasCell(row, channel) ? yPos_[Cell(row, channel)] : 0.0;
+}
+
+void ZUrizivaRor::SetXPos(uint32_t row, int channel, double x) {
+    if (HasCell(row, channel))
+        xPos_[Cell(row, channel)] = x;
+}
+
+void ZUrizivaRor::SetYPos(uint32_t row, int channel, double y) {
+    if (HasCell(row, channel))
+        yPos_[Cell(row, channel)] = y;
+}
+
+size_t ZUrizivaRor::MemoryBytes() const {
+    return values_.capacity() * sizeof(float) + fullScales_.capacity() * sizeof(float) +
+           xPos_.capacity() * sizeof(double) + yPos_.capacity() * sizeof(double) +
+           lowLimits_.capacity() * sizeof(int32_t) + texts_.capacity() * sizeof(TextIds) +
+           pool_.MemoryBytes();
+}
+
+void ZUrizivaRor::Compact() {
+    pool_.ShrinkToFit();
+}
+
+} // namespace calvora

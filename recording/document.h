@@ -1,0 +1,135 @@
+// The recording document: one recording's samples, its 42-byte header, its channel names and the
+// chart's settings and layout. Rows are parallel columns; the four texts of a row are ids into the
+// document's TextPool so a loaded one-channel sample stays well under 128 bytes.
+#pragma once
+
+#include "chart/chart_model.h"
+#include "recording/text_pool.h"
+
+#include <array>
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace calvora {
+
+// One sample as a value: what AppendSample stores and Sample(row) gives back.
+struct SampleRecord {
+    std::array<float, kMaxChannels> value{};
+    std::array<float, kMaxChannels> fullScale{};
+    int32_t lowLimit = 0;
+    std::u16string functionName;
+    std::u16string mode;
+    std::u16string unit;
+    std::u16string timeText;
+};
+
+// Kept byte for byte: bytes 5..41 are logger settings this program never interprets.
+struct RecordingHeader {
+    static constexpr size_t kSize = 42;
+    static constexpr size_t kReservedSize = 37;
+
+    uint32_t sampleCount = 0;
+    uint8_t channelCount = 0;
+    std::array<uint8_t, kReservedSize> reserved{};
+
+    std::array<uint8_t, kSize> ToBytes() const;
+    static RecordingHeader FromBytes(const uint8_t* bytes);
+};
+
+class ZUrizivaRor {
+public:
+    ZUrizivaRor() = default;
+    ZUrizivaRor(const ZUrizivaRor&) = delete;
+    ZUrizivaRor& operator=(const ZUrizivaRor&) = delete;
+    ZUrizivaRor(ZUrizivaRor&&) = default;
+    ZUrizivaRor& operator=(ZUrizivaRor&&) = default;
+
+    uint32_t sampleCount() const { return header_.sampleCount; }
+    uint8_t channelCount() const { return header_.channelCount; }
+    uint32_t rowCapacity() const { return rowCapacity_; }
+    const RecordingHeader& header() const { return header_; }
+
+    // Starting a new recording on the live document only resets the count; its rows are
+    // released when the first new sample arrives (BeginLiveStorage).
+    void ResetSampleCount() { header_.sampleCount = 0; }
+    // Counts above kMaxChannels are cut to kMaxChannels: the chart has five channel slots.
+    void SetChannelCount(uint8_t count);
+    // The logger settings read from a file, written back unchanged.
+    void SetReserved(const std::array<uint8_t, RecordingHeader::kReservedSize>& reserved);
+
+    // First sample of a live recording: releases the previous recording's rows and allocates
+    // plannedSamples one-channel rows. Sets channelCount to 1, sampleCount to 0 and
+    // allocatedRows to plannedSamples.
+    void BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows);
+    // Stores row sampleCount and counts it. Returns false (and stores nothing) when every
+    // allocated row is used.
+    bool AppendSample(float value, float fullScale, int32_t lowLimit, std::u16string_view functionName,
+                      std::u16string_view mode, std::u16string_view unit, std::u16string_view timeText);
+    // Download and file reader: n rows of channelCount channels, all zero and empty;
+    // sampleCount = rowCapacity = n.
+    void FillRows(uint32_t n);
+    void ReleaseRows();
+
+    // Row accessors; rows at or past rowCapacity and channels past those allocated read as 0 / empty.
+    float value(uint32_t row, int channel) const;
+    float fullScale(uint32_t row, int channel) const;
+    int32_t lowLimit(uint32_t row) const;
+    // Text views stay valid until the rows are released.
+    std::u16string_view functionName(uint32_t row) const { return Text(row, kFunction); }
+    std::u16string_view mode(uint32_t row) const { return Text(row, kMode); }
+    std::u16string_view unit(uint32_t row) const { return Text(row, kUnit); }
+    std::u16string_view timeText(uint32_t row) const { return Text(row, kTime); }
+    SampleRecord Sample(uint32_t row) const;
+
+    // Writers for rows made by FillRows; out-of-range rows or channels are ignored.
+    void SetValue(uint32_t row, int channel, float value, float fullScale);
+    void SetLowLimit(uint32_t row, int32_t lowLimit);
+    void SetTexts(uint32_t row, std::u16string_view functionName, std::u16string_view mode,
+                  std::u16string_view unit, std::u16string_view timeText);
+
+    // Chart-owned pixel positions per row and channel (never stored in a file).
+    double xPos(uint32_t row, int channel) const;
+    double yPos(uint32_t row, int channel) const;
+    void SetXPos(uint32_t row, int channel, double x);
+    void SetYPos(uint32_t row, int channel, double y);
+
+    // Bytes held on the heap for the rows and their texts.
+    size_t MemoryBytes() const;
+    // Releases the pool's spare capacity once a document is complete.
+    void Compact();
+
+    std::array<std::u16string, kMaxChannels> channelName;
+    ChartSettings settings;
+    ChartLayout layout;
+    std::u16string title;
+    int32_t liveActive = 0;
+    int32_t activeTab = 0; // 0 "Data Graph", 1 "Data List"
+    int32_t listTimerStarted = 0;
+    int32_t listDirty = 0;
+
+private:
+    enum TextColumn { kFunction, kMode, kUnit, kTime };
+    using TextIds = std::array<TextPool::Id, 4>;
+
+    void Allocate(uint32_t rows, int channels);
+    bool HasCell(uint32_t row, int channel) const {
+        return row < rowCapacity_ && channel >= 0 && channel < columnChannels_;
+    }
+    size_t Cell(uint32_t row, int channel) const { return size_t{row} * columnChannels_ + channel; }
+    std::u16string_view Text(uint32_t row, TextColumn column) const;
+
+    RecordingHeader header_;
+    uint32_t rowCapacity_ = 0;
+    int columnChannels_ = 0; // channels per row in the allocated columns
+    std::vector<float> values_;
+    std::vector<float> fullScales_;
+    std::vector<int32_t> lowLimits_;
+    std::vector<TextIds> texts_;
+    std::vector<double> xPos_;
+    std::vector<double> yPos_;
+    TextPool pool_;
+};
+
+} // namespace calvora

@@ -1,0 +1,50 @@
+// The ".recorder" file: model string, 42-byte header, samples, per-channel settings and the
+// 18-byte chart trailer, all little-endian. The writer always writes wide strings; the reader also
+// takes the narrow forms (Windows-1252 characters) and never trusts a count further than the bytes
+// that are really there.
+#pragma once
+
+#include "recording/byte_sink.h"
+
+#include <cstdint>
+#include <filesystem>
+#include <span>
+#include <string>
+
+namespace calvora {
+
+class ZUrizivaRor;
+class RecordingState;
+class UserPrompts;
+
+inline constexpr std::u16string_view kModelString = u"QM310/QM312";
+inline constexpr std::u16string_view kInvalidFormat = u"Invalid Format!";
+inline constexpr std::u16string_view kUnexpectedFileFormat = u"Unexpected file format.";
+
+// Writes the document; false when the sink failed.
+bool WriteRecord(const ZUrizivaRor& document, ByteSink& sink);
+
+enum class ReadStatus {
+    Ok,
+    InvalidFormat,    // another model's file: "Invalid Format!"
+    UnexpectedFormat, // truncated or impossible counts: "Unexpected file format."
+    CannotOpen,       // the file could not be read; message holds the system's reason
+};
+
+struct ReadResult {
+    ReadStatus status = ReadStatus::Ok;
+    std::u16string message; // empty when Ok
+    bool ok() const { return status == ReadStatus::Ok; }
+};
+
+// Fills an empty document from file bytes, computes its scale and clears its zoom. On failure the
+// document is left empty.
+ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document);
+ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& document);
+
+// The Open path: reads the file, sets loadRejected (1 for another model's file, 0 after a good
+// read) and shows any failure with an exclamation icon.
+ReadResult OpenRecordFile(const std::filesystem::path& path, ZUrizivaRor& document, RecordingState& state,
+                          UserPrompts& prompts);
+
+} // namespace calvora

@@ -1,0 +1,321 @@
+#include "recording/document.h"
+#include "recording/record_file.h"
+#include "recording/recording_state.h"
+#include "tests/recording/file_bytes.h"
+
+#include <gmock/gmock.h>
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <filesystem>
+#include <fstream>
+
+namespace calvora {
+namespace {
+
+using test::FileBytes;
+
+constexpr char16_t kTime[] = u" 12/07/26 22:05:20";
+
+std::vector<uint8_t> Written(const ZUrizivaRor& document) {
+    MemorySink sink;
+    EXPECT_TRUE(WriteRecord(document, sink));
+    return sink.bytes;
+}
+
+// The one-sample live recording of the format's worked example.
+void FillOneSample(ZUrizivaRor& document) {
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(10, allocated);
+    ASSERT_TRUE(document.AppendSample(1.5f, 6.0f, -6, u"VDC", u"DC", u"V", kTime));
+}
+
+std::vector<uint8_t> OneSampleFile() {
+    return FileBytes()
+        .Model()
+        .Header(1, 1)
+        .F32(1.5f)
+        .F32(6.0f)
+        .Wide(u"VDC")
+        .Wide(u"DC")
+        .Wide(u"V")
+        .Wide(kTime)
+        .U32(static_cast<uint32_t>(-6))
+        .DefaultChannel()
+        .DefaultChartTrailer()
+        .bytes;
+}
+
+TEST(RecordWriter, EmptyDocumentHasHeaderAndChartTrailerOnly) {
+    ZUrizivaRor document;
+    const auto expected = FileBytes().Model().Header(0, 0).DefaultChartTrailer().bytes;
+    EXPECT_EQ(expected.size(), 86u);
+    EXPECT_EQ(Written(document), expected);
+}
+
+TEST(RecordWriter, NewLiveDocumentCarriesOneChannelBlock) {
+    ZUrizivaRor document;
+    document.SetChannelCount(1);
+    const auto expected = FileBytes().Model().Header(0, 1).DefaultChannel().DefaultChartTrailer().bytes;
+    EXPECT_EQ(expected.size(), 99u);
+    EXPECT_EQ(Written(document), expected);
+}
+
+TEST(RecordWriter, OneSampleExample) {
+    ZUrizivaRor document;
+    FillOneSample(document);
+    const auto expected = OneSampleFile();
+    EXPECT_EQ(expected.size(), 175u);
+    EXPECT_EQ(Written(document), expected);
+}
+
+TEST(RecordWriter, LongStringTakesSixteenBitLength) {
+    ZUrizivaRor document;
+    document.SetChannelCount(1);
+    document.channelName[0] = std::u16string(300, u'x');
+    const auto bytes = Written(document);
+    const std::vector<uint8_t> prefix(bytes.begin() + 68, bytes.begin() + 74);
+    EXPECT_EQ(prefix, (std::vector<uint8_t>{0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01}));
+    EXPECT_EQ(bytes.size(), 99u + 600 + 2);
+}
+
+TEST(RecordReader, ReadsTheExampleAndWritesItBackIdentically) {
+    const auto file = OneSampleFile();
+    ZUrizivaRor document;
+    ASSERT_TRUE(ReadRecord(file, document).ok());
+    ASSERT_EQ(document.sampleCount(), 1u);
+    EXPECT_EQ(document.channelCount(), 1);
+    EXPECT_EQ(document.rowCapacity(), 1u);
+    EXPECT_EQ(document.value(0, 0), 1.5f);
+    EXPECT_EQ(document.fullScale(0, 0), 6.0f);
+    EXPECT_EQ(document.lowLimit(0), -6);
+    EXPECT_EQ(document.functionName(0), u"VDC");
+    EXPECT_EQ(document.mode(0), u"DC");
+    EXPECT_EQ(document.unit(0), u"V");
+    EXPECT_EQ(document.timeText(0), kTime);
+    EXPECT_EQ(Written(document), file);
+}
+
+TEST(RecordReader, CarriesReservedHeaderBytesAndSettingsOfTwoChannels) {
+    const auto file = FileBytes()
+                          .Model()
+                          .Header(2, 2, 0x40)
+                          .F32(1)
+                          .F32(10)
+                          .F32(-2)
+                          .F32(20)
+                          .Wide(u"VDC")
+                          .Wide(u"")
+                          .Wide(u"V")
+                          .Wide(kTime)
+                          .U32(0)
+                          .F32(3)
+                          .F32(10)
+                          .F32(-4)
+                          .F32(20)
+                          .Wide(u"VDC")
+                          .Wide(u"")
+                          .Wide(u"V")
+                          .Wide(kTime)
+                          .U32(7)
+                          .Wide(u"Probe A")
+                          .U8(1)
+                          .U8(0)
+                          .U8(1)
+                          .U8(0)
+                          .U32(0x00FF0000)
+                          .U8(0)
+                          .Wide(u"Probe B")
+                          .U8(0)
+                          .U8(1)
+                          .U8(0)
+                          .U8(1)
+                          .U32(0x0000FF00)
+                          .U8(1)
+                          .F32(2.5f)
+                          .F32(-1.25f)
+                          .U8(0)
+                          .U8(1)
+                          .U32(0x00123456)
+                          .U32(0x00654321)
+                          .bytes;
+    ZUrizivaRor document;
+    ASSERT_TRUE(ReadRecord(file, document).ok());
+    EXPECT_EQ(document.channelCount(), 2);
+    EXPECT_EQ(document.value(1, 0), 3.0f);
+    EXPECT_EQ(document.value(1, 1), -4.0f);
+    EXPECT_EQ(document.fullScale(0, 1), 20.0f);
+    EXPECT_EQ(document.lowLimit(1), 7);
+    EXPECT_EQ(document.header().reserved[0], 0x40);
+    EXPECT_EQ(document.header().reserved[36], 0x40 + 36);
+    EXPECT_EQ(document.channelName[1], u"Probe B");
+    EXPECT_EQ(document.settings.traceAxis[1], 1);
+    EXPECT_EQ(document.settings.traceColour[0], 0x00FF0000u);
+    EXPECT_EQ(document.settings.customMax, 2.5f);
+    EXPECT_EQ(document.settings.customMin, -1.25f);
+    EXPECT_EQ(document.settings.gridVisible, 0);
+    EXPECT_EQ(document.settings.backgroundColour, 0x00123456u);
+    EXPECT_EQ(Written(document), file);
+}
+
+// Every length form the reader accepts, in the function, mode, unit and time fields of one sample.
+TEST(RecordReader, AcceptsNarrowAndLongLengthForms) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> field;
+        std::u16string expected;
+    };
+    const std::vector<Case> cases = {
+        {"narrow byte length", FileBytes().Narrow("VDC").bytes, u"VDC"},
+        {"narrow 16-bit length", FileBytes().U8(0xFF).U16(3).Raw("ACV").bytes, u"ACV"},
+        {"narrow 32-bit length", FileBytes().U8(0xFF).U16(0xFFFF).U32(2).Raw("Hz").bytes, u"Hz"},
+        {"narrow 64-bit length", FileBytes().U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(1).Raw("V").bytes,
+         u"V"},
+        {"narrow Windows-1252", FileBytes().Narrow("\x80\xE9\xB5").bytes, u"\u20AC\u00E9\u00B5"},
+        {"wide 16-bit length", FileBytes().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(2).Units(u"\u03A9k").bytes,
+         u"\u03A9k"},
+        {"wide 32-bit length",
+         FileBytes().U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(3).Units(u"mV\u2103").bytes, u"mV\u2103"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        FileBytes file;
+        file.Narrow("QM310/QM312").Header(1, 1).F32(1).F32(2);
+        for (int field = 0; field < 4; ++field)
+            file.bytes.insert(file.bytes.end(), c.field.begin(), c.field.end());
+        file.U32(0).DefaultChannel().DefaultChartTrailer();
+        ZUrizivaRor document;
+        const ReadResult result = ReadRecord(file.bytes, document);
+        ASSERT_TRUE(result.ok()) << static_cast<int>(result.status);
+        EXPECT_EQ(document.functionName(0), c.expected);
+        EXPECT_EQ(document.mode(0), c.expected);
+        EXPECT_EQ(document.unit(0), c.expected);
+        EXPECT_EQ(document.timeText(0), c.expected);
+    }
+}
+
+TEST(RecordReader, RejectsForeignAndCorruptFiles) {
+    struct Case {
+        const char* name;
+        std::vector<uint8_t> bytes;
+        ReadStatus status;
+    };
+    const auto tail = [](FileBytes file) { return file.DefaultChartTrailer().bytes; };
+    const std::vector<Case> cases = {
+        {"other model", tail(FileBytes().Wide(u"QM320").Header(0, 0)), ReadStatus::InvalidFormat},
+        {"model in other case", tail(FileBytes().Wide(u"qm310/qm312").Header(0, 0)),
+         ReadStatus::InvalidFormat},
+        {"model with suffix", tail(FileBytes().Wide(u"QM310/QM3120").Header(0, 0)),
+         ReadStatus::InvalidFormat},
+        {"empty file", {}, ReadStatus::UnexpectedFormat},
+        {"six channels", tail(FileBytes().Model().Header(0, 6)), ReadStatus::UnexpectedFormat},
+        {"samples without channels",
+         tail(FileBytes().Model().Header(1, 0).Wide(u"").Wide(u"").Wide(u"").Wide(u"").U32(0)),
+         ReadStatus::UnexpectedFormat},
+        {"sample count beyond the file", tail(FileBytes().Model().Header(0xFFFFFFFF, 1).DefaultChannel()),
+         ReadStatus::UnexpectedFormat},
+        {"sample count one too many",
+         tail(FileBytes().Model().Header(5, 1).F32(1).F32(1).Narrow("").Narrow("").Narrow("").Narrow("").U32(
+             0)),
+         ReadStatus::UnexpectedFormat},
+        {"string longer than the file",
+         tail(FileBytes().Model().Header(0, 1).U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0x7FFFFFFF)),
+         ReadStatus::UnexpectedFormat},
+        {"narrow string longer than the file", tail(FileBytes().Model().Header(0, 1).U8(200)),
+         ReadStatus::UnexpectedFormat},
+        {"64-bit length with a high half",
+         tail(FileBytes().Model().Header(0, 1).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32)),
+         ReadStatus::UnexpectedFormat},
+        {"chart trailer cut short", FileBytes().Model().Header(0, 0).F32(0).F32(0).bytes,
+         ReadStatus::UnexpectedFormat},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ZUrizivaRor document;
+        document.title = u"kept";
+        const ReadResult result = ReadRecord(c.bytes, document);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_EQ(result.message,
+                  c.status == ReadStatus::InvalidFormat ? u"Invalid Format!" : u"Unexpected file format.");
+        EXPECT_EQ(document.sampleCount(), 0u);
+        EXPECT_EQ(document.channelCount(), 0);
+        EXPECT_EQ(document.rowCapacity(), 0u);
+        EXPECT_EQ(document.title, u"kept");
+    }
+}
+
+TEST(RecordReader, EveryTruncationIsUnexpected) {
+    const auto file = OneSampleFile();
+    for (size_t length = 0; length < file.size(); ++length) {
+        ZUrizivaRor document;
+        const ReadResult result = ReadRecord(std::span(file.data(), length), document);
+        EXPECT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
+        EXPECT_EQ(document.sampleCount(), 0u);
+    }
+}
+
+TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
+    struct Case {
+        std::vector<float> values;
+        double low;
+        double high;
+    };
+    // Extremes start at -4000/4000, so values all above 4000 keep a minimum of 4000.
+    const std::vector<Case> cases = {{{2, 12}, 0, 14}, {{5000, 6000}, 3600, 6400}, {{-5, -5}, -6, -4}};
+    for (const Case& c : cases) {
+        FileBytes file;
+        file.Model().Header(static_cast<uint32_t>(c.values.size()), 1);
+        for (float v : c.values)
+            file.F32(v).F32(10000).Narrow("").Narrow("").Narrow("").Narrow("").U32(0);
+        file.DefaultChannel().DefaultChartTrailer();
+        ZUrizivaRor document;
+        ASSERT_TRUE(ReadRecord(file.bytes, document).ok());
+        EXPECT_DOUBLE_EQ(document.settings.axisMin, c.low);
+        EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
+        EXPECT_EQ(document.settings.autoMin, static_cast<float>(c.low));
+        EXPECT_EQ(document.settings.autoMax, static_cast<float>(c.high));
+        EXPECT_EQ(document.layout.firstSample, 1);
+        EXPECT_EQ(document.layout.lastSample, static_cast<int32_t>(c.values.size()));
+        EXPECT_EQ(document.layout.fullView, 1);
+    }
+}
+
+class ScriptedPrompts : public UserPrompts {
+public:
+    MOCK_METHOD(bool, AskYesNo, (const std::u16string&), (override));
+    MOCK_METHOD(void, ShowMessage, (const std::u16string&, MessageIcon), (override));
+};
+
+TEST(OpenRecordFile, RejectedModelSetsLoadRejectedAndShowsMessage) {
+    const auto dir = std::filesystem::temp_directory_path() / ("calvora-open-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(dir);
+    const auto write = [&](const char* name, const std::vector<uint8_t>& bytes) {
+        std::ofstream(dir / name, std::ios::binary)
+            .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+        return dir / name;
+    };
+    const auto foreign =
+        write("foreign.recorder", FileBytes().Wide(u"XYZ").Header(0, 0).DefaultChartTrailer().bytes);
+    const auto good = write("good.recorder", OneSampleFile());
+
+    RecordingState state;
+    testing::StrictMock<ScriptedPrompts> prompts;
+    EXPECT_CALL(prompts, ShowMessage(std::u16string(u"Invalid Format!"), MessageIcon::Exclamation));
+    ZUrizivaRor rejected;
+    EXPECT_EQ(OpenRecordFile(foreign, rejected, state, prompts).status, ReadStatus::InvalidFormat);
+    EXPECT_TRUE(state.loadRejected);
+
+    ZUrizivaRor accepted;
+    EXPECT_TRUE(OpenRecordFile(good, accepted, state, prompts).ok());
+    EXPECT_FALSE(state.loadRejected);
+    EXPECT_EQ(accepted.sampleCount(), 1u);
+
+    EXPECT_CALL(prompts, ShowMessage(testing::_, MessageIcon::Exclamation));
+    ZUrizivaRor missing;
+    EXPECT_EQ(OpenRecordFile(dir / "missing.recorder", missing, state, prompts).status,
+              ReadStatus::CannotOpen);
+    std::filesystem::remove_all(dir);
+}
+
+} // namespace
+} // namespace calvora

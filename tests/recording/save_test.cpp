@@ -1,0 +1,196 @@
+#include "recording/document.h"
+#include "recording/record_file.h"
+#include "recording/recording_state.h"
+#include "recording/save.h"
+#include "recording/text_export.h"
+
+#include <gtest/gtest.h>
+
+#include <csignal>
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <iterator>
+#include <sys/resource.h>
+#include <unistd.h>
+
+namespace calvora {
+namespace {
+
+namespace fs = std::filesystem;
+
+std::string Contents(const fs::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), {}};
+}
+
+void Put(const fs::path& path, const std::string& contents) {
+    std::ofstream(path, std::ios::binary) << contents;
+}
+
+std::string Bytes(const std::vector<uint8_t>& bytes) {
+    return {bytes.begin(), bytes.end()};
+}
+
+class SaveTest : public testing::Test {
+protected:
+    void SetUp() override {
+        dir_ = fs::temp_directory_path() / ("calvora-save-" + std::to_string(::getpid()));
+        fs::remove_all(dir_);
+        fs::create_directories(dir_);
+        document_.SetChannelCount(1);
+        document_.FillRows(100);
+        for (uint32_t row = 0; row < 100; ++row)
+            document_.SetTexts(row, u"VDC", u"DC", u"V", u" 12/07/26 22:05:20");
+    }
+    void TearDown() override { fs::remove_all(dir_); }
+
+    // Nothing but the named files: no temporary file may be left behind.
+    void ExpectOnlyFiles(std::vector<std::string> names) {
+        std::vector<std::string> found;
+        for (const auto& entry : fs::directory_iterator(dir_))
+            found.push_back(entry.path().filename().string());
+        std::sort(found.begin(), found.end());
+        std::sort(names.begin(), names.end());
+        EXPECT_EQ(found, names);
+    }
+
+    fs::path dir_;
+    ZUrizivaRor document_;
+    RecordingState state_;
+};
+
+TEST(SaveNames, DefaultNameHasTwoBlanksBetweenDateAndTime) {
+    std::tm time{};
+    time.tm_year = 126;
+    time.tm_mon = 11;
+    time.tm_mday = 7;
+    time.tm_hour = 22;
+    time.tm_min = 5;
+    time.tm_sec = 20;
+    EXPECT_EQ(DefaultFileName(time), u"Multimeter 26-12-07  22.05.20");
+}
+
+TEST(SaveNames, BaseIsTheFileNameWithoutItsLastExtension) {
+    struct Case {
+        const char* chosen;
+        const char* record;
+        const char* text;
+    };
+    const Case cases[] = {
+        {"/d/run.1.recorder", "/d/run.1.recorder", "/d/run.1.csv"},
+        {"/d/data.xls", "/d/data.recorder", "/d/data.csv"},
+        {"/d/Multimeter 26-12-07  22.05.20", "/d/Multimeter 26-12-07  22.05.recorder",
+         "/d/Multimeter 26-12-07  22.05.csv"},
+        {"/home/a.b/data", "/home/a.b/data.recorder", "/home/a.b/data.csv"},
+        {"data.recorder", "data.recorder", "data.csv"},
+    };
+    for (const Case& c : cases) {
+        const SavePaths paths = DerivePaths(c.chosen);
+        EXPECT_EQ(paths.record, fs::path(c.record)) << c.chosen;
+        EXPECT_EQ(paths.text, fs::path(c.text)) << c.chosen;
+    }
+}
+
+TEST_F(SaveTest, DocumentsFolderFollowsUserDirs) {
+    const std::string oldHome = std::getenv("HOME") ? std::getenv("HOME") : "";
+    const fs::path home = dir_ / "home";
+    const fs::path config = dir_ / "config";
+    fs::create_directories(home);
+    fs::create_directories(config);
+    ::setenv("HOME", home.c_str(), 1);
+    ::setenv("XDG_CONFIG_HOME", config.c_str(), 1);
+
+    EXPECT_EQ(DocumentsFolder(), home / "Documents");
+    Put(config / "user-dirs.dirs",
+        "# comment\nXDG_DESKTOP_DIR=\"$HOME/Desktop\"\nXDG_DOCUMENTS_DIR=\"$HOME/My Docs\"\n");
+    EXPECT_EQ(DocumentsFolder(), home / "My Docs");
+    Put(config / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"/srv/docs\"\n");
+    EXPECT_EQ(DocumentsFolder(), fs::path("/srv/docs"));
+    Put(config / "user-dirs.dirs", "XDG_DOCUMENTS_DIR=\"relative/docs\"\n");
+    EXPECT_EQ(DocumentsFolder(), home / "Documents");
+
+    // One level only: without the documents folder nothing is created.
+    EXPECT_EQ(PrepareSaveFolder(), home / "Documents" / "Multimeter");
+    EXPECT_FALSE(fs::exists(home / "Documents"));
+    fs::create_directory(home / "Documents");
+    EXPECT_TRUE(fs::is_directory(PrepareSaveFolder()));
+
+    ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", oldHome.c_str(), 1);
+}
+
+TEST_F(SaveTest, WritesBothFilesAndMarksTheLiveDocumentSaved) {
+    state_.recordingDocument = &document_;
+    state_.dataSaved = false;
+    const SaveResult result = SaveDocument(document_, dir_ / "data.xls", state_);
+    ASSERT_TRUE(result.ok) << fs::path(result.file) << " "
+                           << std::string(result.reason.begin(), result.reason.end());
+    EXPECT_TRUE(state_.dataSaved);
+    MemorySink record;
+    MemorySink text;
+    WriteRecord(document_, record);
+    WriteTextExport(document_, text);
+    EXPECT_EQ(Contents(dir_ / "data.recorder"), Bytes(record.bytes));
+    EXPECT_EQ(Contents(dir_ / "data.csv"), Bytes(text.bytes));
+    ExpectOnlyFiles({"data.recorder", "data.csv"});
+}
+
+TEST_F(SaveTest, SavingAnotherDocumentLeavesDataSavedAlone) {
+    ZUrizivaRor live;
+    state_.recordingDocument = &live;
+    state_.dataSaved = false;
+    ASSERT_TRUE(SaveDocument(document_, dir_ / "other.recorder", state_).ok);
+    EXPECT_FALSE(state_.dataSaved);
+}
+
+TEST_F(SaveTest, FolderThatIsAFileFailsLoudly) {
+    Put(dir_ / "plain", "x");
+    state_.recordingDocument = &document_;
+    state_.dataSaved = false;
+    const SaveResult result = SaveDocument(document_, dir_ / "plain" / "data.recorder", state_);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, u"Not a directory");
+    EXPECT_NE(result.Message().find(u"plain/data.recorder"), std::u16string::npos);
+    EXPECT_FALSE(state_.dataSaved);
+}
+
+// A write that fails half way (here: the file size limit, which binds root too) must leave the
+// previous files exactly as they were.
+TEST_F(SaveTest, FailedWriteKeepsThePreviousFiles) {
+    Put(dir_ / "data.recorder", "previous record");
+    Put(dir_ / "data.csv", "previous text");
+    state_.recordingDocument = &document_;
+    state_.dataSaved = false;
+
+    const auto oldHandler = std::signal(SIGXFSZ, SIG_IGN);
+    rlimit oldLimit{};
+    ASSERT_EQ(::getrlimit(RLIMIT_FSIZE, &oldLimit), 0);
+    rlimit small = oldLimit;
+    small.rlim_cur = 1000;
+    ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
+    const SaveResult result = SaveDocument(document_, dir_ / "data.recorder", state_);
+    ::setrlimit(RLIMIT_FSIZE, &oldLimit);
+    std::signal(SIGXFSZ, oldHandler);
+
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.reason, u"File too large");
+    EXPECT_FALSE(state_.dataSaved);
+    EXPECT_EQ(Contents(dir_ / "data.recorder"), "previous record");
+    EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
+    ExpectOnlyFiles({"data.recorder", "data.csv"});
+}
+
+TEST_F(SaveTest, TargetThatCannotBeReplacedFailsLoudly) {
+    fs::create_directory(dir_ / "data.recorder");
+    Put(dir_ / "data.csv", "previous text");
+    const SaveResult result = SaveDocument(document_, dir_ / "data.recorder", state_);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.file, dir_ / "data.recorder");
+    EXPECT_TRUE(fs::is_directory(dir_ / "data.recorder"));
+    EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
+    ExpectOnlyFiles({"data.recorder", "data.csv"});
+}
+
+} // namespace
+} // namespace calvora

@@ -1,0 +1,248 @@
+#include "chart/chart_layout.h"
+#include "chart/chart_model.h"
+#include "recording/document.h"
+
+#include <gtest/gtest.h>
+
+#include <vector>
+
+namespace calvora {
+namespace {
+
+TEST(ComputeAutoLimits, Rules) {
+    struct Case {
+        double min;
+        double max;
+        double low;
+        double high;
+    };
+    const Case cases[] = {
+        {0, 0, 0, 1},
+        {5, 5, 4, 6},
+        {-5, -5, -6, -4},
+        {2, 2, 1.6, 2.4},
+        {0.0000005, 0.0000005, 0, 0.0000006},
+        // Snapping to 0 would put low above high: keep the unsnapped low.
+        {-0.0000005, -0.0000005, -0.0000006, -0.0000004},
+        {0, 10, 0, 12},
+        {-0.0000005, 10, 0, 10 + 10.0000005 / 5},
+        {2, 12, 0, 14},
+        {3, 8, 2, 9},
+        {1, 5, 0.2, 5.8},
+        {-10, -2, -11.6, -0.4},
+        {-0.000001, -0.000001, -0.0000012, -0.0000008},
+    };
+    for (const Case& c : cases) {
+        const AutoLimits limits = ComputeAutoLimits(c.min, c.max);
+        EXPECT_NEAR(limits.low, c.low, 1e-12) << c.min << ".." << c.max;
+        EXPECT_NEAR(limits.high, c.high, 1e-12) << c.min << ".." << c.max;
+        EXPECT_LT(limits.low, limits.high) << c.min << ".." << c.max;
+    }
+}
+
+TEST(TruncateForScale, CutsTowardZeroAtTheMagnitudesDecimals) {
+    const std::pair<double, double> cases[] = {
+        {1234.567, 1234.56},   {0.1234567, 0.12345}, {-12.345678, -12.3456},
+        {999.999999, 999.999}, {1000, 1000},         {-1234.567, -1234.56},
+        {150.12345, 150.123},  {-0.0000049, 0},      {9.9999999, 9.99999},
+    };
+    for (const auto& [x, expected] : cases)
+        EXPECT_NEAR(TruncateForScale(x), expected, 1e-9) << x;
+}
+
+TEST(FormatScaleValue, DecimalsFollowTheMagnitude) {
+    const std::pair<double, std::u16string> cases[] = {
+        {1000, u"1000.00"}, {99.5, u"99.5000"},      {-0.5, u"-0.50000"}, {0, u"0.00000"},
+        {100, u"100.000"},  {-1500.25, u"-1500.25"}, {1, u"1.00000"},
+    };
+    for (const auto& [x, expected] : cases)
+        EXPECT_EQ(FormatScaleValue(x), expected) << x;
+}
+
+TEST(LiveWindow, GrowsByTwelveElevenths) {
+    ChartLayout layout;
+    layout.liveWindow[0] = 0;
+    StartLiveWindow(layout);
+    std::vector<uint32_t> sizes = {layout.liveWindow[0]};
+    uint32_t firstGrowth = 0;
+    for (uint32_t count = 1; count <= 20000; ++count) {
+        layout.lastSample = static_cast<int32_t>(count);
+        if (GrowLiveWindow(layout, count)) {
+            sizes.push_back(layout.liveWindow[layout.liveWindowIndex]);
+            if (!firstGrowth)
+                firstGrowth = count;
+        }
+    }
+    const std::vector<uint32_t> start = {100, 109, 118, 128, 139, 151, 164, 178, 194, 211, 230};
+    EXPECT_EQ(std::vector<uint32_t>(sizes.begin(), sizes.begin() + 11), start);
+    EXPECT_EQ(firstGrowth, 101u) << "the 101st sample grows the window";
+    EXPECT_EQ(layout.liveWindowGrew, 1);
+    EXPECT_EQ(layout.liveWindowIndex, 62u);
+    EXPECT_EQ(layout.liveWindow[62], 20611u);
+}
+
+TEST(LiveWindow, StopsAtTheLastSlot) {
+    ChartLayout layout;
+    StartLiveWindow(layout);
+    for (uint32_t count = 1; count < 4000000000u; count += count / 8 + 1)
+        GrowLiveWindow(layout, count);
+    EXPECT_EQ(layout.liveWindowIndex, kLiveWindowSlots - 1);
+}
+
+TEST(ApplyScale, CustomAndAutoLimits) {
+    ChartSettings settings;
+    ChartLayout layout;
+    settings.autoMin = -1;
+    settings.autoMax = 3;
+    layout.fullView = 0;
+    layout.hShift = 4;
+    layout.vRange = 9;
+
+    EXPECT_FALSE(ApplyScale(settings, layout, ScaleMode::Custom, 5, 5));
+    EXPECT_EQ(settings.scaleMode, ScaleMode::Unset);
+    EXPECT_EQ(layout.fullView, 0);
+
+    ASSERT_TRUE(ApplyScale(settings, layout, ScaleMode::Custom, 2, 7));
+    EXPECT_EQ(settings.axisMin, 2);
+    EXPECT_EQ(settings.axisMax, 7);
+    EXPECT_EQ(layout.fullView, 1);
+    EXPECT_EQ(layout.hShift, 0);
+    EXPECT_EQ(layout.vRange, 9) << "the next zoom sets vRange";
+
+    ASSERT_TRUE(ApplyScale(settings, layout, ScaleMode::Auto, 10, 20));
+    EXPECT_EQ(settings.axisMin, -1);
+    EXPECT_EQ(settings.axisMax, 3);
+    EXPECT_EQ(settings.customMin, 10);
+    EXPECT_EQ(settings.customMax, 20);
+    EXPECT_EQ(settings.scaleMode, ScaleMode::Auto);
+}
+
+ZUrizivaRor WithValues(const std::vector<float>& values) {
+    ZUrizivaRor document;
+    document.SetChannelCount(1);
+    document.FillRows(static_cast<uint32_t>(values.size()));
+    for (uint32_t row = 0; row < values.size(); ++row)
+        document.SetValue(row, 0, values[row], 100);
+    SetLimitsFromSamples(document);
+    return document;
+}
+
+const PlotRect kPlot{110, 70, 910, 470}; // 800 x 400
+
+TEST(LayoutSamples, AllZeroSamplesGetTheUnitScale) {
+    ZUrizivaRor document = WithValues({0, 0, 0});
+    LayoutSamples(document, kPlot);
+    for (int l = 0; l < kTickCount; ++l) {
+        EXPECT_NEAR(document.layout.tick[0][l], l / 10.0, 1e-12);
+        EXPECT_EQ(document.layout.tick[1][l], document.layout.tick[0][l]);
+    }
+    EXPECT_EQ(FormatScaleValue(document.layout.tick[0][10]), u"1.00000");
+    EXPECT_EQ(document.yPos(1, 0), 470);
+    EXPECT_EQ(document.xPos(2, 0), 910);
+}
+
+TEST(LayoutSamples, FullView) {
+    // On the scale 0..14, 7 sits half way up; 20 and -7 lie outside the plot.
+    ZUrizivaRor document = WithValues({2, 7, 12, 20, -7});
+    document.settings.axisMin = 0;
+    document.settings.axisMax = 14;
+    LayoutSamples(document, kPlot);
+    EXPECT_DOUBLE_EQ(document.layout.xStep, 200);
+    const double expectedY[] = {470 - 400 * 2 / 14.0, 270, 470 - 400 * 12 / 14.0, 470 - 400 * 20 / 14.0,
+                                470 + 400 * 7 / 14.0};
+    for (uint32_t row = 0; row < 5; ++row) {
+        EXPECT_DOUBLE_EQ(document.xPos(row, 0), 110 + 200.0 * row);
+        EXPECT_NEAR(document.yPos(row, 0), expectedY[row], 1e-9) << "row " << row << " (not clipped)";
+    }
+}
+
+TEST(LayoutSamples, OneSampleSitsOnTheLeftEdge) {
+    ZUrizivaRor document = WithValues({5});
+    LayoutSamples(document, kPlot);
+    EXPECT_EQ(document.layout.xStep, 800);
+    EXPECT_EQ(document.xPos(0, 0), 110);
+    EXPECT_DOUBLE_EQ(document.yPos(0, 0), 270); // 5 on the scale 4..6
+}
+
+TEST(LayoutSamples, LiveStepFollowsTheWindow) {
+    ZUrizivaRor document = WithValues({1, 2, 3});
+    document.liveActive = 1;
+    StartLiveWindow(document.layout);
+    LayoutSamples(document, kPlot);
+    EXPECT_DOUBLE_EQ(document.layout.xStep, 800 / 99.0);
+    document.layout.liveWindowIndex = 1;
+    document.layout.liveWindow[1] = 109;
+    LayoutSamples(document, kPlot);
+    EXPECT_DOUBLE_EQ(document.layout.xStep, 800 / 108.0);
+}
+
+TEST(LayoutSamples, SecondChannelUsesTheRightAxisAndEmptyDocumentIsLeftAlone) {
+    ZUrizivaRor empty;
+    empty.layout.xStep = 3;
+    LayoutSamples(empty, kPlot);
+    EXPECT_EQ(empty.layout.xStep, 3);
+
+    ZUrizivaRor document;
+    document.SetChannelCount(2);
+    document.FillRows(2);
+    document.SetValue(0, 0, 0, 1);
+    document.SetValue(1, 0, 10, 1);
+    document.SetValue(0, 1, 5, 1);
+    SetLimitsFromSamples(document); // 0..12
+    LayoutSamples(document, kPlot);
+    EXPECT_DOUBLE_EQ(document.yPos(0, 1), 470 - 400 * 5 / 12.0);
+    EXPECT_DOUBLE_EQ(document.xPos(1, 1), 910);
+}
+
+TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
+    ZUrizivaRor document = WithValues({1, 2, 3});
+    document.settings.traceAxis[0] = 0;
+    LayoutSamples(document, kPlot);
+    document.layout.plotRect = kPlot;
+    document.layout.fullView = 0;
+    document.layout.zoomBase[0] = 1.5;
+    document.layout.zoomNext[0] = 1.6;
+    document.layout.vShift = 2;
+    document.SetXPos(1, 0, 510); // the zoom left sample 2 in the middle of the plot
+
+    const PlotRect wider{110, 70, 1710, 270}; // twice as wide, half as high
+    LayoutSamples(document, wider);
+    EXPECT_EQ(document.xPos(1, 0), 510) << "zoomed positions are not rewritten by the full layout";
+    LayoutZoomed(document, wider);
+    for (int l = 0; l < kTickCount; ++l)
+        EXPECT_NEAR(document.layout.tick[0][l], 1.5 + (l + 2) * 0.1, 1e-12);
+    EXPECT_DOUBLE_EQ(document.xPos(1, 0), 910);
+    // Value 2 on ticks 1.7..2.7 is 0.3 of the 200-pixel height above the bottom.
+    EXPECT_NEAR(document.yPos(1, 0), 270 - 200 * 0.3, 1e-9);
+    EXPECT_EQ(document.layout.plotRect, wider);
+
+    ResetZoom(document.layout);
+    EXPECT_EQ(document.layout.fullView, 1);
+    EXPECT_EQ(document.layout.vShift, 0);
+    LayoutSamples(document, wider);
+    EXPECT_DOUBLE_EQ(document.xPos(1, 0), 910);
+}
+
+TEST(ChartDefaults, AdoptionGivesOneRedChannelOnGrey) {
+    ZUrizivaRor document;
+    document.settings.traceColour[3] = 0x123456;
+    document.settings.backgroundColour = 0;
+    document.settings.markPoints[0] = 0;
+    document.layout.fullView = 0;
+    ApplyNewChartDefaults(document);
+    EXPECT_EQ(document.channelCount(), 1);
+    EXPECT_EQ(document.layout.fullView, 1);
+    EXPECT_EQ(document.settings.traceColour[3], kRed);
+    EXPECT_EQ(document.settings.markPoints[0], 1);
+    EXPECT_EQ(document.settings.backgroundColour, 0x00C8C8C8u);
+    EXPECT_EQ(document.settings.gridColour, 0x00FFFFFFu);
+}
+
+TEST(SetLimitsFromSamples, InfiniteValuesDoNotMakeTheScaleInfinite) {
+    ZUrizivaRor document = WithValues({1, std::numeric_limits<float>::infinity(), 5});
+    EXPECT_DOUBLE_EQ(document.settings.axisMin, 0.2);
+    EXPECT_DOUBLE_EQ(document.settings.axisMax, 5.8);
+}
+
+} // namespace
+} // namespace calvora

@@ -1,0 +1,117 @@
+// A headless main window for the engine tests: records what the state asked of it and answers
+// questions from a script.
+#pragma once
+
+#include "app/main_frame_state.h"
+#include "recording/document.h"
+#include "recording/save.h"
+
+#include <deque>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace calvora::testing {
+
+class FakeView : public MainFrameView {
+public:
+    // Timers
+    void StartTimer(int id, int milliseconds) override { timers[id] = milliseconds; }
+    void StopTimer(int id) override { timers.erase(id); }
+    bool TimerRunning(int id) const { return timers.count(id) != 0; }
+
+    // Documents
+    ZUrizivaRor* CreateDocumentWindow() override {
+        documents.push_back(std::make_unique<ZUrizivaRor>());
+        ++windowsCreated;
+        return documents.back().get();
+    }
+    bool SaveDocument(ZUrizivaRor& document) override {
+        ++saves;
+        if (saveFolder.empty())
+            return saveSucceeds;
+        const auto result = calvora::SaveDocument(document, saveFolder / "saved.recorder", *state);
+        return result.ok;
+    }
+    bool AskPlannedSamples(uint32_t& samples) override {
+        proposedSamples = samples;
+        if (!plannedAnswer)
+            return false;
+        samples = plannedAnswer;
+        return true;
+    }
+    void ActivateDocumentWindow(ZUrizivaRor& document) override { activated.push_back(&document); }
+    void UpdateAllViews(ZUrizivaRor&) override { ++viewUpdates; }
+    void AppendLiveSample(ZUrizivaRor&) override { ++liveAppends; }
+
+    // Prompts
+    bool AskYesNo(const std::u16string& question) override {
+        questions.push_back(question);
+        if (answers.empty())
+            return false;
+        const bool answer = answers.front();
+        answers.pop_front();
+        return answer;
+    }
+    void ShowMessage(const std::u16string& text, MessageIcon icon) override {
+        messages.push_back(text);
+        icons.push_back(icon);
+    }
+
+    // Instrument bar and panel
+    void ShowLiveReading(const LiveReading& reading) override { readings.push_back(reading); }
+    void ShowReceiverTree(const std::vector<ReceiverItem>& items) override {
+        tree = items;
+        ++treeShown;
+    }
+    void SetReceiverConnected(int itemId, bool connected) override { connectedImage[itemId] = connected; }
+    void ShowInstrumentPanel() override { ++panelShown; }
+
+    // Progress
+    bool ProgressOpen() const override { return progressOpen; }
+    void OpenProgress(int rangeMax) override {
+        progressOpen = true;
+        progressRange = rangeMax;
+    }
+    void SetProgressPosition(int position) override { progressPosition = position; }
+    void CloseProgress() override { progressOpen = false; }
+
+    std::map<int, int> timers;
+    std::vector<std::unique_ptr<ZUrizivaRor>> documents;
+    int windowsCreated = 0;
+    int saves = 0;
+    bool saveSucceeds = true;
+    std::filesystem::path saveFolder;
+    RecordingState* state = nullptr;
+    uint32_t plannedAnswer = 0;
+    uint32_t proposedSamples = 0;
+    std::vector<ZUrizivaRor*> activated;
+    int viewUpdates = 0;
+    int liveAppends = 0;
+    std::deque<bool> answers;
+    std::vector<std::u16string> questions;
+    std::vector<std::u16string> messages;
+    std::vector<MessageIcon> icons;
+    std::vector<LiveReading> readings;
+    std::vector<ReceiverItem> tree;
+    int treeShown = 0;
+    std::map<int, bool> connectedImage;
+    int panelShown = 0;
+    bool progressOpen = false;
+    int progressRange = 0;
+    int progressPosition = 0;
+};
+
+class FakeInventory : public ReceiverInventory {
+public:
+    std::optional<std::vector<SerialPortInfo>> Enumerate() override {
+        ++scans;
+        return ports;
+    }
+    std::optional<std::vector<SerialPortInfo>> ports = std::vector<SerialPortInfo>{};
+    int scans = 0;
+};
+
+} // namespace calvora::testing

@@ -3,14 +3,18 @@
 #include "protocol/hex_text.h"
 #include "protocol/pairing.h"
 
+#include <cstring>
+
 namespace calvora {
 
 namespace {
 
-constexpr std::string_view kLiveMarkerText = "00d5f0";
-constexpr std::string_view kHeaderMarkerText = "00d5f1";
-constexpr std::string_view kBlockMarkerText = "00d5f2";
-constexpr std::string_view kTailMarkerText = "00d5f3";
+// Marker texts are "00d5f" followed by the kind digit 0-3.
+constexpr std::string_view kMarkerStem = "00d5f";
+constexpr int kLiveKind = 0;
+constexpr int kHeaderKind = 1;
+constexpr int kBlockKind = 2;
+constexpr int kTailKind = 3;
 constexpr size_t kMarkerChars = 6;
 constexpr int kLiveLength = 12;
 constexpr int kHeaderLength = 9;
@@ -33,9 +37,33 @@ FrameAssembler::FrameAssembler(FrameSink& sink) : sink_(sink) {
     text_.reserve(kCompactThreshold + 256);
 }
 
-size_t FrameAssembler::Find(std::string_view marker) const {
-    const size_t at = ReceiveText().find(marker);
-    return at == std::string_view::npos ? at : head_ + at;
+void FrameAssembler::AppendChunk(const uint8_t* bytes, int count) {
+    const size_t oldSize = text_.size();
+    AppendHexText(text_, bytes, static_cast<size_t>(count));
+    // Markers that end in the new text may start up to five characters before it.
+    size_t at = oldSize >= head_ + kMarkerPrefixChars ? oldSize - kMarkerPrefixChars : head_;
+    const char* text = text_.data();
+    const size_t end = text_.size();
+    while (at + kMarkerChars <= end) {
+        const void* found = std::memchr(text + at + 2, 'd', end - at - 2);
+        if (found == nullptr)
+            break;
+        const size_t d = static_cast<size_t>(static_cast<const char*>(found) - text);
+        at = d - 2;
+        if (d + 4 > end)
+            break;
+        const char kind = text[d + 3];
+        if (std::string_view(text + at, kMarkerStem.size()) == kMarkerStem && kind >= '0' && kind <= '3')
+            markers_[kind - '0'].positions.push_back(at);
+        ++at;
+    }
+}
+
+size_t FrameAssembler::Find(int kind) {
+    MarkerPositions& marker = markers_[kind];
+    while (marker.first < marker.positions.size() && marker.positions[marker.first] < head_)
+        ++marker.first;
+    return marker.first < marker.positions.size() ? marker.positions[marker.first] : std::string::npos;
 }
 
 void FrameAssembler::ConvertFrame(int length) {
@@ -45,13 +73,19 @@ void FrameAssembler::ConvertFrame(int length) {
 }
 
 void FrameAssembler::Compact() {
-    if (head_ == text_.size()) {
-        text_.clear();
-        head_ = 0;
-    } else if (head_ >= kCompactThreshold) {
-        text_.erase(0, head_);
-        head_ = 0;
+    if (head_ != text_.size() && head_ < kCompactThreshold)
+        return;
+    for (MarkerPositions& marker : markers_) {
+        auto kept = marker.positions.begin() + static_cast<std::ptrdiff_t>(marker.first);
+        while (kept != marker.positions.end() && *kept < head_)
+            ++kept;
+        marker.positions.erase(marker.positions.begin(), kept);
+        marker.first = 0;
+        for (size_t& position : marker.positions)
+            position -= head_;
     }
+    text_.erase(0, head_);
+    head_ = 0;
 }
 
 void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
@@ -64,12 +98,12 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         sink_.OnPairAcknowledged();
         return;
     }
-    AppendHexText(text_, bytes, static_cast<size_t>(count));
+    AppendChunk(bytes, count);
 
     // Four passes, each at most once per chunk. A pass that finds its marker drops everything
     // before it, even an unfinished frame of another kind.
     bool markerFound = false;
-    size_t at = Find(kLiveMarkerText);
+    size_t at = Find(kLiveKind);
     if (at != std::string::npos) {
         markerFound = true;
         downloading_ = false;
@@ -82,7 +116,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         }
     }
 
-    at = Find(kHeaderMarkerText);
+    at = Find(kHeaderKind);
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
@@ -99,7 +133,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         }
     }
 
-    at = Find(kBlockMarkerText);
+    at = Find(kBlockKind);
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
@@ -110,7 +144,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         }
     }
 
-    at = Find(kTailMarkerText);
+    at = Find(kTailKind);
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
@@ -119,7 +153,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
             const int payloadLength = HexPair(header + 10) * 256 + HexPair(header + 12);
             const int length = payloadLength + 9;
             if (length > kFrameBufferSize) {
-                // Larger than any tail the meter sends and than the frame buffer: skip its marker.
+                // It cannot fit the 60-byte frame buffer: drop its marker and go on.
                 head_ += kMarkerChars;
             } else if (Available() >= 2 * static_cast<size_t>(length)) {
                 ConvertFrame(length);

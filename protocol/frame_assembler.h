@@ -9,6 +9,7 @@
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace calvora {
 
@@ -60,7 +61,15 @@ public:
     std::string_view ReceiveText() const { return std::string_view(text_).substr(head_); }
 
 private:
-    size_t Find(std::string_view marker) const;
+    // Positions in text_ of each marker kind (F0 to F3), oldest first; those before head_ are stale.
+    struct MarkerPositions {
+        std::vector<size_t> positions;
+        size_t first = 0;
+    };
+
+    void AppendChunk(const uint8_t* bytes, int count);
+    // Position of the first marker of `kind` (0-3) at or after head_, or npos.
+    size_t Find(int kind);
     size_t Available() const { return text_.size() - head_; }
     // Converts the first `length` bytes' worth of receive text into the frame buffer.
     void ConvertFrame(int length);
@@ -69,6 +78,8 @@ private:
     FrameSink& sink_;
     std::string text_; // receive text; the unconsumed part starts at head_
     size_t head_ = 0;
+    // Markers are indexed once, when their text arrives, so no pass rescans a long backlog.
+    std::array<MarkerPositions, 4> markers_;
     std::array<uint8_t, kFrameBufferSize> frame_{};
     std::atomic<bool> closePrompted_{false};
     std::atomic<bool> downloading_{false};

@@ -9,6 +9,7 @@
 
 #include <array>
 #include <cstdlib>
+#include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -26,8 +27,11 @@ struct CliRun {
 };
 
 std::string Cli() {
-    const char* dir = std::getenv("CALVORA_BUILD_DIR");
-    return std::string(dir ? dir : ".") + "/tools/cli/calvora-cli";
+    if (const char* dir = std::getenv("CALVORA_BUILD_DIR"))
+        return std::string(dir) + "/tools/cli/calvora-cli";
+    // Run by hand: this executable sits in <build>/tests/protocol.
+    return (std::filesystem::read_symlink("/proc/self/exe").parent_path() / "../../tools/cli/calvora-cli")
+        .string();
 }
 
 std::string ReadAll(const std::string& path) {

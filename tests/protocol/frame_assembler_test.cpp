@@ -159,6 +159,27 @@ TEST_F(FrameAssemblerTest, ChunkingSequences) {
     }
 }
 
+// Frames that arrive faster than one per chunk queue up in the receive text and come out one per
+// chunk, in order, however long the queue grows.
+TEST_F(FrameAssemblerTest, BackloggedFramesComeOutInOrder) {
+    Bytes stream;
+    std::vector<Event> expected;
+    for (uint16_t i = 0; i < 500; ++i) {
+        const Bytes frame = Live(i);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+        expected.push_back(LiveEvent(frame));
+    }
+    size_t chunks = 0;
+    for (size_t at = 0; at < stream.size(); at += 19, ++chunks)
+        assembler.OnReceive(stream.data() + at, static_cast<int>(std::min<size_t>(19, stream.size() - at)));
+    EXPECT_EQ(sink.events.size(), chunks);
+    while (sink.events.size() < expected.size() && chunks < 2 * expected.size()) {
+        Feed(Noise(1));
+        ++chunks;
+    }
+    EXPECT_EQ(sink.events, expected);
+}
+
 TEST_F(FrameAssemblerTest, AcknowledgementSetsPairedFlag) {
     assembler.SetPaired(false);
     Feed(kAck);

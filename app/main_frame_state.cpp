@@ -393,6 +393,7 @@ bool MainFrameState::OpenSelectedPort() {
     }
 
     connectedLabel_ = entry.label;
+    readerEndReported_ = false;
     port_.SetReceiveCallback(&MainFrameState::ReceiveRoutine, this);
     port_.SetChunkSize(kReceiveChunkSize);
     settings_.WritePort(toUtf8(entry.label), entry.portNumber, entry.devicePath);
@@ -403,6 +404,24 @@ bool MainFrameState::OpenDevice(const std::string& devicePath, int portNumber) {
     portList_ = {PortEntry{std::u16string(kMultimeterLabel), static_cast<uint8_t>(portNumber), 0, devicePath}};
     SelectPort(0);
     return OpenSelectedPort();
+}
+
+bool MainFrameState::PollReaderEnd() {
+    const TqComm::CReadComThread* reader = port_.IsOpen() ? port_.ReaderThread() : nullptr;
+    if (!reader || readerEndReported_)
+        return false;
+    const TqComm::ReaderEnd end = reader->EndReason();
+    if (end != TqComm::ReaderEnd::HangUp && end != TqComm::ReaderEnd::DeviceError)
+        return false;
+    readerEndReported_ = true;
+    OnDeviceRemoved();
+    return true;
+}
+
+void MainFrameState::SelectCaptureSource() {
+    portList_ = {PortEntry{std::u16string(kMultimeterLabel), 0, 0, {}}};
+    SelectPort(0);
+    connectedLabel_ = kMultimeterLabel;
 }
 
 void MainFrameState::ClosePort() {

@@ -115,6 +115,12 @@ public:
     bool OpenDevice(const std::string& devicePath, int portNumber = 0);
     void ClosePort();
     void OnTimer(int id);
+    // A reader that ended because its device went away is treated as a removal notification: a pulled
+    // receiver is noticed even where no device-change event arrives (pseudo-terminals). Call it from
+    // the owner's loop; true when it reported a removal.
+    bool PollReaderEnd();
+    // Hands live frames on without a port, for bytes that come from a capture file.
+    void SelectCaptureSource();
 
     // --- commands and their enable rules ---
     bool CanPair() const { return !connectedLabel_.empty(); }
@@ -207,6 +213,7 @@ private:
     int nextTreeItemId_ = 1;
     std::vector<ReceiverItem> treeItems_;
     std::u16string lastOpenError_;
+    bool readerEndReported_ = false;
 
     // Running extremes of the recording in progress.
     double runningMax_ = -10000;

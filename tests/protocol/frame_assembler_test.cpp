@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <random>
 #include <string>
 #include <vector>
 
@@ -315,6 +316,122 @@ TEST(FrameAssemblerCapture, EveryChunkSizeHandsOnWhatTheRulesDictate) {
         acknowledged += ackSeen;
     }
     EXPECT_EQ(acknowledged, 14); // 4, 5, 6, 8, 9, 10, 12, 15, 18, 20, 24, 30, 36, 40
+}
+
+// The cutting rules read literally: find and erase on a plain string, no index, no offsets. The
+// assembler must agree with it on random streams cut at random, including the receive text left over.
+class LiteralRules {
+public:
+    void OnReceive(const Bytes& chunk) {
+        if (chunk.size() >= 4 && chunk[0] == 0x05 && chunk[3] == 0x4C) {
+            events.push_back({Event::PairAck, {}});
+            return;
+        }
+        text += ToHexText(chunk.data(), chunk.size());
+        bool found = false;
+        if (Cut("00d5f0", found) && text.size() >= 24)
+            Emit(Event::Live, 12);
+        if (Cut("00d5f1", found) && text.size() >= 18) {
+            const Bytes header = *HexTextToBytes(text.substr(0, 18));
+            if (header[5] == 0 && header[6] == 0)
+                return;
+            Emit(Event::Memory, 9);
+        }
+        if (Cut("00d5f2", found) && text.size() >= 98)
+            Emit(Event::Memory, 49);
+        if (Cut("00d5f3", found) && text.size() >= 14) {
+            const size_t length = std::stoul(text.substr(10, 4), nullptr, 16) + 9;
+            if (length > 60)
+                text.erase(0, 6);
+            else if (text.size() >= 2 * length)
+                Emit(Event::Memory, length);
+        }
+        if (!found && text.size() > 5)
+            text.erase(0, text.size() - 5);
+    }
+
+    std::string text;
+    std::vector<Event> events;
+
+private:
+    bool Cut(const char* marker, bool& found) {
+        const size_t at = text.find(marker);
+        if (at == std::string::npos)
+            return false;
+        found = true;
+        text.erase(0, at);
+        return true;
+    }
+    void Emit(Event::Kind kind, size_t length) {
+        events.push_back({kind, *HexTextToBytes(text.substr(0, 2 * length))});
+        text.erase(0, 2 * length);
+    }
+};
+
+Bytes RandomStream(std::mt19937& random) {
+    // Bytes that make markers, half markers at odd positions and acknowledgements likely.
+    const uint8_t tricky[] = {0x00, 0xD5, 0xF0, 0xF1, 0xF2, 0xF3, 0x0D, 0x5F, 0x05, 0x4C, 0x77, 0x10};
+    auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+    Bytes stream;
+    while (stream.size() < 3000) {
+        Bytes piece;
+        switch (pick(8)) {
+        case 0:
+        case 1:
+            piece = Live(static_cast<uint16_t>(random()));
+            break;
+        case 2:
+            piece = MakeMemoryHeader(static_cast<uint16_t>(pick(3) == 0 ? 0 : random()));
+            break;
+        case 3:
+            piece = MakeMemoryBlock(static_cast<uint16_t>(pick(5)), Payload(static_cast<size_t>(pick(41))));
+            break;
+        case 4:
+            piece = MakeMemoryTail(static_cast<uint16_t>(pick(5)), Payload(static_cast<size_t>(pick(70))));
+            break;
+        case 5:
+            piece = kAck;
+            break;
+        default:
+            for (int i = pick(50); i > 0; --i)
+                piece.push_back(pick(2) ? tricky[pick(sizeof tricky)] : static_cast<uint8_t>(random()));
+            break;
+        }
+        if (pick(6) == 0 && !piece.empty())
+            piece.resize(static_cast<size_t>(pick(static_cast<int>(piece.size())))); // cut short
+        stream.insert(stream.end(), piece.begin(), piece.end());
+    }
+    return stream;
+}
+
+TEST(FrameAssemblerRandom, AgreesWithTheLiteralRules) {
+    std::mt19937 random(20240611);
+    int seen[3] = {};
+    for (int round = 0; round < 300; ++round) {
+        SCOPED_TRACE("round " + std::to_string(round));
+        const Bytes stream = RandomStream(random);
+        RecordingSink sink;
+        FrameAssembler assembler(sink);
+        assembler.SetSelectedPortLabel(u"Multimeter");
+        LiteralRules rules;
+        const int longest = round % 2 == 0 ? 40 : 4;
+        for (size_t at = 0; at < stream.size();) {
+            const size_t length = std::min<size_t>(1 + random() % longest, stream.size() - at);
+            const Bytes chunk(stream.begin() + static_cast<long>(at),
+                              stream.begin() + static_cast<long>(at + length));
+            assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size()));
+            rules.OnReceive(chunk);
+            ASSERT_EQ(assembler.ReceiveText(), rules.text) << "after byte " << at + length;
+            at += length;
+        }
+        ASSERT_EQ(sink.events, rules.events);
+        for (const Event& event : sink.events)
+            ++seen[event.kind];
+    }
+    // The streams did exercise every kind of hand-off.
+    EXPECT_GT(seen[Event::Live], 1000);
+    EXPECT_GT(seen[Event::Memory], 1000);
+    EXPECT_GT(seen[Event::PairAck], 100);
 }
 
 } // namespace

@@ -1,0 +1,92 @@
+// One serial device on POSIX termios: exclusive open, line settings by the numeric codes the settings
+// file and callers use, raw non-blocking I/O. No threads and no buffers of its own.
+#pragma once
+
+#include <termios.h>
+
+#include <cstdint>
+#include <string>
+
+namespace calvora::TqComm {
+
+// The numeric codes are part of the interface: callers pass numbers, and "no parity" is 2, not 0.
+enum Parity : uint8_t { ParityEven = 0, ParityMark = 1, ParityNone = 2, ParityOdd = 3, ParitySpace = 4 };
+enum StopBits : uint8_t { StopOne = 0, StopOneAndHalf = 1, StopTwo = 2 };
+enum FlowControl : uint8_t {
+    FlowNone = 0,
+    FlowCtsRts = 1,
+    FlowCtsDtr = 2,
+    FlowDsrRts = 3,
+    FlowDsrDtr = 4,
+    FlowXonXoff = 5,
+};
+
+// Purge flags: bits 0x1/0x4 empty the output queue, 0x2/0x8 the input queue.
+enum PurgeFlags : uint32_t { PurgeTxAbort = 0x1, PurgeRxAbort = 0x2, PurgeTxClear = 0x4, PurgeRxClear = 0x8 };
+
+struct QueueStatus {
+    uint32_t bytesIn = 0;  // received, not yet read
+    uint32_t bytesOut = 0; // written, not yet sent
+};
+
+// A COM number n (1..255) names the CP210x receiver's /dev/ttyUSB<n-1>; empty outside 1..255.
+std::string DevicePathForPort(int portNumber);
+
+// Writes the line settings into `settings` (raw mode, receiver on, modem lines ignored). A code above
+// its range leaves that part as it was. Returns false and sets `why` for settings termios cannot express.
+bool ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                       uint8_t stopBits, uint8_t flowControl, std::u16string* why);
+
+// The text shown for a failed open of `path` with `error` (an errno value); names the fix where a
+// Linux user needs one (the dialout group, a udev rule, the receiver being plugged in).
+std::u16string DescribeOpenFailure(int error, const std::string& path);
+
+class CSerialPort {
+public:
+    CSerialPort() = default;
+    virtual ~CSerialPort();
+    CSerialPort(const CSerialPort&) = delete;
+    CSerialPort& operator=(const CSerialPort&) = delete;
+
+    // Opens /dev/ttyUSB<n-1> (see DevicePathForPort) and remembers n.
+    bool Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
+              uint8_t flowControl);
+    // Opens a device path exclusively: a second open, from this or another process, fails.
+    bool Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+              uint8_t stopBits, uint8_t flowControl);
+    void Close();
+    bool IsOpen() const { return fd_ >= 0; }
+
+    bool GetState(termios& settings);
+    bool SetState(const termios& settings);
+    bool Purge(uint32_t flags);
+    bool GetQueueStatus(QueueStatus& status);
+
+    // Non-blocking: the bytes read (0 when none are waiting), or -1 with LastError() set.
+    // A hung-up device reads as -1 with EIO.
+    int32_t Read(uint8_t* buffer, int32_t count);
+    // Writes all bytes, waiting for room at most `timeoutMs`. Returns the bytes written; fewer than
+    // `count` means failure (time-out, vanished device, closed port).
+    int32_t Write(const uint8_t* bytes, int32_t count, int timeoutMs = 2000);
+
+    // The descriptor for poll(); -1 while closed.
+    int NativeHandle() const { return fd_; }
+    // Gives up the descriptor without closing it; the caller then owns it (and its lock).
+    int Release();
+
+    int PortNumber() const { return portNumber_; }
+    const std::string& DevicePath() const { return devicePath_; }
+    int LastError() const { return lastError_; }
+    const std::u16string& LastErrorText() const { return lastErrorText_; }
+
+private:
+    bool Fail(int error, std::u16string text);
+
+    int fd_ = -1;
+    int portNumber_ = 0;
+    std::string devicePath_;
+    int lastError_ = 0;
+    std::u16string lastErrorText_;
+};
+
+} // namespace calvora::TqComm

@@ -1,0 +1,355 @@
+#include "tools/sim/simulator.h"
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <sys/signalfd.h>
+#include <termios.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <chrono>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <map>
+#include <sys/stat.h>
+
+namespace calvora::sim {
+namespace {
+
+using Clock = std::chrono::steady_clock;
+using Milliseconds = std::chrono::milliseconds;
+
+// The two pieces of a split frame arrive this far apart, so the host reads them as separate chunks.
+constexpr Milliseconds kSplitGap{120};
+
+// The meter behind the receiver: where readings, stored records and link faults come from.
+class Meter {
+public:
+    explicit Meter(const SimOptions& options) : options_(options), random_(options.seed) {}
+
+    Bytes NextLiveFrame() {
+        const uint64_t index = liveIndex_++;
+        if (!options_.script.empty())
+            return options_.script[index % options_.script.size()];
+        return BuildLiveFrame(options_.reading, WaveValue(options_.wave, index, random_));
+    }
+
+    std::vector<Bytes> Burst(size_t count) {
+        if (options_.records.empty())
+            return BuildLogBurst(GenerateRecords(count, options_.reading, options_.wave, random_));
+        std::vector<Record> records;
+        records.reserve(count);
+        for (size_t i = 0; i < count; ++i)
+            records.push_back(options_.records[i % options_.records.size()]);
+        return BuildLogBurst(records);
+    }
+
+    std::vector<Bytes> Writes(const Bytes& frame) { return ApplyFaults(frame, options_.faults, random_); }
+
+private:
+    const SimOptions& options_;
+    std::mt19937_64 random_;
+    uint64_t liveIndex_ = 0;
+};
+
+bool WriteAll(int fd, const Bytes& bytes) {
+    size_t done = 0;
+    while (done < bytes.size()) {
+        const ssize_t n = ::write(fd, bytes.data() + done, bytes.size() - done);
+        if (n > 0) {
+            done += static_cast<size_t>(n);
+            continue;
+        }
+        if (n < 0 && errno == EINTR)
+            continue;
+        return false;
+    }
+    return true;
+}
+
+void Note(const char* text) {
+    std::fprintf(stderr, "calvora-sim: %s\n", text);
+}
+
+class PseudoTerminalRun {
+public:
+    explicit PseudoTerminalRun(const SimOptions& options) : options_(options), meter_(options) {}
+
+    ~PseudoTerminalRun() {
+        Unplug();
+        if (signals_ >= 0)
+            ::close(signals_);
+        if (!options_.linkPath.empty() && linked_)
+            ::unlink(options_.linkPath.c_str());
+    }
+
+    int Run() {
+        if (!OpenTerminal() || !WatchSignals())
+            return 1;
+        if (!options_.linkPath.empty()) {
+            struct stat existing {};
+            if (lstat(options_.linkPath.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+                ::unlink(options_.linkPath.c_str());
+            if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
+                std::fprintf(stderr, "calvora-sim: can't link %s: %s\n", options_.linkPath.c_str(),
+                             std::strerror(errno));
+                return 1;
+            }
+            linked_ = true;
+        }
+        std::printf("%s\n", slavePath_.c_str());
+        std::fflush(stdout);
+
+        const auto start = Clock::now();
+        nextLive_ = start;
+        lastScheduled_ = start - Milliseconds(kQuietGapMs);
+        const auto unplugAt = options_.unplugAfterSeconds >= 0
+                                  ? start + std::chrono::duration_cast<Clock::duration>(
+                                                std::chrono::duration<double>(options_.unplugAfterSeconds))
+                                  : Clock::time_point::max();
+        const auto period =
+            std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.rate));
+        if (options_.logAtStart)
+            ScheduleBurst(*options_.logAtStart, start);
+
+        while (!stop_) {
+            const auto now = Clock::now();
+            if (now >= unplugAt) {
+                Unplug();
+                Note("unplugged");
+                return 0;
+            }
+            const bool wantLive = options_.frameCount < 0 || liveWritten_ < options_.frameCount;
+            // A live frame waits while anything else is on its way, so frames never interleave.
+            if (wantLive && now >= nextLive_ && pending_.empty() && now >= busyUntil_) {
+                ScheduleFrame(meter_.NextLiveFrame(), now);
+                ++liveWritten_;
+                nextLive_ += period;
+                if (nextLive_ <= now)
+                    nextLive_ = now + period;
+            }
+            while (!pending_.empty() && pending_.begin()->first <= now) {
+                // Nobody reading fills the terminal's buffer: the rest of that write is lost, as on air.
+                WriteAll(master_, pending_.begin()->second);
+                pending_.erase(pending_.begin());
+            }
+            if (!wantLive && pending_.empty())
+                return 0;
+
+            auto wake = unplugAt;
+            if (!pending_.empty())
+                wake = std::min(wake, pending_.begin()->first);
+            else if (wantLive)
+                wake = std::min(wake, std::max(nextLive_, busyUntil_));
+            Wait(wake);
+        }
+        return 0;
+    }
+
+private:
+    bool OpenTerminal() {
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
+        char name[128] = {};
+        if (master_ < 0 || grantpt(master_) != 0 || unlockpt(master_) != 0 ||
+            ptsname_r(master_, name, sizeof name) != 0) {
+            std::fprintf(stderr, "calvora-sim: can't open a pseudo-terminal: %s\n", std::strerror(errno));
+            return false;
+        }
+        slavePath_ = name;
+        // Holding the slave open keeps the master from hanging up between the host's opens.
+        slave_ = ::open(name, O_RDWR | O_NOCTTY | O_CLOEXEC);
+        termios settings{};
+        if (slave_ < 0 || tcgetattr(master_, &settings) != 0) {
+            std::fprintf(stderr, "calvora-sim: can't set up %s: %s\n", name, std::strerror(errno));
+            return false;
+        }
+        // Raw both ways, so nothing echoes the host's writes back or rewrites bytes.
+        cfmakeraw(&settings);
+        cfsetispeed(&settings, B115200);
+        cfsetospeed(&settings, B115200);
+        tcsetattr(master_, TCSANOW, &settings);
+        // A full buffer (nobody reading) must never stall the simulator.
+        fcntl(master_, F_SETFL, fcntl(master_, F_GETFL) | O_NONBLOCK);
+        return true;
+    }
+
+    bool WatchSignals() {
+        sigset_t set;
+        sigemptyset(&set);
+        for (const int signal : {SIGUSR1, SIGINT, SIGTERM, SIGHUP})
+            sigaddset(&set, signal);
+        sigprocmask(SIG_BLOCK, &set, nullptr);
+        signals_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
+        if (signals_ < 0) {
+            std::fprintf(stderr, "calvora-sim: can't watch signals: %s\n", std::strerror(errno));
+            return false;
+        }
+        return true;
+    }
+
+    void Unplug() {
+        if (master_ >= 0)
+            ::close(master_);
+        if (slave_ >= 0)
+            ::close(slave_);
+        master_ = slave_ = -1;
+    }
+
+    // Schedules the writes of one frame at `at` or later, after everything already scheduled.
+    Clock::time_point ScheduleFrame(const Bytes& frame, Clock::time_point at) {
+        at = std::max(at, lastScheduled_);
+        const auto pieces = meter_.Writes(frame);
+        for (size_t i = 0; i < pieces.size(); ++i) {
+            if (i > 0)
+                at += kSplitGap;
+            pending_.emplace(at, pieces[i]);
+        }
+        lastScheduled_ = at;
+        return at;
+    }
+
+    void ScheduleBurst(size_t count, Clock::time_point now) {
+        const auto frames = meter_.Burst(count);
+        const Milliseconds gap(options_.burstGapMs);
+        auto at = std::max(now, lastScheduled_ + gap);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            if (i + 1 == frames.size())
+                at +=
+                    std::max(gap, Milliseconds(kQuietGapMs)); // both tails in one chunk would hide the second
+            else if (i > 0)
+                at += gap;
+            at = ScheduleFrame(frames[i], at);
+        }
+        busyUntil_ = std::max(busyUntil_, at + Milliseconds(kQuietGapMs));
+        std::fprintf(stderr, "calvora-sim: stored-log burst of %zu records\n", count);
+    }
+
+    void AnswerPair(Clock::time_point now) {
+        if (options_.ignorePair) {
+            Note("pair request ignored");
+            return;
+        }
+        // Silence on both sides, so the host sees the acknowledgement at the start of its own chunk.
+        const auto at = std::max(now, lastScheduled_ + Milliseconds(kQuietGapMs));
+        pending_.emplace(at, Bytes(kPairAck.begin(), kPairAck.end()));
+        lastScheduled_ = at;
+        busyUntil_ = std::max(busyUntil_, at + Milliseconds(kQuietGapMs));
+        Note("pair request answered");
+    }
+
+    void HandleCommand(const std::string& line) {
+        char word[16] = {};
+        unsigned long count = 0;
+        const int fields = std::sscanf(line.c_str(), "%15s %lu", word, &count);
+        if (fields >= 1 && std::strcmp(word, "log") == 0) {
+            ScheduleBurst(fields == 2 ? count : options_.logCount, Clock::now());
+        } else if (fields >= 1 && std::strcmp(word, "quit") == 0) {
+            stop_ = true;
+        } else if (fields >= 1) {
+            std::fprintf(stderr, "calvora-sim: unknown command '%s' (log [N], quit)\n", line.c_str());
+        }
+    }
+
+    void Wait(Clock::time_point wake) {
+        int timeoutMs = -1;
+        if (wake != Clock::time_point::max()) {
+            const auto left =
+                std::chrono::duration_cast<std::chrono::microseconds>(wake - Clock::now()).count();
+            timeoutMs = static_cast<int>(std::clamp<int64_t>((left + 999) / 1000, 0, 60000));
+        }
+        pollfd watched[3] = {{hostWatched_ ? master_ : -1, POLLIN, 0},
+                             {signals_, POLLIN, 0},
+                             {stdinOpen_ ? 0 : -1, POLLIN, 0}};
+        if (poll(watched, 3, timeoutMs) <= 0)
+            return;
+        if (watched[0].revents & POLLIN) {
+            uint8_t buffer[256];
+            const ssize_t n = ::read(master_, buffer, sizeof buffer);
+            if (n > 0 && pairDetector_.Feed(buffer, static_cast<size_t>(n)))
+                AnswerPair(Clock::now());
+        } else if (watched[0].revents & (POLLHUP | POLLERR)) {
+            // Not expected while we hold the slave; stop listening rather than spin.
+            hostWatched_ = false;
+        }
+        if (watched[1].revents & POLLIN) {
+            signalfd_siginfo info{};
+            while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+                if (info.ssi_signo == SIGUSR1)
+                    ScheduleBurst(options_.logCount, Clock::now());
+                else
+                    stop_ = true;
+            }
+        }
+        if (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) {
+            char buffer[256];
+            const ssize_t n = ::read(0, buffer, sizeof buffer);
+            if (n <= 0) {
+                stdinOpen_ = false;
+                return;
+            }
+            commandLine_.append(buffer, static_cast<size_t>(n));
+            for (size_t end = commandLine_.find('\n'); end != std::string::npos;
+                 end = commandLine_.find('\n')) {
+                HandleCommand(commandLine_.substr(0, end));
+                commandLine_.erase(0, end + 1);
+            }
+        }
+    }
+
+    const SimOptions& options_;
+    Meter meter_;
+    PairDetector pairDetector_;
+    int master_ = -1;
+    int slave_ = -1;
+    int signals_ = -1;
+    bool stdinOpen_ = true;
+    bool hostWatched_ = true;
+    bool linked_ = false;
+    bool stop_ = false;
+    std::string slavePath_;
+    std::string commandLine_;
+    std::multimap<Clock::time_point, Bytes> pending_;
+    Clock::time_point nextLive_{};
+    Clock::time_point lastScheduled_{};
+    Clock::time_point busyUntil_{};
+    int64_t liveWritten_ = 0;
+};
+
+} // namespace
+
+int RunCapture(const SimOptions& options) {
+    std::FILE* file = std::fopen(options.capturePath.c_str(), "wb");
+    if (!file) {
+        std::fprintf(stderr, "calvora-sim: can't write %s: %s\n", options.capturePath.c_str(),
+                     std::strerror(errno));
+        return 1;
+    }
+    Meter meter(options);
+    bool ok = true;
+    auto put = [&](const Bytes& frame) {
+        for (const Bytes& piece : meter.Writes(frame))
+            ok = ok && std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+    };
+    if (options.logAtStart) {
+        for (const Bytes& frame : meter.Burst(*options.logAtStart))
+            put(frame);
+    }
+    for (int64_t k = 0; k < options.frameCount; ++k)
+        put(meter.NextLiveFrame());
+    ok = std::fclose(file) == 0 && ok;
+    if (!ok) {
+        std::fprintf(stderr, "calvora-sim: writing %s failed\n", options.capturePath.c_str());
+        return 1;
+    }
+    return 0;
+}
+
+int RunPseudoTerminal(const SimOptions& options) {
+    PseudoTerminalRun run(options);
+    return run.Run();
+}
+
+} // namespace calvora::sim

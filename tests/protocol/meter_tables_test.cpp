@@ -8,6 +8,7 @@
 namespace calvora {
 namespace {
 
+// Ranges the live decoder's cases do not reach.
 TEST(FunctionTable, RangesUnitsAndLimits) {
     struct Case {
         const char* what;
@@ -21,32 +22,19 @@ TEST(FunctionTable, RangesUnitsAndLimits) {
     };
     const Case cases[] = {
         {"VAC 4 V", 0x01, 0x00, "VAC", "AC", "V", 10000, false, 4, 0},
-        {"VAC 1000 V", 0x04, 0x00, "VAC", "AC", "V", 10, true, 1000, 0},
         {"VDC 40 V", 0x02, 0x01, "VDC", "DC", "V", 1000, false, 40, -40},
         {"VDC 400 V any sub-mode", 0x03, 0x31, "VDC", "DC", "V", 100, false, 400, -400},
-        {"VDC without range row", 0x05, 0x01, "VDC", "DC", "V", 1, false, 40000, -40000},
         {"ohm", 0x00, 0x03, "RDBC", "R", "\xCE\xA9", 100, false, 400, 0},
         {"40 MOhm", 0x05, 0x03, "RDBC", "R", "M\xCE\xA9", 1000, false, 40, 0},
-        {"resistance range 6", 0x06, 0x03, "RDBC", "R", "", 1, false, 40000, 0},
         {"40 nF", 0x01, 0x33, "RDBC", "CAP", "nF", 1000, false, 40, 0},
         {"40 mF", 0x07, 0x33, "RDBC", "CAP", "mF", 1000, false, 40, 0},
         {"CAP range 0 has no row", 0x00, 0x33, "RDBC", "CAP", "", 1, false, 40000, 0},
-        {"DIODE", 0x00, 0x13, "RDBC", "DIODE", "V", 10000, false, 2.51, 0},
-        {"BEEP", 0x03, 0x23, "RDBC", "BEEP", "\xCE\xA9", 100, false, 400, 0},
-        {"Temp F", 0x00, 0x14, "Temp", "TK", "F", 10, false, 2192, -58},
-        {"10A DC", 0x00, 0x05, "10A", "DC", "A", 1000, true, 10, -10},
-        {"10A frequency", 0x02, 0x25, "10A", "Frequency", "KHz", 10000, false, 4, 0},
         {"10A duty", 0x02, 0x35, "10A", "Duty", "%", 100, true, 100, 0},
         {"mA 40 mA", 0x00, 0x06, "mA", "DC", "mA", 1000, false, 40, -40},
         {"uA 4000 uA", 0x01, 0x08, "uA", "DC", "uA", 10, false, 4000, -4000},
         {"mV AC", 0x00, 0x19, "mV", "AC", "mV", 100, false, 400, 0},
-        {"4-20 mA%", 0x00, 0x07, "4-20 mA%", "DC", "%", 100, false, 125, -25},
-        {"VAC sub-mode 3", 0x01, 0x30, "VAC", "", "", 1, false, 40000, 0},
-        {"HZ% 100 MHz", 0x07, 0x02, "HZ%", "Frequency", "MHz", 100, true, 100, 0},
         {"HZ% 40 Hz", 0x00, 0x02, "HZ%", "Frequency", "Hz", 1000, false, 40, 0},
         {"HZ% 4 MHz", 0x05, 0x02, "HZ%", "Frequency", "MHz", 10000, false, 4, 0},
-        {"AC+DC before frequency", 0x81, 0x10, "VAC", "AC+DC", "", 1, false, 40000, 0},
-        {"AC+DC on VDC", 0x81, 0x01, "VDC", "AC+DC", "V", 10000, false, 4, 0},
         {"code 15", 0x01, 0x3F, "", "", "", 1, false, 40000, 0},
     };
     for (const auto& c : cases) {

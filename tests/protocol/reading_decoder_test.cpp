@@ -168,14 +168,6 @@ TEST(ReadingDecoder, FlagsFollowTheStatusByteNotThePanel) {
     EXPECT_TRUE(r.acPlusDc);
 }
 
-TEST(ReadingDecoder, ScaleTextHasTheMeterSpacing) {
-    EXPECT_EQ(kBarScaleText.size(), 64u);
-    EXPECT_EQ(toUtf8(kBarScaleText), "0" + std::string(7, ' ') + "." + std::string(6, ' ') + "10" +
-                                         std::string(7, ' ') + "." + std::string(6, ' ') + "20" +
-                                         std::string(7, ' ') + "." + std::string(6, ' ') + "30" +
-                                         std::string(6, ' ') + "." + std::string(6, ' ') + "40");
-}
-
 // Every range and function byte, at both ends of the count and with every flag, gives a sane panel.
 TEST(ReadingDecoder, EveryByteCombinationStaysInBounds) {
     for (int rangeByte = 0; rangeByte < 256; ++rangeByte) {

@@ -233,6 +233,7 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
     } else {
         if (!session.Open(port))
             return ExitFailure;
+        std::cerr << "Waiting for the stored log on " << port << " (start the transfer on the meter)" << std::endl;
         const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                  std::chrono::duration<double>(timeout));
         while (!filled && !interrupted && Clock::now() < deadline)

@@ -1,0 +1,219 @@
+// Auto-hide: a page bar pinned away leaves its pages as tabs on a thin strip along its side of the frame;
+// resting on or clicking a tab slides the page out over the frame, and leaving it slides it back.
+#pragma once
+
+#include "docking/gui/dock_page_bar.h"
+
+#include <QFont>
+#include <QMainWindow>
+#include <QPointer>
+#include <QTimer>
+#include <QToolBar>
+
+#include <array>
+#include <functional>
+#include <map>
+#include <memory>
+#include <vector>
+
+class QMdiArea;
+
+namespace calvora {
+
+// Strip control ids per side.
+enum AutoHideBarId : int {
+    kAutoHideTop = 59435,
+    kAutoHideBottom = 59436,
+    kAutoHideLeft = 59437,
+    kAutoHideRight = 59438,
+};
+
+int AutoHideBarIdForSide(Qt::DockWidgetArea side);
+// 24 pixels, 22 along the bottom edge.
+int AutoHideBarThickness(Qt::DockWidgetArea side);
+
+// Lengths of the items along a strip, from its start: 21 for an inactive item; 45 + title width + 24 for the
+// active one (the only one showing its title).
+std::vector<int> StripItemLengths(const std::vector<int>& titleWidths, int activeIndex);
+
+// Where the mouse is and whether something holds it; the float window's leave poll asks these. Tests supply
+// their own.
+struct PointerProbe {
+    std::function<QPoint()> globalPosition;
+    std::function<bool()> dragging;
+    std::function<bool()> captured;
+    static PointerProbe System();
+};
+
+// The window a page slides out in.
+class CAHFloatWnd : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kSlideTimerIn = 1;
+    static constexpr int kSlideTimerOut = 2;
+    static constexpr int kLeaveTimer = 100;
+    static constexpr int kStepMs = 50;
+    static constexpr int kLeavePollMs = 400;
+    static constexpr int kSlideMs = 300;
+    static constexpr int kCaptionHeight = 20;
+
+    CAHFloatWnd(Qt::DockWidgetArea side, QWidget* parent);
+    ~CAHFloatWnd() override;
+
+    // Shows `page` (not owned) in the window; the previous page is hidden.
+    void SetPage(CPageItem* page);
+    CPageItem* Page() const { return m_page; }
+    // Forgets the page without touching its window, which has gone elsewhere.
+    void ReleasePage();
+    // The full rectangle in the parent's coordinates.
+    void SetTargetRect(const QRect& rect);
+    QRect TargetRect() const { return m_target; }
+
+    // Starts sliding out (or in) over `durationMs`; a running slide stops first.
+    void StartSlide(bool out, int durationMs = kSlideMs);
+    // What the timers run; tests call them to drive a slide tick by tick.
+    void SlideOutStep();
+    void SlideInStep();
+    void LeavePoll();
+    // Hides at once, stopping every timer.
+    void HideNow();
+
+    int SlidePosition() const { return m_position; }
+    int SlideSteps() const { return m_steps; }
+    bool IsSliding() const { return m_sliding; }
+    bool IsTimerRunning(int id) const;
+    void SetPointerProbe(PointerProbe probe) { m_probe = std::move(probe); }
+
+    QRect CloseButtonRect() const;
+    QRect PinButtonRect() const;
+    QFont CaptionFont() const { return m_captionFont; }
+    // The full-size inner window that the slide clips; caption and buttons are drawn on it.
+    QWidget* Panel() const { return m_panel; }
+
+Q_SIGNALS:
+    void pinClicked();
+    void closeClicked();
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    // Shows the first `shownSteps` of m_steps slices of the target, the part nearest the strip.
+    void PlaceAtStep(int shownSteps);
+    QMargins BorderMargins() const;
+    void LayoutPage();
+
+    Qt::DockWidgetArea m_side;
+    CPageItem* m_page = nullptr;
+    QWidget* m_panel = nullptr;
+    QRect m_target;
+    int m_position = 0;
+    int m_steps = 6;
+    bool m_sliding = false;
+    QFont m_captionFont;
+    QTimer m_inTimer;
+    QTimer m_outTimer;
+    QTimer m_leaveTimer;
+    PointerProbe m_probe;
+    int m_pressedButton = 0;
+};
+
+// The strip along one side of the frame; one tab per hidden page.
+class CAutoHideBar : public QToolBar {
+    Q_OBJECT
+public:
+    static constexpr int kHoverMs = 400;
+
+    CAutoHideBar(Qt::DockWidgetArea side, QMainWindow* frame);
+    ~CAutoHideBar() override;
+
+    Qt::DockWidgetArea Side() const { return m_side; }
+    int ControlId() const { return m_controlId; }
+
+    void AddItem(std::unique_ptr<CPageItem> page, CDockPageBar* owner, Qt::DockWidgetArea ownerSide,
+                 QSize ownerSize);
+    // Takes out every item that came from `owner`, in strip order.
+    std::vector<std::unique_ptr<CPageItem>> TakeItemsOf(const CDockPageBar* owner);
+    bool HoldsItemsOf(const CDockPageBar* owner) const;
+    Qt::DockWidgetArea OwnerSide(const CDockPageBar* owner) const;
+
+    int ItemCount() const { return static_cast<int>(m_items.size()); }
+    const CPageItem& ItemPage(int index) const { return *m_items.at(static_cast<size_t>(index)).page; }
+    QRect ItemRect(int index) const;
+    int ItemAt(QPoint pos) const;
+    int ActiveItem() const { return m_active; }
+
+    // Slides the item's page out and marks its tab active.
+    void ShowItem(int index);
+    // What the hover timer runs after the mouse rested on the strip.
+    void HoverTimeout();
+    bool IsHoverArmed() const { return m_hoverTimer.isActive(); }
+
+    CAHFloatWnd* FloatWindow() const { return m_float; }
+    QSize sizeHint() const override;
+    QSize minimumSizeHint() const override;
+
+Q_SIGNALS:
+    void pinBackRequested(calvora::CDockPageBar* owner);
+    void hideRequested(calvora::CDockPageBar* owner);
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void leaveEvent(QEvent* event) override;
+
+private:
+    struct Item {
+        std::unique_ptr<CPageItem> page;
+        CDockPageBar* owner = nullptr;
+        Qt::DockWidgetArea ownerSide = Qt::NoDockWidgetArea;
+        QSize ownerSize;
+    };
+    bool Horizontal() const { return m_side == Qt::TopDockWidgetArea || m_side == Qt::BottomDockWidgetArea; }
+    std::vector<int> Lengths() const;
+    QRect FloatTarget(const Item& item) const;
+    void ItemsChanged();
+
+    Qt::DockWidgetArea m_side;
+    int m_controlId;
+    QMainWindow* m_frame;
+    std::vector<Item> m_items;
+    int m_active = -1;
+    CPageItem* m_shown = nullptr;
+    CDockPageBar* m_shownOwner = nullptr;
+    CAHFloatWnd* m_float = nullptr;
+    QTimer m_hoverTimer;
+    QPoint m_hoverPos;
+};
+
+// The multi-document frame with auto-hide support: a QMainWindow around a QMdiArea with one strip per side.
+class CMDIAutoHideFrame : public QMainWindow {
+    Q_OBJECT
+public:
+    explicit CMDIAutoHideFrame(QWidget* parent = nullptr);
+    ~CMDIAutoHideFrame() override;
+
+    QMdiArea* MdiArea() const { return m_mdiArea; }
+
+    // Creates the strip of every named side that has none yet.
+    void EnableDocking(Qt::DockWidgetAreas sides);
+    CAutoHideBar* AutoHideBar(Qt::DockWidgetArea side) const;
+
+    // Connects the bar's pin button to PinBar.
+    void AttachPageBar(CDockPageBar* bar);
+    // Moves the bar's pages to the strip of the side it is docked at and hides the bar. A floating bar stays.
+    void PinBar(CDockPageBar* bar);
+    // Gives the pages back to the bar, docked at its old side, shown or hidden.
+    void UnpinBar(CDockPageBar* bar, bool show);
+    bool IsPinned(const CDockPageBar* bar) const;
+
+Q_SIGNALS:
+    void pinStateChanged(calvora::CDockPageBar* bar);
+
+private:
+    QMdiArea* m_mdiArea;
+    std::map<Qt::DockWidgetArea, CAutoHideBar*> m_strips;
+};
+
+} // namespace calvora

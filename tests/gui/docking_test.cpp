@@ -1,0 +1,337 @@
+#include "docking/gui/auto_hide.h"
+#include "docking/gui/dock_page_bar.h"
+
+#include <gtest/gtest.h>
+
+#include <QLabel>
+#include <QLineEdit>
+#include <QMdiArea>
+#include <QTest>
+
+namespace calvora {
+namespace {
+
+// One "character" per 10 pixels keeps the truncation arithmetic readable.
+int TenPerChar(const QString& text) {
+    return static_cast<int>(text.size()) * 10;
+}
+
+TEST(CaptionTruncation, FollowsTheDropTwoRule) {
+    struct Case {
+        QString title;
+        int stripWidth;
+        QString shown;
+    };
+    const Case cases[] = {
+        {QStringLiteral("Instrument"), 130, QStringLiteral("Instrument")}, // exactly fits 100
+        {QStringLiteral("Instrument"), 129, QStringLiteral("Instru...")},  // drops 2, then 2 more
+        {QStringLiteral("Instrument"), 100, QStringLiteral("Inst...")},    // drops 4, then 2 more
+        {QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZ"), 30,
+         QStringLiteral("ABCD...")}, // stops after ten drops
+        {QStringLiteral(""), 10, QStringLiteral("")},
+    };
+    for (const Case& c : cases) {
+        EXPECT_EQ(TruncateCaption(c.title, c.stripWidth, TenPerChar), c.shown) << c.title.toStdString();
+    }
+}
+
+TEST(CaptionTruncation, StopsAfterTenDrops) {
+    const QString title(40, QLatin1Char('x'));
+    // Ten drops of two leave 20 characters, then two more go: 18 characters and "...".
+    EXPECT_EQ(TruncateCaption(title, 40, TenPerChar), QString(18, QLatin1Char('x')) + QStringLiteral("..."));
+}
+
+TEST(PageTab, WidthAddsNineAndEighteenForAnIcon) {
+    EXPECT_EQ(PageTabWidth(50, false), 59);
+    EXPECT_EQ(PageTabWidth(50, true), 77);
+}
+
+TEST(SizingEdge, IsTheEdgeFacingTheCentre) {
+    EXPECT_EQ(SizingEdgeForSide(Qt::TopDockWidgetArea), unsigned(kEdgeBottom));
+    EXPECT_EQ(SizingEdgeForSide(Qt::LeftDockWidgetArea), unsigned(kEdgeRight));
+    EXPECT_EQ(SizingEdgeForSide(Qt::RightDockWidgetArea), unsigned(kEdgeLeft));
+    EXPECT_EQ(SizingEdgeForSide(Qt::BottomDockWidgetArea), unsigned(kEdgeTop));
+    EXPECT_EQ(SizingEdgeForSide(Qt::NoDockWidgetArea), 0u);
+}
+
+TEST(AutoHideStrip, IdsAndThicknessPerSide) {
+    EXPECT_EQ(AutoHideBarIdForSide(Qt::TopDockWidgetArea), 59435);
+    EXPECT_EQ(AutoHideBarIdForSide(Qt::BottomDockWidgetArea), 59436);
+    EXPECT_EQ(AutoHideBarIdForSide(Qt::LeftDockWidgetArea), 59437);
+    EXPECT_EQ(AutoHideBarIdForSide(Qt::RightDockWidgetArea), 59438);
+    EXPECT_EQ(AutoHideBarThickness(Qt::LeftDockWidgetArea), 24);
+    EXPECT_EQ(AutoHideBarThickness(Qt::BottomDockWidgetArea), 22);
+}
+
+TEST(AutoHideStrip, ActiveItemShowsItsTitle) {
+    EXPECT_EQ(StripItemLengths({40, 60, 10}, -1), (std::vector<int>{21, 21, 21}));
+    EXPECT_EQ(StripItemLengths({40, 60, 10}, 1), (std::vector<int>{21, 45 + 60 + 24, 21}));
+}
+
+// A frame with one page bar docked at the left, as the program has it.
+class DockingTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        frame = std::make_unique<CMDIAutoHideFrame>();
+        frame->resize(900, 600);
+        frame->EnableDocking(Qt::AllDockWidgetAreas);
+        bar = new CDockPageBar(frame.get());
+        ASSERT_TRUE(bar->Create(QStringLiteral("DockPageBar1"), frame.get(), QSize(320, 260), true, 123));
+        bar->EnableDocking(Qt::AllDockWidgetAreas);
+        bar->DockAt(Qt::LeftDockWidgetArea);
+        frame->AttachPageBar(bar);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    }
+
+    QLabel* AddLabelPage(const QString& title) {
+        auto* page = new QLabel(title);
+        pages.push_back(page);
+        EXPECT_TRUE(bar->AddPage(page, title));
+        return page;
+    }
+
+    std::unique_ptr<CMDIAutoHideFrame> frame;
+    CDockPageBar* bar = nullptr;
+    std::vector<QPointer<QLabel>> pages;
+};
+
+TEST_F(DockingTest, FirstPageIsShownWithItsTitle) {
+    QLabel* first = AddLabelPage(QStringLiteral("Instrument"));
+    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
+    EXPECT_TRUE(first->isVisible());
+    EXPECT_EQ(first->parentWidget(), bar->PageArea());
+    EXPECT_FALSE(bar->Tabs()->isVisible());
+
+    QLabel* second = AddLabelPage(QStringLiteral("Second"));
+    // Adding does not activate while a page is active; the tab row appears.
+    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_FALSE(second->isVisible());
+    EXPECT_TRUE(bar->Tabs()->isVisible());
+}
+
+TEST_F(DockingTest, ActivateIgnoresSameAndOutOfRange) {
+    AddLabelPage(QStringLiteral("One"));
+    QLabel* two = AddLabelPage(QStringLiteral("Two"));
+    for (int index : {0, -1, 2}) {
+        bar->ActivatePage(index);
+        EXPECT_EQ(bar->ActivePageIndex(), 0);
+    }
+    bar->ActivatePage(1);
+    EXPECT_EQ(bar->ActivePageIndex(), 1);
+    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Two"));
+    EXPECT_TRUE(two->isVisible());
+    EXPECT_FALSE(pages[0]->isVisible());
+}
+
+TEST_F(DockingTest, ClickingATabActivatesItsPage) {
+    AddLabelPage(QStringLiteral("One"));
+    AddLabelPage(QStringLiteral("Two"));
+    QTest::mouseClick(bar->Tabs(), Qt::LeftButton, {}, bar->Tabs()->TabRect(1).center());
+    EXPECT_EQ(bar->ActivePageIndex(), 1);
+}
+
+TEST_F(DockingTest, RemovingPagesKeepsTheirWindows) {
+    AddLabelPage(QStringLiteral("One"));
+    AddLabelPage(QStringLiteral("Two"));
+    bar->ActivatePage(1);
+    std::unique_ptr<CPageItem> item = bar->RemoveActivePage();
+    ASSERT_NE(item, nullptr);
+    EXPECT_EQ(item->title, QStringLiteral("Two"));
+    EXPECT_FALSE(pages[1].isNull());
+    EXPECT_FALSE(pages[1]->isVisible());
+    // The remaining page becomes active again and the tab row goes.
+    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_EQ(bar->CaptionText(), QStringLiteral("One"));
+    EXPECT_FALSE(bar->Tabs()->isVisible());
+
+    ASSERT_NE(bar->RemoveActivePage(), nullptr);
+    EXPECT_EQ(bar->ActivePageIndex(), -1);
+    EXPECT_EQ(bar->PageCount(), 0);
+    EXPECT_TRUE(bar->CaptionText().isEmpty());
+    EXPECT_EQ(bar->RemoveActivePage(), nullptr);
+
+    // A page added to the empty bar is shown.
+    QLabel* again = AddLabelPage(QStringLiteral("Again"));
+    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_TRUE(again->isVisible());
+    for (auto& page : pages) {
+        delete page.data();
+    }
+}
+
+TEST_F(DockingTest, MinimumSizeFollowsThePlacement) {
+    EXPECT_EQ(bar->DockSide(), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(bar->SizingEdgeMask(), unsigned(kEdgeRight));
+    EXPECT_EQ(bar->width(), 320);
+    frame->resizeDocks({bar}, {10}, Qt::Horizontal);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->width() != 320; }, 1000));
+    EXPECT_EQ(bar->width(), 60);
+
+    bar->DockAt(Qt::TopDockWidgetArea);
+    EXPECT_EQ(bar->SizingEdgeMask(), unsigned(kEdgeBottom));
+    EXPECT_EQ(bar->minimumSize(), QSize(50, 50));
+    bar->setFloating(true);
+    EXPECT_EQ(bar->minimumSize(), QSize(150, 150));
+}
+
+TEST_F(DockingTest, CloseButtonHidesTheBar) {
+    AddLabelPage(QStringLiteral("Instrument"));
+    CDockPageCaption* caption = bar->Caption();
+    QTest::mouseClick(caption, Qt::LeftButton, {}, caption->CloseButtonRect().center());
+    EXPECT_TRUE(bar->isHidden());
+}
+
+TEST_F(DockingTest, CaptionIsActiveWhileTheFocusIsInside) {
+    auto* edit = new QLineEdit;
+    bar->AddPage(edit, QStringLiteral("Edit"));
+    frame->activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
+    edit->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->IsActive(); }, 2000));
+    frame->MdiArea()->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar->IsActive(); }, 2000));
+}
+
+// Drives the float window's leave poll from a scripted pointer.
+struct ScriptedPointer {
+    QPoint position;
+    bool dragging = false;
+    bool captured = false;
+    PointerProbe Probe() {
+        return {[this] { return position; }, [this] { return dragging; }, [this] { return captured; }};
+    }
+};
+
+TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
+    QLabel* one = AddLabelPage(QStringLiteral("One"));
+    AddLabelPage(QStringLiteral("Two"));
+    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    ASSERT_NE(strip, nullptr);
+    EXPECT_FALSE(strip->isVisible());
+
+    QTest::mouseClick(bar->Caption(), Qt::LeftButton, {}, bar->Caption()->PinButtonRect().center());
+    EXPECT_TRUE(frame->IsPinned(bar));
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(bar->PageCount(), 0);
+    EXPECT_TRUE(strip->isVisible());
+    ASSERT_EQ(strip->ItemCount(), 2);
+    EXPECT_EQ(strip->ItemPage(0).title, QStringLiteral("One"));
+    EXPECT_EQ(strip->ItemPage(1).title, QStringLiteral("Two"));
+    EXPECT_EQ(strip->ItemRect(1), QRect(0, 21, 24, 21));
+    EXPECT_FALSE(one->isVisible());
+}
+
+TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
+    AddLabelPage(QStringLiteral("Instrument"));
+    frame->PinBar(bar);
+    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    CAHFloatWnd* window = strip->FloatWindow();
+    ScriptedPointer pointer;
+    window->SetPointerProbe(pointer.Probe());
+
+    // Moving arms the 400 ms hover; the timer's work is run here directly.
+    QTest::mouseMove(strip, strip->ItemRect(0).center());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->IsHoverArmed() || window->isVisible(); }, 1000));
+    strip->HoverTimeout();
+    EXPECT_EQ(strip->ActiveItem(), 0);
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
+    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
+    EXPECT_EQ(window->SlideSteps(), 6);
+    const QRect target = window->TargetRect();
+    EXPECT_EQ(window->width(), target.width() / 6);
+
+    std::vector<int> widths;
+    for (int tick = 0; tick < 6; ++tick) {
+        window->SlideOutStep();
+        widths.push_back(window->width());
+    }
+    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
+    EXPECT_FALSE(window->IsSliding());
+    EXPECT_EQ(window->geometry(), target);
+    EXPECT_TRUE(std::is_sorted(widths.begin(), widths.end()));
+    EXPECT_EQ(window->Page()->window->parentWidget(), window->Panel());
+
+    // Inside, dragging or captured: it stays out.
+    pointer.position = window->mapToGlobal(window->rect().center());
+    window->LeavePoll();
+    pointer.position = window->mapToGlobal(QPoint(-50, -50));
+    pointer.dragging = true;
+    window->LeavePoll();
+    pointer.dragging = false;
+    pointer.captured = true;
+    window->LeavePoll();
+    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
+    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+
+    // Outside and free: the poll stops and the window slides in over six ticks.
+    pointer.captured = false;
+    window->LeavePoll();
+    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
+    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+    for (int tick = 0; tick < 5; ++tick) {
+        window->SlideInStep();
+        EXPECT_TRUE(window->isVisible()) << tick;
+    }
+    window->SlideInStep();
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+    EXPECT_EQ(window->SlidePosition(), 5);
+
+    // A click slides it out again at once.
+    QTest::mouseClick(strip, Qt::LeftButton, {}, strip->ItemRect(0).center());
+    EXPECT_TRUE(window->isVisible());
+    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
+}
+
+TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
+    AddLabelPage(QStringLiteral("Instrument"));
+    frame->PinBar(bar);
+    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    CAHFloatWnd* window = strip->FloatWindow();
+    ScriptedPointer pointer;
+    window->SetPointerProbe(pointer.Probe());
+    strip->ShowItem(0);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->IsSliding(); }, 2000));
+    EXPECT_EQ(window->geometry(), window->TargetRect());
+    pointer.position = QPoint(-1000, -1000);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 3000));
+}
+
+TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
+    QLabel* page = AddLabelPage(QStringLiteral("Instrument"));
+    frame->PinBar(bar);
+    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    CAHFloatWnd* window = strip->FloatWindow();
+    strip->ShowItem(0);
+    QTest::mouseClick(window->Panel(), Qt::LeftButton, {}, window->PinButtonRect().center());
+    EXPECT_FALSE(frame->IsPinned(bar));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_FALSE(strip->isVisible());
+    EXPECT_FALSE(bar->isHidden());
+    EXPECT_EQ(bar->DockSide(), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(bar->PageCount(), 1);
+    EXPECT_EQ(page->parentWidget(), bar->PageArea());
+
+    frame->PinBar(bar);
+    strip->ShowItem(0);
+    QTest::mouseClick(window->Panel(), Qt::LeftButton, {}, window->CloseButtonRect().center());
+    EXPECT_FALSE(frame->IsPinned(bar));
+    EXPECT_FALSE(window->isVisible());
+    EXPECT_TRUE(bar->isHidden());
+    EXPECT_EQ(bar->PageCount(), 1);
+}
+
+TEST_F(DockingTest, ABarDockedAtTheTopPinsToTheTopStrip) {
+    AddLabelPage(QStringLiteral("Instrument"));
+    bar->DockAt(Qt::TopDockWidgetArea);
+    frame->PinBar(bar);
+    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->ItemCount(), 1);
+    EXPECT_EQ(frame->AutoHideBar(Qt::LeftDockWidgetArea)->ItemCount(), 0);
+    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->height(), 24);
+}
+
+} // namespace
+} // namespace calvora

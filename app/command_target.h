@@ -1,0 +1,34 @@
+// How the main frame hands commands, timers and the close request to the headless state behind it. The
+// window asks the target first; a command nobody handles is shown disabled.
+#pragma once
+
+#include <optional>
+
+namespace calvora {
+
+struct CommandState {
+    bool enabled = false;
+    bool checked = false;
+};
+
+// Implemented by the main frame: the timers a target may run (ids of FrameTimerId; periodic until stopped).
+class FrameTimers {
+public:
+    virtual ~FrameTimers() = default;
+    virtual void StartTimer(int id, int periodMs) = 0;
+    virtual void StopTimer(int id) = 0;
+};
+
+class CommandTarget {
+public:
+    virtual ~CommandTarget() = default;
+    // The command's state, or nullopt when this target does not handle the command.
+    virtual std::optional<CommandState> QueryCommand(int id) const = 0;
+    // Runs the command; false when this target does not handle it.
+    virtual bool ExecuteCommand(int id) = 0;
+    virtual void OnTimer(int id) = 0;
+    // The main window is about to close (save prompts go here). False keeps it open.
+    virtual bool OnCloseRequest() = 0;
+};
+
+} // namespace calvora

@@ -1,0 +1,39 @@
+// The views a document window shows on its tabs. The chart view and the list view derive from CDocView and
+// reach the tab frame through a view factory in the tab table.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QPrinter;
+
+namespace calvora {
+
+class ZUrizivaRor;
+
+class CDocView : public QWidget {
+    Q_OBJECT
+public:
+    CDocView(std::shared_ptr<ZUrizivaRor> document, QWidget* parent)
+        : QWidget(parent), m_document(std::move(document)) {}
+
+    ZUrizivaRor& Document() const { return *m_document; }
+    const std::shared_ptr<ZUrizivaRor>& DocumentPtr() const { return m_document; }
+
+    // Runs once the view is in place, before it is shown.
+    virtual void OnInitialUpdate() {}
+    // Printing: views that print say so; File › Print and Print Preview stay disabled for the others.
+    virtual bool CanPrint() const { return false; }
+    virtual void Print(QPrinter& printer) { (void)printer; }
+    virtual void PrintPreview(QPrinter& printer) { (void)printer; }
+
+private:
+    std::shared_ptr<ZUrizivaRor> m_document;
+};
+
+// Makes the view of one tab on a document; null when it cannot.
+using ViewFactory = std::function<CDocView*(const std::shared_ptr<ZUrizivaRor>& document, QWidget* parent)>;
+
+} // namespace calvora

@@ -1,0 +1,73 @@
+#include "app/gui/interim_views.h"
+
+#include "protocol/formatters.h"
+#include "recording/document.h"
+
+#include <QPlainTextEdit>
+
+#include <algorithm>
+
+namespace calvora {
+
+namespace {
+
+QString Q(std::u16string_view text) {
+    return QString::fromUtf16(text.data(), static_cast<qsizetype>(text.size()));
+}
+
+} // namespace
+
+QString DocumentSummaryText(const ZUrizivaRor& document) {
+    QString text = Q(document.title) + QLatin1Char('\n');
+    text += QStringLiteral("Samples: %1\nChannels: %2\n")
+                .arg(document.sampleCount())
+                .arg(document.channelCount());
+    if (document.sampleCount() > 0 && document.channelCount() > 0) {
+        float low = document.value(0, 0);
+        float high = low;
+        for (uint32_t row = 1; row < document.sampleCount(); ++row) {
+            low = std::min(low, document.value(row, 0));
+            high = std::max(high, document.value(row, 0));
+        }
+        text += QStringLiteral("Lowest: %1 %3\nHighest: %2 %3\nFirst sample:%4\nLast sample:%5\n")
+                    .arg(double(low))
+                    .arg(double(high))
+                    .arg(Q(document.unit(0)), Q(document.timeText(0)),
+                         Q(document.timeText(document.sampleCount() - 1)));
+    }
+    return text;
+}
+
+QString DocumentRowsText(const ZUrizivaRor& document) {
+    QString text;
+    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
+        const std::u16string value =
+            FormatStoredValue(document.value(row, 0), document.fullScale(row, 0), document.lowLimit(row));
+        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
+                    .arg(row + 1)
+                    .arg(QString::fromStdU16String(value), Q(document.unit(row)),
+                         Q(document.functionName(row)), Q(document.mode(row)), Q(document.timeText(row)));
+    }
+    return text;
+}
+
+CDocTextView::CDocTextView(std::shared_ptr<ZUrizivaRor> document, Content content, QWidget* parent)
+    : CDocView(std::move(document), parent), m_content(content), m_text(new QPlainTextEdit(this)) {
+    m_text->setReadOnly(true);
+    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+}
+
+void CDocTextView::OnInitialUpdate() {
+    m_text->setPlainText(m_content == Content::Summary ? DocumentSummaryText(Document())
+                                                       : DocumentRowsText(Document()));
+}
+
+QString CDocTextView::Text() const {
+    return m_text->toPlainText();
+}
+
+void CDocTextView::resizeEvent(QResizeEvent*) {
+    m_text->setGeometry(rect());
+}
+
+} // namespace calvora

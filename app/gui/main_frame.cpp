@@ -1,0 +1,865 @@
+#include "app/gui/main_frame.h"
+
+#include "app/command_ids.h"
+#include "app/gui/about_dlg.h"
+#include "app/gui/message_prompts.h"
+#include "app/gui/tab_frame.h"
+#include "app/gui/toolbar_images.h"
+#include "app/help_path.h"
+#include "recording/document.h"
+#include "recording/record_file.h"
+#include "recording/recording_state.h"
+#include "recording/save.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QCloseEvent>
+#include <QDesktopServices>
+#include <QDragEnterEvent>
+#include <QFileDialog>
+#include <QFileInfo>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenuBar>
+#include <QMimeData>
+#include <QPageSetupDialog>
+#include <QPrintDialog>
+#include <QSettings>
+#include <QStatusBar>
+#include <QToolBar>
+#include <QTreeWidget>
+#include <QUrl>
+
+namespace calvora {
+
+namespace {
+
+// The framework's settings key; the recent-file list lives under it.
+QSettings AppSettings() {
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
+}
+
+const QString kRecentGroup = QStringLiteral("Recent File List");
+
+std::filesystem::path ToPath(const QString& path) {
+    return std::filesystem::path(path.toStdU16String());
+}
+
+QString FromPath(const std::filesystem::path& path) {
+    return QString::fromStdU16String(path.u16string());
+}
+
+// X11 key-state bits of the lock keys (Scroll Lock has no standard modifier bit).
+constexpr quint32 kX11LockMask = 0x2;
+constexpr quint32 kX11NumLockMask = 0x10;
+
+} // namespace
+
+CMainFrame::CMainFrame(QWidget* parent)
+    : CMDIAutoHideFrame(parent), m_ownState(std::make_unique<RecordingState>()), m_state(m_ownState.get()),
+      m_ownPrompts(std::make_unique<MessageBoxPrompts>(this)), m_prompts(m_ownPrompts.get()) {
+    setWindowTitle(QStringLiteral("Calvora"));
+    setWindowIcon(ApplicationIcon());
+    setAcceptDrops(true);
+    connect(MdiArea(), &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { UpdateCommandUI(); });
+    connect(this, &CMDIAutoHideFrame::pinStateChanged, this, [this](CDockPageBar*) { UpdateCommandUI(); });
+    qApp->installEventFilter(this);
+}
+
+CMainFrame::~CMainFrame() {
+    qApp->removeEventFilter(this);
+    // Children still emit while QWidget's destructor deletes them; by then this is no CMainFrame any more.
+    for (QObject* child : findChildren<QObject*>()) {
+        disconnect(child, nullptr, this, nullptr);
+    }
+}
+
+bool CMainFrame::Create() {
+    CreateMenus();
+    if (!CreateToolBar() || !CreateStatusBar()) {
+        return false;
+    }
+    EnableDocking(Qt::AllDockWidgetAreas);
+    if (!CreateInstrumentBar()) {
+        return false;
+    }
+    LoadRecent();
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::SetCommandTarget(CommandTarget* target) {
+    m_target = target;
+    UpdateCommandUI();
+}
+
+void CMainFrame::SetRecordingState(RecordingState& state) {
+    m_state = &state;
+}
+
+void CMainFrame::SetPrompts(UserPrompts* prompts) {
+    m_prompts = prompts != nullptr ? prompts : m_ownPrompts.get();
+}
+
+UserPrompts& CMainFrame::Prompts() const {
+    return *m_prompts;
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Menus, toolbar, status bar, Instrument bar
+
+QAction* CMainFrame::MakeCommand(const CommandInfo& info) {
+    auto* action = new QAction(info.menuText, this);
+    action->setObjectName(QStringLiteral("command%1").arg(info.id));
+    action->setData(info.id);
+    const qsizetype newline = info.prompt.indexOf(QLatin1Char('\n'));
+    action->setStatusTip(newline < 0 ? info.prompt : info.prompt.left(newline));
+    if (newline >= 0) {
+        action->setToolTip(info.prompt.mid(newline + 1));
+    }
+    if (info.image >= 0) {
+        action->setIcon(ToolbarIcon(info.image));
+        action->setIconVisibleInMenu(false);
+    }
+    // The shortcut shown after the tab in a menu text belongs to the accelerator table, not to the item.
+    action->setShortcutContext(Qt::WidgetShortcut);
+    connect(action, &QAction::triggered, this, [this, id = info.id] { ExecuteCommand(id); });
+    m_commands[info.id] = action;
+    return action;
+}
+
+void CMainFrame::AddAccelerator(const QKeySequence& keys, int id) {
+    auto* action = new QAction(this);
+    action->setObjectName(QStringLiteral("accelerator%1").arg(id));
+    action->setShortcut(keys);
+    action->setShortcutContext(Qt::WindowShortcut);
+    action->setData(id);
+    connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
+    addAction(action);
+    m_accelerators.emplace_back(action, id);
+}
+
+void CMainFrame::CreateMenus() {
+    // Prompts of the framework's own commands are its standard texts.
+    QAction* open = MakeCommand({ID_OPEN_DATA, QStringLiteral("&Open...\tCtrl+O"),
+                                 QStringLiteral("Open an existing document\nOpen"), kImageOpen});
+    QAction* close = MakeCommand(
+        {ID_FILE_CLOSE, QStringLiteral("&Close"), QStringLiteral("Close the active document\nClose")});
+    QAction* save = MakeCommand({ID_SAVE_DATA, QStringLiteral("&Save\tCtrl+S"),
+                                 QStringLiteral("Save the active document\nSave"), kImageSave});
+    QAction* print = MakeCommand({ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"),
+                                  QStringLiteral("Print the active document\nPrint"), kImagePrint});
+    QAction* preview = MakeCommand({ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"), QString()});
+    QAction* printSetup =
+        MakeCommand({ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
+                     QStringLiteral("Change the printer and printing options\nPage Setup")});
+    m_recentPlaceholder = MakeCommand({ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), QString()});
+    for (int i = 0; i < 4; ++i) {
+        auto* entry = new QAction(this);
+        entry->setObjectName(QStringLiteral("recent%1").arg(i + 1));
+        entry->setStatusTip(QStringLiteral("Open this document"));
+        entry->setVisible(false);
+        connect(entry, &QAction::triggered, this, [this, i] { OpenRecent(i); });
+        m_recentActions.push_back(entry);
+    }
+    QAction* exit = MakeCommand({ID_APP_EXIT, QStringLiteral("E&xit"),
+                                 QStringLiteral("Quit the application; prompts to save documents\nExit")});
+    QAction* toolbar = MakeCommand({ID_VIEW_TOOLBAR, QStringLiteral("&Toolbar"),
+                                    QStringLiteral("Show or hide the toolbar\nToggle ToolBar")});
+    QAction* statusBarItem = MakeCommand({ID_VIEW_STATUS_BAR, QStringLiteral("&Status Bar"),
+                                          QStringLiteral("Show or hide the status bar\nToggle StatusBar")});
+    QAction* instrument =
+        MakeCommand({ID_VIEW_INSTRUMENT, QStringLiteral("&Instrument"),
+                     QStringLiteral("Show or hide the Instrument bar\nToggle Instrument bar")});
+    for (QAction* checkable : {toolbar, statusBarItem, instrument}) {
+        checkable->setCheckable(true);
+    }
+    QAction* pair =
+        MakeCommand({ID_PAIR, QStringLiteral("Pair"), QStringLiteral("Pair with the new wirless device.")});
+    QAction* record =
+        MakeCommand({ID_START_RECORDING, QStringLiteral("Real Time Chart Recording"),
+                     QStringLiteral("Real Time Chart Recording.\nReal Time Chart Recording."), kImageRecord});
+    QAction* stop = MakeCommand({ID_STOP_RECORDING, QStringLiteral("Stop Recording"),
+                                 QStringLiteral("Stop Recording.\nStop Recording."), kImageStop});
+    QAction* reconnect = MakeCommand(
+        {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
+    QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
+                                    QStringLiteral("Open the receiver on a port number you type\nComport")});
+    QAction* rescan = MakeCommand(
+        {ID_RESCAN, QStringLiteral("R&escan Receivers"), QStringLiteral("Look for receivers again\nRescan")});
+    QAction* cascade = MakeCommand({ID_WINDOW_CASCADE, QStringLiteral("&Cascade"),
+                                    QStringLiteral("Arrange windows so they overlap\nCascade Windows")});
+    QAction* tile = MakeCommand({ID_WINDOW_TILE_HORZ, QStringLiteral("&Tile"),
+                                 QStringLiteral("Arrange windows as non-overlapping tiles\nTile Windows")});
+    QAction* about =
+        MakeCommand({ID_APP_ABOUT, QStringLiteral("&About Calvora..."),
+                     QStringLiteral("Display program information, version number and copyright\nAbout")});
+    QAction* help = MakeCommand(
+        {ID_HELP_TOPICS, QStringLiteral("&Help topics"), QStringLiteral("Help\nHelp"), kImageHelp});
+    // Commands with no menu item of their own.
+    MakeCommand({ID_FILE_NEW, QString(), QStringLiteral("Create a new document\nNew")});
+    MakeCommand({ID_FILE_OPEN, QString(), QStringLiteral("Open an existing document\nOpen")});
+    MakeCommand({ID_FILE_SAVE, QString(), QStringLiteral("Save the active document\nSave")});
+
+    auto addRecent = [this](QMenu* menu) {
+        menu->addAction(m_recentPlaceholder);
+        for (QAction* entry : m_recentActions) {
+            menu->addAction(entry);
+        }
+    };
+    auto* file128 = new QMenu(QStringLiteral("&File"), this);
+    file128->setObjectName(QStringLiteral("file128"));
+    file128->addAction(open);
+    file128->addSeparator();
+    file128->addAction(printSetup);
+    file128->addSeparator();
+    addRecent(file128);
+    file128->addSeparator();
+    file128->addAction(close);
+    file128->addAction(exit);
+
+    auto* file129 = new QMenu(QStringLiteral("&File"), this);
+    file129->setObjectName(QStringLiteral("file129"));
+    for (QAction* action : {open, close, save, print, preview, printSetup}) {
+        file129->addAction(action);
+    }
+    file129->addSeparator();
+    addRecent(file129);
+    file129->addSeparator();
+    file129->addAction(exit);
+
+    auto* view = new QMenu(QStringLiteral("&View"), this);
+    view->setObjectName(QStringLiteral("view"));
+    view->addActions({toolbar, statusBarItem, instrument});
+    auto* instrumentMenu = new QMenu(QStringLiteral("&Instrument"), this);
+    instrumentMenu->setObjectName(QStringLiteral("instrument"));
+    instrumentMenu->addActions({pair, record, stop});
+    instrumentMenu->addSeparator();
+    instrumentMenu->addActions({reconnect, comport, rescan});
+    auto* window = new QMenu(QStringLiteral("&Window"), this);
+    window->setObjectName(QStringLiteral("window"));
+    window->addActions({cascade, tile});
+    auto* helpMenu = new QMenu(QStringLiteral("&Help"), this);
+    helpMenu->setObjectName(QStringLiteral("help"));
+    helpMenu->addActions({about, help});
+
+    m_menus128 = {file128, view, instrumentMenu, window, helpMenu};
+    m_menus129 = {file129, view, instrumentMenu, window, helpMenu};
+    for (QMenu* menu : {file128, file129, view, instrumentMenu, window, helpMenu}) {
+        connect(menu, &QMenu::aboutToShow, this, &CMainFrame::UpdateCommandUI);
+    }
+
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_N), ID_FILE_NEW);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_O), ID_FILE_OPEN);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_S), ID_FILE_SAVE);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_P), ID_FILE_PRINT);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_Z), ID_EDIT_UNDO);
+    AddAccelerator(QKeySequence(Qt::ALT | Qt::Key_Backspace), ID_EDIT_UNDO);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_X), ID_EDIT_CUT);
+    AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_Delete), ID_EDIT_CUT);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_C), ID_EDIT_COPY);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_Insert), ID_EDIT_COPY);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE);
+    AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE);
+    AddAccelerator(QKeySequence(Qt::Key_F6), ID_NEXT_PANE);
+    AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE);
+}
+
+bool CMainFrame::CreateToolBar() {
+    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
+    m_toolBar->setObjectName(QStringLiteral("ToolBar128"));
+    m_toolBar->setIconSize(QSize(kToolbarImageSize, kToolbarImageSize));
+    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
+    m_toolBar->addAction(m_commands.at(ID_SAVE_DATA));
+    m_toolBar->addAction(m_commands.at(ID_OPEN_DATA));
+    m_toolBar->addAction(m_commands.at(ID_FILE_PRINT));
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_commands.at(ID_START_RECORDING));
+    m_toolBar->addAction(m_commands.at(ID_STOP_RECORDING));
+    m_toolBar->addSeparator();
+    m_toolBar->addAction(m_commands.at(ID_HELP_TOPICS));
+    addToolBar(Qt::TopToolBarArea, m_toolBar);
+    connect(m_toolBar, &QToolBar::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
+    return true;
+}
+
+bool CMainFrame::CreateStatusBar() {
+    QStatusBar* bar = statusBar();
+    m_messagePane = new QLabel(QStringLiteral("Ready"), bar);
+    m_messagePane->setObjectName(QStringLiteral("messagePane"));
+    bar->addWidget(m_messagePane, 1);
+    for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
+        auto* pane = new QLabel(bar);
+        pane->setObjectName(indicator);
+        pane->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+        pane->setAlignment(Qt::AlignCenter);
+        pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(indicator) + 10);
+        bar->addPermanentWidget(pane);
+        m_lockPanes.push_back(pane);
+    }
+    return true;
+}
+
+bool CMainFrame::CreateInstrumentBar() {
+    m_instrumentBar = new CDockPageBar(this);
+    if (!m_instrumentBar->Create(QStringLiteral("DockPageBar1"), this, QSize(320, 260), true,
+                                 kInstrumentBarId)) {
+        return false;
+    }
+    m_instrumentBar->EnableDocking(Qt::AllDockWidgetAreas);
+    m_instrumentBar->DockAt(Qt::LeftDockWidgetArea);
+    AttachPageBar(m_instrumentBar);
+    connect(m_instrumentBar, &QDockWidget::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
+
+    m_instrumentTree = new QTreeWidget;
+    m_instrumentTree->setObjectName(QStringLiteral("InstrumentTree%1").arg(kInstrumentTreeId));
+    m_instrumentTree->setHeaderHidden(true);
+    m_instrumentTree->setRootIsDecorated(true);
+    m_instrumentTree->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    return m_instrumentBar->AddPage(m_instrumentTree, QStringLiteral("Instrument"), InstrumentPageIcon());
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Command table
+
+std::optional<CommandState> CMainFrame::ShellCommandState(int id) const {
+    const bool hasDocument = ActiveDocumentFrame() != nullptr;
+    CDocView* view = hasDocument ? ActiveDocumentFrame()->ActiveView() : nullptr;
+    const bool canPrint = view != nullptr && view->CanPrint();
+    switch (id) {
+    case ID_FILE_NEW:
+    case ID_FILE_OPEN:
+    case ID_OPEN_DATA:
+    case ID_FILE_PRINT_SETUP:
+    case ID_APP_EXIT:
+    case ID_APP_ABOUT:
+    case ID_HELP_TOPICS:
+        return CommandState{true, false};
+    case ID_FILE_CLOSE:
+    case ID_SAVE_DATA:
+    case ID_FILE_SAVE:
+    case ID_WINDOW_CASCADE:
+    case ID_WINDOW_TILE_HORZ:
+        return CommandState{hasDocument, false};
+    case ID_FILE_PRINT:
+    case ID_FILE_PRINT_PREVIEW:
+        return CommandState{canPrint, false};
+    case ID_FILE_MRU_FILE1:
+        // The placeholder item stays grey; the file entries replace it once a file has been used.
+        return CommandState{false, false};
+    case ID_VIEW_TOOLBAR:
+        return CommandState{true, m_toolBar != nullptr && !m_toolBar->isHidden()};
+    case ID_VIEW_STATUS_BAR:
+        return CommandState{true, !statusBar()->isHidden()};
+    case ID_VIEW_INSTRUMENT:
+        return CommandState{m_instrumentBar != nullptr, IsInstrumentBarShown()};
+    default:
+        // Undo, cut, copy, paste, the pane keys and the meter's commands have no handler in the shell.
+        return std::nullopt;
+    }
+}
+
+CommandState CMainFrame::QueryCommandState(int id) const {
+    if (m_target != nullptr) {
+        if (const std::optional<CommandState> state = m_target->QueryCommand(id)) {
+            return *state;
+        }
+    }
+    return ShellCommandState(id).value_or(CommandState{});
+}
+
+bool CMainFrame::ExecuteCommand(int id) {
+    if (!QueryCommandState(id).enabled) {
+        return false;
+    }
+    bool handled = false;
+    if (m_target != nullptr && m_target->QueryCommand(id).has_value()) {
+        handled = m_target->ExecuteCommand(id);
+    }
+    if (!handled) {
+        handled = RunShellCommand(id);
+    }
+    UpdateCommandUI();
+    if (handled) {
+        Q_EMIT commandExecuted(id);
+    }
+    return handled;
+}
+
+bool CMainFrame::RunShellCommand(int id) {
+    switch (id) {
+    case ID_FILE_NEW:
+        NewDocument();
+        return true;
+    case ID_OPEN_DATA:
+        OnFileOpen(QStringLiteral("MultiMeter Files(*.recorder)"));
+        return true;
+    case ID_FILE_OPEN:
+        OnFileOpen(QStringLiteral("Multimeter Files (*.recorder)"));
+        return true;
+    case ID_FILE_CLOSE:
+        if (QMdiSubWindow* window = MdiArea()->currentSubWindow()) {
+            window->close();
+        }
+        return true;
+    case ID_SAVE_DATA:
+        OnFileSave();
+        return true;
+    case ID_FILE_SAVE:
+        OnFileSaveFramework();
+        return true;
+    case ID_FILE_PRINT:
+        OnPrint();
+        return true;
+    case ID_FILE_PRINT_PREVIEW:
+        OnPrintPreview();
+        return true;
+    case ID_FILE_PRINT_SETUP:
+        OnPrintSetup();
+        return true;
+    case ID_APP_EXIT:
+        close();
+        return true;
+    case ID_VIEW_TOOLBAR:
+        m_toolBar->setVisible(m_toolBar->isHidden());
+        return true;
+    case ID_VIEW_STATUS_BAR:
+        statusBar()->setVisible(statusBar()->isHidden());
+        return true;
+    case ID_VIEW_INSTRUMENT:
+        ToggleInstrumentBar();
+        return true;
+    case ID_WINDOW_CASCADE:
+        MdiArea()->cascadeSubWindows();
+        return true;
+    case ID_WINDOW_TILE_HORZ:
+        MdiArea()->tileSubWindows();
+        return true;
+    case ID_APP_ABOUT:
+        OnAbout();
+        return true;
+    case ID_HELP_TOPICS:
+        OnHelp();
+        return true;
+    default:
+        return false;
+    }
+}
+
+void CMainFrame::UpdateCommandUI() {
+    for (const auto& [id, action] : m_commands) {
+        const CommandState state = QueryCommandState(id);
+        action->setEnabled(state.enabled);
+        if (action->isCheckable()) {
+            action->setChecked(state.checked);
+        }
+    }
+    for (const auto& [action, id] : m_accelerators) {
+        action->setEnabled(QueryCommandState(id).enabled);
+    }
+    const std::vector<std::u16string>& entries = m_recent.Entries();
+    m_recentPlaceholder->setVisible(entries.empty());
+    for (size_t i = 0; i < m_recentActions.size(); ++i) {
+        QAction* entry = m_recentActions[i];
+        entry->setVisible(i < entries.size());
+        if (i < entries.size()) {
+            entry->setText(QString::fromStdU16String(m_recent.MenuText(i)));
+            entry->setToolTip(QString::fromStdU16String(entries[i]));
+        }
+    }
+    ShowMenu(ActiveDocumentFrame() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
+    UpdateTitle();
+}
+
+void CMainFrame::ShowMenu(int menuId) {
+    if (menuId == m_currentMenu) {
+        return;
+    }
+    m_currentMenu = menuId;
+    menuBar()->clear();
+    for (QMenu* menu : Menus(menuId)) {
+        menuBar()->addMenu(menu);
+    }
+}
+
+QList<QMenu*> CMainFrame::Menus(int menuId) const {
+    return menuId == kMenuWithDocument ? m_menus129 : m_menus128;
+}
+
+QAction* CMainFrame::CommandAction(int id) const {
+    const auto it = m_commands.find(id);
+    return it == m_commands.end() ? nullptr : it->second;
+}
+
+void CMainFrame::UpdateTitle() {
+    ZUrizivaRor* document = ActiveDocument();
+    // The framework's caption: the application title, then " - " and the active document's title.
+    setWindowTitle(document != nullptr
+                       ? QStringLiteral("Calvora - %1").arg(QString::fromStdU16String(document->title))
+                       : QStringLiteral("Calvora"));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Instrument bar
+
+bool CMainFrame::IsInstrumentBarShown() const {
+    return m_instrumentBar != nullptr && (!m_instrumentBar->isHidden() || IsPinned(m_instrumentBar));
+}
+
+void CMainFrame::ToggleInstrumentBar() {
+    if (m_instrumentBar == nullptr) {
+        return;
+    }
+    if (IsPinned(m_instrumentBar)) {
+        UnpinBar(m_instrumentBar, false);
+    } else {
+        m_instrumentBar->setVisible(m_instrumentBar->isHidden());
+    }
+    UpdateCommandUI();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Timers
+
+void CMainFrame::StartTimer(int id, int periodMs) {
+    QTimer*& timer = m_timers[id];
+    if (timer == nullptr) {
+        timer = new QTimer(this);
+        connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
+    }
+    timer->start(periodMs);
+}
+
+void CMainFrame::StopTimer(int id) {
+    const auto it = m_timers.find(id);
+    if (it != m_timers.end()) {
+        it->second->stop();
+    }
+}
+
+bool CMainFrame::IsTimerRunning(int id) const {
+    const auto it = m_timers.find(id);
+    return it != m_timers.end() && it->second->isActive();
+}
+
+void CMainFrame::OnTimer(int id) {
+    if (m_target != nullptr) {
+        m_target->OnTimer(id);
+    }
+    UpdateCommandUI();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Documents
+
+CTabFrame* CMainFrame::CreateDocumentWindow(std::shared_ptr<ZUrizivaRor> document) {
+    if (document == nullptr) {
+        return nullptr;
+    }
+    auto* frame = new CTabFrame;
+    if (!frame->CreateClient(document)) {
+        delete frame;
+        return nullptr;
+    }
+    connect(frame, &CTabFrm::closeRequested, this, &CMainFrame::OnDocumentClosing);
+    connect(frame, &CTabFrm::aboutToClose, this,
+            [this](CTabFrm* closing) { OnDocumentDestroyed(closing->Document()); });
+    connect(frame, &CTabFrm::viewChanged, this, [this](CDocView*) { UpdateCommandUI(); });
+    connect(
+        frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
+    MdiArea()->addSubWindow(frame);
+    frame->setWindowIcon(ApplicationIcon());
+    // New child windows open at the framework's default: most of the MDI area, cascaded from its corner.
+    const QSize area = MdiArea()->viewport()->size();
+    frame->resize(std::max(400, area.width() * 3 / 4), std::max(300, area.height() * 3 / 4));
+    frame->show();
+    MdiArea()->setActiveSubWindow(frame);
+    UpdateCommandUI();
+    return frame;
+}
+
+CTabFrame* CMainFrame::NewDocument() {
+    auto document = std::make_shared<ZUrizivaRor>();
+    // The framework numbers new documents after the template's new-file name.
+    document->title = u"Multimeter" + QString::number(++m_untitledCount).toStdU16String();
+    return CreateDocumentWindow(std::move(document));
+}
+
+CTabFrame* CMainFrame::OpenDocumentFile(const QString& path) {
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    for (CTabFrm* frame : DocumentFrames()) {
+        if (frame->PathName() == absolute) {
+            MdiArea()->setActiveSubWindow(frame);
+            return static_cast<CTabFrame*>(frame);
+        }
+    }
+    auto document = std::make_shared<ZUrizivaRor>();
+    const ReadResult result = OpenRecordFile(ToPath(absolute), *document, *m_state, *m_prompts);
+    if (!result.ok()) {
+        // The reader has told the user; no empty document is left behind, whichever path opened the file.
+        if (result.status == ReadStatus::CannotOpen) {
+            m_recent.Remove(absolute.toStdU16String());
+            StoreRecent();
+            UpdateCommandUI();
+        }
+        return nullptr;
+    }
+    document->title = QFileInfo(absolute).fileName().toStdU16String();
+    CTabFrame* frame = CreateDocumentWindow(std::move(document));
+    if (frame != nullptr) {
+        frame->SetPathName(absolute);
+        AddRecent(absolute);
+    }
+    return frame;
+}
+
+CTabFrm* CMainFrame::ActiveDocumentFrame() const {
+    return qobject_cast<CTabFrm*>(MdiArea()->currentSubWindow());
+}
+
+ZUrizivaRor* CMainFrame::ActiveDocument() const {
+    CTabFrm* frame = ActiveDocumentFrame();
+    return frame != nullptr ? frame->Document() : nullptr;
+}
+
+QList<CTabFrm*> CMainFrame::DocumentFrames() const {
+    QList<CTabFrm*> frames;
+    for (QMdiSubWindow* window : MdiArea()->subWindowList()) {
+        if (auto* frame = qobject_cast<CTabFrm*>(window)) {
+            frames.append(frame);
+        }
+    }
+    return frames;
+}
+
+void CMainFrame::OnDocumentClosing(CTabFrm* frame, bool& accept) {
+    accept = true;
+    ZUrizivaRor* document = frame->Document();
+    if (document != nullptr && AskSaveBeforeClosing(*m_state, *document, *m_prompts)) {
+        // The question is about this document, so this is the one saved (not whichever window is active).
+        OnFileSave();
+    }
+}
+
+void CMainFrame::OnDocumentDestroyed(ZUrizivaRor* document) {
+    if (document != nullptr) {
+        ForgetDocument(*m_state, *document);
+    }
+}
+
+bool CMainFrame::SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath) {
+    QApplication::setOverrideCursor(Qt::WaitCursor);
+    const SaveResult result = SaveDocument(document, ToPath(chosenPath), *m_state);
+    QApplication::restoreOverrideCursor();
+    if (!result.ok) {
+        // A failed save is reported: silence would let the user believe the data is on disk.
+        m_prompts->ShowMessage(result.Message(), MessageIcon::Exclamation);
+    }
+    return result.ok;
+}
+
+void CMainFrame::OnFileSave() {
+    CTabFrm* frame = ActiveDocumentFrame();
+    if (frame == nullptr || frame->Document() == nullptr) {
+        return;
+    }
+    const std::filesystem::path folder = PrepareSaveFolder();
+    QFileDialog dialog(this, QStringLiteral("Save As"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setNameFilter(QStringLiteral("MultiMeter Files(*.recorder *.xls)"));
+    dialog.setDefaultSuffix(QStringLiteral("recorder"));
+    dialog.setDirectory(FromPath(folder));
+    dialog.selectFile(QString::fromStdU16String(DefaultFileNameNow()));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    SaveDocumentAs(*frame->Document(), dialog.selectedFiles().constFirst());
+}
+
+bool CMainFrame::SaveRecordOnly(CTabFrm& frame, const QString& path) {
+    ZUrizivaRor* document = frame.Document();
+    if (document == nullptr) {
+        return false;
+    }
+    const SaveResult result = WriteFileAtomically(
+        ToPath(path), [document](ByteSink& sink) { return WriteRecord(*document, sink); });
+    if (!result.ok) {
+        m_prompts->ShowMessage(result.Message(), MessageIcon::Exclamation);
+        return false;
+    }
+    const QString absolute = QFileInfo(path).absoluteFilePath();
+    frame.SetPathName(absolute);
+    document->title = QFileInfo(absolute).fileName().toStdU16String();
+    frame.UpdateTitle();
+    AddRecent(absolute);
+    UpdateCommandUI();
+    return true;
+}
+
+void CMainFrame::OnFileSaveFramework() {
+    CTabFrm* frame = ActiveDocumentFrame();
+    if (frame == nullptr) {
+        return;
+    }
+    QString path = frame->PathName();
+    if (path.isEmpty()) {
+        QFileDialog dialog(this, QStringLiteral("Save As"));
+        dialog.setAcceptMode(QFileDialog::AcceptSave);
+        dialog.setNameFilter(QStringLiteral("Multimeter Files (*.recorder)"));
+        dialog.setDefaultSuffix(QStringLiteral("recorder"));
+        if (frame->Document() != nullptr) {
+            dialog.selectFile(QString::fromStdU16String(frame->Document()->title));
+        }
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return;
+        }
+        path = dialog.selectedFiles().constFirst();
+    }
+    SaveRecordOnly(*frame, path);
+}
+
+void CMainFrame::OnFileOpen(const QString& filter) {
+    QFileDialog dialog(this, QStringLiteral("Open"));
+    dialog.setAcceptMode(QFileDialog::AcceptOpen);
+    dialog.setFileMode(QFileDialog::ExistingFile);
+    dialog.setNameFilter(filter);
+    dialog.setDefaultSuffix(QStringLiteral("recorder"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+        return;
+    }
+    OpenDocumentFile(dialog.selectedFiles().constFirst());
+}
+
+void CMainFrame::OnPrint() {
+    CTabFrm* frame = ActiveDocumentFrame();
+    if (frame == nullptr || frame->ActiveView() == nullptr) {
+        return;
+    }
+    QPrintDialog dialog(&m_printer, this);
+    if (dialog.exec() == QDialog::Accepted) {
+        frame->ActiveView()->Print(m_printer);
+    }
+}
+
+void CMainFrame::OnPrintPreview() {
+    if (CTabFrm* frame = ActiveDocumentFrame()) {
+        frame->PrintPreview(m_printer);
+    }
+}
+
+void CMainFrame::OnPrintSetup() {
+    QPageSetupDialog dialog(&m_printer, this);
+    dialog.exec();
+}
+
+void CMainFrame::OnHelp() {
+    // Opening can fail (no manual, no viewer); as on the original, that is not reported.
+    const QString path =
+        QString::fromStdU16String(HelpFilePath(QCoreApplication::applicationFilePath().toStdU16String()));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+}
+
+void CMainFrame::OnAbout() {
+    CAboutDlg dialog(this);
+    dialog.exec();
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Recent files
+
+void CMainFrame::LoadRecent() {
+    QSettings settings = AppSettings();
+    settings.beginGroup(kRecentGroup);
+    std::vector<std::u16string> paths;
+    for (size_t i = 1; i <= m_recent.Capacity(); ++i) {
+        const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
+        if (!path.isEmpty()) {
+            paths.push_back(path.toStdU16String());
+        }
+    }
+    m_recent.Assign(paths);
+}
+
+void CMainFrame::StoreRecent() {
+    QSettings settings = AppSettings();
+    settings.remove(kRecentGroup);
+    settings.beginGroup(kRecentGroup);
+    const std::vector<std::u16string>& entries = m_recent.Entries();
+    for (size_t i = 0; i < entries.size(); ++i) {
+        settings.setValue(QStringLiteral("File%1").arg(i + 1), QString::fromStdU16String(entries[i]));
+    }
+}
+
+void CMainFrame::AddRecent(const QString& path) {
+    m_recent.Add(path.toStdU16String());
+    StoreRecent();
+    UpdateCommandUI();
+}
+
+void CMainFrame::OpenRecent(int index) {
+    const std::vector<std::u16string>& entries = m_recent.Entries();
+    if (index < 0 || static_cast<size_t>(index) >= entries.size()) {
+        return;
+    }
+    OpenDocumentFile(QString::fromStdU16String(entries[static_cast<size_t>(index)]));
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Window events
+
+void CMainFrame::closeEvent(QCloseEvent* event) {
+    if (m_target != nullptr) {
+        if (!m_target->OnCloseRequest()) {
+            event->ignore();
+            return;
+        }
+    } else if (m_state->recordingDocument != nullptr && AskSaveBeforeQuitting(*m_state, *m_prompts)) {
+        // Save the live recording the question was about.
+        for (CTabFrm* frame : DocumentFrames()) {
+            if (frame->Document() == m_state->recordingDocument) {
+                MdiArea()->setActiveSubWindow(frame);
+                OnFileSave();
+            }
+        }
+    }
+    MdiArea()->closeAllSubWindows();
+    if (!MdiArea()->subWindowList().isEmpty()) {
+        event->ignore();
+        return;
+    }
+    event->accept();
+}
+
+void CMainFrame::dragEnterEvent(QDragEnterEvent* event) {
+    const QList<QUrl> urls = event->mimeData()->urls();
+    if (std::any_of(urls.begin(), urls.end(), [](const QUrl& url) { return url.isLocalFile(); })) {
+        event->acceptProposedAction();
+    }
+}
+
+void CMainFrame::dropEvent(QDropEvent* event) {
+    for (const QUrl& url : event->mimeData()->urls()) {
+        if (url.isLocalFile()) {
+            OpenDocumentFile(url.toLocalFile());
+        }
+    }
+    event->acceptProposedAction();
+}
+
+bool CMainFrame::eventFilter(QObject* watched, QEvent* event) {
+    if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
+        UpdateLockIndicators(static_cast<QKeyEvent*>(event)->nativeModifiers());
+    }
+    return CMDIAutoHideFrame::eventFilter(watched, event);
+}
+
+void CMainFrame::UpdateLockIndicators(quint32 nativeModifiers) {
+    // Only the X11 key state carries the lock keys; other platforms leave the panes empty.
+    if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
+        return;
+    }
+    m_lockPanes[0]->setText((nativeModifiers & kX11LockMask) != 0 ? QStringLiteral("CAP") : QString());
+    m_lockPanes[1]->setText((nativeModifiers & kX11NumLockMask) != 0 ? QStringLiteral("NUM") : QString());
+}
+
+} // namespace calvora

@@ -1,0 +1,20 @@
+#include "app/gui/message_prompts.h"
+
+#include <QMessageBox>
+
+namespace calvora {
+
+bool MessageBoxPrompts::AskYesNo(const std::u16string& question) {
+    return QMessageBox::question(m_parent, QStringLiteral("Calvora"), QString::fromStdU16String(question),
+                                 QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
+}
+
+void MessageBoxPrompts::ShowMessage(const std::u16string& text, MessageIcon icon) {
+    QMessageBox box(icon == MessageIcon::Information   ? QMessageBox::Information
+                    : icon == MessageIcon::Exclamation ? QMessageBox::Warning
+                                                       : QMessageBox::Question,
+                    QStringLiteral("Calvora"), QString::fromStdU16String(text), QMessageBox::Ok, m_parent);
+    box.exec();
+}
+
+} // namespace calvora

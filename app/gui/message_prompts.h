@@ -1,0 +1,20 @@
+// The user's answers through Qt message boxes titled with the program's name.
+#pragma once
+
+#include "recording/recording_state.h"
+
+class QWidget;
+
+namespace calvora {
+
+class MessageBoxPrompts final : public UserPrompts {
+public:
+    explicit MessageBoxPrompts(QWidget* parent) : m_parent(parent) {}
+    bool AskYesNo(const std::u16string& question) override;
+    void ShowMessage(const std::u16string& text, MessageIcon icon) override;
+
+private:
+    QWidget* m_parent;
+};
+
+} // namespace calvora

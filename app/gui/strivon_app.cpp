@@ -1,0 +1,95 @@
+#include "app/gui/strivon_app.h"
+
+#include "app/gui/interim_views.h"
+#include "app/gui/main_frame.h"
+
+#include <QCommandLineParser>
+#include <QCoreApplication>
+
+namespace calvora {
+
+ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
+    QCommandLineParser parser;
+    parser.setApplicationDescription(QStringLiteral("Desktop companion of the true-RMS multimeter."));
+    const QCommandLineOption helpOption = parser.addHelpOption();
+    const QCommandLineOption versionOption = parser.addVersionOption();
+    const QCommandLineOption portOption(QStringLiteral("port"),
+                                        QStringLiteral("Add the serial device PATH to the receiver list."),
+                                        QStringLiteral("PATH"));
+    parser.addOption(portOption);
+    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A .recorder file to open."),
+                                 QStringLiteral("[file]"));
+    ParsedCommandLine parsed;
+    if (!parser.parse(arguments)) {
+        parsed.outcome = ParseOutcome::Error;
+        parsed.text = parser.errorText();
+        return parsed;
+    }
+    if (parser.isSet(helpOption)) {
+        parsed.outcome = ParseOutcome::ShowHelp;
+        parsed.text = parser.helpText();
+        return parsed;
+    }
+    if (parser.isSet(versionOption)) {
+        parsed.outcome = ParseOutcome::ShowVersion;
+        parsed.text = QStringLiteral("Calvora %1\n").arg(QCoreApplication::applicationVersion());
+        return parsed;
+    }
+    parsed.options.files = parser.positionalArguments();
+    parsed.options.ports = parser.values(portOption);
+    return parsed;
+}
+
+TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
+    if (!graphView) {
+        graphView = [](const std::shared_ptr<ZUrizivaRor>& document, QWidget* parent) -> CDocView* {
+            return new CDocTextView(document, CDocTextView::Content::Summary, parent);
+        };
+    }
+    if (!listView) {
+        listView = [](const std::shared_ptr<ZUrizivaRor>& document, QWidget* parent) -> CDocView* {
+            return new CDocTextView(document, CDocTextView::Content::Rows, parent);
+        };
+    }
+    TabTable table;
+    table.defaultGroup = 0;
+    table.tabStyle = 1;
+    table.tabPosition = 0;
+    TabGroup group;
+    group.tabTitles = {QStringLiteral("Data Graph"), QStringLiteral("Data List")};
+    group.views = {std::move(graphView), std::move(listView)};
+    table.groups.push_back(std::move(group));
+    return table;
+}
+
+CStrivonApp::CStrivonApp() = default;
+
+CStrivonApp::~CStrivonApp() {
+    m_frame.reset();
+    if (CTabFrame::InstalledTabTable() == &m_tabTable) {
+        CTabFrame::InstallTabTable(nullptr);
+    }
+}
+
+bool CStrivonApp::InitInstance(const StartupOptions& options) {
+    // The Windows start-up steps for the component system, its security, sockets and OLE have no counterpart
+    // here: nothing in this program uses them.
+    m_receiverPaths = options.ports;
+    m_tabTable = MakeDocumentTabTable();
+    CTabFrame::InstallTabTable(&m_tabTable);
+
+    m_frame = std::make_unique<CMainFrame>();
+    if (!m_frame->Create()) {
+        m_frame.reset();
+        return false;
+    }
+    m_frame->resize(1024, 700);
+    // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
+    m_frame->show();
+    for (const QString& file : options.files) {
+        m_frame->OpenDocumentFile(file);
+    }
+    return true;
+}
+
+} // namespace calvora

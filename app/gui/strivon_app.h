@@ -1,0 +1,57 @@
+// The application object: start-up order, the command line, the tab table and the main frame.
+#pragma once
+
+#include "app/gui/tab_frame.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace calvora {
+
+class CMainFrame;
+
+struct StartupOptions {
+    QStringList files;
+    // Device paths (such as the simulator's pseudo-terminal) added to the receiver list.
+    QStringList ports;
+};
+
+enum class ParseOutcome { Run, ShowHelp, ShowVersion, Error };
+
+struct ParsedCommandLine {
+    ParseOutcome outcome = ParseOutcome::Run;
+    StartupOptions options;
+    // The help text, the version line or the error message, for standard output or error.
+    QString text;
+};
+
+// `arguments` includes the program name first.
+ParsedCommandLine ParseCommandLine(const QStringList& arguments);
+
+// The tabs of every document window: "Data Graph" and "Data List". Views made by the factories given here;
+// null factories fall back to the plain-text views.
+TabTable MakeDocumentTabTable(ViewFactory graphView = {}, ViewFactory listView = {});
+
+class CStrivonApp : public QObject {
+    Q_OBJECT
+public:
+    CStrivonApp();
+    ~CStrivonApp() override;
+
+    // Installs the tab table, creates the main frame, opens the command line's files and shows the frame.
+    // False when a step fails.
+    bool InitInstance(const StartupOptions& options);
+
+    CMainFrame* MainFrame() const { return m_frame.get(); }
+    const QStringList& ReceiverPaths() const { return m_receiverPaths; }
+
+private:
+    TabTable m_tabTable;
+    std::unique_ptr<CMainFrame> m_frame;
+    QStringList m_receiverPaths;
+};
+
+} // namespace calvora

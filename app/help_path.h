@@ -1,0 +1,15 @@
+// Where the Help command looks for the manual: beside the program.
+#pragma once
+
+#include <string>
+
+namespace calvora {
+
+// The manual's file name as the Linux build ships it.
+inline constexpr char16_t kHelpFileName[] = u"calvora-help.html";
+
+// Cuts `programPath` at its last '/' and appends the help file name, with exactly one '/' between (a program
+// in "/" gives "/calvora-help.html"). A path without '/' gives the bare file name.
+std::u16string HelpFilePath(const std::u16string& programPath);
+
+} // namespace calvora

@@ -23,8 +23,8 @@ Bytes Sequence(size_t count, uint8_t first = 1) {
 
 struct OpenLine {
     PseudoTerminal terminal;
+    ChunkCollector collector; // outlives the port, whose reader calls it until Close
     CComPort port;
-    ChunkCollector collector;
 
     explicit OpenLine(bool withCallback = true) {
         EXPECT_TRUE(OpenMeterLine(port, terminal.slavePath())) << toUtf8(port.LastErrorText());

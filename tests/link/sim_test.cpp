@@ -131,8 +131,8 @@ std::vector<Frame> CutFrames(const sim::Bytes& stream) {
 struct SimulatedLine {
     Simulator simulator;
     std::string path;
+    ChunkCollector collector; // outlives the port, whose reader calls it until Close
     TqComm::CComPort port;
-    ChunkCollector collector;
 
     explicit SimulatedLine(std::vector<std::string> arguments) : simulator(std::move(arguments)) {
         path = simulator.DevicePath(5000ms);

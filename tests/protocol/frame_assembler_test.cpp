@@ -73,6 +73,13 @@ Bytes Payload(size_t count, uint8_t first = 0x11) {
 
 const Bytes kAck = {0x05, 0x4C, 0x4B, 0x4C, 0x00, 0x00};
 
+// The frame's hex text with one digit before and after it, so its marker starts inside a byte.
+Bytes ShiftedByADigit(const Bytes& frame, char before, char after) {
+    std::string text(1, before);
+    text.append(ToHexText(frame.data(), frame.size())).push_back(after);
+    return *HexTextToBytes(text);
+}
+
 class FrameAssemblerTest : public ::testing::Test {
 protected:
     FrameAssemblerTest() { assembler.SetSelectedPortLabel(u"Multimeter"); }
@@ -220,10 +227,8 @@ TEST_F(FrameAssemblerTest, OversizedTailIsSkippedWithoutOverrunningTheFrameBuffe
 }
 
 TEST_F(FrameAssemblerTest, MarkerAtAnOddCharacterPosition) {
-    // The frame's hex text starts one digit into a byte: "1" + frame text + "0".
     const Bytes a = Live(0x1234);
-    const std::string text = "1" + ToHexText(a.data(), a.size()) + "0";
-    Feed(*HexTextToBytes(text));
+    Feed(ShiftedByADigit(a, '1', '0'));
     EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
 }
 
@@ -233,7 +238,7 @@ TEST_F(FrameAssemblerTest, TextWithoutMarkersKeepsOnlyWhatCouldStartOne) {
     EXPECT_LE(assembler.ReceiveText().size(), 5u);
     // A marker split after "00d5f" at an odd position: all five kept characters are needed.
     const Bytes a = Live(0x4321);
-    const Bytes shifted = *HexTextToBytes("7" + ToHexText(a.data(), a.size()) + "7");
+    const Bytes shifted = ShiftedByADigit(a, '7', '7');
     Feed(Bytes(shifted.begin(), shifted.begin() + 3)); // "7" + "00d5f"
     EXPECT_EQ(assembler.ReceiveText().substr(assembler.ReceiveText().size() - 5), "00d5f");
     Feed(Bytes(shifted.begin() + 3, shifted.end()));

@@ -127,8 +127,20 @@ void ZUrizivaRor::SetTexts(uint32_t row, std::u16string_view functionName, std::
                            std::u16string_view unit, std::u16string_view timeText) {
     if (row >= rowCapacity_)
         return;
-    texts_[row] = {pool_.Intern(functionName), pool_.Intern(mode), pool_.Intern(unit),
-                   pool_.Intern(timeText)};
+    // A time text is shared with the row before when equal; otherwise it is new (time moves on).
+    TextPool::Id time = TextPool::kEmpty;
+    if (row > 0 && pool_.Text(texts_[row - 1][kTime]) == timeText)
+        time = texts_[row - 1][kTime];
+    else
+        time = pool_.Append(timeText);
+    texts_[row] = {pool_.Intern(functionName), pool_.Intern(mode), pool_.Intern(unit), time};
+}
+
+void ZUrizivaRor::SetTextIds(uint32_t row, TextPool::Id functionName, TextPool::Id mode, TextPool::Id unit,
+                             TextPool::Id timeText) {
+    const TextPool::Id limit = static_cast<TextPool::Id>(pool_.size());
+    if (row < rowCapacity_ && functionName < limit && mode < limit && unit < limit && timeText < limit)
+        texts_[row] = {functionName, mode, unit, timeText};
 }
 
 double ZUrizivaRor::xPos(uint32_t row, int channel) const {

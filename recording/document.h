@@ -88,6 +88,12 @@ public:
     void SetLowLimit(uint32_t row, int32_t lowLimit);
     void SetTexts(uint32_t row, std::u16string_view functionName, std::u16string_view mode,
                   std::u16string_view unit, std::u16string_view timeText);
+    // For bulk fills that see the same texts row after row: intern once, then set ids.
+    TextPool::Id Intern(std::u16string_view text) { return pool_.Intern(text); }
+    // Time texts repeat only on consecutive rows: stored without a lookup (see TextPool::Append).
+    TextPool::Id AppendText(std::u16string_view text) { return pool_.Append(text); }
+    void SetTextIds(uint32_t row, TextPool::Id functionName, TextPool::Id mode, TextPool::Id unit,
+                    TextPool::Id timeText);
 
     // Chart-owned pixel positions per row and channel (never stored in a file).
     double xPos(uint32_t row, int channel) const;

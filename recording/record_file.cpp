@@ -5,10 +5,13 @@
 #include "recording/document.h"
 #include "recording/recording_state.h"
 
+#include <algorithm>
+#include <array>
 #include <bit>
 #include <cerrno>
 #include <cstring>
 #include <fcntl.h>
+#include <memory>
 #include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
@@ -16,8 +19,6 @@
 namespace calvora {
 
 namespace {
-
-constexpr size_t kChartTrailerSize = 18;
 
 void WriteString(BufferedWriter& out, std::u16string_view text) {
     out.U8(0xFF);
@@ -36,31 +37,42 @@ void WriteString(BufferedWriter& out, std::u16string_view text) {
     out.Utf16(text);
 }
 
-// Reads fields off the file bytes; every read checks what is left, so a short file fails cleanly.
+// Reads fields off the input; every read first makes sure the bytes are there, so a short file
+// fails cleanly. The input is either bytes in memory or a file read through a window that grows
+// only for a field larger than it (never beyond what the file holds).
 class Cursor {
 public:
-    explicit Cursor(std::span<const uint8_t> bytes) : bytes_(bytes) {}
+    explicit Cursor(std::span<const uint8_t> bytes)
+        : data_(bytes.data()), end_(bytes.size()), total_(bytes.size()) {}
+    Cursor(int fd, uint64_t size) : fd_(fd), total_(size) {
+        window_.resize(static_cast<size_t>(std::min<uint64_t>(size, kWindow)));
+        data_ = window_.data();
+    }
 
-    size_t left() const { return bytes_.size() - at_; }
+    // Bytes left in the whole input.
+    uint64_t left() const { return total_ - consumed_ - at_; }
+
+    // The OS reason when reading the file failed (0 otherwise).
+    int error() const { return error_; }
 
     bool U8(uint8_t& v) {
-        if (left() < 1)
+        if (!Ensure(1))
             return false;
-        v = bytes_[at_++];
+        v = data_[at_++];
         return true;
     }
     bool U16(uint16_t& v) {
-        if (left() < 2)
+        if (!Ensure(2))
             return false;
-        v = static_cast<uint16_t>(bytes_[at_] | bytes_[at_ + 1] << 8);
+        v = static_cast<uint16_t>(data_[at_] | data_[at_ + 1] << 8);
         at_ += 2;
         return true;
     }
     bool U32(uint32_t& v) {
-        if (left() < 4)
+        if (!Ensure(4))
             return false;
-        v = static_cast<uint32_t>(bytes_[at_]) | static_cast<uint32_t>(bytes_[at_ + 1]) << 8 |
-            static_cast<uint32_t>(bytes_[at_ + 2]) << 16 | static_cast<uint32_t>(bytes_[at_ + 3]) << 24;
+        v = static_cast<uint32_t>(data_[at_]) | static_cast<uint32_t>(data_[at_ + 1]) << 8 |
+            static_cast<uint32_t>(data_[at_ + 2]) << 16 | static_cast<uint32_t>(data_[at_ + 3]) << 24;
         at_ += 4;
         return true;
     }
@@ -78,40 +90,42 @@ public:
         v = std::bit_cast<float>(u);
         return true;
     }
+    // The next `size` bytes; valid until the next read.
     const uint8_t* Take(size_t size) {
-        if (left() < size)
+        if (!Ensure(size))
             return nullptr;
-        const uint8_t* p = bytes_.data() + at_;
+        const uint8_t* p = data_ + at_;
         at_ += size;
         return p;
     }
 
-    // A length after the first byte: 16-bit, then 32-bit, then 64-bit whose high half must be 0.
-    bool LongLength(uint64_t& length) {
-        uint16_t short_length = 0;
-        if (!U16(short_length))
-            return false;
-        if (short_length != 0xFFFF) {
-            length = short_length;
-            return true;
-        }
-        uint32_t long_length = 0;
-        if (!U32(long_length))
-            return false;
-        if (long_length != 0xFFFFFFFF) {
-            length = long_length;
-            return true;
-        }
-        uint32_t low = 0;
-        uint32_t high = 0;
-        if (!U32(low) || !U32(high) || high != 0)
-            return false;
-        length = low;
-        return true;
-    }
+    // A length-prefixed string field; its bytes stay valid until the next read.
+    struct Field {
+        std::span<const uint8_t> raw; // prefix and characters, for comparing fields
+        const uint8_t* chars = nullptr;
+        size_t length = 0; // in characters
+        bool wide = false;
+    };
 
-    // Wide or narrow length-prefixed string into `out`; false when malformed or past the end.
-    bool String(std::u16string& out) {
+    // Wide or narrow string field; false when malformed or running past the end.
+    bool StringField(Field& field) {
+        // What the writer produces for every text under 255 characters: FF FE FF, one length byte.
+        if (end_ - at_ >= 4 && data_[at_] == 0xFF && data_[at_ + 1] == 0xFE && data_[at_ + 2] == 0xFF &&
+            data_[at_ + 3] != 0xFF) {
+            const size_t size = 4 + size_t{data_[at_ + 3]} * 2;
+            if (end_ - at_ >= size) {
+                field.raw = {data_ + at_, size};
+                field.chars = data_ + at_ + 4;
+                field.length = data_[at_ + 3];
+                field.wide = true;
+                at_ += size;
+                return true;
+            }
+        }
+        // The prefix is at most 1 + 2 + 1 + 2 + 4 + 8 bytes: keep it and the characters in one piece.
+        if (!Ensure(static_cast<size_t>(std::min<uint64_t>(left(), 18))))
+            return false;
+        const size_t start = at_;
         uint8_t first = 0;
         if (!U8(first))
             return false;
@@ -123,36 +137,114 @@ public:
                 return false;
             if (marker == 0xFFFE) {
                 wide = true;
-                uint8_t wide_first = 0;
-                if (!U8(wide_first))
+                uint8_t wideFirst = 0;
+                if (!U8(wideFirst))
                     return false;
-                length = wide_first;
-                if (wide_first == 0xFF && !LongLength(length))
+                length = wideFirst;
+                uint16_t wideLength = 0;
+                if (wideFirst == 0xFF && (!U16(wideLength) || !LengthAfter(wideLength, length)))
                     return false;
-            } else if (marker == 0xFFFF) {
-                at_ -= 2;
-                if (!LongLength(length))
-                    return false;
-            } else {
-                length = marker;
+            } else if (!LengthAfter(marker, length)) {
+                return false;
             }
         }
-        if (length > left() || (wide && length * 2 > left()))
+        const uint64_t bytes = wide ? length * 2 : length;
+        if (length > left() || bytes > left())
             return false;
-        const uint8_t* p = Take(wide ? length * 2 : length);
-        if (wide) {
-            out.resize(length);
-            for (size_t i = 0; i < length; ++i)
-                out[i] = static_cast<char16_t>(p[2 * i] | p[2 * i + 1] << 8);
-        } else {
-            out = fromWindows1252(std::string_view(reinterpret_cast<const char*>(p), length));
-        }
+        const size_t prefix = at_ - start;
+        // Moving the window must keep the prefix in front of the characters.
+        at_ = start;
+        if (!Ensure(prefix + static_cast<size_t>(bytes)))
+            return false;
+        field.raw = {data_ + at_, prefix + static_cast<size_t>(bytes)};
+        field.chars = data_ + at_ + prefix;
+        field.length = static_cast<size_t>(length);
+        field.wide = wide;
+        at_ += field.raw.size();
         return true;
     }
 
+    bool String(std::u16string& out) {
+        Field field;
+        if (!StringField(field))
+            return false;
+        Decode(field, out);
+        return true;
+    }
+
+    static void Decode(const Field& field, std::u16string& out) {
+        if (field.wide) {
+            out.resize(field.length);
+            for (size_t i = 0; i < field.length; ++i)
+                out[i] = static_cast<char16_t>(field.chars[2 * i] | field.chars[2 * i + 1] << 8);
+        } else {
+            out = fromWindows1252(std::string_view(reinterpret_cast<const char*>(field.chars), field.length));
+        }
+    }
+
 private:
-    std::span<const uint8_t> bytes_;
-    size_t at_ = 0;
+    static constexpr size_t kWindow = 256 * 1024;
+
+    // After a 16-bit length: 0xFFFF announces a 32-bit length, 0xFFFFFFFF a 64-bit one whose high
+    // half must be 0 (0xFFFE is the wide marker and handled by the caller).
+    bool LengthAfter(uint16_t shortLength, uint64_t& length) {
+        if (shortLength != 0xFFFF) {
+            length = shortLength;
+            return true;
+        }
+        uint32_t longLength = 0;
+        if (!U32(longLength))
+            return false;
+        if (longLength != 0xFFFFFFFF) {
+            length = longLength;
+            return true;
+        }
+        uint32_t low = 0;
+        uint32_t high = 0;
+        if (!U32(low) || !U32(high) || high != 0)
+            return false;
+        length = low;
+        return true;
+    }
+
+    // Makes `size` bytes readable at at_, reading more of the file when needed.
+    bool Ensure(size_t size) {
+        if (end_ - at_ >= size)
+            return true;
+        if (fd_ < 0 || size > left())
+            return false;
+        const size_t kept = end_ - at_;
+        std::memmove(window_.data(), window_.data() + at_, kept);
+        consumed_ += at_;
+        at_ = 0;
+        end_ = kept;
+        if (size > window_.size())
+            window_.resize(size);
+        data_ = window_.data();
+        const size_t wanted = static_cast<size_t>(std::min<uint64_t>(window_.size(), total_ - consumed_));
+        while (end_ < wanted) {
+            const ssize_t got = ::read(fd_, window_.data() + end_, wanted - end_);
+            if (got < 0 && errno == EINTR)
+                continue;
+            if (got <= 0) {
+                // The file shrank or could not be read while being parsed.
+                error_ = got < 0 ? errno : 0;
+                total_ = consumed_ + end_;
+                break;
+            }
+            end_ += static_cast<size_t>(got);
+        }
+        return end_ >= size;
+    }
+
+    int fd_ = -1;
+    std::vector<uint8_t> window_;
+    const uint8_t* data_ = nullptr;
+    size_t end_ = 0;        // bytes readable at data_
+    size_t at_ = 0;         // read position in data_
+    uint64_t consumed_ = 0; // input bytes before data_
+    uint64_t total_ = 0;    // input size
+    int error_ = 0;
 };
 
 ReadResult Failure(ReadStatus status, std::u16string_view message) {
@@ -210,12 +302,12 @@ bool WriteRecord(const ZUrizivaRor& document, ByteSink& sink) {
     return out.Flush();
 }
 
-ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
-    Cursor in(bytes);
-    std::u16string text;
-    if (!in.String(text))
+namespace {
+ReadResult Parse(Cursor& in, ZUrizivaRor& document) {
+    std::u16string model;
+    if (!in.String(model))
         return Unexpected(document);
-    if (text != kModelString)
+    if (model != kModelString)
         return Failure(ReadStatus::InvalidFormat, kInvalidFormat);
 
     const uint8_t* headerBytes = in.Take(RecordingHeader::kSize);
@@ -233,7 +325,16 @@ ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
     document.SetChannelCount(header.channelCount);
     document.FillRows(header.sampleCount);
 
-    std::u16string functionName, mode, unit, timeText;
+    // Consecutive samples mostly repeat their texts byte for byte (same function, same second), so
+    // each column remembers its last field and interns only what changed.
+    struct LastText {
+        std::vector<uint8_t> raw;
+        TextPool::Id id = TextPool::kEmpty;
+    };
+    constexpr size_t kTimeColumn = 3;
+    std::array<LastText, 4> last{};
+    std::array<TextPool::Id, 4> ids{};
+    std::u16string text;
     for (uint32_t row = 0; row < header.sampleCount; ++row) {
         for (int c = 0; c < static_cast<int>(channels); ++c) {
             float value = 0;
@@ -242,11 +343,22 @@ ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
                 return Unexpected(document);
             document.SetValue(row, c, value, fullScale);
         }
+        for (size_t column = 0; column < ids.size(); ++column) {
+            Cursor::Field field;
+            if (!in.StringField(field))
+                return Unexpected(document);
+            LastText& previous = last[column];
+            if (!std::equal(field.raw.begin(), field.raw.end(), previous.raw.begin(), previous.raw.end())) {
+                Cursor::Decode(field, text);
+                previous.raw.assign(field.raw.begin(), field.raw.end());
+                previous.id = column == kTimeColumn ? document.AppendText(text) : document.Intern(text);
+            }
+            ids[column] = previous.id;
+        }
         int32_t lowLimit = 0;
-        if (!in.String(functionName) || !in.String(mode) || !in.String(unit) || !in.String(timeText) ||
-            !in.I32(lowLimit))
+        if (!in.I32(lowLimit))
             return Unexpected(document);
-        document.SetTexts(row, functionName, mode, unit, timeText);
+        document.SetTextIds(row, ids[0], ids[1], ids[2], ids[3]);
         document.SetLowLimit(row, lowLimit);
     }
 
@@ -257,20 +369,22 @@ ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
             !in.U32(settings.traceColour[c]) || !in.U8(settings.traceAxis[c]))
             return Unexpected(document);
     }
-    if (in.left() < kChartTrailerSize)
+    if (!in.F32(settings.customMax) || !in.F32(settings.customMin) || !in.U8(settings.gridVisible) ||
+        !in.U8(settings.verticalAxisVisible) || !in.U32(settings.backgroundColour) ||
+        !in.U32(settings.gridColour))
         return Unexpected(document);
-    in.F32(settings.customMax);
-    in.F32(settings.customMin);
-    in.U8(settings.gridVisible);
-    in.U8(settings.verticalAxisVisible);
-    in.U32(settings.backgroundColour);
-    in.U32(settings.gridColour);
 
     SetLimitsFromSamples(document);
     ResetZoom(document.layout);
     document.layout.vRange = 0;
     document.Compact();
     return {};
+}
+} // namespace
+
+ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
+    Cursor in(bytes);
+    return Parse(in, document);
 }
 
 ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& document) {
@@ -283,24 +397,12 @@ ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& docume
         ::close(fd);
         return Failure(ReadStatus::CannotOpen, SystemError(error));
     }
-    std::vector<uint8_t> bytes(static_cast<size_t>(info.st_size));
-    size_t done = 0;
-    while (done < bytes.size()) {
-        const ssize_t got = ::read(fd, bytes.data() + done, bytes.size() - done);
-        if (got < 0 && errno == EINTR)
-            continue;
-        if (got < 0) {
-            const int error = errno;
-            ::close(fd);
-            return Failure(ReadStatus::CannotOpen, SystemError(error));
-        }
-        if (got == 0)
-            break; // the file shrank while being read: parse what is there
-        done += static_cast<size_t>(got);
-    }
+    Cursor in(fd, static_cast<uint64_t>(info.st_size));
+    ReadResult result = Parse(in, document);
     ::close(fd);
-    bytes.resize(done);
-    return ReadRecord(bytes, document);
+    if (!result.ok() && in.error() != 0)
+        return Failure(ReadStatus::CannotOpen, SystemError(in.error()));
+    return result;
 }
 
 ReadResult OpenRecordFile(const std::filesystem::path& path, ZUrizivaRor& document, RecordingState& state,

@@ -19,6 +19,9 @@ public:
 
     // The id of `text`, adding it on first sight.
     Id Intern(std::u16string_view text);
+    // Stores `text` under a new id without looking for an equal one: for time texts, which repeat
+    // only on consecutive rows and would otherwise fill the lookup table with one-off entries.
+    Id Append(std::u16string_view text);
     // Views stay valid until Clear(): texts are stored in blocks that never move.
     std::u16string_view Text(Id id) const;
     size_t size() const { return entries_.size(); }
@@ -36,7 +39,7 @@ private:
     static constexpr uint32_t kBlockChars = 1u << kBlockShift;
 
     uint32_t Store(std::u16string_view text);
-    void Rehash(size_t slots);
+    void Grow();
 
     // Long texts get a block of their own; short ones share the current block.
     std::vector<std::unique_ptr<char16_t[]>> blocks_;
@@ -44,7 +47,13 @@ private:
     size_t current_ = SIZE_MAX; // block that short texts are appended to
     uint32_t used_ = 0;         // characters used in it
     std::vector<Entry> entries_;
-    std::vector<uint32_t> slots_; // open addressing: id + 1, 0 = free
+    // Open addressing. Each slot keeps the text's hash beside its id, so probing and growing never
+    // touch the texts themselves (time texts share their first ten characters).
+    struct Slot {
+        uint32_t idPlusOne; // 0 = free
+        uint32_t hash;
+    };
+    std::vector<Slot> slots_;
 };
 
 } // namespace calvora

@@ -280,6 +280,37 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
     }
 }
 
+// Files are read through a window far smaller than a long recording; fields cross its edges and a
+// name longer than the window grows it.
+TEST(RecordReader, FileReadAcrossTheWindowMatchesTheBytesInMemory) {
+    ZUrizivaRor original;
+    original.SetChannelCount(2);
+    original.FillRows(30000);
+    for (uint32_t row = 0; row < original.sampleCount(); ++row) {
+        original.SetValue(row, 0, static_cast<float>(row), 6);
+        original.SetValue(row, 1, -static_cast<float>(row), 60);
+        original.SetTexts(row, row % 7 ? u"VDC" : u"OHM", u"DC", row % 3 ? u"V" : u"k\u03A9",
+                          std::u16string(u" 12/07/26 22:05:") + static_cast<char16_t>(u'0' + row % 10));
+    }
+    original.channelName[1] = std::u16string(300000, u'n');
+    const auto bytes = Written(original);
+
+    const auto path =
+        std::filesystem::temp_directory_path() / ("calvora-window-" + std::to_string(::getpid()));
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
+    ZUrizivaRor fromFile;
+    ASSERT_TRUE(ReadRecordFile(path, fromFile).ok());
+    EXPECT_EQ(Written(fromFile), bytes);
+    EXPECT_EQ(fromFile.timeText(29999), u" 12/07/26 22:05:9");
+
+    std::filesystem::resize_file(path, bytes.size() - 1);
+    ZUrizivaRor cut;
+    EXPECT_EQ(ReadRecordFile(path, cut).status, ReadStatus::UnexpectedFormat);
+    EXPECT_EQ(cut.sampleCount(), 0u);
+    std::filesystem::remove(path);
+}
+
 class ScriptedPrompts : public UserPrompts {
 public:
     MOCK_METHOD(bool, AskYesNo, (const std::u16string&), (override));

@@ -269,7 +269,12 @@ TEST(Simulator, CaptureWritesTheStreamOfCountFrames) {
     EXPECT_EQ(CutFrames(plain).size(), 5u);
 
     const auto withLog = Capture({"--count", "2", "--log", "25"});
-    EXPECT_EQ(withLog.size(), 9 + 3 * 49 + 2 * 9 + 2 * sim::kLiveFrameSize);
+    // The quiet around the second tail frame is written as 0xFF filler (32 bytes each side).
+    EXPECT_EQ(withLog.size(), 9 + 3 * 49 + 2 * 9 + 2 * 32 + 2 * sim::kLiveFrameSize);
+    const auto frames = CutFrames(withLog);
+    ASSERT_EQ(frames.size(), 8u);
+    EXPECT_EQ(frames[4].kind, 0xF3);
+    EXPECT_EQ(frames[5].kind, 0xF3);
 
     // Faults are seeded: the same seed gives the same stream, and dropping loses bytes.
     const auto faulty = Capture({"--count", "50", "--drop", "0.1", "--garbage", "0.3", "--seed", "11"});

@@ -24,6 +24,9 @@ using Milliseconds = std::chrono::milliseconds;
 
 // The two pieces of a split frame arrive this far apart, so the host reads them as separate chunks.
 constexpr Milliseconds kSplitGap{120};
+// Bytes of 0xFF standing for a quiet gap in a capture file; they hold no marker and are dropped by
+// the receiving side's cutting.
+constexpr size_t kCaptureQuietFill = 32;
 
 // The meter behind the receiver: where readings, stored records and link faults come from.
 class Meter {
@@ -329,13 +332,26 @@ int RunCapture(const SimOptions& options) {
     }
     Meter meter(options);
     bool ok = true;
+    auto write = [&](const Bytes& bytes) {
+        ok = ok && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
+    };
     auto put = [&](const Bytes& frame) {
         for (const Bytes& piece : meter.Writes(frame))
-            ok = ok && std::fwrite(piece.data(), 1, piece.size(), file) == piece.size();
+            write(piece);
     };
     if (options.logAtStart) {
-        for (const Bytes& frame : meter.Burst(*options.logAtStart))
-            put(frame);
+        const auto frames = meter.Burst(*options.logAtStart);
+        for (size_t i = 0; i < frames.size(); ++i) {
+            // A file has no silence: the quiet around the second tail frame becomes filler, so a reader
+            // cutting the file into chunks of up to 32 bytes never sees that tail share a chunk with
+            // the first tail or with the next live frame.
+            const bool secondTail = i + 1 == frames.size();
+            if (secondTail)
+                write(Bytes(kCaptureQuietFill, 0xFF));
+            put(frames[i]);
+            if (secondTail)
+                write(Bytes(kCaptureQuietFill, 0xFF));
+        }
     }
     for (int64_t k = 0; k < options.frameCount; ++k)
         put(meter.NextLiveFrame());

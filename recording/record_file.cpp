@@ -388,14 +388,20 @@ ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
 }
 
 ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& document) {
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking so that a FIFO named by mistake is refused instead of waiting for a writer.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
         return Failure(ReadStatus::CannotOpen, SystemError(errno));
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        const int error = S_ISDIR(info.st_mode) ? EISDIR : errno;
+    if (::fstat(fd, &info) != 0) {
+        const int error = errno;
         ::close(fd);
         return Failure(ReadStatus::CannotOpen, SystemError(error));
+    }
+    if (!S_ISREG(info.st_mode)) {
+        ::close(fd);
+        return Failure(ReadStatus::CannotOpen,
+                       S_ISDIR(info.st_mode) ? SystemError(EISDIR) : std::u16string(u"Not a regular file"));
     }
     Cursor in(fd, static_cast<uint64_t>(info.st_size));
     ReadResult result = Parse(in, document);

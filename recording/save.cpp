@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace calvora {
@@ -167,6 +168,10 @@ SaveResult AtomicFile::Open() {
         if (fd_ >= 0) {
             temporary_ = path;
             sink_ = std::make_unique<FdSink>(fd_);
+            // A replaced file keeps its permissions.
+            struct stat existing {};
+            if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
+                ::fchmod(fd_, existing.st_mode & 07777);
             return {};
         }
         if (errno != EEXIST)

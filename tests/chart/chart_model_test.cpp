@@ -223,21 +223,6 @@ TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
     EXPECT_DOUBLE_EQ(document.xPos(1, 0), 910);
 }
 
-TEST(ChartDefaults, AdoptionGivesOneRedChannelOnGrey) {
-    ZUrizivaRor document;
-    document.settings.traceColour[3] = 0x123456;
-    document.settings.backgroundColour = 0;
-    document.settings.markPoints[0] = 0;
-    document.layout.fullView = 0;
-    ApplyNewChartDefaults(document);
-    EXPECT_EQ(document.channelCount(), 1);
-    EXPECT_EQ(document.layout.fullView, 1);
-    EXPECT_EQ(document.settings.traceColour[3], kRed);
-    EXPECT_EQ(document.settings.markPoints[0], 1);
-    EXPECT_EQ(document.settings.backgroundColour, 0x00C8C8C8u);
-    EXPECT_EQ(document.settings.gridColour, 0x00FFFFFFu);
-}
-
 TEST(SetLimitsFromSamples, InfiniteValuesDoNotMakeTheScaleInfinite) {
     ZUrizivaRor document = WithValues({1, std::numeric_limits<float>::infinity(), 5});
     EXPECT_DOUBLE_EQ(document.settings.axisMin, 0.2);

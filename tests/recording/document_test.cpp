@@ -65,12 +65,6 @@ TEST(SampleStore, FillRowsGivesEmptyRowsOfTheDeclaredChannels) {
     EXPECT_EQ(document.MemoryBytes(), TextPool().MemoryBytes());
 }
 
-TEST(SampleStore, ChannelCountIsCutToTheFiveSlots) {
-    ZUrizivaRor document;
-    document.SetChannelCount(9);
-    EXPECT_EQ(document.channelCount(), kMaxChannels);
-}
-
 // A full live recording where every sample has its own time text, the worst case for the texts.
 TEST(SampleStore, HoldsAtMost128BytesPerOneChannelSample) {
     constexpr uint32_t kRows = 20000;

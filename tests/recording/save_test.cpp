@@ -123,6 +123,9 @@ TEST_F(SaveTest, DocumentsFolderFollowsUserDirs) {
 TEST_F(SaveTest, WritesBothFilesAndMarksTheLiveDocumentSaved) {
     state_.recordingDocument = &document_;
     state_.dataSaved = false;
+    Put(dir_ / "data.recorder", "previous");
+    fs::permissions(dir_ / "data.recorder",
+                    fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
     const SaveResult result = SaveDocument(document_, dir_ / "data.xls", state_);
     ASSERT_TRUE(result.ok) << fs::path(result.file) << " "
                            << std::string(result.reason.begin(), result.reason.end());
@@ -134,6 +137,8 @@ TEST_F(SaveTest, WritesBothFilesAndMarksTheLiveDocumentSaved) {
     EXPECT_EQ(Contents(dir_ / "data.recorder"), Bytes(record.bytes));
     EXPECT_EQ(Contents(dir_ / "data.csv"), Bytes(text.bytes));
     ExpectOnlyFiles({"data.recorder", "data.csv"});
+    EXPECT_EQ(fs::status(dir_ / "data.recorder").permissions(),
+              fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
 }
 
 TEST_F(SaveTest, SavingAnotherDocumentLeavesDataSavedAlone) {

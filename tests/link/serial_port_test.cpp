@@ -223,6 +223,21 @@ TEST(CSerialPort, OpenFailuresReportTheReason) {
     EXPECT_FALSE(port.IsOpen());
 }
 
+TEST(CSerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
+    // Nobody reads the meter's end, so the terminal's buffer fills and the write has to give up.
+    PseudoTerminal terminal;
+    CSerialPort port;
+    ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
+    const Bytes flood(1 << 20, 0x55);
+    const auto start = Clock::now();
+    const int32_t written = port.Write(flood.data(), static_cast<int32_t>(flood.size()), 200);
+    const auto took = Clock::now() - start;
+    EXPECT_LT(written, static_cast<int32_t>(flood.size()));
+    EXPECT_EQ(port.LastError(), ETIMEDOUT);
+    EXPECT_GE(took, 150ms);
+    EXPECT_LT(took, 1500ms);
+}
+
 TEST(CSerialPort, ReadWriteAndHangUp) {
     PseudoTerminal terminal;
     CSerialPort port;

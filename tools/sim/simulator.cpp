@@ -185,6 +185,11 @@ private:
         for (const int signal : {SIGUSR1, SIGINT, SIGTERM, SIGHUP})
             sigaddset(&set, signal);
         sigprocmask(SIG_BLOCK, &set, nullptr);
+        // Started in the background of a shell, reading the terminal must not stop us: the read fails
+        // instead and stdin is no longer watched (SIGUSR1 still asks for a burst).
+        signal(SIGTTIN, SIG_IGN);
+        signal(SIGTTOU, SIG_IGN);
+        signal(SIGPIPE, SIG_IGN);
         signals_ = signalfd(-1, &set, SFD_CLOEXEC | SFD_NONBLOCK);
         if (signals_ < 0) {
             std::fprintf(stderr, "calvora-sim: can't watch signals: %s\n", std::strerror(errno));

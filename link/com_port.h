@@ -3,7 +3,8 @@
 //
 // Threads and their contract:
 // - Open, Write, SetChunkSize and Close belong to the owner's thread. SetReceiveCallback may be called
-//   from any thread at any time.
+//   at any time, from one thread at a time; a chunk already being delivered may still reach the
+//   previous callback.
 // - The callback runs on the reader thread with a private copy of the chunk, valid until it returns.
 // - Once Close has begun, closing() is true: the callback must then return promptly (drop the chunk
 //   rather than hand it to the owner's thread, which is busy in Close). Close waits at most about 3 s
@@ -111,6 +112,7 @@ public:
     void Close(const std::function<void()>& serviceWhileWaiting = {});
 
     bool IsOpen() const;
+    // True from the start of Close until the next Open.
     bool closing() const { return closing_.load(std::memory_order_acquire); }
     int32_t PortNumber() const { return portNumber_; }
     int32_t Mode() const { return mode_; }

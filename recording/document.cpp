@@ -30,24 +30,25 @@ void ZUrizivaRor::SetReserved(const std::array<uint8_t, RecordingHeader::kReserv
     header_.reserved = reserved;
 }
 
-void ZUrizivaRor::Allocate(uint32_t rows, int channels) {
+bool ZUrizivaRor::Allocate(uint32_t rows, int channels) {
     ReleaseRows();
     const size_t cells = size_t{rows} * channels;
-    values_.assign(cells, 0.0f);
-    fullScales_.assign(cells, 0.0f);
-    xPos_.assign(cells, 0.0);
-    yPos_.assign(cells, 0.0);
-    lowLimits_.assign(rows, 0);
-    texts_.assign(rows, TextIds{});
+    if (!values_.Reset(cells) || !fullScales_.Reset(cells) || !xPos_.Reset(cells) || !yPos_.Reset(cells) ||
+        !lowLimits_.Reset(rows) || !texts_.Reset(rows)) {
+        ReleaseRows();
+        return false;
+    }
     rowCapacity_ = rows;
     columnChannels_ = channels;
+    return true;
 }
 
-void ZUrizivaRor::BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows) {
+bool ZUrizivaRor::BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows) {
     header_.channelCount = 1;
-    Allocate(plannedSamples, 1);
     header_.sampleCount = 0;
-    allocatedRows = plannedSamples;
+    const bool allocated = Allocate(plannedSamples, 1);
+    allocatedRows = rowCapacity_;
+    return allocated;
 }
 
 bool ZUrizivaRor::AppendSample(float value, float fullScale, int32_t lowLimit,
@@ -63,19 +64,19 @@ bool ZUrizivaRor::AppendSample(float value, float fullScale, int32_t lowLimit,
     return true;
 }
 
-void ZUrizivaRor::FillRows(uint32_t n) {
-    Allocate(n, header_.channelCount);
-    header_.sampleCount = n;
+bool ZUrizivaRor::FillRows(uint32_t n) {
+    const bool allocated = Allocate(n, header_.channelCount);
+    header_.sampleCount = rowCapacity_;
+    return allocated;
 }
 
 void ZUrizivaRor::ReleaseRows() {
-    // swap with empties: clear() alone would keep the capacity
-    std::vector<float>().swap(values_);
-    std::vector<float>().swap(fullScales_);
-    std::vector<double>().swap(xPos_);
-    std::vector<double>().swap(yPos_);
-    std::vector<int32_t>().swap(lowLimits_);
-    std::vector<TextIds>().swap(texts_);
+    values_.Reset(0);
+    fullScales_.Reset(0);
+    xPos_.Reset(0);
+    yPos_.Reset(0);
+    lowLimits_.Reset(0);
+    texts_.Reset(0);
     pool_.Clear();
     rowCapacity_ = 0;
     columnChannels_ = 0;
@@ -162,10 +163,8 @@ void ZUrizivaRor::SetYPos(uint32_t row, int channel, double y) {
 }
 
 size_t ZUrizivaRor::MemoryBytes() const {
-    return values_.capacity() * sizeof(float) + fullScales_.capacity() * sizeof(float) +
-           xPos_.capacity() * sizeof(double) + yPos_.capacity() * sizeof(double) +
-           lowLimits_.capacity() * sizeof(int32_t) + texts_.capacity() * sizeof(TextIds) +
-           pool_.MemoryBytes();
+    return values_.bytes() + fullScales_.bytes() + xPos_.bytes() + yPos_.bytes() + lowLimits_.bytes() +
+           texts_.bytes() + pool_.MemoryBytes();
 }
 
 void ZUrizivaRor::Compact() {

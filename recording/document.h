@@ -8,9 +8,10 @@
 
 #include <array>
 #include <cstdint>
+#include <cstdlib>
 #include <string>
 #include <string_view>
-#include <vector>
+#include <utility>
 
 namespace calvora {
 
@@ -62,14 +63,16 @@ public:
     // First sample of a live recording: releases the previous recording's rows and allocates
     // plannedSamples one-channel rows. Sets channelCount to 1, sampleCount to 0 and
     // allocatedRows to plannedSamples.
-    void BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows);
+    // Returns false (no rows, allocatedRows 0) when memory runs out.
+    bool BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows);
     // Stores row sampleCount and counts it. Returns false (and stores nothing) when every
     // allocated row is used.
     bool AppendSample(float value, float fullScale, int32_t lowLimit, std::u16string_view functionName,
                       std::u16string_view mode, std::u16string_view unit, std::u16string_view timeText);
     // Download and file reader: n rows of channelCount channels, all zero and empty;
     // sampleCount = rowCapacity = n.
-    void FillRows(uint32_t n);
+    // Returns false (no rows, sampleCount 0) when memory runs out.
+    bool FillRows(uint32_t n);
     void ReleaseRows();
 
     // Row accessors; rows at or past rowCapacity and channels past those allocated read as 0 / empty.
@@ -119,7 +122,39 @@ private:
     enum TextColumn { kFunction, kMode, kUnit, kTime };
     using TextIds = std::array<TextPool::Id, 4>;
 
-    void Allocate(uint32_t rows, int channels);
+    // A zero-filled column from calloc: a long recording's rows come as untouched zero pages, so
+    // the columns cost nothing until written, and running out of memory is a return value.
+    template <typename T> class Column {
+    public:
+        Column() = default;
+        Column(Column&& other) noexcept
+            : data_(std::exchange(other.data_, nullptr)), size_(std::exchange(other.size_, 0)) {}
+        Column& operator=(Column&& other) noexcept {
+            if (this != &other) {
+                std::free(data_);
+                data_ = std::exchange(other.data_, nullptr);
+                size_ = std::exchange(other.size_, 0);
+            }
+            return *this;
+        }
+        ~Column() { std::free(data_); }
+
+        bool Reset(size_t size) {
+            std::free(data_);
+            data_ = size ? static_cast<T*>(std::calloc(size, sizeof(T))) : nullptr;
+            size_ = data_ ? size : 0;
+            return size_ == size;
+        }
+        T& operator[](size_t i) { return data_[i]; }
+        const T& operator[](size_t i) const { return data_[i]; }
+        size_t bytes() const { return size_ * sizeof(T); }
+
+    private:
+        T* data_ = nullptr;
+        size_t size_ = 0;
+    };
+
+    bool Allocate(uint32_t rows, int channels);
     bool HasCell(uint32_t row, int channel) const {
         return row < rowCapacity_ && channel >= 0 && channel < columnChannels_;
     }
@@ -129,12 +164,12 @@ private:
     RecordingHeader header_;
     uint32_t rowCapacity_ = 0;
     int columnChannels_ = 0; // channels per row in the allocated columns
-    std::vector<float> values_;
-    std::vector<float> fullScales_;
-    std::vector<int32_t> lowLimits_;
-    std::vector<TextIds> texts_;
-    std::vector<double> xPos_;
-    std::vector<double> yPos_;
+    Column<float> values_;
+    Column<float> fullScales_;
+    Column<int32_t> lowLimits_;
+    Column<TextIds> texts_;
+    Column<double> xPos_;
+    Column<double> yPos_;
     TextPool pool_;
 };
 

@@ -323,7 +323,10 @@ ReadResult Parse(Cursor& in, ZUrizivaRor& document) {
 
     document.SetReserved(header.reserved);
     document.SetChannelCount(header.channelCount);
-    document.FillRows(header.sampleCount);
+    if (!document.FillRows(header.sampleCount)) {
+        Unexpected(document);
+        return Failure(ReadStatus::CannotOpen, SystemError(ENOMEM));
+    }
 
     // Consecutive samples mostly repeat their texts byte for byte (same function, same second), so
     // each column remembers its last field and interns only what changed.

@@ -12,6 +12,7 @@
 #include <cstring>
 #include <fcntl.h>
 #include <fstream>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -70,7 +71,12 @@ std::filesystem::path DocumentsFromUserDirs(const std::filesystem::path& file, c
 } // namespace
 
 std::filesystem::path DocumentsFolder() {
-    const std::string home = Environment("HOME");
+    std::string home = Environment("HOME");
+    if (home.empty()) {
+        // Services and some sandboxes run without HOME; the password database still knows it.
+        if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir)
+            home = user->pw_dir;
+    }
     std::string config = Environment("XDG_CONFIG_HOME");
     if (config.empty() || config.front() != '/')
         config = home + "/.config";

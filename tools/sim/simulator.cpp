@@ -24,6 +24,7 @@ using Milliseconds = std::chrono::milliseconds;
 
 // The two pieces of a split frame arrive this far apart, so the host reads them as separate chunks.
 constexpr Milliseconds kSplitGap{120};
+constexpr Milliseconds kQuietGap{kQuietGapMs};
 // Bytes of 0xFF standing for a quiet gap in a capture file; they hold no marker and are dropped by
 // the receiving side's cutting.
 constexpr size_t kCaptureQuietFill = 32;
@@ -108,7 +109,7 @@ public:
 
         const auto start = Clock::now();
         nextLive_ = start;
-        lastScheduled_ = start - Milliseconds(kQuietGapMs);
+        lastScheduled_ = start;
         const auto unplugAt = options_.unplugAfterSeconds >= 0
                                   ? start + std::chrono::duration_cast<Clock::duration>(
                                                 std::chrono::duration<double>(options_.unplugAfterSeconds))
@@ -135,17 +136,25 @@ public:
                     nextLive_ = now + period;
             }
             while (!pending_.empty() && pending_.begin()->first <= now) {
+                const Write& next = pending_.begin()->second;
+                // Quiet is measured from the last real write, so a late write before it cannot shorten it.
+                if (next.alone && now < lastWrite_ + kQuietGap)
+                    break;
                 // Nobody reading fills the terminal's buffer: the rest of that write is lost, as on air.
-                WriteAll(master_, pending_.begin()->second);
+                WriteAll(master_, next.bytes);
+                lastWrite_ = Clock::now();
+                if (next.alone)
+                    busyUntil_ = std::max(busyUntil_, lastWrite_ + kQuietGap);
                 pending_.erase(pending_.begin());
             }
             if (!wantLive && pending_.empty())
                 return 0;
 
             auto wake = unplugAt;
-            if (!pending_.empty())
-                wake = std::min(wake, pending_.begin()->first);
-            else if (wantLive)
+            if (!pending_.empty()) {
+                const auto& [due, next] = *pending_.begin();
+                wake = std::min(wake, next.alone ? std::max(due, lastWrite_ + kQuietGap) : due);
+            } else if (wantLive)
                 wake = std::min(wake, std::max(nextLive_, busyUntil_));
             Wait(wake);
         }
@@ -206,14 +215,15 @@ private:
         master_ = slave_ = -1;
     }
 
-    // Schedules the writes of one frame at `at` or later, after everything already scheduled.
-    Clock::time_point ScheduleFrame(const Bytes& frame, Clock::time_point at) {
+    // Schedules the writes of one frame at `at` or later, after everything already scheduled. A frame
+    // written `alone` gets kQuietGap of silence before and after it.
+    Clock::time_point ScheduleFrame(const Bytes& frame, Clock::time_point at, bool alone = false) {
         at = std::max(at, lastScheduled_);
         const auto pieces = meter_.Writes(frame);
         for (size_t i = 0; i < pieces.size(); ++i) {
             if (i > 0)
                 at += kSplitGap;
-            pending_.emplace(at, pieces[i]);
+            pending_.emplace(at, Write{pieces[i], alone && i == 0});
         }
         lastScheduled_ = at;
         return at;
@@ -224,14 +234,11 @@ private:
         const Milliseconds gap(options_.burstGapMs);
         auto at = std::max(now, lastScheduled_ + gap);
         for (size_t i = 0; i < frames.size(); ++i) {
-            if (i + 1 == frames.size())
-                at +=
-                    std::max(gap, Milliseconds(kQuietGapMs)); // both tails in one chunk would hide the second
-            else if (i > 0)
+            if (i > 0)
                 at += gap;
-            at = ScheduleFrame(frames[i], at);
+            // Both tails in one chunk would hide the second, and a live frame behind it would cut it away.
+            at = ScheduleFrame(frames[i], at, i + 1 == frames.size());
         }
-        busyUntil_ = std::max(busyUntil_, at + Milliseconds(kQuietGapMs));
         std::fprintf(stderr, "calvora-sim: stored-log burst of %zu records\n", count);
     }
 
@@ -241,10 +248,8 @@ private:
             return;
         }
         // Silence on both sides, so the host sees the acknowledgement at the start of its own chunk.
-        const auto at = std::max(now, lastScheduled_ + Milliseconds(kQuietGapMs));
-        pending_.emplace(at, Bytes(kPairAck.begin(), kPairAck.end()));
-        lastScheduled_ = at;
-        busyUntil_ = std::max(busyUntil_, at + Milliseconds(kQuietGapMs));
+        lastScheduled_ = std::max(now, lastScheduled_);
+        pending_.emplace(lastScheduled_, Write{Bytes(kPairAck.begin(), kPairAck.end()), true});
         Note("pair request answered");
     }
 
@@ -319,10 +324,15 @@ private:
     bool stop_ = false;
     std::string slavePath_;
     std::string commandLine_;
-    std::multimap<Clock::time_point, Bytes> pending_;
+    struct Write {
+        Bytes bytes;
+        bool alone; // needs kQuietGap of silence on both sides
+    };
+    std::multimap<Clock::time_point, Write> pending_;
     Clock::time_point nextLive_{};
     Clock::time_point lastScheduled_{};
     Clock::time_point busyUntil_{};
+    Clock::time_point lastWrite_{};
     int64_t liveWritten_ = 0;
 };
 

@@ -6,6 +6,8 @@
 
 namespace calvora {
 
+class ZUrizivaRor;
+
 struct CommandState {
     bool enabled = false;
     bool checked = false;
@@ -29,6 +31,10 @@ public:
     virtual void OnTimer(int id) = 0;
     // The main window is about to close (save prompts go here). False keeps it open.
     virtual bool OnCloseRequest() = 0;
+    // A document window is about to close; false keeps it open.
+    virtual bool OnDocumentClosing(ZUrizivaRor& document) = 0;
+    // The document's window has closed: every reference to the document must go.
+    virtual void OnDocumentDestroyed(ZUrizivaRor& document) = 0;
 };
 
 } // namespace calvora

@@ -4,6 +4,7 @@
 #include "recording/document.h"
 
 #include <QPlainTextEdit>
+#include <QTimer>
 
 #include <algorithm>
 
@@ -55,6 +56,16 @@ CDocTextView::CDocTextView(std::shared_ptr<ZUrizivaRor> document, Content conten
     : CDocView(std::move(document), parent), m_content(content), m_text(new QPlainTextEdit(this)) {
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
+    m_refresh = new QTimer(this);
+    m_refresh->setSingleShot(true);
+    m_refresh->setInterval(250);
+    connect(m_refresh, &QTimer::timeout, this, &CDocTextView::OnInitialUpdate);
+}
+
+void CDocTextView::OnUpdate() {
+    if (!m_refresh->isActive()) {
+        m_refresh->start();
+    }
 }
 
 void CDocTextView::OnInitialUpdate() {

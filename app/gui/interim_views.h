@@ -5,6 +5,7 @@
 #include "app/gui/doc_view.h"
 
 class QPlainTextEdit;
+class QTimer;
 
 namespace calvora {
 
@@ -15,6 +16,8 @@ public:
     CDocTextView(std::shared_ptr<ZUrizivaRor> document, Content content, QWidget* parent);
 
     void OnInitialUpdate() override;
+    // Coalesced: a live recording updates many times a second.
+    void OnUpdate() override;
     QString Text() const;
 
 protected:
@@ -23,6 +26,7 @@ protected:
 private:
     Content m_content;
     QPlainTextEdit* m_text;
+    QTimer* m_refresh;
 };
 
 // The text of each interim view.

@@ -635,16 +635,45 @@ QList<CTabFrm*> CMainFrame::DocumentFrames() const {
 void CMainFrame::OnDocumentClosing(CTabFrm* frame, bool& accept) {
     accept = true;
     ZUrizivaRor* document = frame->Document();
-    if (document != nullptr && AskSaveBeforeClosing(*m_state, *document, *m_prompts)) {
+    if (document == nullptr) {
+        return;
+    }
+    if (m_target != nullptr) {
+        accept = m_target->OnDocumentClosing(*document);
+    } else if (AskSaveBeforeClosing(*m_state, *document, *m_prompts)) {
         // The question is about this document, so this is the one saved (not whichever window is active).
-        OnFileSave();
+        SaveWithDialog(*document);
     }
 }
 
 void CMainFrame::OnDocumentDestroyed(ZUrizivaRor* document) {
-    if (document != nullptr) {
+    if (document == nullptr) {
+        return;
+    }
+    if (m_target != nullptr) {
+        m_target->OnDocumentDestroyed(*document);
+    } else {
         ForgetDocument(*m_state, *document);
     }
+}
+
+CTabFrm* CMainFrame::FrameOf(const ZUrizivaRor* document) const {
+    for (CTabFrm* frame : DocumentFrames()) {
+        if (frame->Document() == document) {
+            return frame;
+        }
+    }
+    return nullptr;
+}
+
+void CMainFrame::UpdateViews(ZUrizivaRor& document) {
+    if (CTabFrm* frame = FrameOf(&document)) {
+        frame->UpdateTitle();
+        if (frame->ActiveView() != nullptr) {
+            frame->ActiveView()->OnUpdate();
+        }
+    }
+    UpdateTitle();
 }
 
 bool CMainFrame::SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath) {
@@ -659,10 +688,12 @@ bool CMainFrame::SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath
 }
 
 void CMainFrame::OnFileSave() {
-    CTabFrm* frame = ActiveDocumentFrame();
-    if (frame == nullptr || frame->Document() == nullptr) {
-        return;
+    if (ZUrizivaRor* document = ActiveDocument()) {
+        SaveWithDialog(*document);
     }
+}
+
+bool CMainFrame::SaveWithDialog(ZUrizivaRor& document) {
     const std::filesystem::path folder = PrepareSaveFolder();
     QFileDialog dialog(this, QStringLiteral("Save As"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
@@ -671,9 +702,9 @@ void CMainFrame::OnFileSave() {
     dialog.setDirectory(FromPath(folder));
     dialog.selectFile(QString::fromStdU16String(DefaultFileNameNow()));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return;
+        return false;
     }
-    SaveDocumentAs(*frame->Document(), dialog.selectedFiles().constFirst());
+    return SaveDocumentAs(document, dialog.selectedFiles().constFirst());
 }
 
 bool CMainFrame::SaveRecordOnly(CTabFrm& frame, const QString& path) {
@@ -815,12 +846,7 @@ void CMainFrame::closeEvent(QCloseEvent* event) {
         }
     } else if (m_state->recordingDocument != nullptr && AskSaveBeforeQuitting(*m_state, *m_prompts)) {
         // Save the live recording the question was about.
-        for (CTabFrm* frame : DocumentFrames()) {
-            if (frame->Document() == m_state->recordingDocument) {
-                MdiArea()->setActiveSubWindow(frame);
-                OnFileSave();
-            }
-        }
+        SaveWithDialog(*m_state->recordingDocument);
     }
     MdiArea()->closeAllSubWindows();
     if (!MdiArea()->subWindowList().isEmpty()) {

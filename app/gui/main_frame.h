@@ -50,6 +50,8 @@ public:
     // Message boxes for the document commands; defaults to Qt message boxes.
     void SetPrompts(UserPrompts* prompts);
     UserPrompts& Prompts() const;
+    // The frame's own message boxes, whatever is installed.
+    UserPrompts& DefaultPrompts() const { return *m_ownPrompts; }
 
     // Command table.
     CommandState QueryCommandState(int id) const;
@@ -95,6 +97,13 @@ public:
     // What a timer tick runs.
     void OnTimer(int id);
 
+    // The window showing `document`, or null.
+    CTabFrm* FrameOf(const ZUrizivaRor* document) const;
+    // Tells every view of `document` that it changed.
+    void UpdateViews(ZUrizivaRor& document);
+
+    // The Save command (32780) for `document`: the dialog, then both files. True when they were written.
+    bool SaveWithDialog(ZUrizivaRor& document);
     // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
     bool SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath);
     bool SaveRecordOnly(CTabFrm& frame, const QString& path);

@@ -1,7 +1,10 @@
 #include "app/gui/strivon_app.h"
 
+#include "app/gui/engine_link.h"
 #include "app/gui/interim_views.h"
 #include "app/gui/main_frame.h"
+#include "link/receiver_inventory.h"
+#include "link/settings_file.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -65,7 +68,12 @@ TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
 CStrivonApp::CStrivonApp() = default;
 
 CStrivonApp::~CStrivonApp() {
+    // The port and its reader stop first, while the frame still stands; then the frame goes.
+    if (m_engine != nullptr) {
+        m_engine->Stop();
+    }
     m_frame.reset();
+    m_engine.reset();
     if (CTabFrame::InstalledTabTable() == &m_tabTable) {
         CTabFrame::InstallTabTable(nullptr);
     }
@@ -83,6 +91,16 @@ bool CStrivonApp::InitInstance(const StartupOptions& options) {
         m_frame.reset();
         return false;
     }
+    std::vector<std::string> devices;
+    for (const QString& port : m_receiverPaths) {
+        devices.push_back(port.toStdString());
+    }
+    m_udev = std::make_unique<UdevInventory>();
+    m_inventory = std::make_unique<ExtraDevicesInventory>(*m_udev, std::move(devices));
+    m_settings = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
+    m_engine = std::make_unique<EngineLink>(*m_frame, *m_inventory, *m_settings, true);
+    // The receiver scan ends the main frame's creation: the port is not opened here.
+    m_engine->Start();
     m_frame->resize(1024, 700);
     // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
     m_frame->show();

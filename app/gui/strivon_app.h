@@ -12,6 +12,10 @@
 namespace calvora {
 
 class CMainFrame;
+class EngineLink;
+class ExtraDevicesInventory;
+class SettingsFile;
+class UdevInventory;
 
 struct StartupOptions {
     QStringList files;
@@ -46,12 +50,17 @@ public:
     bool InitInstance(const StartupOptions& options);
 
     CMainFrame* MainFrame() const { return m_frame.get(); }
+    EngineLink* Engine() const { return m_engine.get(); }
     const QStringList& ReceiverPaths() const { return m_receiverPaths; }
 
 private:
     TabTable m_tabTable;
-    std::unique_ptr<CMainFrame> m_frame;
     QStringList m_receiverPaths;
+    std::unique_ptr<UdevInventory> m_udev;
+    std::unique_ptr<ExtraDevicesInventory> m_inventory;
+    std::unique_ptr<SettingsFile> m_settings;
+    std::unique_ptr<CMainFrame> m_frame;
+    std::unique_ptr<EngineLink> m_engine;
 };
 
 } // namespace calvora

@@ -173,4 +173,21 @@ QIcon InstrumentPageIcon() {
     return ToolbarIcon(kImageMeter);
 }
 
+QIcon ReceiverIcon(bool connected) {
+    QPixmap pixmap(22, 16);
+    pixmap.fill(Qt::transparent);
+    QPainter p(&pixmap);
+    // A USB stick: plug at the left, body with its light.
+    p.setPen(QColor(60, 60, 60));
+    p.setBrush(QColor(200, 200, 200));
+    p.drawRect(1, 5, 5, 6);
+    p.setBrush(connected ? QColor(40, 150, 60) : QColor(120, 120, 120));
+    p.drawRoundedRect(QRect(6, 3, 14, 10), 2, 2);
+    p.setPen(Qt::NoPen);
+    p.setBrush(connected ? QColor(140, 255, 140) : QColor(70, 70, 70));
+    p.drawEllipse(QPoint(16, 8), 2, 2);
+    p.end();
+    return QIcon(pixmap);
+}
+
 } // namespace calvora

@@ -32,5 +32,7 @@ QIcon ToolbarIcon(int index);
 // The application icon (About box, window icon) and the Instrument page icon.
 QIcon ApplicationIcon();
 QIcon InstrumentPageIcon();
+// A receiver in the instrument tree, grey while not connected, green while connected.
+QIcon ReceiverIcon(bool connected);
 
 } // namespace calvora

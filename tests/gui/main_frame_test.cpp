@@ -249,7 +249,10 @@ public:
     }
     void OnTimer(int id) override { timers.push_back(id); }
     bool OnCloseRequest() override { return allowClose; }
+    bool OnDocumentClosing(ZUrizivaRor&) override { return allowClose; }
+    void OnDocumentDestroyed(ZUrizivaRor& document) override { destroyed.push_back(&document); }
     bool connected = false;
+    std::vector<ZUrizivaRor*> destroyed;
     bool allowClose = true;
     std::vector<int> executed;
     std::vector<int> timers;
@@ -272,8 +275,16 @@ TEST_F(MainFrameTest, CommandsAndTimersGoToTheTarget) {
     frame->StopTimer(3);
     EXPECT_FALSE(frame->IsTimerRunning(3));
 
+    // Closing asks the target, for the main window and for each document window.
+    CTabFrame* window = frame->NewDocument();
+    ZUrizivaRor* document = window->Document();
     target.allowClose = false;
     EXPECT_FALSE(frame->close());
+    EXPECT_FALSE(window->close());
+    EXPECT_TRUE(target.destroyed.empty());
+    target.allowClose = true;
+    EXPECT_TRUE(window->close());
+    EXPECT_EQ(target.destroyed, std::vector<ZUrizivaRor*>{document});
     frame->SetCommandTarget(nullptr);
 }
 

@@ -1,0 +1,254 @@
+#include "app/gui/engine_link.h"
+
+#include "app/command_ids.h"
+#include "app/gui/int_dialogs.h"
+#include "app/gui/main_frame.h"
+#include "app/gui/tab_frame.h"
+#include "app/gui/toolbar_images.h"
+#include "recording/document.h"
+
+#include <QMdiArea>
+#include <QSocketNotifier>
+#include <QTreeWidget>
+
+namespace calvora {
+
+namespace {
+
+constexpr int kItemIdRole = Qt::UserRole;
+// A reader that ended because its device went away is noticed this often.
+constexpr int kReaderPollMs = 500;
+
+} // namespace
+
+EngineLink::EngineLink(CMainFrame& frame, ReceiverInventory& inventory, SettingsFile& settings,
+                       bool monitorDevices)
+    : m_frame(frame) {
+    // The reader thread wakes the user-interface thread through a queued call; the hand-off then runs the
+    // frame's task here while the reader waits.
+    m_state = std::make_unique<MainFrameState>(*this, inventory, settings, [this] {
+        QMetaObject::invokeMethod(
+            this, [this] { m_state->handOff().RunPending(); }, Qt::QueuedConnection);
+    });
+    if (monitorDevices) {
+        m_monitor = std::make_unique<DeviceMonitor>();
+        if (m_monitor->fd() >= 0) {
+            m_monitorNotifier = new QSocketNotifier(m_monitor->fd(), QSocketNotifier::Read, this);
+            connect(m_monitorNotifier, &QSocketNotifier::activated, this, &EngineLink::OnDeviceChange);
+        }
+    }
+    m_readerPoll.setInterval(kReaderPollMs);
+    connect(&m_readerPoll, &QTimer::timeout, this, &EngineLink::PollReader);
+}
+
+EngineLink::~EngineLink() {
+    Stop();
+}
+
+void EngineLink::Start() {
+    m_frame.SetRecordingState(m_state->documents());
+    m_frame.SetPrompts(this);
+    m_frame.SetCommandTarget(this);
+    connect(m_frame.InstrumentTree(), &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
+    m_readerPoll.start();
+    m_started = true;
+    m_state->ScanReceivers();
+}
+
+void EngineLink::Stop() {
+    if (!m_started) {
+        return;
+    }
+    m_started = false;
+    m_readerPoll.stop();
+    m_state->ClosePort();
+    disconnect(m_frame.InstrumentTree(), nullptr, this, nullptr);
+    m_frame.SetCommandTarget(nullptr);
+    m_frame.SetPrompts(nullptr);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// What the state asks of the window
+
+void EngineLink::StartTimer(int id, int milliseconds) {
+    m_frame.StartTimer(id, milliseconds);
+}
+
+void EngineLink::StopTimer(int id) {
+    m_frame.StopTimer(id);
+}
+
+ZUrizivaRor* EngineLink::CreateDocumentWindow() {
+    auto document = std::make_shared<ZUrizivaRor>();
+    CTabFrame* window = m_frame.CreateDocumentWindow(document);
+    return window != nullptr ? document.get() : nullptr;
+}
+
+bool EngineLink::SaveDocument(ZUrizivaRor& document) {
+    return m_frame.SaveWithDialog(document);
+}
+
+bool EngineLink::AskPlannedSamples(uint32_t& samples) {
+    CSampDlg dialog(*this, &m_frame);
+    dialog.SetValue(static_cast<int>(samples));
+    if (dialog.exec() != QDialog::Accepted) {
+        return false;
+    }
+    samples = static_cast<uint32_t>(dialog.Value());
+    return true;
+}
+
+void EngineLink::ActivateDocumentWindow(ZUrizivaRor& document) {
+    if (CTabFrm* window = m_frame.FrameOf(&document)) {
+        m_frame.MdiArea()->setActiveSubWindow(window);
+    }
+}
+
+void EngineLink::UpdateAllViews(ZUrizivaRor& document) {
+    m_frame.UpdateViews(document);
+}
+
+void EngineLink::AppendLiveSample(ZUrizivaRor& document) {
+    m_frame.UpdateViews(document);
+    m_frame.UpdateCommandUI();
+}
+
+void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
+    QTreeWidget* tree = m_frame.InstrumentTree();
+    tree->clear();
+    for (const ReceiverItem& receiver : items) {
+        auto* item = new QTreeWidgetItem(tree, QStringList{QString::fromStdU16String(receiver.label)});
+        item->setData(0, kItemIdRole, receiver.id);
+        item->setIcon(0, ReceiverIcon(false));
+    }
+    // The instrument panel, once it exists, takes this page while connected; until then the tree stays.
+    CDockPageBar* bar = m_frame.InstrumentBar();
+    if (bar->PageCount() == 0 || bar->Page(0).window != tree) {
+        while (bar->PageCount() > 0) {
+            bar->ActivatePage(0);
+            bar->RemoveActivePage();
+        }
+        bar->AddPage(tree, QStringLiteral("Instrument"), InstrumentPageIcon());
+    }
+    m_frame.UpdateCommandUI();
+}
+
+void EngineLink::SetReceiverConnected(int itemId, bool connected) {
+    QTreeWidget* tree = m_frame.InstrumentTree();
+    for (int i = 0; i < tree->topLevelItemCount(); ++i) {
+        QTreeWidgetItem* item = tree->topLevelItem(i);
+        if (item->data(0, kItemIdRole).toInt() == itemId) {
+            item->setIcon(0, ReceiverIcon(connected));
+        }
+    }
+    m_frame.UpdateCommandUI();
+}
+
+bool EngineLink::AskYesNo(const std::u16string& question) {
+    return m_frame.DefaultPrompts().AskYesNo(question);
+}
+
+void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
+    m_frame.DefaultPrompts().ShowMessage(text, icon);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// Commands
+
+std::optional<CommandState> EngineLink::QueryCommand(int id) const {
+    switch (id) {
+    case ID_PAIR:
+        return CommandState{m_state->CanPair(), false};
+    case ID_START_RECORDING:
+        return CommandState{m_state->CanStartRecording(), false};
+    case ID_STOP_RECORDING:
+        return CommandState{m_state->CanStopRecording(), false};
+    case ID_RESCAN:
+    case ID_RECONNECT:
+    case ID_COMPORT:
+        return CommandState{true, false};
+    default:
+        return std::nullopt;
+    }
+}
+
+bool EngineLink::ExecuteCommand(int id) {
+    switch (id) {
+    case ID_PAIR:
+        m_state->Pair();
+        return true;
+    case ID_START_RECORDING:
+        m_state->StartRecording();
+        return true;
+    case ID_STOP_RECORDING:
+        m_state->StopRecording();
+        return true;
+    case ID_RESCAN:
+        m_state->ScanReceivers();
+        return true;
+    case ID_RECONNECT:
+        m_state->Reconnect();
+        return true;
+    case ID_COMPORT: {
+        CDlgComport dialog(*this, &m_frame);
+        dialog.SetValue(m_state->BeginComport());
+        if (dialog.exec() == QDialog::Accepted) {
+            m_state->ConfirmComport(dialog.Value());
+        }
+        return true;
+    }
+    default:
+        return false;
+    }
+}
+
+void EngineLink::OnTimer(int id) {
+    // The state's timers fire once; it starts them again when it wants another tick.
+    m_frame.StopTimer(id);
+    m_state->OnTimer(id);
+}
+
+bool EngineLink::OnCloseRequest() {
+    return m_state->OnMainWindowClosing();
+}
+
+bool EngineLink::OnDocumentClosing(ZUrizivaRor& document) {
+    return m_state->OnDocumentClosing(document);
+}
+
+void EngineLink::OnDocumentDestroyed(ZUrizivaRor& document) {
+    m_state->OnDocumentDestroyed(document);
+}
+
+// ---------------------------------------------------------------------------------------------------------
+
+void EngineLink::OnTreeDoubleClicked(QTreeWidgetItem* item) {
+    if (item != nullptr) {
+        m_frame.InstrumentTree()->setCurrentItem(item);
+        m_state->OnReceiverDoubleClicked(item->data(0, kItemIdRole).toInt());
+        m_frame.UpdateCommandUI();
+    }
+}
+
+void EngineLink::OnDeviceChange() {
+    switch (m_monitor->Receive()) {
+    case DeviceMonitor::Change::Arrived:
+        m_state->OnDeviceArrived();
+        break;
+    case DeviceMonitor::Change::Removed:
+        m_state->OnDeviceRemoved();
+        break;
+    case DeviceMonitor::Change::None:
+        break;
+    }
+    m_frame.UpdateCommandUI();
+}
+
+void EngineLink::PollReader() {
+    if (m_state->PollReaderEnd()) {
+        m_frame.UpdateCommandUI();
+    }
+}
+
+} // namespace calvora

@@ -1,0 +1,70 @@
+// Connects the main frame to the headless main-frame state: the window shows what the state asks for
+// (timers, document windows, dialogs, the receiver tree) and hands the meter's commands, timer ticks and
+// close requests to it.
+#pragma once
+
+#include "app/command_target.h"
+#include "app/main_frame_state.h"
+
+#include <QObject>
+#include <QTimer>
+
+#include <memory>
+
+class QSocketNotifier;
+class QTreeWidgetItem;
+
+namespace calvora {
+
+class CMainFrame;
+
+class EngineLink : public QObject, public MainFrameView, public CommandTarget {
+    Q_OBJECT
+public:
+    // `inventory` and `settings` must outlive the link. `monitorDevices` watches udev for receivers coming
+    // and going.
+    EngineLink(CMainFrame& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
+    ~EngineLink() override;
+
+    MainFrameState& State() { return *m_state; }
+    // Plugs into the frame and runs the first receiver scan.
+    void Start();
+    // Closes the port (stopping the reader) and unplugs from the frame.
+    void Stop();
+
+    // MainFrameView
+    void StartTimer(int id, int milliseconds) override;
+    void StopTimer(int id) override;
+    ZUrizivaRor* CreateDocumentWindow() override;
+    bool SaveDocument(ZUrizivaRor& document) override;
+    bool AskPlannedSamples(uint32_t& samples) override;
+    void ActivateDocumentWindow(ZUrizivaRor& document) override;
+    void UpdateAllViews(ZUrizivaRor& document) override;
+    void AppendLiveSample(ZUrizivaRor& document) override;
+    void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
+    void SetReceiverConnected(int itemId, bool connected) override;
+    bool AskYesNo(const std::u16string& question) override;
+    void ShowMessage(const std::u16string& text, MessageIcon icon) override;
+
+    // CommandTarget
+    std::optional<CommandState> QueryCommand(int id) const override;
+    bool ExecuteCommand(int id) override;
+    void OnTimer(int id) override;
+    bool OnCloseRequest() override;
+    bool OnDocumentClosing(ZUrizivaRor& document) override;
+    void OnDocumentDestroyed(ZUrizivaRor& document) override;
+
+private:
+    void OnTreeDoubleClicked(QTreeWidgetItem* item);
+    void OnDeviceChange();
+    void PollReader();
+
+    CMainFrame& m_frame;
+    std::unique_ptr<MainFrameState> m_state;
+    std::unique_ptr<DeviceMonitor> m_monitor;
+    QSocketNotifier* m_monitorNotifier = nullptr;
+    QTimer m_readerPoll;
+    bool m_started = false;
+};
+
+} // namespace calvora

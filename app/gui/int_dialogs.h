@@ -1,0 +1,55 @@
+// The two small dialogs that ask for one integer: "Sampling Setup" (how many samples to record) and
+// "Comport" (the receiver's port number).
+#pragma once
+
+#include <QDialog>
+
+class QLineEdit;
+
+namespace calvora {
+
+class UserPrompts;
+
+// Shared behaviour: OK checks the field and keeps the dialog open, with the focus on the field, when the
+// text is no integer or out of range. Escape or the close box cancels.
+class CIntFieldDlg : public QDialog {
+    Q_OBJECT
+public:
+    int Value() const { return m_value; }
+    void SetValue(int value);
+    QLineEdit* Field() const { return m_field; }
+    // Dialog units to pixels with the dialog's font.
+    QRect DialogRect(int x, int y, int width, int height) const;
+
+public Q_SLOTS:
+    void accept() override;
+
+protected:
+    CIntFieldDlg(int minimum, int maximum, int initial, UserPrompts& prompts, QWidget* parent);
+
+    QLineEdit* m_field;
+
+private:
+    int m_minimum;
+    int m_maximum;
+    int m_value;
+    UserPrompts& m_prompts;
+};
+
+// "Sampling Setup": 1 to 20000 samples, 10000 to begin with.
+class CSampDlg : public CIntFieldDlg {
+    Q_OBJECT
+public:
+    static constexpr int kSamplesEditId = 1012;
+    CSampDlg(UserPrompts& prompts, QWidget* parent = nullptr);
+};
+
+// "Comport": a port number from 1 to 255, 3 to begin with.
+class CDlgComport : public CIntFieldDlg {
+    Q_OBJECT
+public:
+    static constexpr int kPortEditId = 1007;
+    CDlgComport(UserPrompts& prompts, QWidget* parent = nullptr);
+};
+
+} // namespace calvora

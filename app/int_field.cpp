@@ -1,0 +1,49 @@
+#include "app/int_field.h"
+
+#include "protocol/text.h"
+
+#include <string>
+
+namespace calvora {
+
+IntFieldResult ParseIntField(std::u16string_view text, int32_t minimum, int32_t maximum) {
+    IntFieldResult result;
+    const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
+    size_t begin = 0;
+    size_t end = text.size();
+    while (begin < end && blank(text[begin])) {
+        ++begin;
+    }
+    while (end > begin && blank(text[end - 1])) {
+        --end;
+    }
+    size_t i = begin;
+    bool negative = false;
+    if (i < end && (text[i] == u'-' || text[i] == u'+')) {
+        negative = text[i] == u'-';
+        ++i;
+    }
+    int64_t magnitude = 0;
+    const size_t firstDigit = i;
+    for (; i < end && text[i] >= u'0' && text[i] <= u'9'; ++i) {
+        magnitude = magnitude * 10 + (text[i] - u'0');
+        if (magnitude > int64_t{INT32_MAX} + 1) {
+            break;
+        }
+    }
+    const int64_t value = negative ? -magnitude : magnitude;
+    if (i == firstDigit || i != end || value < INT32_MIN || value > INT32_MAX) {
+        result.message = u"Enter an integer.";
+        return result;
+    }
+    if (value < minimum || value > maximum) {
+        result.message = u"Enter an integer between " + fromAscii(std::to_string(minimum)) + u" and " +
+                         fromAscii(std::to_string(maximum)) + u".";
+        return result;
+    }
+    result.ok = true;
+    result.value = static_cast<int32_t>(value);
+    return result;
+}
+
+} // namespace calvora

@@ -1,0 +1,204 @@
+#include "app/command_ids.h"
+#include "app/gui/engine_link.h"
+#include "app/gui/int_dialogs.h"
+#include "app/gui/main_frame.h"
+#include "app/gui/strivon_app.h"
+#include "app/int_field.h"
+#include "link/receiver_inventory.h"
+#include "link/settings_file.h"
+#include "protocol/text.h"
+
+#include <gtest/gtest.h>
+
+#include <QLineEdit>
+#include <QTemporaryDir>
+#include <QTest>
+#include <QTreeWidget>
+
+#include <fcntl.h>
+#include <stdlib.h>
+#include <unistd.h>
+
+namespace calvora {
+namespace {
+
+TEST(IntField, AcceptsBlanksSignAndDigitsOnly) {
+    struct Case {
+        const char16_t* text;
+        bool ok;
+        int32_t value;
+        const char16_t* message;
+    };
+    const Case cases[] = {
+        {u"1", true, 1, u""},
+        {u"20000", true, 20000, u""},
+        {u"  250 ", true, 250, u""},
+        {u"+7", true, 7, u""},
+        {u"0", false, 0, u"Enter an integer between 1 and 20000."},
+        {u"20001", false, 0, u"Enter an integer between 1 and 20000."},
+        {u"-3", false, 0, u"Enter an integer between 1 and 20000."},
+        {u"", false, 0, u"Enter an integer."},
+        {u"12abc", false, 0, u"Enter an integer."},
+        {u"1 2", false, 0, u"Enter an integer."},
+        {u"-", false, 0, u"Enter an integer."},
+        {u"99999999999", false, 0, u"Enter an integer."},
+    };
+    for (const Case& c : cases) {
+        const IntFieldResult result = ParseIntField(c.text, 1, 20000);
+        EXPECT_EQ(result.ok, c.ok) << toUtf8(c.text);
+        EXPECT_EQ(result.message, c.message) << toUtf8(c.text);
+        if (c.ok) {
+            EXPECT_EQ(result.value, c.value) << toUtf8(c.text);
+        }
+    }
+    EXPECT_EQ(ParseIntField(u"256", 1, 255).message, u"Enter an integer between 1 and 255.");
+}
+
+class CountingPrompts : public UserPrompts {
+public:
+    bool AskYesNo(const std::u16string&) override { return false; }
+    void ShowMessage(const std::u16string& text, MessageIcon) override { messages.push_back(text); }
+    std::vector<std::u16string> messages;
+};
+
+TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
+    CountingPrompts prompts;
+    CSampDlg dialog(prompts);
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sampling Setup"));
+    EXPECT_EQ(dialog.Field()->text(), QStringLiteral("10000"));
+    dialog.show();
+    dialog.Field()->setText(QStringLiteral("0"));
+    dialog.accept();
+    EXPECT_TRUE(dialog.isVisible());
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], u"Enter an integer between 1 and 20000.");
+    dialog.Field()->setText(QStringLiteral("1"));
+    dialog.accept();
+    EXPECT_FALSE(dialog.isVisible());
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(dialog.Value(), 1);
+
+    CDlgComport comport(prompts);
+    EXPECT_EQ(comport.Field()->text(), QStringLiteral("3"));
+    comport.show();
+    comport.Field()->clear();
+    QTest::keyClicks(comport.Field(), QStringLiteral("2x5-6"));
+    // The number-only field takes the digits alone.
+    EXPECT_EQ(comport.Field()->text(), QStringLiteral("256"));
+    comport.accept();
+    EXPECT_EQ(prompts.messages.back(), u"Enter an integer between 1 and 255.");
+    comport.Field()->setText(QStringLiteral("255"));
+    comport.accept();
+    EXPECT_EQ(comport.Value(), 255);
+}
+
+// Receivers named by the test.
+class ListedInventory : public ReceiverInventory {
+public:
+    std::optional<std::vector<SerialPortInfo>> Enumerate() override { return ports; }
+    std::vector<SerialPortInfo> ports;
+};
+
+// A pseudo-terminal standing in for the receiver's device.
+class PseudoTerminal {
+public:
+    PseudoTerminal() {
+        m_master = posix_openpt(O_RDWR | O_NOCTTY);
+        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
+            m_path = ptsname(m_master);
+        }
+    }
+    ~PseudoTerminal() {
+        if (m_master >= 0) {
+            close(m_master);
+        }
+    }
+    const std::string& Path() const { return m_path; }
+
+private:
+    int m_master = -1;
+    std::string m_path;
+};
+
+class EngineLinkTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        table = MakeDocumentTabTable();
+        CTabFrame::InstallTabTable(&table);
+        settings =
+            std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
+        frame = std::make_unique<CMainFrame>();
+        ASSERT_TRUE(frame->Create());
+        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
+    }
+    void TearDown() override {
+        link->Stop();
+        frame.reset();
+        link.reset();
+        CTabFrame::InstallTabTable(nullptr);
+    }
+    bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
+
+    QTemporaryDir dir;
+    TabTable table;
+    ListedInventory inventory;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<EngineLink> link;
+};
+
+TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
+    inventory.ports = {{kReceiverDescription, "COM5", ""},
+                       {"Some other bridge", "COM6", ""},
+                       {kReceiverDescription, "COM7", ""}};
+    link->Start();
+    QTreeWidget* tree = frame->InstrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Multimeter"));
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("Multimeter"));
+    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(tree));
+    for (int id : {ID_PAIR, ID_START_RECORDING, ID_STOP_RECORDING}) {
+        EXPECT_FALSE(Enabled(id)) << id;
+    }
+    for (int id : {ID_RESCAN, ID_RECONNECT, ID_COMPORT}) {
+        EXPECT_TRUE(Enabled(id)) << id;
+    }
+    inventory.ports.clear();
+    EXPECT_TRUE(frame->ExecuteCommand(ID_RESCAN));
+    EXPECT_EQ(tree->topLevelItemCount(), 0);
+}
+
+TEST_F(EngineLinkTest, DoubleClickConnectsAndEnablesRecording) {
+    PseudoTerminal receiver;
+    ASSERT_FALSE(receiver.Path().empty());
+    inventory.ports = {{kReceiverDescription, "COM1", receiver.Path()}};
+    link->Start();
+    QTreeWidget* tree = frame->InstrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 1);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+    EXPECT_EQ(link->State().connectedLabel(), u"Multimeter");
+    EXPECT_TRUE(frame->CommandAction(ID_START_RECORDING)->isEnabled());
+    EXPECT_TRUE(frame->CommandAction(ID_PAIR)->isEnabled());
+    EXPECT_FALSE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
+}
+
+TEST_F(EngineLinkTest, StateTimersFireOnceThroughTheFrame) {
+    link->Start();
+    // A rescan one second after a device change: the frame's timer, dispatched back and stopped.
+    link->StartTimer(kRescanTimer, 5);
+    EXPECT_TRUE(frame->IsTimerRunning(kRescanTimer));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->IsTimerRunning(kRescanTimer); }, 2000));
+}
+
+TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
+    link->Start();
+    ZUrizivaRor* document = link->CreateDocumentWindow();
+    ASSERT_NE(document, nullptr);
+    EXPECT_EQ(frame->ActiveDocument(), document);
+    link->State().documents().recordingDocument = document;
+    frame->ActiveDocumentFrame()->close();
+    EXPECT_EQ(link->State().documents().recordingDocument, nullptr);
+}
+
+} // namespace
+} // namespace calvora

@@ -40,9 +40,10 @@ int main(int argc, char** argv) {
                                                  {"ramp", Waveform::Ramp},
                                                  {"sine", Waveform::Sine},
                                                  {"noise", Waveform::Noise}};
-    app.add_option("--waveform", options.wave.shape, "Reading values: constant, ramp, sine or noise")
-        ->transform(CLI::CheckedTransformer(shapes, CLI::ignore_case))
-        ->default_str("constant");
+    std::string shape = "constant";
+    app.add_option("--waveform", shape, "Reading values: constant, ramp, sine or noise")
+        ->check(CLI::IsMember({"constant", "ramp", "sine", "noise"}))
+        ->capture_default_str();
     app.add_option("--amplitude", options.wave.amplitude, "Wave amplitude in counts")->capture_default_str();
     app.add_option("--offset", options.wave.offset,
                    "Wave centre (the constant value) in counts; negative "
@@ -54,16 +55,19 @@ int main(int argc, char** argv) {
     app.add_option("--script", scriptPath,
                    "File of frames, one line of hex bytes each, sent in a loop instead "
                    "of generated readings")
-        ->check(CLI::ExistingFile);
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
     app.add_option("--records", recordsPath,
                    "File of stored records (hex, 4 bytes each) used in a loop for "
                    "stored-log bursts instead of generated ones")
-        ->check(CLI::ExistingFile);
+        ->check(CLI::ExistingFile)
+        ->type_name("FILE");
     auto* logOption = app.add_option("--log", logAtStart,
                                      "Send a stored-log burst of N records at start; N is "
                                      "also the count for SIGUSR1 and a bare 'log' (25 "
                                      "otherwise)")
-                          ->check(CLI::Range(0, 65535));
+                          ->check(CLI::Range(0, 65535))
+                          ->type_name("N");
     app.add_option("--burst-gap", options.burstGapMs, "Milliseconds between the frames of a stored-log burst")
         ->check(CLI::Range(0, 10000))
         ->capture_default_str();
@@ -83,8 +87,10 @@ int main(int argc, char** argv) {
     app.add_option("--capture", options.capturePath,
                    "Write the byte stream of --count frames (after the "
                    "--log burst) to FILE instead of a pseudo-terminal")
-        ->needs(countOption);
-    app.add_option("--link", options.linkPath, "Make a symbolic link PATH to the pseudo-terminal");
+        ->needs(countOption)
+        ->type_name("FILE");
+    app.add_option("--link", options.linkPath, "Make a symbolic link PATH to the pseudo-terminal")
+        ->type_name("PATH");
 
     try {
         app.parse(argc, argv);
@@ -92,6 +98,7 @@ int main(int argc, char** argv) {
         return app.exit(error) == 0 ? 0 : 2;
     }
 
+    options.wave.shape = shapes.at(shape);
     options.reading.function = static_cast<uint8_t>(function);
     options.reading.submode = static_cast<uint8_t>(submode);
     options.reading.range = static_cast<uint8_t>(range);

@@ -95,25 +95,6 @@ TEST(GenerateRecords, BurstNeverHoldsAStrayMarker) {
     EXPECT_EQ(records[0][3], FunctionByte(vac));
 }
 
-TEST(WaveValue, Shapes) {
-    std::mt19937_64 random(1);
-    const WaveSettings constant{Waveform::Constant, 100, 500, 8};
-    const WaveSettings ramp{Waveform::Ramp, 100, 500, 8};
-    const WaveSettings sine{Waveform::Sine, 100, 500, 8};
-    EXPECT_EQ(WaveValue(constant, 5, random), 500);
-    EXPECT_EQ(WaveValue(ramp, 0, random), 400);
-    EXPECT_EQ(WaveValue(ramp, 4, random), 500);
-    EXPECT_EQ(WaveValue(ramp, 8, random), 400);
-    EXPECT_EQ(WaveValue(sine, 2, random), 600);
-    EXPECT_EQ(WaveValue(sine, 6, random), 400);
-    const WaveSettings noise{Waveform::Noise, 10, -20, 8};
-    for (int i = 0; i < 200; ++i) {
-        const int32_t value = WaveValue(noise, static_cast<uint64_t>(i), random);
-        EXPECT_GE(value, -30);
-        EXPECT_LE(value, -10);
-    }
-}
-
 TEST(ParseHexLine, AcceptsCommonSpellingsAndRefusesJunk) {
     struct Case {
         const char* line;

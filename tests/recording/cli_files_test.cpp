@@ -113,13 +113,13 @@ TEST_F(CliFilesTest, InfoJsonFollowsTheContract) {
     const auto expected =
         nlohmann::ordered_json::parse(R"({"model":"QM310/QM312","sampleCount":2,"channelCount":1,
         "reserved":")" + reserved + R"(",
-        "samples":[{"value":[0.1],"fullScale":[6.0],"lowLimit":-6,"functionName":"VDC","mode":"DC","unit":"V",
+        "samples":[{"value":[0.1],"fullScale":[6],"lowLimit":-6,"functionName":"VDC","mode":"DC","unit":"V",
                     "timeText":" 12/07/26 22:05:20"},
-                   {"value":[0.3],"fullScale":[6.0],"lowLimit":0,"functionName":"OHM","mode":"","unit":"\u03a9",
+                   {"value":[0.3],"fullScale":[6],"lowLimit":0,"functionName":"OHM","mode":"","unit":"\u03a9",
                     "timeText":" 12/07/26 22:05:21"}],
         "channels":[{"name":"","traceVisible":1,"alarmHigh":0,"alarmLow":1,"markPoints":1,"traceColour":255,
                      "traceAxis":0}],
-        "chart":{"customMax":2.5,"customMin":0.0,"gridVisible":1,"verticalAxisVisible":1,
+        "chart":{"customMax":2.5,"customMin":0,"gridVisible":1,"verticalAxisVisible":1,
                  "backgroundColour":13158600,"gridColour":16777215},
         "axisMin":0.05999999940395355,"axisMax":0.3400000140070915})");
     // axis: 0.1f and 0.3f widened, a fifth of their span (0.2) below and above.
@@ -127,6 +127,8 @@ TEST_F(CliFilesTest, InfoJsonFollowsTheContract) {
     EXPECT_EQ(actual.dump(), expected.dump());
     // Floats print in their own shortest form, not as the double they widen to.
     EXPECT_NE(run.out.find("\"value\":[0.1]"), std::string::npos) << run.out;
+    // Whole numbers print without a fraction, as in "fullScale":4.
+    EXPECT_NE(run.out.find("\"fullScale\":[6]"), std::string::npos) << run.out;
 }
 
 TEST_F(CliFilesTest, ExportWritesWhatSaveWritesAsText) {

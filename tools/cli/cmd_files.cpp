@@ -6,7 +6,9 @@
 #include "recording/record_file.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
+#include "protocol/hex_text.h"
 #include "tools/cli/command_registry.h"
+#include "tools/cli/json_output.h"
 
 #include <nlohmann/json.hpp>
 
@@ -18,26 +20,6 @@
 namespace calvora::cli {
 
 namespace {
-
-using Json = nlohmann::ordered_json;
-
-// The shortest text that reads back as the same float, as a double: 0.1f shows as 0.1.
-double ShortestFloat(float value) {
-    char text[32];
-    const auto end = std::to_chars(text, text + sizeof text - 1, value).ptr;
-    *end = '\0';
-    return std::strtod(text, nullptr);
-}
-
-std::string Hex(const uint8_t* bytes, size_t size) {
-    static constexpr char digits[] = "0123456789abcdef";
-    std::string text;
-    for (size_t i = 0; i < size; ++i) {
-        text += digits[bytes[i] >> 4];
-        text += digits[bytes[i] & 15];
-    }
-    return text;
-}
 
 // Reads FILE into `document`; prints why not and gives the exit code when it fails.
 int Load(const std::string& file, ZUrizivaRor& document) {
@@ -65,14 +47,14 @@ Json DocumentJson(const ZUrizivaRor& document) {
     json["model"] = toUtf8(kModelString);
     json["sampleCount"] = document.sampleCount();
     json["channelCount"] = channels;
-    json["reserved"] = Hex(document.header().reserved.data(), document.header().reserved.size());
+    json["reserved"] = ToHexText(document.header().reserved.data(), document.header().reserved.size());
     Json samples = Json::array();
     for (uint32_t row = 0; row < document.sampleCount(); ++row) {
         Json values = Json::array();
         Json fullScales = Json::array();
         for (int c = 0; c < channels; ++c) {
-            values.push_back(ShortestFloat(document.value(row, c)));
-            fullScales.push_back(ShortestFloat(document.fullScale(row, c)));
+            values.push_back(ShortestNumber(document.value(row, c)));
+            fullScales.push_back(ShortestNumber(document.fullScale(row, c)));
         }
         Json sample;
         sample["value"] = std::move(values);
@@ -100,15 +82,15 @@ Json DocumentJson(const ZUrizivaRor& document) {
     }
     json["channels"] = std::move(channelList);
     Json chart;
-    chart["customMax"] = ShortestFloat(settings.customMax);
-    chart["customMin"] = ShortestFloat(settings.customMin);
+    chart["customMax"] = ShortestNumber(settings.customMax);
+    chart["customMin"] = ShortestNumber(settings.customMin);
     chart["gridVisible"] = settings.gridVisible;
     chart["verticalAxisVisible"] = settings.verticalAxisVisible;
     chart["backgroundColour"] = settings.backgroundColour;
     chart["gridColour"] = settings.gridColour;
     json["chart"] = std::move(chart);
-    json["axisMin"] = settings.axisMin;
-    json["axisMax"] = settings.axisMax;
+    json["axisMin"] = ShortestNumber(settings.axisMin);
+    json["axisMax"] = ShortestNumber(settings.axisMax);
     return json;
 }
 

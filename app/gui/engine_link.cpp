@@ -3,11 +3,13 @@
 #include "app/command_ids.h"
 #include "app/gui/int_dialogs.h"
 #include "app/gui/main_frame.h"
+#include "app/gui/progress_dlg.h"
 #include "app/gui/tab_frame.h"
 #include "app/gui/toolbar_images.h"
 #include "recording/document.h"
 
 #include <QMdiArea>
+#include <QProgressBar>
 #include <QSocketNotifier>
 #include <QTreeWidget>
 
@@ -143,6 +145,42 @@ void EngineLink::SetReceiverConnected(int itemId, bool connected) {
         }
     }
     m_frame.UpdateCommandUI();
+}
+
+bool EngineLink::ProgressOpen() const {
+    return m_progress != nullptr;
+}
+
+void EngineLink::OpenProgress(int rangeMax) {
+    if (m_progress == nullptr) {
+        m_progress = new CProgressDlg(&m_frame);
+        // Closing the window gives the download up; the state then closes it through CloseProgress.
+        connect(m_progress, &CProgressDlg::closedByUser, this, [this] {
+            m_state->AbandonDownload();
+            CloseProgress();
+        });
+        const QRect client(m_frame.mapToGlobal(QPoint(0, 0)), m_frame.size());
+        m_progress->PlaceOver(client);
+        m_progress->show();
+    }
+    m_progress->Bar()->setRange(0, rangeMax);
+    m_progress->Bar()->setValue(0);
+}
+
+void EngineLink::SetProgressPosition(int position) {
+    if (m_progress != nullptr) {
+        m_progress->Bar()->setValue(std::min(position, m_progress->Bar()->maximum()));
+    }
+}
+
+void EngineLink::CloseProgress() {
+    if (m_progress != nullptr) {
+        CProgressDlg* progress = m_progress;
+        m_progress = nullptr;
+        progress->disconnect(this);
+        progress->hide();
+        progress->deleteLater();
+    }
 }
 
 bool EngineLink::AskYesNo(const std::u16string& question) {

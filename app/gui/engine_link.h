@@ -17,6 +17,7 @@ class QTreeWidgetItem;
 namespace calvora {
 
 class CMainFrame;
+class CProgressDlg;
 
 class EngineLink : public QObject, public MainFrameView, public CommandTarget {
     Q_OBJECT
@@ -27,6 +28,8 @@ public:
     ~EngineLink() override;
 
     MainFrameState& State() { return *m_state; }
+    // The "Loading..." window while a download runs, else null.
+    CProgressDlg* Progress() const { return m_progress; }
     // Plugs into the frame and runs the first receiver scan.
     void Start();
     // Closes the port (stopping the reader) and unplugs from the frame.
@@ -43,6 +46,10 @@ public:
     void AppendLiveSample(ZUrizivaRor& document) override;
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
     void SetReceiverConnected(int itemId, bool connected) override;
+    bool ProgressOpen() const override;
+    void OpenProgress(int rangeMax) override;
+    void SetProgressPosition(int position) override;
+    void CloseProgress() override;
     bool AskYesNo(const std::u16string& question) override;
     void ShowMessage(const std::u16string& text, MessageIcon icon) override;
 
@@ -64,6 +71,7 @@ private:
     std::unique_ptr<DeviceMonitor> m_monitor;
     QSocketNotifier* m_monitorNotifier = nullptr;
     QTimer m_readerPoll;
+    CProgressDlg* m_progress = nullptr;
     bool m_started = false;
 };
 

@@ -2,6 +2,7 @@
 #include "app/gui/engine_link.h"
 #include "app/gui/int_dialogs.h"
 #include "app/gui/main_frame.h"
+#include "app/gui/progress_dlg.h"
 #include "app/gui/strivon_app.h"
 #include "app/int_field.h"
 #include "link/receiver_inventory.h"
@@ -11,6 +12,7 @@
 #include <gtest/gtest.h>
 
 #include <QLineEdit>
+#include <QProgressBar>
 #include <QTemporaryDir>
 #include <QTest>
 #include <QTreeWidget>
@@ -198,6 +200,30 @@ TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
     link->State().documents().recordingDocument = document;
     frame->ActiveDocumentFrame()->close();
     EXPECT_EQ(link->State().documents().recordingDocument, nullptr);
+}
+
+} // namespace
+} // namespace calvora
+
+namespace calvora {
+namespace {
+
+TEST_F(EngineLinkTest, ProgressWindowFollowsTheDownloadAndClosingGivesItUp) {
+    link->Start();
+    frame->show();
+    EXPECT_FALSE(link->ProgressOpen());
+    link->OpenProgress(200);
+    ASSERT_NE(link->Progress(), nullptr);
+    EXPECT_EQ(link->Progress()->windowTitle(), QStringLiteral("Loading..."));
+    EXPECT_EQ(link->Progress()->Bar()->maximum(), 200);
+    link->SetProgressPosition(30);
+    EXPECT_EQ(link->Progress()->Bar()->value(), 30);
+    link->CloseProgress();
+    EXPECT_FALSE(link->ProgressOpen());
+
+    link->OpenProgress(100);
+    link->Progress()->close();
+    EXPECT_FALSE(link->ProgressOpen());
 }
 
 } // namespace

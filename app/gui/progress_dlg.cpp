@@ -1,0 +1,40 @@
+#include "app/gui/progress_dlg.h"
+
+#include <QCloseEvent>
+#include <QProgressBar>
+
+namespace calvora {
+
+CProgressDlg::CProgressDlg(QWidget* parent) : QDialog(parent), m_bar(new QProgressBar(this)) {
+    setWindowTitle(QStringLiteral("Loading..."));
+    setModal(false);
+    setFixedSize(DialogRect(0, 0, 413, 22).size());
+    m_bar->setObjectName(QStringLiteral("progress%1").arg(kProgressBarId));
+    m_bar->setGeometry(DialogRect(2, 3, 408, 16));
+    m_bar->setTextVisible(false);
+}
+
+QRect CProgressDlg::DialogRect(int x, int y, int width, int height) const {
+    const QFontMetrics metrics(font());
+    const int baseX = metrics.averageCharWidth();
+    const int baseY = metrics.height();
+    return {x * baseX / 4, y * baseY / 8, width * baseX / 4, height * baseY / 8};
+}
+
+void CProgressDlg::PlaceOver(const QRect& clientArea) {
+    const int w = width();
+    const int h = height();
+    move(clientArea.left() + clientArea.width() / 2 - w / 2, clientArea.top() + 4 * h);
+}
+
+void CProgressDlg::closeEvent(QCloseEvent* event) {
+    Q_EMIT closedByUser();
+    QDialog::closeEvent(event);
+}
+
+void CProgressDlg::reject() {
+    Q_EMIT closedByUser();
+    QDialog::reject();
+}
+
+} // namespace calvora

@@ -267,16 +267,18 @@ private:
     }
 
     void Wait(Clock::time_point wake) {
-        int timeoutMs = -1;
+        // Nanosecond time-outs: millisecond ones would cap the rate near 1000 frames per second.
+        timespec timeout{60, 0};
         if (wake != Clock::time_point::max()) {
             const auto left =
-                std::chrono::duration_cast<std::chrono::microseconds>(wake - Clock::now()).count();
-            timeoutMs = static_cast<int>(std::clamp<int64_t>((left + 999) / 1000, 0, 60000));
+                std::chrono::duration_cast<std::chrono::nanoseconds>(wake - Clock::now()).count();
+            const int64_t bounded = std::clamp<int64_t>(left, 0, int64_t{60} * 1000000000);
+            timeout = {static_cast<time_t>(bounded / 1000000000), static_cast<long>(bounded % 1000000000)};
         }
         pollfd watched[3] = {{hostWatched_ ? master_ : -1, POLLIN, 0},
                              {signals_, POLLIN, 0},
                              {stdinOpen_ ? 0 : -1, POLLIN, 0}};
-        if (poll(watched, 3, timeoutMs) <= 0)
+        if (ppoll(watched, 3, &timeout, nullptr) <= 0)
             return;
         if (watched[0].revents & POLLIN) {
             uint8_t buffer[256];

@@ -243,6 +243,8 @@ void CMainFrame::CreateMenus() {
     helpMenu->setObjectName(QStringLiteral("help"));
     helpMenu->addActions({about, help});
 
+    m_windowMenu = window;
+    connect(window, &QMenu::aboutToShow, this, &CMainFrame::FillWindowList);
     m_menus128 = {file128, view, instrumentMenu, window, helpMenu};
     m_menus129 = {file129, view, instrumentMenu, window, helpMenu};
     for (QMenu* menu : {file128, file129, view, instrumentMenu, window, helpMenu}) {
@@ -479,6 +481,34 @@ void CMainFrame::ShowMenu(int menuId) {
     menuBar()->clear();
     for (QMenu* menu : Menus(menuId)) {
         menuBar()->addMenu(menu);
+    }
+}
+
+void CMainFrame::FillWindowList() {
+    for (QAction* action : m_windowList) {
+        m_windowMenu->removeAction(action);
+        action->deleteLater();
+    }
+    m_windowList.clear();
+    const QList<CTabFrm*> frames = DocumentFrames();
+    if (frames.isEmpty()) {
+        return;
+    }
+    m_windowList.push_back(m_windowMenu->addSeparator());
+    for (int i = 0; i < frames.size(); ++i) {
+        CTabFrm* frame = frames[i];
+        QString title = frame->windowTitle();
+        title.replace(QLatin1Char('&'), QStringLiteral("&&"));
+        QAction* action = m_windowMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(title));
+        action->setCheckable(true);
+        action->setChecked(frame == ActiveDocumentFrame());
+        QPointer<CTabFrm> target = frame;
+        connect(action, &QAction::triggered, this, [this, target] {
+            if (target != nullptr) {
+                MdiArea()->setActiveSubWindow(target);
+            }
+        });
+        m_windowList.push_back(action);
     }
 }
 

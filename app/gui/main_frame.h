@@ -134,6 +134,8 @@ private:
     std::optional<CommandState> ShellCommandState(int id) const;
     void ShowMenu(int menuId);
     void UpdateTitle();
+    // The framework's list of document windows at the end of the Window menu.
+    void FillWindowList();
     void UpdateLockIndicators(quint32 nativeModifiers);
 
     void OnFileSave();
@@ -169,6 +171,8 @@ private:
     QToolBar* m_toolBar = nullptr;
     QLabel* m_messagePane = nullptr;
     std::vector<QLabel*> m_lockPanes;
+    QMenu* m_windowMenu = nullptr;
+    std::vector<QAction*> m_windowList;
     CDockPageBar* m_instrumentBar = nullptr;
     QTreeWidget* m_instrumentTree = nullptr;
     std::map<int, QTimer*> m_timers;

@@ -16,6 +16,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMimeData>
 #include <QPrinter>
 #include <QStatusBar>
 #include <QTabBar>
@@ -23,6 +24,7 @@
 #include <QTest>
 #include <QToolBar>
 #include <QTreeWidget>
+#include <QUrl>
 
 #include <deque>
 
@@ -444,6 +446,31 @@ TEST_F(MainFrameTest, ClosingTheLiveDocumentAsksOnceWhenUnsaved) {
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_EQ(prompts.questions[0], u"Do you want to save the data before closing?");
     EXPECT_EQ(state.recordingDocument, nullptr);
+}
+
+TEST_F(MainFrameTest, WindowMenuListsTheDocumentWindows) {
+    QMenu* window = frame->Menus(129)[3];
+    frame->NewDocument();
+    frame->NewDocument();
+    Q_EMIT window->aboutToShow();
+    EXPECT_EQ(ItemTexts(window), L({"&Cascade", "&Tile", "-", "&1 Multimeter1", "&2 Multimeter2"}));
+    EXPECT_TRUE(window->actions().last()->isChecked());
+    window->actions()[3]->trigger();
+    EXPECT_EQ(frame->ActiveDocument()->title, u"Multimeter1");
+}
+
+TEST_F(MainFrameTest, DroppedFilesOpen) {
+    const QString path = WriteRecording(dir.filePath(QStringLiteral("dropped.recorder")), {1.0f});
+    QMimeData data;
+    data.setUrls({QUrl::fromLocalFile(path)});
+    const QPoint centre = frame->rect().center();
+    QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame.get(), &enter);
+    EXPECT_TRUE(enter.isAccepted());
+    QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
+    QCoreApplication::sendEvent(frame.get(), &drop);
+    ASSERT_NE(frame->ActiveDocument(), nullptr);
+    EXPECT_EQ(frame->ActiveDocument()->title, u"dropped.recorder");
 }
 
 TEST(StrivonApp, OpensTheCommandLineFile) {

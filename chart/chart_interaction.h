@@ -1,0 +1,216 @@
+// The chart view's arithmetic without a window: where samples land on the sample axis, which
+// segments of a trace are drawn and how, the live update decision, rubber-band zoom, scrolling and
+// the snapping cursor. chart/gui/ turns the results into pixels and widget state.
+#pragma once
+
+#include "chart/chart_model.h"
+
+#include <array>
+#include <cstdint>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace calvora {
+
+class ZUrizivaRor;
+
+// Inset of the plot inside the view's client area.
+inline constexpr int kPlotInsetLeft = 110;
+inline constexpr int kPlotInsetTop = 70;
+inline constexpr int kPlotInsetRight = 110;
+inline constexpr int kPlotInsetBottom = 130;
+
+PlotRect PlotFromClient(int width, int height);
+bool IsPlotValid(const PlotRect& plot);
+
+// Sample numbers are 1-based; x(n) = x0 + (hShift + n - 1) * dx with x0 and dx taken from the laid-out
+// positions of samples 1 and 2 (channel 0). dx is 0 for a document with fewer than two samples.
+struct SampleAxis {
+    double x0 = 0;
+    double dx = 0;
+    int32_t hShift = 0;
+
+    double X(int64_t n) const { return x0 + (static_cast<double>(hShift) + static_cast<double>(n) - 1) * dx; }
+};
+SampleAxis SampleAxisOf(const ZUrizivaRor& document);
+
+// First sample drawn (P = hOrigin - hShift + 1) and one past the last candidate (E = P + W/dx + 2).
+struct DrawRange {
+    int64_t first = 1;
+    int64_t end = 1;
+};
+DrawRange VisibleSamples(const ChartLayout& layout, const SampleAxis& axis, const PlotRect& plot);
+
+// Smallest whole k with k * dx >= width / 8: the sample distance between vertical grid lines and labels.
+int64_t GridStep(double dx, double width);
+
+// y of value tick line l (0 = top line ... 10 = bottom line).
+int ValueTickY(const PlotRect& plot, int l);
+
+struct PixelLine {
+    int x0 = 0;
+    int y0 = 0;
+    int x1 = 0;
+    int y1 = 0;
+    bool operator==(const PixelLine&) const = default;
+};
+struct PixelPoint {
+    int x = 0;
+    int y = 0;
+    bool operator==(const PixelPoint&) const = default;
+};
+
+// Ends of a segment in whole pixels. Coordinates far outside any plot are cut along the segment's own
+// line first, so huge or infinite values keep their direction without overflowing an int. Empty when
+// a coordinate is not a number.
+std::optional<PixelLine> SegmentPixels(double x0, double y0, double x1, double y1);
+
+// Both ends above the top or both below the bottom (the lines themselves count as inside), or both at
+// or left of the left side, or both at or right of the right side.
+bool SegmentOutsidePlot(const PixelLine& segment, const PlotRect& plot);
+
+// One end strictly above `lineY` and the other strictly below it.
+bool SegmentCrosses(const PixelLine& segment, int lineY);
+
+// What a trace leaves on the image: lines and the 6-pixel point marks.
+struct TracePicture {
+    std::vector<PixelLine> lines;
+    std::vector<PixelPoint> marks;
+};
+
+enum class TraceDrawing {
+    PerSegment, // one line per segment, as drawn one at a time
+    Merged, // segments that stay in one pixel column joined into one line: the same pixels, far fewer lines
+};
+
+// The segments n -> n + 1 of one channel. Point marks follow the one remembered x per channel: a segment
+// whose start column differs from it marks both ends and becomes the remembered column.
+class TraceBuilder {
+public:
+    TraceBuilder(const ZUrizivaRor& document, const SampleAxis& axis, const PlotRect& plot, int channel,
+                 TraceDrawing drawing, int& rememberedX, TracePicture& out);
+    // Adds segment n (1-based, 0 < n < sampleCount). False when it is skipped.
+    bool Add(int64_t n);
+    // Every drawn segment of the range: n from range.first to range.end - 1 with 0 < n < sampleCount.
+    void AddRange(const DrawRange& range);
+
+private:
+    const ZUrizivaRor& document_;
+    SampleAxis axis_;
+    PlotRect plot_;
+    int channel_;
+    bool merge_;
+    bool marks_;
+    int& rememberedX_;
+    TracePicture& out_;
+    int64_t lastAdded_ = -1;
+};
+
+// --- live update ---
+
+enum class LiveAction { Nothing, Redraw, DrawNewestSegment };
+
+struct LivePlan {
+    LiveAction action = LiveAction::Nothing;
+    std::optional<int64_t> horizontalPosition; // new scroll position when zoomed
+};
+
+// After a live sample: lays the samples out and decides between nothing (a rubber band is being dragged),
+// a full redraw, and drawing only the newest segment. A zoomed live trace at the right edge moves one
+// sample left unless `vScrolled` (which this clears). `lastFunction` is the function name the chart
+// remembers; a change repaints the whole chart.
+LivePlan PlanLiveUpdate(ZUrizivaRor& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+                        std::u16string& lastFunction);
+
+// --- zoom ---
+
+struct DragRect {
+    int left = 0;
+    int top = 0;
+    int right = 0;
+    int bottom = 0;
+};
+// The corners ordered so that left <= right and top <= bottom.
+DragRect NormalisedDrag(int x0, int y0, int x1, int y1);
+
+// Value of axis `axis` at pixel row py under the current tick table.
+double ValueAtRow(const ChartLayout& layout, const PlotRect& plot, int axis, double py);
+
+enum class ZoomVerdict { Zoom, TooSmall, StepTooFine, UnderOneSample, TooFewSamples };
+
+// The rubber band's tests: more than 3 pixels both ways, a value step of at least 0.00001 over a tenth
+// of its height, and more than one sample step across the plot afterwards. Needs two samples.
+ZoomVerdict CheckZoom(const ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag);
+
+struct ScrollInfo {
+    int64_t maximum = 0;
+    int64_t position = 0;
+};
+struct ZoomScroll {
+    ScrollInfo horizontal;
+    ScrollInfo vertical;
+};
+
+// Zooms into `drag` (normalised): zoom base and step from the current ticks, every xPos stretched,
+// hOrigin, vRange and vMid. vShift starts again at 0: the base already includes the old shift.
+ZoomScroll ApplyZoom(ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag);
+
+// --- scrolling ---
+
+enum class ScrollRequest { LineBack, LineForward, PageBack, PageForward, Track };
+
+// P = hOrigin - hShift + 1, the number of the first sample drawn.
+int64_t HorizontalPosition(const ChartLayout& layout);
+// Moves to position P (hShift changes by the opposite amount).
+void SetHorizontalPosition(ChartLayout& layout, int64_t position);
+// The horizontal bar's table. `pageSamples` = W / dx + 1.
+int64_t ScrollHorizontally(ScrollRequest request, int64_t position, int64_t sampleCount, int64_t pageSamples,
+                           int64_t thumb);
+int64_t HorizontalPageSamples(const SampleAxis& axis, const PlotRect& plot);
+// Thumb position of a bar whose range the thumb cannot resolve: taken from the mouse along the plot.
+int64_t TrackFromMouse(int64_t count, int mouseX, const PlotRect& plot);
+
+// Q = vRange - vMid - vShift: the vertical bar's position, the value it shows right after the zoom.
+int64_t VerticalPosition(const ChartLayout& layout);
+void SetVerticalPosition(ChartLayout& layout, int64_t position);
+int64_t ScrollVertically(ScrollRequest request, int64_t position, int64_t range, int64_t thumb);
+
+// The wheel while zoomed: one sample per message, forward shows earlier samples. Returns the new
+// horizontal position when it moved.
+std::optional<int64_t> WheelScroll(ChartLayout& layout, int64_t sampleCount, int delta);
+
+// The drag is cancelled once the mouse is 50 pixels or more outside the plot.
+bool FarOutsidePlot(const PlotRect& plot, int x, int y);
+
+// --- cursor ---
+
+struct CursorPick {
+    uint32_t row = 0; // 0-based
+    double x = 0;     // where the sample is drawn
+};
+// The sample at or nearest right of the mouse's column, never before the first or past the last sample.
+// Empty with fewer than two samples.
+std::optional<CursorPick> CursorSample(const ZUrizivaRor& document, int mouseX);
+// The channel whose point at `row` is nearest to y; the first wins a tie.
+int NearestChannel(const ZUrizivaRor& document, uint32_t row, double y);
+
+enum ReadoutText {
+    kReadoutNumber,
+    kReadoutChannel,
+    kReadoutFunction,
+    kReadoutValue,
+    kReadoutTime,
+    kReadoutTexts
+};
+// "No.:", "Channel:", "Function:", "Data Value:", "Time:" of one sample.
+std::array<std::u16string, kReadoutTexts> ReadoutTexts(const ZUrizivaRor& document, uint32_t row,
+                                                       int channel);
+
+// --- dialogs ---
+
+// The leading number of a typed text ("12.5x" gives 12.5, "1-.2" gives 1); 0 when there is none.
+double LeadingNumber(std::u16string_view text);
+
+} // namespace calvora

@@ -1,0 +1,696 @@
+#include "chart/gui/chart_view.h"
+
+#include "chart/chart_layout.h"
+#include "chart/gui/chart_controls.h"
+#include "chart/gui/cursor_text_dlg.h"
+#include "chart/gui/graph_ctrl_dlg.h"
+#include "chart/gui/scale_format_dlg.h"
+#include "recording/document.h"
+#include "recording/recording_state.h"
+#include "recording/save.h"
+
+#include <QCursor>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+
+namespace calvora {
+
+ChartProgramState& ChartProgram() {
+    static ChartProgramState state;
+    return state;
+}
+
+void PaintTrace(QPainter& painter, const TracePicture& picture, const QColor& colour) {
+    painter.setPen(QPen(colour, 0)); // cosmetic 1-pixel pen, square caps: both ends are drawn
+    QVector<QLine> lines;
+    lines.reserve(static_cast<qsizetype>(picture.lines.size()));
+    for (const PixelLine& line : picture.lines)
+        lines.push_back(QLine(line.x0, line.y0, line.x1, line.y1));
+    painter.drawLines(lines);
+    if (picture.marks.empty())
+        return;
+    QVector<QPoint> marks;
+    marks.reserve(static_cast<qsizetype>(picture.marks.size()));
+    for (const PixelPoint& mark : picture.marks)
+        marks.push_back(QPoint(mark.x, mark.y));
+    painter.drawPoints(marks.constData(), static_cast<int>(marks.size()));
+}
+
+namespace {
+constexpr QPoint kReadoutPosition(30, 42);
+constexpr QSize kReadoutSize(180, 120);
+constexpr int kFarLoop = 4096; // more grid lines or labels than any screen holds
+
+QFont LabelFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    font.setStyleHint(QFont::SansSerif);
+    return font;
+}
+
+int ClampInto(int value, int low, int high) {
+    return value < low ? low : (value > high ? high : value);
+}
+
+QPen DottedPen(const QColor& colour) {
+    QPen pen(colour, 0, Qt::CustomDashLine);
+    pen.setDashPattern({1, 1});
+    return pen;
+}
+
+// Text with its top-left corner at (x, y), in the painter's font and the default black.
+void TextAt(QPainter& painter, int x, int y, const QString& text) {
+    painter.drawText(QPoint(x, y + painter.fontMetrics().ascent()), text);
+}
+
+// First n = first + i*k (i >= 0) whose x is at or right of `limit`.
+int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double limit) {
+    const double x = axis.X(first);
+    if (x >= limit || !(axis.dx > 0))
+        return first;
+    const double steps = std::ceil((limit - x) / (static_cast<double>(k) * axis.dx));
+    return first + static_cast<int64_t>(std::min(steps, 1.0e12)) * k;
+}
+} // namespace
+
+VIrozuroRuvu::VIrozuroRuvu(ZUrizivaRor& document, ChartHooks hooks, QWidget* parent)
+    : QWidget(parent), m_document(document), m_hooks(std::move(hooks)), m_toolbar(nullptr),
+      m_hBar(new QScrollBar(Qt::Horizontal, this)), m_vBar(new QScrollBar(Qt::Vertical, this)) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    m_toolbar = new CGraphCtrlDlg(*this);
+    for (QScrollBar* bar : {m_hBar, m_vBar}) {
+        bar->setEnabled(false);
+        bar->setPageStep(1);
+        bar->setCursor(Qt::ArrowCursor);
+    }
+    connect(m_hBar, &QScrollBar::actionTriggered, this, &VIrozuroRuvu::OnHorizontalAction);
+    connect(m_vBar, &QScrollBar::actionTriggered, this, &VIrozuroRuvu::OnVerticalAction);
+    connect(&m_dragTimer, &QTimer::timeout, this, &VIrozuroRuvu::OnDragTimer);
+    PlaceChildren();
+}
+
+VIrozuroRuvu::~VIrozuroRuvu() = default;
+
+// --------------------------------------------------------------------------- painting
+
+void VIrozuroRuvu::AdoptPendingDocument() {
+    RecordingState* state = m_hooks.documents;
+    if (!state || !state->adoptNextDocument)
+        return;
+    state->adoptNextDocument = false;
+    ApplyNewChartDefaults(m_document);
+    m_hBar->setEnabled(false);
+    m_vBar->setEnabled(false);
+    if (state->recording) {
+        m_document.title = u"RealTime Panel";
+        state->recordingDocument = &m_document;
+    }
+    if (state->downloading) {
+        state->downloadDocument = &m_document;
+        m_document.title = u"Datalog Panel";
+        if (m_hooks.fillDownload)
+            m_hooks.fillDownload(m_document);
+    }
+}
+
+void VIrozuroRuvu::PlaceChildren() {
+    const PlotRect plot = PlotFromClient(width(), height());
+    m_toolbar->setGeometry(0, 0, width(), CGraphCtrlDlg::kHeight);
+    m_hBar->setGeometry(plot.left, plot.bottom + 50, std::max(0, plot.width()), kScrollBarThickness);
+    m_vBar->setGeometry(10, plot.top, kScrollBarThickness, std::max(0, plot.height()));
+}
+
+void VIrozuroRuvu::UpdateScrollBars() {
+    const ChartLayout& layout = m_document.layout;
+    if (layout.fullView) {
+        m_hBar->setEnabled(false);
+        m_vBar->setEnabled(false);
+        return;
+    }
+    const QSignalBlocker blockH(m_hBar);
+    const QSignalBlocker blockV(m_vBar);
+    const int64_t hMax = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    m_hBar->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
+    m_hBar->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));
+    m_vBar->setRange(0, std::max(0, layout.vRange));
+    m_vBar->setValue(static_cast<int>(std::clamp<int64_t>(VerticalPosition(layout), INT32_MIN, INT32_MAX)));
+    m_hBar->setEnabled(true);
+    m_vBar->setEnabled(true);
+}
+
+bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
+    const bool printing = printTime != nullptr;
+    const QColor buttonFace = palette().color(QPalette::Button);
+    auto blank = [&] {
+        image = QImage(size(), QImage::Format_RGB32);
+        image.fill(buttonFace);
+    };
+    if (!printing && m_hooks.showFrameBars)
+        m_hooks.showFrameBars();
+    if (m_document.activeTab != 0) {
+        blank();
+        return false;
+    }
+    AdoptPendingDocument();
+    if (!printing && m_suspendPaint)
+        return false;
+
+    const PlotRect plot = PlotFromClient(width(), height());
+    m_plot = plot;
+    if (!IsPlotValid(plot)) {
+        blank();
+        return false;
+    }
+    if (image.size() != size() || image.format() != QImage::Format_RGB32)
+        image = QImage(size(), QImage::Format_RGB32);
+
+    const ChartSettings& settings = m_document.settings;
+    const int w = plot.width();
+    const int h = plot.height();
+    const QRect plotRect(plot.left, plot.top, w, h);
+    image.fill(buttonFace);
+    QPainter painter(&image);
+    painter.fillRect(plotRect, ColourFromRef(settings.backgroundColour));
+
+    if (!printing) {
+        PlaceChildren();
+        UpdateScrollBars();
+    }
+
+    const QPen gridPen = DottedPen(ColourFromRef(settings.gridColour));
+    if (settings.gridVisible) {
+        painter.setPen(gridPen);
+        for (int l = 0; l < kTickCount; ++l) {
+            const int y = ValueTickY(plot, l);
+            painter.drawLine(plot.left, y, plot.right, y);
+        }
+    }
+
+    const uint32_t count = m_document.sampleCount();
+    if (count > 0) {
+        LayoutSamples(m_document, plot);
+        if (m_document.layout.fullView)
+            m_document.layout.plotRect = plot;
+        else
+            LayoutZoomed(m_document, plot);
+        const SampleAxis axis = SampleAxisOf(m_document);
+        const DrawRange range = VisibleSamples(m_document.layout, axis, plot);
+
+        if (count > 1 && settings.gridVisible) {
+            const int64_t k = GridStep(axis.dx, w);
+            painter.setPen(gridPen);
+            int64_t n = FirstAtOrRight(axis, range.first, k, plot.left);
+            for (int i = 0; i < kFarLoop; ++i, n += k) {
+                const double x = axis.X(n);
+                if (x > plot.right)
+                    break;
+                painter.drawLine(static_cast<int>(x), plot.top, static_cast<int>(x), plot.bottom);
+            }
+        }
+
+        DrawTraces(painter, plot, axis, range);
+
+        // The margins cut the traces at the plot's sides.
+        painter.fillRect(QRect(0, 0, plot.left, height()), buttonFace);
+        painter.fillRect(QRect(plot.right, 0, width() - plot.right, height()), buttonFace);
+        painter.fillRect(QRect(0, 0, width(), plot.top), buttonFace);
+        painter.fillRect(QRect(0, plot.bottom, width(), height() - plot.bottom), buttonFace);
+
+        painter.setPen(QPen(Qt::black, 0));
+        painter.drawRect(QRect(plot.left, plot.top, w, h));
+        painter.drawLine(plot.left - 3, plot.top, plot.left - 3, plot.bottom);
+        painter.drawLine(plot.right + 3, plot.top, plot.right + 3, plot.bottom);
+        painter.drawLine(plot.left, plot.bottom + 3, plot.right, plot.bottom + 3);
+
+        DrawLabels(painter, plot, axis, range);
+    }
+
+    if (!printing) {
+        if (m_readout)
+            m_readout->update();
+        m_crosshairFresh = true;
+    } else {
+        painter.setFont(LabelFont());
+        painter.setPen(Qt::black);
+        TextAt(painter, width() - 250, height() - 60, QString::fromStdU16String(DefaultFileName(*printTime)));
+    }
+    return true;
+}
+
+void VIrozuroRuvu::DrawTraces(QPainter& painter, const PlotRect& plot, const SampleAxis& axis,
+                              const DrawRange& range) {
+    const ChartSettings& settings = m_document.settings;
+    const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
+    TracePicture picture;
+    for (int c = 0; c < channels; ++c) {
+        if (!settings.traceVisible[static_cast<size_t>(c)])
+            continue;
+        picture.lines.clear();
+        picture.marks.clear();
+        TraceBuilder builder(m_document, axis, plot, c, TraceDrawing::Merged,
+                             ChartProgram().markedX[static_cast<size_t>(c)], picture);
+        builder.AddRange(range);
+        PaintTrace(painter, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]));
+    }
+}
+
+void VIrozuroRuvu::DrawLabels(QPainter& painter, const PlotRect& plot, const SampleAxis& axis,
+                              const DrawRange& range) {
+    painter.setFont(LabelFont());
+    painter.setPen(QPen(Qt::black, 0));
+    const int tickTop = plot.bottom + 3;
+    const int tickBottom = plot.bottom + 8;
+    auto sampleLabel = [&](int x, int64_t n) {
+        painter.drawLine(x, tickTop, x, tickBottom);
+        const QString text = QString::number(n);
+        TextAt(painter, x - static_cast<int>(text.size() / 2) * 6, tickBottom, text);
+    };
+    if (m_document.sampleCount() == 1) {
+        sampleLabel(plot.left, 1);
+    } else {
+        const int64_t k = GridStep(axis.dx, plot.width());
+        int64_t n = FirstAtOrRight(axis, range.first, k, plot.left - 5);
+        for (int i = 0; i < kFarLoop; ++i, n += k) {
+            const double x = axis.X(n);
+            if (x > plot.right + 5)
+                break;
+            sampleLabel(static_cast<int>(x), n);
+        }
+    }
+
+    const ChartLayout& layout = m_document.layout;
+    for (int l = 0; l < kTickCount; ++l) {
+        const int y = ValueTickY(plot, l);
+        painter.drawLine(plot.left - 8, y, plot.left - 3, y);
+        painter.drawLine(plot.right + 8, y, plot.right + 3, y);
+        const QString left = QString::fromStdU16String(FormatScaleValue(layout.tick[0][kTickCount - 1 - l]));
+        const QString right = QString::fromStdU16String(FormatScaleValue(layout.tick[1][kTickCount - 1 - l]));
+        TextAt(painter, plot.left - static_cast<int>(left.size()) * 6 - 15, y - 7, left);
+        TextAt(painter, plot.right + 12, y - 7, right);
+    }
+}
+
+void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {
+    if (m_dirty || m_buffer.size() != size()) {
+        const bool suspended = m_suspendPaint;
+        OnDraw(m_buffer);
+        if (!suspended)
+            m_dirty = false;
+    }
+    QPainter painter(this);
+    if (m_buffer.size() == size())
+        painter.drawImage(0, 0, m_buffer);
+    else
+        painter.fillRect(rect(), palette().color(QPalette::Button));
+}
+
+void VIrozuroRuvu::RedrawChart() {
+    m_dirty = true;
+    QRegion region(rect());
+    for (QWidget* child :
+         {static_cast<QWidget*>(m_toolbar), static_cast<QWidget*>(m_hBar), static_cast<QWidget*>(m_vBar)})
+        region -= child->geometry();
+    update(region);
+}
+
+void VIrozuroRuvu::resizeEvent(QResizeEvent* event) {
+    PlaceChildren();
+    m_dirty = true;
+    QWidget::resizeEvent(event);
+}
+
+void VIrozuroRuvu::focusInEvent(QFocusEvent* event) {
+    m_dirty = true;
+    update();
+    QWidget::focusInEvent(event);
+}
+
+void VIrozuroRuvu::AppendLiveSample() {
+    if (!IsPlotValid(m_plot)) {
+        RedrawChart();
+        return;
+    }
+    ChartProgramState& program = ChartProgram();
+    const LivePlan plan = PlanLiveUpdate(m_document, m_plot, m_dragMoved, m_vScrolled, program.lastFunction);
+    if (plan.horizontalPosition) {
+        const QSignalBlocker block(m_hBar);
+        m_hBar->setValue(
+            static_cast<int>(std::clamp<int64_t>(*plan.horizontalPosition, INT32_MIN, INT32_MAX)));
+    }
+    switch (plan.action) {
+    case LiveAction::Nothing:
+        return;
+    case LiveAction::Redraw:
+        RedrawChart();
+        return;
+    case LiveAction::DrawNewestSegment:
+        break;
+    }
+    // A full paint already pending draws the segment itself.
+    if (m_dirty || m_buffer.size() != size())
+        return;
+    const ChartSettings& settings = m_document.settings;
+    if (settings.traceVisible[0]) {
+        TracePicture picture;
+        TraceBuilder builder(m_document, SampleAxisOf(m_document), m_plot, 0, TraceDrawing::PerSegment,
+                             program.markedX[0], picture);
+        if (builder.Add(static_cast<int64_t>(m_document.sampleCount()) - 1)) {
+            QPainter painter(&m_buffer);
+            // Inside the frame only, as the margin fill and the frame leave a full paint.
+            const QRect inside(m_plot.left + 1, m_plot.top + 1, m_plot.width() - 1, m_plot.height() - 1);
+            painter.setClipRect(inside);
+            PaintTrace(painter, picture, ColourFromRef(settings.traceColour[0]));
+            QRect changed;
+            for (const PixelLine& line : picture.lines)
+                changed |= QRect(QPoint(line.x0, line.y0), QPoint(line.x1, line.y1)).normalized();
+            update(changed.adjusted(-2, -2, 2, 2) & inside);
+        }
+    }
+    if (m_readout)
+        m_readout->update();
+}
+
+// --------------------------------------------------------------------------- printing
+
+QImage VIrozuroRuvu::PrintImage(const std::tm& localTime) {
+    QImage image;
+    OnDraw(image, &localTime);
+    return image;
+}
+
+void VIrozuroRuvu::Print(QPrinter& printer) {
+    const std::time_t now = std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    const QImage image = PrintImage(local);
+    QPainter painter(&printer);
+    if (!painter.isActive())
+        return;
+    painter.drawImage(QRect(QPoint(0, 0), painter.viewport().size()), image);
+}
+
+void VIrozuroRuvu::PrintPreview(QPrinter& printer) {
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { Print(*target); });
+    preview.exec();
+    if (m_hooks.previewEnded)
+        m_hooks.previewEnded();
+    RedrawChart();
+}
+
+// --------------------------------------------------------------------------- toolbar commands
+
+void VIrozuroRuvu::OpenScaleFormat() {
+    CScaleFormatDlg dialog(
+        m_document, m_hooks.prompts,
+        [this] {
+            if (m_hooks.updateAllViews)
+                m_hooks.updateAllViews(m_document);
+            else
+                RedrawChart();
+        },
+        this);
+    dialog.exec();
+}
+
+void VIrozuroRuvu::OpenGraphFormat() {
+    GraphFormatHooks hooks;
+    hooks.documents = m_hooks.documents;
+    hooks.save = m_hooks.save;
+    hooks.redraw = [this] { RedrawChart(); };
+    hooks.pickColour = m_hooks.pickColour;
+    CGraphFormatDlg dialog(m_document, std::move(hooks), this);
+    dialog.exec();
+}
+
+void VIrozuroRuvu::UndoZoom() {
+    ResetZoom(m_document.layout);
+    RedrawChart();
+}
+
+void VIrozuroRuvu::SetMouseMode(MouseMode mode) {
+    m_document.layout.mouseMode = mode;
+    m_toolbar->ShowMode();
+}
+
+// --------------------------------------------------------------------------- mouse
+
+void VIrozuroRuvu::mousePressEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton || !IsPlotValid(m_plot) || m_document.sampleCount() == 0) {
+        QWidget::mousePressEvent(event);
+        return;
+    }
+    const QPoint at = event->position().toPoint();
+    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
+    const int y = ClampInto(at.y(), m_plot.top, m_plot.bottom);
+    m_dragStart = m_dragLast = QPoint(x, y);
+    m_dragging = true;
+    m_channelPicked = false;
+    m_bandShown = false;
+    const bool cursor = m_document.layout.mouseMode == MouseMode::Cursor;
+    m_dragTimer.start(cursor ? kCursorTimerMs : kZoomTimerMs);
+    if (cursor && m_document.sampleCount() >= 2)
+        CursorStep(x, y);
+}
+
+void VIrozuroRuvu::mouseMoveEvent(QMouseEvent* event) {
+    const QPoint at = event->position().toPoint();
+    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
+    if (!m_dragging) {
+        CloseReadout();
+        QWidget::mouseMoveEvent(event);
+        return;
+    }
+    if (m_document.layout.mouseMode == MouseMode::Cursor) {
+        if (m_document.sampleCount() >= 2)
+            CursorStep(x, at.y());
+        return;
+    }
+    CloseReadout();
+    m_dragMoved = true;
+    const QPoint point(x, ClampInto(at.y(), m_plot.top, m_plot.bottom));
+    if (point == m_dragLast && m_bandShown)
+        return;
+    if (m_bandShown)
+        InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), m_dragLast.x(), m_dragLast.y()));
+    InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), point.x(), point.y()));
+    m_bandShown = true;
+    m_dragLast = point;
+}
+
+void VIrozuroRuvu::mouseReleaseEvent(QMouseEvent* event) {
+    if (event->button() != Qt::LeftButton) {
+        QWidget::mouseReleaseEvent(event);
+        return;
+    }
+    m_dragMoved = false;
+    if (!m_dragging)
+        return;
+    // The timer only watches a drag; a stopped drag needs no watching.
+    m_dragTimer.stop();
+    m_dragging = false;
+    if (m_document.layout.mouseMode == MouseMode::Cursor) {
+        m_suspendPaint = false;
+        RedrawChart();
+        return;
+    }
+    if (!IsPlotValid(m_plot))
+        return;
+    if (m_bandShown) {
+        InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), m_dragLast.x(), m_dragLast.y()));
+        m_bandShown = false;
+    }
+    const QPoint at = event->position().toPoint();
+    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
+    const int y = ClampInto(at.y(), m_plot.top, m_plot.bottom);
+    const DragRect drag = NormalisedDrag(m_dragStart.x(), m_dragStart.y(), x, y);
+    if (CheckZoom(m_document, m_plot, drag) == ZoomVerdict::Zoom) {
+        ApplyZoom(m_document, m_plot, drag);
+        UpdateScrollBars();
+    }
+    RedrawChart();
+}
+
+void VIrozuroRuvu::OnDragTimer() {
+    const QPoint mouse = mapFromGlobal(QCursor::pos());
+    if (!m_dragging || !FarOutsidePlot(m_plot, mouse.x(), mouse.y()))
+        return;
+    m_dragging = false;
+    m_dragMoved = false;
+    m_bandShown = false;
+    // The readout stays until the mouse moves, but the chart must be free to repaint.
+    m_suspendPaint = false;
+    m_dragTimer.stop();
+    RedrawChart();
+}
+
+void VIrozuroRuvu::wheelEvent(QWheelEvent* event) {
+    ChartLayout& layout = m_document.layout;
+    if (layout.fullView) {
+        event->ignore();
+        return;
+    }
+    if (const auto position = WheelScroll(layout, m_document.sampleCount(), event->angleDelta().y())) {
+        const QSignalBlocker block(m_hBar);
+        m_hBar->setValue(static_cast<int>(std::clamp<int64_t>(*position, INT32_MIN, INT32_MAX)));
+    }
+    RedrawChart();
+    event->accept();
+}
+
+namespace {
+std::optional<ScrollRequest> RequestOf(int action) {
+    switch (action) {
+    case QAbstractSlider::SliderSingleStepSub:
+        return ScrollRequest::LineBack;
+    case QAbstractSlider::SliderSingleStepAdd:
+        return ScrollRequest::LineForward;
+    case QAbstractSlider::SliderPageStepSub:
+        return ScrollRequest::PageBack;
+    case QAbstractSlider::SliderPageStepAdd:
+        return ScrollRequest::PageForward;
+    case QAbstractSlider::SliderMove:
+    case QAbstractSlider::SliderToMinimum:
+    case QAbstractSlider::SliderToMaximum:
+        return ScrollRequest::Track;
+    default:
+        return std::nullopt;
+    }
+}
+} // namespace
+
+void VIrozuroRuvu::OnHorizontalAction(int action) {
+    const auto request = RequestOf(action);
+    ChartLayout& layout = m_document.layout;
+    if (!request || layout.fullView)
+        return;
+    const int64_t samples = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    int64_t thumb = m_hBar->sliderPosition();
+    // A thumb that cannot resolve every sample: take the mouse along the plot instead.
+    if (action == QAbstractSlider::SliderMove && samples > 32767)
+        thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), m_plot);
+    const int64_t position =
+        ScrollHorizontally(*request, HorizontalPosition(layout), m_document.sampleCount(),
+                           HorizontalPageSamples(SampleAxisOf(m_document), m_plot), thumb);
+    SetHorizontalPosition(layout, position);
+    m_hBar->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
+    RedrawChart();
+}
+
+void VIrozuroRuvu::OnVerticalAction(int action) {
+    const auto request = RequestOf(action);
+    ChartLayout& layout = m_document.layout;
+    if (!request || layout.fullView)
+        return;
+    m_vScrolled = 1;
+    const int64_t position =
+        ScrollVertically(*request, VerticalPosition(layout), layout.vRange, m_vBar->sliderPosition());
+    SetVerticalPosition(layout, position);
+    m_vBar->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
+    RedrawChart();
+}
+
+// --------------------------------------------------------------------------- cursor
+
+void VIrozuroRuvu::CursorStep(int x, int y) {
+    const std::optional<CursorPick> pick = CursorSample(m_document, x);
+    if (!pick)
+        return;
+    ChartProgramState& program = ChartProgram();
+    if (!m_channelPicked) {
+        program.pickedChannel = static_cast<uint8_t>(NearestChannel(m_document, pick->row, y));
+        m_channelPicked = true;
+    }
+    const int channel = std::min<int>(program.pickedChannel, std::max(0, m_document.channelCount() - 1));
+    const double sampleY = m_document.yPos(pick->row, channel);
+
+    if (!m_readout) {
+        m_suspendPaint = true;
+        m_readout = new CCursorTextDlg(this);
+        m_readout->setGeometry(QRect(kReadoutPosition, kReadoutSize));
+        m_readout->SetReleaseHandler([this] { EndDragOverReadout(); });
+        m_readout->show();
+        m_readout->raise();
+    }
+    if (sampleY >= m_plot.top - 5 && sampleY <= m_plot.bottom + 5 && pick->x >= m_plot.left - 5 &&
+        pick->x <= m_plot.right + 5) {
+        const int crossY = static_cast<int>(sampleY);
+        const int crossX = static_cast<int>(pick->x);
+        if (!m_crosshairFresh)
+            InvertCrosshair(m_crosshairOldY, m_crosshairOldX);
+        m_crosshairFresh = false;
+        InvertCrosshair(crossY, crossX);
+        m_crosshairOldY = crossY;
+        m_crosshairOldX = crossX;
+    }
+    const auto texts = ReadoutTexts(m_document, pick->row, channel);
+    std::array<QString, CCursorTextDlg::kTexts> shown;
+    for (size_t i = 0; i < shown.size(); ++i)
+        shown[i] = QString::fromStdU16String(texts[i]);
+    m_readout->SetTexts(shown);
+}
+
+void VIrozuroRuvu::CloseReadout() {
+    if (!m_readout)
+        return;
+    delete m_readout.data();
+    m_suspendPaint = false;
+}
+
+void VIrozuroRuvu::EndDragOverReadout() {
+    m_suspendPaint = false;
+    m_dragging = false;
+    m_dragTimer.stop();
+    RedrawChart();
+}
+
+void VIrozuroRuvu::InvertRect(const DragRect& r) {
+    if (m_buffer.isNull())
+        return;
+    QPainter painter(&m_buffer);
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    const QColor white(Qt::white);
+    // Four edges that share no pixel, so every pixel is inverted exactly once.
+    const int w = r.right - r.left + 1;
+    QRegion changed;
+    auto invert = [&](const QRect& part) {
+        if (part.isEmpty())
+            return;
+        painter.fillRect(part, white);
+        changed += part;
+    };
+    invert(QRect(r.left, r.top, w, 1));
+    if (r.bottom > r.top)
+        invert(QRect(r.left, r.bottom, w, 1));
+    invert(QRect(r.left, r.top + 1, 1, r.bottom - r.top - 1));
+    if (r.right > r.left)
+        invert(QRect(r.right, r.top + 1, 1, r.bottom - r.top - 1));
+    update(changed);
+}
+
+void VIrozuroRuvu::InvertCrosshair(int y, int x) {
+    if (m_buffer.isNull())
+        return;
+    QPainter painter(&m_buffer);
+    painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
+    // XOR with the background colour is the complement pen with NOT XOR: the line shows black on the plot.
+    const QColor colour = ColourFromRef(m_document.settings.backgroundColour);
+    const QRect across(m_plot.left, y, m_plot.width() + 1, 1);
+    const QRect down(x, m_plot.top, 1, m_plot.height() + 1);
+    painter.fillRect(across, colour);
+    painter.fillRect(down, colour);
+    update(QRegion(across) + QRegion(down));
+}
+
+} // namespace calvora

@@ -1,0 +1,164 @@
+// The chart view: one document's samples drawn as value over sample number, with the graph toolbar,
+// two scroll bars, rubber-band zoom, the snapping cursor with its readout, printing and print preview.
+//
+// Drawing goes into one back-buffer image of the client size. A full paint (OnDraw) refills it when the
+// chart was invalidated (RedrawChart, resize, focus); the cheap paths (the newest live segment, the
+// inverting rubber band and crosshair) change the image in place and the paint event only copies it.
+#pragma once
+
+#include "chart/chart_interaction.h"
+#include "chart/gui/cursor_text_dlg.h"
+#include "chart/gui/graph_format_dlg.h"
+
+#include <QImage>
+#include <QPointer>
+#include <QTimer>
+#include <QWidget>
+
+#include <array>
+#include <ctime>
+#include <functional>
+#include <string>
+
+class QColor;
+class QPainter;
+class QPrinter;
+class QScrollBar;
+
+namespace calvora {
+
+class CGraphCtrlDlg;
+class RecordingState;
+class UserPrompts;
+class ZUrizivaRor;
+
+// What the chart needs from the program around it. Every member may be left empty.
+struct ChartHooks {
+    // The main frame's recording flags: adoption of a pending new document, and the save rule of Graph
+    // Format.
+    RecordingState* documents = nullptr;
+    // Runs after a download document was adopted, to fill it (the engine's download fill).
+    std::function<void(ZUrizivaRor&)> fillDownload;
+    // The Save command for the document ("Save this setting").
+    std::function<bool(ZUrizivaRor&)> save;
+    // Every view of the document repaints (after a scale change); defaults to this view.
+    std::function<void(ZUrizivaRor&)> updateAllViews;
+    // A paint to the screen shows the tabbed frame's tab strip and dialog bar again (print preview hides
+    // them).
+    std::function<void()> showFrameBars;
+    // The print preview has ended: the tabbed frame lays out its strip and view again.
+    std::function<void()> previewEnded;
+    // Message boxes; null uses Qt's.
+    UserPrompts* prompts = nullptr;
+    // The colour dialog of Graph Format; empty uses the system's.
+    ColourPicker pickColour;
+};
+
+// State shared by every chart view of the program run.
+struct ChartProgramState {
+    std::array<int, kMaxChannels> markedX{}; // the last marked column per channel
+    std::u16string lastFunction;             // a change repaints a live chart
+    uint8_t pickedChannel = 0;               // the channel the cursor follows
+};
+ChartProgramState& ChartProgram();
+
+// Draws a trace's lines and point marks with a cosmetic 1-pixel pen, no antialiasing.
+void PaintTrace(QPainter& painter, const TracePicture& picture, const QColor& colour);
+
+class VIrozuroRuvu : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kHorizontalBarId = 152;
+    static constexpr int kVerticalBarId = 153;
+    static constexpr int kScrollBarThickness = 20;
+    static constexpr int kCursorTimerMs = 200;
+    static constexpr int kZoomTimerMs = 10;
+
+    explicit VIrozuroRuvu(ZUrizivaRor& document, ChartHooks hooks = {}, QWidget* parent = nullptr);
+    ~VIrozuroRuvu() override;
+
+    ZUrizivaRor& Document() const { return m_document; }
+
+    // The full paint into `image`, which is (re)made at the client size. False when nothing was painted
+    // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
+    // button face). `printTime` adds the footer.
+    bool OnDraw(QImage& image, const std::tm* printTime = nullptr);
+    // After each live sample stored while the chart tab is shown.
+    void AppendLiveSample();
+    // Invalidates the chart (not its toolbar and scroll bars) for a full paint.
+    void RedrawChart();
+
+    // Prints one page: the chart at the client size, with the footer, stretched over the printable area.
+    void Print(QPrinter& printer);
+    // The picture Print puts on the page.
+    QImage PrintImage(const std::tm& localTime);
+    // The print preview dialog; the frame's "Print Preview" command calls this.
+    void PrintPreview(QPrinter& printer);
+
+    // Toolbar commands.
+    void OpenScaleFormat();
+    void OpenGraphFormat();
+    void UndoZoom();
+    void SetMouseMode(MouseMode mode);
+
+    // What the last full paint used and what is on the screen now.
+    const PlotRect& Plot() const { return m_plot; }
+    const QImage& BackBuffer() const { return m_buffer; }
+    CGraphCtrlDlg* Toolbar() const { return m_toolbar; }
+    QScrollBar* HorizontalBar() const { return m_hBar; }
+    QScrollBar* VerticalBar() const { return m_vBar; }
+    CCursorTextDlg* Readout() const { return m_readout; }
+    bool Dragging() const { return m_dragging; }
+    bool PaintSuspended() const { return m_suspendPaint; }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+    void focusInEvent(QFocusEvent* event) override;
+    void mousePressEvent(QMouseEvent* event) override;
+    void mouseMoveEvent(QMouseEvent* event) override;
+    void mouseReleaseEvent(QMouseEvent* event) override;
+    void wheelEvent(QWheelEvent* event) override;
+
+private:
+    void AdoptPendingDocument();
+    void PlaceChildren();
+    void UpdateScrollBars();
+    void DrawTraces(QPainter& painter, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
+    void DrawLabels(QPainter& painter, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
+
+    void OnDragTimer();
+    void OnHorizontalAction(int action);
+    void OnVerticalAction(int action);
+    void CursorStep(int x, int y);
+    void CloseReadout();
+    void EndDragOverReadout();
+    // XOR drawings on the back buffer: drawing the same thing twice restores the picture.
+    void InvertRect(const DragRect& rect);
+    void InvertCrosshair(int y, int x);
+
+    ZUrizivaRor& m_document;
+    ChartHooks m_hooks;
+    CGraphCtrlDlg* m_toolbar;
+    QScrollBar* m_hBar;
+    QScrollBar* m_vBar;
+    QPointer<CCursorTextDlg> m_readout;
+    QTimer m_dragTimer;
+    QImage m_buffer;
+    bool m_dirty = true;
+
+    PlotRect m_plot;
+    bool m_dragging = false;
+    bool m_dragMoved = false;
+    bool m_crosshairFresh = true;
+    bool m_suspendPaint = false;
+    QPoint m_dragStart;
+    QPoint m_dragLast;
+    bool m_bandShown = false;
+    int m_crosshairOldY = 0;
+    int m_crosshairOldX = 0;
+    bool m_channelPicked = false;
+    int32_t m_vScrolled = 0;
+};
+
+} // namespace calvora

@@ -1,0 +1,434 @@
+#include "chart/chart_interaction.h"
+#include "chart/chart_layout.h"
+#include "tests/chart_gui/chart_test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <limits>
+
+namespace calvora {
+namespace {
+
+using testing::LiveDocument;
+using testing::MakeDocument;
+using testing::SetScale;
+
+// An 800 x 600 client: plot (110, 70) - (690, 470), 580 x 400.
+const PlotRect kPlot = PlotFromClient(800, 600);
+
+// Five samples on 0..10 laid out over kPlot: x = 110, 255, 400, 545, 690.
+std::unique_ptr<ZUrizivaRor> FiveSamples() {
+    auto document = MakeDocument({1, 2, 3, 4, 5});
+    SetScale(*document, 0, 10);
+    LayoutSamples(*document, kPlot);
+    return document;
+}
+
+TEST(ChartGeometry, PlotInsetAndValidity) {
+    EXPECT_EQ(kPlot, (PlotRect{110, 70, 690, 470}));
+    EXPECT_TRUE(IsPlotValid(kPlot));
+    EXPECT_FALSE(IsPlotValid(PlotFromClient(800, 200))); // top 70, bottom 70
+    EXPECT_FALSE(IsPlotValid(PlotFromClient(220, 600))); // left 110, right 110
+    EXPECT_FALSE(IsPlotValid(PlotFromClient(100, 100))); // inverted
+}
+
+TEST(ChartGeometry, GridStepIsSmallestReachingAnEighth) {
+    struct Case {
+        double dx;
+        double width;
+        int64_t k;
+    };
+    const Case cases[] = {
+        {145, 580, 1}, {72.5, 580, 1}, {72.4, 580, 2}, {10, 580, 8}, {0.1, 8, 10}, {580.0 / 65534, 580, 8192},
+        {0, 580, 1},   {-3, 580, 1},
+    };
+    for (const Case& c : cases) {
+        const int64_t k = GridStep(c.dx, c.width);
+        EXPECT_EQ(k, c.k) << c.dx << " " << c.width;
+        if (c.dx > 0) {
+            EXPECT_GE(static_cast<double>(k) * c.dx, c.width / 8);
+            EXPECT_LT(static_cast<double>(k - 1) * c.dx, c.width / 8);
+        }
+    }
+}
+
+TEST(ChartGeometry, VisibleRangeStartsAtTheScrollPosition) {
+    auto document = FiveSamples();
+    const SampleAxis axis = SampleAxisOf(*document);
+    EXPECT_DOUBLE_EQ(axis.x0, 110);
+    EXPECT_DOUBLE_EQ(axis.dx, 145);
+    EXPECT_DOUBLE_EQ(axis.X(5), 690);
+    const DrawRange range = VisibleSamples(document->layout, axis, kPlot);
+    EXPECT_EQ(range.first, 1);
+    EXPECT_EQ(range.end, 1 + 4 + 2);
+
+    auto single = MakeDocument({3});
+    LayoutSamples(*single, kPlot);
+    const SampleAxis one = SampleAxisOf(*single);
+    EXPECT_EQ(one.dx, 0);
+    EXPECT_EQ(VisibleSamples(single->layout, one, kPlot).end, 3); // no division by a zero step
+}
+
+TEST(TraceSegments, PixelEndsAreTruncatedAndKeptInRange) {
+    EXPECT_EQ(SegmentPixels(1.7, 2.9, 10.2, -3.5), (PixelLine{1, 2, 10, -3}));
+    EXPECT_FALSE(SegmentPixels(1, std::nan(""), 2, 3));
+    // Far and infinite ends are cut along the segment, not wrapped through an int.
+    const auto far = SegmentPixels(0, 0, 10, 1e12);
+    ASSERT_TRUE(far);
+    EXPECT_EQ(far->y1, 1 << 20);
+    EXPECT_GE(far->x1, 0);
+    EXPECT_LE(far->x1, 10);
+    const auto infinite = SegmentPixels(100, 200, 101, -std::numeric_limits<double>::infinity());
+    ASSERT_TRUE(infinite);
+    EXPECT_EQ(infinite->y0, 200);
+    EXPECT_EQ(infinite->y1, -(1 << 20));
+    EXPECT_FALSE(SegmentPixels(0, 2e6, 10, 3e6)); // wholly beyond any plot
+}
+
+TEST(TraceSegments, SkipRules) {
+    struct Case {
+        PixelLine segment;
+        bool outside;
+    };
+    const Case cases[] = {
+        {{200, 60, 210, 50}, true},    // both above the top
+        {{200, 70, 210, 50}, false},   // one end on the top line counts as inside
+        {{200, 480, 210, 471}, true},  // both below the bottom
+        {{200, 470, 210, 480}, false}, // one end on the bottom line
+        {{100, 200, 110, 300}, true},  // both at or left of the left side
+        {{110, 200, 111, 200}, false}, {{690, 200, 700, 300}, true}, // both at or right of the right side
+        {{689, 200, 690, 300}, false}, {{200, 50, 210, 500}, false}, // crosses the whole plot
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(SegmentOutsidePlot(c.segment, kPlot), c.outside)
+            << c.segment.x0 << "," << c.segment.y0 << " " << c.segment.x1 << "," << c.segment.y1;
+    EXPECT_TRUE(SegmentCrosses({0, 60, 1, 80}, 70));
+    EXPECT_FALSE(SegmentCrosses({0, 70, 1, 80}, 70)); // an end on the line does not cross
+    EXPECT_TRUE(SegmentCrosses({0, 480, 1, 460}, 470));
+}
+
+TEST(TraceSegments, MarksFollowTheRememberedColumn) {
+    auto document = FiveSamples();
+    const SampleAxis axis = SampleAxisOf(*document);
+    TracePicture picture;
+    int remembered = 0;
+    TraceBuilder builder(*document, axis, kPlot, 0, TraceDrawing::PerSegment, remembered, picture);
+    EXPECT_TRUE(builder.Add(1));
+    EXPECT_EQ(picture.lines.size(), 1U);
+    EXPECT_EQ(picture.marks.size(), 12U); // six pixels around each end
+    EXPECT_EQ(remembered, 110);
+    EXPECT_EQ(picture.marks.front(), (PixelPoint{109, 429})); // value 1 of 0..10 lies at y 430
+    // The same segment again: its column is remembered, so no new marks.
+    EXPECT_TRUE(builder.Add(1));
+    EXPECT_EQ(picture.marks.size(), 12U);
+    EXPECT_FALSE(builder.Add(0));
+    EXPECT_FALSE(builder.Add(5)); // no sample 6
+
+    document->settings.markPoints[0] = 0;
+    TracePicture plain;
+    int other = 0;
+    TraceBuilder unmarked(*document, axis, kPlot, 0, TraceDrawing::PerSegment, other, plain);
+    unmarked.AddRange({1, 10});
+    EXPECT_EQ(plain.lines.size(), 4U);
+    EXPECT_TRUE(plain.marks.empty());
+}
+
+TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
+    // Many samples per pixel: the merged picture has at most a vertical line and a step per column.
+    std::vector<float> values;
+    for (int i = 0; i < 20000; ++i)
+        values.push_back(static_cast<float>(5 + 4 * std::sin(i * 0.01) + (i % 7) * 0.1));
+    auto document = MakeDocument(values);
+    LayoutSamples(*document, kPlot);
+    const SampleAxis axis = SampleAxisOf(*document);
+    const DrawRange range = VisibleSamples(document->layout, axis, kPlot);
+    TracePicture each;
+    TracePicture merged;
+    int rememberedEach = 0;
+    int rememberedMerged = 0;
+    TraceBuilder(*document, axis, kPlot, 0, TraceDrawing::PerSegment, rememberedEach, each).AddRange(range);
+    TraceBuilder(*document, axis, kPlot, 0, TraceDrawing::Merged, rememberedMerged, merged).AddRange(range);
+    // Segments lying wholly in the left side's column are skipped.
+    EXPECT_GT(each.lines.size(), 19900U);
+    EXPECT_LE(merged.lines.size(), 2U * (kPlot.width() + 1));
+    EXPECT_EQ(each.marks, merged.marks);
+    EXPECT_EQ(rememberedEach, rememberedMerged);
+}
+
+TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
+    LiveDocument live(50);
+    std::u16string lastFunction;
+    int32_t vScrolled = 0;
+    auto plan = [&] { return PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action; };
+    live.Append(5);
+    EXPECT_EQ(plan(), LiveAction::Redraw);
+    live.Append(5);
+    EXPECT_EQ(plan(), LiveAction::Redraw);
+    live.Append(5);
+    EXPECT_EQ(plan(), LiveAction::Redraw); // the function name is seen for the first time
+    EXPECT_EQ(lastFunction, u"VDC");
+    live.Append(6);
+    EXPECT_EQ(plan(), LiveAction::DrawNewestSegment);
+    live.Append(6, u"ACV");
+    EXPECT_EQ(plan(), LiveAction::Redraw); // the meter's function changed
+    live.Append(20, u"ACV");
+    EXPECT_EQ(plan(), LiveAction::Redraw); // leaves the plot through the top line
+    live.Append(20, u"ACV");
+    EXPECT_EQ(plan(),
+              LiveAction::DrawNewestSegment); // above the plot on both ends: drawn (and skipped) alone
+    live.Append(5, u"ACV");
+    EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, true, vScrolled, lastFunction).action,
+              LiveAction::Nothing);
+}
+
+TEST(LiveUpdate, GrowingWindowRedrawsOnce) {
+    LiveDocument live(200);
+    std::u16string lastFunction = u"VDC";
+    int32_t vScrolled = 0;
+    for (int i = 0; i < 100; ++i)
+        live.Append(5);
+    EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
+              LiveAction::DrawNewestSegment);
+    live.Append(5); // the 101st sample grows the window to 109
+    EXPECT_EQ(live.document.layout.liveWindow[live.document.layout.liveWindowIndex], 109U);
+    EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
+              LiveAction::Redraw);
+    EXPECT_EQ(live.document.layout.liveWindowGrew, 0);
+    live.Append(5);
+    EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
+              LiveAction::DrawNewestSegment);
+}
+
+TEST(LiveUpdate, ZoomedTraceAtTheRightEdgeMovesLeftUnlessJustScrolledVertically) {
+    LiveDocument live(50);
+    std::u16string lastFunction;
+    int32_t vScrolled = 0;
+    for (int i = 0; i < 10; ++i)
+        live.Append(5);
+    PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
+    ChartLayout& layout = live.document.layout;
+    layout.fullView = 0;
+    layout.hShift = 95; // pushes sample 9 past the right side
+    live.Append(5);
+    LivePlan plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
+    EXPECT_EQ(plan.action, LiveAction::Redraw);
+    EXPECT_EQ(layout.hShift, 94);
+    EXPECT_EQ(plan.horizontalPosition, HorizontalPosition(layout));
+
+    vScrolled = 1;
+    live.Append(5);
+    plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
+    EXPECT_EQ(layout.hShift, 94);
+    EXPECT_EQ(vScrolled, 0);
+    EXPECT_EQ(plan.action, LiveAction::Redraw);
+}
+
+TEST(Zoom, Verdicts) {
+    struct Case {
+        const char* what;
+        double high; // scale 0..high
+        DragRect drag;
+        ZoomVerdict verdict;
+    };
+    const Case cases[] = {
+        {"3 pixels wide", 10, {200, 100, 203, 300}, ZoomVerdict::TooSmall},
+        {"3 pixels high", 10, {200, 100, 400, 103}, ZoomVerdict::TooSmall},
+        {"4 pixels each way, step of 0 rows", 10, {200, 100, 204, 104}, ZoomVerdict::StepTooFine},
+        {"step 7.5e-6", 0.0001, {200, 100, 400, 400}, ZoomVerdict::StepTooFine},
+        {"step 7.5e-5", 0.001, {200, 100, 400, 400}, ZoomVerdict::Zoom},
+        {"narrower than one sample step", 10, {200, 100, 340, 300}, ZoomVerdict::UnderOneSample},
+        {"a fair rectangle", 10, {200, 100, 400, 300}, ZoomVerdict::Zoom},
+    };
+    for (const Case& c : cases) {
+        auto document = FiveSamples();
+        SetScale(*document, 0, c.high);
+        LayoutSamples(*document, kPlot);
+        EXPECT_EQ(CheckZoom(*document, kPlot, c.drag), c.verdict) << c.what;
+    }
+    auto single = MakeDocument({4});
+    LayoutSamples(*single, kPlot);
+    EXPECT_EQ(CheckZoom(*single, kPlot, {200, 100, 400, 300}), ZoomVerdict::TooFewSamples);
+    EXPECT_EQ(NormalisedDrag(400, 300, 200, 100).left, 200);
+    EXPECT_EQ(NormalisedDrag(400, 300, 200, 100).bottom, 300);
+}
+
+TEST(Zoom, ApplyZoomStretchesPositionsAndSetsTheScrollState) {
+    auto document = FiveSamples();
+    ChartLayout& layout = document->layout;
+    layout.vShift = 3; // left over from scrolling an earlier zoom
+    const ZoomScroll scroll = ApplyZoom(*document, kPlot, {200, 100, 400, 300});
+    EXPECT_EQ(layout.fullView, 0);
+    EXPECT_EQ(layout.vMid, 5);
+    EXPECT_EQ(layout.vRange, 10);
+    EXPECT_EQ(layout.vShift, 0);
+    EXPECT_DOUBLE_EQ(layout.zoomBase[0], 4.25); // (470 - 300) / 40
+    EXPECT_DOUBLE_EQ(layout.zoomNext[0], 4.75); // 20 rows higher
+    EXPECT_DOUBLE_EQ(layout.zoomBase[1], 4.25);
+    EXPECT_DOUBLE_EQ(document->xPos(0, 0), 110 + 2.9 * (110 - 200));
+    EXPECT_DOUBLE_EQ(document->xPos(1, 0), 110 + 2.9 * (255 - 200));
+    EXPECT_EQ(layout.hOrigin, 0);
+    EXPECT_EQ(scroll.horizontal.maximum, 5);
+    EXPECT_EQ(scroll.horizontal.position, 1);
+    EXPECT_EQ(scroll.vertical.maximum, 10);
+    EXPECT_EQ(scroll.vertical.position, 5);
+
+    LayoutZoomed(*document, kPlot);
+    EXPECT_DOUBLE_EQ(layout.tick[0][0], 4.25);
+    EXPECT_DOUBLE_EQ(layout.tick[0][10], 9.25);
+}
+
+TEST(Scrolling, HorizontalTable) {
+    struct Case {
+        ScrollRequest request;
+        int64_t p;
+        int64_t expected;
+    };
+    // N = 10 samples, a page of 4, thumb at 8.
+    const Case cases[] = {
+        {ScrollRequest::LineBack, 3, 2},    {ScrollRequest::LineBack, 0, 0},
+        {ScrollRequest::LineForward, 3, 4}, {ScrollRequest::LineForward, 10, 10},
+        {ScrollRequest::PageBack, 7, 3},    {ScrollRequest::PageBack, 4, 0},
+        {ScrollRequest::PageForward, 3, 7}, {ScrollRequest::PageForward, 6, 10},
+        {ScrollRequest::Track, 3, 8},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ScrollHorizontally(c.request, c.p, 10, 4, 8), c.expected)
+            << static_cast<int>(c.request) << " from " << c.p;
+
+    ChartLayout layout;
+    layout.hOrigin = 4;
+    EXPECT_EQ(HorizontalPosition(layout), 5);
+    SetHorizontalPosition(layout, 7); // two samples on: the trace moves two samples left
+    EXPECT_EQ(layout.hShift, -2);
+    EXPECT_EQ(HorizontalPosition(layout), 7);
+
+    auto document = FiveSamples();
+    EXPECT_EQ(HorizontalPageSamples(SampleAxisOf(*document), kPlot), 5); // 580 / 145 + 1
+    EXPECT_EQ(TrackFromMouse(40000, 130, kPlot), 0);
+    EXPECT_EQ(TrackFromMouse(40000, 670, kPlot), 40000);
+    EXPECT_EQ(TrackFromMouse(40000, 400, kPlot), 20000);
+}
+
+TEST(Scrolling, VerticalTable) {
+    struct Case {
+        ScrollRequest request;
+        int64_t q;
+        int64_t range;
+        int64_t expected;
+    };
+    const Case cases[] = {
+        {ScrollRequest::LineBack, 5, 10, 4},     {ScrollRequest::LineBack, 0, 10, 0},
+        {ScrollRequest::LineForward, 5, 10, 6},  {ScrollRequest::LineForward, 10, 10, 10},
+        {ScrollRequest::PageBack, 15, 20, 5},    {ScrollRequest::PageBack, 10, 20, 0},
+        {ScrollRequest::PageForward, 5, 20, 15}, {ScrollRequest::PageForward, 10, 20, 20},
+        {ScrollRequest::Track, 5, 20, 7},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(ScrollVertically(c.request, c.q, c.range, 7), c.expected)
+            << static_cast<int>(c.request) << " from " << c.q;
+
+    ChartLayout layout;
+    layout.vRange = 10;
+    layout.vMid = 5;
+    EXPECT_EQ(VerticalPosition(layout), 5);
+    SetVerticalPosition(layout, 4); // line up: the scale moves up one zoom step
+    EXPECT_EQ(layout.vShift, 1);
+    SetVerticalPosition(layout, 5); // the thumb back where the zoom put it: no shift
+    EXPECT_EQ(layout.vShift, 0);
+}
+
+TEST(Scrolling, WheelOnlyWhileZoomedAndInsideTheSamples) {
+    ChartLayout layout;
+    EXPECT_FALSE(WheelScroll(layout, 10, 120)); // full view
+    layout.fullView = 0;
+    layout.hOrigin = 3; // P = 4
+    EXPECT_EQ(WheelScroll(layout, 10, 120), 3);
+    EXPECT_EQ(layout.hShift, 1); // forward shows earlier samples
+    EXPECT_EQ(WheelScroll(layout, 10, -240), 4);
+    EXPECT_EQ(layout.hShift, 0); // one sample per message whatever the delta
+    EXPECT_FALSE(WheelScroll(layout, 10, 0));
+    layout.hShift = 4; // P = 0
+    EXPECT_FALSE(WheelScroll(layout, 10, 120));
+    layout.hShift = -6; // P = 10 = N
+    EXPECT_FALSE(WheelScroll(layout, 10, -120));
+}
+
+TEST(Scrolling, DragCancelDistance) {
+    EXPECT_TRUE(FarOutsidePlot(kPlot, 740, 200));
+    EXPECT_FALSE(FarOutsidePlot(kPlot, 739, 200));
+    EXPECT_TRUE(FarOutsidePlot(kPlot, 60, 200));
+    EXPECT_FALSE(FarOutsidePlot(kPlot, 61, 200));
+    EXPECT_TRUE(FarOutsidePlot(kPlot, 300, 520));
+    EXPECT_TRUE(FarOutsidePlot(kPlot, 300, 20));
+    EXPECT_FALSE(FarOutsidePlot(kPlot, 300, 21));
+}
+
+TEST(Cursor, SnapsToTheNearestSampleInsideTheRecording) {
+    auto document = FiveSamples();
+    struct Case {
+        int mouseX;
+        uint32_t row;
+        double x;
+    };
+    const Case cases[] = {
+        {110, 0, 110}, {182, 0, 110}, {183, 1, 255}, {400, 2, 400}, {690, 4, 690}, {800, 4, 690}, {0, 0, 110},
+    };
+    for (const Case& c : cases) {
+        const auto pick = CursorSample(*document, c.mouseX);
+        ASSERT_TRUE(pick) << c.mouseX;
+        EXPECT_EQ(pick->row, c.row) << c.mouseX;
+        EXPECT_DOUBLE_EQ(pick->x, c.x) << c.mouseX;
+    }
+    // Zoomed and scrolled right so that sample 1 is drawn at 400: left of it the first sample is taken.
+    document->layout.fullView = 0;
+    document->layout.hShift = 2;
+    const auto left = CursorSample(*document, 200);
+    ASSERT_TRUE(left);
+    EXPECT_EQ(left->row, 0U);
+    EXPECT_DOUBLE_EQ(left->x, 400);
+
+    auto single = MakeDocument({3});
+    LayoutSamples(*single, kPlot);
+    EXPECT_FALSE(CursorSample(*single, 110));
+}
+
+TEST(Cursor, NearestChannelFirstWinsTies) {
+    auto document = FiveSamples();
+    EXPECT_EQ(NearestChannel(*document, 0, 0), 0);
+    ZUrizivaRor two;
+    two.SetChannelCount(2);
+    two.FillRows(1);
+    two.SetYPos(0, 0, 100);
+    two.SetYPos(0, 1, 200);
+    EXPECT_EQ(NearestChannel(two, 0, 160), 1);
+    EXPECT_EQ(NearestChannel(two, 0, 150), 0);
+    EXPECT_EQ(NearestChannel(two, 0, 120), 0);
+}
+
+TEST(Cursor, ReadoutTexts) {
+    auto document = MakeDocument({12.5f, 2000});
+    const auto first = ReadoutTexts(*document, 0, 0);
+    EXPECT_EQ(first[kReadoutNumber], u"1");
+    EXPECT_EQ(first[kReadoutChannel], u"VDC");
+    EXPECT_EQ(first[kReadoutFunction], u"DC");
+    EXPECT_EQ(first[kReadoutValue], u"12.500V");
+    EXPECT_EQ(first[kReadoutTime], testing::kTestTime);
+    EXPECT_EQ(ReadoutTexts(*document, 1, 0)[kReadoutValue], u"OLV"); // above the full scale of 1000
+}
+
+TEST(Dialogs, LeadingNumber) {
+    struct Case {
+        std::u16string_view text;
+        double value;
+    };
+    const Case cases[] = {
+        {u"12.5x", 12.5}, {u"1-.2", 1}, {u"-.5", -0.5}, {u"", 0},    {u"abc", 0},        {u"-", 0},
+        {u"  7", 7},      {u"3.", 3},   {u".25", 0.25}, {u"--1", 0}, {u"0.00001", 1e-5}, {u"+4", 4},
+    };
+    for (const Case& c : cases)
+        EXPECT_DOUBLE_EQ(LeadingNumber(c.text), c.value);
+}
+
+} // namespace
+} // namespace calvora

@@ -1,0 +1,431 @@
+#include "chart/chart_interaction.h"
+#include "chart/gui/chart_view.h"
+#include "chart/gui/cursor_text_dlg.h"
+#include "recording/recording_state.h"
+#include "tests/chart_gui/chart_test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QCursor>
+#include <QDeadlineTimer>
+#include <QFile>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrinter>
+#include <QRegularExpression>
+#include <QScrollBar>
+#include <QTemporaryDir>
+#include <QWheelEvent>
+
+#include <cmath>
+
+namespace calvora {
+namespace {
+
+using testing::LiveDocument;
+using testing::MakeDocument;
+using testing::SetScale;
+
+constexpr QRgb kRed = 0xFFFF0000;
+constexpr QRgb kBackground = 0xFFC8C8C8;
+constexpr QRgb kWhite = 0xFFFFFFFF;
+constexpr QRgb kBlack = 0xFF000000;
+
+int CountPixels(const QImage& image, const QRect& area, QRgb colour) {
+    int count = 0;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            count += image.pixel(x, y) == colour ? 1 : 0;
+    return count;
+}
+
+int CountDark(const QImage& image, const QRect& area) {
+    int count = 0;
+    const QRect inside = area & image.rect();
+    for (int y = inside.top(); y <= inside.bottom(); ++y)
+        for (int x = inside.left(); x <= inside.right(); ++x)
+            count += qGray(image.pixel(x, y)) < 128 ? 1 : 0;
+    return count;
+}
+
+// Paints the view as the screen would and gives the back buffer.
+const QImage& Painted(VIrozuroRuvu& view) {
+    view.grab();
+    return view.BackBuffer();
+}
+
+void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+    const Qt::MouseButton button = type == QEvent::MouseMove ? Qt::NoButton : Qt::LeftButton;
+    QMouseEvent event(type, QPointF(at), QPointF(widget.mapToGlobal(at)), button, buttons, Qt::NoModifier);
+    QApplication::sendEvent(&widget, &event);
+}
+
+void Press(QWidget& w, QPoint at) {
+    SendMouse(w, QEvent::MouseButtonPress, at, Qt::LeftButton);
+}
+void Drag(QWidget& w, QPoint at) {
+    SendMouse(w, QEvent::MouseMove, at, Qt::LeftButton);
+}
+void Hover(QWidget& w, QPoint at) {
+    SendMouse(w, QEvent::MouseMove, at, Qt::NoButton);
+}
+void Release(QWidget& w, QPoint at) {
+    SendMouse(w, QEvent::MouseButtonRelease, at, Qt::NoButton);
+}
+
+void Wheel(QWidget& widget, int delta) {
+    const QPointF at(300, 300);
+    QWheelEvent event(at, widget.mapToGlobal(at), QPoint(), QPoint(0, delta), Qt::NoButton, Qt::NoModifier,
+                      Qt::NoScrollPhase, false);
+    QApplication::sendEvent(&widget, &event);
+}
+
+class ChartView : public ::testing::Test {
+protected:
+    void SetUp() override { ChartProgram() = {}; }
+
+    // An 800 x 600 view: plot (110, 70) - (690, 470).
+    std::unique_ptr<VIrozuroRuvu> MakeView(ZUrizivaRor& document, QSize size = QSize(800, 600)) {
+        auto view = std::make_unique<VIrozuroRuvu>(document);
+        view->resize(size);
+        return view;
+    }
+};
+
+TEST_F(ChartView, EmptyPlotShowsBackgroundAndGridOnly) {
+    ZUrizivaRor document;
+    ApplyNewChartDefaults(document);
+    auto view = MakeView(document);
+    const QImage& image = Painted(*view);
+    EXPECT_EQ(image.size(), QSize(800, 600));
+    EXPECT_EQ(image.pixel(400, 290), kBackground);
+    EXPECT_GT(CountPixels(image, QRect(110, 110, 580, 1), kWhite), 200); // a dotted grid line
+    EXPECT_EQ(CountPixels(image, image.rect(), kBlack), 0);              // no frame, ticks or labels
+    EXPECT_FALSE(view->HorizontalBar()->isEnabled());
+    EXPECT_FALSE(view->VerticalBar()->isEnabled());
+}
+
+TEST_F(ChartView, OneSampleHasOneTickAndNoSegment) {
+    auto document = MakeDocument({3});
+    auto view = MakeView(*document);
+    const QImage& image = Painted(*view);
+    EXPECT_EQ(CountPixels(image, image.rect(), kRed), 0);
+    EXPECT_EQ(CountPixels(image, QRect(111, 290, 579, 1), kWhite), 0); // no vertical grid
+    EXPECT_EQ(CountPixels(image, QRect(110, 473, 1, 6), kBlack), 6);   // the sample tick at the left side
+    EXPECT_GT(CountDark(image, QRect(104, 478, 16, 16)), 5);           // its label "1"
+    EXPECT_EQ(CountDark(image, QRect(130, 474, 560, 30)), 0);          // and no other
+}
+
+TEST_F(ChartView, TwoSamplesSpanThePlot) {
+    auto document = MakeDocument({1, 2});
+    auto view = MakeView(*document);
+    const QImage& image = Painted(*view);
+    for (int x = 111; x < 690; ++x)
+        ASSERT_GT(CountPixels(image, QRect(x, 71, 1, 399), kRed), 0) << "column " << x;
+    EXPECT_EQ(CountPixels(image, QRect(0, 0, 110, 600), kRed), 0);
+    EXPECT_EQ(CountPixels(image, QRect(691, 0, 109, 600), kRed), 0);
+}
+
+TEST_F(ChartView, ValueAboveTheScaleIsCutAtTheTop) {
+    auto document = MakeDocument({5, 5, 100});
+    SetScale(*document, 0, 10);
+    auto view = MakeView(*document);
+    const QImage& image = Painted(*view);
+    EXPECT_GT(CountPixels(image, QRect(400, 71, 290, 1), kRed), 0); // drawn up to the top
+    EXPECT_EQ(CountPixels(image, QRect(0, 0, 800, 70), kRed), 0);   // and cut there
+}
+
+TEST_F(ChartView, NoGridWhenHidden) {
+    auto document = MakeDocument({1, 2, 3, 4});
+    document->settings.gridVisible = 0;
+    auto view = MakeView(*document);
+    EXPECT_EQ(CountPixels(Painted(*view), QRect(110, 70, 581, 401), kWhite), 0);
+    document->settings.gridVisible = 1;
+    view->RedrawChart();
+    EXPECT_GT(CountPixels(Painted(*view), QRect(110, 70, 581, 401), kWhite), 0);
+}
+
+TEST_F(ChartView, ClientTwoHundredHighPaintsNothing) {
+    auto document = MakeDocument({1, 2, 3});
+    auto view = MakeView(*document, QSize(800, 200));
+    QImage image;
+    EXPECT_FALSE(view->OnDraw(image));
+    const QRgb face = image.pixel(0, 0);
+    EXPECT_EQ(CountPixels(image, image.rect(), face), 800 * 200);
+    EXPECT_FALSE(IsPlotValid(view->Plot()));
+}
+
+TEST_F(ChartView, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
+    LiveDocument live(60);
+    auto view = MakeView(live.document);
+    Painted(*view);
+    for (int i = 0; i < 40; ++i) {
+        live.Append(static_cast<float>(2 + (i * 7) % 6));
+        const int before = CountPixels(view->BackBuffer(), QRect(110, 70, 581, 401), kRed);
+        view->AppendLiveSample();
+        if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
+            EXPECT_GT(CountPixels(view->BackBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
+        }
+        Painted(*view);
+    }
+    const QImage incremental = view->BackBuffer().copy();
+    view->RedrawChart();
+    EXPECT_EQ(Painted(*view), incremental);
+}
+
+TEST_F(ChartView, CrosshairDrawnTwiceRestoresThePicture) {
+    auto document = MakeDocument({1.5f, 2.5f, 3.5f, 4.5f, 5.5f});
+    SetScale(*document, 0, 10);
+    document->layout.mouseMode = MouseMode::Cursor;
+    auto view = MakeView(*document);
+    const QImage before = Painted(*view).copy();
+
+    Press(*view, QPoint(255, 300)); // sample 2 at (255, 370)
+    const QImage first = view->BackBuffer().copy();
+    EXPECT_NE(first, before);
+    EXPECT_EQ(first.pixel(300, 370), kBlack); // the crosshair is black on the background
+    ASSERT_NE(view->Readout(), nullptr);
+    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("2"));
+    EXPECT_TRUE(view->PaintSuspended());
+
+    Drag(*view, QPoint(400, 300));
+    EXPECT_NE(view->BackBuffer(), first);
+    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("3"));
+    Drag(*view, QPoint(255, 300));
+    EXPECT_EQ(view->BackBuffer(), first);
+
+    Release(*view, QPoint(255, 300));
+    EXPECT_FALSE(view->Dragging());
+    EXPECT_EQ(Painted(*view), before); // the repaint removes the crosshair, the readout stays
+    ASSERT_NE(view->Readout(), nullptr);
+    Hover(*view, QPoint(500, 300));
+    EXPECT_EQ(view->Readout(), nullptr);
+}
+
+TEST_F(ChartView, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
+    auto document = MakeDocument({1, 2, 3, 2000});
+    SetScale(*document, 0, 10);
+    document->layout.mouseMode = MouseMode::Cursor;
+    auto view = MakeView(*document);
+    Painted(*view);
+    Press(*view, QPoint(780, 300)); // clamped to the right side
+    ASSERT_NE(view->Readout(), nullptr);
+    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("4"));
+    EXPECT_EQ(view->Readout()->Text(1), QStringLiteral("VDC"));
+    EXPECT_EQ(view->Readout()->Text(2), QStringLiteral("DC"));
+    EXPECT_EQ(view->Readout()->Text(3), QStringLiteral("OLV"));
+    EXPECT_EQ(view->Readout()->Text(4), QString::fromStdU16String(testing::kTestTime));
+    Drag(*view, QPoint(1000, 300));
+    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("4"));
+    Release(*view, QPoint(1000, 300));
+}
+
+TEST_F(ChartView, RubberBandZoomsOnlyBeyondThreePixels) {
+    auto document = MakeDocument({1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 6, 5, 4, 3, 2, 1});
+    auto view = MakeView(*document);
+    const QImage before = Painted(*view).copy();
+
+    Press(*view, QPoint(200, 100));
+    Drag(*view, QPoint(203, 300));
+    EXPECT_NE(view->BackBuffer(), before); // the inverting band
+    Release(*view, QPoint(203, 300));
+    EXPECT_EQ(view->BackBuffer(), before); // erased exactly
+    EXPECT_EQ(document->layout.fullView, 1);
+
+    Press(*view, QPoint(200, 100));
+    Drag(*view, QPoint(300, 200));
+    Drag(*view, QPoint(400, 300));
+    Release(*view, QPoint(400, 300));
+    EXPECT_EQ(document->layout.fullView, 0);
+    Painted(*view);
+    EXPECT_TRUE(view->HorizontalBar()->isEnabled());
+    EXPECT_TRUE(view->VerticalBar()->isEnabled());
+    EXPECT_EQ(view->VerticalBar()->maximum(), 10);
+    EXPECT_EQ(view->VerticalBar()->value(), 5);
+
+    view->UndoZoom();
+    EXPECT_EQ(document->layout.fullView, 1);
+    Painted(*view);
+    EXPECT_FALSE(view->HorizontalBar()->isEnabled());
+}
+
+TEST_F(ChartView, ScrollBarsAndWheelMoveTheZoomedChart) {
+    std::vector<float> values;
+    for (int i = 0; i < 50; ++i)
+        values.push_back(static_cast<float>(5 + 3 * std::sin(i * 0.3)));
+    auto document = MakeDocument(values);
+    auto view = MakeView(*document);
+    Painted(*view);
+    Wheel(*view, 120);
+    EXPECT_EQ(document->layout.hShift, 0); // nothing in the full view
+
+    Press(*view, QPoint(200, 100));
+    Drag(*view, QPoint(400, 300));
+    Release(*view, QPoint(400, 300));
+    ASSERT_EQ(document->layout.fullView, 0);
+    Painted(*view);
+    ChartLayout& layout = document->layout;
+    const int64_t start = HorizontalPosition(layout);
+    ASSERT_GT(start, 0);
+
+    view->HorizontalBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    EXPECT_EQ(HorizontalPosition(layout), start + 1);
+    EXPECT_EQ(layout.hShift, -1);
+    EXPECT_EQ(view->HorizontalBar()->value(), start + 1);
+
+    Wheel(*view, 120);
+    EXPECT_EQ(layout.hShift, 0);
+    Wheel(*view, -360);
+    EXPECT_EQ(layout.hShift, -1);
+
+    view->VerticalBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    EXPECT_EQ(layout.vShift, 1);
+    view->VerticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    EXPECT_EQ(VerticalPosition(layout), 10); // page down from 4 stops at the range
+    EXPECT_EQ(layout.vShift, -5);
+}
+
+TEST_F(ChartView, DragFarOutsideThePlotIsCancelledByTheTimer) {
+    auto document = MakeDocument({1, 2, 3, 4});
+    auto view = MakeView(*document);
+    Painted(*view);
+    Press(*view, QPoint(300, 300));
+    ASSERT_TRUE(view->Dragging());
+    QCursor::setPos(view->mapToGlobal(QPoint(300, 300)));
+    QCoreApplication::processEvents();
+    EXPECT_TRUE(view->Dragging()); // inside the plot the drag goes on
+    QCursor::setPos(view->mapToGlobal(QPoint(300, 470 + 50)));
+    QDeadlineTimer deadline(2000);
+    while (view->Dragging() && !deadline.hasExpired())
+        QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
+    EXPECT_FALSE(view->Dragging());
+}
+
+TEST_F(ChartView, PrintingGivesOnePageWithTheFooter) {
+    auto document = MakeDocument({1, 3, 2, 4});
+    auto view = MakeView(*document);
+    std::tm when{};
+    when.tm_year = 117;
+    when.tm_mon = 4;
+    when.tm_mday = 3;
+    when.tm_hour = 14;
+    when.tm_min = 22;
+    when.tm_sec = 10;
+    const QImage page = view->PrintImage(when);
+    const QImage screen = Painted(*view).copy();
+    const QRect footer(550, 540, 250, 20);
+    EXPECT_EQ(page.size(), screen.size());
+    EXPECT_GT(CountDark(page, footer), 20);
+    EXPECT_EQ(CountDark(screen, footer), 0);
+    EXPECT_EQ(page.copy(0, 0, 800, 500), screen.copy(0, 0, 800, 500));
+
+    QTemporaryDir folder;
+    ASSERT_TRUE(folder.isValid());
+    const QString path = folder.filePath(QStringLiteral("chart.pdf"));
+    QPrinter printer;
+    printer.setOutputFormat(QPrinter::PdfFormat);
+    printer.setOutputFileName(path);
+    view->Print(printer);
+    QFile file(path);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QString pdf = QString::fromLatin1(file.readAll());
+    EXPECT_TRUE(pdf.startsWith(QStringLiteral("%PDF")));
+    EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 1);
+}
+
+// The merged trace must leave exactly the pixels of one line per segment.
+TEST_F(ChartView, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
+    struct Case {
+        const char* what;
+        int samples;
+        double spikeEvery; // 0: no values outside the scale
+    };
+    const Case cases[] = {
+        {"65535 samples", 65535, 0},
+        {"20000 samples with spikes above and below", 20000, 37},
+        {"300 samples, several pixels apart", 300, 11},
+    };
+    const PlotRect plot = PlotFromClient(1920, 1080);
+    for (const Case& c : cases) {
+        std::vector<float> values;
+        for (int i = 0; i < c.samples; ++i) {
+            double v = 5 + 3 * std::sin(i * 0.002) + 1.5 * std::sin(i * 0.37) + ((i * 7919) % 13) * 0.05;
+            if (c.spikeEvery > 0 && i % static_cast<int>(c.spikeEvery) == 0)
+                v = (i / static_cast<int>(c.spikeEvery)) % 2 ? 40 : -30;
+            values.push_back(static_cast<float>(v));
+        }
+        auto document = MakeDocument(values);
+        SetScale(*document, 0, 10);
+        LayoutSamples(*document, plot);
+        const SampleAxis axis = SampleAxisOf(*document);
+        const DrawRange range = VisibleSamples(document->layout, axis, plot);
+
+        QImage pictures[2];
+        size_t lines[2] = {};
+        const TraceDrawing drawings[2] = {TraceDrawing::PerSegment, TraceDrawing::Merged};
+        for (int i = 0; i < 2; ++i) {
+            TracePicture picture;
+            int remembered = 0;
+            TraceBuilder(*document, axis, plot, 0, drawings[i], remembered, picture).AddRange(range);
+            lines[i] = picture.lines.size();
+            pictures[i] = QImage(1920, 1080, QImage::Format_RGB32);
+            pictures[i].fill(Qt::white);
+            QPainter painter(&pictures[i]);
+            PaintTrace(painter, picture, Qt::red);
+        }
+        int differentColumns = 0;
+        for (int x = 0; x < 1920; ++x) {
+            for (int y = 0; y < 1080; ++y) {
+                if (pictures[0].pixel(x, y) != pictures[1].pixel(x, y)) {
+                    ++differentColumns;
+                    break;
+                }
+            }
+        }
+        EXPECT_EQ(differentColumns, 0) << c.what;
+        EXPECT_GT(CountPixels(pictures[1], pictures[1].rect(), kRed), 1000) << c.what;
+        if (c.samples > plot.width()) {
+            EXPECT_LT(lines[1] * 4, lines[0]) << c.what;
+        }
+    }
+}
+
+TEST_F(ChartView, AdoptsAPendingDocumentOnItsFirstPaint) {
+    RecordingState state;
+    state.adoptNextDocument = true;
+    state.recording = true;
+    ZUrizivaRor document;
+    document.settings.backgroundColour = 0x123456;
+    ChartHooks hooks;
+    hooks.documents = &state;
+    VIrozuroRuvu view(document, hooks);
+    view.resize(800, 600);
+    Painted(view);
+    EXPECT_FALSE(state.adoptNextDocument);
+    EXPECT_EQ(state.recordingDocument, &document);
+    EXPECT_EQ(document.title, u"RealTime Panel");
+    EXPECT_EQ(document.channelCount(), 1);
+    EXPECT_EQ(document.settings.backgroundColour, kDefaultBackground);
+
+    // A download document is filled by the frame once adopted.
+    RecordingState downloading;
+    downloading.adoptNextDocument = true;
+    downloading.downloading = true;
+    ZUrizivaRor log;
+    int fills = 0;
+    ChartHooks logHooks;
+    logHooks.documents = &downloading;
+    logHooks.fillDownload = [&](ZUrizivaRor& filled) { fills += &filled == &log ? 1 : 100; };
+    VIrozuroRuvu logView(log, logHooks);
+    logView.resize(800, 600);
+    Painted(logView);
+    Painted(logView);
+    EXPECT_EQ(fills, 1);
+    EXPECT_EQ(downloading.downloadDocument, &log);
+    EXPECT_EQ(log.title, u"Datalog Panel");
+}
+
+} // namespace
+} // namespace calvora

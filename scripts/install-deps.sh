@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev
 )
 if [[ "${1:-}" == "--demo" ]]; then
-  packages+=(xvfb xauth)
+  packages+=(xvfb xauth imagemagick)
 fi
 
 missing=()

@@ -18,6 +18,7 @@
 #include <QMenuBar>
 #include <QMimeData>
 #include <QPrinter>
+#include <QSettings>
 #include <QStatusBar>
 #include <QTabBar>
 #include <QTemporaryDir>
@@ -92,6 +93,9 @@ QString WriteRecording(const QString& path, const std::vector<float>& values) {
 class MainFrameTest : public ::testing::Test {
 protected:
     void SetUp() override {
+        // Every test starts with an empty recent-file list.
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
+            .remove(QStringLiteral("Recent File List"));
         table = MakeDocumentTabTable();
         CTabFrame::InstallTabTable(&table);
         frame = std::make_unique<CMainFrame>();
@@ -471,6 +475,73 @@ TEST_F(MainFrameTest, DroppedFilesOpen) {
     QCoreApplication::sendEvent(frame.get(), &drop);
     ASSERT_NE(frame->ActiveDocument(), nullptr);
     EXPECT_EQ(frame->ActiveDocument()->title, u"dropped.recorder");
+}
+
+TEST_F(MainFrameTest, SaveWritesTheRecordAndTheTextExportBesideIt) {
+    CTabFrame* window = frame->NewDocument();
+    ZUrizivaRor* document = window->Document();
+    frame->State().recordingDocument = document;
+    frame->State().dataSaved = false;
+    ASSERT_TRUE(frame->SaveDocumentAs(*document, dir.filePath(QStringLiteral("data.xls"))));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.recorder"))));
+    EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.csv"))));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("data.xls"))));
+    EXPECT_TRUE(frame->State().dataSaved);
+    // The window keeps its name: this save is an export, not a rename.
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
+    EXPECT_TRUE(window->PathName().isEmpty());
+    EXPECT_TRUE(frame->RecentFiles().Entries().empty());
+}
+
+TEST_F(MainFrameTest, FailedSaveIsReported) {
+    CTabFrame* window = frame->NewDocument();
+    EXPECT_FALSE(
+        frame->SaveDocumentAs(*window->Document(), dir.filePath(QStringLiteral("missing/run.recorder"))));
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0].rfind(u"Cannot save", 0), 0u);
+}
+
+TEST_F(MainFrameTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {
+    CTabFrame* window = frame->NewDocument();
+    const QString path = dir.filePath(QStringLiteral("named.recorder"));
+    ASSERT_TRUE(frame->SaveRecordOnly(*window, path));
+    EXPECT_TRUE(QFile::exists(path));
+    EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("named.csv"))));
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("named.recorder"));
+    EXPECT_EQ(window->PathName(), path);
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - named.recorder"));
+    ASSERT_EQ(frame->RecentFiles().Entries().size(), 1u);
+    // Ctrl+S saves to the window's file without asking again.
+    QFile::remove(path);
+    EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_SAVE));
+    EXPECT_TRUE(QFile::exists(path));
+    // The saved file opens again with the same samples.
+    window->close();
+    CTabFrame* reopened = frame->OpenDocumentFile(path);
+    ASSERT_NE(reopened, nullptr);
+    EXPECT_EQ(reopened->Document()->sampleCount(), 0u);
+}
+
+TEST_F(MainFrameTest, AVanishedRecentFileLeavesTheList) {
+    const QString path = WriteRecording(dir.filePath(QStringLiteral("gone.recorder")), {1.0f});
+    ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
+    frame->ActiveDocumentFrame()->close();
+    QFile::remove(path);
+    ASSERT_EQ(frame->RecentFiles().Entries().size(), 1u);
+    EXPECT_EQ(frame->OpenDocumentFile(path), nullptr);
+    EXPECT_TRUE(frame->RecentFiles().Entries().empty());
+    EXPECT_EQ(prompts.messages.size(), 1u);
+    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+}
+
+TEST_F(MainFrameTest, NoTabTableNoDocumentWindow) {
+    CTabFrame::InstallTabTable(nullptr);
+    EXPECT_EQ(frame->NewDocument(), nullptr);
+    TabTable empty;
+    CTabFrame::InstallTabTable(&empty);
+    EXPECT_EQ(frame->NewDocument(), nullptr);
+    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    CTabFrame::InstallTabTable(&table);
 }
 
 TEST(StrivonApp, OpensTheCommandLineFile) {

@@ -40,6 +40,10 @@ bool CSizingControlBar::Create(const QString& windowName, QMainWindow* frame, QS
     setWindowTitle(windowName);
     m_szHorz = m_szVert = m_szFloat = defaultSize;
     m_gripper = gripper;
+    if (!gripper) {
+        // No gripper: an empty title bar leaves no caption to drag by.
+        setTitleBarWidget(new QWidget(this));
+    }
     m_controlId = controlId;
     PlacementChanged();
     return true;

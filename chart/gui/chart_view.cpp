@@ -639,6 +639,8 @@ void VIrozuroRuvu::CursorStep(int x, int y) {
     for (size_t i = 0; i < shown.size(); ++i)
         shown[i] = QString::fromStdU16String(texts[i]);
     m_readout->SetTexts(shown);
+    // Wider than 180 pixels only when the system font needs it to show the whole time text.
+    m_readout->resize(kReadoutSize.expandedTo(m_readout->sizeHint()));
 }
 
 void VIrozuroRuvu::CloseReadout() {

@@ -1,0 +1,201 @@
+#include "chart/gui/chart_controls.h"
+#include "chart/gui/graph_ctrl_dlg.h"
+#include "chart/gui/graph_format_dlg.h"
+#include "chart/gui/scale_format_dlg.h"
+#include "recording/recording_state.h"
+#include "tests/chart_gui/chart_test_documents.h"
+
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPainter>
+#include <QRadioButton>
+#include <QTest>
+
+#include <deque>
+
+namespace calvora {
+namespace {
+
+using testing::MakeDocument;
+
+class RecordedPrompts : public UserPrompts {
+public:
+    bool AskYesNo(const std::u16string& /*question*/) override { return false; }
+    void ShowMessage(const std::u16string& text, MessageIcon /*icon*/) override { messages.push_back(text); }
+    std::vector<std::u16string> messages;
+};
+
+// Scripted answers of the colour dialog: a colour, or empty for Cancel.
+ColourPicker Answers(std::deque<std::optional<uint32_t>>& answers) {
+    return [&answers](QWidget*) {
+        std::optional<uint32_t> answer;
+        if (!answers.empty()) {
+            answer = answers.front();
+            answers.pop_front();
+        }
+        return answer;
+    };
+}
+
+TEST(ScaleFormat, FreshChartShowsTheAutoLimitsDisabled) {
+    auto document = MakeDocument({0, 5, 10}); // auto limits 0 .. 12
+    CScaleFormatDlg dialog(*document, nullptr, {});
+    EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Scale Format"));
+    EXPECT_EQ(dialog.MinimumEdit()->text(), QStringLiteral("0.00000"));
+    EXPECT_EQ(dialog.MaximumEdit()->text(), QStringLiteral("12.00000"));
+    EXPECT_TRUE(dialog.AutoButton()->isChecked());
+    EXPECT_FALSE(dialog.MinimumEdit()->isEnabled());
+    dialog.CustomButton()->click();
+    EXPECT_TRUE(dialog.MinimumEdit()->isEnabled());
+    dialog.AutoButton()->click();
+    EXPECT_FALSE(dialog.MaximumEdit()->isEnabled());
+}
+
+TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
+    auto document = MakeDocument({0, 5, 10});
+    document->layout.fullView = 0;
+    RecordedPrompts prompts;
+    int applied = 0;
+    CScaleFormatDlg dialog(*document, &prompts, [&] { ++applied; });
+    dialog.CustomButton()->click();
+    dialog.MinimumEdit()->setText(QStringLiteral("5"));
+    dialog.MaximumEdit()->setText(QStringLiteral("5"));
+    dialog.accept();
+    ASSERT_EQ(prompts.messages.size(), 1U);
+    EXPECT_EQ(prompts.messages[0], kScaleRefused);
+    EXPECT_EQ(dialog.result(), QDialog::Rejected); // still open
+    EXPECT_EQ(applied, 0);
+    EXPECT_EQ(document->settings.axisMax, 12);
+    EXPECT_EQ(document->layout.fullView, 0);
+
+    dialog.MinimumEdit()->setText(QStringLiteral("0"));
+    dialog.MaximumEdit()->setText(QStringLiteral("0.00001"));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_EQ(applied, 1);
+    EXPECT_EQ(document->settings.axisMin, 0);
+    EXPECT_DOUBLE_EQ(document->settings.axisMax, 0.00001f);
+    EXPECT_EQ(document->settings.scaleMode, ScaleMode::Custom);
+    EXPECT_EQ(document->layout.fullView, 1); // the zoom is reset
+}
+
+TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
+    auto document = MakeDocument({0, 5, 10});
+    {
+        CScaleFormatDlg custom(*document, nullptr, {});
+        custom.CustomButton()->click();
+        custom.MinimumEdit()->setText(QStringLiteral("1"));
+        custom.MaximumEdit()->setText(QStringLiteral("9abc"));
+        custom.accept();
+    }
+    EXPECT_EQ(document->settings.axisMin, 1);
+    EXPECT_EQ(document->settings.axisMax, 9);
+    {
+        CScaleFormatDlg again(*document, nullptr, {});
+        EXPECT_TRUE(again.CustomButton()->isChecked());
+        EXPECT_TRUE(again.MinimumEdit()->isEnabled());
+        EXPECT_EQ(again.MinimumEdit()->text(), QStringLiteral("1.00000"));
+        EXPECT_EQ(again.MaximumEdit()->text(), QStringLiteral("9.00000"));
+        again.AutoButton()->click();
+        again.accept();
+    }
+    EXPECT_EQ(document->settings.axisMin, 0);
+    EXPECT_EQ(document->settings.axisMax, 12);
+    EXPECT_EQ(document->settings.customMin, 1);
+    EXPECT_EQ(document->settings.customMax, 9);
+    CScaleFormatDlg third(*document, nullptr, {});
+    EXPECT_TRUE(third.AutoButton()->isChecked());
+    EXPECT_EQ(third.MaximumEdit()->text(), QStringLiteral("9.00000"));
+}
+
+TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
+    auto document = MakeDocument({1, 2});
+    std::deque<std::optional<uint32_t>> answers = {0x00FF0000, std::nullopt, 0x0000FF00, 0x000080FF};
+    GraphFormatHooks hooks;
+    hooks.pickColour = Answers(answers);
+    {
+        CGraphFormatDlg dialog(*document, hooks);
+        dialog.ChooseBackground(); // blue
+        EXPECT_EQ(dialog.BackgroundSwatch()->Colour(), 0x00FF0000U);
+        dialog.ChooseGrid(); // cancelled: unchanged
+        EXPECT_EQ(dialog.GridSwatch()->Colour(), kDefaultGrid);
+        dialog.ChooseTrace(); // green
+        dialog.reject();
+    }
+    EXPECT_EQ(document->settings.backgroundColour, kDefaultBackground);
+    EXPECT_EQ(document->settings.traceColour[0], kRed);
+
+    int redraws = 0;
+    hooks.redraw = [&] { ++redraws; };
+    CGraphFormatDlg dialog(*document, hooks);
+    dialog.ChooseTrace(); // orange
+    dialog.MarkPointsBox()->click();
+    dialog.HorizontalAxisBox()->click();
+    dialog.accept();
+    EXPECT_EQ(document->settings.traceColour[0], 0x000080FFU);
+    EXPECT_EQ(document->settings.markPoints[0], 0);
+    EXPECT_EQ(document->settings.gridVisible, 0);
+    EXPECT_EQ(document->settings.backgroundColour, kDefaultBackground);
+    EXPECT_EQ(redraws, 1);
+}
+
+TEST(GraphFormat, SavesAFileDocumentButNotAnUnsavedLiveRecording) {
+    auto document = MakeDocument({1, 2});
+    RecordingState state;
+    int saves = 0;
+    GraphFormatHooks hooks;
+    hooks.documents = &state;
+    hooks.save = [&](ZUrizivaRor& saved) {
+        saves += &saved == document.get() ? 1 : 100;
+        return true;
+    };
+    CGraphFormatDlg(*document, hooks).accept();
+    EXPECT_EQ(saves, 1); // a file document is saved at once
+
+    state.recordingDocument = document.get();
+    state.dataSaved = false;
+    CGraphFormatDlg(*document, hooks).accept();
+    EXPECT_EQ(saves, 1); // live samples not yet saved: settings only applied
+
+    state.dataSaved = true;
+    CGraphFormatDlg(*document, hooks).accept();
+    EXPECT_EQ(saves, 2);
+
+    CGraphFormatDlg unchecked(*document, hooks);
+    unchecked.SaveSettingBox()->setChecked(false);
+    unchecked.accept();
+    EXPECT_EQ(saves, 2);
+}
+
+TEST(ChartControls, NumEditDropsEverythingButDigitsSignAndPoint) {
+    CNumEdit edit;
+    QTest::keyClicks(&edit, QStringLiteral("1a2.b-3 e"));
+    EXPECT_EQ(edit.text(), QStringLiteral("12.-3"));
+    QTest::keyClick(&edit, Qt::Key_Backspace);
+    EXPECT_EQ(edit.text(), QStringLiteral("12.-"));
+}
+
+TEST(ChartControls, ColourSwatchFillsInsideItsOutline) {
+    CCOLStatic swatch;
+    swatch.resize(20, 10);
+    swatch.SetColour(0x000000FF);
+    const QImage image = swatch.grab().toImage();
+    EXPECT_EQ(image.pixel(1, 1), 0xFF000000U);  // the outline
+    EXPECT_EQ(image.pixel(18, 8), 0xFF000000U); // width - 2, height - 2
+    EXPECT_EQ(image.pixel(10, 5), 0xFFFF0000U); // red inside
+    EXPECT_NE(image.pixel(19, 9), 0xFF000000U); // the last row and column stay outside
+    EXPECT_EQ(ColourFromRef(0x00C8A010), QColor(0x10, 0xA0, 0xC8));
+    EXPECT_EQ(RefFromColour(QColor(0x10, 0xA0, 0xC8)), 0x00C8A010U);
+}
+
+TEST(ModeImages, ActiveAndInactiveDiffer) {
+    const QImage zoom = DrawModeImage(ModeImage::ZoomActive);
+    EXPECT_EQ(zoom.size(), QSize(kModeImageWidth, kModeImageHeight));
+    EXPECT_NE(zoom, DrawModeImage(ModeImage::ZoomInactive));
+    EXPECT_NE(DrawModeImage(ModeImage::CursorActive), DrawModeImage(ModeImage::CursorInactive));
+    EXPECT_NE(zoom, DrawModeImage(ModeImage::CursorActive));
+}
+
+} // namespace
+} // namespace calvora

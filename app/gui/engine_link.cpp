@@ -1,6 +1,7 @@
 #include "app/gui/engine_link.h"
 
 #include "app/command_ids.h"
+#include "app/gui/instrument_panel_page.h"
 #include "app/gui/int_dialogs.h"
 #include "app/gui/main_frame.h"
 #include "app/gui/progress_dlg.h"
@@ -124,16 +125,36 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
         item->setData(0, kItemIdRole, receiver.id);
         item->setIcon(0, ReceiverIcon(false));
     }
-    // The instrument panel, once it exists, takes this page while connected; until then the tree stays.
-    CDockPageBar* bar = m_frame.InstrumentBar();
-    if (bar->PageCount() == 0 || bar->Page(0).window != tree) {
-        while (bar->PageCount() > 0) {
-            bar->ActivatePage(0);
-            bar->RemoveActivePage();
-        }
-        bar->AddPage(tree, QStringLiteral("Instrument"), InstrumentPageIcon());
-    }
+    ShowInstrumentPage(tree);
     m_frame.UpdateCommandUI();
+}
+
+void EngineLink::ShowInstrumentPage(QWidget* page) {
+    CDockPageBar* bar = m_frame.InstrumentBar();
+    if (bar->PageCount() == 1 && bar->Page(0).window == page) {
+        return;
+    }
+    while (bar->PageCount() > 0) {
+        if (bar->ActivePageIndex() < 0) {
+            bar->ActivatePage(0);
+        }
+        bar->RemoveActivePage();
+    }
+    bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
+}
+
+void EngineLink::ShowInstrumentPanel() {
+    if (m_panel == nullptr) {
+        return;
+    }
+    m_panel->Reset();
+    ShowInstrumentPage(m_panel->Widget());
+}
+
+void EngineLink::ShowLiveReading(const LiveReading& reading) {
+    if (m_panel != nullptr) {
+        m_panel->ShowReading(reading);
+    }
 }
 
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {

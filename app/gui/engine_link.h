@@ -18,6 +18,7 @@ namespace calvora {
 
 class CMainFrame;
 class CProgressDlg;
+class InstrumentPanelPage;
 
 class EngineLink : public QObject, public MainFrameView, public CommandTarget {
     Q_OBJECT
@@ -30,6 +31,9 @@ public:
     MainFrameState& State() { return *m_state; }
     // The "Loading..." window while a download runs, else null.
     CProgressDlg* Progress() const { return m_progress; }
+    // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
+    // the receiver tree stays on the page.
+    void SetInstrumentPanel(InstrumentPanelPage* panel) { m_panel = panel; }
     // Plugs into the frame and runs the first receiver scan.
     void Start();
     // Closes the port (stopping the reader) and unplugs from the frame.
@@ -46,6 +50,8 @@ public:
     void AppendLiveSample(ZUrizivaRor& document) override;
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
     void SetReceiverConnected(int itemId, bool connected) override;
+    void ShowInstrumentPanel() override;
+    void ShowLiveReading(const LiveReading& reading) override;
     bool ProgressOpen() const override;
     void OpenProgress(int rangeMax) override;
     void SetProgressPosition(int position) override;
@@ -65,6 +71,8 @@ private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
     void OnDeviceChange();
     void PollReader();
+    // Puts `page` alone on the Instrument bar.
+    void ShowInstrumentPage(QWidget* page);
 
     CMainFrame& m_frame;
     std::unique_ptr<MainFrameState> m_state;
@@ -72,6 +80,7 @@ private:
     QSocketNotifier* m_monitorNotifier = nullptr;
     QTimer m_readerPoll;
     CProgressDlg* m_progress = nullptr;
+    InstrumentPanelPage* m_panel = nullptr;
     bool m_started = false;
 };
 

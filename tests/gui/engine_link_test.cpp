@@ -1,5 +1,6 @@
 #include "app/command_ids.h"
 #include "app/gui/engine_link.h"
+#include "app/gui/instrument_panel_page.h"
 #include "app/gui/int_dialogs.h"
 #include "app/gui/main_frame.h"
 #include "app/gui/progress_dlg.h"
@@ -207,6 +208,34 @@ TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
 
 namespace calvora {
 namespace {
+
+class FakePanel : public InstrumentPanelPage {
+public:
+    QWidget* Widget() override { return &widget; }
+    void Reset() override { ++resets; }
+    void ShowReading(const LiveReading&) override { ++readings; }
+    QWidget widget;
+    int resets = 0;
+    int readings = 0;
+};
+
+TEST_F(EngineLinkTest, TheInstrumentPageSwitchesBetweenTreeAndPanel) {
+    FakePanel panel;
+    link->SetInstrumentPanel(&panel);
+    inventory.ports = {{kReceiverDescription, "COM5", ""}};
+    link->Start();
+    CDockPageBar* bar = frame->InstrumentBar();
+    link->ShowInstrumentPanel();
+    ASSERT_EQ(bar->PageCount(), 1);
+    EXPECT_EQ(bar->Page(0).window.data(), &panel.widget);
+    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
+    EXPECT_EQ(panel.resets, 1);
+    // A scan that finds no receiver while connected puts the (empty) tree back.
+    inventory.ports.clear();
+    link->State().ScanReceivers();
+    ASSERT_EQ(bar->PageCount(), 1);
+    EXPECT_EQ(bar->Page(0).window.data(), static_cast<QWidget*>(frame->InstrumentTree()));
+}
 
 TEST_F(EngineLinkTest, ProgressWindowFollowsTheDownloadAndClosingGivesItUp) {
     link->Start();

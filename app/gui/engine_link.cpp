@@ -7,6 +7,7 @@
 #include "app/gui/progress_dlg.h"
 #include "app/gui/tab_frame.h"
 #include "app/gui/toolbar_images.h"
+#include "chart/gui/chart_doc_view.h"
 #include "recording/document.h"
 
 #include <QMdiArea>
@@ -113,7 +114,13 @@ void EngineLink::UpdateAllViews(ZUrizivaRor& document) {
 }
 
 void EngineLink::AppendLiveSample(ZUrizivaRor& document) {
-    m_frame.UpdateViews(document);
+    // The chart draws the newest segment only; other views refresh as a whole.
+    CTabFrm* window = m_frame.FrameOf(&document);
+    if (auto* chart = window != nullptr ? qobject_cast<CChartDocView*>(window->ActiveView()) : nullptr) {
+        chart->AppendLiveSample();
+    } else {
+        m_frame.UpdateViews(document);
+    }
     m_frame.UpdateCommandUI();
 }
 

@@ -26,6 +26,7 @@
 #include <QPrintDialog>
 #include <QSettings>
 #include <QStatusBar>
+#include <QStyle>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
@@ -599,9 +600,16 @@ CTabFrame* CMainFrame::CreateDocumentWindow(std::shared_ptr<ZUrizivaRor> documen
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
     MdiArea()->addSubWindow(frame);
     frame->setWindowIcon(ApplicationIcon());
-    // New child windows open at the framework's default: most of the MDI area, cascaded from its corner.
+    // New child windows open at the framework's default: most of the MDI area, each one a caption lower and
+    // further right than the one before, starting again at the corner when the next would leave the area.
     const QSize area = MdiArea()->viewport()->size();
-    frame->resize(std::max(400, area.width() * 3 / 4), std::max(300, area.height() * 3 / 4));
+    const QSize size(std::max(400, area.width() * 3 / 4), std::max(300, area.height() * 3 / 4));
+    const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame);
+    const int room = std::max(0, std::min(area.width() - size.width(), area.height() - size.height()));
+    const int windows = static_cast<int>(MdiArea()->subWindowList().size()) - 1;
+    const int offset = room >= step ? (windows * step) % (room - room % step + step) : 0;
+    frame->resize(size);
+    frame->move(offset, offset);
     frame->show();
     MdiArea()->setActiveSubWindow(frame);
     UpdateCommandUI();

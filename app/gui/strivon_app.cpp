@@ -3,6 +3,7 @@
 #include "app/gui/engine_link.h"
 #include "app/gui/interim_views.h"
 #include "app/gui/main_frame.h"
+#include "chart/gui/chart_doc_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 
@@ -67,6 +68,23 @@ TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
 
 CStrivonApp::CStrivonApp() = default;
 
+ChartHooks CStrivonApp::MakeChartHooks() {
+    ChartHooks hooks;
+    if (m_frame == nullptr) {
+        return hooks;
+    }
+    CMainFrame* frame = m_frame.get();
+    hooks.documents = &frame->State();
+    hooks.save = [frame](ZUrizivaRor& document) { return frame->SaveWithDialog(document); };
+    hooks.updateAllViews = [frame](ZUrizivaRor& document) { frame->UpdateViews(document); };
+    hooks.prompts = &frame->Prompts();
+    if (m_engine != nullptr) {
+        EngineLink* engine = m_engine.get();
+        hooks.fillDownload = [engine](ZUrizivaRor&) { engine->State().FillDownloadDocument(); };
+    }
+    return hooks;
+}
+
 CStrivonApp::~CStrivonApp() {
     // The port and its reader stop first, while the frame still stands; then the frame goes.
     if (m_engine != nullptr) {
@@ -83,7 +101,9 @@ bool CStrivonApp::InitInstance(const StartupOptions& options) {
     // The Windows start-up steps for the component system, its security, sockets and OLE have no counterpart
     // here: nothing in this program uses them.
     m_receiverPaths = options.ports;
-    m_tabTable = MakeDocumentTabTable();
+    // The chart takes the "Data Graph" tab; the list tab keeps its plain-text view until the list view
+    // exists. The hooks are asked for when a view is made, by which time the frame and the engine stand.
+    m_tabTable = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }));
     CTabFrame::InstallTabTable(&m_tabTable);
 
     m_frame = std::make_unique<CMainFrame>();

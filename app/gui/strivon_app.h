@@ -12,6 +12,7 @@
 namespace calvora {
 
 class CMainFrame;
+struct ChartHooks;
 class EngineLink;
 class ExtraDevicesInventory;
 class SettingsFile;
@@ -54,6 +55,8 @@ public:
     const QStringList& ReceiverPaths() const { return m_receiverPaths; }
 
 private:
+    ChartHooks MakeChartHooks();
+
     TabTable m_tabTable;
     QStringList m_receiverPaths;
     std::unique_ptr<UdevInventory> m_udev;

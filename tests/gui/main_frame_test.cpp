@@ -2,6 +2,7 @@
 #include "app/gui/main_frame.h"
 #include "app/gui/strivon_app.h"
 #include "app/gui/tab_frame.h"
+#include "chart/gui/chart_doc_view.h"
 #include "recording/byte_sink.h"
 #include "recording/document.h"
 #include "recording/record_file.h"
@@ -463,6 +464,19 @@ TEST_F(MainFrameTest, WindowMenuListsTheDocumentWindows) {
     EXPECT_EQ(frame->ActiveDocument()->title, u"Multimeter1");
 }
 
+TEST_F(MainFrameTest, NewWindowsCascadeInsideTheArea) {
+    const QRect area = frame->MdiArea()->viewport()->rect();
+    QPoint previous(-1, -1);
+    for (int i = 0; i < 8; ++i) {
+        CTabFrame* window = frame->NewDocument();
+        ASSERT_NE(window, nullptr);
+        EXPECT_TRUE(area.contains(window->geometry())) << i;
+        EXPECT_NE(window->pos(), previous) << i;
+        previous = window->pos();
+    }
+    EXPECT_EQ(frame->DocumentFrames()[0]->pos(), QPoint(0, 0));
+}
+
 TEST_F(MainFrameTest, DroppedFilesOpen) {
     const QString path = WriteRecording(dir.filePath(QStringLiteral("dropped.recorder")), {1.0f});
     QMimeData data;
@@ -556,6 +570,7 @@ TEST(StrivonApp, OpensTheCommandLineFile) {
     ASSERT_EQ(frame->DocumentFrames().size(), 1);
     EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 2u);
     EXPECT_EQ(frame->DocumentFrames()[0]->CurrentTab(), 0);
+    EXPECT_NE(qobject_cast<CChartDocView*>(frame->DocumentFrames()[0]->ActiveView()), nullptr);
     EXPECT_EQ(app.ReceiverPaths(), QStringList{QStringLiteral("/dev/pts/7")});
 }
 

@@ -32,7 +32,15 @@ EngineLink::EngineLink(CMainFrame& frame, ReceiverInventory& inventory, Settings
     // frame's task here while the reader waits.
     m_state = std::make_unique<MainFrameState>(*this, inventory, settings, [this] {
         QMetaObject::invokeMethod(
-            this, [this] { m_state->handOff().RunPending(); }, Qt::QueuedConnection);
+            this,
+            [this] {
+                // What a frame changed (a recording that reached its count, a finished download) shows in
+                // the menus and toolbar at once, as the framework's idle update did.
+                if (m_state->handOff().RunPending() > 0) {
+                    m_frame.UpdateCommandUI();
+                }
+            },
+            Qt::QueuedConnection);
     });
     if (monitorDevices) {
         m_monitor = std::make_unique<DeviceMonitor>();

@@ -77,6 +77,10 @@ int ValueTickY(const PlotRect& plot, int l) {
 std::optional<PixelLine> SegmentPixels(double x0, double y0, double x1, double y1) {
     if (std::isnan(x0) || std::isnan(y0) || std::isnan(x1) || std::isnan(y1))
         return std::nullopt;
+    // Casting truncates toward zero.
+    auto pixel = [](double v) { return static_cast<int>(std::clamp(v, -kFar, kFar)); };
+    if (std::fabs(x0) <= kFar && std::fabs(y0) <= kFar && std::fabs(x1) <= kFar && std::fabs(y1) <= kFar)
+        return PixelLine{pixel(x0), pixel(y0), pixel(x1), pixel(y1)};
     // An infinite end keeps its column and lies far beyond the plot in its direction.
     auto tame = [](double& v) {
         if (std::isinf(v))
@@ -107,7 +111,6 @@ std::optional<PixelLine> SegmentPixels(double x0, double y0, double x1, double y
     }
     if (t0 > t1)
         return std::nullopt;
-    auto pixel = [](double v) { return static_cast<int>(std::trunc(std::clamp(v, -kFar, kFar))); };
     const double ax = t0 > 0 ? x0 + t0 * dx : x0;
     const double ay = t0 > 0 ? y0 + t0 * dy : y0;
     const double bx = t1 < 1 ? x0 + t1 * dx : x1;
@@ -140,10 +143,12 @@ bool TraceBuilder::Add(int64_t n) {
     const auto row = static_cast<uint32_t>(n - 1);
     const std::optional<PixelLine> segment = SegmentPixels(axis_.X(n), document_.yPos(row, channel_),
                                                            axis_.X(n + 1), document_.yPos(row + 1, channel_));
-    if (!segment || SegmentOutsidePlot(*segment, plot_))
-        return false;
-    const PixelLine& s = *segment;
+    return segment && AddPixels(n, *segment);
+}
 
+bool TraceBuilder::AddPixels(int64_t n, const PixelLine& s) {
+    if (SegmentOutsidePlot(s, plot_))
+        return false;
     const bool joins = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 && !out_.lines.empty() &&
                        out_.lines.back().x0 == s.x0 && out_.lines.back().x1 == s.x0;
     if (joins) {
@@ -172,8 +177,24 @@ bool TraceBuilder::Add(int64_t n) {
 void TraceBuilder::AddRange(const DrawRange& range) {
     const int64_t first = std::max<int64_t>(range.first, 1);
     const int64_t end = std::min<int64_t>(range.end, document_.sampleCount());
-    for (int64_t n = first; n < end; ++n)
-        Add(n);
+    if (first >= end)
+        return;
+    // Each sample's pixel is worked out once and serves as the end of one segment and the start of the next.
+    auto near = [](double x, double y) { return std::fabs(x) <= kFar && std::fabs(y) <= kFar; };
+    double x0 = axis_.X(first);
+    double y0 = document_.yPos(static_cast<uint32_t>(first - 1), channel_);
+    for (int64_t n = first; n < end; ++n) {
+        const double x1 = axis_.X(n + 1);
+        const double y1 = document_.yPos(static_cast<uint32_t>(n), channel_);
+        if (near(x0, y0) && near(x1, y1)) {
+            AddPixels(
+                n, {static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1), static_cast<int>(y1)});
+        } else if (const std::optional<PixelLine> segment = SegmentPixels(x0, y0, x1, y1)) {
+            AddPixels(n, *segment);
+        }
+        x0 = x1;
+        y0 = y1;
+    }
 }
 
 // --------------------------------------------------------------------------- live update

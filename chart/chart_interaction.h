@@ -97,6 +97,8 @@ public:
     void AddRange(const DrawRange& range);
 
 private:
+    bool AddPixels(int64_t n, const PixelLine& segment);
+
     const ZUrizivaRor& document_;
     SampleAxis axis_;
     PlotRect plot_;

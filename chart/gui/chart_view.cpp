@@ -27,20 +27,72 @@ ChartProgramState& ChartProgram() {
     return state;
 }
 
-void PaintTrace(QPainter& painter, const TracePicture& picture, const QColor& colour) {
-    painter.setPen(QPen(colour, 0)); // cosmetic 1-pixel pen, square caps: both ends are drawn
-    QVector<QLine> lines;
-    lines.reserve(static_cast<qsizetype>(picture.lines.size()));
-    for (const PixelLine& line : picture.lines)
-        lines.push_back(QLine(line.x0, line.y0, line.x1, line.y1));
-    painter.drawLines(lines);
-    if (picture.marks.empty())
+namespace {
+// n / d rounded to the nearest integer, halves upwards; d != 0.
+int64_t RoundDiv(int64_t n, int64_t d) {
+    if (d < 0) {
+        n = -n;
+        d = -d;
+    }
+    const int64_t twice = 2 * n + d;
+    const int64_t q = twice / (2 * d);
+    return (twice % (2 * d) != 0 && twice < 0) ? q - 1 : q;
+}
+
+// The image's pixels, written without a detach check per pixel.
+struct Pixels {
+    uchar* bits;
+    qsizetype stride;
+    QRgb* Row(int64_t y) const { return reinterpret_cast<QRgb*>(bits + y * stride); }
+};
+
+void RasterLine(const Pixels& pixels, const PixelLine& line, QRgb colour, const QRect& clip) {
+    const int64_t dx = static_cast<int64_t>(line.x1) - line.x0;
+    const int64_t dy = static_cast<int64_t>(line.y1) - line.y0;
+    if (dx == 0) {
+        if (line.x0 < clip.left() || line.x0 > clip.right())
+            return;
+        const int64_t from = std::max<int64_t>(std::min(line.y0, line.y1), clip.top());
+        const int64_t to = std::min<int64_t>(std::max(line.y0, line.y1), clip.bottom());
+        for (int64_t y = from; y <= to; ++y)
+            pixels.Row(y)[line.x0] = colour;
         return;
-    QVector<QPoint> marks;
-    marks.reserve(static_cast<qsizetype>(picture.marks.size()));
-    for (const PixelPoint& mark : picture.marks)
-        marks.push_back(QPoint(mark.x, mark.y));
-    painter.drawPoints(marks.constData(), static_cast<int>(marks.size()));
+    }
+    if (std::llabs(dy) >= std::llabs(dx)) {
+        const int64_t from = std::max<int64_t>(std::min(line.y0, line.y1), clip.top());
+        const int64_t to = std::min<int64_t>(std::max(line.y0, line.y1), clip.bottom());
+        for (int64_t y = from; y <= to; ++y) {
+            const int64_t x = line.x0 + RoundDiv((y - line.y0) * dx, dy);
+            if (x >= clip.left() && x <= clip.right())
+                pixels.Row(y)[x] = colour;
+        }
+    } else {
+        const int64_t from = std::max<int64_t>(std::min(line.x0, line.x1), clip.left());
+        const int64_t to = std::min<int64_t>(std::max(line.x0, line.x1), clip.right());
+        for (int64_t x = from; x <= to; ++x) {
+            const int64_t y = line.y0 + RoundDiv((x - line.x0) * dy, dx);
+            if (y >= clip.top() && y <= clip.bottom())
+                pixels.Row(y)[x] = colour;
+        }
+    }
+}
+} // namespace
+
+void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip) {
+    if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32 &&
+        image.format() != QImage::Format_ARGB32_Premultiplied)
+        image = image.convertToFormat(QImage::Format_RGB32);
+    const QRect inside = clip & image.rect();
+    if (inside.isEmpty())
+        return;
+    colour |= 0xFF000000;
+    const Pixels pixels{image.bits(), image.bytesPerLine()};
+    for (const PixelLine& line : picture.lines)
+        RasterLine(pixels, line, colour, inside);
+    for (const PixelPoint& mark : picture.marks) {
+        if (inside.contains(mark.x, mark.y))
+            pixels.Row(mark.y)[mark.x] = colour;
+    }
 }
 
 namespace {
@@ -155,8 +207,6 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
         image = QImage(size(), QImage::Format_RGB32);
         image.fill(buttonFace);
     };
-    if (!printing && m_hooks.showFrameBars)
-        m_hooks.showFrameBars();
     if (m_document.activeTab != 0) {
         blank();
         return false;
@@ -218,7 +268,10 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
             }
         }
 
-        DrawTraces(painter, plot, axis, range);
+        // The traces go straight into the image's pixels; the margins cover whatever lies outside the plot.
+        painter.end();
+        DrawTraces(image, plot, axis, range);
+        painter.begin(&image);
 
         // The margins cut the traces at the plot's sides.
         painter.fillRect(QRect(0, 0, plot.left, height()), buttonFace);
@@ -247,7 +300,7 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
     return true;
 }
 
-void VIrozuroRuvu::DrawTraces(QPainter& painter, const PlotRect& plot, const SampleAxis& axis,
+void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
                               const DrawRange& range) {
     const ChartSettings& settings = m_document.settings;
     const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
@@ -260,7 +313,8 @@ void VIrozuroRuvu::DrawTraces(QPainter& painter, const PlotRect& plot, const Sam
         TraceBuilder builder(m_document, axis, plot, c, TraceDrawing::Merged,
                              ChartProgram().markedX[static_cast<size_t>(c)], picture);
         builder.AddRange(range);
-        PaintTrace(painter, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]));
+        PaintTrace(image, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]).rgb(),
+                   QRect(plot.left, plot.top, plot.width(), plot.height()));
     }
 }
 
@@ -301,6 +355,9 @@ void VIrozuroRuvu::DrawLabels(QPainter& painter, const PlotRect& plot, const Sam
 }
 
 void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {
+    // Every paint to the screen, not only full ones: the print preview may have hidden the frame's bars.
+    if (m_hooks.showFrameBars)
+        m_hooks.showFrameBars();
     if (m_dirty || m_buffer.size() != size()) {
         const bool suspended = m_suspendPaint;
         OnDraw(m_buffer);
@@ -365,11 +422,9 @@ void VIrozuroRuvu::AppendLiveSample() {
         TraceBuilder builder(m_document, SampleAxisOf(m_document), m_plot, 0, TraceDrawing::PerSegment,
                              program.markedX[0], picture);
         if (builder.Add(static_cast<int64_t>(m_document.sampleCount()) - 1)) {
-            QPainter painter(&m_buffer);
             // Inside the frame only, as the margin fill and the frame leave a full paint.
             const QRect inside(m_plot.left + 1, m_plot.top + 1, m_plot.width() - 1, m_plot.height() - 1);
-            painter.setClipRect(inside);
-            PaintTrace(painter, picture, ColourFromRef(settings.traceColour[0]));
+            PaintTrace(m_buffer, picture, ColourFromRef(settings.traceColour[0]).rgb(), inside);
             QRect changed;
             for (const PixelLine& line : picture.lines)
                 changed |= QRect(QPoint(line.x0, line.y0), QPoint(line.x1, line.y1)).normalized();

@@ -20,7 +20,6 @@
 #include <functional>
 #include <string>
 
-class QColor;
 class QPainter;
 class QPrinter;
 class QScrollBar;
@@ -62,8 +61,10 @@ struct ChartProgramState {
 };
 ChartProgramState& ChartProgram();
 
-// Draws a trace's lines and point marks with a cosmetic 1-pixel pen, no antialiasing.
-void PaintTrace(QPainter& painter, const TracePicture& picture, const QColor& colour);
+// Sets the pixels of a trace inside `clip`, straight into an RGB32 image: per line one pixel per step
+// along its longer axis (the ideal line rounded, both ends included, the same whichever end it starts
+// from), and the point marks. Lines far outside the clip cost nothing.
+void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip);
 
 class VIrozuroRuvu : public QWidget {
     Q_OBJECT
@@ -124,7 +125,7 @@ private:
     void AdoptPendingDocument();
     void PlaceChildren();
     void UpdateScrollBars();
-    void DrawTraces(QPainter& painter, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
+    void DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
     void DrawLabels(QPainter& painter, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
 
     void OnDragTimer();

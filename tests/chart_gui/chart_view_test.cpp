@@ -335,6 +335,53 @@ TEST_F(ChartView, PrintingGivesOnePageWithTheFooter) {
     EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 1);
 }
 
+TEST(PaintTrace, LinesHaveOnePixelPerStepBothEndsAndNoDirection) {
+    const PixelLine lines[] = {
+        {5, 5, 50, 5},   {5, 5, 5, 50},    {5, 5, 50, 50},   {5, 50, 50, 5},       {10, 3, 17, 55},
+        {3, 40, 58, 37}, {20, 20, 21, 22}, {30, 30, 30, 30}, {-500, 30, 80, -900},
+    };
+    const QRect whole(0, 0, 60, 60);
+    const QRect clip(12, 8, 30, 25);
+    auto draw = [](const PixelLine& line, const QRect& area) {
+        QImage image(60, 60, QImage::Format_RGB32);
+        image.fill(Qt::white);
+        TracePicture picture;
+        picture.lines.push_back(line);
+        PaintTrace(image, picture, kRed, area);
+        return image;
+    };
+    for (const PixelLine& line : lines) {
+        const QImage image = draw(line, whole);
+        const PixelLine reverse{line.x1, line.y1, line.x0, line.y0};
+        EXPECT_EQ(draw(reverse, whole), image) << line.x0 << "," << line.y0;
+        if (whole.contains(line.x0, line.y0)) {
+            EXPECT_EQ(image.pixel(line.x0, line.y0), kRed);
+        }
+        if (whole.contains(line.x1, line.y1)) {
+            EXPECT_EQ(image.pixel(line.x1, line.y1), kRed);
+        }
+        // One pixel in every row (steep) or column (flat) the line passes through inside the image.
+        const bool steep = std::abs(line.y1 - line.y0) >= std::abs(line.x1 - line.x0);
+        for (int i = 0; i < 60; ++i) {
+            const int low = steep ? std::min(line.y0, line.y1) : std::min(line.x0, line.x1);
+            const int high = steep ? std::max(line.y0, line.y1) : std::max(line.x0, line.x1);
+            const QRect band = steep ? QRect(0, i, 60, 1) : QRect(i, 0, 1, 60);
+            const int count = CountPixels(image, band, kRed);
+            if (i < low || i > high) {
+                EXPECT_EQ(count, 0);
+            } else if (line.x0 >= 0 && line.x1 < 60 && line.y0 >= 0 && line.y1 < 60) {
+                EXPECT_EQ(count, 1) << "line " << line.x0 << "," << line.y0 << " step " << i;
+            }
+        }
+        // Clipping only removes pixels.
+        const QImage clipped = draw(line, clip);
+        for (int y = 0; y < 60; ++y)
+            for (int x = 0; x < 60; ++x)
+                ASSERT_EQ(clipped.pixel(x, y), clip.contains(x, y) ? image.pixel(x, y) : kWhite)
+                    << x << "," << y;
+    }
+}
+
 // The merged trace must leave exactly the pixels of one line per segment.
 TEST_F(ChartView, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
     struct Case {
@@ -372,8 +419,7 @@ TEST_F(ChartView, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
             lines[i] = picture.lines.size();
             pictures[i] = QImage(1920, 1080, QImage::Format_RGB32);
             pictures[i].fill(Qt::white);
-            QPainter painter(&pictures[i]);
-            PaintTrace(painter, picture, Qt::red);
+            PaintTrace(pictures[i], picture, kRed, pictures[i].rect());
         }
         int differentColumns = 0;
         for (int x = 0; x < 1920; ++x) {

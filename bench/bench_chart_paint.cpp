@@ -1,0 +1,122 @@
+// The chart's full paint at 1920 x 1080 with 20000 and 65535 samples beside the paint of the same chart
+// without samples, the trace alone drawn per segment and merged, and the live update at the 20000th sample.
+#include "chart/chart_interaction.h"
+#include "chart/chart_layout.h"
+#include "chart/gui/chart_view.h"
+#include "recording/document.h"
+
+#include <benchmark/benchmark.h>
+
+#include <QApplication>
+#include <QImage>
+#include <QPainter>
+
+#include <cmath>
+#include <memory>
+
+namespace calvora {
+namespace {
+
+void EnsureApplication() {
+    static std::unique_ptr<QApplication> application = [] {
+        if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
+            qputenv("QT_QPA_PLATFORM", "offscreen");
+        static int argc = 1;
+        static char name[] = "bench_chart_paint";
+        static char* argv[] = {name, nullptr};
+        return std::make_unique<QApplication>(argc, argv);
+    }();
+}
+
+// A meter reading drifting slowly with a little noise (smooth), or swinging over a fifth of the scale
+// every 17 samples (noisy: a tall pixel column wherever many samples share one).
+float Reading(int64_t i, bool noisy = true) {
+    const double t = static_cast<double>(i);
+    const double drift = 5 + 3 * std::sin(t * 0.002);
+    if (!noisy)
+        return static_cast<float>(drift + static_cast<double>((i * 7919) % 13) * 0.002);
+    return static_cast<float>(drift + 1.5 * std::sin(t * 0.37) + static_cast<double>((i * 7919) % 13) * 0.05);
+}
+
+std::unique_ptr<ZUrizivaRor> Recording(int64_t samples, bool noisy) {
+    auto document = std::make_unique<ZUrizivaRor>();
+    ApplyNewChartDefaults(*document);
+    document->FillRows(static_cast<uint32_t>(samples));
+    for (uint32_t row = 0; row < samples; ++row) {
+        document->SetValue(row, 0, Reading(row, noisy), 1000);
+        document->SetTexts(row, u"VDC", u"DC", u"V", u" 05/03/17 14:22:10");
+    }
+    SetLimitsFromSamples(*document);
+    return document;
+}
+
+void BM_FullPaint(benchmark::State& state) {
+    EnsureApplication();
+    const bool noisy = state.range(1) != 0;
+    auto document = Recording(state.range(0), noisy);
+    VIrozuroRuvu view(*document);
+    view.resize(1920, 1080);
+    QImage image;
+    for (auto _ : state) {
+        view.OnDraw(image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(state.range(0) == 0 ? "empty" : (noisy ? "noisy" : "smooth"));
+}
+BENCHMARK(BM_FullPaint)
+    ->Args({0, 0})
+    ->Args({20000, 0})
+    ->Args({65535, 0})
+    ->Args({20000, 1})
+    ->Args({65535, 1})
+    ->Unit(benchmark::kMillisecond);
+
+void BM_Trace(benchmark::State& state) {
+    EnsureApplication();
+    auto document = Recording(state.range(0), true);
+    const PlotRect plot = PlotFromClient(1920, 1080);
+    LayoutSamples(*document, plot);
+    const SampleAxis axis = SampleAxisOf(*document);
+    const DrawRange range = VisibleSamples(document->layout, axis, plot);
+    const auto drawing = state.range(1) ? TraceDrawing::Merged : TraceDrawing::PerSegment;
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    image.fill(Qt::white);
+    for (auto _ : state) {
+        TracePicture picture;
+        int remembered = 0;
+        TraceBuilder(*document, axis, plot, 0, drawing, remembered, picture).AddRange(range);
+        PaintTrace(image, picture, 0xFFFF0000, image.rect());
+    }
+    state.SetLabel(drawing == TraceDrawing::Merged ? "merged" : "per segment");
+}
+BENCHMARK(BM_Trace)->Args({65535, 0})->Args({65535, 1})->Unit(benchmark::kMillisecond);
+
+// The cheap live path once 20000 samples are in: lay out, decide, draw the newest segment.
+void BM_AppendLiveSampleAt20000(benchmark::State& state) {
+    EnsureApplication();
+    ZUrizivaRor document;
+    ApplyNewChartDefaults(document);
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(20000, allocated);
+    StartLiveWindow(document.layout);
+    document.liveActive = 1;
+    document.settings.axisMin = 0;
+    document.settings.axisMax = 10;
+    for (int i = 0; i < 20000; ++i) {
+        document.AppendSample(Reading(i), 1000, -1000, u"VDC", u"DC", u"V", u" 05/03/17 14:22:10");
+        document.layout.lastSample = static_cast<int32_t>(document.sampleCount());
+        GrowLiveWindow(document.layout, document.sampleCount());
+    }
+    VIrozuroRuvu view(document);
+    view.resize(1920, 1080);
+    view.AppendLiveSample();
+    view.grab();
+    view.AppendLiveSample(); // the function name is now remembered
+    view.grab();
+    for (auto _ : state)
+        view.AppendLiveSample();
+}
+BENCHMARK(BM_AppendLiveSampleAt20000)->Unit(benchmark::kMicrosecond);
+
+} // namespace
+} // namespace calvora

@@ -3,12 +3,11 @@
 #include "link/com_port.h"
 #include "protocol/text.h"
 #include "tests/link/link_test_support.h"
+#include "tests/support/simulator_process.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
 
-#include <signal.h>
-#include <spawn.h>
 #include <sys/wait.h>
 
 #include <cstdio>
@@ -17,88 +16,9 @@
 #include <fstream>
 #include <iterator>
 
-extern char** environ;
 
 namespace calvora::testing {
 namespace {
-
-std::string SimulatorPath() {
-    const char* build = std::getenv("CALVORA_BUILD_DIR");
-    return std::string(build ? build : ".") + "/tools/sim/calvora-sim";
-}
-
-// One running simulator with pipes on its stdin and stdout.
-class Simulator {
-public:
-    explicit Simulator(std::vector<std::string> arguments) {
-        int input[2];
-        int output[2];
-        if (pipe2(input, O_CLOEXEC) != 0 || pipe2(output, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, input[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, output[1], 1);
-        arguments.insert(arguments.begin(), SimulatorPath());
-        std::vector<char*> argv;
-        for (auto& argument : arguments)
-            argv.push_back(argument.data());
-        argv.push_back(nullptr);
-        if (posix_spawn(&pid_, argv[0], &actions, nullptr, argv.data(), environ) != 0)
-            pid_ = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(input[0]);
-        ::close(output[1]);
-        stdin_ = input[1];
-        stdout_ = output[0];
-    }
-    ~Simulator() {
-        if (stdin_ >= 0)
-            ::close(stdin_);
-        if (stdout_ >= 0)
-            ::close(stdout_);
-        Stop(SIGTERM);
-    }
-
-    // The device path the simulator prints first, or empty after `bound`.
-    std::string DevicePath(std::chrono::milliseconds bound) {
-        std::string line;
-        const auto deadline = Clock::now() + bound;
-        while (line.find('\n') == std::string::npos && Clock::now() < deadline) {
-            pollfd entry{stdout_, POLLIN, 0};
-            if (poll(&entry, 1, 50) <= 0)
-                continue;
-            char buffer[128];
-            const ssize_t n = ::read(stdout_, buffer, sizeof buffer);
-            if (n <= 0)
-                break;
-            line.append(buffer, static_cast<size_t>(n));
-        }
-        const size_t end = line.find('\n');
-        return end == std::string::npos ? std::string() : line.substr(0, end);
-    }
-    bool Command(const std::string& line) {
-        return ::write(stdin_, line.data(), line.size()) == static_cast<ssize_t>(line.size());
-    }
-    // Sends `signal` (0: none, just wait) and reaps the process; false when it has not ended within 3 s.
-    bool Stop(int signal) {
-        if (pid_ <= 0)
-            return true;
-        kill(pid_, signal);
-        const bool ended = WaitUntil([&] { return waitpid(pid_, nullptr, WNOHANG) == pid_; }, 3000ms);
-        if (!ended) {
-            kill(pid_, SIGKILL);
-            waitpid(pid_, nullptr, 0);
-        }
-        pid_ = -1;
-        return ended;
-    }
-
-private:
-    pid_t pid_ = -1;
-    int stdin_ = -1;
-    int stdout_ = -1;
-};
 
 struct Frame {
     uint8_t kind;
@@ -129,13 +49,13 @@ std::vector<Frame> CutFrames(const sim::Bytes& stream) {
 }
 
 struct SimulatedLine {
-    Simulator simulator;
+    SimulatorProcess simulator;
     std::string path;
     ChunkCollector collector; // outlives the port, whose reader calls it until Close
     TqComm::CComPort port;
 
     explicit SimulatedLine(std::vector<std::string> arguments) : simulator(std::move(arguments)) {
-        path = simulator.DevicePath(5000ms);
+        path = simulator.devicePath();
         EXPECT_FALSE(path.empty()) << "calvora-sim printed no device path";
         EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.LastErrorText());
         port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
@@ -179,7 +99,7 @@ TEST(Simulator, AnswersThePairRequestInAChunkOfItsOwn) {
 
 TEST(Simulator, StoredLogBurstOnRequest) {
     SimulatedLine line({"--rate", "5", "--burst-gap", "5", "--function", "3", "--range", "2"});
-    ASSERT_TRUE(line.simulator.Command("log 25\n"));
+    ASSERT_TRUE(line.simulator.process().Write("log 25\n"));
     // Header, three blocks and two tails.
     ASSERT_TRUE(line.collector.WaitForBytes(9 + 3 * 49 + 2 * 9, 5000ms));
     ASSERT_TRUE(WaitUntil(
@@ -238,7 +158,7 @@ TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
         SimulatedLine line(c.arguments);
         ASSERT_TRUE(line.collector.WaitForChunks(1, 5000ms)) << c.how;
         if (c.signal)
-            line.simulator.Stop(c.signal);
+            line.simulator.process().Stop(c.signal);
         TqComm::CReadComThread* reader = line.port.ReaderThread();
         ASSERT_TRUE(reader->WaitExited(3000ms)) << c.how;
         EXPECT_EQ(reader->EndReason(), TqComm::ReaderEnd::HangUp) << c.how;
@@ -254,9 +174,9 @@ TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
 sim::Bytes Capture(std::vector<std::string> arguments) {
     const auto file =
         std::filesystem::temp_directory_path() / ("calvora-sim-" + std::to_string(getpid()) + ".bin");
-    arguments.insert(arguments.begin(), {"--capture", file.string()});
-    Simulator simulator(arguments);
-    EXPECT_TRUE(simulator.Stop(0)) << "the capture did not finish";
+    arguments.insert(arguments.begin(), {BuildPath("tools/sim/calvora-sim"), "--capture", file.string()});
+    ChildProcess simulator(arguments);
+    EXPECT_EQ(simulator.Wait(5000ms), 0) << "the capture did not finish";
     std::ifstream captured(file, std::ios::binary);
     sim::Bytes bytes((std::istreambuf_iterator<char>(captured)), std::istreambuf_iterator<char>());
     std::filesystem::remove(file);
@@ -303,7 +223,7 @@ TEST(Simulator, ScriptFramesAreReplayedInALoop) {
 TEST(Simulator, UsageErrorsExitWithTwo) {
     for (const std::vector<std::string>& arguments :
          {std::vector<std::string>{"--range", "8"}, {"--capture", "/tmp/x"}, {"--waveform", "square"}}) {
-        std::string command = SimulatorPath();
+        std::string command = BuildPath("tools/sim/calvora-sim");
         for (const auto& argument : arguments)
             command += " " + argument;
         command += " >/dev/null 2>&1";

@@ -10,6 +10,7 @@
 #include "recording/save.h"
 
 #include <QCursor>
+#include <QFontInfo>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrintPreviewDialog>
@@ -105,6 +106,10 @@ QFont LabelFont() {
     font.setPixelSize(12);
     font.setWeight(QFont::Medium);
     font.setStyleHint(QFont::SansSerif);
+    // The label positions assume Arial's 6-pixel digits; a wider stand-in would run into the tick marks.
+    const QString family = QFontInfo(font).family();
+    if (family != QStringLiteral("Arial") && family != QStringLiteral("Liberation Sans"))
+        font.setStretch(QFont::SemiCondensed);
     return font;
 }
 

@@ -1,6 +1,7 @@
 #include "chart/chart_interaction.h"
 #include "chart/gui/chart_view.h"
 #include "chart/gui/cursor_text_dlg.h"
+#include "chart/gui/graph_ctrl_dlg.h"
 #include "recording/recording_state.h"
 #include "tests/chart_gui/chart_test_documents.h"
 
@@ -13,6 +14,7 @@
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrinter>
+#include <QPushButton>
 #include <QRegularExpression>
 #include <QScrollBar>
 #include <QTemporaryDir>
@@ -285,6 +287,28 @@ TEST_F(ChartView, ScrollBarsAndWheelMoveTheZoomedChart) {
     view->VerticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
     EXPECT_EQ(VerticalPosition(layout), 10); // page down from 4 stops at the range
     EXPECT_EQ(layout.vShift, -5);
+}
+
+TEST_F(ChartView, ToolbarSwitchesTheModeAndUndoesTheZoom) {
+    auto document = MakeDocument({1, 2, 3, 4, 5, 6});
+    auto view = MakeView(*document);
+    Painted(*view);
+    CGraphCtrlDlg* toolbar = view->Toolbar();
+    EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 800, 41));
+    const QImage zoomIcon =
+        toolbar->ZoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage();
+    toolbar->CursorModeButton()->click();
+    EXPECT_EQ(document->layout.mouseMode, MouseMode::Cursor);
+    EXPECT_NE(toolbar->ZoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage(),
+              zoomIcon);
+    toolbar->ZoomModeButton()->click();
+    EXPECT_EQ(document->layout.mouseMode, MouseMode::Zoom);
+
+    document->layout.fullView = 0;
+    document->layout.hShift = 3;
+    toolbar->UndoZoomButton()->click();
+    EXPECT_EQ(document->layout.fullView, 1);
+    EXPECT_EQ(document->layout.hShift, 0);
 }
 
 TEST_F(ChartView, DragFarOutsideThePlotIsCancelledByTheTimer) {

@@ -1,0 +1,85 @@
+// A recording made by the engine, drawn live by the chart as the desktop program does it.
+#include "app/main_frame_state.h"
+#include "chart/gui/chart_view.h"
+#include "protocol/frame_builder.h"
+#include "tests/engine/fake_view.h"
+
+#include <gtest/gtest.h>
+
+#include <cmath>
+#include <filesystem>
+#include <map>
+#include <memory>
+
+namespace calvora {
+namespace {
+
+// The engine's window with a chart view per document window.
+class ChartingView : public testing::FakeView {
+public:
+    ZUrizivaRor* CreateDocumentWindow() override {
+        ZUrizivaRor* document = FakeView::CreateDocumentWindow();
+        auto chart = std::make_unique<VIrozuroRuvu>(*document);
+        chart->resize(900, 600);
+        chart->grab();
+        charts[document] = std::move(chart);
+        return document;
+    }
+    void UpdateAllViews(ZUrizivaRor& document) override {
+        FakeView::UpdateAllViews(document);
+        charts.at(&document)->RedrawChart();
+    }
+    void AppendLiveSample(ZUrizivaRor& document) override {
+        FakeView::AppendLiveSample(document);
+        VIrozuroRuvu& chart = *charts.at(&document);
+        chart.AppendLiveSample();
+        chart.grab(); // the window system's paint between two readings
+    }
+
+    std::map<ZUrizivaRor*, std::unique_ptr<VIrozuroRuvu>> charts;
+};
+
+TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
+    ChartProgram() = {};
+    const auto folder =
+        std::filesystem::temp_directory_path() / ("calvora-chart-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    {
+        ChartingView view;
+        testing::FakeInventory inventory;
+        inventory.ports = std::vector<SerialPortInfo>{{kReceiverDescription, "COM5", ""}};
+        SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
+        MainFrameState state(view, inventory, settings);
+        view.state = &state.documents();
+        state.ScanReceivers();
+        view.plannedAnswer = 300;
+        state.StartRecording();
+        ASSERT_TRUE(state.documents().recording);
+
+        auto feed = [&](uint16_t magnitude) {
+            const auto frame = MakeLiveFrame(magnitude, 0x01, 0x01, 0);
+            state.ReceiveChunk(frame.data(), static_cast<int>(frame.size()));
+        };
+        for (int i = 0; i < 130; ++i) // past the first growth of the live window (100, 109, 118, 128)
+            feed(static_cast<uint16_t>(20000 + 8000 * std::sin(i * 0.1) + (i * 37) % 500));
+
+        ZUrizivaRor* document = state.documents().recordingDocument;
+        ASSERT_NE(document, nullptr);
+        EXPECT_EQ(document->sampleCount(), 130U);
+        EXPECT_EQ(view.liveAppends, 130);
+        VIrozuroRuvu& chart = *view.charts.at(document);
+        const QImage live = chart.BackBuffer().copy();
+        int red = 0;
+        for (int y = 70; y < 470; ++y)
+            for (int x = 110; x < 790; ++x)
+                red += live.pixel(x, y) == 0xFFFF0000 ? 1 : 0;
+        EXPECT_GT(red, 600);
+        chart.RedrawChart();
+        chart.grab();
+        EXPECT_EQ(chart.BackBuffer(), live);
+    }
+    std::filesystem::remove_all(folder);
+}
+
+} // namespace
+} // namespace calvora

@@ -187,8 +187,20 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         const double x1 = axis_.X(n + 1);
         const double y1 = document_.yPos(static_cast<uint32_t>(n), channel_);
         if (near(x0, y0) && near(x1, y1)) {
-            AddPixels(
-                n, {static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1), static_cast<int>(y1)});
+            const PixelLine s{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
+                              static_cast<int>(y1)};
+            // The common case of many samples per column: a vertical segment continuing the column's line
+            // only widens it. That column is already the remembered one, so it adds no marks.
+            PixelLine* column = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 ? &out_.lines.back() : nullptr;
+            if (column && column->x0 == s.x0 && column->x1 == s.x0 && !SegmentOutsidePlot(s, plot_)) {
+                const int low = std::min({column->y0, column->y1, s.y0, s.y1});
+                const int high = std::max({column->y0, column->y1, s.y0, s.y1});
+                column->y0 = low;
+                column->y1 = high;
+                lastAdded_ = n;
+            } else {
+                AddPixels(n, s);
+            }
         } else if (const std::optional<PixelLine> segment = SegmentPixels(x0, y0, x1, y1)) {
             AddPixels(n, *segment);
         }

@@ -1,5 +1,4 @@
 #include "chart/gui/chart_controls.h"
-#include "chart/gui/graph_ctrl_dlg.h"
 #include "chart/gui/graph_format_dlg.h"
 #include "chart/gui/scale_format_dlg.h"
 #include "recording/recording_state.h"
@@ -187,14 +186,6 @@ TEST(ChartControls, ColourSwatchFillsInsideItsOutline) {
     EXPECT_NE(image.pixel(19, 9), 0xFF000000U); // the last row and column stay outside
     EXPECT_EQ(ColourFromRef(0x00C8A010), QColor(0x10, 0xA0, 0xC8));
     EXPECT_EQ(RefFromColour(QColor(0x10, 0xA0, 0xC8)), 0x00C8A010U);
-}
-
-TEST(ModeImages, ActiveAndInactiveDiffer) {
-    const QImage zoom = DrawModeImage(ModeImage::ZoomActive);
-    EXPECT_EQ(zoom.size(), QSize(kModeImageWidth, kModeImageHeight));
-    EXPECT_NE(zoom, DrawModeImage(ModeImage::ZoomInactive));
-    EXPECT_NE(DrawModeImage(ModeImage::CursorActive), DrawModeImage(ModeImage::CursorInactive));
-    EXPECT_NE(zoom, DrawModeImage(ModeImage::CursorActive));
 }
 
 } // namespace

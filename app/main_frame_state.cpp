@@ -6,6 +6,7 @@
 #include "protocol/pairing.h"
 #include "protocol/text.h"
 #include "recording/document.h"
+#include "recording/journal.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -114,6 +115,8 @@ void MainFrameState::RecordReading(const MeterReading& reading) {
         documents_.recording = false; // every planned row is used
         return;
     }
+    if (journal_)
+        journal_->Record(document, document.sampleCount() - 1);
     if (sampleObserver_)
         sampleObserver_(document, document.sampleCount() - 1);
 
@@ -156,7 +159,36 @@ std::u16string MainFrameState::TimeText() const {
     return fromAscii(text);
 }
 
-bool MainFrameState::SaveBeforeLosing(ZUrizivaRor& document) { return view_.SaveDocument(document); }
+bool MainFrameState::SaveBeforeLosing(ZUrizivaRor& document) {
+    if (!view_.SaveDocument(document))
+        return false;
+    OnDocumentSaved(document);
+    return true;
+}
+
+void MainFrameState::OnDocumentSaved(const ZUrizivaRor& document) {
+    // Saved while still recording, the file lacks the samples still to come: keep journaling.
+    if (journal_ && &document == documents_.recordingDocument && !documents_.recording)
+        journal_->Remove();
+}
+
+ZUrizivaRor* MainFrameState::RecoverJournal(const std::filesystem::path& path, std::u16string* error) {
+    ZUrizivaRor recovered;
+    if (!calvora::RecoverJournal(path, recovered, error))
+        return nullptr;
+    ZUrizivaRor* document = view_.CreateDocumentWindow();
+    if (!document)
+        return nullptr;
+    *document = std::move(recovered);
+    if (!documents_.recordingDocument && !documents_.recording && (!journal_ || journal_->Adopt(path))) {
+        documents_.recordingDocument = document;
+        documents_.allocatedRows = document->rowCapacity();
+        documents_.plannedSamples = document->sampleCount();
+        documents_.dataSaved = false;
+    }
+    view_.UpdateAllViews(*document);
+    return document;
+}
 
 void MainFrameState::StartRecording() {
     if (documents_.recording)
@@ -182,7 +214,7 @@ void MainFrameState::StartRecordingOf(uint32_t plannedSamples) {
     if (ZUrizivaRor* document = documents_.recordingDocument)
         document->ResetSampleCount();
     else
-        CreateAdoptedDocument();
+        CreateAdoptedDocument(false);
 }
 
 void MainFrameState::StopRecording() {
@@ -191,7 +223,7 @@ void MainFrameState::StopRecording() {
         documents_.recordingDocument->liveActive = 0;
 }
 
-ZUrizivaRor* MainFrameState::CreateAdoptedDocument() {
+ZUrizivaRor* MainFrameState::CreateAdoptedDocument(bool forDownload) {
     documents_.adoptNextDocument = true;
     ZUrizivaRor* document = view_.CreateDocumentWindow();
     if (!document) {
@@ -202,11 +234,12 @@ ZUrizivaRor* MainFrameState::CreateAdoptedDocument() {
     // (minimised, headless) still gets its live or downloaded data.
     documents_.adoptNextDocument = false;
     ApplyNewChartDefaults(*document);
-    if (documents_.recording) {
+    // One document is never both: a recording started during a burst, or a burst ending during a
+    // recording, would otherwise overwrite the live samples with the download or the other way round.
+    if (!forDownload && documents_.recording) {
         document->title = std::u16string(kLiveDocumentTitle);
         documents_.recordingDocument = document;
-    }
-    if (assembler_.Downloading()) {
+    } else if (forDownload && assembler_.Downloading()) {
         documents_.downloadDocument = document;
         document->title = std::u16string(kDownloadDocumentTitle);
         FillDownloadDocument();
@@ -259,7 +292,7 @@ void MainFrameState::HandleMemoryFrame(const uint8_t* frame, int length) {
         if (documents_.downloadDocument)
             FillDownloadDocument();
         else
-            CreateAdoptedDocument();
+            CreateAdoptedDocument(true);
     }
     if (frame[2] == kMemoryTailMarker && endState_ == 1)
         endState_ = 2;
@@ -534,6 +567,9 @@ bool MainFrameState::OnDocumentClosing(ZUrizivaRor& document) {
 
 void MainFrameState::OnDocumentDestroyed(ZUrizivaRor& document) {
     const bool downloadTarget = &document == documents_.downloadDocument;
+    // The user was asked before the window closed: its samples are saved or meant to go.
+    if (journal_ && &document == documents_.recordingDocument)
+        journal_->Remove();
     ForgetDocument(documents_, document);
     if (downloadTarget)
         SetDownloading(false);

@@ -17,6 +17,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <filesystem>
 #include <functional>
 #include <string>
 #include <thread>
@@ -24,6 +25,7 @@
 
 namespace calvora {
 
+class Journal;
 class ZUrizivaRor;
 
 // One receiver found by the scan (or named by the settings file or the user).
@@ -173,6 +175,15 @@ public:
     void SetSampleObserver(std::function<void(const ZUrizivaRor&, uint32_t)> observer) {
         sampleObserver_ = std::move(observer);
     }
+    // Every recorded sample also goes to `journal` (null: none), which must outlive the state. The
+    // journal is removed once the recording is saved after its end, or its document is destroyed.
+    void SetJournal(Journal* journal) { journal_ = journal; }
+    // The Save command wrote `document`; every path that saves must report it here.
+    void OnDocumentSaved(const ZUrizivaRor& document);
+    // Opens a journal left by an earlier session as an unsaved "RealTime Panel" document in a new
+    // window; it becomes the live recording document, so saving or closing it settles the journal.
+    // Null, with the reason in `error`, when the journal cannot be recovered.
+    ZUrizivaRor* RecoverJournal(const std::filesystem::path& path, std::u16string* error);
     // Called after a download filled its document.
     void SetDownloadObserver(std::function<void(const ZUrizivaRor&)> observer) {
         downloadObserver_ = std::move(observer);
@@ -189,7 +200,7 @@ private:
     void HandleLiveFrame(const uint8_t* frame, int length);
     void RecordReading(const MeterReading& reading);
     void HandleMemoryFrame(const uint8_t* frame, int length);
-    ZUrizivaRor* CreateAdoptedDocument();
+    ZUrizivaRor* CreateAdoptedDocument(bool forDownload);
     void SetDownloading(bool downloading);
     void SelectPort(int index);
     void ShowPanelPage();
@@ -230,6 +241,7 @@ private:
     std::function<std::time_t()> clock_;
     std::function<void(const ZUrizivaRor&, uint32_t)> sampleObserver_;
     std::function<void(const ZUrizivaRor&)> downloadObserver_;
+    Journal* journal_ = nullptr;
 };
 
 } // namespace calvora

@@ -119,9 +119,12 @@ bool SettingsFile::WritePort(const std::string& label, int portNumber, const std
     IniDocument document = Parse(ReadFileText(path_).value_or(std::string()));
     const std::string sectionName = label + "COMPORT";
     Section* section = nullptr;
+    // The first section of that name, the one the reader looks in first.
     for (auto& candidate : document) {
-        if (SameName(candidate.name, sectionName))
+        if (SameName(candidate.name, sectionName)) {
             section = &candidate;
+            break;
+        }
     }
     if (!section) {
         document.push_back({sectionName, {}});

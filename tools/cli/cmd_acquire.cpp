@@ -4,6 +4,7 @@
 #include "app/main_frame_state.h"
 #include "protocol/text.h"
 #include "recording/document.h"
+#include "recording/journal.h"
 #include "recording/save.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
@@ -178,9 +179,19 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         std::cerr << "calvora-cli: --samples runs from 1 to " << kMaxPlannedSamples << '\n';
         return ExitUsage;
     }
+    // The same crash journal as the desktop program: a killed run leaves its samples for recovery.
+    Journal journal;
     Session session;
+    session.state.SetJournal(&journal);
     InterruptGuard guard;
     const bool terminal = ::isatty(STDERR_FILENO);
+    bool journalWarned = false;
+    auto warnJournal = [&] {
+        if (journal.failed() && !journalWarned) {
+            journalWarned = true;
+            std::cerr << "calvora-cli: " << toUtf8(journal.ErrorText()) << " (recording on in memory)\n";
+        }
+    };
     auto recorded = [&]() -> uint32_t {
         const ZUrizivaRor* document = session.state.documents().recordingDocument;
         return document ? document->sampleCount() : 0;
@@ -197,6 +208,7 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         uint32_t shown = UINT32_MAX;
         while (session.state.documents().recording && !interrupted) {
             session.Turn();
+            warnJournal();
             if (terminal && recorded() != shown) {
                 shown = recorded();
                 std::fprintf(stderr, "\rRecorded %u of %u samples", shown, samples);
@@ -214,7 +226,13 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         std::cerr << "calvora-cli: no reading was recorded\n";
         return ExitFailure;
     }
-    return SaveAs(*document, BaseOrDefault(base), session.state.documents());
+    warnJournal();
+    const int saved = SaveAs(*document, BaseOrDefault(base), session.state.documents());
+    if (saved == ExitOk)
+        session.state.OnDocumentSaved(*document);
+    else if (journal.Sync() && !journal.path().empty())
+        std::cerr << "calvora-cli: the samples are kept in " << journal.path().string() << '\n';
+    return saved;
 }
 
 // ---------------------------------------------------------------------------------------- download

@@ -1,0 +1,116 @@
+// The crash journal of a live recording: every recorded sample is appended to a file in the user's
+// state folder, so a crash, a power cut or a killed session loses at most the last moments of it. The
+// file goes when the recording is saved or deliberately discarded; one left behind is offered for
+// recovery at the next start.
+//
+// Threads: Record, Begin, Adopt, Sync and Remove belong to the owner's thread (the user-interface
+// thread). Record only copies the sample into memory; a background thread writes and syncs it within
+// kJournalSyncPeriod, so the recording hand-off never waits for the disk.
+#pragma once
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+namespace calvora {
+
+class ZUrizivaRor;
+
+inline constexpr std::chrono::milliseconds kJournalSyncPeriod{250};
+
+// $XDG_STATE_HOME/calvora, or ~/.local/state/calvora when it is unset or not absolute.
+std::filesystem::path JournalFolder();
+
+// One sample as the journal keeps it.
+struct JournalSample {
+    float value = 0;
+    float fullScale = 0;
+    int32_t lowLimit = 0;
+    std::u16string_view functionName;
+    std::u16string_view mode;
+    std::u16string_view unit;
+    std::u16string_view timeText;
+};
+
+class Journal {
+public:
+    explicit Journal(std::filesystem::path folder = JournalFolder());
+    // Writes what is pending and closes the file but keeps it: only Remove says the samples are safe.
+    ~Journal();
+    Journal(const Journal&) = delete;
+    Journal& operator=(const Journal&) = delete;
+
+    // Row 0 starts a new journal file (the recording's first sample; the previous file of this journal
+    // is removed, its samples were replaced). Further rows are appended in order.
+    void Record(const ZUrizivaRor& document, uint32_t row);
+    void Record(uint32_t row, const JournalSample& sample);
+
+    // Takes over a file left by another session (after RecoverJournal), so that Remove or the next
+    // recording removes it. False when this journal has a file already or another session holds it.
+    bool Adopt(const std::filesystem::path& path);
+    // Writes and syncs what is pending now. False when the journal has failed.
+    bool Sync();
+    // The recording was saved or discarded: stops journaling it and removes the file.
+    void Remove();
+
+    // The file of the current recording; empty when there is none.
+    std::filesystem::path path() const;
+    // Samples handed to Record since the file was started.
+    uint32_t samples() const { return samples_; }
+    // Set when the file could not be created or written; the recording goes on in memory only.
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
+    // "Cannot keep the journal <file>: <reason>", empty while all is well.
+    std::u16string ErrorText() const;
+
+private:
+    bool Begin();
+    void Close();
+    void FlushLoop();
+    // Writes `bytes` at the end of the file and syncs it; on failure cuts the file back to its last
+    // complete record and marks the journal failed. Caller holds fileMutex_.
+    bool WriteOut(const std::vector<uint8_t>& bytes);
+    void Fail(int error);
+
+    std::filesystem::path folder_;
+
+    mutable std::mutex fileMutex_; // fd_, path_, written_, error_
+    int fd_ = -1;
+    std::filesystem::path path_;
+    uint64_t written_ = 0;
+    std::u16string error_;
+
+    std::mutex pendingMutex_; // pending_, stop_
+    std::condition_variable wake_;
+    std::vector<uint8_t> pending_;
+    bool stop_ = false;
+    std::thread flusher_;
+
+    uint32_t samples_ = 0;
+    std::atomic<bool> failed_{false};
+};
+
+// A journal in `folder` that no running session holds, oldest first; nullopt when there is none.
+// Journals without a single complete sample are removed on the way: there is nothing to offer.
+std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path& folder = JournalFolder());
+
+// Fills `document` with every complete sample of the journal at `path` as an unsaved "RealTime Panel"
+// document. A torn last record (the crash came in the middle of a write) is left out. False, with the
+// reason in `error`, when the file cannot be read, is not a journal or holds no sample; the document
+// is then left empty. The file is not touched.
+bool RecoverJournal(const std::filesystem::path& path, ZUrizivaRor& document, std::u16string* error);
+
+// The user chose not to recover: the file is removed.
+void DiscardJournal(const std::filesystem::path& path);
+
+// For the fuzzer and the tests: RecoverJournal on bytes in memory.
+bool RecoverJournalBytes(std::string_view bytes, ZUrizivaRor& document, std::u16string* error);
+
+} // namespace calvora

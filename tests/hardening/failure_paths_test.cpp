@@ -1,0 +1,280 @@
+// Failure paths for real: a full device, a read-only folder, a file another program holds, and files
+// that are truncated, foreign, empty, folders or unreadable. Each says why and keeps what was there.
+#include "link/settings_file.h"
+#include "protocol/text.h"
+#include "recording/byte_sink.h"
+#include "recording/document.h"
+#include "recording/journal.h"
+#include "recording/record_file.h"
+#include "recording/recording_state.h"
+#include "recording/save.h"
+#include "tests/engine/fake_view.h"
+#include "tests/hardening/hardening_support.h"
+#include "tests/support/simulator_process.h"
+
+#include <fcntl.h>
+#include <sys/wait.h>
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <fstream>
+#include <iterator>
+#include <set>
+
+namespace calvora {
+namespace {
+
+using namespace std::chrono_literals;
+using testing::ChildProcess;
+using testing::PrivateTmpfs;
+using testing::ScratchFolder;
+
+ZUrizivaRor Recording(uint32_t samples, float first = 1.0f) {
+    ZUrizivaRor document;
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(samples, allocated);
+    for (uint32_t i = 0; i < samples; ++i)
+        document.AppendSample(first + static_cast<float>(i), 6.0f, 0, u"VDC", u"DC", u"V",
+                              u" 12/08/26 15:04:05");
+    return document;
+}
+
+std::string FileBytes(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+bool OnlyFiles(const std::filesystem::path& folder, std::set<std::string> names) {
+    std::set<std::string> found;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        found.insert(entry.path().filename().string());
+    return found == names;
+}
+
+bool Contains(std::u16string_view text, std::string_view part) {
+    return toUtf8(text).find(part) != std::string::npos;
+}
+
+// A first save, then a second one that cannot complete: the first one's files stay as they were.
+void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const ZUrizivaRor& bigger,
+                                      std::string_view reason, const std::function<void()>& breakFolder) {
+    RecordingState state;
+    const ZUrizivaRor first = Recording(3);
+    ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state).ok);
+    const std::string oldRecord = FileBytes(folder / "run.recorder");
+    const std::string oldText = FileBytes(folder / "run.csv");
+    breakFolder();
+
+    state.recordingDocument = const_cast<ZUrizivaRor*>(&bigger);
+    state.dataSaved = false;
+    const SaveResult result = SaveDocument(bigger, folder / "run.recorder", state);
+    EXPECT_FALSE(result.ok);
+    EXPECT_TRUE(Contains(result.Message(), reason)) << toUtf8(result.Message());
+    EXPECT_TRUE(Contains(result.Message(), "run.")) << "the message names the file";
+    EXPECT_FALSE(state.dataSaved);
+    EXPECT_EQ(FileBytes(folder / "run.recorder"), oldRecord);
+    EXPECT_EQ(FileBytes(folder / "run.csv"), oldText);
+    EXPECT_TRUE(OnlyFiles(folder, {"run.recorder", "run.csv"})) << "no temporary file is left behind";
+}
+
+TEST(FailurePaths, SavingOntoAFullDeviceKeepsTheOldFiles) {
+    ScratchFolder folder;
+    PrivateTmpfs small(folder / "small", "size=96k");
+    if (!small.mounted()) {
+        // Without mounting rights: the writer still reports a device that takes nothing.
+        class FullDevice final : public ByteSink {
+        public:
+            FullDevice() : fd_(::open("/dev/full", O_WRONLY | O_CLOEXEC)) {}
+            ~FullDevice() override { ::close(fd_); }
+            bool Write(const uint8_t* data, size_t size) override {
+                return ::write(fd_, data, size) == ssize_t(size);
+            }
+
+        private:
+            int fd_;
+        } full;
+        EXPECT_FALSE(WriteRecord(Recording(10), full));
+        GTEST_SKIP() << "no private tmpfs (not root?): only /dev/full was tried";
+    }
+    const ZUrizivaRor bigger = Recording(5000);
+    ExpectFailedSaveKeepsTheOldFiles(folder / "small", bigger, "No space left on device", [] {});
+}
+
+TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
+    ScratchFolder folder;
+    PrivateTmpfs readOnly(folder / "ro", "size=1m");
+    if (!readOnly.mounted()) {
+        // Root ignores permissions; a folder that is really a file stops everyone.
+        std::ofstream(folder / "file") << "x";
+        RecordingState state;
+        const SaveResult result = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
+        EXPECT_FALSE(result.ok);
+        EXPECT_TRUE(Contains(result.Message(), "Not a directory")) << toUtf8(result.Message());
+        GTEST_SKIP() << "no private tmpfs (not root?): only a file as folder was tried";
+    }
+    const ZUrizivaRor bigger = Recording(20);
+    ExpectFailedSaveKeepsTheOldFiles(folder / "ro", bigger, "Read-only file system",
+                                     [&] { ASSERT_TRUE(readOnly.RemountReadOnly()); });
+
+    // The settings file and the journal fail there with a reason too, and change nothing.
+    std::string error;
+    const SettingsFile settings((folder / "ro" / "calvora" / "ZAZEDOVADIZO.ini").string());
+    EXPECT_FALSE(settings.WritePort("Multimeter", 5, "", &error));
+    EXPECT_NE(error.find("ZAZEDOVADIZO.ini"), std::string::npos) << error;
+    EXPECT_EQ(settings.ReadPortNumber("Multimeter"), 3);
+
+    Journal journal(folder / "ro" / "state");
+    journal.Record(0, {1.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
+    journal.Record(1, {2.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
+    EXPECT_TRUE(journal.failed());
+    EXPECT_TRUE(Contains(journal.ErrorText(), "Read-only file system")) << toUtf8(journal.ErrorText());
+    EXPECT_FALSE(journal.Sync());
+}
+
+TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
+    ScratchFolder folder;
+    PrivateTmpfs small(folder / "small", "size=32k");
+    if (!small.mounted())
+        GTEST_SKIP() << "no private tmpfs (not root?)";
+    Journal journal(folder / "small");
+    uint32_t row = 0;
+    for (; row < 20000 && !journal.failed(); ++row) {
+        journal.Record(row, {float(row), 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
+        if (row % 50 == 49)
+            journal.Sync();
+    }
+    ASSERT_TRUE(journal.failed()) << "32 KiB cannot hold 20000 samples";
+    EXPECT_TRUE(Contains(journal.ErrorText(), "No space left on device")) << toUtf8(journal.ErrorText());
+    ZUrizivaRor recovered;
+    std::u16string error;
+    ASSERT_TRUE(RecoverJournal(journal.path(), recovered, &error)) << toUtf8(error);
+    EXPECT_GE(recovered.sampleCount(), 100u);
+    EXPECT_EQ(std::filesystem::file_size(journal.path()) > 0, true);
+    for (uint32_t r = 0; r < recovered.sampleCount(); ++r)
+        ASSERT_EQ(recovered.value(r, 0), float(r));
+}
+
+// On Linux a rename replaces a file even while another program has it open; that program keeps the
+// old content, and the name shows the old file until the new one is complete.
+TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete) {
+    ScratchFolder folder;
+    const std::filesystem::path target = folder / "held.recorder";
+    RecordingState state;
+    ASSERT_TRUE(SaveDocument(Recording(3), target, state).ok);
+    const std::string old = FileBytes(target);
+
+    ChildProcess holder({"/bin/sh", "-c",
+                         "exec 3<\"$1\"; echo holding; read line; od -An -v -tx1 <&3 | tr -d ' \\n'; echo",
+                         "sh", target.string()});
+    ASSERT_EQ(holder.ReadLine(5000ms), "holding");
+
+    MemorySink newBytes;
+    WriteRecord(Recording(400, 7.0f), newBytes);
+    AtomicFile file(target);
+    ASSERT_TRUE(file.Open().ok);
+    const size_t half = newBytes.bytes.size() / 2;
+    ASSERT_TRUE(file.sink().Write(newBytes.bytes.data(), half));
+    EXPECT_EQ(FileBytes(target), old) << "half a new file never shows under the name";
+    ASSERT_TRUE(file.sink().Write(newBytes.bytes.data() + half, newBytes.bytes.size() - half));
+    ASSERT_TRUE(file.Finish().ok);
+    EXPECT_EQ(FileBytes(target), old);
+    ASSERT_TRUE(file.Commit().ok);
+    EXPECT_EQ(FileBytes(target), std::string(newBytes.bytes.begin(), newBytes.bytes.end()));
+
+    // The holder still reads the old file whole.
+    ASSERT_TRUE(holder.Write("go\n"));
+    std::string oldHex;
+    for (unsigned char c : old) {
+        char pair[3];
+        std::snprintf(pair, sizeof pair, "%02x", c);
+        oldHex += pair;
+    }
+    EXPECT_EQ(holder.ReadLine(5000ms), oldHex);
+}
+
+struct BadFile {
+    std::string name;
+    std::function<void(const std::filesystem::path&)> make;
+    ReadStatus status;
+    std::string message;
+};
+
+TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
+    ScratchFolder folder;
+    MemorySink good;
+    WriteRecord(Recording(2), good);
+    const std::string bytes(good.bytes.begin(), good.bytes.end());
+    auto withBytes = [](std::string content) {
+        return [content](const std::filesystem::path& path) {
+            std::ofstream(path, std::ios::binary) << content;
+        };
+    };
+    std::string foreign = bytes;
+    foreign[4] = 'X'; // "QX310/QM312"
+    const std::vector<BadFile> cases = {
+        {"empty", withBytes(""), ReadStatus::UnexpectedFormat, "Unexpected file format."},
+        {"foreign", withBytes(foreign), ReadStatus::InvalidFormat, "Invalid Format!"},
+        {"text", withBytes("time\tvalue\n1\t2\n"), ReadStatus::UnexpectedFormat, "Unexpected file format."},
+        {"half", withBytes(bytes.substr(0, bytes.size() / 2)), ReadStatus::UnexpectedFormat,
+         "Unexpected file format."},
+        {"no trailer", withBytes(bytes.substr(0, bytes.size() - 1)), ReadStatus::UnexpectedFormat,
+         "Unexpected file format."},
+        {"folder", [](const std::filesystem::path& path) { std::filesystem::create_directory(path); },
+         ReadStatus::CannotOpen, "Is a directory"},
+        {"missing", [](const std::filesystem::path&) {}, ReadStatus::CannotOpen, "No such file or directory"},
+    };
+    for (const BadFile& c : cases) {
+        SCOPED_TRACE(c.name);
+        const std::filesystem::path path = folder / c.name;
+        c.make(path);
+        ZUrizivaRor document;
+        RecordingState state;
+        testing::FakeView prompts;
+        const ReadResult result = OpenRecordFile(path, document, state, prompts);
+        EXPECT_EQ(result.status, c.status);
+        EXPECT_TRUE(Contains(result.message, c.message)) << toUtf8(result.message);
+        EXPECT_EQ(document.sampleCount(), 0u);
+        ASSERT_EQ(prompts.messages.size(), 1u) << "the user is told";
+        EXPECT_EQ(prompts.messages[0], result.message);
+        EXPECT_EQ(prompts.icons[0], MessageIcon::Exclamation);
+        EXPECT_EQ(state.loadRejected, c.status == ReadStatus::InvalidFormat);
+    }
+    // Every cut of a good file is refused, never half read.
+    for (size_t length = 0; length < bytes.size(); ++length) {
+        ZUrizivaRor document;
+        const ReadResult result = ReadRecord({good.bytes.data(), length}, document);
+        ASSERT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
+        ASSERT_EQ(document.sampleCount(), 0u);
+    }
+}
+
+// Root reads everything, so the unreadable file is tried by a child that gave up root.
+TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
+    if (::geteuid() != 0)
+        GTEST_SKIP() << "needs root to switch to another user";
+    ScratchFolder folder;
+    std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
+    const std::filesystem::path path = folder / "secret.recorder";
+    RecordingState state;
+    ASSERT_TRUE(SaveDocument(Recording(2), path, state).ok);
+    std::filesystem::permissions(path, std::filesystem::perms::none);
+
+    const pid_t child = ::fork();
+    if (child == 0) {
+        if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
+            ::_exit(3);
+        ZUrizivaRor document;
+        const ReadResult result = ReadRecordFile(path, document);
+        const bool told =
+            result.status == ReadStatus::CannotOpen && Contains(result.message, "Permission denied");
+        ::_exit(told && document.sampleCount() == 0 ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "3: could not give up root; 1: wrong result";
+}
+
+} // namespace
+} // namespace calvora

@@ -189,13 +189,16 @@ void VIrozuroRuvu::PlaceChildren() {
 
 void VIrozuroRuvu::UpdateScrollBars() {
     const ChartLayout& layout = m_document.layout;
-    if (layout.fullView) {
-        m_hBar->setEnabled(false);
-        m_vBar->setEnabled(false);
-        return;
-    }
     const QSignalBlocker blockH(m_hBar);
     const QSignalBlocker blockV(m_vBar);
+    if (layout.fullView) {
+        // Nothing to scroll: no thumb left where the last zoom had it.
+        for (QScrollBar* bar : {m_hBar, m_vBar}) {
+            bar->setRange(0, 0);
+            bar->setEnabled(false);
+        }
+        return;
+    }
     const int64_t hMax = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
     m_hBar->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
     m_hBar->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));

@@ -23,11 +23,17 @@ RowRange LaidOutRows(const ZUrizivaRor& document) {
     return {static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last)};
 }
 
-double YFor(float value, double bottom, double height, double lo, double hi) {
-    // A zero span only happens before any limits were set; keep the point on the bottom line.
-    const double span = hi - lo;
-    return span == 0 ? bottom : bottom - height * (static_cast<double>(value) - lo) / span;
-}
+// Value to pixel row for one axis, with the division done once per layout rather than per sample.
+struct ValueToY {
+    ValueToY(double bottom, double height, double lo, double hi)
+        // A zero span only happens before any limits were set; keep the points on the bottom line.
+        : bottom(bottom), lo(lo), pixelsPerUnit(hi - lo == 0 ? 0 : height / (hi - lo)) {}
+    double operator()(float value) const { return bottom - (static_cast<double>(value) - lo) * pixelsPerUnit; }
+
+    double bottom;
+    double lo;
+    double pixelsPerUnit;
+};
 } // namespace
 
 void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
@@ -53,16 +59,15 @@ void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
         for (int l = 0; l < kTickCount; ++l)
             layout.tick[axis][l] = settings.axisMin + (settings.axisMax - settings.axisMin) / 10 * l;
     }
+    const ValueToY toY[2] = {{double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
+                             {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
     const RowRange rows = LaidOutRows(document);
     const int channels = document.channelCount();
     for (uint32_t row = rows.first; row < rows.end; ++row) {
         const double x = plot.left + static_cast<double>(row - rows.first) * layout.xStep;
         for (int c = 0; c < channels; ++c) {
-            const int axis = c == 0 ? 0 : 1;
             document.SetXPos(row, c, x);
-            document.SetYPos(row, c,
-                             YFor(document.value(row, c), plot.bottom, height, layout.tick[axis][0],
-                                  layout.tick[axis][kTickCount - 1]));
+            document.SetYPos(row, c, toY[c == 0 ? 0 : 1](document.value(row, c)));
         }
     }
 }
@@ -74,6 +79,9 @@ void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
         for (int l = 0; l < kTickCount; ++l)
             layout.tick[axis][l] = layout.zoomBase[0] + (l + layout.vShift) * step;
     }
+    const double height = plot.height();
+    const ValueToY toY[2] = {{double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
+                             {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
     const RowRange rows = LaidOutRows(document);
     const int channels = document.channelCount();
     const PlotRect old = layout.plotRect;
@@ -81,9 +89,7 @@ void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
     for (uint32_t row = rows.first; row < rows.end; ++row) {
         for (int c = 0; c < channels; ++c) {
             const int axis = document.settings.traceAxis[c] ? 1 : 0;
-            document.SetYPos(row, c,
-                             YFor(document.value(row, c), plot.bottom, plot.height(), layout.tick[axis][0],
-                                  layout.tick[axis][kTickCount - 1]));
+            document.SetYPos(row, c, toY[axis](document.value(row, c)));
             if (resized) {
                 const double x = document.xPos(row, c);
                 document.SetXPos(row, c, (x - old.left) / old.width() * plot.width() + plot.left);

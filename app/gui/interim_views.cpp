@@ -1,6 +1,5 @@
 #include "app/gui/interim_views.h"
 
-#include "protocol/formatters.h"
 #include "recording/document.h"
 
 #include <QPlainTextEdit>
@@ -39,21 +38,8 @@ QString DocumentSummaryText(const ZUrizivaRor& document) {
     return text;
 }
 
-QString DocumentRowsText(const ZUrizivaRor& document) {
-    QString text;
-    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
-        const std::u16string value =
-            FormatStoredValue(document.value(row, 0), document.fullScale(row, 0), document.lowLimit(row));
-        text += QStringLiteral("%1\t%2\t%3\t%4\t%5\t%6\n")
-                    .arg(row + 1)
-                    .arg(QString::fromStdU16String(value), Q(document.unit(row)),
-                         Q(document.functionName(row)), Q(document.mode(row)), Q(document.timeText(row)));
-    }
-    return text;
-}
-
-CDocTextView::CDocTextView(std::shared_ptr<ZUrizivaRor> document, Content content, QWidget* parent)
-    : CDocView(std::move(document), parent), m_content(content), m_text(new QPlainTextEdit(this)) {
+CDocTextView::CDocTextView(std::shared_ptr<ZUrizivaRor> document, QWidget* parent)
+    : CDocView(std::move(document), parent), m_text(new QPlainTextEdit(this)) {
     m_text->setReadOnly(true);
     m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
     m_refresh = new QTimer(this);
@@ -69,8 +55,7 @@ void CDocTextView::OnUpdate() {
 }
 
 void CDocTextView::OnInitialUpdate() {
-    m_text->setPlainText(m_content == Content::Summary ? DocumentSummaryText(Document())
-                                                       : DocumentRowsText(Document()));
+    m_text->setPlainText(DocumentSummaryText(Document()));
 }
 
 QString CDocTextView::Text() const {

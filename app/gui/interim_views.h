@@ -1,5 +1,4 @@
-// Plain-text views of a document for the two tabs, used until the chart view and the list view are plugged
-// into the tab table.
+// A plain-text summary of a document for the "Data Graph" tab of tab tables made without the chart view.
 #pragma once
 
 #include "app/gui/doc_view.h"
@@ -12,8 +11,7 @@ namespace calvora {
 class CDocTextView : public CDocView {
     Q_OBJECT
 public:
-    enum class Content { Summary, Rows };
-    CDocTextView(std::shared_ptr<ZUrizivaRor> document, Content content, QWidget* parent);
+    CDocTextView(std::shared_ptr<ZUrizivaRor> document, QWidget* parent);
 
     void OnInitialUpdate() override;
     // Coalesced: a live recording updates many times a second.
@@ -24,13 +22,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    Content m_content;
     QPlainTextEdit* m_text;
     QTimer* m_refresh;
 };
 
-// The text of each interim view.
 QString DocumentSummaryText(const ZUrizivaRor& document);
-QString DocumentRowsText(const ZUrizivaRor& document);
 
 } // namespace calvora

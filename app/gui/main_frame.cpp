@@ -56,6 +56,38 @@ constexpr quint32 kX11NumLockMask = 0x10;
 
 } // namespace
 
+QStringList QtNameFilters(const QString& filter) {
+    QStringList filters;
+    const QStringList parts = filter.split(QLatin1Char('|'));
+    for (qsizetype i = 0; i + 1 < parts.size(); i += 2) {
+        QString text = parts[i];
+        const QString patterns =
+            parts[i + 1].split(QLatin1Char(';'), Qt::SkipEmptyParts).join(QLatin1Char(' '));
+        if (text.isEmpty() && patterns.isEmpty()) {
+            continue;
+        }
+        // The text often repeats the patterns in parentheses; Qt reads the patterns from there,
+        // blank-separated.
+        const qsizetype open = text.lastIndexOf(QLatin1Char('('));
+        if (text.endsWith(QLatin1Char(')')) && open >= 0) {
+            text.truncate(open);
+        } else if (!text.isEmpty()) {
+            text += QLatin1Char(' ');
+        }
+        filters << QStringLiteral("%1(%2)").arg(text, patterns);
+    }
+    return filters;
+}
+
+QString WithSaveExtension(const QString& chosen) {
+    const QString suffix = QFileInfo(chosen).suffix();
+    if (suffix.compare(QStringLiteral("recorder"), Qt::CaseInsensitive) == 0 ||
+        suffix.compare(QStringLiteral("xls"), Qt::CaseInsensitive) == 0) {
+        return chosen;
+    }
+    return chosen + QStringLiteral(".recorder");
+}
+
 CMainFrame::CMainFrame(QWidget* parent)
     : CMDIAutoHideFrame(parent), m_ownState(std::make_unique<RecordingState>()), m_state(m_ownState.get()),
       m_ownPrompts(std::make_unique<MessageBoxPrompts>(this)), m_prompts(m_ownPrompts.get()) {
@@ -395,10 +427,10 @@ bool CMainFrame::RunShellCommand(int id) {
         NewDocument();
         return true;
     case ID_OPEN_DATA:
-        OnFileOpen(QStringLiteral("MultiMeter Files(*.recorder)"));
+        OnFileOpen(QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|")));
         return true;
     case ID_FILE_OPEN:
-        OnFileOpen(QStringLiteral("Multimeter Files (*.recorder)"));
+        OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
         return true;
     case ID_FILE_CLOSE:
         if (QMdiSubWindow* window = MdiArea()->currentSubWindow()) {
@@ -732,17 +764,36 @@ void CMainFrame::OnFileSave() {
 }
 
 bool CMainFrame::SaveWithDialog(ZUrizivaRor& document) {
+    const QString path = AskSavePath();
+    return !path.isEmpty() && SaveDocumentAs(document, path);
+}
+
+QString CMainFrame::AskSavePath() {
     const std::filesystem::path folder = PrepareSaveFolder();
     QFileDialog dialog(this, QStringLiteral("Save As"));
+    dialog.setObjectName(QStringLiteral("SaveDataDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptSave);
-    dialog.setNameFilter(QStringLiteral("MultiMeter Files(*.recorder *.xls)"));
+    dialog.setNameFilters(
+        QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder;*.xls)|*.recorder;*.xls|")));
     dialog.setDefaultSuffix(QStringLiteral("recorder"));
     dialog.setDirectory(FromPath(folder));
-    dialog.selectFile(QString::fromStdU16String(DefaultFileNameNow()));
-    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
-        return false;
+    // The default name holds dots ("… 22.05.20"), so the dialog would take its seconds for an extension and
+    // add none; with the extension in place the seconds stay and the overwrite question asks about the file
+    // that will really be written.
+    dialog.selectFile(QString::fromStdU16String(DefaultFileNameNow()) + QStringLiteral(".recorder"));
+    for (;;) {
+        if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
+            return {};
+        }
+        const QString chosen = dialog.selectedFiles().constFirst();
+        const QString path = WithSaveExtension(chosen);
+        if (path == chosen || !QFileInfo::exists(path) ||
+            m_prompts->AskYesNo(QStringLiteral("%1 already exists.\nDo you want to replace it?")
+                                    .arg(QFileInfo(path).fileName())
+                                    .toStdU16String())) {
+            return path;
+        }
     }
-    return SaveDocumentAs(document, dialog.selectedFiles().constFirst());
 }
 
 bool CMainFrame::SaveRecordOnly(CTabFrm& frame, const QString& path) {
@@ -773,8 +824,9 @@ void CMainFrame::OnFileSaveFramework() {
     QString path = frame->PathName();
     if (path.isEmpty()) {
         QFileDialog dialog(this, QStringLiteral("Save As"));
+        dialog.setObjectName(QStringLiteral("SaveAsDialog"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
-        dialog.setNameFilter(QStringLiteral("Multimeter Files (*.recorder)"));
+        dialog.setNameFilters(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
         dialog.setDefaultSuffix(QStringLiteral("recorder"));
         if (frame->Document() != nullptr) {
             dialog.selectFile(QString::fromStdU16String(frame->Document()->title));
@@ -787,11 +839,12 @@ void CMainFrame::OnFileSaveFramework() {
     SaveRecordOnly(*frame, path);
 }
 
-void CMainFrame::OnFileOpen(const QString& filter) {
+void CMainFrame::OnFileOpen(const QStringList& filters) {
     QFileDialog dialog(this, QStringLiteral("Open"));
+    dialog.setObjectName(QStringLiteral("OpenDialog"));
     dialog.setAcceptMode(QFileDialog::AcceptOpen);
     dialog.setFileMode(QFileDialog::ExistingFile);
-    dialog.setNameFilter(filter);
+    dialog.setNameFilters(filters);
     dialog.setDefaultSuffix(QStringLiteral("recorder"));
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
         return;

@@ -8,6 +8,7 @@
 #include "docking/gui/auto_hide.h"
 
 #include <QPrinter>
+#include <QStringList>
 #include <QTimer>
 
 #include <map>
@@ -26,6 +27,12 @@ class CTabFrm;
 class RecordingState;
 class UserPrompts;
 class ZUrizivaRor;
+
+// A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
+QStringList QtNameFilters(const QString& filter);
+// The Save command's name rule: a name that ends in neither ".recorder" nor ".xls" gets ".recorder", so the
+// last-dot rule never cuts into the name itself.
+QString WithSaveExtension(const QString& chosen);
 
 class CMainFrame : public CMDIAutoHideFrame, public FrameTimers {
     Q_OBJECT
@@ -104,6 +111,10 @@ public:
 
     // The Save command (32780) for `document`: the dialog, then both files. True when they were written.
     bool SaveWithDialog(ZUrizivaRor& document);
+    // The Save command's dialog in the documents folder's "Multimeter" folder, with the default name; the
+    // chosen path (with ".recorder" added when it ends in neither ".recorder" nor ".xls"), empty when
+    // cancelled.
+    QString AskSavePath();
     // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
     bool SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath);
     bool SaveRecordOnly(CTabFrm& frame, const QString& path);
@@ -140,7 +151,7 @@ private:
 
     void OnFileSave();
     void OnFileSaveFramework();
-    void OnFileOpen(const QString& filter);
+    void OnFileOpen(const QStringList& filters);
     void OnPrint();
     void OnPrintPreview();
     void OnPrintSetup();

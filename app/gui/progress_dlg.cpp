@@ -1,6 +1,5 @@
 #include "app/gui/progress_dlg.h"
 
-#include <QCloseEvent>
 #include <QProgressBar>
 
 namespace calvora {
@@ -25,11 +24,6 @@ void CProgressDlg::PlaceOver(const QRect& clientArea) {
     const int w = width();
     const int h = height();
     move(clientArea.left() + clientArea.width() / 2 - w / 2, clientArea.top() + 4 * h);
-}
-
-void CProgressDlg::closeEvent(QCloseEvent* event) {
-    Q_EMIT closedByUser();
-    QDialog::closeEvent(event);
 }
 
 void CProgressDlg::reject() {

@@ -20,11 +20,11 @@ public:
     QRect DialogRect(int x, int y, int width, int height) const;
 
 Q_SIGNALS:
-    // The user closed the window before the download ended.
+    // The user closed the window (close box or Escape) before the download ended.
     void closedByUser();
 
 protected:
-    void closeEvent(QCloseEvent* event) override;
+    // The close box reaches this too: QDialog's close handling rejects a visible dialog.
     void reject() override;
 
 private:

@@ -6,6 +6,7 @@
 #include "chart/gui/chart_doc_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
+#include "recording/gui/log_list_view.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
@@ -47,13 +48,11 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
     if (!graphView) {
         graphView = [](const std::shared_ptr<ZUrizivaRor>& document, QWidget* parent) -> CDocView* {
-            return new CDocTextView(document, CDocTextView::Content::Summary, parent);
+            return new CDocTextView(document, parent);
         };
     }
     if (!listView) {
-        listView = [](const std::shared_ptr<ZUrizivaRor>& document, QWidget* parent) -> CDocView* {
-            return new CDocTextView(document, CDocTextView::Content::Rows, parent);
-        };
+        listView = MakeLogListViewFactory();
     }
     TabTable table;
     table.defaultGroup = 0;
@@ -101,9 +100,10 @@ bool CStrivonApp::InitInstance(const StartupOptions& options) {
     // The Windows start-up steps for the component system, its security, sockets and OLE have no counterpart
     // here: nothing in this program uses them.
     m_receiverPaths = options.ports;
-    // The chart takes the "Data Graph" tab; the list tab keeps its plain-text view until the list view
-    // exists. The hooks are asked for when a view is made, by which time the frame and the engine stand.
-    m_tabTable = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }));
+    // The chart takes the "Data Graph" tab, the list view the "Data List" tab. The hooks are asked for when a
+    // view is made, by which time the frame and the engine stand.
+    m_tabTable = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
+                                      MakeLogListViewFactory());
     CTabFrame::InstallTabTable(&m_tabTable);
 
     m_frame = std::make_unique<CMainFrame>();

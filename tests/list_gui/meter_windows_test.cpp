@@ -1,0 +1,216 @@
+// The meter's bytes, as the simulator builds them, reaching the window: a live recording on the "Data List"
+// tab, and stored-log downloads with their "Loading..." window and the "Datalog Panel" document.
+#include "app/gui/engine_link.h"
+#include "app/gui/main_frame.h"
+#include "app/gui/progress_dlg.h"
+#include "app/gui/strivon_app.h"
+#include "app/gui/tab_frame.h"
+#include "link/receiver_inventory.h"
+#include "link/settings_file.h"
+#include "recording/document.h"
+#include "recording/gui/log_list_view.h"
+#include "tools/sim/meter_frames.h"
+
+#include <gtest/gtest.h>
+
+#include <QMdiArea>
+#include <QProgressBar>
+#include <QSignalSpy>
+#include <QTabBar>
+#include <QTableView>
+#include <QTemporaryDir>
+#include <QTest>
+
+#include <set>
+
+namespace calvora {
+namespace {
+
+class OneReceiver : public ReceiverInventory {
+public:
+    std::optional<std::vector<SerialPortInfo>> Enumerate() override {
+        return std::vector<SerialPortInfo>{{kReceiverDescription, "COM5", ""}};
+    }
+};
+
+class MeterWindowsTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        table = MakeDocumentTabTable();
+        CTabFrame::InstallTabTable(&table);
+        settings =
+            std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
+        frame = std::make_unique<CMainFrame>();
+        ASSERT_TRUE(frame->Create());
+        frame->resize(1000, 700);
+        frame->move(40, 30);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
+        // The scan selects the receiver, so the frames fed below are handed on as from its port.
+        link->Start();
+    }
+    void TearDown() override {
+        link->Stop();
+        frame.reset();
+        link.reset();
+        CTabFrame::InstallTabTable(nullptr);
+    }
+
+    void Feed(const sim::Bytes& frameBytes) {
+        link->State().ReceiveChunk(frameBytes.data(), static_cast<int>(frameBytes.size()));
+    }
+    void FeedReadings(int count) {
+        const sim::Bytes reading = sim::BuildLiveFrame(sim::ReadingSettings{}, 1234);
+        for (int i = 0; i < count; ++i) {
+            Feed(reading);
+        }
+    }
+    static std::vector<sim::Record> Records(int count) {
+        std::vector<sim::Record> records;
+        for (int i = 0; i < count; ++i) {
+            records.push_back(sim::BuildRecord(sim::ReadingSettings{}, 1000 + 10 * i));
+        }
+        return records;
+    }
+    // Shows the "Data List" tab of `window` and waits for its list.
+    static CLOGListView* ShowList(CTabFrm* window) {
+        window->TabStrip()->TabBar()->setCurrentIndex(1);
+        auto* view = qobject_cast<CLOGListView*>(window->ActiveView());
+        if (view == nullptr || !QTest::qWaitFor([&] { return view->List() != nullptr; }, 2000)) {
+            return nullptr;
+        }
+        return view;
+    }
+
+    QTemporaryDir dir;
+    TabTable table;
+    OneReceiver inventory;
+    std::unique_ptr<SettingsFile> settings;
+    std::unique_ptr<CMainFrame> frame;
+    std::unique_ptr<EngineLink> link;
+};
+
+TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
+    link->State().StartRecordingOf(500);
+    CTabFrm* window = frame->ActiveDocumentFrame();
+    ASSERT_NE(window, nullptr);
+    ZUrizivaRor* document = window->Document();
+    ASSERT_EQ(document->title, u"RealTime Panel");
+    CLOGListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+
+    // The first reading sets the scale, which redraws every view.
+    FeedReadings(1);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 1; }, 2000));
+    // Further readings of the same value only mark the list; it catches up at the next tick.
+    FeedReadings(60);
+    EXPECT_EQ(document->sampleCount(), 61u);
+    EXPECT_EQ(document->listDirty, 1);
+    EXPECT_EQ(list->Model()->rowCount(), 1);
+    QSignalSpy ticks(&list->Timer(), &QTimer::timeout);
+    ASSERT_TRUE(ticks.wait(1500));
+    EXPECT_EQ(list->Model()->rowCount(), 61);
+    QCoreApplication::processEvents();
+    QTableView* table = list->List();
+    EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(list->Model()->index(60, 0))));
+
+    // With the chart shown the list is not marked; the new list view shows every sample at its first paint.
+    window->TabStrip()->TabBar()->setCurrentIndex(0);
+    FeedReadings(5);
+    EXPECT_EQ(document->listDirty, 0);
+    list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 66; }, 2000));
+    EXPECT_TRUE(list->Timer().isActive());
+    EXPECT_EQ(list->Model()->data(list->Model()->index(0, 0), Qt::DisplayRole).toString(),
+              QStringLiteral("1"));
+}
+
+TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel) {
+    const std::vector<sim::Bytes> burst = sim::BuildLogBurst(Records(25));
+    ASSERT_EQ(burst.size(), 1u + 1u + 1u + 1u + 2u) << "header, three blocks, two tails";
+
+    Feed(burst[0]);
+    CProgressDlg* progress = link->Progress();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_TRUE(progress->isVisible());
+    EXPECT_EQ(progress->windowTitle(), QStringLiteral("Loading..."));
+    // 25 records round up to 30: range 0 … 60.
+    EXPECT_EQ(progress->Bar()->minimum(), 0);
+    EXPECT_EQ(progress->Bar()->maximum(), 60);
+    // Centred across the main window's client area, four of its own heights below its top.
+    const QPoint client = frame->mapToGlobal(QPoint(0, 0));
+    EXPECT_EQ(progress->pos(), QPoint(client.x() + frame->width() / 2 - progress->width() / 2,
+                                      client.y() + 4 * progress->height()));
+    for (size_t i = 1; i < 4; ++i) {
+        Feed(burst[i]);
+        EXPECT_EQ(progress->Bar()->value(), static_cast<int>(i) * 10);
+    }
+    Feed(burst[4]);
+    EXPECT_NE(link->Progress(), nullptr) << "the first tail does not end the download";
+    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    Feed(burst[5]);
+    EXPECT_EQ(link->Progress(), nullptr);
+
+    CTabFrm* window = frame->ActiveDocumentFrame();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(window->Document()->title, u"Datalog Panel");
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("Datalog Panel"));
+    CLOGListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    ASSERT_EQ(list->Model()->rowCount(), 25);
+    std::set<QString> times;
+    for (int row = 0; row < 25; ++row) {
+        times.insert(list->Model()->data(list->Model()->index(row, 5), Qt::DisplayRole).toString());
+    }
+    EXPECT_EQ(times.size(), 1u);
+    EXPECT_TRUE(times.begin()->startsWith(QLatin1Char(' ')));
+    EXPECT_EQ(list->Model()->data(list->Model()->index(24, 0), Qt::DisplayRole).toString(),
+              QStringLiteral("25"));
+
+    // A second download refills the same window and brings it to the front.
+    CTabFrame* other = frame->NewDocument();
+    ASSERT_EQ(frame->ActiveDocumentFrame(), other);
+    const qsizetype windows = frame->MdiArea()->subWindowList().size();
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(30))) {
+        Feed(bytes);
+    }
+    EXPECT_EQ(link->Progress(), nullptr);
+    EXPECT_EQ(frame->MdiArea()->subWindowList().size(), windows);
+    EXPECT_EQ(frame->ActiveDocumentFrame(), window);
+    EXPECT_EQ(window->ActiveView(), list);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 30; }, 2000));
+    EXPECT_EQ(list->Model()->data(list->Model()->index(29, 0), Qt::DisplayRole).toString(),
+              QStringLiteral("30"));
+}
+
+TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
+    const std::vector<sim::Bytes> burst = sim::BuildLogBurst(Records(25));
+    Feed(burst[0]);
+    Feed(burst[1]);
+    ASSERT_NE(link->Progress(), nullptr);
+    ASSERT_TRUE(link->State().downloading());
+    QPointer<CProgressDlg> progress = link->Progress();
+    progress->close();
+    EXPECT_EQ(link->Progress(), nullptr);
+    EXPECT_FALSE(link->State().downloading());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return progress.isNull(); }, 2000));
+    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+
+    // Escape closes it too; a whole burst afterwards still opens the document.
+    Feed(burst[0]);
+    ASSERT_NE(link->Progress(), nullptr);
+    QTest::keyClick(link->Progress(), Qt::Key_Escape);
+    EXPECT_EQ(link->Progress(), nullptr);
+    EXPECT_FALSE(link->State().downloading());
+    for (const sim::Bytes& bytes : burst) {
+        Feed(bytes);
+    }
+    ASSERT_NE(frame->ActiveDocument(), nullptr);
+    EXPECT_EQ(frame->ActiveDocument()->title, u"Datalog Panel");
+    EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 25u);
+}
+
+} // namespace
+} // namespace calvora

@@ -4,7 +4,10 @@
 
 namespace calvora {
 
-CProgressDlg::CProgressDlg(QWidget* parent) : QDialog(parent), m_bar(new QProgressBar(this)) {
+CProgressDlg::CProgressDlg(QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
+      m_bar(new QProgressBar(this)) {
+    // A caption with a close box only: the window has a fixed size, and closing it gives the download up.
     setWindowTitle(QStringLiteral("Loading..."));
     setModal(false);
     setFixedSize(DialogRect(0, 0, 413, 22).size());

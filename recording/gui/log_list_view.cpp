@@ -34,10 +34,11 @@ QFont CellHeightFont(QFont font, int cellHeight, const QPaintDevice* device) {
 }
 
 QFont ListFont() {
-    // "black Arial" names no installed face; the font system substitutes a swiss one.
+    // "black Arial" names no installed face; the font system substitutes a swiss one. Without Arial or its
+    // metric twin, a condensed face keeps the time texts inside their 150-pixel column.
     QFont font;
-    font.setFamilies(
-        {QStringLiteral("black Arial"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
+    font.setFamilies({QStringLiteral("black Arial"), QStringLiteral("Arial"),
+                      QStringLiteral("Liberation Sans"), QStringLiteral("DejaVu Sans Condensed")});
     font.setStyleHint(QFont::SansSerif);
     font.setPixelSize(15);
     font.setWeight(QFont::Thin);
@@ -157,6 +158,8 @@ CLOGListView::CLOGListView(std::shared_ptr<ZUrizivaRor> document, QWidget* paren
 CLOGListView::~CLOGListView() {
     // The timer goes with this view: the next list view of the document must start its own.
     Document().listTimerStarted = 0;
+    // The model reads the document, which may go with this view's reference before QWidget deletes children.
+    delete m_list;
 }
 
 void CLOGListView::CreateList() {

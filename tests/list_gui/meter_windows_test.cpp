@@ -1,5 +1,6 @@
 // The meter's bytes, as the simulator builds them, reaching the window: a live recording on the "Data List"
 // tab, and stored-log downloads with their "Loading..." window and the "Datalog Panel" document.
+#include "app/command_ids.h"
 #include "app/gui/engine_link.h"
 #include "app/gui/main_frame.h"
 #include "app/gui/progress_dlg.h"
@@ -13,7 +14,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
 #include <QMdiArea>
+#include <QPrintPreviewDialog>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -210,6 +213,33 @@ TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
     ASSERT_NE(frame->ActiveDocument(), nullptr);
     EXPECT_EQ(frame->ActiveDocument()->title, u"Datalog Panel");
     EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 25u);
+}
+
+TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(80))) {
+        Feed(bytes);
+    }
+    CTabFrm* window = frame->ActiveDocumentFrame();
+    ASSERT_NE(window, nullptr);
+    ASSERT_NE(ShowList(window), nullptr);
+    ASSERT_TRUE(frame->QueryCommandState(ID_FILE_PRINT).enabled);
+    bool tabsHiddenDuringPreview = false;
+    QTimer poll;
+    poll.setInterval(5);
+    QObject::connect(&poll, &QTimer::timeout, &poll, [&] {
+        auto* preview = qobject_cast<QPrintPreviewDialog*>(QApplication::activeModalWidget());
+        if (preview != nullptr && preview->isVisible()) {
+            poll.stop();
+            tabsHiddenDuringPreview =
+                window->TabStrip()->TabBar()->isHidden() && window->DialogBar()->isHidden();
+            preview->reject();
+        }
+    });
+    poll.start();
+    EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_PRINT_PREVIEW));
+    EXPECT_TRUE(tabsHiddenDuringPreview);
+    EXPECT_FALSE(window->TabStrip()->TabBar()->isHidden());
+    EXPECT_FALSE(window->DialogBar()->isHidden());
 }
 
 } // namespace

@@ -84,6 +84,7 @@ void MainFrameState::OnPairAcknowledged() {
 // ---------------------------------------------------------------- live readings and recording
 
 void MainFrameState::HandleLiveFrame(const uint8_t* frame, int length) {
+    discardingBurst_ = false; // a live reading ends whatever burst was given up
     const auto decoded = DecodeLiveFrame(frame, length);
     if (!decoded)
         return;
@@ -258,6 +259,11 @@ void MainFrameState::SetDownloading(bool downloading) {
 void MainFrameState::HandleMemoryFrame(const uint8_t* frame, int length) {
     if (length < kMemoryPayloadOffset)
         return;
+    if (discardingBurst_) {
+        if (frame[2] != kMemoryHeaderMarker)
+            return;
+        discardingBurst_ = false;
+    }
     if (!assembler_.Downloading()) {
         documents_.recording = false;
         SetDownloading(true);
@@ -335,6 +341,9 @@ void MainFrameState::AbandonDownload() {
     downloadBuffer_.clear();
     downloadBuffer_.shrink_to_fit();
     view_.CloseProgress();
+    // The rest of the given-up burst is still on its way; taken as a new download it would refill the
+    // log document with its payload lengths as records.
+    discardingBurst_ = true;
 }
 
 // ---------------------------------------------------------------- pairing

@@ -235,7 +235,7 @@ private:
     std::vector<uint8_t> downloadBuffer_;
     int packetCounter_ = 0;
     int endState_ = 0;
-    bool downloadComplete_ = false;
+    bool discardingBurst_ = false; // after AbandonDownload, until a new header or a live reading
 
     std::thread::id uiThread_;
     std::function<std::time_t()> clock_;

@@ -275,6 +275,27 @@ TEST_F(MainFrameStateTest, AbandonedDownloadClosesTheProgressAndFillsNothing) {
     EXPECT_EQ(state_.documents().downloadDocument, nullptr);
 }
 
+TEST_F(MainFrameStateTest, TheRestOfAnAbandonedBurstIsNotTakenForANewDownload) {
+    Feed(Burst(25));
+    ZUrizivaRor* log = state_.documents().downloadDocument;
+    ASSERT_NE(log, nullptr);
+    const float first = log->value(0, 0);
+
+    const auto burst = Burst(100);
+    const size_t headerAndTwoBlocks = 9 + 2 * 49;
+    Feed(std::vector<uint8_t>(burst.begin(), burst.begin() + headerAndTwoBlocks));
+    state_.AbandonDownload();
+    Feed(std::vector<uint8_t>(burst.begin() + headerAndTwoBlocks, burst.end()));
+    Feed({0x00});
+    EXPECT_FALSE(state_.downloading());
+    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_EQ(log->sampleCount(), 25u) << "the log document must keep its records";
+    EXPECT_FLOAT_EQ(log->value(0, 0), first);
+
+    Feed(Burst(30)); // the next burst downloads normally
+    EXPECT_EQ(log->sampleCount(), 30u);
+}
+
 TEST_F(MainFrameStateTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
     struct Case {
         std::vector<std::vector<uint8_t>> chunks;

@@ -32,6 +32,6 @@ for target in "${targets[@]}"; do
     tail -40 "$build/fuzz_$target.log" >&2
     status=1
   fi
-  grep -E '^#[0-9]+ +DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$build/fuzz_$target.log" || true
+  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$build/fuzz_$target.log" || true
 done
 exit $status

@@ -8,9 +8,12 @@
 #include "app/gui/tab_frame.h"
 #include "app/gui/toolbar_images.h"
 #include "chart/gui/chart_doc_view.h"
+#include "panel/gui/meter_dlg.h"
+#include "panel/gui/meter_symbols.h"
 #include "recording/document.h"
 
 #include <QMdiArea>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QTreeWidget>
@@ -22,6 +25,30 @@ namespace {
 constexpr int kItemIdRole = Qt::UserRole;
 // A reader that ended because its device went away is noticed this often.
 constexpr int kReaderPollMs = 500;
+
+// The meter's panel as the Instrument page.
+class MeterPanelPage final : public InstrumentPanelPage {
+public:
+    explicit MeterPanelPage(CMeterDlg* meter) : m_meter(meter) {}
+    QWidget* Widget() override { return m_meter.data(); }
+    void Reset() override {
+        if (m_meter != nullptr) {
+            m_meter->ShowWaiting();
+        }
+    }
+    void ShowReading(const LiveReading& reading) override {
+        if (m_meter != nullptr) {
+            m_meter->ShowReading(reading.panel);
+        }
+    }
+
+private:
+    QPointer<CMeterDlg> m_meter;
+};
+
+QIcon TreeImage(bool connected) {
+    return QIcon(ReceiverImage(connected));
+}
 
 } // namespace
 
@@ -135,12 +162,17 @@ void EngineLink::AppendLiveSample(ZUrizivaRor& document) {
 void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
     QTreeWidget* tree = m_frame.InstrumentTree();
     tree->clear();
+    tree->setIconSize(kReceiverImageSize);
     for (const ReceiverItem& receiver : items) {
         auto* item = new QTreeWidgetItem(tree, QStringList{QString::fromStdU16String(receiver.label)});
         item->setData(0, kItemIdRole, receiver.id);
-        item->setIcon(0, ReceiverIcon(false));
+        item->setIcon(0, TreeImage(false));
     }
-    ShowInstrumentPage(tree);
+    // A scan while connected only rebuilds the tree behind the panel: the panel keeps the page while the
+    // connect timer opens the receiver again. The tree takes the page when nothing is connected.
+    if (m_state == nullptr || m_state->connectedLabel().empty()) {
+        ShowInstrumentPage(tree);
+    }
     m_frame.UpdateCommandUI();
 }
 
@@ -158,9 +190,15 @@ void EngineLink::ShowInstrumentPage(QWidget* page) {
     bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
+CMeterDlg* EngineLink::MeterPanel() const {
+    return m_meter.data();
+}
+
 void EngineLink::ShowInstrumentPanel() {
     if (m_panel == nullptr) {
-        return;
+        m_meter = new CMeterDlg(m_frame.InstrumentBar());
+        m_meterPage = std::make_unique<MeterPanelPage>(m_meter.data());
+        m_panel = m_meterPage.get();
     }
     m_panel->Reset();
     ShowInstrumentPage(m_panel->Widget());
@@ -177,7 +215,7 @@ void EngineLink::SetReceiverConnected(int itemId, bool connected) {
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = tree->topLevelItem(i);
         if (item->data(0, kItemIdRole).toInt() == itemId) {
-            item->setIcon(0, ReceiverIcon(connected));
+            item->setIcon(0, TreeImage(connected));
         }
     }
     m_frame.UpdateCommandUI();
@@ -224,6 +262,13 @@ bool EngineLink::AskYesNo(const std::u16string& question) {
 }
 
 void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
+    if (icon == MessageIcon::None) {
+        // "Pair failed!" comes with an OK button only: no icon, the program's title.
+        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Calvora"), QString::fromStdU16String(text),
+                        QMessageBox::Ok, &m_frame);
+        box.exec();
+        return;
+    }
     m_frame.DefaultPrompts().ShowMessage(text, icon);
 }
 

@@ -7,6 +7,7 @@
 #include "app/main_frame_state.h"
 
 #include <QObject>
+#include <QPointer>
 #include <QTimer>
 
 #include <memory>
@@ -17,6 +18,7 @@ class QTreeWidgetItem;
 namespace calvora {
 
 class CMainFrame;
+class CMeterDlg;
 class CProgressDlg;
 class InstrumentPanelPage;
 
@@ -32,8 +34,10 @@ public:
     // The "Loading..." window while a download runs, else null.
     CProgressDlg* Progress() const { return m_progress; }
     // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
-    // the receiver tree stays on the page.
+    // the link makes the meter's panel (CMeterDlg) the first time a receiver is chosen.
     void SetInstrumentPanel(InstrumentPanelPage* panel) { m_panel = panel; }
+    // The meter's panel once made, else null.
+    CMeterDlg* MeterPanel() const;
     // Plugs into the frame and runs the first receiver scan.
     void Start();
     // Closes the port (stopping the reader) and unplugs from the frame.
@@ -81,6 +85,9 @@ private:
     QTimer m_readerPoll;
     CProgressDlg* m_progress = nullptr;
     InstrumentPanelPage* m_panel = nullptr;
+    // The panel is made once, on the Instrument bar; the frame's widgets own it.
+    QPointer<CMeterDlg> m_meter;
+    std::unique_ptr<InstrumentPanelPage> m_meterPage;
     bool m_started = false;
 };
 

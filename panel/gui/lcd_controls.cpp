@@ -1,0 +1,133 @@
+#include "panel/gui/lcd_controls.h"
+
+#include "panel/gui/meter_symbols.h"
+#include "panel/meter_layout.h"
+
+#include <QPainter>
+
+#include <algorithm>
+#include <cmath>
+
+namespace calvora {
+
+CLcdStatic::CLcdStatic(int id, Look look, QWidget* parent) : QWidget(parent), m_id(id), m_look(look) {
+    setObjectName(QStringLiteral("control%1").arg(id));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CLcdStatic::SetText(const QString& text) {
+    if (text != m_text) {
+        m_text = text;
+        update();
+    }
+}
+
+int CLcdStatic::MarkLeft() const {
+    // Half of the widest scale mark in from each end, so "0" and "40" stay whole under the bar's ends.
+    return (fontMetrics().horizontalAdvance(QStringLiteral("40")) + 1) / 2;
+}
+
+int CLcdStatic::MarkRight() const {
+    return width() - 1 - MarkLeft();
+}
+
+void CLcdStatic::paintEvent(QPaintEvent*) {
+    if (m_text.isEmpty()) {
+        return;
+    }
+    QPainter painter(this);
+    painter.setFont(font());
+    switch (m_look) {
+    case Look::Plain:
+    case Look::Centred: {
+        const int alignment = (m_look == Look::Centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop;
+        painter.setPen(Qt::black);
+        painter.drawText(rect(), alignment | Qt::TextWordWrap, m_text);
+        break;
+    }
+    case Look::Inverse: {
+        // Only the text's own cells turn black; the rest of the control keeps the display's colour.
+        const QFontMetrics metrics = fontMetrics();
+        const QRect cells(0, 0, metrics.horizontalAdvance(m_text), metrics.height());
+        painter.fillRect(cells, Qt::black);
+        painter.setPen(LcdBackground());
+        painter.drawText(cells, Qt::AlignLeft | Qt::AlignTop, m_text);
+        break;
+    }
+    case Look::BarGraph:
+        PaintBar(painter);
+        break;
+    case Look::BarScale:
+        PaintScale(painter);
+        break;
+    }
+}
+
+void CLcdStatic::PaintBar(QPainter& painter) const {
+    painter.setPen(Qt::black);
+    const QFontMetrics metrics = fontMetrics();
+    const int left = MarkLeft();
+    const int span = MarkRight() - left;
+    for (qsizetype i = 0; i < m_text.size(); ++i) {
+        const QChar glyph = m_text.at(i);
+        if (glyph.isSpace()) {
+            continue;
+        }
+        const int centre = left + static_cast<int>(std::lround(BarMarkFraction(static_cast<int>(i)) * span));
+        const int glyphWidth = metrics.horizontalAdvance(glyph);
+        painter.drawText(QRect(centre - glyphWidth / 2, 0, glyphWidth + 1, height()),
+                         Qt::AlignLeft | Qt::AlignTop, QString(glyph));
+    }
+}
+
+void CLcdStatic::PaintScale(QPainter& painter) const {
+    painter.setPen(Qt::black);
+    const std::u16string text = m_text.toStdU16String();
+    const std::vector<ScaleMark> marks = ScaleMarks(text);
+    if (marks.empty()) {
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop, m_text);
+        return;
+    }
+    const QFontMetrics metrics = fontMetrics();
+    const int left = MarkLeft();
+    const int span = MarkRight() - left;
+    for (const ScaleMark& mark : marks) {
+        const QString label = QString::fromUtf16(mark.text.data(), static_cast<qsizetype>(mark.text.size()));
+        const int labelWidth = metrics.horizontalAdvance(label);
+        const int centre = left + span * mark.segment / 40;
+        const int x = std::clamp(centre - labelWidth / 2, 0, std::max(0, width() - labelWidth));
+        painter.drawText(QRect(x, 0, labelWidth + 1, height()), Qt::AlignLeft | Qt::AlignTop, label);
+    }
+}
+
+CLcdSymbol::CLcdSymbol(int id, QWidget* parent) : QWidget(parent), m_id(id) {
+    setObjectName(QStringLiteral("control%1").arg(id));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CLcdSymbol::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    if (m_id == kMeterBeepId) {
+        DrawBeepSymbol(painter, QPoint(0, 0), Qt::black);
+    } else if (m_id == kMeterDiodeId) {
+        DrawDiodeSymbol(painter, QPoint(0, 0), Qt::black);
+    }
+}
+
+CLcdFrame::CLcdFrame(QWidget* parent) : QWidget(parent) {
+    setObjectName(QStringLiteral("frame"));
+    setAttribute(Qt::WA_TransparentForMouseEvents);
+}
+
+void CLcdFrame::paintEvent(QPaintEvent*) {
+    QPainter painter(this);
+    const int top = fontMetrics().height() / 2;
+    const QRect outline(0, top, width() - 2, height() - top - 2);
+    // Etched: a grey line with a white one a pixel below and to the right.
+    painter.setPen(Qt::white);
+    painter.drawRect(outline.translated(1, 1));
+    painter.setPen(QColor(128, 128, 128));
+    painter.drawRect(outline);
+}
+
+} // namespace calvora

@@ -15,4 +15,10 @@ std::u16string HelpFilePath(const std::u16string& programPath) {
     return directory + kHelpFileName;
 }
 
+std::u16string InstalledHelpFilePath(const std::u16string& programPath) {
+    const size_t slash = programPath.find_last_of(u'/');
+    const std::u16string directory = slash == std::u16string::npos ? u"." : programPath.substr(0, slash);
+    return directory + u"/../share/doc/calvora/" + kHelpFileName;
+}
+
 } // namespace calvora

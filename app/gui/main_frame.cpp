@@ -876,9 +876,11 @@ void CMainFrame::OnPrintSetup() {
 
 void CMainFrame::OnHelp() {
     // Opening can fail (no manual, no viewer); as on the original, that is not reported.
-    const QString path =
-        QString::fromStdU16String(HelpFilePath(QCoreApplication::applicationFilePath().toStdU16String()));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(path));
+    const std::u16string program = QCoreApplication::applicationFilePath().toStdU16String();
+    QString path = QString::fromStdU16String(InstalledHelpFilePath(program));
+    if (!QFileInfo::exists(path))
+        path = QString::fromStdU16String(HelpFilePath(program));
+    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
 }
 
 void CMainFrame::OnAbout() {

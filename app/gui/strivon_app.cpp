@@ -30,9 +30,12 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
         parsed.text = parser.errorText();
         return parsed;
     }
-    if (parser.isSet(helpOption)) {
+    // addHelpOption also offers --help-all, which only QCoreApplication::process would act on.
+    if (parser.isSet(helpOption) || parser.isSet(QStringLiteral("help-all"))) {
         parsed.outcome = ParseOutcome::ShowHelp;
         parsed.text = parser.helpText();
+        // Without an application object (help needs no display) Qt cannot name the program itself.
+        parsed.text.replace(QStringLiteral("<executable_name>"), QStringLiteral("calvora"));
         return parsed;
     }
     if (parser.isSet(versionOption)) {

@@ -156,6 +156,10 @@ QIcon ToolbarIcon(int index) {
 }
 
 QIcon ApplicationIcon() {
+    // The installed icon theme carries the program's own icon; the drawn one serves an uninstalled build.
+    const QIcon themed = QIcon::fromTheme(QStringLiteral("io.github.calvora.Calvora"));
+    if (!themed.isNull())
+        return themed;
     QIcon icon;
     for (int size : {16, 32, 48}) {
         QPixmap pixmap(size, size);

@@ -6,11 +6,16 @@
 #include <cstdio>
 
 int main(int argc, char* argv[]) {
-    QApplication application(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Calvora"));
     QApplication::setApplicationVersion(QStringLiteral("2.1.0"));
+    // Ties the windows to the installed menu entry (Wayland docks and task bars look it up by this id).
+    QGuiApplication::setDesktopFileName(QStringLiteral("io.github.calvora.Calvora"));
 
-    const calvora::ParsedCommandLine parsed = calvora::ParseCommandLine(QApplication::arguments());
+    // Parsed before the window system is reached, so --help and --version work without a display.
+    QStringList arguments;
+    for (int i = 0; i < argc; ++i)
+        arguments.append(QString::fromLocal8Bit(argv[i]));
+    const calvora::ParsedCommandLine parsed = calvora::ParseCommandLine(arguments);
     switch (parsed.outcome) {
     case calvora::ParseOutcome::ShowHelp:
     case calvora::ParseOutcome::ShowVersion:
@@ -23,6 +28,7 @@ int main(int argc, char* argv[]) {
         break;
     }
 
+    QApplication application(argc, argv);
     calvora::CStrivonApp app;
     if (!app.InitInstance(parsed.options)) {
         return 1;

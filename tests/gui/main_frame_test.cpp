@@ -589,6 +589,7 @@ TEST(CommandLine, OptionsAndOutcomes) {
          {},
          {"/dev/pts/3", "/dev/ttyUSB0"}},
         {{"calvora", "--help"}, ParseOutcome::ShowHelp, {}, {}},
+        {{"calvora", "--help-all"}, ParseOutcome::ShowHelp, {}, {}},
         {{"calvora", "--version"}, ParseOutcome::ShowVersion, {}, {}},
         {{"calvora", "--port"}, ParseOutcome::Error, {}, {}},
         {{"calvora", "--colour"}, ParseOutcome::Error, {}, {}},

@@ -23,6 +23,13 @@ TEST(HelpPath, ManualLiesBesideTheProgram) {
     }
 }
 
+TEST(HelpPath, InstalledManualLiesInTheSharedDocumentationFolder) {
+    EXPECT_EQ(InstalledHelpFilePath(u"/usr/bin/calvora"), u"/usr/bin/../share/doc/calvora/calvora-help.html");
+    EXPECT_EQ(InstalledHelpFilePath(u"/usr/local/bin/calvora"),
+              u"/usr/local/bin/../share/doc/calvora/calvora-help.html");
+    EXPECT_EQ(InstalledHelpFilePath(u"calvora"), u"./../share/doc/calvora/calvora-help.html");
+}
+
 TEST(RecentFileList, NewestFirstWithoutDuplicatesUpToFour) {
     RecentFileList list(4);
     for (const char16_t* path : {u"/a", u"/b", u"/c", u"/d", u"/e", u"/c"}) {

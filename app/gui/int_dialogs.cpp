@@ -29,6 +29,13 @@ QRect CIntFieldDlg::DialogRect(int x, int y, int width, int height) const {
     return {x * baseX / 4, y * baseY / 8, width * baseX / 4, height * baseY / 8};
 }
 
+void CIntFieldDlg::showEvent(QShowEvent* event) {
+    QDialog::showEvent(event);
+    // The field opens focused with its number selected, so typing replaces it.
+    m_field->setFocus();
+    m_field->selectAll();
+}
+
 void CIntFieldDlg::accept() {
     const IntFieldResult result = ParseIntField(m_field->text().toStdU16String(), m_minimum, m_maximum);
     if (!result.ok) {

@@ -26,6 +26,7 @@ public Q_SLOTS:
 
 protected:
     CIntFieldDlg(int minimum, int maximum, int initial, UserPrompts& prompts, QWidget* parent);
+    void showEvent(QShowEvent* event) override;
 
     QLineEdit* m_field;
 

@@ -9,6 +9,7 @@
 #include "recording/document.h"
 
 #include <QAction>
+#include <QFile>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
@@ -197,7 +198,6 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
 }
 
 TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
-    std::vector<Seen> seen;
     CSampDlg dialog(*link);
     dialog.show();
     QStringList buttons;
@@ -207,6 +207,9 @@ TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
     EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
     EXPECT_EQ(dialog.Field()->objectName(), QStringLiteral("edit1012"));
     EXPECT_EQ(dialog.Field()->text(), QStringLiteral("10000"));
+    // Typing replaces the proposal rather than adding to it.
+    QTest::keyClicks(dialog.Field(), QStringLiteral("25"));
+    EXPECT_EQ(dialog.Field()->text(), QStringLiteral("25"));
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(dialog.isVisible());
@@ -307,6 +310,37 @@ TEST_F(LiveCommandsTest, RescanWhileConnectedKeepsThePanelAndReopensTheReceiver)
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return panel->Text(kMeterValueId) == QStringLiteral("0.3000"); }, 5000));
     EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(panel));
+}
+
+} // namespace
+} // namespace calvora::testing
+
+namespace calvora::testing {
+namespace {
+
+TEST_F(LiveCommandsTest, PermissionFailureSaysHowToGetAccess) {
+    if (geteuid() == 0) {
+        GTEST_SKIP() << "the superuser opens any device";
+    }
+    const QString locked = dir.filePath(QStringLiteral("locked-receiver"));
+    QFile file(locked);
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.close();
+    ASSERT_TRUE(file.setPermissions(QFileDevice::Permissions()));
+    inventory.ports = {{kReceiverDescription, "COM4", locked.toStdString()}};
+    ASSERT_TRUE(frame->ExecuteCommand(ID_RESCAN));
+    std::vector<Seen> seen;
+    ModalScript script({Answer(QMessageBox::Ok, &seen)});
+    DoubleClick(0);
+    ASSERT_EQ(seen.size(), 1u);
+    const QStringList lines = seen[0].text.split(QLatin1Char('\n'));
+    ASSERT_EQ(lines.size(), 2);
+    EXPECT_EQ(lines[0], QStringLiteral("Warning:Can't open COM4!"));
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("dialout"))) << lines[1].toStdString();
+    EXPECT_TRUE(lines[1].contains(QStringLiteral("udev"))) << lines[1].toStdString();
+    // The panel is shown anyway, with nothing connected.
+    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(link->MeterPanel()));
+    EXPECT_FALSE(Enabled(ID_PAIR));
 }
 
 } // namespace

@@ -29,6 +29,10 @@ inline bool SettingsFileInputHolds(const uint8_t* data, size_t size) {
     std::fwrite(data, 1, size, file);
     std::fclose(file);
 
+    struct Remover {
+        const std::string& path;
+        ~Remover() { std::remove(path.c_str()); }
+    } remover{path};
     const SettingsFile settings(path);
     settings.ReadPortNumber("Multimeter", 3);
     settings.ReadDevicePath("Multimeter");

@@ -32,6 +32,23 @@ DialogBaseUnits BaseUnitsOf(const QFont& font) {
             metrics.height()};
 }
 
+// True when each annunciator's widest word fits its box in `font`.
+bool AnnunciatorsFit(const QFont& font) {
+    const std::pair<int, const char16_t*> words[] = {
+        {kMeterModeId, u"AC+DC"}, {kMeterTrmsId, u"TRMS"}, {kMeterAutoId, u"AUTO"},
+        {kMeterHoldId, u"HOLD"},  {kMeterPeakId, u"PEAK"},
+    };
+    const QFontMetrics metrics(font);
+    const DialogBaseUnits units = BaseUnitsOf(font);
+    for (const auto& [id, word] : words) {
+        const int box = DialogToPixels(FindMeterControl(id)->rect, units).width;
+        if (metrics.horizontalAdvance(QString::fromUtf16(word)) > box) {
+            return false;
+        }
+    }
+    return true;
+}
+
 // The 8-point dialog font, made smaller where this system's face is wider than the classic one the template
 // was drawn for: the display then keeps its size on the Instrument bar and the annunciators fit their boxes.
 QFont TemplateDialogFont(double dpiScale) {
@@ -39,7 +56,7 @@ QFont TemplateDialogFont(double dpiScale) {
     font.setPointSizeF(kMeterDialogFontPoints);
     const int widest = static_cast<int>(std::lround(kClassicBaseUnits.x * dpiScale));
     constexpr double kSmallest = 6;
-    while (BaseUnitsOf(font).x > widest && font.pointSizeF() > kSmallest) {
+    while ((BaseUnitsOf(font).x > widest || !AnnunciatorsFit(font)) && font.pointSizeF() > kSmallest) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
     }
     return font;

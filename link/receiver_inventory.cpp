@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <unistd.h>
 
 namespace calvora {
 
@@ -94,8 +95,11 @@ std::optional<std::vector<SerialPortInfo>> ExtraDevicesInventory::Enumerate() {
     auto ports = base_.Enumerate();
     if (!ports)
         ports.emplace();
-    for (const auto& path : devicePaths_)
-        ports->push_back({kReceiverDescription, "COM0", path});
+    // Like a receiver that is plugged in, a given device is listed only while it exists.
+    for (const auto& path : devicePaths_) {
+        if (::access(path.c_str(), F_OK) == 0)
+            ports->push_back({kReceiverDescription, "COM0", path});
+    }
     return ports;
 }
 

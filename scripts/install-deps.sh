@@ -12,7 +12,7 @@ packages=(
   man-db groff-base librsvg2-bin poppler-utils
 )
 if [[ "${1:-}" == "--demo" ]]; then
-  packages+=(xvfb xauth imagemagick)
+  packages+=(xvfb xauth imagemagick xdotool)
 fi
 
 missing=()

@@ -12,7 +12,8 @@ bool MessageBoxPrompts::AskYesNo(const std::u16string& question) {
 void MessageBoxPrompts::ShowMessage(const std::u16string& text, MessageIcon icon) {
     QMessageBox box(icon == MessageIcon::Information   ? QMessageBox::Information
                     : icon == MessageIcon::Exclamation ? QMessageBox::Warning
-                                                       : QMessageBox::Question,
+                    : icon == MessageIcon::Question    ? QMessageBox::Question
+                                                       : QMessageBox::NoIcon,
                     QStringLiteral("Calvora"), QString::fromStdU16String(text), QMessageBox::Ok, m_parent);
     box.exec();
 }

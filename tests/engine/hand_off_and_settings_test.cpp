@@ -118,6 +118,27 @@ TEST(SettingsFilePath, FollowsXdgConfigHome) {
         ::unsetenv("XDG_CONFIG_HOME");
 }
 
+class OneTtyInventory : public ReceiverInventory {
+public:
+    std::optional<std::vector<SerialPortInfo>> Enumerate() override {
+        return std::vector<SerialPortInfo>{{"Communications Port", "ttyS0", "/dev/ttyS0"}};
+    }
+};
+
+TEST(ExtraDevicesInventory, ListsGivenDevicesAsReceiversWhileTheyExist) {
+    const auto present = std::filesystem::temp_directory_path() / ("calvora-extra-" + std::to_string(::getpid()));
+    std::ofstream(present) << "";
+    OneTtyInventory base;
+    ExtraDevicesInventory inventory(base, {present.string(), "/nonexistent/calvora-meter"});
+    const auto ports = inventory.Enumerate();
+    ASSERT_TRUE(ports);
+    ASSERT_EQ(ports->size(), 2u);
+    EXPECT_EQ((*ports)[1].description, kReceiverDescription);
+    EXPECT_EQ((*ports)[1].devicePath, present.string());
+    std::filesystem::remove(present);
+    EXPECT_EQ(inventory.Enumerate()->size(), 1u) << "a simulator that stopped is no longer listed";
+}
+
 TEST(ComNameForDevice, UsbSerialNumbersAreShiftedByOne) {
     EXPECT_EQ(ComNameForDevice("ttyUSB0"), "COM1");
     EXPECT_EQ(ComNameForDevice("ttyUSB122"), "COM123");

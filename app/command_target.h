@@ -35,6 +35,8 @@ public:
     virtual bool OnDocumentClosing(ZUrizivaRor& document) = 0;
     // The document's window has closed: every reference to the document must go.
     virtual void OnDocumentDestroyed(ZUrizivaRor& document) = 0;
+    // The document was written to disk by the Save command.
+    virtual void OnDocumentSaved(ZUrizivaRor& /*document*/) {}
 };
 
 } // namespace calvora

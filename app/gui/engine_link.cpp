@@ -340,6 +340,11 @@ void EngineLink::OnDocumentDestroyed(ZUrizivaRor& document) {
     m_state->OnDocumentDestroyed(document);
 }
 
+void EngineLink::OnDocumentSaved(ZUrizivaRor& document) {
+    // The saved live recording needs its crash journal no more.
+    m_state->OnDocumentSaved(document);
+}
+
 // ---------------------------------------------------------------------------------------------------------
 
 void EngineLink::OnTreeDoubleClicked(QTreeWidgetItem* item) {

@@ -70,6 +70,7 @@ public:
     bool OnCloseRequest() override;
     bool OnDocumentClosing(ZUrizivaRor& document) override;
     void OnDocumentDestroyed(ZUrizivaRor& document) override;
+    void OnDocumentSaved(ZUrizivaRor& document) override;
 
 private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);

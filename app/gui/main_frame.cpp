@@ -753,6 +753,8 @@ bool CMainFrame::SaveDocumentAs(ZUrizivaRor& document, const QString& chosenPath
     if (!result.ok) {
         // A failed save is reported: silence would let the user believe the data is on disk.
         m_prompts->ShowMessage(result.Message(), MessageIcon::Exclamation);
+    } else if (m_target != nullptr) {
+        m_target->OnDocumentSaved(document);
     }
     return result.ok;
 }

@@ -7,9 +7,13 @@
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "recording/gui/log_list_view.h"
+#include "recording/journal.h"
+#include "recording/recording_state.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
+#include <QMessageBox>
+#include <QPushButton>
 
 namespace calvora {
 
@@ -122,15 +126,42 @@ bool CStrivonApp::InitInstance(const StartupOptions& options) {
     m_inventory = std::make_unique<ExtraDevicesInventory>(*m_udev, std::move(devices));
     m_settings = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
     m_engine = std::make_unique<EngineLink>(*m_frame, *m_inventory, *m_settings, true);
+    m_journal = std::make_unique<Journal>();
+    m_engine->State().SetJournal(m_journal.get());
     // The receiver scan ends the main frame's creation: the port is not opened here.
     m_engine->Start();
     m_frame->resize(1024, 700);
     // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
     m_frame->show();
+    OfferLeftJournal();
     for (const QString& file : options.files) {
         m_frame->OpenDocumentFile(file);
     }
     return true;
+}
+
+void CStrivonApp::OfferLeftJournal() {
+    const std::optional<std::filesystem::path> left = FindLeftJournal();
+    if (!left) {
+        return;
+    }
+    QMessageBox box(QMessageBox::Question, QStringLiteral("Calvora"),
+                    QStringLiteral("A live recording was not saved when Calvora last stopped.\n"
+                                   "Recover it as \"RealTime Panel\", or discard it?"),
+                    QMessageBox::NoButton, m_frame.get());
+    QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::AcceptRole);
+    box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
+    box.setDefaultButton(recover);
+    box.exec();
+    if (box.clickedButton() != recover) {
+        DiscardJournal(*left);
+        return;
+    }
+    std::u16string error;
+    if (m_engine->State().RecoverJournal(*left, &error) == nullptr) {
+        // The file stays where it is, so nothing is lost by a failed recovery.
+        m_frame->Prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+    }
 }
 
 } // namespace calvora

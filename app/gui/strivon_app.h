@@ -15,6 +15,7 @@ class CMainFrame;
 struct ChartHooks;
 class EngineLink;
 class ExtraDevicesInventory;
+class Journal;
 class SettingsFile;
 class UdevInventory;
 
@@ -55,6 +56,8 @@ public:
     const QStringList& ReceiverPaths() const { return m_receiverPaths; }
 
 private:
+    // A live recording that a crash left unsaved: offers to recover it or to throw it away.
+    void OfferLeftJournal();
     ChartHooks MakeChartHooks();
 
     TabTable m_tabTable;
@@ -62,6 +65,8 @@ private:
     std::unique_ptr<UdevInventory> m_udev;
     std::unique_ptr<ExtraDevicesInventory> m_inventory;
     std::unique_ptr<SettingsFile> m_settings;
+    // Declared before the engine so it outlives it: the engine records into it until it is destroyed.
+    std::unique_ptr<Journal> m_journal;
     std::unique_ptr<CMainFrame> m_frame;
     std::unique_ptr<EngineLink> m_engine;
 };

@@ -1,5 +1,5 @@
-// One QApplication for every GUI test, made before the first test runs. Settings go to a private folder so
-// the recent-file list of the tests never touches the user's.
+// One QApplication for every GUI test, made before the first test runs. Settings and crash journals go to a
+// private folder so the tests never touch the user's.
 #include <gtest/gtest.h>
 
 #include <QApplication>
@@ -17,6 +17,8 @@ public:
         }
         m_config = std::make_unique<QTemporaryDir>();
         qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+        // Crash journals too: a journal left by a test must not be offered to the user, nor theirs to a test.
+        qputenv("XDG_STATE_HOME", (m_config->path() + QStringLiteral("/state")).toLocal8Bit());
         m_application = std::make_unique<QApplication>(m_argc, m_argv);
         QApplication::setApplicationName(QStringLiteral("Calvora"));
         QApplication::setApplicationVersion(QStringLiteral("2.1.0"));

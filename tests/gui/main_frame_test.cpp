@@ -1,15 +1,18 @@
 #include "app/command_ids.h"
+#include "app/gui/engine_link.h"
 #include "app/gui/main_frame.h"
 #include "app/gui/strivon_app.h"
 #include "app/gui/tab_frame.h"
 #include "chart/gui/chart_doc_view.h"
 #include "recording/byte_sink.h"
 #include "recording/document.h"
+#include "recording/journal.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
 
 #include <gtest/gtest.h>
 
+#include <QAbstractButton>
 #include <QAction>
 #include <QDir>
 #include <QFile>
@@ -17,6 +20,7 @@
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QMimeData>
 #include <QPrinter>
 #include <QSettings>
@@ -24,6 +28,7 @@
 #include <QTabBar>
 #include <QTemporaryDir>
 #include <QTest>
+#include <QTimer>
 #include <QToolBar>
 #include <QTreeWidget>
 #include <QUrl>
@@ -572,6 +577,61 @@ TEST(StrivonApp, OpensTheCommandLineFile) {
     EXPECT_EQ(frame->DocumentFrames()[0]->CurrentTab(), 0);
     EXPECT_NE(qobject_cast<CChartDocView*>(frame->DocumentFrames()[0]->ActiveView()), nullptr);
     EXPECT_EQ(app.ReceiverPaths(), QStringList{QStringLiteral("/dev/pts/7")});
+}
+
+// A journal as a killed session leaves it: samples recorded, never saved or removed.
+void LeaveJournal(int samples) {
+    ZUrizivaRor document;
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(static_cast<uint32_t>(samples), allocated);
+    Journal journal;
+    for (int row = 0; row < samples; ++row) {
+        document.AppendSample(1.5f + row, 4.0f, -4, u"VDC", u"DC", u"V", u" 12/08/26 10:00:00");
+        journal.Record(document, static_cast<uint32_t>(row));
+    }
+    journal.Sync();
+}
+
+// Answers the next modal question with the button whose text is `answer`.
+void AnswerNextQuestion(const QString& answer) {
+    QTimer::singleShot(0, [answer] {
+        auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+        ASSERT_NE(box, nullptr);
+        for (QAbstractButton* button : box->buttons()) {
+            if (button->text() == answer) {
+                button->click();
+                return;
+            }
+        }
+        FAIL() << "no button " << answer.toStdString();
+    });
+}
+
+TEST(StrivonApp, OffersToRecoverALeftJournalAsAnUnsavedLiveRecording) {
+    LeaveJournal(3);
+    ASSERT_TRUE(FindLeftJournal());
+    {
+        CStrivonApp app;
+        AnswerNextQuestion(QStringLiteral("Recover"));
+        ASSERT_TRUE(app.InitInstance(StartupOptions{}));
+        CMainFrame* frame = app.MainFrame();
+        ASSERT_EQ(frame->DocumentFrames().size(), 1);
+        ZUrizivaRor* recovered = frame->ActiveDocument();
+        ASSERT_NE(recovered, nullptr);
+        EXPECT_EQ(recovered->sampleCount(), 3u);
+        EXPECT_FLOAT_EQ(recovered->value(2, 0), 3.5f);
+        EXPECT_EQ(recovered->title, u"RealTime Panel");
+        EXPECT_EQ(app.Engine()->State().documents().recordingDocument, recovered);
+        EXPECT_FALSE(app.Engine()->State().documents().dataSaved);
+        app.Engine()->Stop();
+    }
+    // Not saved and not discarded: still offered next time, then discarded.
+    ASSERT_TRUE(FindLeftJournal());
+    CStrivonApp again;
+    AnswerNextQuestion(QStringLiteral("Discard"));
+    ASSERT_TRUE(again.InitInstance(StartupOptions{}));
+    EXPECT_TRUE(again.MainFrame()->DocumentFrames().isEmpty());
+    EXPECT_FALSE(FindLeftJournal());
 }
 
 TEST(CommandLine, OptionsAndOutcomes) {

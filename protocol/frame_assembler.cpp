@@ -25,6 +25,10 @@ constexpr int kTailHeaderLength = 7;
 constexpr size_t kMarkerPrefixChars = kMarkerChars - 1;
 // Consumed text is skipped by an offset and only moved out of the way once this much piled up.
 constexpr size_t kCompactThreshold = 4096;
+// One frame per kind and chunk falls behind a stream with several frames per chunk. Unconsumed text is
+// kept up to what the driver's 4096-byte input queue holds; older bytes are given up as if lost on air,
+// so memory and delay stay bounded. A meter sending a few readings a second never comes near it.
+constexpr size_t kMaxBacklogChars = 2 * 4096;
 
 // Only our own lowercase digits reach this.
 inline uint8_t HexPair(const char* text) {
@@ -99,6 +103,8 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         return;
     }
     AppendChunk(bytes, count);
+    if (Available() > kMaxBacklogChars)
+        head_ = text_.size() - kMaxBacklogChars;
 
     // Four passes, each at most once per chunk. A pass that finds its marker drops everything
     // before it, even an unfinished frame of another kind.

@@ -188,6 +188,28 @@ TEST_F(FrameAssemblerTest, BackloggedFramesComeOutInOrder) {
     EXPECT_EQ(sink.events, expected);
 }
 
+TEST_F(FrameAssemblerTest, AStreamFasterThanOneFramePerChunkKeepsABoundedBacklog) {
+    Bytes stream;
+    for (uint16_t i = 0; i < 3000; ++i) {
+        const Bytes frame = Live(i);
+        stream.insert(stream.end(), frame.begin(), frame.end());
+    }
+    size_t longest = 0;
+    for (size_t at = 0; at < stream.size(); at += 19) {
+        assembler.OnReceive(stream.data() + at, static_cast<int>(std::min<size_t>(19, stream.size() - at)));
+        longest = std::max(longest, assembler.ReceiveText().size());
+    }
+    EXPECT_LE(longest, 2 * 4096u + 2 * 19u) << "no more than the driver's input queue is held back";
+    for (int i = 0; i < 400; ++i)
+        Feed(Noise(1));
+    // What comes out is in order and ends with the newest reading; only the oldest backlog was given up.
+    ASSERT_FALSE(sink.events.empty());
+    EXPECT_EQ(sink.events.back(), LiveEvent(Live(2999)));
+    for (size_t i = 1; i < sink.events.size(); ++i)
+        EXPECT_LT(sink.events[i - 1].frame[6] + 256 * sink.events[i - 1].frame[5],
+                  sink.events[i].frame[6] + 256 * sink.events[i].frame[5]);
+}
+
 TEST_F(FrameAssemblerTest, AcknowledgementSetsPairedFlag) {
     assembler.SetPaired(false);
     Feed(kAck);

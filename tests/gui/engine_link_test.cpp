@@ -9,6 +9,7 @@
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "protocol/text.h"
+#include "tests/support/fake_receiver.h"
 
 #include <gtest/gtest.h>
 
@@ -95,33 +96,8 @@ TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
     EXPECT_EQ(comport.Value(), 255);
 }
 
-// Receivers named by the test.
-class ListedInventory : public ReceiverInventory {
-public:
-    std::optional<std::vector<SerialPortInfo>> Enumerate() override { return ports; }
-    std::vector<SerialPortInfo> ports;
-};
-
-// A pseudo-terminal standing in for the receiver's device.
-class PseudoTerminal {
-public:
-    PseudoTerminal() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY);
-        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
-            m_path = ptsname(m_master);
-        }
-    }
-    ~PseudoTerminal() {
-        if (m_master >= 0) {
-            close(m_master);
-        }
-    }
-    const std::string& Path() const { return m_path; }
-
-private:
-    int m_master = -1;
-    std::string m_path;
-};
+using testing::ListedInventory;
+using testing::MeterLine;
 
 class EngineLinkTest : public ::testing::Test {
 protected:
@@ -172,7 +148,7 @@ TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
 }
 
 TEST_F(EngineLinkTest, DoubleClickConnectsAndEnablesRecording) {
-    PseudoTerminal receiver;
+    MeterLine receiver;
     ASSERT_FALSE(receiver.Path().empty());
     inventory.ports = {{kReceiverDescription, "COM1", receiver.Path()}};
     link->Start();

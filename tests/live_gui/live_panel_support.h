@@ -7,6 +7,7 @@
 #include "app/gui/strivon_app.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
+#include "tests/support/fake_receiver.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -26,51 +27,6 @@
 #include <vector>
 
 namespace calvora::testing {
-
-// Receivers named by the test.
-class ListedInventory : public ReceiverInventory {
-public:
-    std::optional<std::vector<SerialPortInfo>> Enumerate() override { return ports; }
-    std::vector<SerialPortInfo> ports;
-};
-
-// The master side of a pseudo-terminal: the test plays the receiver on it.
-class MeterLine {
-public:
-    MeterLine() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
-            m_path = ptsname(m_master);
-        }
-    }
-    ~MeterLine() { Hangup(); }
-    MeterLine(const MeterLine&) = delete;
-    MeterLine& operator=(const MeterLine&) = delete;
-
-    const std::string& Path() const { return m_path; }
-    bool Send(const sim::Bytes& bytes) const {
-        return m_master >= 0 &&
-               write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    }
-    // What the program wrote so far.
-    sim::Bytes Received() const {
-        sim::Bytes bytes(64);
-        const ssize_t count = m_master >= 0 ? read(m_master, bytes.data(), bytes.size()) : -1;
-        bytes.resize(count > 0 ? static_cast<size_t>(count) : 0);
-        return bytes;
-    }
-    // As a pulled receiver: the device goes away under the open port.
-    void Hangup() {
-        if (m_master >= 0) {
-            close(m_master);
-            m_master = -1;
-        }
-    }
-
-private:
-    int m_master = -1;
-    std::string m_path;
-};
 
 // Answers the modal windows that open while it lives, one step per window in the order they appear. A
 // window that stays open after its step (a dialog that refused its field) gets the next step when it is the

@@ -14,6 +14,7 @@
 
 #include <QMdiArea>
 #include <QMessageBox>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QTreeWidget>
@@ -233,7 +234,12 @@ void EngineLink::OpenProgress(int rangeMax) {
             m_state->AbandonDownload();
             CloseProgress();
         });
-        const QRect client(m_frame.mapToGlobal(QPoint(0, 0)), m_frame.size());
+        // The menu bar lies outside a window's client area on the desktop the layout comes from; Qt counts
+        // it in, so the client area starts below it.
+        const QMenuBar* menu = m_frame.menuBar();
+        const int menuHeight = menu != nullptr && menu->isVisible() ? menu->height() : 0;
+        const QRect client(m_frame.mapToGlobal(QPoint(0, menuHeight)),
+                           QSize(m_frame.width(), m_frame.height() - menuHeight));
         m_progress->PlaceOver(client);
         m_progress->show();
     }

@@ -17,6 +17,7 @@
 #include <QApplication>
 #include <QMdiArea>
 #include <QPrintPreviewDialog>
+#include <QMenuBar>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -142,8 +143,8 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     // 25 records round up to 30: range 0 … 60.
     EXPECT_EQ(progress->Bar()->minimum(), 0);
     EXPECT_EQ(progress->Bar()->maximum(), 60);
-    // Centred across the main window's client area, four of its own heights below its top.
-    const QPoint client = frame->mapToGlobal(QPoint(0, 0));
+    // Centred across the main window's client area (below the menu bar), four of its own heights below its top.
+    const QPoint client = frame->mapToGlobal(QPoint(0, frame->menuBar()->height()));
     EXPECT_EQ(progress->pos(), QPoint(client.x() + frame->width() / 2 - progress->width() / 2,
                                       client.y() + 4 * progress->height()));
     for (size_t i = 1; i < 4; ++i) {

@@ -1,5 +1,6 @@
 // The chart's full paint at 1920 x 1080 with 20000 and 65535 samples beside the paint of the same chart
-// without samples, the trace alone drawn per segment and merged, and the live update at the 20000th sample.
+// without samples and with 100 (the grid and labels that any recording brings), the trace alone drawn per
+// segment and merged, and the live update at the 20000th sample.
 #include "chart/chart_interaction.h"
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_view.h"
@@ -65,6 +66,7 @@ void BM_FullPaint(benchmark::State& state) {
 }
 BENCHMARK(BM_FullPaint)
     ->Args({0, 0})
+    ->Args({100, 0})
     ->Args({20000, 0})
     ->Args({65535, 0})
     ->Args({20000, 1})

@@ -179,24 +179,35 @@ void TraceBuilder::AddRange(const DrawRange& range) {
     const int64_t end = std::min<int64_t>(range.end, document_.sampleCount());
     if (first >= end)
         return;
+    // Rows 0..end-1 are read. When they are all allocated the column is read directly instead of
+    // through the range-checked accessor.
+    const double* column = document_.yPosColumn();
+    const bool direct = column != nullptr && channel_ >= 0 && channel_ < document_.columnStride() &&
+                        end <= static_cast<int64_t>(document_.rowCapacity());
+    const auto stride = static_cast<size_t>(direct ? document_.columnStride() : 0);
+    const double* ys = direct ? column + channel_ : nullptr;
+    auto yAt = [&](int64_t row) {
+        return direct ? ys[static_cast<size_t>(row) * stride]
+                      : document_.yPos(static_cast<uint32_t>(row), channel_);
+    };
     // Each sample's pixel is worked out once and serves as the end of one segment and the start of the next.
     auto near = [](double x, double y) { return std::fabs(x) <= kFar && std::fabs(y) <= kFar; };
     double x0 = axis_.X(first);
-    double y0 = document_.yPos(static_cast<uint32_t>(first - 1), channel_);
+    double y0 = yAt(first - 1);
     for (int64_t n = first; n < end; ++n) {
         const double x1 = axis_.X(n + 1);
-        const double y1 = document_.yPos(static_cast<uint32_t>(n), channel_);
+        const double y1 = yAt(n);
         if (near(x0, y0) && near(x1, y1)) {
             const PixelLine s{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
                               static_cast<int>(y1)};
             // The common case of many samples per column: a vertical segment continuing the column's line
             // only widens it. That column is already the remembered one, so it adds no marks.
-            PixelLine* column = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 ? &out_.lines.back() : nullptr;
-            if (column && column->x0 == s.x0 && column->x1 == s.x0 && !SegmentOutsidePlot(s, plot_)) {
-                const int low = std::min({column->y0, column->y1, s.y0, s.y1});
-                const int high = std::max({column->y0, column->y1, s.y0, s.y1});
-                column->y0 = low;
-                column->y1 = high;
+            PixelLine* line = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 ? &out_.lines.back() : nullptr;
+            if (line && line->x0 == s.x0 && line->x1 == s.x0 && !SegmentOutsidePlot(s, plot_)) {
+                const int low = std::min({line->y0, line->y1, s.y0, s.y1});
+                const int high = std::max({line->y0, line->y1, s.y0, s.y1});
+                line->y0 = low;
+                line->y1 = high;
                 lastAdded_ = n;
             } else {
                 AddPixels(n, s);
@@ -206,6 +217,56 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         }
         x0 = x1;
         y0 = y1;
+
+        // The rest of this column's run, while every sample stays between the plot's top and bottom
+        // lines: each segment then lies inside the plot and only widens the column's line, so the
+        // line's ends are kept in locals and written once when the run ends.
+        if (!direct || !merge_ || lastAdded_ != n || out_.lines.empty())
+            continue;
+        const PixelLine& last = out_.lines.back();
+        const int cx = last.x0;
+        // The run's first segment starts at sample n + 1, which must be the unclipped end of segment n.
+        if (last.x1 != cx || cx <= plot_.left || cx >= plot_.right || !near(x0, y0) ||
+            static_cast<int>(x0) != cx)
+            continue;
+        // X never decreases along the samples when dx > 0, so the run's last segment in this column is
+        // found from an estimate checked against X itself, leaving only the values to read per sample.
+        if (!(axis_.dx > 0) || !std::isfinite(axis_.dx))
+            continue;
+        auto inColumn = [&](int64_t m) {
+            const double x = axis_.X(m + 1);
+            return std::fabs(x) <= kFar && static_cast<int>(x) == cx;
+        };
+        const double guess = std::ceil((cx + 1 - axis_.x0) / axis_.dx) - axis_.hShift;
+        int64_t stop = std::isnan(guess) ? end
+                                         : static_cast<int64_t>(std::clamp(guess, static_cast<double>(n + 1),
+                                                                           static_cast<double>(end)));
+        while (stop > n + 1 && !inColumn(stop - 1))
+            --stop;
+        while (stop < end && inColumn(stop))
+            ++stop;
+        int low = std::min(last.y0, last.y1);
+        int high = std::max(last.y0, last.y1);
+        int64_t m = n + 1;
+        for (; m < stop; ++m) {
+            const double y = ys[static_cast<size_t>(m) * stride];
+            if (!(std::fabs(y) <= kFar))
+                break;
+            const int py = static_cast<int>(y);
+            if (py < plot_.top || py > plot_.bottom)
+                break;
+            low = std::min(low, py);
+            high = std::max(high, py);
+        }
+        if (m > n + 1) {
+            PixelLine& line = out_.lines.back();
+            line.y0 = low;
+            line.y1 = high;
+            lastAdded_ = m - 1;
+            n = m - 1;
+            x0 = axis_.X(m);
+            y0 = ys[static_cast<size_t>(m - 1) * stride];
+        }
     }
 }
 

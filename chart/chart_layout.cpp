@@ -28,7 +28,9 @@ struct ValueToY {
     ValueToY(double bottom, double height, double lo, double hi)
         // A zero span only happens before any limits were set; keep the points on the bottom line.
         : bottom(bottom), lo(lo), pixelsPerUnit(hi - lo == 0 ? 0 : height / (hi - lo)) {}
-    double operator()(float value) const { return bottom - (static_cast<double>(value) - lo) * pixelsPerUnit; }
+    double operator()(float value) const {
+        return bottom - (static_cast<double>(value) - lo) * pixelsPerUnit;
+    }
 
     double bottom;
     double lo;
@@ -59,15 +61,41 @@ void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
         for (int l = 0; l < kTickCount; ++l)
             layout.tick[axis][l] = settings.axisMin + (settings.axisMax - settings.axisMin) / 10 * l;
     }
-    const ValueToY toY[2] = {{double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
-                             {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
+    const ValueToY toY[2] = {
+        {double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
+        {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
     const RowRange rows = LaidOutRows(document);
-    const int channels = document.channelCount();
-    for (uint32_t row = rows.first; row < rows.end; ++row) {
-        const double x = plot.left + static_cast<double>(row - rows.first) * layout.xStep;
+    // Cells past the allocated rows or channels hold nothing to lay out (SetXPos would ignore them),
+    // so the loops below can index the columns directly.
+    const uint32_t end = std::min(rows.end, document.rowCapacity());
+    const int stride = document.columnStride();
+    const int channels = std::min<int>(document.channelCount(), stride);
+    if (rows.first >= end || channels <= 0)
+        return;
+    const float* values = document.valueColumn();
+    double* xs = document.xPosColumn();
+    double* ys = document.yPosColumn();
+    const double left = plot.left;
+    const double xStep = layout.xStep;
+    const uint32_t count = end - rows.first;
+    if (stride == 1 && count <= static_cast<uint32_t>(INT32_MAX)) {
+        const ValueToY y0 = toY[0];
+        const float* v = values + rows.first;
+        double* x = xs + rows.first;
+        double* y = ys + rows.first;
+        // A signed count converts to double on vector registers; the values are the same whole numbers.
+        for (int32_t i = 0; i < static_cast<int32_t>(count); ++i) {
+            x[i] = left + static_cast<double>(i) * xStep;
+            y[i] = y0(v[i]);
+        }
+        return;
+    }
+    for (uint32_t row = rows.first; row < end; ++row) {
+        const double x = left + static_cast<double>(row - rows.first) * xStep;
+        const size_t cell = size_t{row} * static_cast<size_t>(stride);
         for (int c = 0; c < channels; ++c) {
-            document.SetXPos(row, c, x);
-            document.SetYPos(row, c, toY[c == 0 ? 0 : 1](document.value(row, c)));
+            xs[cell + static_cast<size_t>(c)] = x;
+            ys[cell + static_cast<size_t>(c)] = toY[c == 0 ? 0 : 1](values[cell + static_cast<size_t>(c)]);
         }
     }
 }
@@ -80,8 +108,9 @@ void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
             layout.tick[axis][l] = layout.zoomBase[0] + (l + layout.vShift) * step;
     }
     const double height = plot.height();
-    const ValueToY toY[2] = {{double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
-                             {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
+    const ValueToY toY[2] = {
+        {double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
+        {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
     const RowRange rows = LaidOutRows(document);
     const int channels = document.channelCount();
     const PlotRect old = layout.plotRect;

@@ -104,6 +104,16 @@ public:
     void SetXPos(uint32_t row, int channel, double x);
     void SetYPos(uint32_t row, int channel, double y);
 
+    // Raw columns for loops over many rows, which would otherwise pay a range check per cell: cell
+    // (row, channel) is element row * columnStride() + channel, for row < rowCapacity() and
+    // channel < columnStride(). Null when no rows are held.
+    int columnStride() const { return columnChannels_; }
+    const float* valueColumn() const { return values_.data(); }
+    const double* xPosColumn() const { return xPos_.data(); }
+    const double* yPosColumn() const { return yPos_.data(); }
+    double* xPosColumn() { return xPos_.data(); }
+    double* yPosColumn() { return yPos_.data(); }
+
     // Bytes held on the heap for the rows and their texts.
     size_t MemoryBytes() const;
     // Releases the pool's spare capacity once a document is complete.
@@ -147,6 +157,8 @@ private:
         }
         T& operator[](size_t i) { return data_[i]; }
         const T& operator[](size_t i) const { return data_[i]; }
+        T* data() { return data_; }
+        const T* data() const { return data_; }
         size_t bytes() const { return size_ * sizeof(T); }
 
     private:

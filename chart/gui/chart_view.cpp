@@ -20,6 +20,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <vector>
 
 namespace calvora {
 
@@ -77,6 +78,42 @@ void RasterLine(const Pixels& pixels, const PixelLine& line, QRgb colour, const 
         }
     }
 }
+
+// A vertical line already cut to the clip: column x, rows from..to.
+struct ColumnSpan {
+    int x;
+    int from;
+    int to;
+};
+
+// Columns side by side share the image's rows. A group that mostly covers its rows is written row by row,
+// one visit per row for the whole group rather than one per column, which keeps far fewer memory pages
+// in use at once; a sparse group goes column by column. All pixels take one colour, so the order of the
+// writes leaves the same image.
+void RasterColumns(const Pixels& pixels, const ColumnSpan* spans, size_t count, QRgb colour) {
+    int top = spans[0].from;
+    int bottom = spans[0].to;
+    int64_t covered = 0;
+    for (size_t i = 0; i < count; ++i) {
+        top = std::min(top, spans[i].from);
+        bottom = std::max(bottom, spans[i].to);
+        covered += spans[i].to - spans[i].from + 1;
+    }
+    if (covered * 4 < (static_cast<int64_t>(bottom) - top + 1) * static_cast<int64_t>(count)) {
+        for (size_t i = 0; i < count; ++i) {
+            for (int y = spans[i].from; y <= spans[i].to; ++y)
+                pixels.Row(y)[spans[i].x] = colour;
+        }
+        return;
+    }
+    for (int y = top; y <= bottom; ++y) {
+        QRgb* row = pixels.Row(y);
+        for (size_t i = 0; i < count; ++i) {
+            if (y >= spans[i].from && y <= spans[i].to)
+                row[spans[i].x] = colour;
+        }
+    }
+}
 } // namespace
 
 void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip) {
@@ -88,8 +125,22 @@ void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const Q
         return;
     colour |= 0xFF000000;
     const Pixels pixels{image.bits(), image.bytesPerLine()};
-    for (const PixelLine& line : picture.lines)
-        RasterLine(pixels, line, colour, inside);
+    std::vector<ColumnSpan> columns;
+    for (const PixelLine& line : picture.lines) {
+        if (line.x0 != line.x1) {
+            RasterLine(pixels, line, colour, inside);
+            continue;
+        }
+        if (line.x0 < inside.left() || line.x0 > inside.right())
+            continue;
+        const int from = std::max(std::min(line.y0, line.y1), inside.top());
+        const int to = std::min(std::max(line.y0, line.y1), inside.bottom());
+        if (from <= to)
+            columns.push_back({line.x0, from, to});
+    }
+    constexpr size_t kGroup = 16;
+    for (size_t i = 0; i < columns.size(); i += kGroup)
+        RasterColumns(pixels, columns.data() + i, std::min(kGroup, columns.size() - i), colour);
     for (const PixelPoint& mark : picture.marks) {
         if (inside.contains(mark.x, mark.y))
             pixels.Row(mark.y)[mark.x] = colour;

@@ -156,6 +156,97 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
     EXPECT_EQ(rememberedEach, rememberedMerged);
 }
 
+// A three-channel recording: channel c holds wave(i, c). Limits from channel 0 as a file load does.
+template <typename Wave> std::unique_ptr<ZUrizivaRor> ThreeChannels(int samples, Wave wave) {
+    auto document = std::make_unique<ZUrizivaRor>();
+    ApplyNewChartDefaults(*document);
+    document->SetChannelCount(3);
+    document->FillRows(static_cast<uint32_t>(samples));
+    for (int i = 0; i < samples; ++i) {
+        for (int c = 0; c < 3; ++c)
+            document->SetValue(static_cast<uint32_t>(i), c, wave(i, c), 1000);
+    }
+    SetLimitsFromSamples(*document);
+    return document;
+}
+
+TEST(ChartLayoutFull, EveryChannelLandsWhereTheFormulaPutsIt) {
+    auto document =
+        ThreeChannels(997, [](int i, int c) { return static_cast<float>(std::sin(i * 0.03 + c) * 4); });
+    SetScale(*document, -5, 5);
+    LayoutSamples(*document, kPlot);
+    const double xStep = kPlot.width() / 996.0;
+    const double lo = document->layout.tick[0][0];
+    const double pixelsPerUnit = kPlot.height() / (document->layout.tick[0][kTickCount - 1] - lo);
+    EXPECT_DOUBLE_EQ(lo, -5);
+    for (uint32_t row = 0; row < 997; ++row) {
+        for (int c = 0; c < 3; ++c) {
+            const double v = document->value(row, c);
+            ASSERT_EQ(document->xPos(row, c), kPlot.left + static_cast<double>(row) * xStep)
+                << row << " " << c;
+            ASSERT_EQ(document->yPos(row, c), kPlot.bottom - (v - lo) * pixelsPerUnit) << row << " " << c;
+        }
+    }
+}
+
+// AddRange's merged picture must be exactly the one built a segment at a time through Add: the same
+// lines in the same order, the same marks and the same remembered column.
+TEST(TraceSegments, MergedRangeMatchesAddingEachSegmentInTurn) {
+    constexpr float inf = std::numeric_limits<float>::infinity();
+    constexpr float nan = std::numeric_limits<float>::quiet_NaN();
+    struct Case {
+        const char* what;
+        int samples;
+        float (*wave)(int i, int c);
+    };
+    const Case cases[] = {
+        {"runs inside the plot", 20000,
+         [](int i, int c) { return static_cast<float>(5 + 4 * std::sin(i * 0.37 + c) + (i % 7) * 0.1); }},
+        {"runs crossing the top and bottom lines", 20000,
+         [](int i, int c) { return static_cast<float>(5 + 6 * std::sin(i * 0.05 + c)); }},
+        {"slow runs leaving the plot a pixel at a time", 20000,
+         [](int i, int c) { return static_cast<float>(5 + 5.3 * std::sin(i * 0.002 + c)); }},
+        {"values exactly on the top and bottom lines", 9000,
+         [](int i, int c) { return (i + c) % 3 == 0 ? 0.0f : ((i + c) % 3 == 1 ? 10.0f : 5.0f); }},
+        {"spikes, infinities and gaps", 20000,
+         [](int i, int c) {
+             if ((i + c) % 97 == 0)
+                 return (i / 97) % 2 ? inf : -inf;
+             if ((i + c) % 101 == 0)
+                 return nan;
+             if ((i + c) % 37 == 0)
+                 return (i / 37) % 2 ? 4.0e7f : -3.0e7f;
+             return static_cast<float>(5 + 2 * std::sin(i * 0.2));
+         }},
+        {"fewer samples than columns", 300,
+         [](int i, int c) { return static_cast<float>((i * 7 + c) % 11); }},
+    };
+    for (const Case& k : cases) {
+        auto document = ThreeChannels(k.samples, k.wave);
+        SetScale(*document, 0, 10);
+        for (int c = 0; c < 3; ++c)
+            document->settings.markPoints[c] = c != 1;
+        LayoutSamples(*document, kPlot);
+        const SampleAxis axis = SampleAxisOf(*document);
+        const DrawRange range = VisibleSamples(document->layout, axis, kPlot);
+        for (int c = 0; c < 3; ++c) {
+            TracePicture whole;
+            TracePicture single;
+            int rememberedWhole = 7;
+            int rememberedSingle = 7;
+            TraceBuilder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedWhole, whole)
+                .AddRange(range);
+            TraceBuilder builder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedSingle, single);
+            for (int64_t n = range.first; n < range.end; ++n)
+                builder.Add(n);
+            EXPECT_GT(single.lines.size(), 10U) << k.what << " channel " << c;
+            EXPECT_TRUE(whole.lines == single.lines) << k.what << " channel " << c;
+            EXPECT_TRUE(whole.marks == single.marks) << k.what << " channel " << c;
+            EXPECT_EQ(rememberedWhole, rememberedSingle) << k.what << " channel " << c;
+        }
+    }
+}
+
 TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
     LiveDocument live(50);
     std::u16string lastFunction;

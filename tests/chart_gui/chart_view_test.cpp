@@ -359,6 +359,45 @@ TEST_F(ChartView, PrintingGivesOnePageWithTheFooter) {
     EXPECT_EQ(pdf.count(QRegularExpression(QStringLiteral("/Type\\s*/Page[^s]"))), 1);
 }
 
+// A whole picture leaves exactly the pixels of its lines and marks painted one at a time, whether its
+// vertical lines stand side by side covering most rows or lie short and scattered.
+TEST(PaintTrace, ManyColumnsLeaveThePixelsOfEachLineAlone) {
+    TracePicture picture;
+    for (int x = 0; x < 150; ++x) { // tall, overlapping columns, some given bottom end first
+        const int a = 20 + (x * 37) % 60;
+        const int b = 140 - (x * 53) % 70;
+        picture.lines.push_back(x % 3 ? PixelLine{x, a, x, b} : PixelLine{x, b, x, a});
+    }
+    for (int x = 150; x < 300; ++x) // one or two pixels each, far apart
+        picture.lines.push_back({x, (x * 71) % 190, x, (x * 71) % 190 + x % 2});
+    picture.lines.push_back({40, -50, 40, 400});   // beyond the top and bottom
+    picture.lines.push_back({-3, 10, -3, 20});     // left of the image
+    picture.lines.push_back({5, 10, 60, 170});     // not vertical
+    picture.lines.push_back({120, 100, 120, 100}); // one pixel
+    picture.marks = {{7, 7}, {299, 199}, {-1, 5}};
+    const QRect clips[] = {QRect(0, 0, 300, 200), QRect(10, 30, 200, 100)};
+    for (const QRect& clip : clips) {
+        QImage whole(300, 200, QImage::Format_RGB32);
+        whole.fill(Qt::white);
+        PaintTrace(whole, picture, kRed, clip);
+        QImage single(300, 200, QImage::Format_RGB32);
+        single.fill(Qt::white);
+        for (const PixelLine& line : picture.lines) {
+            TracePicture one;
+            one.lines.push_back(line);
+            PaintTrace(single, one, kRed, clip);
+        }
+        TracePicture marks;
+        marks.marks = picture.marks;
+        PaintTrace(single, marks, kRed, clip);
+        EXPECT_GT(CountPixels(whole, whole.rect(), kRed), 3000) << clip.width();
+        EXPECT_EQ(CountPixels(whole, whole.rect(), kRed), CountPixels(single, single.rect(), kRed))
+            << clip.width();
+        EXPECT_TRUE(whole == single) << clip.width();
+        EXPECT_EQ(CountPixels(whole, whole.rect(), kRed), CountPixels(whole, clip, kRed)) << clip.width();
+    }
+}
+
 TEST(PaintTrace, LinesHaveOnePixelPerStepBothEndsAndNoDirection) {
     const PixelLine lines[] = {
         {5, 5, 50, 5},   {5, 5, 5, 50},    {5, 5, 50, 50},   {5, 50, 50, 5},       {10, 3, 17, 55},

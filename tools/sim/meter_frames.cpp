@@ -1,7 +1,8 @@
 #include "tools/sim/meter_frames.h"
 
+#include "protocol/hex_text.h"
+
 #include <algorithm>
-#include <cctype>
 #include <cmath>
 #include <fstream>
 #include <numbers>
@@ -32,15 +33,6 @@ Bytes MemoryFrame(uint8_t kind, uint16_t number, uint16_t length, size_t size) {
     frame[size - 2] = kFiller;
     frame[size - 1] = kFiller;
     return frame;
-}
-
-int HexDigit(char c) {
-    if (c >= '0' && c <= '9')
-        return c - '0';
-    c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-    if (c >= 'a' && c <= 'f')
-        return c - 'a' + 10;
-    return -1;
 }
 
 } // namespace
@@ -102,13 +94,7 @@ std::vector<Bytes> BuildLogBurst(const std::vector<Record>& records) {
 }
 
 bool HasInnerMarker(const Bytes& bytes) {
-    static constexpr char kDigits[] = "0123456789abcdef";
-    std::string text;
-    text.reserve(bytes.size() * 2);
-    for (const uint8_t b : bytes) {
-        text.push_back(kDigits[b >> 4]);
-        text.push_back(kDigits[b & 0x0F]);
-    }
+    const std::string text = ToHexText(bytes.data(), bytes.size());
     for (size_t at = text.find("00d5f"); at != std::string::npos; at = text.find("00d5f", at + 1)) {
         if (at != 0)
             return true;
@@ -184,7 +170,7 @@ bool ParseHexLine(std::string_view line, Bytes& out) {
             token.remove_prefix(2);
         // "5" and "0x5" are one byte; longer tokens are runs of digit pairs ("00d5f0").
         if (token.size() == 1) {
-            const int digit = HexDigit(token[0]);
+            const int digit = HexDigitValue(token[0]);
             if (digit < 0)
                 return false;
             out.push_back(static_cast<uint8_t>(digit));
@@ -193,8 +179,8 @@ bool ParseHexLine(std::string_view line, Bytes& out) {
         if (token.size() % 2 != 0)
             return false;
         for (size_t k = 0; k < token.size(); k += 2) {
-            const int high = HexDigit(token[k]);
-            const int low = HexDigit(token[k + 1]);
+            const int high = HexDigitValue(token[k]);
+            const int low = HexDigitValue(token[k + 1]);
             if (high < 0 || low < 0)
                 return false;
             out.push_back(static_cast<uint8_t>(high * 16 + low));

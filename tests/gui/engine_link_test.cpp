@@ -10,6 +10,7 @@
 #include "link/settings_file.h"
 #include "protocol/text.h"
 #include "tests/support/fake_receiver.h"
+#include "tests/support/frame_with_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -99,32 +100,7 @@ TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
 using testing::ListedInventory;
 using testing::MeterLine;
 
-class EngineLinkTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        table = MakeDocumentTabTable();
-        CTabFrame::InstallTabTable(&table);
-        settings =
-            std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
-        frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(frame->Create());
-        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
-    }
-    void TearDown() override {
-        link->Stop();
-        frame.reset();
-        link.reset();
-        CTabFrame::InstallTabTable(nullptr);
-    }
-    bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
-
-    QTemporaryDir dir;
-    TabTable table;
-    ListedInventory inventory;
-    std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<CMainFrame> frame;
-    std::unique_ptr<EngineLink> link;
-};
+class EngineLinkTest : public testing::FrameWithEngineTest {};
 
 TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
     inventory.ports = {{kReceiverDescription, "COM5", ""},

@@ -10,6 +10,7 @@
 #include "link/settings_file.h"
 #include "recording/document.h"
 #include "recording/gui/log_list_view.h"
+#include "tests/support/frame_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -30,35 +31,18 @@
 namespace calvora {
 namespace {
 
-class OneReceiver : public ReceiverInventory {
-public:
-    std::optional<std::vector<SerialPortInfo>> Enumerate() override {
-        return std::vector<SerialPortInfo>{{kReceiverDescription, "COM5", ""}};
-    }
-};
-
-class MeterWindowsTest : public ::testing::Test {
+class MeterWindowsTest : public testing::FrameWithEngineTest {
 protected:
     void SetUp() override {
-        table = MakeDocumentTabTable();
-        CTabFrame::InstallTabTable(&table);
-        settings =
-            std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
-        frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(frame->Create());
+        FrameWithEngineTest::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
         frame->move(40, 30);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
+        inventory.ports = {{kReceiverDescription, "COM5", ""}};
         // The scan selects the receiver, so the frames fed below are handed on as from its port.
         link->Start();
-    }
-    void TearDown() override {
-        link->Stop();
-        frame.reset();
-        link.reset();
-        CTabFrame::InstallTabTable(nullptr);
     }
 
     void Feed(const sim::Bytes& frameBytes) {
@@ -87,12 +71,6 @@ protected:
         return view;
     }
 
-    QTemporaryDir dir;
-    TabTable table;
-    OneReceiver inventory;
-    std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<CMainFrame> frame;
-    std::unique_ptr<EngineLink> link;
 };
 
 TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {

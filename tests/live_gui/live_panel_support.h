@@ -8,6 +8,7 @@
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "tests/support/fake_receiver.h"
+#include "tests/support/frame_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -71,26 +72,15 @@ private:
 };
 
 // A main frame and its engine link with one receiver on a pseudo-terminal.
-class LiveWindowTest : public ::testing::Test {
+class LiveWindowTest : public FrameWithEngineTest {
 protected:
     void SetUp() override {
         ASSERT_FALSE(meter.Path().empty());
-        table = MakeDocumentTabTable();
-        CTabFrame::InstallTabTable(&table);
-        settings =
-            std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
-        frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(frame->Create());
+        FrameWithEngineTest::SetUp();
+        ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
-        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
         inventory.ports = {{kReceiverDescription, "COM1", meter.Path()}};
         link->Start();
-    }
-    void TearDown() override {
-        link->Stop();
-        frame.reset();
-        link.reset();
-        CTabFrame::InstallTabTable(nullptr);
     }
 
     QTreeWidget* Tree() const { return frame->InstrumentTree(); }
@@ -100,15 +90,8 @@ protected:
         const sim::Bytes bytes = sim::BuildLiveFrame(reading, count);
         link->State().ReceiveChunk(bytes.data(), static_cast<int>(bytes.size()));
     }
-    bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
 
     MeterLine meter;
-    QTemporaryDir dir;
-    TabTable table;
-    ListedInventory inventory;
-    std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<CMainFrame> frame;
-    std::unique_ptr<EngineLink> link;
 };
 
 } // namespace calvora::testing

@@ -5,17 +5,20 @@
 #include "chart/gui/cursor_text_dlg.h"
 #include "chart/gui/graph_ctrl_dlg.h"
 #include "chart/gui/scale_format_dlg.h"
+#include "chart/pixel_raster.h"
 #include "recording/document.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
 
 #include <QCursor>
 #include <QFontInfo>
+#include <QHash>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
 #include <QScrollBar>
+#include <QStaticText>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -30,121 +33,22 @@ ChartProgramState& ChartProgram() {
 }
 
 namespace {
-// n / d rounded to the nearest integer, halves upwards; d != 0.
-int64_t RoundDiv(int64_t n, int64_t d) {
-    if (d < 0) {
-        n = -n;
-        d = -d;
-    }
-    const int64_t twice = 2 * n + d;
-    const int64_t q = twice / (2 * d);
-    return (twice % (2 * d) != 0 && twice < 0) ? q - 1 : q;
+PixelBuffer BufferOf(QImage& image) {
+    return {reinterpret_cast<uint32_t*>(image.bits()), image.bytesPerLine() / 4, image.width(),
+            image.height()};
 }
 
-// The image's pixels, written without a detach check per pixel.
-struct Pixels {
-    uchar* bits;
-    qsizetype stride;
-    QRgb* Row(int64_t y) const { return reinterpret_cast<QRgb*>(bits + y * stride); }
-};
-
-void RasterLine(const Pixels& pixels, const PixelLine& line, QRgb colour, const QRect& clip) {
-    const int64_t dx = static_cast<int64_t>(line.x1) - line.x0;
-    const int64_t dy = static_cast<int64_t>(line.y1) - line.y0;
-    if (dx == 0) {
-        if (line.x0 < clip.left() || line.x0 > clip.right())
-            return;
-        const int64_t from = std::max<int64_t>(std::min(line.y0, line.y1), clip.top());
-        const int64_t to = std::min<int64_t>(std::max(line.y0, line.y1), clip.bottom());
-        for (int64_t y = from; y <= to; ++y)
-            pixels.Row(y)[line.x0] = colour;
-        return;
-    }
-    if (std::llabs(dy) >= std::llabs(dx)) {
-        const int64_t from = std::max<int64_t>(std::min(line.y0, line.y1), clip.top());
-        const int64_t to = std::min<int64_t>(std::max(line.y0, line.y1), clip.bottom());
-        for (int64_t y = from; y <= to; ++y) {
-            const int64_t x = line.x0 + RoundDiv((y - line.y0) * dx, dy);
-            if (x >= clip.left() && x <= clip.right())
-                pixels.Row(y)[x] = colour;
-        }
-    } else {
-        const int64_t from = std::max<int64_t>(std::min(line.x0, line.x1), clip.left());
-        const int64_t to = std::min<int64_t>(std::max(line.x0, line.x1), clip.right());
-        for (int64_t x = from; x <= to; ++x) {
-            const int64_t y = line.y0 + RoundDiv((x - line.x0) * dy, dx);
-            if (y >= clip.top() && y <= clip.bottom())
-                pixels.Row(y)[x] = colour;
-        }
-    }
+PixelClip ClipOf(const QRect& rect) {
+    return {rect.left(), rect.top(), rect.right(), rect.bottom()};
 }
 
-// A vertical line already cut to the clip: column x, rows from..to.
-struct ColumnSpan {
-    int x;
-    int from;
-    int to;
-};
-
-// Columns side by side share the image's rows. A group that mostly covers its rows is written row by row,
-// one visit per row for the whole group rather than one per column, which keeps far fewer memory pages
-// in use at once; a sparse group goes column by column. All pixels take one colour, so the order of the
-// writes leaves the same image.
-void RasterColumns(const Pixels& pixels, const ColumnSpan* spans, size_t count, QRgb colour) {
-    int top = spans[0].from;
-    int bottom = spans[0].to;
-    int64_t covered = 0;
-    for (size_t i = 0; i < count; ++i) {
-        top = std::min(top, spans[i].from);
-        bottom = std::max(bottom, spans[i].to);
-        covered += spans[i].to - spans[i].from + 1;
-    }
-    if (covered * 4 < (static_cast<int64_t>(bottom) - top + 1) * static_cast<int64_t>(count)) {
-        for (size_t i = 0; i < count; ++i) {
-            for (int y = spans[i].from; y <= spans[i].to; ++y)
-                pixels.Row(y)[spans[i].x] = colour;
-        }
-        return;
-    }
-    for (int y = top; y <= bottom; ++y) {
-        QRgb* row = pixels.Row(y);
-        for (size_t i = 0; i < count; ++i) {
-            if (y >= spans[i].from && y <= spans[i].to)
-                row[spans[i].x] = colour;
-        }
-    }
-}
 } // namespace
 
 void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip) {
     if (image.format() != QImage::Format_RGB32 && image.format() != QImage::Format_ARGB32 &&
         image.format() != QImage::Format_ARGB32_Premultiplied)
         image = image.convertToFormat(QImage::Format_RGB32);
-    const QRect inside = clip & image.rect();
-    if (inside.isEmpty())
-        return;
-    colour |= 0xFF000000;
-    const Pixels pixels{image.bits(), image.bytesPerLine()};
-    std::vector<ColumnSpan> columns;
-    for (const PixelLine& line : picture.lines) {
-        if (line.x0 != line.x1) {
-            RasterLine(pixels, line, colour, inside);
-            continue;
-        }
-        if (line.x0 < inside.left() || line.x0 > inside.right())
-            continue;
-        const int from = std::max(std::min(line.y0, line.y1), inside.top());
-        const int to = std::min(std::max(line.y0, line.y1), inside.bottom());
-        if (from <= to)
-            columns.push_back({line.x0, from, to});
-    }
-    constexpr size_t kGroup = 16;
-    for (size_t i = 0; i < columns.size(); i += kGroup)
-        RasterColumns(pixels, columns.data() + i, std::min(kGroup, columns.size() - i), colour);
-    for (const PixelPoint& mark : picture.marks) {
-        if (inside.contains(mark.x, mark.y))
-            pixels.Row(mark.y)[mark.x] = colour;
-    }
+    RasterTrace(BufferOf(image), picture, colour | 0xFF000000, ClipOf(clip));
 }
 
 namespace {
@@ -168,10 +72,42 @@ int ClampInto(int value, int low, int high) {
     return value < low ? low : (value > high ? high : value);
 }
 
-QPen DottedPen(const QColor& colour) {
-    QPen pen(colour, 0, Qt::CustomDashLine);
-    pen.setDashPattern({1, 1});
-    return pen;
+// The scale labels repeat from paint to paint; their laid-out text is kept so that a paint only draws the
+// glyphs. Labels go through the painter like any other text and look the same.
+class LabelCache {
+public:
+    const QStaticText& Get(const QString& text, const QFont& font) {
+        if (font != font_) {
+            labels_.clear();
+            font_ = font;
+        }
+        auto found = labels_.find(text);
+        if (found == labels_.end()) {
+            if (labels_.size() >= kMaxLabels) // scrolling brings new sample numbers without end
+                labels_.clear();
+            QStaticText label(text);
+            label.setTextFormat(Qt::PlainText);
+            label.setPerformanceHint(QStaticText::AggressiveCaching);
+            label.prepare(QTransform(), font);
+            found = labels_.insert(text, label);
+        }
+        return *found;
+    }
+
+private:
+    static constexpr qsizetype kMaxLabels = 512;
+    QFont font_;
+    QHash<QString, QStaticText> labels_;
+};
+
+LabelCache& Labels() {
+    static LabelCache cache;
+    return cache;
+}
+
+// A label with its top-left corner at (x, y), in the painter's font and pen.
+void LabelAt(QPainter& painter, int x, int y, const QString& text) {
+    painter.drawStaticText(QPoint(x, y), Labels().Get(text, painter.font()));
 }
 
 // Text with its top-left corner at (x, y), in the painter's font and the default black.
@@ -285,23 +221,27 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
 
     const ChartSettings& settings = m_document.settings;
     const int w = plot.width();
-    const int h = plot.height();
-    const QRect plotRect(plot.left, plot.top, w, h);
     image.fill(buttonFace);
-    QPainter painter(&image);
-    painter.fillRect(plotRect, ColourFromRef(settings.backgroundColour));
+    ReleaseWideVectorState();
+    // Lines and the plot's background are written straight into the pixels (see chart/pixel_raster.h);
+    // only text goes through a painter.
+    const PixelBuffer pixels = BufferOf(image);
+    const uint32_t background = ColourFromRef(settings.backgroundColour).rgb();
+    for (int y = std::max(plot.top, 0); y < std::min(plot.bottom, image.height()); ++y) {
+        uint32_t* row = pixels.Row(y);
+        std::fill(row + std::max(plot.left, 0), row + std::min(plot.right, image.width()), background);
+    }
 
     if (!printing) {
         PlaceChildren();
         UpdateScrollBars();
     }
 
-    const QPen gridPen = DottedPen(ColourFromRef(settings.gridColour));
+    const uint32_t grid = ColourFromRef(settings.gridColour).rgb();
     if (settings.gridVisible) {
-        painter.setPen(gridPen);
         for (int l = 0; l < kTickCount; ++l) {
             const int y = ValueTickY(plot, l);
-            painter.drawLine(plot.left, y, plot.right, y);
+            RasterRule(pixels, plot.left, y, plot.right, y, grid, RuleStyle::Dotted);
         }
     }
 
@@ -317,34 +257,31 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
 
         if (count > 1 && settings.gridVisible) {
             const int64_t k = GridStep(axis.dx, w);
-            painter.setPen(gridPen);
             int64_t n = FirstAtOrRight(axis, range.first, k, plot.left);
             for (int i = 0; i < kFarLoop; ++i, n += k) {
                 const double x = axis.X(n);
                 if (x > plot.right)
                     break;
-                painter.drawLine(static_cast<int>(x), plot.top, static_cast<int>(x), plot.bottom);
+                RasterRule(pixels, static_cast<int>(x), plot.top, static_cast<int>(x), plot.bottom, grid,
+                           RuleStyle::Dotted);
             }
         }
 
-        // The traces go straight into the image's pixels; the margins cover whatever lies outside the plot.
-        painter.end();
+        // The traces are cut at the plot's sides as they are drawn, so the margins around the plot keep
+        // their fill; the grid lines' ends on the plot's right and bottom lines go under the frame.
         DrawTraces(image, plot, axis, range);
-        painter.begin(&image);
 
-        // The margins cut the traces at the plot's sides.
-        painter.fillRect(QRect(0, 0, plot.left, height()), buttonFace);
-        painter.fillRect(QRect(plot.right, 0, width() - plot.right, height()), buttonFace);
-        painter.fillRect(QRect(0, 0, width(), plot.top), buttonFace);
-        painter.fillRect(QRect(0, plot.bottom, width(), height() - plot.bottom), buttonFace);
+        constexpr uint32_t kBlack = 0xFF000000;
+        const auto solid = RuleStyle::Solid;
+        RasterRule(pixels, plot.left, plot.top, plot.right, plot.top, kBlack, solid);
+        RasterRule(pixels, plot.left, plot.bottom, plot.right, plot.bottom, kBlack, solid);
+        RasterRule(pixels, plot.left, plot.top, plot.left, plot.bottom, kBlack, solid);
+        RasterRule(pixels, plot.right, plot.top, plot.right, plot.bottom, kBlack, solid);
+        RasterRule(pixels, plot.left - 3, plot.top, plot.left - 3, plot.bottom, kBlack, solid);
+        RasterRule(pixels, plot.right + 3, plot.top, plot.right + 3, plot.bottom, kBlack, solid);
+        RasterRule(pixels, plot.left, plot.bottom + 3, plot.right, plot.bottom + 3, kBlack, solid);
 
-        painter.setPen(QPen(Qt::black, 0));
-        painter.drawRect(QRect(plot.left, plot.top, w, h));
-        painter.drawLine(plot.left - 3, plot.top, plot.left - 3, plot.bottom);
-        painter.drawLine(plot.right + 3, plot.top, plot.right + 3, plot.bottom);
-        painter.drawLine(plot.left, plot.bottom + 3, plot.right, plot.bottom + 3);
-
-        DrawLabels(painter, plot, axis, range);
+        DrawLabels(image, plot, axis, range);
     }
 
     if (!printing) {
@@ -352,6 +289,7 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
             m_readout->update();
         m_crosshairFresh = true;
     } else {
+        QPainter painter(&image);
         painter.setFont(LabelFont());
         painter.setPen(Qt::black);
         TextAt(painter, width() - 250, height() - 60, QString::fromStdU16String(DefaultFileName(*printTime)));
@@ -377,16 +315,24 @@ void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleA
     }
 }
 
-void VIrozuroRuvu::DrawLabels(QPainter& painter, const PlotRect& plot, const SampleAxis& axis,
+void VIrozuroRuvu::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
                               const DrawRange& range) {
-    painter.setFont(LabelFont());
-    painter.setPen(QPen(Qt::black, 0));
+    // Tick marks first, straight into the pixels; then the texts through a painter.
+    const PixelBuffer pixels = BufferOf(image);
+    constexpr uint32_t kBlack = 0xFF000000;
     const int tickTop = plot.bottom + 3;
     const int tickBottom = plot.bottom + 8;
+    struct Label {
+        int x;
+        int y;
+        QString text;
+    };
+    std::vector<Label> labels;
     auto sampleLabel = [&](int x, int64_t n) {
-        painter.drawLine(x, tickTop, x, tickBottom);
-        const QString text = QString::number(n);
-        TextAt(painter, x - static_cast<int>(text.size() / 2) * 6, tickBottom, text);
+        RasterRule(pixels, x, tickTop, x, tickBottom, kBlack, RuleStyle::Solid);
+        QString text = QString::number(n);
+        const int left = x - static_cast<int>(text.size() / 2) * 6;
+        labels.push_back({left, tickBottom, std::move(text)});
     };
     if (m_document.sampleCount() == 1) {
         sampleLabel(plot.left, 1);
@@ -404,13 +350,20 @@ void VIrozuroRuvu::DrawLabels(QPainter& painter, const PlotRect& plot, const Sam
     const ChartLayout& layout = m_document.layout;
     for (int l = 0; l < kTickCount; ++l) {
         const int y = ValueTickY(plot, l);
-        painter.drawLine(plot.left - 8, y, plot.left - 3, y);
-        painter.drawLine(plot.right + 8, y, plot.right + 3, y);
-        const QString left = QString::fromStdU16String(FormatScaleValue(layout.tick[0][kTickCount - 1 - l]));
-        const QString right = QString::fromStdU16String(FormatScaleValue(layout.tick[1][kTickCount - 1 - l]));
-        TextAt(painter, plot.left - static_cast<int>(left.size()) * 6 - 15, y - 7, left);
-        TextAt(painter, plot.right + 12, y - 7, right);
+        RasterRule(pixels, plot.left - 8, y, plot.left - 3, y, kBlack, RuleStyle::Solid);
+        RasterRule(pixels, plot.right + 8, y, plot.right + 3, y, kBlack, RuleStyle::Solid);
+        QString left = QString::fromStdU16String(FormatScaleValue(layout.tick[0][kTickCount - 1 - l]));
+        QString right = QString::fromStdU16String(FormatScaleValue(layout.tick[1][kTickCount - 1 - l]));
+        const int leftX = plot.left - static_cast<int>(left.size()) * 6 - 15;
+        labels.push_back({leftX, y - 7, std::move(left)});
+        labels.push_back({plot.right + 12, y - 7, std::move(right)});
     }
+
+    QPainter painter(&image);
+    painter.setFont(LabelFont());
+    painter.setPen(QPen(Qt::black, 0));
+    for (const Label& label : labels)
+        LabelAt(painter, label.x, label.y, label.text);
 }
 
 void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {
@@ -456,6 +409,7 @@ void VIrozuroRuvu::AppendLiveSample() {
         RedrawChart();
         return;
     }
+    ReleaseWideVectorState();
     ChartProgramState& program = ChartProgram();
     const LivePlan plan = PlanLiveUpdate(m_document, m_plot, m_dragMoved, m_vScrolled, program.lastFunction);
     if (plan.horizontalPosition) {

@@ -126,7 +126,7 @@ private:
     void PlaceChildren();
     void UpdateScrollBars();
     void DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
-    void DrawLabels(QPainter& painter, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
+    void DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
 
     void OnDragTimer();
     void OnHorizontalAction(int action);

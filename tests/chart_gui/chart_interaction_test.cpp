@@ -156,18 +156,22 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
     EXPECT_EQ(rememberedEach, rememberedMerged);
 }
 
-// A three-channel recording: channel c holds wave(i, c). Limits from channel 0 as a file load does.
-template <typename Wave> std::unique_ptr<ZUrizivaRor> ThreeChannels(int samples, Wave wave) {
+// A recording of `channels` channels: channel c holds wave(i, c). Limits from channel 0 as a file load does.
+template <typename Wave> std::unique_ptr<ZUrizivaRor> WithChannels(int channels, int samples, Wave wave) {
     auto document = std::make_unique<ZUrizivaRor>();
     ApplyNewChartDefaults(*document);
-    document->SetChannelCount(3);
+    document->SetChannelCount(static_cast<uint8_t>(channels));
     document->FillRows(static_cast<uint32_t>(samples));
     for (int i = 0; i < samples; ++i) {
-        for (int c = 0; c < 3; ++c)
+        for (int c = 0; c < channels; ++c)
             document->SetValue(static_cast<uint32_t>(i), c, wave(i, c), 1000);
     }
     SetLimitsFromSamples(*document);
     return document;
+}
+
+template <typename Wave> std::unique_ptr<ZUrizivaRor> ThreeChannels(int samples, Wave wave) {
+    return WithChannels(3, samples, wave);
 }
 
 TEST(ChartLayoutFull, EveryChannelLandsWhereTheFormulaPutsIt) {
@@ -221,30 +225,33 @@ TEST(TraceSegments, MergedRangeMatchesAddingEachSegmentInTurn) {
         {"fewer samples than columns", 300,
          [](int i, int c) { return static_cast<float>((i * 7 + c) % 11); }},
     };
-    for (const Case& k : cases) {
-        auto document = ThreeChannels(k.samples, k.wave);
-        SetScale(*document, 0, 10);
-        for (int c = 0; c < 3; ++c)
-            document->settings.markPoints[c] = c != 1;
-        LayoutSamples(*document, kPlot);
-        const SampleAxis axis = SampleAxisOf(*document);
-        const DrawRange range = VisibleSamples(document->layout, axis, kPlot);
-        for (int c = 0; c < 3; ++c) {
-            TracePicture whole;
-            TracePicture single;
-            int rememberedWhole = 7;
-            int rememberedSingle = 7;
-            TraceBuilder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedWhole, whole)
-                .AddRange(range);
-            TraceBuilder builder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedSingle, single);
-            for (int64_t n = range.first; n < range.end; ++n)
-                builder.Add(n);
-            EXPECT_GT(single.lines.size(), 10U) << k.what << " channel " << c;
-            EXPECT_TRUE(whole.lines == single.lines) << k.what << " channel " << c;
-            EXPECT_TRUE(whole.marks == single.marks) << k.what << " channel " << c;
-            EXPECT_EQ(rememberedWhole, rememberedSingle) << k.what << " channel " << c;
+    // One channel sits in its columns without gaps and has a path of its own; three are interleaved.
+    for (const int channels : {1, 3})
+        for (const Case& k : cases) {
+            auto document = WithChannels(channels, k.samples, k.wave);
+            SetScale(*document, 0, 10);
+            for (int c = 0; c < channels; ++c)
+                document->settings.markPoints[c] = c != 1;
+            LayoutSamples(*document, kPlot);
+            const SampleAxis axis = SampleAxisOf(*document);
+            const DrawRange range = VisibleSamples(document->layout, axis, kPlot);
+            for (int c = 0; c < channels; ++c) {
+                TracePicture whole;
+                TracePicture single;
+                int rememberedWhole = 7;
+                int rememberedSingle = 7;
+                TraceBuilder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedWhole, whole)
+                    .AddRange(range);
+                TraceBuilder builder(*document, axis, kPlot, c, TraceDrawing::Merged, rememberedSingle,
+                                     single);
+                for (int64_t n = range.first; n < range.end; ++n)
+                    builder.Add(n);
+                EXPECT_GT(single.lines.size(), 10U) << k.what << " channel " << c;
+                EXPECT_TRUE(whole.lines == single.lines) << k.what << " channel " << c;
+                EXPECT_TRUE(whole.marks == single.marks) << k.what << " channel " << c;
+                EXPECT_EQ(rememberedWhole, rememberedSingle) << k.what << " channel " << c;
+            }
         }
-    }
 }
 
 TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {

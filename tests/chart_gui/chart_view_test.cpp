@@ -2,6 +2,7 @@
 #include "chart/gui/chart_view.h"
 #include "chart/gui/cursor_text_dlg.h"
 #include "chart/gui/graph_ctrl_dlg.h"
+#include "chart/pixel_raster.h"
 #include "recording/recording_state.h"
 #include "tests/chart_gui/chart_test_documents.h"
 
@@ -374,6 +375,9 @@ TEST(PaintTrace, ManyColumnsLeaveThePixelsOfEachLineAlone) {
     picture.lines.push_back({-3, 10, -3, 20});     // left of the image
     picture.lines.push_back({5, 10, 60, 170});     // not vertical
     picture.lines.push_back({120, 100, 120, 100}); // one pixel
+    picture.lines.push_back({20, 150, 20, 160});   // a second line in a column, apart from the first
+    picture.lines.push_back({21, 10, 21, 199});    // and one overlapping it
+    picture.lines.push_back({298, 3, 298, 190});   // beside the right edge
     picture.marks = {{7, 7}, {299, 199}, {-1, 5}};
     const QRect clips[] = {QRect(0, 0, 300, 200), QRect(10, 30, 200, 100)};
     for (const QRect& clip : clips) {
@@ -395,6 +399,43 @@ TEST(PaintTrace, ManyColumnsLeaveThePixelsOfEachLineAlone) {
             << clip.width();
         EXPECT_TRUE(whole == single) << clip.width();
         EXPECT_EQ(CountPixels(whole, whole.rect(), kRed), CountPixels(whole, clip, kRed)) << clip.width();
+    }
+}
+
+// The grid, frame and tick lines are written straight into the image; they must be the painter's own
+// one-pixel lines, solid and dotted, in either direction and of any length a screen holds.
+TEST(PixelRules, SameAsThePaintersOnePixelPens) {
+    QPen dotted(QColor(kWhite), 0, Qt::CustomDashLine);
+    dotted.setDashPattern({1, 1});
+    const QPen solid(QColor(kWhite), 0);
+    struct Rule {
+        int x0;
+        int y0;
+        int x1;
+        int y1;
+    };
+    const Rule rules[] = {
+        {3, 5, 3, 5},      {3, 7, 4, 7},          {10, 9, 17, 9},         {40, 11, 12, 11},
+        {0, 13, 2549, 13}, {2549, 15, 0, 15},     {5, 20, 5, 21},         {7, 20, 7, 1399},
+        {9, 1399, 9, 20},  {2540, 0, 2540, 1399}, {1000, 30, 1000, 1316}, {20, 1317, 2000, 1317},
+    };
+    for (const QPen& pen : {solid, dotted}) {
+        for (const Rule& rule : rules) {
+            QImage painted(2550, 1400, QImage::Format_RGB32);
+            painted.fill(kBackground);
+            QImage written = painted;
+            {
+                QPainter painter(&painted);
+                painter.setPen(pen);
+                painter.drawLine(rule.x0, rule.y0, rule.x1, rule.y1);
+            }
+            const PixelBuffer buffer{reinterpret_cast<uint32_t*>(written.bits()), written.bytesPerLine() / 4,
+                                     written.width(), written.height()};
+            RasterRule(buffer, rule.x0, rule.y0, rule.x1, rule.y1, kWhite,
+                       pen.style() == Qt::SolidLine ? RuleStyle::Solid : RuleStyle::Dotted);
+            EXPECT_TRUE(written == painted) << (pen.style() == Qt::SolidLine ? "solid " : "dotted ")
+                                            << rule.x0 << "," << rule.y0 << " " << rule.x1 << "," << rule.y1;
+        }
     }
 }
 

@@ -13,6 +13,8 @@
 #include <QImage>
 #include <QPainter>
 
+#include <algorithm>
+#include <chrono>
 #include <cmath>
 #include <memory>
 
@@ -72,6 +74,48 @@ BENCHMARK(BM_FullPaint)
     ->Args({65535, 0})
     ->Args({20000, 1})
     ->Args({65535, 1})
+    ->Unit(benchmark::kMillisecond);
+
+// The target in one number: each iteration paints the chart without samples and the chart with them, one
+// after the other into the same image, so both see the same machine and the same caches; "added_x_empty" is
+// (with - without) / without.
+void BM_SamplesAddedOverEmpty(benchmark::State& state) {
+    EnsureApplication();
+    const bool noisy = state.range(1) != 0;
+    auto empty = Recording(0, false);
+    auto document = Recording(state.range(0), noisy);
+    VIrozuroRuvu emptyView(*empty);
+    VIrozuroRuvu view(*document);
+    emptyView.resize(1920, 1080);
+    view.resize(1920, 1080);
+    QImage image;
+    using Clock = std::chrono::steady_clock;
+    Clock::duration withoutSamples{};
+    Clock::duration withSamples{};
+    for (auto _ : state) {
+        const auto start = Clock::now();
+        emptyView.OnDraw(image);
+        const auto middle = Clock::now();
+        view.OnDraw(image);
+        const auto end = Clock::now();
+        withoutSamples += middle - start;
+        withSamples += end - middle;
+        benchmark::DoNotOptimize(image.constBits());
+        state.SetIterationTime(std::chrono::duration<double>(end - middle).count());
+    }
+    const double without = std::chrono::duration<double>(withoutSamples).count();
+    const double with = std::chrono::duration<double>(withSamples).count();
+    const auto perPaint = static_cast<double>(std::max<int64_t>(state.iterations(), 1));
+    state.counters["empty_ms"] = without / perPaint * 1e3;
+    state.counters["added_x_empty"] = without > 0 ? (with - without) / without : 0;
+    state.SetLabel(noisy ? "noisy" : "smooth");
+}
+BENCHMARK(BM_SamplesAddedOverEmpty)
+    ->Args({20000, 0})
+    ->Args({65535, 0})
+    ->Args({20000, 1})
+    ->Args({65535, 1})
+    ->UseManualTime()
     ->Unit(benchmark::kMillisecond);
 
 void BM_Trace(benchmark::State& state) {

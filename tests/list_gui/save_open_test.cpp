@@ -55,12 +55,19 @@ void AnswerFileDialog(std::function<bool(QFileDialog&)> answer) {
         }
         poll->stop();
         poll->deleteLater();
-        // QFileDialog hides its accept(); QDialog's reaches it.
-        QDialog* asDialog = dialog;
+        // selectFile() leaves the name field alone while that field has the keyboard focus (someone may be
+        // typing in it), and the focus arrives with the window's activation, sooner or later: take it away
+        // so that the answer's choice is what the dialog returns.
+        if (QWidget* focus = dialog->focusWidget()) {
+            focus->clearFocus();
+        }
+        // QDialog's own accept(), not QFileDialog's: that one checks the choice against the dialog's file
+        // model and may open a message box of its own, which nothing here would answer. What the program
+        // does with the chosen name is what these tests look at.
         if (answer(*dialog)) {
-            asDialog->accept();
+            dialog->QDialog::accept();
         } else {
-            asDialog->reject();
+            dialog->reject();
         }
     });
     poll->start();

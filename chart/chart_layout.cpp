@@ -4,6 +4,7 @@
 
 #include <algorithm>
 #include <cmath>
+#include <cstring>
 
 namespace calvora {
 
@@ -83,8 +84,25 @@ void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
         const float* v = values + rows.first;
         double* x = xs + rows.first;
         double* y = ys + rows.first;
-        // A signed count converts to double on vector registers; the values are the same whole numbers.
-        for (int32_t i = 0; i < static_cast<int32_t>(count); ++i) {
+        // Two rows at a time in the compiler's generic vectors, whatever the optimisation level; the same
+        // arithmetic as one row at a time, so the same positions.
+        using Pair = double __attribute__((vector_size(16)));
+        const Pair lefts = Pair{} + left;
+        const Pair steps = Pair{} + xStep;
+        const Pair bottoms = Pair{} + y0.bottom;
+        const Pair lows = Pair{} + y0.lo;
+        const Pair scales = Pair{} + y0.pixelsPerUnit;
+        Pair index = {0.0, 1.0};
+        uint32_t i = 0;
+        for (; i + 2 <= count; i += 2) {
+            const Pair xs2 = lefts + index * steps;
+            const Pair values2 = {static_cast<double>(v[i]), static_cast<double>(v[i + 1])};
+            const Pair ys2 = bottoms - (values2 - lows) * scales;
+            std::memcpy(x + i, &xs2, sizeof xs2);
+            std::memcpy(y + i, &ys2, sizeof ys2);
+            index += 2.0;
+        }
+        for (; i < count; ++i) {
             x[i] = left + static_cast<double>(i) * xStep;
             y[i] = y0(v[i]);
         }

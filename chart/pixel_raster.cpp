@@ -36,6 +36,13 @@ public:
         rest_ = t - q * twiceDen_;
     }
     int64_t value() const { return value_; }
+    // How many Next() calls it takes until the value changes for the first time; num must not be 0.
+    int64_t RowsBeforeChange() const {
+        // rest + k * step leaves [0, twiceDen) first at the smallest such k >= 1.
+        if (step_ > 0)
+            return (twiceDen_ - rest_ + step_ - 1) / step_;
+        return rest_ / -step_ + 1;
+    }
     void Next() {
         rest_ += step_;
         if (rest_ >= twiceDen_) {
@@ -132,7 +139,8 @@ public:
             for (int y = top_; y <= bottom_; ++y) {
                 uint32_t* row = buffer_.Row(y) + left_;
                 if (y >= fullFrom && y <= fullTo) {
-                    std::fill_n(row, kWidth, colour_);
+                    for (int k = 0; k < kVectors; ++k)
+                        std::memcpy(row + k * kLanes, &paint, sizeof paint);
                     continue;
                 }
                 const Lanes at = Lanes{} + y;
@@ -209,6 +217,22 @@ void RasterLine(const PixelBuffer& buffer, const PixelLine& line, uint32_t colou
         const int to = std::min(std::max(line.y0, line.y1), clip.bottom);
         if (from > to)
             return;
+        if (std::llabs(dx) == 1) {
+            // The step between neighbouring columns of a merged trace: the upper part of its rows in one
+            // column, the rest in the other. The row where it changes is where the stepper would change.
+            RoundedStepper x(line.x0, line.y0, std::min(line.y0, line.y1), dx, dy);
+            const int64_t first = x.value();
+            const int split = std::min(line.y0, line.y1) + static_cast<int>(x.RowsBeforeChange());
+            auto column = [&](int64_t cx, int top, int bottom) {
+                if (cx < clip.left || cx > clip.right)
+                    return;
+                for (int y = std::max(top, from); y <= std::min(bottom, to); ++y)
+                    buffer.Row(y)[cx] = colour;
+            };
+            column(first, std::min(line.y0, line.y1), split - 1);
+            column(first == line.x0 ? line.x1 : line.x0, split, std::max(line.y0, line.y1));
+            return;
+        }
         RoundedStepper x(line.x0, line.y0, from, dx, dy);
         for (int y = from; y <= to; ++y, x.Next()) {
             if (x.value() >= clip.left && x.value() <= clip.right)

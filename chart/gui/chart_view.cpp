@@ -222,15 +222,15 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
     const ChartSettings& settings = m_document.settings;
     const int w = plot.width();
     image.fill(buttonFace);
-    ReleaseWideVectorState();
-    // Lines and the plot's background are written straight into the pixels (see chart/pixel_raster.h);
-    // only text goes through a painter.
-    const PixelBuffer pixels = BufferOf(image);
-    const uint32_t background = ColourFromRef(settings.backgroundColour).rgb();
-    for (int y = std::max(plot.top, 0); y < std::min(plot.bottom, image.height()); ++y) {
-        uint32_t* row = pixels.Row(y);
-        std::fill(row + std::max(plot.left, 0), row + std::min(plot.right, image.width()), background);
+    {
+        QPainter painter(&image);
+        painter.fillRect(QRect(plot.left, plot.top, plot.width(), plot.height()),
+                         ColourFromRef(settings.backgroundColour));
     }
+    ReleaseWideVectorState();
+    // Lines are written straight into the pixels (see chart/pixel_raster.h); only text goes through a
+    // painter.
+    const PixelBuffer pixels = BufferOf(image);
 
     if (!printing) {
         PlaceChildren();
@@ -301,7 +301,8 @@ void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleA
                               const DrawRange& range) {
     const ChartSettings& settings = m_document.settings;
     const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
-    TracePicture picture;
+    // Kept from paint to paint: a long recording's picture holds thousands of lines and marks.
+    TracePicture& picture = m_trace;
     for (int c = 0; c < channels; ++c) {
         if (!settings.traceVisible[static_cast<size_t>(c)])
             continue;

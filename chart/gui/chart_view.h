@@ -146,6 +146,7 @@ private:
     QPointer<CCursorTextDlg> m_readout;
     QTimer m_dragTimer;
     QImage m_buffer;
+    TracePicture m_trace;
     bool m_dirty = true;
 
     PlotRect m_plot;

@@ -77,7 +77,7 @@ class ColumnWindow {
 public:
     using Lanes = int32_t __attribute__((vector_size(16)));
     static constexpr int kLanes = 4;
-    static constexpr int kVectors = 4;
+    static constexpr int kVectors = 2;
     static constexpr int kWidth = kLanes * kVectors;
 
     explicit ColumnWindow(const PixelBuffer& buffer, uint32_t colour) : buffer_(buffer), colour_(colour) {

@@ -234,6 +234,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
     };
     // Each sample's pixel is worked out once and serves as the end of one segment and the start of the next.
     auto near = [](double x, double y) { return std::fabs(x) <= kFar && std::fabs(y) <= kFar; };
+    const double samplesPerPixel = 1 / axis_.dx;
     double x0 = axis_.X(first);
     double y0 = yAt(first - 1);
     for (int64_t n = first; n < end; ++n) {
@@ -279,7 +280,9 @@ void TraceBuilder::AddRange(const DrawRange& range) {
             const double x = axis_.X(m + 1);
             return std::fabs(x) <= kFar && static_cast<int>(x) == cx;
         };
-        const double guess = std::ceil((cx + 1 - axis_.x0) / axis_.dx) - axis_.hShift;
+        // A rough guess is enough (the loops below settle it), so a multiplication stands in for the
+        // division.
+        const double guess = std::ceil((cx + 1 - axis_.x0) * samplesPerPixel) - axis_.hShift;
         int64_t stop = std::isnan(guess) ? end
                                          : static_cast<int64_t>(std::clamp(guess, static_cast<double>(n + 1),
                                                                            static_cast<double>(end)));

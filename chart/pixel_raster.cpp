@@ -310,4 +310,26 @@ void RasterRule(const PixelBuffer& buffer, int x0, int y0, int x1, int y1, uint3
     }
 }
 
+void RasterColumnRules(const PixelBuffer& buffer, const int* xs, size_t count, int from, int to,
+                       uint32_t colour, RuleStyle style) {
+    if (from > to) {
+        // A rule drawn upwards: the same rows, dots counted from the other end.
+        std::swap(from, to);
+        if (style == RuleStyle::Dotted && (to - from) % 2 != 0)
+            ++from;
+    }
+    const int gap = style == RuleStyle::Dotted ? 2 : 1;
+    int first = from;
+    if (first < 0)
+        first += ((-first + gap - 1) / gap) * gap;
+    const int last = std::min(to, buffer.height - 1);
+    for (int y = first; y <= last; y += gap) {
+        uint32_t* row = buffer.Row(y);
+        for (size_t i = 0; i < count; ++i) {
+            if (xs[i] >= 0 && xs[i] < buffer.width)
+                row[xs[i]] = colour;
+        }
+    }
+}
+
 } // namespace calvora

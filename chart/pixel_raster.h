@@ -57,4 +57,10 @@ enum class RuleStyle {
 // draws it. Lines that are neither are left undrawn.
 void RasterRule(const PixelBuffer& buffer, int x0, int y0, int x1, int y1, uint32_t colour, RuleStyle style);
 
+// Vertical rules at the columns `xs`, all from row `from` to row `to` (both included, dots counted from
+// `from`): the same pixels as one RasterRule each, written a row at a time across all of them, which keeps
+// the walk along memory instead of down every column in turn.
+void RasterColumnRules(const PixelBuffer& buffer, const int* xs, size_t count, int from, int to,
+                       uint32_t colour, RuleStyle style);
+
 } // namespace calvora

@@ -258,13 +258,15 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
         if (count > 1 && settings.gridVisible) {
             const int64_t k = GridStep(axis.dx, w);
             int64_t n = FirstAtOrRight(axis, range.first, k, plot.left);
+            std::vector<int> columns;
             for (int i = 0; i < kFarLoop; ++i, n += k) {
                 const double x = axis.X(n);
                 if (x > plot.right)
                     break;
-                RasterRule(pixels, static_cast<int>(x), plot.top, static_cast<int>(x), plot.bottom, grid,
-                           RuleStyle::Dotted);
+                columns.push_back(static_cast<int>(x));
             }
+            RasterColumnRules(pixels, columns.data(), columns.size(), plot.top, plot.bottom, grid,
+                              RuleStyle::Dotted);
         }
 
         // The traces are cut at the plot's sides as they are drawn, so the margins around the plot keep
@@ -275,10 +277,8 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
         const auto solid = RuleStyle::Solid;
         RasterRule(pixels, plot.left, plot.top, plot.right, plot.top, kBlack, solid);
         RasterRule(pixels, plot.left, plot.bottom, plot.right, plot.bottom, kBlack, solid);
-        RasterRule(pixels, plot.left, plot.top, plot.left, plot.bottom, kBlack, solid);
-        RasterRule(pixels, plot.right, plot.top, plot.right, plot.bottom, kBlack, solid);
-        RasterRule(pixels, plot.left - 3, plot.top, plot.left - 3, plot.bottom, kBlack, solid);
-        RasterRule(pixels, plot.right + 3, plot.top, plot.right + 3, plot.bottom, kBlack, solid);
+        const int sides[] = {plot.left - 3, plot.left, plot.right, plot.right + 3};
+        RasterColumnRules(pixels, sides, std::size(sides), plot.top, plot.bottom, kBlack, solid);
         RasterRule(pixels, plot.left, plot.bottom + 3, plot.right, plot.bottom + 3, kBlack, solid);
 
         DrawLabels(image, plot, axis, range);

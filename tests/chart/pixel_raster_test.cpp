@@ -117,5 +117,23 @@ TEST(PixelRaster, RulesAreCutAtTheBufferKeepingTheirDots) {
     EXPECT_EQ(inked, 20 + 15);
 }
 
+// Rules written a row at a time across several columns set the pixels one rule at a time would.
+TEST(PixelRaster, ColumnRulesAreTheRulesOneByOne) {
+    const int columns[] = {-2, 0, 5, 6, 17, 39, 40, 75};
+    const int ends[][2] = {{3, 25},  {25, 3}, {24, 3},  {-7, 12}, {12, -8},
+                           {12, -7}, {0, 29}, {20, 90}, {9, 9},   {31, 40}};
+    for (const RuleStyle style : {RuleStyle::Solid, RuleStyle::Dotted}) {
+        for (const auto& end : ends) {
+            Canvas together(40, 30);
+            Canvas alone(40, 30);
+            RasterColumnRules(together.buffer, columns, std::size(columns), end[0], end[1], kInk, style);
+            for (const int x : columns)
+                RasterRule(alone.buffer, x, end[0], x, end[1], kInk, style);
+            EXPECT_TRUE(together.pixels == alone.pixels)
+                << (style == RuleStyle::Solid ? "solid " : "dotted ") << end[0] << ".." << end[1];
+        }
+    }
+}
+
 } // namespace
 } // namespace calvora

@@ -51,29 +51,9 @@ void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const Q
     RasterTrace(BufferOf(image), picture, colour | 0xFF000000, ClipOf(clip));
 }
 
-namespace {
-constexpr QPoint kReadoutPosition(30, 42);
-constexpr QSize kReadoutSize(180, 120);
-constexpr int kFarLoop = 4096; // more grid lines or labels than any screen holds
-
-QFont LabelFont() {
-    QFont font(QStringLiteral("Arial"));
-    font.setPixelSize(12);
-    font.setWeight(QFont::Medium);
-    font.setStyleHint(QFont::SansSerif);
-    // The label positions assume Arial's 6-pixel digits; a wider stand-in would run into the tick marks.
-    const QString family = QFontInfo(font).family();
-    if (family != QStringLiteral("Arial") && family != QStringLiteral("Liberation Sans"))
-        font.setStretch(QFont::SemiCondensed);
-    return font;
-}
-
-int ClampInto(int value, int low, int high) {
-    return value < low ? low : (value > high ? high : value);
-}
-
 // The scale labels repeat from paint to paint; their laid-out text is kept so that a paint only draws the
-// glyphs. Labels go through the painter like any other text and look the same.
+// glyphs. Labels go through the painter like any other text and look the same. Each chart keeps its own,
+// so that no laid-out text outlives the application's fonts.
 class LabelCache {
 public:
     const QStaticText& Get(const QString& text, const QFont& font) {
@@ -100,14 +80,30 @@ private:
     QHash<QString, QStaticText> labels_;
 };
 
-LabelCache& Labels() {
-    static LabelCache cache;
-    return cache;
+namespace {
+constexpr QPoint kReadoutPosition(30, 42);
+constexpr QSize kReadoutSize(180, 120);
+constexpr int kFarLoop = 4096; // more grid lines or labels than any screen holds
+
+QFont LabelFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    font.setStyleHint(QFont::SansSerif);
+    // The label positions assume Arial's 6-pixel digits; a wider stand-in would run into the tick marks.
+    const QString family = QFontInfo(font).family();
+    if (family != QStringLiteral("Arial") && family != QStringLiteral("Liberation Sans"))
+        font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
+int ClampInto(int value, int low, int high) {
+    return value < low ? low : (value > high ? high : value);
 }
 
 // A label with its top-left corner at (x, y), in the painter's font and pen.
-void LabelAt(QPainter& painter, int x, int y, const QString& text) {
-    painter.drawStaticText(QPoint(x, y), Labels().Get(text, painter.font()));
+void LabelAt(QPainter& painter, LabelCache& labels, int x, int y, const QString& text) {
+    painter.drawStaticText(QPoint(x, y), labels.Get(text, painter.font()));
 }
 
 // Text with its top-left corner at (x, y), in the painter's font and the default black.
@@ -127,7 +123,8 @@ int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double 
 
 VIrozuroRuvu::VIrozuroRuvu(ZUrizivaRor& document, ChartHooks hooks, QWidget* parent)
     : QWidget(parent), m_document(document), m_hooks(std::move(hooks)), m_toolbar(nullptr),
-      m_hBar(new QScrollBar(Qt::Horizontal, this)), m_vBar(new QScrollBar(Qt::Vertical, this)) {
+      m_hBar(new QScrollBar(Qt::Horizontal, this)), m_vBar(new QScrollBar(Qt::Vertical, this)),
+      m_labels(std::make_unique<LabelCache>()), m_labelFont(LabelFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
@@ -290,7 +287,7 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
         m_crosshairFresh = true;
     } else {
         QPainter painter(&image);
-        painter.setFont(LabelFont());
+        painter.setFont(m_labelFont);
         painter.setPen(Qt::black);
         TextAt(painter, width() - 250, height() - 60, QString::fromStdU16String(DefaultFileName(*printTime)));
     }
@@ -361,10 +358,10 @@ void VIrozuroRuvu::DrawLabels(QImage& image, const PlotRect& plot, const SampleA
     }
 
     QPainter painter(&image);
-    painter.setFont(LabelFont());
+    painter.setFont(m_labelFont);
     painter.setPen(QPen(Qt::black, 0));
     for (const Label& label : labels)
-        LabelAt(painter, label.x, label.y, label.text);
+        LabelAt(painter, *m_labels, label.x, label.y, label.text);
 }
 
 void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {

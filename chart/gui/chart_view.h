@@ -18,6 +18,7 @@
 #include <array>
 #include <ctime>
 #include <functional>
+#include <memory>
 #include <string>
 
 class QPainter;
@@ -27,6 +28,7 @@ class QScrollBar;
 namespace calvora {
 
 class CGraphCtrlDlg;
+class LabelCache;
 class RecordingState;
 class UserPrompts;
 class ZUrizivaRor;
@@ -143,6 +145,8 @@ private:
     CGraphCtrlDlg* m_toolbar;
     QScrollBar* m_hBar;
     QScrollBar* m_vBar;
+    std::unique_ptr<LabelCache> m_labels;
+    QFont m_labelFont; // resolved once: asking the font database costs more than drawing the labels
     QPointer<CCursorTextDlg> m_readout;
     QTimer m_dragTimer;
     QImage m_buffer;

@@ -72,13 +72,7 @@ TEST(ChartScreenshots, DISABLED_Write) {
     EXPECT_TRUE(cursorView.grab().save(folder + QStringLiteral("/chart-cursor.png")));
     Mouse(cursorView, QEvent::MouseButtonRelease, QPoint(540, 300), Qt::NoButton);
 
-    std::tm when{};
-    when.tm_year = 117;
-    when.tm_mon = 4;
-    when.tm_mday = 3;
-    when.tm_hour = 14;
-    when.tm_min = 22;
-    when.tm_sec = 10;
+    const std::tm when = testing::TestPrintTime();
     EXPECT_TRUE(cursorView.PrintImage(when).save(folder + QStringLiteral("/chart-print.png")));
 }
 

@@ -6,6 +6,7 @@
 #include "chart/chart_model.h"
 #include "recording/document.h"
 
+#include <ctime>
 #include <memory>
 #include <string>
 #include <vector>
@@ -13,6 +14,18 @@
 namespace calvora::testing {
 
 inline constexpr char16_t kTestTime[] = u" 05/03/17 14:22:10";
+
+// The same moment as a local time, for printed footers: 3 May 2017, 14:22:10.
+inline std::tm TestPrintTime() {
+    std::tm when{};
+    when.tm_year = 117;
+    when.tm_mon = 4;
+    when.tm_mday = 3;
+    when.tm_hour = 14;
+    when.tm_min = 22;
+    when.tm_sec = 10;
+    return when;
+}
 
 // One channel, full scale 1000, "VDC"/"DC"/"V", limits from the samples unless given.
 inline std::unique_ptr<ZUrizivaRor> MakeDocument(const std::vector<float>& values) {

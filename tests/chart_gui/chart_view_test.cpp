@@ -331,13 +331,7 @@ TEST_F(ChartView, DragFarOutsideThePlotIsCancelledByTheTimer) {
 TEST_F(ChartView, PrintingGivesOnePageWithTheFooter) {
     auto document = MakeDocument({1, 3, 2, 4});
     auto view = MakeView(*document);
-    std::tm when{};
-    when.tm_year = 117;
-    when.tm_mon = 4;
-    when.tm_mday = 3;
-    when.tm_hour = 14;
-    when.tm_min = 22;
-    when.tm_sec = 10;
+    const std::tm when = testing::TestPrintTime();
     const QImage page = view->PrintImage(when);
     const QImage screen = Painted(*view).copy();
     const QRect footer(550, 540, 250, 20);

@@ -9,6 +9,7 @@
 #include "recording/journal.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
+#include "tests/support/shown_main_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -59,17 +60,6 @@ QStringList ItemTexts(const QMenu* menu) {
     return texts;
 }
 
-class ScriptedPrompts : public UserPrompts {
-public:
-    bool AskYesNo(const std::u16string& question) override {
-        questions.push_back(question);
-        return false;
-    }
-    void ShowMessage(const std::u16string& text, MessageIcon) override { messages.push_back(text); }
-    std::vector<std::u16string> questions;
-    std::vector<std::u16string> messages;
-};
-
 // A view that prints, to see Print and Print Preview come alive and the preview reach the view.
 class PrintableView : public CDocView {
 public:
@@ -96,31 +86,11 @@ QString WriteRecording(const QString& path, const std::vector<float>& values) {
     return path;
 }
 
-class MainFrameTest : public ::testing::Test {
+class MainFrameTest : public testing::ShownMainFrameTest {
 protected:
-    void SetUp() override {
-        // Every test starts with an empty recent-file list.
-        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
-            .remove(QStringLiteral("Recent File List"));
-        table = MakeDocumentTabTable();
-        CTabFrame::InstallTabTable(&table);
-        frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(frame->Create());
-        frame->SetPrompts(&prompts);
-        frame->resize(1000, 700);
-        frame->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    }
-    void TearDown() override {
-        frame.reset();
-        CTabFrame::InstallTabTable(nullptr);
-    }
     bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
     bool Checked(int id) const { return frame->QueryCommandState(id).checked; }
 
-    TabTable table;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CMainFrame> frame;
     QTemporaryDir dir;
 };
 

@@ -8,6 +8,7 @@
 #include "recording/document.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
+#include "tests/support/shown_main_frame.h"
 
 #include <gtest/gtest.h>
 
@@ -27,22 +28,6 @@
 
 namespace calvora {
 namespace {
-
-class ScriptedPrompts : public UserPrompts {
-public:
-    bool AskYesNo(const std::u16string& question) override {
-        questions.push_back(question);
-        return answer;
-    }
-    void ShowMessage(const std::u16string& text, MessageIcon icon) override {
-        messages.push_back(text);
-        icons.push_back(icon);
-    }
-    bool answer = false;
-    std::vector<std::u16string> questions;
-    std::vector<std::u16string> messages;
-    std::vector<MessageIcon> icons;
-};
 
 // Answers the next modal file dialog: `answer` looks at it and picks a file (true) or cancels (false).
 void AnswerFileDialog(std::function<bool(QFileDialog&)> answer) {
@@ -115,7 +100,7 @@ TEST(SaveNames, FiltersAndExtensions) {
     }
 }
 
-class SaveOpenTest : public ::testing::Test {
+class SaveOpenTest : public testing::ShownMainFrameTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
@@ -123,28 +108,15 @@ protected:
         // The documents folder lies under the home folder: keep the tests' files out of the user's.
         qputenv("HOME", home.path().toLocal8Bit());
         ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
-        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
-            .remove(QStringLiteral("Recent File List"));
-        table = MakeDocumentTabTable();
-        CTabFrame::InstallTabTable(&table);
-        frame = std::make_unique<CMainFrame>();
-        ASSERT_TRUE(frame->Create());
-        frame->SetPrompts(&prompts);
-        frame->resize(1000, 700);
-        frame->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        ShownMainFrameTest::SetUp();
     }
     void TearDown() override {
-        frame.reset();
-        CTabFrame::InstallTabTable(nullptr);
+        ShownMainFrameTest::TearDown();
         qputenv("HOME", m_oldHome);
     }
     QString SaveFolder() const { return QDir(home.path()).filePath(QStringLiteral("Documents/Multimeter")); }
 
     QTemporaryDir home;
-    TabTable table;
-    ScriptedPrompts prompts;
-    std::unique_ptr<CMainFrame> frame;
 
 private:
     QByteArray m_oldHome;

@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <charconv>
 #include <cmath>
+#include <cstdlib>
 #include <cstring>
 #include <limits>
 #include <string>
@@ -128,6 +129,27 @@ bool SegmentCrosses(const PixelLine& s, int lineY) {
     return (s.y0 < lineY && s.y1 > lineY) || (s.y0 > lineY && s.y1 < lineY);
 }
 
+bool IsColumnStep(const PixelLine& segment) {
+    return std::llabs(static_cast<int64_t>(segment.x1) - segment.x0) == 1;
+}
+
+StepRuns SplitStep(const PixelLine& step) {
+    const bool forward = step.x1 > step.x0;
+    const int leftX = forward ? step.x0 : step.x1;
+    const int leftY = forward ? step.y0 : step.y1;
+    const int rightY = forward ? step.y1 : step.y0;
+    PixelLine left{leftX, leftY, leftX, leftY};
+    PixelLine right{leftX + 1, rightY, leftX + 1, rightY};
+    if (leftY != rightY) {
+        // Rows less than half the height from the left end; the row exactly halfway rounds to the right.
+        const int near = static_cast<int>((std::llabs(static_cast<int64_t>(rightY) - leftY) - 1) / 2);
+        const int toward = leftY < rightY ? 1 : -1;
+        left.y1 = leftY + toward * near;
+        right.y0 = left.y1 + toward;
+    }
+    return forward ? StepRuns{left, right} : StepRuns{right, left};
+}
+
 // --------------------------------------------------------------------------- traces
 
 namespace {
@@ -171,6 +193,16 @@ int64_t WidenColumnRun(const double* ys, int64_t first, int64_t stop, double top
 }
 } // namespace
 
+namespace {
+// A vertical line grown to cover the rows of `by` as well.
+void WidenColumn(PixelLine& line, const PixelLine& by) {
+    const int low = std::min({line.y0, line.y1, by.y0, by.y1});
+    const int high = std::max({line.y0, line.y1, by.y0, by.y1});
+    line.y0 = low;
+    line.y1 = high;
+}
+} // namespace
+
 TraceBuilder::TraceBuilder(const ZUrizivaRor& document, const SampleAxis& axis, const PlotRect& plot,
                            int channel, TraceDrawing drawing, int& rememberedX, TracePicture& out)
     : document_(document), axis_(axis), plot_(plot), channel_(channel),
@@ -191,14 +223,25 @@ bool TraceBuilder::Add(int64_t n) {
 bool TraceBuilder::AddPixels(int64_t n, const PixelLine& s) {
     if (SegmentOutsidePlot(s, plot_))
         return false;
-    const bool joins = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 && !out_.lines.empty() &&
-                       out_.lines.back().x0 == s.x0 && out_.lines.back().x1 == s.x0;
-    if (joins) {
-        PixelLine& column = out_.lines.back();
-        const int low = std::min({column.y0, column.y1, s.y0, s.y1});
-        const int high = std::max({column.y0, column.y1, s.y0, s.y1});
-        column.y0 = low;
-        column.y1 = high;
+    // The line of the column this segment starts in, when the previous segment ended there.
+    PixelLine* column = merge_ && lastAdded_ == n - 1 && !out_.lines.empty() &&
+                                out_.lines.back().x0 == s.x0 && out_.lines.back().x1 == s.x0
+                            ? &out_.lines.back()
+                            : nullptr;
+    if (merge_ && IsColumnStep(s)) {
+        // A step to the neighbouring column: its run in this column widens the column's line and its run in
+        // the next one starts that column's line, so a dense trace is one vertical line per column.
+        const StepRuns runs = SplitStep(s);
+        const bool touches = column &&
+                             std::max(runs.start.y0, runs.start.y1) >= std::min(column->y0, column->y1) - 1 &&
+                             std::min(runs.start.y0, runs.start.y1) <= std::max(column->y0, column->y1) + 1;
+        if (touches)
+            WidenColumn(*column, runs.start);
+        else
+            out_.lines.push_back(runs.start);
+        out_.lines.push_back(runs.end);
+    } else if (column && s.x0 == s.x1) {
+        WidenColumn(*column, s);
     } else {
         out_.lines.push_back(s);
     }
@@ -248,13 +291,13 @@ void TraceBuilder::AddRange(const DrawRange& range) {
             const PixelLine s{static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1),
                               static_cast<int>(y1)};
             // The common case of many samples per column: a vertical segment continuing the column's line
-            // only widens it. That column is already the remembered one, so it adds no marks.
-            PixelLine* line = merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 ? &out_.lines.back() : nullptr;
+            // only widens it, and adds no marks once that column is the remembered one.
+            PixelLine* line =
+                merge_ && s.x0 == s.x1 && lastAdded_ == n - 1 && (!marks_ || s.x0 == rememberedX_)
+                    ? &out_.lines.back()
+                    : nullptr;
             if (line && line->x0 == s.x0 && line->x1 == s.x0 && !SegmentOutsidePlot(s, plot_)) {
-                const int low = std::min({line->y0, line->y1, s.y0, s.y1});
-                const int high = std::max({line->y0, line->y1, s.y0, s.y1});
-                line->y0 = low;
-                line->y1 = high;
+                WidenColumn(*line, s);
                 lastAdded_ = n;
             } else {
                 AddPixels(n, s);
@@ -274,7 +317,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         const int cx = last.x0;
         // The run's first segment starts at sample n + 1, which must be the unclipped end of segment n.
         if (last.x1 != cx || cx <= plot_.left || cx >= plot_.right || !near(x0, y0) ||
-            static_cast<int>(x0) != cx)
+            static_cast<int>(x0) != cx || (marks_ && cx != rememberedX_))
             continue;
         // X never decreases along the samples when dx > 0, so the run's last segment in this column is
         // found from an estimate checked against X itself, leaving only the values to read per sample.

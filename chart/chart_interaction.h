@@ -74,6 +74,17 @@ bool SegmentOutsidePlot(const PixelLine& segment, const PlotRect& plot);
 // One end strictly above `lineY` and the other strictly below it.
 bool SegmentCrosses(const PixelLine& segment, int lineY);
 
+// A segment between neighbouring pixel columns sets the pixels of one vertical run in each column (on the
+// ideal line a row belongs to the left column while it lies less than half the height from the left end).
+// `start` is the run in the column of (x0, y0), `end` the one in the column of (x1, y1); both are vertical
+// lines and neither is empty.
+struct StepRuns {
+    PixelLine start;
+    PixelLine end;
+};
+bool IsColumnStep(const PixelLine& segment);
+StepRuns SplitStep(const PixelLine& step);
+
 // What a trace leaves on the image: lines and the 6-pixel point marks.
 struct TracePicture {
     std::vector<PixelLine> lines;
@@ -82,7 +93,8 @@ struct TracePicture {
 
 enum class TraceDrawing {
     PerSegment, // one line per segment, as drawn one at a time
-    Merged, // segments that stay in one pixel column joined into one line: the same pixels, far fewer lines
+    Merged, // segments that stay in one pixel column joined into one line, steps to the neighbouring column
+            // split into their two columns' lines: the same pixels, about one line per column
 };
 
 // The segments n -> n + 1 of one channel. Point marks follow the one remembered x per channel: a segment

@@ -36,13 +36,6 @@ public:
         rest_ = t - q * twiceDen_;
     }
     int64_t value() const { return value_; }
-    // How many Next() calls it takes until the value changes for the first time; num must not be 0.
-    int64_t RowsBeforeChange() const {
-        // rest + k * step leaves [0, twiceDen) first at the smallest such k >= 1.
-        if (step_ > 0)
-            return (twiceDen_ - rest_ + step_ - 1) / step_;
-        return rest_ / -step_ + 1;
-    }
     void Next() {
         rest_ += step_;
         if (rest_ >= twiceDen_) {
@@ -80,15 +73,14 @@ public:
     static constexpr int kVectors = 2;
     static constexpr int kWidth = kLanes * kVectors;
 
-    explicit ColumnWindow(const PixelBuffer& buffer, uint32_t colour) : buffer_(buffer), colour_(colour) {
-        Clear();
-    }
+    ColumnWindow(const PixelBuffer& buffer, uint32_t colour) : buffer_(buffer), colour_(colour) { Clear(); }
 
     // False when the span needs a window of its own (outside this one, or a column already holding a
     // line it does not touch).
     bool Add(const ColumnSpan& span) {
         if (used_ == 0) {
-            left_ = std::max(0, std::min(span.x, buffer_.width - kWidth));
+            // Windows start on 8-column boundaries: a window's row then never straddles two cache lines.
+            left_ = std::max(0, std::min(span.x & ~(kWidth - 1), buffer_.width - kWidth));
         } else if (span.x < left_ || span.x >= left_ + kWidth) {
             return false;
         }
@@ -110,6 +102,7 @@ public:
         return true;
     }
 
+    // Writes the window's lines and empties it.
     void Flush() {
         if (used_ == 0)
             return;
@@ -136,21 +129,33 @@ public:
                 fullFrom = std::max(fullFrom, from_[i]);
                 fullTo = std::min(fullTo, to_[i]);
             }
-            for (int y = top_; y <= bottom_; ++y) {
-                uint32_t* row = buffer_.Row(y) + left_;
-                if (y >= fullFrom && y <= fullTo) {
+            // Locals, as the stores through the image could otherwise alias this window's members and
+            // force them to be read again for every row.
+            uint32_t* const bits = buffer_.bits + left_;
+            const std::ptrdiff_t stride = buffer_.stride;
+            auto blendRows = [&](int firstRow, int lastRow) {
+                uint32_t* row = bits + static_cast<std::ptrdiff_t>(firstRow) * stride;
+                for (int y = firstRow; y <= lastRow; ++y, row += stride) {
+                    const Lanes at = Lanes{} + y;
+                    for (int k = 0; k < kVectors; ++k) {
+                        Lanes pixels;
+                        std::memcpy(&pixels, row + k * kLanes, sizeof pixels);
+                        const Lanes inside = (from[k] <= at) & (at <= to[k]);
+                        pixels = (pixels & ~inside) | (paint & inside);
+                        std::memcpy(row + k * kLanes, &pixels, sizeof pixels);
+                    }
+                }
+            };
+            if (fullFrom > fullTo) {
+                blendRows(top_, bottom_);
+            } else {
+                blendRows(top_, fullFrom - 1);
+                uint32_t* row = bits + static_cast<std::ptrdiff_t>(fullFrom) * stride;
+                for (int y = fullFrom; y <= fullTo; ++y, row += stride) {
                     for (int k = 0; k < kVectors; ++k)
                         std::memcpy(row + k * kLanes, &paint, sizeof paint);
-                    continue;
                 }
-                const Lanes at = Lanes{} + y;
-                for (int k = 0; k < kVectors; ++k) {
-                    Lanes pixels;
-                    std::memcpy(&pixels, row + k * kLanes, sizeof pixels);
-                    const Lanes inside = (from[k] <= at) & (at <= to[k]);
-                    pixels = (pixels & ~inside) | (paint & inside);
-                    std::memcpy(row + k * kLanes, &pixels, sizeof pixels);
-                }
+                blendRows(fullTo + 1, bottom_);
             }
         }
         Clear();
@@ -217,20 +222,15 @@ void RasterLine(const PixelBuffer& buffer, const PixelLine& line, uint32_t colou
         const int to = std::min(std::max(line.y0, line.y1), clip.bottom);
         if (from > to)
             return;
-        if (std::llabs(dx) == 1) {
-            // The step between neighbouring columns of a merged trace: the upper part of its rows in one
-            // column, the rest in the other. The row where it changes is where the stepper would change.
-            RoundedStepper x(line.x0, line.y0, std::min(line.y0, line.y1), dx, dy);
-            const int64_t first = x.value();
-            const int split = std::min(line.y0, line.y1) + static_cast<int>(x.RowsBeforeChange());
-            auto column = [&](int64_t cx, int top, int bottom) {
-                if (cx < clip.left || cx > clip.right)
-                    return;
-                for (int y = std::max(top, from); y <= std::min(bottom, to); ++y)
-                    buffer.Row(y)[cx] = colour;
-            };
-            column(first, std::min(line.y0, line.y1), split - 1);
-            column(first == line.x0 ? line.x1 : line.x0, split, std::max(line.y0, line.y1));
+        if (IsColumnStep(line)) {
+            const StepRuns runs = SplitStep(line);
+            for (const PixelLine& run : {runs.start, runs.end}) {
+                if (run.x0 < clip.left || run.x0 > clip.right)
+                    continue;
+                for (int y = std::max(std::min(run.y0, run.y1), from);
+                     y <= std::min(std::max(run.y0, run.y1), to); ++y)
+                    buffer.Row(y)[run.x0] = colour;
+            }
             return;
         }
         RoundedStepper x(line.x0, line.y0, from, dx, dy);
@@ -257,20 +257,28 @@ void RasterTrace(const PixelBuffer& buffer, const TracePicture& picture, uint32_
     if (clip.left > clip.right || clip.top > clip.bottom)
         return;
     ColumnWindow window(buffer, colour);
-    for (const PixelLine& line : picture.lines) {
-        if (line.x0 != line.x1) {
-            RasterLine(buffer, line, colour, clip);
-            continue;
-        }
+    auto addColumn = [&](const PixelLine& line) {
         if (line.x0 < clip.left || line.x0 > clip.right)
-            continue;
+            return;
         const ColumnSpan span{line.x0, std::max(std::min(line.y0, line.y1), clip.top),
                               std::min(std::max(line.y0, line.y1), clip.bottom)};
         if (span.from > span.to)
-            continue;
+            return;
         if (!window.Add(span)) {
             window.Flush();
             window.Add(span);
+        }
+    };
+    for (const PixelLine& line : picture.lines) {
+        if (line.x0 == line.x1) {
+            addColumn(line);
+        } else if (IsColumnStep(line)) {
+            // Its runs join the columns' lines, so their pixels are written with the window's rows.
+            const StepRuns runs = SplitStep(line);
+            addColumn(runs.start);
+            addColumn(runs.end);
+        } else {
+            RasterLine(buffer, line, colour, clip);
         }
     }
     window.Flush();

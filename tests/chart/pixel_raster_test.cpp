@@ -60,7 +60,8 @@ std::vector<bool> IdealPixels(const PixelLine& line, const PixelClip& clip, int 
 }
 
 // Lines of every slope, short and long, crossing the clip or far outside it (up to the 2^20 the trace
-// builder cuts coordinates to): the pixels set are exactly the ideal line's inside the clip.
+// builder cuts coordinates to): the pixels set are exactly the ideal line's inside the clip, drawn alone or
+// as a trace (where steps between neighbouring columns go through the column windows).
 TEST(PixelRaster, LinesSetExactlyTheIdealLinesPixelsInsideTheClip) {
     constexpr int kWidth = 120;
     constexpr int kHeight = 100;
@@ -76,16 +77,22 @@ TEST(PixelRaster, LinesSetExactlyTheIdealLinesPixelsInsideTheClip) {
             line.x1 = line.x0 + (i % 2 ? 1 : -1); // the one-column steps of a merged trace
         if (i % 11 == 0)
             line.y1 = line.y0 + (i % 2 ? 1 : -1);
+        if (i % 13 == 0)
+            line.y1 = line.y0;
         const PixelClip& clip = clips[i % 2];
-        Canvas canvas(kWidth, kHeight);
-        RasterLine(canvas.buffer, line, kInk, clip);
+        Canvas alone(kWidth, kHeight);
+        RasterLine(alone.buffer, line, kInk, clip);
+        Canvas traced(kWidth, kHeight);
+        TracePicture picture;
+        picture.lines.push_back(line);
+        RasterTrace(traced.buffer, picture, kInk, clip);
         const std::vector<bool> expected =
-            IdealPixels(line, ClipToBuffer(canvas.buffer, clip), kWidth, kHeight);
+            IdealPixels(line, ClipToBuffer(alone.buffer, clip), kWidth, kHeight);
         int mismatches = 0;
         for (int y = 0; y < kHeight; ++y) {
             for (int x = 0; x < kWidth; ++x) {
-                if ((canvas.At(x, y) == kInk) != expected[static_cast<size_t>(y) * kWidth + x])
-                    ++mismatches;
+                const bool ideal = expected[static_cast<size_t>(y) * kWidth + x];
+                mismatches += ((alone.At(x, y) == kInk) != ideal) + ((traced.At(x, y) == kInk) != ideal);
             }
         }
         ASSERT_EQ(mismatches, 0) << line.x0 << "," << line.y0 << " " << line.x1 << "," << line.y1;

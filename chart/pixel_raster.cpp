@@ -73,14 +73,15 @@ public:
     static constexpr int kVectors = 2;
     static constexpr int kWidth = kLanes * kVectors;
 
-    ColumnWindow(const PixelBuffer& buffer, uint32_t colour) : buffer_(buffer), colour_(colour) { Clear(); }
+    explicit ColumnWindow(const PixelBuffer& buffer, uint32_t colour) : buffer_(buffer), colour_(colour) {
+        Clear();
+    }
 
     // False when the span needs a window of its own (outside this one, or a column already holding a
     // line it does not touch).
     bool Add(const ColumnSpan& span) {
         if (used_ == 0) {
-            // Windows start on 8-column boundaries: a window's row then never straddles two cache lines.
-            left_ = std::max(0, std::min(span.x & ~(kWidth - 1), buffer_.width - kWidth));
+            left_ = std::max(0, std::min(span.x, buffer_.width - kWidth));
         } else if (span.x < left_ || span.x >= left_ + kWidth) {
             return false;
         }

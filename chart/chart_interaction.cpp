@@ -247,20 +247,23 @@ bool TraceBuilder::AddPixels(int64_t n, const PixelLine& s) {
     }
     lastAdded_ = n;
 
-    if (marks_ && s.x0 != rememberedX_) {
-        // Six pixels around each end, added in one go (a long recording marks every column).
-        const size_t at = out_.marks.size();
-        out_.marks.resize(at + 12);
-        PixelPoint* mark = out_.marks.data() + at;
-        for (const PixelPoint end : {PixelPoint{s.x0, s.y0}, PixelPoint{s.x1, s.y1}}) {
-            for (int dx = -1; dx <= 1; ++dx) {
-                *mark++ = {end.x + dx, end.y - 1};
-                *mark++ = {end.x + dx, end.y + 1};
-            }
-        }
-        rememberedX_ = s.x0;
-    }
+    if (marks_ && s.x0 != rememberedX_)
+        AddMarks(s);
     return true;
+}
+
+void TraceBuilder::AddMarks(const PixelLine& s) {
+    // Added in one go (a long recording marks every column).
+    const size_t at = out_.marks.size();
+    out_.marks.resize(at + 12);
+    PixelPoint* mark = out_.marks.data() + at;
+    for (const PixelPoint end : {PixelPoint{s.x0, s.y0}, PixelPoint{s.x1, s.y1}}) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            *mark++ = {end.x + dx, end.y - 1};
+            *mark++ = {end.x + dx, end.y + 1};
+        }
+    }
+    rememberedX_ = s.x0;
 }
 
 void TraceBuilder::AddRange(const DrawRange& range) {
@@ -317,7 +320,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         const int cx = last.x0;
         // The run's first segment starts at sample n + 1, which must be the unclipped end of segment n.
         if (last.x1 != cx || cx <= plot_.left || cx >= plot_.right || !near(x0, y0) ||
-            static_cast<int>(x0) != cx || (marks_ && cx != rememberedX_))
+            static_cast<int>(x0) != cx)
             continue;
         // X never decreases along the samples when dx > 0, so the run's last segment in this column is
         // found from an estimate checked against X itself, leaving only the values to read per sample.
@@ -354,6 +357,11 @@ void TraceBuilder::AddRange(const DrawRange& range) {
             high = std::max(high, py);
         }
         if (m > n + 1) {
+            // The run's first segment is the first in this column when the column is not yet the
+            // remembered one (it was entered by a step): it marks both its ends, as AddPixels would.
+            if (marks_ && cx != rememberedX_)
+                AddMarks({cx, static_cast<int>(y0), cx,
+                          static_cast<int>(ys[static_cast<size_t>(n + 1) * stride])});
             PixelLine& line = out_.lines.back();
             line.y0 = low;
             line.y1 = high;

@@ -110,6 +110,8 @@ public:
 
 private:
     bool AddPixels(int64_t n, const PixelLine& segment);
+    // The six pixels around each end of the segment, which becomes the remembered column.
+    void AddMarks(const PixelLine& segment);
 
     const ZUrizivaRor& document_;
     SampleAxis axis_;

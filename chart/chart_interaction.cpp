@@ -253,16 +253,8 @@ bool TraceBuilder::AddPixels(int64_t n, const PixelLine& s) {
 }
 
 void TraceBuilder::AddMarks(const PixelLine& s) {
-    // Added in one go (a long recording marks every column).
-    const size_t at = out_.marks.size();
-    out_.marks.resize(at + 12);
-    PixelPoint* mark = out_.marks.data() + at;
-    for (const PixelPoint end : {PixelPoint{s.x0, s.y0}, PixelPoint{s.x1, s.y1}}) {
-        for (int dx = -1; dx <= 1; ++dx) {
-            *mark++ = {end.x + dx, end.y - 1};
-            *mark++ = {end.x + dx, end.y + 1};
-        }
-    }
+    out_.markCentres.push_back({s.x0, s.y0});
+    out_.markCentres.push_back({s.x1, s.y1});
     rememberedX_ = s.x0;
 }
 

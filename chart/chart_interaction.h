@@ -85,10 +85,11 @@ struct StepRuns {
 bool IsColumnStep(const PixelLine& segment);
 StepRuns SplitStep(const PixelLine& step);
 
-// What a trace leaves on the image: lines and the 6-pixel point marks.
+// What a trace leaves on the image: lines and the 6-pixel point marks, each given by its centre: the marks
+// are the three pixels above and the three below it (the centre's row itself is left to the line).
 struct TracePicture {
     std::vector<PixelLine> lines;
-    std::vector<PixelPoint> marks;
+    std::vector<PixelPoint> markCentres;
 };
 
 enum class TraceDrawing {
@@ -110,7 +111,7 @@ public:
 
 private:
     bool AddPixels(int64_t n, const PixelLine& segment);
-    // The six pixels around each end of the segment, which becomes the remembered column.
+    // Marks both ends of the segment, whose start column becomes the remembered one.
     void AddMarks(const PixelLine& segment);
 
     const ZUrizivaRor& document_;

@@ -283,9 +283,16 @@ void RasterTrace(const PixelBuffer& buffer, const TracePicture& picture, uint32_
         }
     }
     window.Flush();
-    for (const PixelPoint& mark : picture.marks) {
-        if (clip.Contains(mark.x, mark.y))
-            buffer.Row(mark.y)[mark.x] = colour;
+    for (const PixelPoint& centre : picture.markCentres) {
+        const int64_t left = std::max<int64_t>(int64_t{centre.x} - 1, clip.left);
+        const int64_t right = std::min<int64_t>(int64_t{centre.x} + 1, clip.right);
+        for (const int64_t y : {int64_t{centre.y} - 1, int64_t{centre.y} + 1}) {
+            if (y < clip.top || y > clip.bottom)
+                continue;
+            uint32_t* row = buffer.Row(static_cast<int>(y));
+            for (int64_t x = left; x <= right; ++x)
+                row[x] = colour;
+        }
     }
 }
 

@@ -304,7 +304,7 @@ void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleA
         if (!settings.traceVisible[static_cast<size_t>(c)])
             continue;
         picture.lines.clear();
-        picture.marks.clear();
+        picture.markCentres.clear();
         TraceBuilder builder(m_document, axis, plot, c, TraceDrawing::Merged,
                              ChartProgram().markedX[static_cast<size_t>(c)], picture);
         builder.AddRange(range);

@@ -99,6 +99,37 @@ TEST(PixelRaster, LinesSetExactlyTheIdealLinesPixelsInsideTheClip) {
     }
 }
 
+// A point mark is the three pixels above its centre and the three below, cut at the clip like a line.
+TEST(PixelRaster, MarksAreThePixelsAboveAndBelowTheirCentre) {
+    constexpr int kWidth = 40;
+    constexpr int kHeight = 30;
+    const PixelClip clip{5, 5, 30, 20};
+    TracePicture picture;
+    picture.markCentres = {{10, 10}, {5, 5}, {25, 21}, {32, 12}, {20, 4}};
+    Canvas canvas(kWidth, kHeight);
+    RasterTrace(canvas.buffer, picture, kInk, clip);
+    std::vector<bool> expected(static_cast<size_t>(kWidth) * kHeight, false);
+    for (const PixelPoint& centre : picture.markCentres) {
+        for (int dx = -1; dx <= 1; ++dx) {
+            for (const int dy : {-1, 1}) {
+                if (clip.Contains(centre.x + dx, centre.y + dy))
+                    expected[static_cast<size_t>(centre.y + dy) * kWidth +
+                             static_cast<size_t>(centre.x + dx)] = true;
+            }
+        }
+    }
+    int painted = 0;
+    for (int y = 0; y < kHeight; ++y) {
+        for (int x = 0; x < kWidth; ++x) {
+            const bool ink = canvas.At(x, y) == kInk;
+            painted += ink;
+            EXPECT_EQ(ink, expected[static_cast<size_t>(y) * kWidth + x]) << x << "," << y;
+        }
+    }
+    // Whole; cut at the clip's corner; only the row above; outside; only the row below.
+    EXPECT_EQ(painted, 6 + 2 + 3 + 0 + 3);
+}
+
 // Rules reaching past the buffer keep their dots where a rule inside would have them, and write nothing
 // outside the buffer's rows.
 TEST(PixelRaster, RulesAreCutAtTheBufferKeepingTheirDots) {

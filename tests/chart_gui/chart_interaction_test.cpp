@@ -116,12 +116,12 @@ TEST(TraceSegments, MarksFollowTheRememberedColumn) {
     TraceBuilder builder(*document, axis, kPlot, 0, TraceDrawing::PerSegment, remembered, picture);
     EXPECT_TRUE(builder.Add(1));
     EXPECT_EQ(picture.lines.size(), 1U);
-    EXPECT_EQ(picture.marks.size(), 12U); // six pixels around each end
+    EXPECT_EQ(picture.markCentres.size(), 2U); // one mark around each end
     EXPECT_EQ(remembered, 110);
-    EXPECT_EQ(picture.marks.front(), (PixelPoint{109, 429})); // value 1 of 0..10 lies at y 430
+    EXPECT_EQ(picture.markCentres.front(), (PixelPoint{110, 430})); // value 1 of 0..10 lies at y 430
     // The same segment again: its column is remembered, so no new marks.
     EXPECT_TRUE(builder.Add(1));
-    EXPECT_EQ(picture.marks.size(), 12U);
+    EXPECT_EQ(picture.markCentres.size(), 2U);
     EXPECT_FALSE(builder.Add(0));
     EXPECT_FALSE(builder.Add(5)); // no sample 6
 
@@ -131,7 +131,7 @@ TEST(TraceSegments, MarksFollowTheRememberedColumn) {
     TraceBuilder unmarked(*document, axis, kPlot, 0, TraceDrawing::PerSegment, other, plain);
     unmarked.AddRange({1, 10});
     EXPECT_EQ(plain.lines.size(), 4U);
-    EXPECT_TRUE(plain.marks.empty());
+    EXPECT_TRUE(plain.markCentres.empty());
 }
 
 TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
@@ -152,7 +152,7 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
     // Segments lying wholly in the left side's column are skipped.
     EXPECT_GT(each.lines.size(), 19900U);
     EXPECT_LE(merged.lines.size(), 2U * (kPlot.width() + 1));
-    EXPECT_EQ(each.marks, merged.marks);
+    EXPECT_EQ(each.markCentres, merged.markCentres);
     EXPECT_EQ(rememberedEach, rememberedMerged);
 }
 
@@ -247,7 +247,7 @@ TEST(TraceSegments, MergedRangeMatchesAddingEachSegmentInTurn) {
                     builder.Add(n);
                 EXPECT_GT(single.lines.size(), 10U) << k.what << " channel " << c;
                 EXPECT_TRUE(whole.lines == single.lines) << k.what << " channel " << c;
-                EXPECT_TRUE(whole.marks == single.marks) << k.what << " channel " << c;
+                EXPECT_TRUE(whole.markCentres == single.markCentres) << k.what << " channel " << c;
                 EXPECT_EQ(rememberedWhole, rememberedSingle) << k.what << " channel " << c;
             }
         }

@@ -372,7 +372,7 @@ TEST(PaintTrace, ManyColumnsLeaveThePixelsOfEachLineAlone) {
     picture.lines.push_back({20, 150, 20, 160});   // a second line in a column, apart from the first
     picture.lines.push_back({21, 10, 21, 199});    // and one overlapping it
     picture.lines.push_back({298, 3, 298, 190});   // beside the right edge
-    picture.marks = {{7, 7}, {299, 199}, {-1, 5}};
+    picture.markCentres = {{7, 7}, {299, 199}, {-1, 5}};
     const QRect clips[] = {QRect(0, 0, 300, 200), QRect(10, 30, 200, 100)};
     for (const QRect& clip : clips) {
         QImage whole(300, 200, QImage::Format_RGB32);
@@ -386,7 +386,7 @@ TEST(PaintTrace, ManyColumnsLeaveThePixelsOfEachLineAlone) {
             PaintTrace(single, one, kRed, clip);
         }
         TracePicture marks;
-        marks.marks = picture.marks;
+        marks.markCentres = picture.markCentres;
         PaintTrace(single, marks, kRed, clip);
         EXPECT_GT(CountPixels(whole, whole.rect(), kRed), 3000) << clip.width();
         EXPECT_EQ(CountPixels(whole, whole.rect(), kRed), CountPixels(single, single.rect(), kRed))

@@ -191,9 +191,7 @@ int64_t WidenColumnRun(const double* ys, int64_t first, int64_t stop, double top
     high = std::max(high, static_cast<int>(highest));
     return stop;
 }
-} // namespace
 
-namespace {
 // A vertical line grown to cover the rows of `by` as well.
 void WidenColumn(PixelLine& line, const PixelLine& by) {
     const int low = std::min({line.y0, line.y1, by.y0, by.y1});

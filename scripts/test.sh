@@ -9,16 +9,27 @@ set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
 
-echo "== ThreadSanitizer"
+# Each stage says how long the one before it took, so that a slow stage shows in CI's log.
+stage_done() {
+  if [ -n "${stage_name:-}" ]; then echo "-- ${stage_name}: $((SECONDS - stage_start)) s"; fi
+}
+stage() {
+  stage_done
+  stage_name=$1
+  stage_start=$SECONDS
+  echo "== $1"
+}
+
+stage "ThreadSanitizer"
 bash scripts/tsan.sh
 
-echo "== Fuzzing"
+stage "Fuzzing"
 bash scripts/fuzz.sh "${CALVORA_FUZZ_SECONDS:-40}"
 
-echo "== Install tree and package"
+stage "Install tree and package"
 bash scripts/check-install.sh build/package
 
-echo "== Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
+stage "Test suite under AddressSanitizer and UndefinedBehaviorSanitizer"
 build=build/test-asan
 cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCALVORA_SANITIZE=address,undefined -DCALVORA_WERROR=ON
@@ -27,3 +38,5 @@ export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 export QT_QPA_PLATFORM=offscreen
 ctest --test-dir "$build" --output-on-failure -j2
+stage_done
+echo "-- whole suite: ${SECONDS} s"

@@ -5,6 +5,7 @@
 #include "chart/chart_layout.h"
 #include "chart/chart_model.h"
 #include "recording/document.h"
+#include "tests/support/calendar_time.h"
 
 #include <ctime>
 #include <memory>
@@ -17,14 +18,7 @@ inline constexpr char16_t kTestTime[] = u" 05/03/17 14:22:10";
 
 // The same moment as a local time, for printed footers: 3 May 2017, 14:22:10.
 inline std::tm TestPrintTime() {
-    std::tm when{};
-    when.tm_year = 117;
-    when.tm_mon = 4;
-    when.tm_mday = 3;
-    when.tm_hour = 14;
-    when.tm_min = 22;
-    when.tm_sec = 10;
-    return when;
+    return CalendarTime(2017, 5, 3, 14, 22, 10);
 }
 
 // One channel, full scale 1000, "VDC"/"DC"/"V", limits from the samples unless given.

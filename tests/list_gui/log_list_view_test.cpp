@@ -1,6 +1,7 @@
 // The "Data List" view on its own: cell texts, the list's fixed size, the live refresh timer and printing.
 #include "recording/document.h"
 #include "recording/gui/log_list_view.h"
+#include "tests/support/calendar_time.h"
 
 #include <gtest/gtest.h>
 
@@ -27,14 +28,7 @@ namespace {
 
 // 7 December 2026, 22:05:20 local time.
 std::time_t PrintDay() {
-    std::tm local{};
-    local.tm_year = 126;
-    local.tm_mon = 11;
-    local.tm_mday = 7;
-    local.tm_hour = 22;
-    local.tm_min = 5;
-    local.tm_sec = 20;
-    local.tm_isdst = -1;
+    std::tm local = testing::CalendarTime(2026, 12, 7, 22, 5, 20);
     return std::mktime(&local);
 }
 

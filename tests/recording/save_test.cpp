@@ -3,6 +3,7 @@
 #include "recording/recording_state.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
+#include "tests/support/calendar_time.h"
 
 #include <gtest/gtest.h>
 
@@ -32,7 +33,7 @@ std::string Bytes(const std::vector<uint8_t>& bytes) {
     return {bytes.begin(), bytes.end()};
 }
 
-class SaveTest : public testing::Test {
+class SaveTest : public ::testing::Test {
 protected:
     void SetUp() override {
         dir_ = fs::temp_directory_path() / ("calvora-save-" + std::to_string(::getpid()));
@@ -61,14 +62,8 @@ protected:
 };
 
 TEST(SaveNames, DefaultNameHasTwoBlanksBetweenDateAndTime) {
-    std::tm time{};
-    time.tm_year = 126;
-    time.tm_mon = 11;
-    time.tm_mday = 7;
-    time.tm_hour = 22;
-    time.tm_min = 5;
-    time.tm_sec = 20;
-    EXPECT_EQ(DefaultFileName(time), u"Multimeter 26-12-07  22.05.20");
+    EXPECT_EQ(DefaultFileName(testing::CalendarTime(2026, 12, 7, 22, 5, 20)),
+              u"Multimeter 26-12-07  22.05.20");
 }
 
 TEST(SaveNames, BaseIsTheFileNameWithoutItsLastExtension) {

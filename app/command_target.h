@@ -6,7 +6,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 struct CommandState {
     bool enabled = false;
@@ -32,11 +32,11 @@ public:
     // The main window is about to close (save prompts go here). False keeps it open.
     virtual bool OnCloseRequest() = 0;
     // A document window is about to close; false keeps it open.
-    virtual bool OnDocumentClosing(ZUrizivaRor& document) = 0;
+    virtual bool OnDocumentClosing(RecordingDocument& document) = 0;
     // The document's window has closed: every reference to the document must go.
-    virtual void OnDocumentDestroyed(ZUrizivaRor& document) = 0;
+    virtual void OnDocumentDestroyed(RecordingDocument& document) = 0;
     // The document was written to disk by the Save command.
-    virtual void OnDocumentSaved(ZUrizivaRor& /*document*/) {}
+    virtual void OnDocumentSaved(RecordingDocument& /*document*/) {}
 };
 
 } // namespace calvora

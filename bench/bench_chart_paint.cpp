@@ -5,7 +5,7 @@
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_view.h"
 #include "chart/pixel_raster.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <benchmark/benchmark.h>
 
@@ -42,8 +42,8 @@ float Reading(int64_t i, bool noisy = true) {
     return static_cast<float>(drift + 1.5 * std::sin(t * 0.37) + static_cast<double>((i * 7919) % 13) * 0.05);
 }
 
-std::unique_ptr<ZUrizivaRor> Recording(int64_t samples, bool noisy) {
-    auto document = std::make_unique<ZUrizivaRor>();
+std::unique_ptr<RecordingDocument> Recording(int64_t samples, bool noisy) {
+    auto document = std::make_unique<RecordingDocument>();
     ApplyNewChartDefaults(*document);
     document->FillRows(static_cast<uint32_t>(samples));
     for (uint32_t row = 0; row < samples; ++row) {
@@ -58,7 +58,7 @@ void BM_FullPaint(benchmark::State& state) {
     EnsureApplication();
     const bool noisy = state.range(1) != 0;
     auto document = Recording(state.range(0), noisy);
-    VIrozuroRuvu view(*document);
+    ChartView view(*document);
     view.resize(1920, 1080);
     QImage image;
     for (auto _ : state) {
@@ -84,8 +84,8 @@ void BM_SamplesAddedOverEmpty(benchmark::State& state) {
     const bool noisy = state.range(1) != 0;
     auto empty = Recording(0, false);
     auto document = Recording(state.range(0), noisy);
-    VIrozuroRuvu emptyView(*empty);
-    VIrozuroRuvu view(*document);
+    ChartView emptyView(*empty);
+    ChartView view(*document);
     emptyView.resize(1920, 1080);
     view.resize(1920, 1080);
     QImage image;
@@ -145,7 +145,7 @@ void BM_AppendLiveSampleAt20000(benchmark::State& state) {
     EnsureApplication();
     constexpr uint32_t kStart = 20000;
     constexpr uint32_t kMore = 2000;
-    ZUrizivaRor document;
+    RecordingDocument document;
     ApplyNewChartDefaults(document);
     uint32_t allocated = 0;
     document.BeginLiveStorage(kStart + kMore, allocated);
@@ -161,7 +161,7 @@ void BM_AppendLiveSampleAt20000(benchmark::State& state) {
     };
     while (document.sampleCount() < kStart)
         append();
-    VIrozuroRuvu view(document);
+    ChartView view(document);
     view.resize(1920, 1080);
     view.AppendLiveSample();
     view.grab();

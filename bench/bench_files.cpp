@@ -1,7 +1,7 @@
 // Record file and text export throughput, each beside plain sequential I/O of the same byte count,
 // and the memory a loaded one-channel sample holds. Run from a Release build:
 //   build/recording-rel/bench/bench_files
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
@@ -43,10 +43,10 @@ std::u16string TimeText(uint32_t second) {
 
 // A one-channel recording as the meter gives it: a few function words, two readings per second
 // (or a fresh time text on every sample for the worst case).
-ZUrizivaRor MakeDocument(uint32_t samples, uint32_t samplesPerSecond = 2) {
+RecordingDocument MakeDocument(uint32_t samples, uint32_t samplesPerSecond = 2) {
     static const char16_t* functions[] = {u"VDC", u"VAC", u"OHM", u"ADC"};
     static const char16_t* units[] = {u"V", u"mV", u"k\u03A9", u"A"};
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.SetChannelCount(1);
     document.FillRows(samples);
     for (uint32_t row = 0; row < samples; ++row) {
@@ -88,19 +88,19 @@ const fs::path& RecordFile(uint32_t samples) {
     auto [it, added] =
         files.try_emplace(samples, BenchFolder() / ("read-" + std::to_string(samples) + ".recorder"));
     if (added) {
-        const ZUrizivaRor document = MakeDocument(samples);
+        const RecordingDocument document = MakeDocument(samples);
         WriteFileAtomically(it->second, [&](ByteSink& sink) { return WriteRecord(document, sink); });
     }
     return it->second;
 }
 
-size_t RecordBytes(const ZUrizivaRor& document) {
+size_t RecordBytes(const RecordingDocument& document) {
     MemorySink sink;
     WriteRecord(document, sink);
     return sink.bytes.size();
 }
 
-size_t ExportBytes(const ZUrizivaRor& document) {
+size_t ExportBytes(const RecordingDocument& document) {
     MemorySink sink;
     WriteTextExport(document, sink);
     return sink.bytes.size();
@@ -123,7 +123,7 @@ void PlainWrite(benchmark::State& state, size_t bytes) {
 }
 
 void BM_WriteRecord(benchmark::State& state) {
-    const ZUrizivaRor document = MakeDocument(static_cast<uint32_t>(state.range(0)));
+    const RecordingDocument document = MakeDocument(static_cast<uint32_t>(state.range(0)));
     const fs::path path = BenchFolder() / "write.recorder";
     for (auto _ : state) {
         const int fd = OpenForWriting(path);
@@ -141,7 +141,7 @@ void BM_WriteRecordPlainBaseline(benchmark::State& state) {
 
 // What Save does for the record file: temporary file, fsync, rename.
 void BM_WriteRecordAtomic(benchmark::State& state) {
-    const ZUrizivaRor document = MakeDocument(static_cast<uint32_t>(state.range(0)));
+    const RecordingDocument document = MakeDocument(static_cast<uint32_t>(state.range(0)));
     const fs::path path = BenchFolder() / "atomic.recorder";
     for (auto _ : state) {
         if (!WriteFileAtomically(path, [&](ByteSink& sink) { return WriteRecord(document, sink); }).ok)
@@ -156,7 +156,7 @@ void BM_ReadRecord(benchmark::State& state) {
     size_t heapDelta = 0;
     for (auto _ : state) {
         const size_t before = mallinfo2().uordblks;
-        ZUrizivaRor document;
+        RecordingDocument document;
         if (!ReadRecordFile(path, document).ok())
             state.SkipWithError("read failed");
         held = document.MemoryBytes();
@@ -190,7 +190,7 @@ void BM_ReadRecordPlainBaseline(benchmark::State& state) {
 }
 
 void BM_TextExport(benchmark::State& state) {
-    const ZUrizivaRor document = MakeDocument(static_cast<uint32_t>(state.range(0)));
+    const RecordingDocument document = MakeDocument(static_cast<uint32_t>(state.range(0)));
     const fs::path path = BenchFolder() / "export.csv";
     for (auto _ : state) {
         const int fd = OpenForWriting(path);
@@ -211,12 +211,12 @@ void BM_LoadedMemoryWorstCase(benchmark::State& state) {
     const auto samples = static_cast<uint32_t>(state.range(0));
     const fs::path path = BenchFolder() / "unique-times.recorder";
     {
-        const ZUrizivaRor document = MakeDocument(samples, 1);
+        const RecordingDocument document = MakeDocument(samples, 1);
         WriteFileAtomically(path, [&](ByteSink& sink) { return WriteRecord(document, sink); });
     }
     size_t held = 0;
     for (auto _ : state) {
-        ZUrizivaRor document;
+        RecordingDocument document;
         ReadRecordFile(path, document);
         held = document.MemoryBytes();
     }

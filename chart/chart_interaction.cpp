@@ -3,7 +3,7 @@
 #include "chart/chart_layout.h"
 #include "protocol/formatters.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 #include <charconv>
@@ -40,7 +40,7 @@ bool IsPlotValid(const PlotRect& plot) {
     return plot.width() > 0 && plot.height() > 0;
 }
 
-SampleAxis SampleAxisOf(const ZUrizivaRor& document) {
+SampleAxis SampleAxisOf(const RecordingDocument& document) {
     SampleAxis axis;
     axis.hShift = document.layout.hShift;
     if (document.sampleCount() == 0)
@@ -201,7 +201,7 @@ void WidenColumn(PixelLine& line, const PixelLine& by) {
 }
 } // namespace
 
-TraceBuilder::TraceBuilder(const ZUrizivaRor& document, const SampleAxis& axis, const PlotRect& plot,
+TraceBuilder::TraceBuilder(const RecordingDocument& document, const SampleAxis& axis, const PlotRect& plot,
                            int channel, TraceDrawing drawing, int& rememberedX, TracePicture& out)
     : document_(document), axis_(axis), plot_(plot), channel_(channel),
       merge_(drawing == TraceDrawing::Merged),
@@ -365,7 +365,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
 
 // --------------------------------------------------------------------------- live update
 
-LivePlan PlanLiveUpdate(ZUrizivaRor& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
                         std::u16string& lastFunction) {
     LivePlan plan;
     const uint32_t count = document.sampleCount();
@@ -434,7 +434,7 @@ int StepRows(const DragRect& drag) {
 }
 } // namespace
 
-ZoomVerdict CheckZoom(const ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag) {
+ZoomVerdict CheckZoom(const RecordingDocument& document, const PlotRect& plot, const DragRect& drag) {
     const SampleAxis axis = SampleAxisOf(document);
     if (document.sampleCount() < 2 || !(axis.dx > 0))
         return ZoomVerdict::TooFewSamples;
@@ -451,7 +451,7 @@ ZoomVerdict CheckZoom(const ZUrizivaRor& document, const PlotRect& plot, const D
     return ZoomVerdict::Zoom;
 }
 
-ZoomScroll ApplyZoom(ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag) {
+ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const DragRect& drag) {
     ChartLayout& layout = document.layout;
     const ChartSettings& settings = document.settings;
 
@@ -576,7 +576,7 @@ bool FarOutsidePlot(const PlotRect& plot, int x, int y) {
 
 // --------------------------------------------------------------------------- cursor
 
-std::optional<CursorPick> CursorSample(const ZUrizivaRor& document, int mouseX) {
+std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mouseX) {
     const int64_t count = document.sampleCount();
     const SampleAxis axis = SampleAxisOf(document);
     if (count < 2 || !(axis.dx > 0))
@@ -600,7 +600,7 @@ std::optional<CursorPick> CursorSample(const ZUrizivaRor& document, int mouseX) 
     return CursorPick{static_cast<uint32_t>(u), xs};
 }
 
-int NearestChannel(const ZUrizivaRor& document, uint32_t row, double y) {
+int NearestChannel(const RecordingDocument& document, uint32_t row, double y) {
     int best = 0;
     double bestDistance = std::numeric_limits<double>::infinity();
     for (int c = 0; c < document.channelCount(); ++c) {
@@ -613,7 +613,7 @@ int NearestChannel(const ZUrizivaRor& document, uint32_t row, double y) {
     return best;
 }
 
-std::array<std::u16string, kReadoutTexts> ReadoutTexts(const ZUrizivaRor& document, uint32_t row,
+std::array<std::u16string, kReadoutTexts> ReadoutTexts(const RecordingDocument& document, uint32_t row,
                                                        int channel) {
     std::array<std::u16string, kReadoutTexts> texts;
     texts[kReadoutNumber] = fromAscii(std::to_string(static_cast<uint64_t>(row) + 1));

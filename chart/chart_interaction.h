@@ -14,7 +14,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 // Inset of the plot inside the view's client area.
 inline constexpr int kPlotInsetLeft = 110;
@@ -34,7 +34,7 @@ struct SampleAxis {
 
     double X(int64_t n) const { return x0 + (static_cast<double>(hShift) + static_cast<double>(n) - 1) * dx; }
 };
-SampleAxis SampleAxisOf(const ZUrizivaRor& document);
+SampleAxis SampleAxisOf(const RecordingDocument& document);
 
 // First sample drawn (P = hOrigin - hShift + 1) and one past the last candidate (E = P + W/dx + 2).
 struct DrawRange {
@@ -102,7 +102,7 @@ enum class TraceDrawing {
 // whose start column differs from it marks both ends and becomes the remembered column.
 class TraceBuilder {
 public:
-    TraceBuilder(const ZUrizivaRor& document, const SampleAxis& axis, const PlotRect& plot, int channel,
+    TraceBuilder(const RecordingDocument& document, const SampleAxis& axis, const PlotRect& plot, int channel,
                  TraceDrawing drawing, int& rememberedX, TracePicture& out);
     // Adds segment n (1-based, 0 < n < sampleCount). False when it is skipped.
     bool Add(int64_t n);
@@ -114,7 +114,7 @@ private:
     // Marks both ends of the segment, whose start column becomes the remembered one.
     void AddMarks(const PixelLine& segment);
 
-    const ZUrizivaRor& document_;
+    const RecordingDocument& document_;
     SampleAxis axis_;
     PlotRect plot_;
     int channel_;
@@ -138,7 +138,7 @@ struct LivePlan {
 // a full redraw, and drawing only the newest segment. A zoomed live trace at the right edge moves one
 // sample left unless `vScrolled` (which this clears). `lastFunction` is the function name the chart
 // remembers; a change repaints the whole chart.
-LivePlan PlanLiveUpdate(ZUrizivaRor& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
                         std::u16string& lastFunction);
 
 // --- zoom ---
@@ -159,7 +159,7 @@ enum class ZoomVerdict { Zoom, TooSmall, StepTooFine, UnderOneSample, TooFewSamp
 
 // The rubber band's tests: more than 3 pixels both ways, a value step of at least 0.00001 over a tenth
 // of its height, and more than one sample step across the plot afterwards. Needs two samples.
-ZoomVerdict CheckZoom(const ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag);
+ZoomVerdict CheckZoom(const RecordingDocument& document, const PlotRect& plot, const DragRect& drag);
 
 struct ScrollInfo {
     int64_t maximum = 0;
@@ -172,7 +172,7 @@ struct ZoomScroll {
 
 // Zooms into `drag` (normalised): zoom base and step from the current ticks, every xPos stretched,
 // hOrigin, vRange and vMid. vShift starts again at 0: the base already includes the old shift.
-ZoomScroll ApplyZoom(ZUrizivaRor& document, const PlotRect& plot, const DragRect& drag);
+ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const DragRect& drag);
 
 // --- scrolling ---
 
@@ -209,9 +209,9 @@ struct CursorPick {
 };
 // The sample at or nearest right of the mouse's column, never before the first or past the last sample.
 // Empty with fewer than two samples.
-std::optional<CursorPick> CursorSample(const ZUrizivaRor& document, int mouseX);
+std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mouseX);
 // The channel whose point at `row` is nearest to y; the first wins a tie.
-int NearestChannel(const ZUrizivaRor& document, uint32_t row, double y);
+int NearestChannel(const RecordingDocument& document, uint32_t row, double y);
 
 enum ReadoutText {
     kReadoutNumber,
@@ -222,7 +222,7 @@ enum ReadoutText {
     kReadoutTexts
 };
 // "No.:", "Channel:", "Function:", "Data Value:", "Time:" of one sample.
-std::array<std::u16string, kReadoutTexts> ReadoutTexts(const ZUrizivaRor& document, uint32_t row,
+std::array<std::u16string, kReadoutTexts> ReadoutTexts(const RecordingDocument& document, uint32_t row,
                                                        int channel);
 
 // --- dialogs ---

@@ -1,6 +1,6 @@
 #include "chart/chart_layout.h"
 
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 #include <cmath>
@@ -15,7 +15,7 @@ struct RowRange {
     uint32_t end = 0;
 };
 
-RowRange LaidOutRows(const ZUrizivaRor& document) {
+RowRange LaidOutRows(const RecordingDocument& document) {
     const ChartLayout& layout = document.layout;
     const int64_t first = std::max<int64_t>(layout.firstSample, 1);
     const int64_t last = std::min<int64_t>(layout.lastSample, document.sampleCount());
@@ -39,7 +39,7 @@ struct ValueToY {
 };
 } // namespace
 
-void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
+void LayoutSamples(RecordingDocument& document, const PlotRect& plot) {
     if (document.sampleCount() == 0)
         return;
     ChartLayout& layout = document.layout;
@@ -118,7 +118,7 @@ void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot) {
     }
 }
 
-void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
+void LayoutZoomed(RecordingDocument& document, const PlotRect& plot) {
     ChartLayout& layout = document.layout;
     const double step = layout.zoomNext[0] - layout.zoomBase[0];
     for (int axis = 0; axis < 2; ++axis) {
@@ -146,7 +146,7 @@ void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot) {
     layout.plotRect = plot;
 }
 
-void ApplyNewChartDefaults(ZUrizivaRor& document) {
+void ApplyNewChartDefaults(RecordingDocument& document) {
     document.SetChannelCount(1);
     ResetZoom(document.layout);
     ApplyChannelDefaults(document.settings);
@@ -154,7 +154,7 @@ void ApplyNewChartDefaults(ZUrizivaRor& document) {
     document.settings.gridColour = kDefaultGrid;
 }
 
-void SetLimitsFromSamples(ZUrizivaRor& document) {
+void SetLimitsFromSamples(RecordingDocument& document) {
     double maximum = -4000;
     double minimum = 4000;
     for (uint32_t row = 0; row < document.sampleCount(); ++row) {

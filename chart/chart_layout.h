@@ -6,23 +6,23 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 // Fills xStep, the tick tables (full view only) and, in the full view, every sample's xPos/yPos.
 // Does nothing for a document without samples.
-void LayoutSamples(ZUrizivaRor& document, const PlotRect& plot);
+void LayoutSamples(RecordingDocument& document, const PlotRect& plot);
 
 // The zoomed layout, run after LayoutSamples while fullView is 0: ticks from the zoom base and
 // step, yPos against each channel's axis, xPos carried over when the plot rectangle changed.
-void LayoutZoomed(ZUrizivaRor& document, const PlotRect& plot);
+void LayoutZoomed(RecordingDocument& document, const PlotRect& plot);
 
 // Defaults applied when a new live or download document is adopted by its chart: one channel,
 // full view, every channel visible in red, grey background, white grid.
-void ApplyNewChartDefaults(ZUrizivaRor& document);
+void ApplyNewChartDefaults(RecordingDocument& document);
 
 // Scale of a downloaded or opened document: extremes of channel 0 from -4000/4000, then the auto
 // limits into axisMin/axisMax and (narrowed) autoMin/autoMax; firstSample/lastSample cover every
 // sample. Infinite values are left out of the extremes: they would make the whole scale infinite.
-void SetLimitsFromSamples(ZUrizivaRor& document);
+void SetLimitsFromSamples(RecordingDocument& document);
 
 } // namespace calvora

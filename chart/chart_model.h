@@ -55,7 +55,7 @@ inline constexpr int kLiveWindowSlots = 100;
 inline constexpr uint32_t kFirstLiveWindow = 100;
 
 // What the chart computes. The per-sample pixel positions are columns of the document
-// (ZUrizivaRor::xPos / yPos) so they are allocated and released with the samples.
+// (RecordingDocument::xPos / yPos) so they are allocated and released with the samples.
 struct ChartLayout {
     int32_t firstSample = 1; // 1-based range laid out
     int32_t lastSample = 0;

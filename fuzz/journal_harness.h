@@ -2,7 +2,7 @@
 // whose every row can be read.
 #pragma once
 
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/journal.h"
 
 #include <cstddef>
@@ -13,7 +13,7 @@ namespace calvora::fuzz {
 
 // False when the input breaks a rule; the fuzz target turns that into a crash.
 inline bool JournalInputHolds(const uint8_t* data, size_t size) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     std::u16string error;
     const bool ok = RecoverJournalBytes({reinterpret_cast<const char*>(data), size}, document, &error);
     if (ok != error.empty() || (ok && (document.sampleCount() == 0 || document.channelCount() != 1)))

@@ -2,7 +2,7 @@
 #include "chart/chart_layout.h"
 #include "protocol/frame_builder.h"
 #include "recording/byte_sink.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "recording/record_file.h"
 
@@ -61,8 +61,8 @@ Bytes Download(uint8_t records) {
     return ops;
 }
 
-ZUrizivaRor LiveDocument(int samples) {
-    ZUrizivaRor document;
+RecordingDocument LiveDocument(int samples) {
+    RecordingDocument document;
     ApplyNewChartDefaults(document);
     uint32_t allocated = 0;
     document.BeginLiveStorage(static_cast<uint32_t>(samples), allocated);
@@ -73,7 +73,7 @@ ZUrizivaRor LiveDocument(int samples) {
     return document;
 }
 
-Bytes RecordBytes(const ZUrizivaRor& document) {
+Bytes RecordBytes(const RecordingDocument& document) {
     MemorySink sink;
     WriteRecord(document, sink);
     return sink.bytes;
@@ -120,7 +120,7 @@ int main(int argc, char** argv) {
 
     // The record file.
     const std::filesystem::path record = corpus / "record_file";
-    Write(record / "empty-document", RecordBytes(ZUrizivaRor{}));
+    Write(record / "empty-document", RecordBytes(RecordingDocument{}));
     Write(record / "one-sample", RecordBytes(LiveDocument(1)));
     Write(record / "twenty-samples", RecordBytes(LiveDocument(20)));
     Bytes narrow = {0x0B};

@@ -3,7 +3,7 @@
 #pragma once
 
 #include "recording/byte_sink.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/text_export.h"
 
@@ -14,7 +14,7 @@ namespace calvora::fuzz {
 
 // False when the input breaks a rule; the fuzz target turns that into a crash.
 inline bool RecordFileInputHolds(const uint8_t* data, size_t size) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     const ReadResult result = ReadRecord({data, size}, document);
     if (!result.ok()) {
         if (document.sampleCount() != 0 || result.message.empty())
@@ -24,7 +24,7 @@ inline bool RecordFileInputHolds(const uint8_t* data, size_t size) {
     MemorySink first;
     if (!WriteRecord(document, first))
         return false;
-    ZUrizivaRor again;
+    RecordingDocument again;
     if (!ReadRecord(first.bytes, again).ok() || again.sampleCount() != document.sampleCount())
         return false;
     MemorySink second;

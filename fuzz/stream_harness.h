@@ -3,10 +3,10 @@
 // acknowledgements and user commands woven in, as the fuzz input dictates.
 #pragma once
 
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "protocol/frame_assembler.h"
 #include "protocol/frame_builder.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <cstddef>
 #include <cstdint>
@@ -17,15 +17,15 @@ namespace calvora::fuzz {
 
 namespace {
 
-class HeadlessView final : public MainFrameView {
+class HeadlessView final : public EngineView {
 public:
     void StartTimer(int, int) override {}
     void StopTimer(int) override {}
-    ZUrizivaRor* CreateDocumentWindow() override {
-        documents.push_back(std::make_unique<ZUrizivaRor>());
+    RecordingDocument* CreateDocumentWindow() override {
+        documents.push_back(std::make_unique<RecordingDocument>());
         return documents.back().get();
     }
-    bool SaveDocument(ZUrizivaRor&) override { return false; }
+    bool SaveDocument(RecordingDocument&) override { return false; }
     bool AskPlannedSamples(uint32_t&) override { return false; }
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string&, MessageIcon) override {}
@@ -33,7 +33,7 @@ public:
     void OpenProgress(int) override { progress = true; }
     void CloseProgress() override { progress = false; }
 
-    std::vector<std::unique_ptr<ZUrizivaRor>> documents;
+    std::vector<std::unique_ptr<RecordingDocument>> documents;
     bool progress = false;
 };
 
@@ -87,7 +87,7 @@ inline bool StreamInputHolds(const uint8_t* data, size_t size) {
     HeadlessView view;
     NoReceivers inventory;
     SettingsFile settings("/nonexistent/calvora-fuzz/ZAZEDOVADIZO.ini");
-    MainFrameState state(view, inventory, settings);
+    MeterEngine state(view, inventory, settings);
     CheckingSink checking;
     FrameAssembler assembler(checking);
 
@@ -162,11 +162,11 @@ inline bool StreamInputHolds(const uint8_t* data, size_t size) {
                 state.OnDeviceRemoved();
                 break;
             case 7:
-                if (ZUrizivaRor* document = state.documents().downloadDocument)
+                if (RecordingDocument* document = state.documents().downloadDocument)
                     state.OnDocumentDestroyed(*document);
                 break;
             case 8:
-                if (ZUrizivaRor* document = state.documents().recordingDocument)
+                if (RecordingDocument* document = state.documents().recordingDocument)
                     state.OnDocumentDestroyed(*document);
                 break;
             case 9:
@@ -187,14 +187,14 @@ inline bool StreamInputHolds(const uint8_t* data, size_t size) {
             return false;
         if (documents.recordingDocument && documents.recordingDocument == documents.downloadDocument)
             return false;
-        if (const ZUrizivaRor* live = documents.recordingDocument) {
+        if (const RecordingDocument* live = documents.recordingDocument) {
             if (live->sampleCount() > live->rowCapacity() ||
                 (documents.recording && live->sampleCount() > documents.plannedSamples))
                 return false;
             for (uint32_t row = 0; row < live->sampleCount(); ++row)
                 (void)live->Sample(row);
         }
-        if (const ZUrizivaRor* log = documents.downloadDocument) {
+        if (const RecordingDocument* log = documents.downloadDocument) {
             for (uint32_t row = 0; row < log->sampleCount(); ++row)
                 (void)log->Sample(row);
         }

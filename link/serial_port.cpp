@@ -13,7 +13,7 @@
 #include <cstring>
 #include <utility>
 
-namespace calvora::TqComm {
+namespace calvora {
 namespace {
 
 struct BaudEntry {
@@ -190,17 +190,17 @@ std::u16string DescribeOpenFailure(int error, const std::string& path) {
     return text;
 }
 
-CSerialPort::~CSerialPort() {
+SerialPort::~SerialPort() {
     Close();
 }
 
-bool CSerialPort::Fail(int error, std::u16string text) {
+bool SerialPort::Fail(int error, std::u16string text) {
     lastError_ = error;
     lastErrorText_ = std::move(text);
     return false;
 }
 
-bool CSerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
+bool SerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
                        uint8_t flowControl) {
     Close();
     portNumber_ = portNumber;
@@ -216,7 +216,7 @@ bool CSerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_
     return opened;
 }
 
-bool CSerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
                        uint8_t stopBits, uint8_t flowControl) {
     Close();
     portNumber_ = 0;
@@ -274,20 +274,20 @@ bool CSerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t
     return true;
 }
 
-void CSerialPort::Close() {
+void SerialPort::Close() {
     if (fd_ < 0)
         return;
     CloseDevice(fd_);
     fd_ = -1;
 }
 
-int CSerialPort::Release() {
+int SerialPort::Release() {
     const int fd = fd_;
     fd_ = -1;
     return fd;
 }
 
-bool CSerialPort::GetState(termios& settings) {
+bool SerialPort::GetState(termios& settings) {
     if (fd_ < 0)
         return Fail(EBADF, u"The port is not open.");
     if (tcgetattr(fd_, &settings) != 0)
@@ -295,7 +295,7 @@ bool CSerialPort::GetState(termios& settings) {
     return true;
 }
 
-bool CSerialPort::SetState(const termios& settings) {
+bool SerialPort::SetState(const termios& settings) {
     if (fd_ < 0)
         return Fail(EBADF, u"The port is not open.");
     if (tcsetattr(fd_, TCSANOW, &settings) != 0)
@@ -303,7 +303,7 @@ bool CSerialPort::SetState(const termios& settings) {
     return true;
 }
 
-bool CSerialPort::Purge(uint32_t flags) {
+bool SerialPort::Purge(uint32_t flags) {
     if (fd_ < 0)
         return Fail(EBADF, u"The port is not open.");
     // Nothing is ever pending in the kernel on our behalf, so "abort" and "clear" both empty the queue.
@@ -317,7 +317,7 @@ bool CSerialPort::Purge(uint32_t flags) {
     return true;
 }
 
-bool CSerialPort::GetQueueStatus(QueueStatus& status) {
+bool SerialPort::GetQueueStatus(QueueStatus& status) {
     if (fd_ < 0)
         return Fail(EBADF, u"The port is not open.");
     int in = 0;
@@ -329,7 +329,7 @@ bool CSerialPort::GetQueueStatus(QueueStatus& status) {
     return true;
 }
 
-int32_t CSerialPort::Read(uint8_t* buffer, int32_t count) {
+int32_t SerialPort::Read(uint8_t* buffer, int32_t count) {
     if (fd_ < 0) {
         Fail(EBADF, u"The port is not open.");
         return -1;
@@ -349,7 +349,7 @@ int32_t CSerialPort::Read(uint8_t* buffer, int32_t count) {
     return -1;
 }
 
-int32_t CSerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
+int32_t SerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
     if (fd_ < 0) {
         Fail(EBADF, u"The port is not open.");
         return 0;
@@ -383,4 +383,4 @@ int32_t CSerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
     return written;
 }
 
-} // namespace calvora::TqComm
+} // namespace calvora

@@ -7,7 +7,7 @@
 #include <cstdint>
 #include <string>
 
-namespace calvora::TqComm {
+namespace calvora {
 
 // The numeric codes are part of the interface: callers pass numbers, and "no parity" is 2, not 0.
 enum Parity : uint8_t { ParityEven = 0, ParityMark = 1, ParityNone = 2, ParityOdd = 3, ParitySpace = 4 };
@@ -41,12 +41,12 @@ bool ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uin
 // Linux user needs one (the dialout group, a udev rule, the receiver being plugged in).
 std::u16string DescribeOpenFailure(int error, const std::string& path);
 
-class CSerialPort {
+class SerialPort {
 public:
-    CSerialPort() = default;
-    virtual ~CSerialPort();
-    CSerialPort(const CSerialPort&) = delete;
-    CSerialPort& operator=(const CSerialPort&) = delete;
+    SerialPort() = default;
+    virtual ~SerialPort();
+    SerialPort(const SerialPort&) = delete;
+    SerialPort& operator=(const SerialPort&) = delete;
 
     // Opens /dev/ttyUSB<n-1> (see DevicePathForPort) and remembers n.
     bool Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
@@ -89,4 +89,4 @@ private:
     std::u16string lastErrorText_;
 };
 
-} // namespace calvora::TqComm
+} // namespace calvora

@@ -2,7 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 #include <array>
@@ -181,7 +181,7 @@ Journal::~Journal() {
     Close();
 }
 
-void Journal::Record(const ZUrizivaRor& document, uint32_t row) {
+void Journal::Record(const RecordingDocument& document, uint32_t row) {
     Record(row, JournalSample{document.value(row, 0), document.fullScale(row, 0), document.lowLimit(row),
                               document.functionName(row), document.mode(row), document.unit(row),
                               document.timeText(row)});
@@ -423,12 +423,12 @@ std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path
 }
 
 namespace {
-bool RecoverFrom(std::string_view bytes, ZUrizivaRor& document, std::u16string* error,
+bool RecoverFrom(std::string_view bytes, RecordingDocument& document, std::u16string* error,
                  const std::filesystem::path& path) {
     auto fail = [&](std::u16string_view what) {
         if (error)
             *error = fromUtf8(path.string()) + std::u16string(what);
-        document = ZUrizivaRor{};
+        document = RecordingDocument{};
         return false;
     };
     const auto entries = ParseJournal(bytes);
@@ -437,7 +437,7 @@ bool RecoverFrom(std::string_view bytes, ZUrizivaRor& document, std::u16string* 
     if (entries->empty())
         return fail(u" holds no complete sample");
 
-    ZUrizivaRor recovered;
+    RecordingDocument recovered;
     ApplyNewChartDefaults(recovered);
     recovered.FillRows(static_cast<uint32_t>(entries->size()));
     for (uint32_t row = 0; row < entries->size(); ++row) {
@@ -454,16 +454,16 @@ bool RecoverFrom(std::string_view bytes, ZUrizivaRor& document, std::u16string* 
 }
 } // namespace
 
-bool RecoverJournalBytes(std::string_view bytes, ZUrizivaRor& document, std::u16string* error) {
+bool RecoverJournalBytes(std::string_view bytes, RecordingDocument& document, std::u16string* error) {
     return RecoverFrom(bytes, document, error, "journal");
 }
 
-bool RecoverJournal(const std::filesystem::path& path, ZUrizivaRor& document, std::u16string* error) {
+bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& document, std::u16string* error) {
     const auto bytes = ReadWhole(path);
     if (!bytes) {
         if (error)
             *error = ReasonText(path, u"Cannot read ", errno);
-        document = ZUrizivaRor{};
+        document = RecordingDocument{};
         return false;
     }
     return RecoverFrom(*bytes, document, error, path);

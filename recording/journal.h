@@ -22,7 +22,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 inline constexpr std::chrono::milliseconds kJournalSyncPeriod{250};
 
@@ -50,7 +50,7 @@ public:
 
     // Row 0 starts a new journal file (the recording's first sample; the previous file of this journal
     // is removed, its samples were replaced). Further rows are appended in order.
-    void Record(const ZUrizivaRor& document, uint32_t row);
+    void Record(const RecordingDocument& document, uint32_t row);
     void Record(uint32_t row, const JournalSample& sample);
 
     // Takes over a file left by another session (after RecoverJournal), so that Remove or the next
@@ -105,12 +105,12 @@ std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path
 // document. A torn last record (the crash came in the middle of a write) is left out. False, with the
 // reason in `error`, when the file cannot be read, is not a journal or holds no sample; the document
 // is then left empty. The file is not touched.
-bool RecoverJournal(const std::filesystem::path& path, ZUrizivaRor& document, std::u16string* error);
+bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& document, std::u16string* error);
 
 // The user chose not to recover: the file is removed.
 void DiscardJournal(const std::filesystem::path& path);
 
 // For the fuzzer and the tests: RecoverJournal on bytes in memory.
-bool RecoverJournalBytes(std::string_view bytes, ZUrizivaRor& document, std::u16string* error);
+bool RecoverJournalBytes(std::string_view bytes, RecordingDocument& document, std::u16string* error);
 
 } // namespace calvora

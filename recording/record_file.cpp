@@ -2,7 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 
 #include <algorithm>
@@ -251,9 +251,9 @@ ReadResult Failure(ReadStatus status, std::u16string_view message) {
     return {status, std::u16string(message)};
 }
 
-ReadResult Unexpected(ZUrizivaRor& document) {
+ReadResult Unexpected(RecordingDocument& document) {
     std::u16string title = std::move(document.title);
-    document = ZUrizivaRor{};
+    document = RecordingDocument{};
     document.title = std::move(title);
     return Failure(ReadStatus::UnexpectedFormat, kUnexpectedFileFormat);
 }
@@ -264,7 +264,7 @@ std::u16string SystemError(int error) {
 
 } // namespace
 
-bool WriteRecord(const ZUrizivaRor& document, ByteSink& sink) {
+bool WriteRecord(const RecordingDocument& document, ByteSink& sink) {
     BufferedWriter out(sink);
     WriteString(out, kModelString);
     const auto header = document.header().ToBytes();
@@ -303,7 +303,7 @@ bool WriteRecord(const ZUrizivaRor& document, ByteSink& sink) {
 }
 
 namespace {
-ReadResult Parse(Cursor& in, ZUrizivaRor& document) {
+ReadResult Parse(Cursor& in, RecordingDocument& document) {
     std::u16string model;
     if (!in.String(model))
         return Unexpected(document);
@@ -385,12 +385,12 @@ ReadResult Parse(Cursor& in, ZUrizivaRor& document) {
 }
 } // namespace
 
-ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document) {
+ReadResult ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document) {
     Cursor in(bytes);
     return Parse(in, document);
 }
 
-ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& document) {
+ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document) {
     // Non-blocking so that a FIFO named by mistake is refused instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
@@ -414,7 +414,7 @@ ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& docume
     return result;
 }
 
-ReadResult OpenRecordFile(const std::filesystem::path& path, ZUrizivaRor& document, RecordingState& state,
+ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document, RecordingState& state,
                           UserPrompts& prompts) {
     ReadResult result = ReadRecordFile(path, document);
     if (result.status == ReadStatus::InvalidFormat)

@@ -13,7 +13,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 class RecordingState;
 class UserPrompts;
 
@@ -22,7 +22,7 @@ inline constexpr std::u16string_view kInvalidFormat = u"Invalid Format!";
 inline constexpr std::u16string_view kUnexpectedFileFormat = u"Unexpected file format.";
 
 // Writes the document; false when the sink failed.
-bool WriteRecord(const ZUrizivaRor& document, ByteSink& sink);
+bool WriteRecord(const RecordingDocument& document, ByteSink& sink);
 
 enum class ReadStatus {
     Ok,
@@ -39,12 +39,12 @@ struct ReadResult {
 
 // Fills an empty document from file bytes, computes its scale and clears its zoom. On failure the
 // document is left empty.
-ReadResult ReadRecord(std::span<const uint8_t> bytes, ZUrizivaRor& document);
-ReadResult ReadRecordFile(const std::filesystem::path& path, ZUrizivaRor& document);
+ReadResult ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document);
+ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document);
 
 // The Open path: reads the file, sets loadRejected (1 for another model's file, 0 after a good
 // read) and shows any failure with an exclamation icon.
-ReadResult OpenRecordFile(const std::filesystem::path& path, ZUrizivaRor& document, RecordingState& state,
+ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document, RecordingState& state,
                           UserPrompts& prompts);
 
 } // namespace calvora

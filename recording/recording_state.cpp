@@ -1,10 +1,10 @@
 #include "recording/recording_state.h"
 
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 namespace calvora {
 
-bool AskSaveBeforeClosing(const RecordingState& state, const ZUrizivaRor& document, UserPrompts& prompts) {
+bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document, UserPrompts& prompts) {
     if (&document != state.recordingDocument || state.dataSaved || state.closePrompted)
         return false;
     return prompts.AskYesNo(std::u16string(kSaveBeforeClosing));
@@ -17,7 +17,7 @@ bool AskSaveBeforeQuitting(RecordingState& state, UserPrompts& prompts) {
     return save;
 }
 
-void ForgetDocument(RecordingState& state, ZUrizivaRor& document) {
+void ForgetDocument(RecordingState& state, RecordingDocument& document) {
     document.ReleaseRows();
     if (state.recordingDocument == &document) {
         state.recording = false;

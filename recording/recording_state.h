@@ -9,7 +9,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 enum class MessageIcon { None, Information, Exclamation, Question };
 
@@ -35,8 +35,8 @@ public:
     // Starts set: a live document that never received a sample has nothing to lose.
     bool dataSaved = true;
     bool loadRejected = false;
-    ZUrizivaRor* recordingDocument = nullptr;
-    ZUrizivaRor* downloadDocument = nullptr;
+    RecordingDocument* recordingDocument = nullptr;
+    RecordingDocument* downloadDocument = nullptr;
     uint32_t plannedSamples = 0;
     uint32_t allocatedRows = 0;
 };
@@ -44,7 +44,7 @@ public:
 // Closing a document: only the live recording document with unsaved samples asks, and only
 // until the application's close has asked. Returns true when the user wants to save first; the
 // caller then runs Save before closing.
-bool AskSaveBeforeClosing(const RecordingState& state, const ZUrizivaRor& document, UserPrompts& prompts);
+bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document, UserPrompts& prompts);
 
 // Closing the main window: asks the same question when the live recording holds unsaved samples,
 // then marks the question as answered so closing the documents does not ask again. Returns true
@@ -53,6 +53,6 @@ bool AskSaveBeforeQuitting(RecordingState& state, UserPrompts& prompts);
 
 // A document is being destroyed: releases its rows and clears every member that points at it
 // (ending a recording or download that was filling it).
-void ForgetDocument(RecordingState& state, ZUrizivaRor& document);
+void ForgetDocument(RecordingState& state, RecordingDocument& document);
 
 } // namespace calvora

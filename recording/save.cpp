@@ -1,7 +1,7 @@
 #include "recording/save.h"
 
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
 #include "recording/text_export.h"
@@ -240,7 +240,7 @@ SaveResult WriteFileAtomically(const std::filesystem::path& target,
     return result.ok ? file.Commit() : result;
 }
 
-SaveResult SaveDocument(const ZUrizivaRor& document, const std::filesystem::path& chosen,
+SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
                         RecordingState& state) {
     const SavePaths paths = DerivePaths(chosen);
     AtomicFile record(paths.record);

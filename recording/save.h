@@ -12,7 +12,7 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 class RecordingState;
 
 // "Multimeter %y-%m-%d  %H.%M.%S" (two blanks) of the given local time.
@@ -78,7 +78,7 @@ SaveResult WriteFileAtomically(const std::filesystem::path& target,
 // The Save command after the dialog: writes the text export and the record file derived from
 // `chosen`; both are replaced only when both are complete. dataSaved is set only on success and
 // only for the live recording document.
-SaveResult SaveDocument(const ZUrizivaRor& document, const std::filesystem::path& chosen,
+SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
                         RecordingState& state);
 
 } // namespace calvora

@@ -1,7 +1,7 @@
 #include "recording/text_export.h"
 
 #include "protocol/formatters.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 #include <charconv>
@@ -29,7 +29,7 @@ void WriteCell(BufferedWriter& out, std::u16string_view text) {
 }
 } // namespace
 
-bool WriteTextExport(const ZUrizivaRor& document, ByteSink& sink) {
+bool WriteTextExport(const RecordingDocument& document, ByteSink& sink) {
     BufferedWriter out(sink);
     const uint8_t bom[2] = {0xFF, 0xFE};
     out.Bytes(bom, 2);

@@ -7,11 +7,11 @@
 
 namespace calvora {
 
-class ZUrizivaRor;
+class RecordingDocument;
 
 inline constexpr uint32_t kExportGroupRows = 60000;
 
 // False when the sink failed.
-bool WriteTextExport(const ZUrizivaRor& document, ByteSink& sink);
+bool WriteTextExport(const RecordingDocument& document, ByteSink& sink);
 
 } // namespace calvora

@@ -2,15 +2,15 @@
 
 #include "app/command_ids.h"
 #include "app/gui/instrument_panel_page.h"
-#include "app/gui/int_dialogs.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/progress_dlg.h"
-#include "app/gui/tab_frame.h"
+#include "app/gui/integer_field_dialogs.h"
+#include "app/gui/main_window.h"
+#include "app/gui/loading_dialog.h"
+#include "app/gui/document_window.h"
 #include "app/gui/toolbar_images.h"
-#include "chart/gui/chart_doc_view.h"
-#include "panel/gui/meter_dlg.h"
+#include "chart/gui/chart_document_view.h"
+#include "panel/gui/instrument_panel.h"
 #include "panel/gui/meter_symbols.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <QMdiArea>
 #include <QMessageBox>
@@ -30,7 +30,7 @@ constexpr int kReaderPollMs = 500;
 // The meter's panel as the Instrument page.
 class MeterPanelPage final : public InstrumentPanelPage {
 public:
-    explicit MeterPanelPage(CMeterDlg* meter) : m_meter(meter) {}
+    explicit MeterPanelPage(InstrumentPanel* meter) : m_meter(meter) {}
     QWidget* Widget() override { return m_meter.data(); }
     void Reset() override {
         if (m_meter != nullptr) {
@@ -44,7 +44,7 @@ public:
     }
 
 private:
-    QPointer<CMeterDlg> m_meter;
+    QPointer<InstrumentPanel> m_meter;
 };
 
 QIcon TreeImage(bool connected) {
@@ -53,12 +53,12 @@ QIcon TreeImage(bool connected) {
 
 } // namespace
 
-EngineLink::EngineLink(CMainFrame& frame, ReceiverInventory& inventory, SettingsFile& settings,
+EngineLink::EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings,
                        bool monitorDevices)
     : m_frame(frame) {
     // The reader thread wakes the user-interface thread through a queued call; the hand-off then runs the
     // frame's task here while the reader waits.
-    m_state = std::make_unique<MainFrameState>(*this, inventory, settings, [this] {
+    m_state = std::make_unique<MeterEngine>(*this, inventory, settings, [this] {
         QMetaObject::invokeMethod(
             this,
             [this] {
@@ -119,18 +119,18 @@ void EngineLink::StopTimer(int id) {
     m_frame.StopTimer(id);
 }
 
-ZUrizivaRor* EngineLink::CreateDocumentWindow() {
-    auto document = std::make_shared<ZUrizivaRor>();
-    CTabFrame* window = m_frame.CreateDocumentWindow(document);
+RecordingDocument* EngineLink::CreateDocumentWindow() {
+    auto document = std::make_shared<RecordingDocument>();
+    DocumentWindow* window = m_frame.CreateDocumentWindow(document);
     return window != nullptr ? document.get() : nullptr;
 }
 
-bool EngineLink::SaveDocument(ZUrizivaRor& document) {
+bool EngineLink::SaveDocument(RecordingDocument& document) {
     return m_frame.SaveWithDialog(document);
 }
 
 bool EngineLink::AskPlannedSamples(uint32_t& samples) {
-    CSampDlg dialog(*this, &m_frame);
+    SamplingSetupDialog dialog(*this, &m_frame);
     dialog.SetValue(static_cast<int>(samples));
     if (dialog.exec() != QDialog::Accepted) {
         return false;
@@ -139,20 +139,20 @@ bool EngineLink::AskPlannedSamples(uint32_t& samples) {
     return true;
 }
 
-void EngineLink::ActivateDocumentWindow(ZUrizivaRor& document) {
-    if (CTabFrm* window = m_frame.FrameOf(&document)) {
+void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
+    if (DocumentWindowBase* window = m_frame.FrameOf(&document)) {
         m_frame.MdiArea()->setActiveSubWindow(window);
     }
 }
 
-void EngineLink::UpdateAllViews(ZUrizivaRor& document) {
+void EngineLink::UpdateAllViews(RecordingDocument& document) {
     m_frame.UpdateViews(document);
 }
 
-void EngineLink::AppendLiveSample(ZUrizivaRor& document) {
+void EngineLink::AppendLiveSample(RecordingDocument& document) {
     // The chart draws the newest segment only; other views refresh as a whole.
-    CTabFrm* window = m_frame.FrameOf(&document);
-    if (auto* chart = window != nullptr ? qobject_cast<CChartDocView*>(window->ActiveView()) : nullptr) {
+    DocumentWindowBase* window = m_frame.FrameOf(&document);
+    if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->ActiveView()) : nullptr) {
         chart->AppendLiveSample();
     } else {
         m_frame.UpdateViews(document);
@@ -178,7 +178,7 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
 }
 
 void EngineLink::ShowInstrumentPage(QWidget* page) {
-    CDockPageBar* bar = m_frame.InstrumentBar();
+    DockPageBar* bar = m_frame.InstrumentBar();
     if (bar->PageCount() == 1 && bar->Page(0).window == page) {
         return;
     }
@@ -191,13 +191,13 @@ void EngineLink::ShowInstrumentPage(QWidget* page) {
     bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
-CMeterDlg* EngineLink::MeterPanel() const {
+InstrumentPanel* EngineLink::MeterPanel() const {
     return m_meter.data();
 }
 
 void EngineLink::ShowInstrumentPanel() {
     if (m_panel == nullptr) {
-        m_meter = new CMeterDlg(m_frame.InstrumentBar());
+        m_meter = new InstrumentPanel(m_frame.InstrumentBar());
         m_meterPage = std::make_unique<MeterPanelPage>(m_meter.data());
         m_panel = m_meterPage.get();
     }
@@ -228,9 +228,9 @@ bool EngineLink::ProgressOpen() const {
 
 void EngineLink::OpenProgress(int rangeMax) {
     if (m_progress == nullptr) {
-        m_progress = new CProgressDlg(&m_frame);
+        m_progress = new LoadingDialog(&m_frame);
         // Closing the window gives the download up; the state then closes it through CloseProgress.
-        connect(m_progress, &CProgressDlg::closedByUser, this, [this] {
+        connect(m_progress, &LoadingDialog::closedByUser, this, [this] {
             m_state->AbandonDownload();
             CloseProgress();
         });
@@ -255,7 +255,7 @@ void EngineLink::SetProgressPosition(int position) {
 
 void EngineLink::CloseProgress() {
     if (m_progress != nullptr) {
-        CProgressDlg* progress = m_progress;
+        LoadingDialog* progress = m_progress;
         m_progress = nullptr;
         progress->disconnect(this);
         progress->hide();
@@ -316,7 +316,7 @@ bool EngineLink::ExecuteCommand(int id) {
         m_state->Reconnect();
         return true;
     case ID_COMPORT: {
-        CDlgComport dialog(*this, &m_frame);
+        ComportDialog dialog(*this, &m_frame);
         dialog.SetValue(m_state->BeginComport());
         if (dialog.exec() == QDialog::Accepted) {
             m_state->ConfirmComport(dialog.Value());
@@ -338,15 +338,15 @@ bool EngineLink::OnCloseRequest() {
     return m_state->OnMainWindowClosing();
 }
 
-bool EngineLink::OnDocumentClosing(ZUrizivaRor& document) {
+bool EngineLink::OnDocumentClosing(RecordingDocument& document) {
     return m_state->OnDocumentClosing(document);
 }
 
-void EngineLink::OnDocumentDestroyed(ZUrizivaRor& document) {
+void EngineLink::OnDocumentDestroyed(RecordingDocument& document) {
     m_state->OnDocumentDestroyed(document);
 }
 
-void EngineLink::OnDocumentSaved(ZUrizivaRor& document) {
+void EngineLink::OnDocumentSaved(RecordingDocument& document) {
     // The saved live recording needs its crash journal no more.
     m_state->OnDocumentSaved(document);
 }

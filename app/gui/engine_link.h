@@ -4,7 +4,7 @@
 #pragma once
 
 #include "app/command_target.h"
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 
 #include <QObject>
 #include <QPointer>
@@ -17,41 +17,41 @@ class QTreeWidgetItem;
 
 namespace calvora {
 
-class CMainFrame;
-class CMeterDlg;
-class CProgressDlg;
+class MainWindow;
+class InstrumentPanel;
+class LoadingDialog;
 class InstrumentPanelPage;
 
-class EngineLink : public QObject, public MainFrameView, public CommandTarget {
+class EngineLink : public QObject, public EngineView, public CommandTarget {
     Q_OBJECT
 public:
     // `inventory` and `settings` must outlive the link. `monitorDevices` watches udev for receivers coming
     // and going.
-    EngineLink(CMainFrame& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
+    EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
     ~EngineLink() override;
 
-    MainFrameState& State() { return *m_state; }
+    MeterEngine& State() { return *m_state; }
     // The "Loading..." window while a download runs, else null.
-    CProgressDlg* Progress() const { return m_progress; }
+    LoadingDialog* Progress() const { return m_progress; }
     // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
-    // the link makes the meter's panel (CMeterDlg) the first time a receiver is chosen.
+    // the link makes the meter's panel (InstrumentPanel) the first time a receiver is chosen.
     void SetInstrumentPanel(InstrumentPanelPage* panel) { m_panel = panel; }
     // The meter's panel once made, else null.
-    CMeterDlg* MeterPanel() const;
+    InstrumentPanel* MeterPanel() const;
     // Plugs into the frame and runs the first receiver scan.
     void Start();
     // Closes the port (stopping the reader) and unplugs from the frame.
     void Stop();
 
-    // MainFrameView
+    // EngineView
     void StartTimer(int id, int milliseconds) override;
     void StopTimer(int id) override;
-    ZUrizivaRor* CreateDocumentWindow() override;
-    bool SaveDocument(ZUrizivaRor& document) override;
+    RecordingDocument* CreateDocumentWindow() override;
+    bool SaveDocument(RecordingDocument& document) override;
     bool AskPlannedSamples(uint32_t& samples) override;
-    void ActivateDocumentWindow(ZUrizivaRor& document) override;
-    void UpdateAllViews(ZUrizivaRor& document) override;
-    void AppendLiveSample(ZUrizivaRor& document) override;
+    void ActivateDocumentWindow(RecordingDocument& document) override;
+    void UpdateAllViews(RecordingDocument& document) override;
+    void AppendLiveSample(RecordingDocument& document) override;
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
     void SetReceiverConnected(int itemId, bool connected) override;
     void ShowInstrumentPanel() override;
@@ -68,9 +68,9 @@ public:
     bool ExecuteCommand(int id) override;
     void OnTimer(int id) override;
     bool OnCloseRequest() override;
-    bool OnDocumentClosing(ZUrizivaRor& document) override;
-    void OnDocumentDestroyed(ZUrizivaRor& document) override;
-    void OnDocumentSaved(ZUrizivaRor& document) override;
+    bool OnDocumentClosing(RecordingDocument& document) override;
+    void OnDocumentDestroyed(RecordingDocument& document) override;
+    void OnDocumentSaved(RecordingDocument& document) override;
 
 private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
@@ -79,15 +79,15 @@ private:
     // Puts `page` alone on the Instrument bar.
     void ShowInstrumentPage(QWidget* page);
 
-    CMainFrame& m_frame;
-    std::unique_ptr<MainFrameState> m_state;
+    MainWindow& m_frame;
+    std::unique_ptr<MeterEngine> m_state;
     std::unique_ptr<DeviceMonitor> m_monitor;
     QSocketNotifier* m_monitorNotifier = nullptr;
     QTimer m_readerPoll;
-    CProgressDlg* m_progress = nullptr;
+    LoadingDialog* m_progress = nullptr;
     InstrumentPanelPage* m_panel = nullptr;
     // The panel is made once, on the Instrument bar; the frame's widgets own it.
-    QPointer<CMeterDlg> m_meter;
+    QPointer<InstrumentPanel> m_meter;
     std::unique_ptr<InstrumentPanelPage> m_meterPage;
     bool m_started = false;
 };

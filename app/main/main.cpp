@@ -1,5 +1,5 @@
 // The calvora program: parses the command line, then hands over to the application object.
-#include "app/gui/strivon_app.h"
+#include "app/gui/calvora_application.h"
 
 #include <QApplication>
 
@@ -29,7 +29,7 @@ int main(int argc, char* argv[]) {
     }
 
     QApplication application(argc, argv);
-    calvora::CStrivonApp app;
+    calvora::CalvoraApplication app;
     if (!app.InitInstance(parsed.options)) {
         return 1;
     }

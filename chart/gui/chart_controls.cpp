@@ -16,15 +16,15 @@ uint32_t RefFromColour(const QColor& colour) {
            (static_cast<uint32_t>(colour.blue()) << 16);
 }
 
-CCOLStatic::CCOLStatic(QWidget* parent) : QWidget(parent) {
+ColourSwatch::ColourSwatch(QWidget* parent) : QWidget(parent) {
 }
 
-void CCOLStatic::SetColour(uint32_t colour) {
+void ColourSwatch::SetColour(uint32_t colour) {
     m_colour = colour;
     update();
 }
 
-void CCOLStatic::paintEvent(QPaintEvent* /*event*/) {
+void ColourSwatch::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setPen(QPen(Qt::black, 0));
     painter.setBrush(ColourFromRef(m_colour));
@@ -32,7 +32,7 @@ void CCOLStatic::paintEvent(QPaintEvent* /*event*/) {
     painter.drawRect(QRect(1, 1, width() - 3, height() - 3));
 }
 
-CNumEdit::CNumEdit(QWidget* parent) : QLineEdit(parent) {
+NumberEdit::NumberEdit(QWidget* parent) : QLineEdit(parent) {
     // A validator rather than a key filter, so pasted text obeys the same rule as typed text.
     setValidator(new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9.\\-]*")), this));
 }

@@ -14,10 +14,10 @@ QColor ColourFromRef(uint32_t colour);
 uint32_t RefFromColour(const QColor& colour);
 
 // A colour swatch: the colour filled from (1, 1) to (width - 1, height - 1) inside a 1-pixel black outline.
-class CCOLStatic : public QWidget {
+class ColourSwatch : public QWidget {
     Q_OBJECT
 public:
-    explicit CCOLStatic(QWidget* parent = nullptr);
+    explicit ColourSwatch(QWidget* parent = nullptr);
 
     void SetColour(uint32_t colour);
     uint32_t Colour() const { return m_colour; }
@@ -30,10 +30,10 @@ private:
 };
 
 // Takes only 0-9, "-" and "." (and the editing keys); the order of the characters is not checked.
-class CNumEdit : public QLineEdit {
+class NumberEdit : public QLineEdit {
     Q_OBJECT
 public:
-    explicit CNumEdit(QWidget* parent = nullptr);
+    explicit NumberEdit(QWidget* parent = nullptr);
 };
 
 } // namespace calvora

@@ -2,11 +2,11 @@
 
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_controls.h"
-#include "chart/gui/cursor_text_dlg.h"
-#include "chart/gui/graph_ctrl_dlg.h"
-#include "chart/gui/scale_format_dlg.h"
+#include "chart/gui/cursor_readout.h"
+#include "chart/gui/chart_toolbar.h"
+#include "chart/gui/scale_format_dialog.h"
 #include "chart/pixel_raster.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
 
@@ -121,30 +121,30 @@ int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double 
 }
 } // namespace
 
-VIrozuroRuvu::VIrozuroRuvu(ZUrizivaRor& document, ChartHooks hooks, QWidget* parent)
+ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* parent)
     : QWidget(parent), m_document(document), m_hooks(std::move(hooks)), m_toolbar(nullptr),
       m_hBar(new QScrollBar(Qt::Horizontal, this)), m_vBar(new QScrollBar(Qt::Vertical, this)),
       m_labels(std::make_unique<LabelCache>()), m_labelFont(LabelFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
-    m_toolbar = new CGraphCtrlDlg(*this);
+    m_toolbar = new ChartToolbar(*this);
     for (QScrollBar* bar : {m_hBar, m_vBar}) {
         bar->setEnabled(false);
         bar->setPageStep(1);
         bar->setCursor(Qt::ArrowCursor);
     }
-    connect(m_hBar, &QScrollBar::actionTriggered, this, &VIrozuroRuvu::OnHorizontalAction);
-    connect(m_vBar, &QScrollBar::actionTriggered, this, &VIrozuroRuvu::OnVerticalAction);
-    connect(&m_dragTimer, &QTimer::timeout, this, &VIrozuroRuvu::OnDragTimer);
+    connect(m_hBar, &QScrollBar::actionTriggered, this, &ChartView::OnHorizontalAction);
+    connect(m_vBar, &QScrollBar::actionTriggered, this, &ChartView::OnVerticalAction);
+    connect(&m_dragTimer, &QTimer::timeout, this, &ChartView::OnDragTimer);
     PlaceChildren();
 }
 
-VIrozuroRuvu::~VIrozuroRuvu() = default;
+ChartView::~ChartView() = default;
 
 // --------------------------------------------------------------------------- painting
 
-void VIrozuroRuvu::AdoptPendingDocument() {
+void ChartView::AdoptPendingDocument() {
     RecordingState* state = m_hooks.documents;
     if (!state || !state->adoptNextDocument)
         return;
@@ -164,14 +164,14 @@ void VIrozuroRuvu::AdoptPendingDocument() {
     }
 }
 
-void VIrozuroRuvu::PlaceChildren() {
+void ChartView::PlaceChildren() {
     const PlotRect plot = PlotFromClient(width(), height());
-    m_toolbar->setGeometry(0, 0, width(), CGraphCtrlDlg::kHeight);
+    m_toolbar->setGeometry(0, 0, width(), ChartToolbar::kHeight);
     m_hBar->setGeometry(plot.left, plot.bottom + 50, std::max(0, plot.width()), kScrollBarThickness);
     m_vBar->setGeometry(10, plot.top, kScrollBarThickness, std::max(0, plot.height()));
 }
 
-void VIrozuroRuvu::UpdateScrollBars() {
+void ChartView::UpdateScrollBars() {
     const ChartLayout& layout = m_document.layout;
     const QSignalBlocker blockH(m_hBar);
     const QSignalBlocker blockV(m_vBar);
@@ -192,7 +192,7 @@ void VIrozuroRuvu::UpdateScrollBars() {
     m_vBar->setEnabled(true);
 }
 
-bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
+bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
     const bool printing = printTime != nullptr;
     const QColor buttonFace = palette().color(QPalette::Button);
     auto blank = [&] {
@@ -294,7 +294,7 @@ bool VIrozuroRuvu::OnDraw(QImage& image, const std::tm* printTime) {
     return true;
 }
 
-void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
+void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
                               const DrawRange& range) {
     const ChartSettings& settings = m_document.settings;
     const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
@@ -313,7 +313,7 @@ void VIrozuroRuvu::DrawTraces(QImage& image, const PlotRect& plot, const SampleA
     }
 }
 
-void VIrozuroRuvu::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
+void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
                               const DrawRange& range) {
     // Tick marks first, straight into the pixels; then the texts through a painter.
     const PixelBuffer pixels = BufferOf(image);
@@ -364,7 +364,7 @@ void VIrozuroRuvu::DrawLabels(QImage& image, const PlotRect& plot, const SampleA
         LabelAt(painter, *m_labels, label.x, label.y, label.text);
 }
 
-void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {
+void ChartView::paintEvent(QPaintEvent* /*event*/) {
     // Every paint to the screen, not only full ones: the print preview may have hidden the frame's bars.
     if (m_hooks.showFrameBars)
         m_hooks.showFrameBars();
@@ -381,7 +381,7 @@ void VIrozuroRuvu::paintEvent(QPaintEvent* /*event*/) {
         painter.fillRect(rect(), palette().color(QPalette::Button));
 }
 
-void VIrozuroRuvu::RedrawChart() {
+void ChartView::RedrawChart() {
     m_dirty = true;
     QRegion region(rect());
     for (QWidget* child :
@@ -390,19 +390,19 @@ void VIrozuroRuvu::RedrawChart() {
     update(region);
 }
 
-void VIrozuroRuvu::resizeEvent(QResizeEvent* event) {
+void ChartView::resizeEvent(QResizeEvent* event) {
     PlaceChildren();
     m_dirty = true;
     QWidget::resizeEvent(event);
 }
 
-void VIrozuroRuvu::focusInEvent(QFocusEvent* event) {
+void ChartView::focusInEvent(QFocusEvent* event) {
     m_dirty = true;
     update();
     QWidget::focusInEvent(event);
 }
 
-void VIrozuroRuvu::AppendLiveSample() {
+void ChartView::AppendLiveSample() {
     if (!IsPlotValid(m_plot)) {
         RedrawChart();
         return;
@@ -448,13 +448,13 @@ void VIrozuroRuvu::AppendLiveSample() {
 
 // --------------------------------------------------------------------------- printing
 
-QImage VIrozuroRuvu::PrintImage(const std::tm& localTime) {
+QImage ChartView::PrintImage(const std::tm& localTime) {
     QImage image;
     OnDraw(image, &localTime);
     return image;
 }
 
-void VIrozuroRuvu::Print(QPrinter& printer) {
+void ChartView::Print(QPrinter& printer) {
     const std::time_t now = std::time(nullptr);
     std::tm local{};
     localtime_r(&now, &local);
@@ -465,7 +465,7 @@ void VIrozuroRuvu::Print(QPrinter& printer) {
     painter.drawImage(QRect(QPoint(0, 0), painter.viewport().size()), image);
 }
 
-void VIrozuroRuvu::PrintPreview(QPrinter& printer) {
+void ChartView::PrintPreview(QPrinter& printer) {
     QPrintPreviewDialog preview(&printer, this);
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { Print(*target); });
@@ -477,8 +477,8 @@ void VIrozuroRuvu::PrintPreview(QPrinter& printer) {
 
 // --------------------------------------------------------------------------- toolbar commands
 
-void VIrozuroRuvu::OpenScaleFormat() {
-    CScaleFormatDlg dialog(
+void ChartView::OpenScaleFormat() {
+    ScaleFormatDialog dialog(
         m_document, m_hooks.prompts,
         [this] {
             if (m_hooks.updateAllViews)
@@ -490,29 +490,29 @@ void VIrozuroRuvu::OpenScaleFormat() {
     dialog.exec();
 }
 
-void VIrozuroRuvu::OpenGraphFormat() {
+void ChartView::OpenGraphFormat() {
     GraphFormatHooks hooks;
     hooks.documents = m_hooks.documents;
     hooks.save = m_hooks.save;
     hooks.redraw = [this] { RedrawChart(); };
     hooks.pickColour = m_hooks.pickColour;
-    CGraphFormatDlg dialog(m_document, std::move(hooks), this);
+    GraphFormatDialog dialog(m_document, std::move(hooks), this);
     dialog.exec();
 }
 
-void VIrozuroRuvu::UndoZoom() {
+void ChartView::UndoZoom() {
     ResetZoom(m_document.layout);
     RedrawChart();
 }
 
-void VIrozuroRuvu::SetMouseMode(MouseMode mode) {
+void ChartView::SetMouseMode(MouseMode mode) {
     m_document.layout.mouseMode = mode;
     m_toolbar->ShowMode();
 }
 
 // --------------------------------------------------------------------------- mouse
 
-void VIrozuroRuvu::mousePressEvent(QMouseEvent* event) {
+void ChartView::mousePressEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton || !IsPlotValid(m_plot) || m_document.sampleCount() == 0) {
         QWidget::mousePressEvent(event);
         return;
@@ -530,7 +530,7 @@ void VIrozuroRuvu::mousePressEvent(QMouseEvent* event) {
         CursorStep(x, y);
 }
 
-void VIrozuroRuvu::mouseMoveEvent(QMouseEvent* event) {
+void ChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
     if (!m_dragging) {
@@ -555,7 +555,7 @@ void VIrozuroRuvu::mouseMoveEvent(QMouseEvent* event) {
     m_dragLast = point;
 }
 
-void VIrozuroRuvu::mouseReleaseEvent(QMouseEvent* event) {
+void ChartView::mouseReleaseEvent(QMouseEvent* event) {
     if (event->button() != Qt::LeftButton) {
         QWidget::mouseReleaseEvent(event);
         return;
@@ -588,7 +588,7 @@ void VIrozuroRuvu::mouseReleaseEvent(QMouseEvent* event) {
     RedrawChart();
 }
 
-void VIrozuroRuvu::OnDragTimer() {
+void ChartView::OnDragTimer() {
     const QPoint mouse = mapFromGlobal(QCursor::pos());
     if (!m_dragging || !FarOutsidePlot(m_plot, mouse.x(), mouse.y()))
         return;
@@ -601,7 +601,7 @@ void VIrozuroRuvu::OnDragTimer() {
     RedrawChart();
 }
 
-void VIrozuroRuvu::wheelEvent(QWheelEvent* event) {
+void ChartView::wheelEvent(QWheelEvent* event) {
     ChartLayout& layout = m_document.layout;
     if (layout.fullView) {
         event->ignore();
@@ -636,7 +636,7 @@ std::optional<ScrollRequest> RequestOf(int action) {
 }
 } // namespace
 
-void VIrozuroRuvu::OnHorizontalAction(int action) {
+void ChartView::OnHorizontalAction(int action) {
     const auto request = RequestOf(action);
     ChartLayout& layout = m_document.layout;
     if (!request || layout.fullView)
@@ -654,7 +654,7 @@ void VIrozuroRuvu::OnHorizontalAction(int action) {
     RedrawChart();
 }
 
-void VIrozuroRuvu::OnVerticalAction(int action) {
+void ChartView::OnVerticalAction(int action) {
     const auto request = RequestOf(action);
     ChartLayout& layout = m_document.layout;
     if (!request || layout.fullView)
@@ -669,7 +669,7 @@ void VIrozuroRuvu::OnVerticalAction(int action) {
 
 // --------------------------------------------------------------------------- cursor
 
-void VIrozuroRuvu::CursorStep(int x, int y) {
+void ChartView::CursorStep(int x, int y) {
     const std::optional<CursorPick> pick = CursorSample(m_document, x);
     if (!pick)
         return;
@@ -683,7 +683,7 @@ void VIrozuroRuvu::CursorStep(int x, int y) {
 
     if (!m_readout) {
         m_suspendPaint = true;
-        m_readout = new CCursorTextDlg(this);
+        m_readout = new CursorReadout(this);
         m_readout->setGeometry(QRect(kReadoutPosition, kReadoutSize));
         m_readout->SetReleaseHandler([this] { EndDragOverReadout(); });
         m_readout->show();
@@ -701,7 +701,7 @@ void VIrozuroRuvu::CursorStep(int x, int y) {
         m_crosshairOldX = crossX;
     }
     const auto texts = ReadoutTexts(m_document, pick->row, channel);
-    std::array<QString, CCursorTextDlg::kTexts> shown;
+    std::array<QString, CursorReadout::kTexts> shown;
     for (size_t i = 0; i < shown.size(); ++i)
         shown[i] = QString::fromStdU16String(texts[i]);
     m_readout->SetTexts(shown);
@@ -709,21 +709,21 @@ void VIrozuroRuvu::CursorStep(int x, int y) {
     m_readout->resize(kReadoutSize.expandedTo(m_readout->sizeHint()));
 }
 
-void VIrozuroRuvu::CloseReadout() {
+void ChartView::CloseReadout() {
     if (!m_readout)
         return;
     delete m_readout.data();
     m_suspendPaint = false;
 }
 
-void VIrozuroRuvu::EndDragOverReadout() {
+void ChartView::EndDragOverReadout() {
     m_suspendPaint = false;
     m_dragging = false;
     m_dragTimer.stop();
     RedrawChart();
 }
 
-void VIrozuroRuvu::InvertRect(const DragRect& r) {
+void ChartView::InvertRect(const DragRect& r) {
     if (m_buffer.isNull())
         return;
     QPainter painter(&m_buffer);
@@ -747,7 +747,7 @@ void VIrozuroRuvu::InvertRect(const DragRect& r) {
     update(changed);
 }
 
-void VIrozuroRuvu::InvertCrosshair(int y, int x) {
+void ChartView::InvertCrosshair(int y, int x) {
     if (m_buffer.isNull())
         return;
     QPainter painter(&m_buffer);

@@ -7,8 +7,8 @@
 #pragma once
 
 #include "chart/chart_interaction.h"
-#include "chart/gui/cursor_text_dlg.h"
-#include "chart/gui/graph_format_dlg.h"
+#include "chart/gui/cursor_readout.h"
+#include "chart/gui/graph_format_dialog.h"
 
 #include <QImage>
 #include <QPointer>
@@ -27,11 +27,11 @@ class QScrollBar;
 
 namespace calvora {
 
-class CGraphCtrlDlg;
+class ChartToolbar;
 class LabelCache;
 class RecordingState;
 class UserPrompts;
-class ZUrizivaRor;
+class RecordingDocument;
 
 // What the chart needs from the program around it. Every member may be left empty.
 struct ChartHooks {
@@ -39,11 +39,11 @@ struct ChartHooks {
     // Format.
     RecordingState* documents = nullptr;
     // Runs after a download document was adopted, to fill it (the engine's download fill).
-    std::function<void(ZUrizivaRor&)> fillDownload;
+    std::function<void(RecordingDocument&)> fillDownload;
     // The Save command for the document ("Save this setting").
-    std::function<bool(ZUrizivaRor&)> save;
+    std::function<bool(RecordingDocument&)> save;
     // Every view of the document repaints (after a scale change); defaults to this view.
-    std::function<void(ZUrizivaRor&)> updateAllViews;
+    std::function<void(RecordingDocument&)> updateAllViews;
     // A paint to the screen shows the tabbed frame's tab strip and dialog bar again (print preview hides
     // them).
     std::function<void()> showFrameBars;
@@ -68,7 +68,7 @@ ChartProgramState& ChartProgram();
 // from), and the point marks. Lines far outside the clip cost nothing.
 void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip);
 
-class VIrozuroRuvu : public QWidget {
+class ChartView : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kHorizontalBarId = 152;
@@ -77,10 +77,10 @@ public:
     static constexpr int kCursorTimerMs = 200;
     static constexpr int kZoomTimerMs = 10;
 
-    explicit VIrozuroRuvu(ZUrizivaRor& document, ChartHooks hooks = {}, QWidget* parent = nullptr);
-    ~VIrozuroRuvu() override;
+    explicit ChartView(RecordingDocument& document, ChartHooks hooks = {}, QWidget* parent = nullptr);
+    ~ChartView() override;
 
-    ZUrizivaRor& Document() const { return m_document; }
+    RecordingDocument& Document() const { return m_document; }
 
     // The full paint into `image`, which is (re)made at the client size. False when nothing was painted
     // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
@@ -107,10 +107,10 @@ public:
     // What the last full paint used and what is on the screen now.
     const PlotRect& Plot() const { return m_plot; }
     const QImage& BackBuffer() const { return m_buffer; }
-    CGraphCtrlDlg* Toolbar() const { return m_toolbar; }
+    ChartToolbar* Toolbar() const { return m_toolbar; }
     QScrollBar* HorizontalBar() const { return m_hBar; }
     QScrollBar* VerticalBar() const { return m_vBar; }
-    CCursorTextDlg* Readout() const { return m_readout; }
+    CursorReadout* Readout() const { return m_readout; }
     bool Dragging() const { return m_dragging; }
     bool PaintSuspended() const { return m_suspendPaint; }
 
@@ -140,14 +140,14 @@ private:
     void InvertRect(const DragRect& rect);
     void InvertCrosshair(int y, int x);
 
-    ZUrizivaRor& m_document;
+    RecordingDocument& m_document;
     ChartHooks m_hooks;
-    CGraphCtrlDlg* m_toolbar;
+    ChartToolbar* m_toolbar;
     QScrollBar* m_hBar;
     QScrollBar* m_vBar;
     std::unique_ptr<LabelCache> m_labels;
     QFont m_labelFont; // resolved once: asking the font database costs more than drawing the labels
-    QPointer<CCursorTextDlg> m_readout;
+    QPointer<CursorReadout> m_readout;
     QTimer m_dragTimer;
     QImage m_buffer;
     TracePicture m_trace;

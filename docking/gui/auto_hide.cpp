@@ -72,7 +72,7 @@ PointerProbe PointerProbe::System() {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CAHFloatWnd::CAHFloatWnd(Qt::DockWidgetArea side, QWidget* parent)
+AutoHideFlyout::AutoHideFlyout(Qt::DockWidgetArea side, QWidget* parent)
     : QWidget(parent), m_side(side), m_probe(PointerProbe::System()) {
     setObjectName(QStringLiteral("AutoHideFloatWnd"));
     m_captionFont = QFont(QStringLiteral("Tahoma"));
@@ -84,14 +84,14 @@ CAHFloatWnd::CAHFloatWnd(Qt::DockWidgetArea side, QWidget* parent)
     m_inTimer.setInterval(kStepMs);
     m_outTimer.setInterval(kStepMs);
     m_leaveTimer.setInterval(kLeavePollMs);
-    connect(&m_inTimer, &QTimer::timeout, this, &CAHFloatWnd::SlideInStep);
-    connect(&m_outTimer, &QTimer::timeout, this, &CAHFloatWnd::SlideOutStep);
-    connect(&m_leaveTimer, &QTimer::timeout, this, &CAHFloatWnd::LeavePoll);
+    connect(&m_inTimer, &QTimer::timeout, this, &AutoHideFlyout::SlideInStep);
+    connect(&m_outTimer, &QTimer::timeout, this, &AutoHideFlyout::SlideOutStep);
+    connect(&m_leaveTimer, &QTimer::timeout, this, &AutoHideFlyout::LeavePoll);
 }
 
-CAHFloatWnd::~CAHFloatWnd() = default;
+AutoHideFlyout::~AutoHideFlyout() = default;
 
-void CAHFloatWnd::SetPage(CPageItem* page) {
+void AutoHideFlyout::SetPage(DockPage* page) {
     if (m_page != nullptr && m_page != page && m_page->window != nullptr &&
         m_page->window->parentWidget() == m_panel) {
         m_page->window->hide();
@@ -105,17 +105,17 @@ void CAHFloatWnd::SetPage(CPageItem* page) {
     m_panel->update();
 }
 
-void CAHFloatWnd::ReleasePage() {
+void AutoHideFlyout::ReleasePage() {
     m_page = nullptr;
 }
 
-void CAHFloatWnd::SetTargetRect(const QRect& rect) {
+void AutoHideFlyout::SetTargetRect(const QRect& rect) {
     m_target = rect;
     m_panel->resize(rect.size());
     LayoutPage();
 }
 
-QMargins CAHFloatWnd::BorderMargins() const {
+QMargins AutoHideFlyout::BorderMargins() const {
     // The frame border sits on the side facing the frame's centre.
     const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
     switch (m_side) {
@@ -130,7 +130,7 @@ QMargins CAHFloatWnd::BorderMargins() const {
     }
 }
 
-void CAHFloatWnd::LayoutPage() {
+void AutoHideFlyout::LayoutPage() {
     if (m_page == nullptr || m_page->window == nullptr) {
         return;
     }
@@ -138,16 +138,16 @@ void CAHFloatWnd::LayoutPage() {
     m_page->window->setGeometry(inner.adjusted(2, kCaptionHeight, -2, -2));
 }
 
-QRect CAHFloatWnd::CloseButtonRect() const {
+QRect AutoHideFlyout::CloseButtonRect() const {
     const QRect inner = m_panel->rect().marginsRemoved(BorderMargins());
     return {inner.right() - 16, inner.top() + 3, 13, 14};
 }
 
-QRect CAHFloatWnd::PinButtonRect() const {
+QRect AutoHideFlyout::PinButtonRect() const {
     return CloseButtonRect().translated(-17, 0);
 }
 
-bool CAHFloatWnd::IsTimerRunning(int id) const {
+bool AutoHideFlyout::IsTimerRunning(int id) const {
     switch (id) {
     case kSlideTimerIn:
         return m_inTimer.isActive();
@@ -160,7 +160,7 @@ bool CAHFloatWnd::IsTimerRunning(int id) const {
     }
 }
 
-void CAHFloatWnd::StartSlide(bool out, int durationMs) {
+void AutoHideFlyout::StartSlide(bool out, int durationMs) {
     m_inTimer.stop();
     m_outTimer.stop();
     m_steps = std::max(1, durationMs / kStepMs);
@@ -179,7 +179,7 @@ void CAHFloatWnd::StartSlide(bool out, int durationMs) {
     }
 }
 
-void CAHFloatWnd::SlideOutStep() {
+void AutoHideFlyout::SlideOutStep() {
     if (m_position < m_steps - 1) {
         ++m_position;
         PlaceAtStep(m_position + 1);
@@ -191,7 +191,7 @@ void CAHFloatWnd::SlideOutStep() {
     m_sliding = false;
 }
 
-void CAHFloatWnd::SlideInStep() {
+void AutoHideFlyout::SlideInStep() {
     if (m_position >= 0) {
         --m_position;
     }
@@ -205,7 +205,7 @@ void CAHFloatWnd::SlideInStep() {
     PlaceAtStep(m_position + 1);
 }
 
-void CAHFloatWnd::LeavePoll() {
+void AutoHideFlyout::LeavePoll() {
     const QRect global(mapToGlobal(QPoint(0, 0)), size());
     if (global.contains(m_probe.globalPosition()) || m_probe.dragging() || m_probe.captured()) {
         return;
@@ -214,7 +214,7 @@ void CAHFloatWnd::LeavePoll() {
     StartSlide(false);
 }
 
-void CAHFloatWnd::HideNow() {
+void AutoHideFlyout::HideNow() {
     m_inTimer.stop();
     m_outTimer.stop();
     m_leaveTimer.stop();
@@ -223,7 +223,7 @@ void CAHFloatWnd::HideNow() {
     hide();
 }
 
-void CAHFloatWnd::PlaceAtStep(int shownSteps) {
+void AutoHideFlyout::PlaceAtStep(int shownSteps) {
     const QRect t = m_target;
     switch (m_side) {
     case Qt::LeftDockWidgetArea: {
@@ -253,7 +253,7 @@ void CAHFloatWnd::PlaceAtStep(int shownSteps) {
     }
 }
 
-bool CAHFloatWnd::eventFilter(QObject* watched, QEvent* event) {
+bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
     if (watched != m_panel) {
         return QWidget::eventFilter(watched, event);
     }
@@ -307,7 +307,7 @@ bool CAHFloatWnd::eventFilter(QObject* watched, QEvent* event) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CAutoHideBar::CAutoHideBar(Qt::DockWidgetArea side, QMainWindow* frame)
+AutoHideStrip::AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame)
     : QToolBar(frame), m_side(side), m_controlId(AutoHideBarIdForSide(side)), m_frame(frame) {
     setObjectName(QStringLiteral("AutoHideBar%1").arg(m_controlId));
     setMovable(false);
@@ -323,14 +323,14 @@ CAutoHideBar::CAutoHideBar(Qt::DockWidgetArea side, QMainWindow* frame)
     }
     m_hoverTimer.setSingleShot(true);
     m_hoverTimer.setInterval(kHoverMs);
-    connect(&m_hoverTimer, &QTimer::timeout, this, &CAutoHideBar::HoverTimeout);
-    m_float = new CAHFloatWnd(side, frame);
-    connect(m_float, &CAHFloatWnd::pinClicked, this, [this] {
+    connect(&m_hoverTimer, &QTimer::timeout, this, &AutoHideStrip::HoverTimeout);
+    m_float = new AutoHideFlyout(side, frame);
+    connect(m_float, &AutoHideFlyout::pinClicked, this, [this] {
         if (m_shownOwner != nullptr) {
             Q_EMIT pinBackRequested(m_shownOwner);
         }
     });
-    connect(m_float, &CAHFloatWnd::closeClicked, this, [this] {
+    connect(m_float, &AutoHideFlyout::closeClicked, this, [this] {
         if (m_shownOwner != nullptr) {
             Q_EMIT hideRequested(m_shownOwner);
         }
@@ -338,9 +338,9 @@ CAutoHideBar::CAutoHideBar(Qt::DockWidgetArea side, QMainWindow* frame)
     hide();
 }
 
-CAutoHideBar::~CAutoHideBar() = default;
+AutoHideStrip::~AutoHideStrip() = default;
 
-void CAutoHideBar::AddItem(std::unique_ptr<CPageItem> page, CDockPageBar* owner, Qt::DockWidgetArea ownerSide,
+void AutoHideStrip::AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, Qt::DockWidgetArea ownerSide,
                            QSize ownerSize) {
     if (page == nullptr) {
         return;
@@ -352,8 +352,8 @@ void CAutoHideBar::AddItem(std::unique_ptr<CPageItem> page, CDockPageBar* owner,
     ItemsChanged();
 }
 
-std::vector<std::unique_ptr<CPageItem>> CAutoHideBar::TakeItemsOf(const CDockPageBar* owner) {
-    std::vector<std::unique_ptr<CPageItem>> taken;
+std::vector<std::unique_ptr<DockPage>> AutoHideStrip::TakeItemsOf(const DockPageBar* owner) {
+    std::vector<std::unique_ptr<DockPage>> taken;
     if (m_shownOwner == owner) {
         m_float->HideNow();
         m_float->ReleasePage();
@@ -373,12 +373,12 @@ std::vector<std::unique_ptr<CPageItem>> CAutoHideBar::TakeItemsOf(const CDockPag
     return taken;
 }
 
-bool CAutoHideBar::HoldsItemsOf(const CDockPageBar* owner) const {
+bool AutoHideStrip::HoldsItemsOf(const DockPageBar* owner) const {
     return std::any_of(m_items.begin(), m_items.end(),
                        [owner](const Item& item) { return item.owner == owner; });
 }
 
-Qt::DockWidgetArea CAutoHideBar::OwnerSide(const CDockPageBar* owner) const {
+Qt::DockWidgetArea AutoHideStrip::OwnerSide(const DockPageBar* owner) const {
     for (const Item& item : m_items) {
         if (item.owner == owner) {
             return item.ownerSide;
@@ -387,7 +387,7 @@ Qt::DockWidgetArea CAutoHideBar::OwnerSide(const CDockPageBar* owner) const {
     return Qt::NoDockWidgetArea;
 }
 
-std::vector<int> CAutoHideBar::Lengths() const {
+std::vector<int> AutoHideStrip::Lengths() const {
     const QFontMetrics metrics(font());
     std::vector<int> widths;
     widths.reserve(m_items.size());
@@ -397,7 +397,7 @@ std::vector<int> CAutoHideBar::Lengths() const {
     return StripItemLengths(widths, m_active);
 }
 
-QRect CAutoHideBar::ItemRect(int index) const {
+QRect AutoHideStrip::ItemRect(int index) const {
     const std::vector<int> lengths = Lengths();
     if (index < 0 || index >= static_cast<int>(lengths.size())) {
         return {};
@@ -408,7 +408,7 @@ QRect CAutoHideBar::ItemRect(int index) const {
     return Horizontal() ? QRect(start, 0, length, thickness) : QRect(0, start, thickness, length);
 }
 
-int CAutoHideBar::ItemAt(QPoint pos) const {
+int AutoHideStrip::ItemAt(QPoint pos) const {
     for (int i = 0; i < ItemCount(); ++i) {
         if (ItemRect(i).contains(pos)) {
             return i;
@@ -417,18 +417,18 @@ int CAutoHideBar::ItemAt(QPoint pos) const {
     return -1;
 }
 
-QSize CAutoHideBar::sizeHint() const {
+QSize AutoHideStrip::sizeHint() const {
     const std::vector<int> lengths = Lengths();
     const int length = std::accumulate(lengths.begin(), lengths.end(), 0);
     const int thickness = AutoHideBarThickness(m_side);
     return Horizontal() ? QSize(length, thickness) : QSize(thickness, length);
 }
 
-QSize CAutoHideBar::minimumSizeHint() const {
+QSize AutoHideStrip::minimumSizeHint() const {
     return sizeHint();
 }
 
-QRect CAutoHideBar::FloatTarget(const Item& item) const {
+QRect AutoHideStrip::FloatTarget(const Item& item) const {
     // The float window covers the frame between the strips: the central area and the docked bars.
     QRect inner =
         m_frame->centralWidget() != nullptr ? m_frame->centralWidget()->geometry() : m_frame->rect();
@@ -452,14 +452,14 @@ QRect CAutoHideBar::FloatTarget(const Item& item) const {
     }
 }
 
-void CAutoHideBar::ShowItem(int index) {
+void AutoHideStrip::ShowItem(int index) {
     if (index < 0 || index >= ItemCount()) {
         return;
     }
     Item& item = m_items[static_cast<size_t>(index)];
     m_active = index;
     const bool alreadyOut = m_shown == item.page.get() && m_float->isVisible() &&
-                            !m_float->IsTimerRunning(CAHFloatWnd::kSlideTimerIn);
+                            !m_float->IsTimerRunning(AutoHideFlyout::kSlideTimerIn);
     if (!alreadyOut) {
         m_shown = item.page.get();
         m_shownOwner = item.owner;
@@ -471,17 +471,17 @@ void CAutoHideBar::ShowItem(int index) {
     update();
 }
 
-void CAutoHideBar::HoverTimeout() {
+void AutoHideStrip::HoverTimeout() {
     ShowItem(ItemAt(m_hoverPos));
 }
 
-void CAutoHideBar::ItemsChanged() {
+void AutoHideStrip::ItemsChanged() {
     setVisible(!m_items.empty());
     updateGeometry();
     update();
 }
 
-void CAutoHideBar::paintEvent(QPaintEvent*) {
+void AutoHideStrip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
@@ -501,7 +501,7 @@ void CAutoHideBar::paintEvent(QPaintEvent*) {
         break;
     }
     for (int i = 0; i < ItemCount(); ++i) {
-        const CPageItem& page = *m_items[static_cast<size_t>(i)].page;
+        const DockPage& page = *m_items[static_cast<size_t>(i)].page;
         const QRect r = ItemRect(i).adjusted(1, 1, -2, -2);
         painter.setPen(palette().color(QPalette::Dark));
         painter.fillRect(r, i == m_active ? palette().base() : palette().button());
@@ -530,18 +530,18 @@ void CAutoHideBar::paintEvent(QPaintEvent*) {
     }
 }
 
-void CAutoHideBar::mouseMoveEvent(QMouseEvent* event) {
+void AutoHideStrip::mouseMoveEvent(QMouseEvent* event) {
     // Hover tracking is armed again at every move, so only a rest of 400 ms fires it.
     m_hoverPos = event->position().toPoint();
     m_hoverTimer.start();
 }
 
-void CAutoHideBar::mousePressEvent(QMouseEvent* event) {
+void AutoHideStrip::mousePressEvent(QMouseEvent* event) {
     m_hoverTimer.stop();
     ShowItem(ItemAt(event->position().toPoint()));
 }
 
-void CAutoHideBar::leaveEvent(QEvent*) {
+void AutoHideStrip::leaveEvent(QEvent*) {
     m_hoverTimer.stop();
     if (m_active >= 0) {
         m_active = -1;
@@ -552,48 +552,48 @@ void CAutoHideBar::leaveEvent(QEvent*) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CMDIAutoHideFrame::CMDIAutoHideFrame(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this)) {
+AutoHideMainWindow::AutoHideMainWindow(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this)) {
     setCentralWidget(m_mdiArea);
     setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
-CMDIAutoHideFrame::~CMDIAutoHideFrame() = default;
+AutoHideMainWindow::~AutoHideMainWindow() = default;
 
-void CMDIAutoHideFrame::EnableDocking(Qt::DockWidgetAreas sides) {
+void AutoHideMainWindow::EnableDocking(Qt::DockWidgetAreas sides) {
     for (Qt::DockWidgetArea side : kSides) {
         if (!sides.testFlag(side) || m_strips.count(side) != 0) {
             continue;
         }
-        auto* strip = new CAutoHideBar(side, this);
+        auto* strip = new AutoHideStrip(side, this);
         if (side == Qt::TopDockWidgetArea) {
             // Below the toolbar, on a line of its own.
             addToolBarBreak(Qt::TopToolBarArea);
         }
         addToolBar(ToolBarAreaFor(side), strip);
         strip->hide();
-        connect(strip, &CAutoHideBar::pinBackRequested, this,
-                [this](CDockPageBar* bar) { UnpinBar(bar, true); });
-        connect(strip, &CAutoHideBar::hideRequested, this,
-                [this](CDockPageBar* bar) { UnpinBar(bar, false); });
+        connect(strip, &AutoHideStrip::pinBackRequested, this,
+                [this](DockPageBar* bar) { UnpinBar(bar, true); });
+        connect(strip, &AutoHideStrip::hideRequested, this,
+                [this](DockPageBar* bar) { UnpinBar(bar, false); });
         m_strips[side] = strip;
     }
 }
 
-CAutoHideBar* CMDIAutoHideFrame::AutoHideBar(Qt::DockWidgetArea side) const {
+AutoHideStrip* AutoHideMainWindow::AutoHideBar(Qt::DockWidgetArea side) const {
     const auto it = m_strips.find(side);
     return it == m_strips.end() ? nullptr : it->second;
 }
 
-void CMDIAutoHideFrame::AttachPageBar(CDockPageBar* bar) {
-    connect(bar, &CDockPageBar::pinRequested, this, &CMDIAutoHideFrame::PinBar);
+void AutoHideMainWindow::AttachPageBar(DockPageBar* bar) {
+    connect(bar, &DockPageBar::pinRequested, this, &AutoHideMainWindow::PinBar);
 }
 
-void CMDIAutoHideFrame::PinBar(CDockPageBar* bar) {
+void AutoHideMainWindow::PinBar(DockPageBar* bar) {
     if (bar == nullptr || IsPinned(bar)) {
         return;
     }
     const Qt::DockWidgetArea side = bar->DockSide();
-    CAutoHideBar* strip = AutoHideBar(side);
+    AutoHideStrip* strip = AutoHideBar(side);
     if (strip == nullptr || bar->PageCount() == 0) {
         return;
     }
@@ -608,13 +608,13 @@ void CMDIAutoHideFrame::PinBar(CDockPageBar* bar) {
     Q_EMIT pinStateChanged(bar);
 }
 
-void CMDIAutoHideFrame::UnpinBar(CDockPageBar* bar, bool show) {
+void AutoHideMainWindow::UnpinBar(DockPageBar* bar, bool show) {
     for (auto& [side, strip] : m_strips) {
         if (!strip->HoldsItemsOf(bar)) {
             continue;
         }
         const Qt::DockWidgetArea ownerSide = strip->OwnerSide(bar);
-        for (std::unique_ptr<CPageItem>& item : strip->TakeItemsOf(bar)) {
+        for (std::unique_ptr<DockPage>& item : strip->TakeItemsOf(bar)) {
             bar->AddPage(item->window, item->title, item->icon);
         }
         if (show) {
@@ -625,7 +625,7 @@ void CMDIAutoHideFrame::UnpinBar(CDockPageBar* bar, bool show) {
     Q_EMIT pinStateChanged(bar);
 }
 
-bool CMDIAutoHideFrame::IsPinned(const CDockPageBar* bar) const {
+bool AutoHideMainWindow::IsPinned(const DockPageBar* bar) const {
     return std::any_of(m_strips.begin(), m_strips.end(),
                        [bar](const auto& entry) { return entry.second->HoldsItemsOf(bar); });
 }

@@ -46,7 +46,7 @@ struct PointerProbe {
 };
 
 // The window a page slides out in.
-class CAHFloatWnd : public QWidget {
+class AutoHideFlyout : public QWidget {
     Q_OBJECT
 public:
     static constexpr int kSlideTimerIn = 1;
@@ -57,12 +57,12 @@ public:
     static constexpr int kSlideMs = 300;
     static constexpr int kCaptionHeight = 20;
 
-    CAHFloatWnd(Qt::DockWidgetArea side, QWidget* parent);
-    ~CAHFloatWnd() override;
+    AutoHideFlyout(Qt::DockWidgetArea side, QWidget* parent);
+    ~AutoHideFlyout() override;
 
     // Shows `page` (not owned) in the window; the previous page is hidden.
-    void SetPage(CPageItem* page);
-    CPageItem* Page() const { return m_page; }
+    void SetPage(DockPage* page);
+    DockPage* Page() const { return m_page; }
     // Forgets the page without touching its window, which has gone elsewhere.
     void ReleasePage();
     // The full rectangle in the parent's coordinates.
@@ -104,7 +104,7 @@ private:
     void LayoutPage();
 
     Qt::DockWidgetArea m_side;
-    CPageItem* m_page = nullptr;
+    DockPage* m_page = nullptr;
     QWidget* m_panel = nullptr;
     QRect m_target;
     int m_position = 0;
@@ -119,26 +119,26 @@ private:
 };
 
 // The strip along one side of the frame; one tab per hidden page.
-class CAutoHideBar : public QToolBar {
+class AutoHideStrip : public QToolBar {
     Q_OBJECT
 public:
     static constexpr int kHoverMs = 400;
 
-    CAutoHideBar(Qt::DockWidgetArea side, QMainWindow* frame);
-    ~CAutoHideBar() override;
+    AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame);
+    ~AutoHideStrip() override;
 
     Qt::DockWidgetArea Side() const { return m_side; }
     int ControlId() const { return m_controlId; }
 
-    void AddItem(std::unique_ptr<CPageItem> page, CDockPageBar* owner, Qt::DockWidgetArea ownerSide,
+    void AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, Qt::DockWidgetArea ownerSide,
                  QSize ownerSize);
     // Takes out every item that came from `owner`, in strip order.
-    std::vector<std::unique_ptr<CPageItem>> TakeItemsOf(const CDockPageBar* owner);
-    bool HoldsItemsOf(const CDockPageBar* owner) const;
-    Qt::DockWidgetArea OwnerSide(const CDockPageBar* owner) const;
+    std::vector<std::unique_ptr<DockPage>> TakeItemsOf(const DockPageBar* owner);
+    bool HoldsItemsOf(const DockPageBar* owner) const;
+    Qt::DockWidgetArea OwnerSide(const DockPageBar* owner) const;
 
     int ItemCount() const { return static_cast<int>(m_items.size()); }
-    const CPageItem& ItemPage(int index) const { return *m_items.at(static_cast<size_t>(index)).page; }
+    const DockPage& ItemPage(int index) const { return *m_items.at(static_cast<size_t>(index)).page; }
     QRect ItemRect(int index) const;
     int ItemAt(QPoint pos) const;
     int ActiveItem() const { return m_active; }
@@ -149,13 +149,13 @@ public:
     void HoverTimeout();
     bool IsHoverArmed() const { return m_hoverTimer.isActive(); }
 
-    CAHFloatWnd* FloatWindow() const { return m_float; }
+    AutoHideFlyout* FloatWindow() const { return m_float; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
 Q_SIGNALS:
-    void pinBackRequested(calvora::CDockPageBar* owner);
-    void hideRequested(calvora::CDockPageBar* owner);
+    void pinBackRequested(calvora::DockPageBar* owner);
+    void hideRequested(calvora::DockPageBar* owner);
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -165,8 +165,8 @@ protected:
 
 private:
     struct Item {
-        std::unique_ptr<CPageItem> page;
-        CDockPageBar* owner = nullptr;
+        std::unique_ptr<DockPage> page;
+        DockPageBar* owner = nullptr;
         Qt::DockWidgetArea ownerSide = Qt::NoDockWidgetArea;
         QSize ownerSize;
     };
@@ -180,40 +180,40 @@ private:
     QMainWindow* m_frame;
     std::vector<Item> m_items;
     int m_active = -1;
-    CPageItem* m_shown = nullptr;
-    CDockPageBar* m_shownOwner = nullptr;
-    CAHFloatWnd* m_float = nullptr;
+    DockPage* m_shown = nullptr;
+    DockPageBar* m_shownOwner = nullptr;
+    AutoHideFlyout* m_float = nullptr;
     QTimer m_hoverTimer;
     QPoint m_hoverPos;
 };
 
 // The multi-document frame with auto-hide support: a QMainWindow around a QMdiArea with one strip per side.
-class CMDIAutoHideFrame : public QMainWindow {
+class AutoHideMainWindow : public QMainWindow {
     Q_OBJECT
 public:
-    explicit CMDIAutoHideFrame(QWidget* parent = nullptr);
-    ~CMDIAutoHideFrame() override;
+    explicit AutoHideMainWindow(QWidget* parent = nullptr);
+    ~AutoHideMainWindow() override;
 
     QMdiArea* MdiArea() const { return m_mdiArea; }
 
     // Creates the strip of every named side that has none yet.
     void EnableDocking(Qt::DockWidgetAreas sides);
-    CAutoHideBar* AutoHideBar(Qt::DockWidgetArea side) const;
+    AutoHideStrip* AutoHideBar(Qt::DockWidgetArea side) const;
 
     // Connects the bar's pin button to PinBar.
-    void AttachPageBar(CDockPageBar* bar);
+    void AttachPageBar(DockPageBar* bar);
     // Moves the bar's pages to the strip of the side it is docked at and hides the bar. A floating bar stays.
-    void PinBar(CDockPageBar* bar);
+    void PinBar(DockPageBar* bar);
     // Gives the pages back to the bar, docked at its old side, shown or hidden.
-    void UnpinBar(CDockPageBar* bar, bool show);
-    bool IsPinned(const CDockPageBar* bar) const;
+    void UnpinBar(DockPageBar* bar, bool show);
+    bool IsPinned(const DockPageBar* bar) const;
 
 Q_SIGNALS:
-    void pinStateChanged(calvora::CDockPageBar* bar);
+    void pinStateChanged(calvora::DockPageBar* bar);
 
 private:
     QMdiArea* m_mdiArea;
-    std::map<Qt::DockWidgetArea, CAutoHideBar*> m_strips;
+    std::map<Qt::DockWidgetArea, AutoHideStrip*> m_strips;
 };
 
 } // namespace calvora

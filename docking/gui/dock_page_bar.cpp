@@ -69,39 +69,39 @@ void DrawPinButton(QPainter& painter, const QRect& rect, bool pressedOrHot) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CDockPageCaption::CDockPageCaption(CDockPageBar* bar) : QWidget(bar), m_bar(bar) {
+DockPageCaption::DockPageCaption(DockPageBar* bar) : QWidget(bar), m_bar(bar) {
     setMouseTracking(true);
     setAttribute(Qt::WA_Hover);
 }
 
-QSize CDockPageCaption::sizeHint() const {
-    return {60, CDockPageBar::kCaptionHeight};
+QSize DockPageCaption::sizeHint() const {
+    return {60, DockPageBar::kCaptionHeight};
 }
 
-QSize CDockPageCaption::minimumSizeHint() const {
-    return {30, CDockPageBar::kCaptionHeight};
+QSize DockPageCaption::minimumSizeHint() const {
+    return {30, DockPageBar::kCaptionHeight};
 }
 
-QRect CDockPageCaption::StripRect() const {
+QRect DockPageCaption::StripRect() const {
     return {0, 1, width(), kStripHeight};
 }
 
-QRect CDockPageCaption::CloseButtonRect() const {
+QRect DockPageCaption::CloseButtonRect() const {
     const QRect strip = StripRect();
     return {strip.right() - 15, strip.top() + 1, kButtonSize, kButtonSize + 1};
 }
 
-QRect CDockPageCaption::PinButtonRect() const {
+QRect DockPageCaption::PinButtonRect() const {
     return CloseButtonRect().translated(-17, 0);
 }
 
-QString CDockPageCaption::DisplayedTitle() const {
+QString DockPageCaption::DisplayedTitle() const {
     const QFontMetrics metrics(m_bar->CaptionFont());
     return TruncateCaption(m_bar->CaptionText(), StripRect().width(),
                            [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
-void CDockPageCaption::paintEvent(QPaintEvent*) {
+void DockPageCaption::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect strip = StripRect();
     const bool active = m_bar->IsActive();
@@ -121,7 +121,7 @@ void CDockPageCaption::paintEvent(QPaintEvent*) {
     }
 }
 
-CDockPageCaption::Button CDockPageCaption::ButtonAt(QPoint pos) const {
+DockPageCaption::Button DockPageCaption::ButtonAt(QPoint pos) const {
     if (CloseButtonRect().contains(pos)) {
         return Button::Close;
     }
@@ -132,7 +132,7 @@ CDockPageCaption::Button CDockPageCaption::ButtonAt(QPoint pos) const {
     return Button::None;
 }
 
-void CDockPageCaption::mousePressEvent(QMouseEvent* event) {
+void DockPageCaption::mousePressEvent(QMouseEvent* event) {
     m_pressed = event->button() == Qt::LeftButton ? ButtonAt(event->position().toPoint()) : Button::None;
     if (m_pressed == Button::None) {
         event->ignore();
@@ -141,7 +141,7 @@ void CDockPageCaption::mousePressEvent(QMouseEvent* event) {
     update();
 }
 
-void CDockPageCaption::mouseReleaseEvent(QMouseEvent* event) {
+void DockPageCaption::mouseReleaseEvent(QMouseEvent* event) {
     const Button pressed = m_pressed;
     m_pressed = Button::None;
     if (pressed == Button::None) {
@@ -160,7 +160,7 @@ void CDockPageCaption::mouseReleaseEvent(QMouseEvent* event) {
     }
 }
 
-void CDockPageCaption::mouseMoveEvent(QMouseEvent* event) {
+void DockPageCaption::mouseMoveEvent(QMouseEvent* event) {
     const Button hot = ButtonAt(event->position().toPoint());
     if (hot != m_hot) {
         m_hot = hot;
@@ -171,13 +171,13 @@ void CDockPageCaption::mouseMoveEvent(QMouseEvent* event) {
     }
 }
 
-void CDockPageCaption::mouseDoubleClickEvent(QMouseEvent* event) {
+void DockPageCaption::mouseDoubleClickEvent(QMouseEvent* event) {
     if (ButtonAt(event->position().toPoint()) == Button::None) {
         event->ignore();
     }
 }
 
-void CDockPageCaption::leaveEvent(QEvent*) {
+void DockPageCaption::leaveEvent(QEvent*) {
     if (m_hot != Button::None) {
         m_hot = Button::None;
         update();
@@ -186,15 +186,15 @@ void CDockPageCaption::leaveEvent(QEvent*) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CDockPageTabs::CDockPageTabs(CDockPageBar* bar) : QWidget(bar), m_bar(bar) {
+DockPageTabs::DockPageTabs(DockPageBar* bar) : QWidget(bar), m_bar(bar) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
-QSize CDockPageTabs::sizeHint() const {
+QSize DockPageTabs::sizeHint() const {
     return {60, kTabHeight};
 }
 
-QRect CDockPageTabs::TabRect(int index) const {
+QRect DockPageTabs::TabRect(int index) const {
     int x = 2;
     for (int i = 0; i < m_bar->PageCount(); ++i) {
         const int w = m_bar->Page(i).tabWidth;
@@ -206,7 +206,7 @@ QRect CDockPageTabs::TabRect(int index) const {
     return {};
 }
 
-int CDockPageTabs::TabAt(QPoint pos) const {
+int DockPageTabs::TabAt(QPoint pos) const {
     for (int i = 0; i < m_bar->PageCount(); ++i) {
         if (TabRect(i).contains(pos)) {
             return i;
@@ -215,13 +215,13 @@ int CDockPageTabs::TabAt(QPoint pos) const {
     return -1;
 }
 
-void CDockPageTabs::paintEvent(QPaintEvent*) {
+void DockPageTabs::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawLine(0, 0, width(), 0);
     for (int i = 0; i < m_bar->PageCount(); ++i) {
-        const CPageItem& page = m_bar->Page(i);
+        const DockPage& page = m_bar->Page(i);
         const QRect tab = TabRect(i);
         const bool active = i == m_bar->ActivePageIndex();
         if (active) {
@@ -246,7 +246,7 @@ void CDockPageTabs::paintEvent(QPaintEvent*) {
     }
 }
 
-void CDockPageTabs::mousePressEvent(QMouseEvent* event) {
+void DockPageTabs::mousePressEvent(QMouseEvent* event) {
     const int index = TabAt(event->position().toPoint());
     if (index < 0) {
         return;
@@ -257,9 +257,9 @@ void CDockPageTabs::mousePressEvent(QMouseEvent* event) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-CDockPageBar::CDockPageBar(QWidget* parent) : CSizingControlBar(parent) {
+DockPageBar::DockPageBar(QWidget* parent) : SizingDockBar(parent) {
     m_captionFont = font();
-    m_captionBar = new CDockPageCaption(this);
+    m_captionBar = new DockPageCaption(this);
     setTitleBarWidget(m_captionBar);
 
     m_client = new QWidget(this);
@@ -267,7 +267,7 @@ CDockPageBar::CDockPageBar(QWidget* parent) : CSizingControlBar(parent) {
     layout->setSpacing(0);
     m_pageArea = new QWidget(m_client);
     m_pageArea->installEventFilter(this);
-    m_tabs = new CDockPageTabs(this);
+    m_tabs = new DockPageTabs(this);
     m_tabs->setParent(m_client);
     m_tabs->hide();
     layout->addWidget(m_pageArea, 1);
@@ -280,15 +280,15 @@ CDockPageBar::CDockPageBar(QWidget* parent) : CSizingControlBar(parent) {
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget*) { UpdateActive(); });
 }
 
-CDockPageBar::~CDockPageBar() {
+DockPageBar::~DockPageBar() {
     disconnect(m_focusConnection);
 }
 
-bool CDockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& icon) {
+bool DockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& icon) {
     if (window == nullptr) {
         return false;
     }
-    auto item = std::make_unique<CPageItem>();
+    auto item = std::make_unique<DockPage>();
     item->window = window;
     item->title = title;
     item->icon = icon;
@@ -307,7 +307,7 @@ bool CDockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& i
     return true;
 }
 
-void CDockPageBar::ActivatePage(int index) {
+void DockPageBar::ActivatePage(int index) {
     if (index == m_activePage || index < 0 || index >= PageCount()) {
         return;
     }
@@ -315,7 +315,7 @@ void CDockPageBar::ActivatePage(int index) {
         m_pages[static_cast<size_t>(m_activePage)]->window->hide();
     }
     m_activePage = index;
-    const CPageItem& page = *m_pages[static_cast<size_t>(index)];
+    const DockPage& page = *m_pages[static_cast<size_t>(index)];
     m_caption = page.title;
     setWindowTitle(page.title);
     if (page.window != nullptr) {
@@ -327,12 +327,12 @@ void CDockPageBar::ActivatePage(int index) {
     Q_EMIT activePageChanged(index);
 }
 
-std::unique_ptr<CPageItem> CDockPageBar::RemoveActivePage() {
+std::unique_ptr<DockPage> DockPageBar::RemoveActivePage() {
     if (m_activePage < 0) {
         return nullptr;
     }
     const auto position = m_pages.begin() + m_activePage;
-    std::unique_ptr<CPageItem> item = std::move(*position);
+    std::unique_ptr<DockPage> item = std::move(*position);
     m_pages.erase(position);
     if (item->window != nullptr) {
         item->window->hide();
@@ -355,18 +355,18 @@ std::unique_ptr<CPageItem> CDockPageBar::RemoveActivePage() {
     return item;
 }
 
-void CDockPageBar::HideBar() {
+void DockPageBar::HideBar() {
     setVisible(false);
     m_captionBar->update();
 }
 
-void CDockPageBar::RequestPin() {
+void DockPageBar::RequestPin() {
     Q_EMIT pinRequested(this);
     m_captionBar->update();
 }
 
-void CDockPageBar::PlacementChanged() {
-    CSizingControlBar::PlacementChanged();
+void DockPageBar::PlacementChanged() {
+    SizingDockBar::PlacementChanged();
     if (m_client == nullptr) {
         return;
     }
@@ -379,14 +379,14 @@ void CDockPageBar::PlacementChanged() {
     m_captionBar->update();
 }
 
-bool CDockPageBar::eventFilter(QObject* watched, QEvent* event) {
+bool DockPageBar::eventFilter(QObject* watched, QEvent* event) {
     if (watched == m_pageArea && event->type() == QEvent::Resize) {
         LayoutPages();
     }
-    return CSizingControlBar::eventFilter(watched, event);
+    return SizingDockBar::eventFilter(watched, event);
 }
 
-void CDockPageBar::LayoutPages() {
+void DockPageBar::LayoutPages() {
     for (auto& page : m_pages) {
         if (page->window != nullptr && page->window->parentWidget() == m_pageArea) {
             page->window->setGeometry(m_pageArea->rect());
@@ -394,7 +394,7 @@ void CDockPageBar::LayoutPages() {
     }
 }
 
-void CDockPageBar::UpdateActive() {
+void DockPageBar::UpdateActive() {
     QWidget* focus = QApplication::focusWidget();
     const bool active = focus != nullptr && (focus == this || isAncestorOf(focus));
     if (active != m_active) {

@@ -2,7 +2,7 @@
 // active page's title, a close button and a pin button.
 #pragma once
 
-#include "docking/gui/sizing_control_bar.h"
+#include "docking/gui/sizing_dock_bar.h"
 
 #include <QFont>
 #include <QIcon>
@@ -18,7 +18,7 @@ namespace calvora {
 
 // One page. The item does not own the window: removing a page never deletes it (as a Qt child it goes with
 // whichever widget holds it when the frame is destroyed).
-struct CPageItem {
+struct DockPage {
     QPointer<QWidget> window;
     QString title;
     QIcon icon;
@@ -34,14 +34,14 @@ int PageTabWidth(int titleTextWidth, bool hasIcon);
 QString TruncateCaption(const QString& title, int stripWidth,
                         const std::function<int(const QString&)>& textWidth);
 
-class CDockPageBar;
+class DockPageBar;
 
 // The caption row drawn in place of the dock widget's title bar. Presses outside the buttons are ignored so
 // that QDockWidget drags, floats and re-docks the bar as usual.
-class CDockPageCaption : public QWidget {
+class DockPageCaption : public QWidget {
     Q_OBJECT
 public:
-    explicit CDockPageCaption(CDockPageBar* bar);
+    explicit DockPageCaption(DockPageBar* bar);
 
     QRect StripRect() const;
     QRect CloseButtonRect() const;
@@ -63,16 +63,16 @@ private:
     enum class Button { None, Close, Pin };
     Button ButtonAt(QPoint pos) const;
 
-    CDockPageBar* m_bar;
+    DockPageBar* m_bar;
     Button m_pressed = Button::None;
     Button m_hot = Button::None;
 };
 
 // The tabs along the bottom of the bar, one per page, shown while the bar holds more than one page.
-class CDockPageTabs : public QWidget {
+class DockPageTabs : public QWidget {
     Q_OBJECT
 public:
-    explicit CDockPageTabs(CDockPageBar* bar);
+    explicit DockPageTabs(DockPageBar* bar);
     int TabAt(QPoint pos) const;
     QRect TabRect(int index) const;
     QSize sizeHint() const override;
@@ -82,16 +82,16 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    CDockPageBar* m_bar;
+    DockPageBar* m_bar;
 };
 
-class CDockPageBar : public CSizingControlBar {
+class DockPageBar : public SizingDockBar {
     Q_OBJECT
 public:
     static constexpr int kCaptionHeight = 20;
 
-    explicit CDockPageBar(QWidget* parent = nullptr);
-    ~CDockPageBar() override;
+    explicit DockPageBar(QWidget* parent = nullptr);
+    ~DockPageBar() override;
 
     // Makes `window` a child of the bar, sized to the page area and hidden, appends its page, and activates
     // page 0 when none is active. Returns false for a null window.
@@ -100,18 +100,18 @@ public:
     void ActivatePage(int index);
     // Hides the active page's window and hands its item to the caller; the window itself stays. Returns null
     // when no page is active.
-    std::unique_ptr<CPageItem> RemoveActivePage();
+    std::unique_ptr<DockPage> RemoveActivePage();
 
     int PageCount() const { return static_cast<int>(m_pages.size()); }
     int ActivePageIndex() const { return m_activePage; }
-    const CPageItem& Page(int index) const { return *m_pages.at(static_cast<size_t>(index)); }
+    const DockPage& Page(int index) const { return *m_pages.at(static_cast<size_t>(index)); }
     QString CaptionText() const { return m_caption; }
     QFont CaptionFont() const { return m_captionFont; }
     // The bar is drawn active while the focus is inside it.
     bool IsActive() const { return m_active; }
 
-    CDockPageCaption* Caption() const { return m_captionBar; }
-    CDockPageTabs* Tabs() const { return m_tabs; }
+    DockPageCaption* Caption() const { return m_captionBar; }
+    DockPageTabs* Tabs() const { return m_tabs; }
     QWidget* PageArea() const { return m_pageArea; }
 
     // What the caption buttons do; the frame's View › Instrument command shares HideBar.
@@ -120,7 +120,7 @@ public:
 
 Q_SIGNALS:
     // The pin button asks the auto-hide frame to take the pages to its strip.
-    void pinRequested(calvora::CDockPageBar* bar);
+    void pinRequested(calvora::DockPageBar* bar);
     void activePageChanged(int index);
 
 protected:
@@ -131,15 +131,15 @@ private:
     void LayoutPages();
     void UpdateActive();
 
-    std::vector<std::unique_ptr<CPageItem>> m_pages;
+    std::vector<std::unique_ptr<DockPage>> m_pages;
     int m_activePage = -1;
     QString m_caption;
     QFont m_captionFont;
     bool m_active = false;
-    CDockPageCaption* m_captionBar = nullptr;
+    DockPageCaption* m_captionBar = nullptr;
     QWidget* m_client = nullptr;
     QWidget* m_pageArea = nullptr;
-    CDockPageTabs* m_tabs = nullptr;
+    DockPageTabs* m_tabs = nullptr;
     QMetaObject::Connection m_focusConnection;
 };
 

@@ -10,28 +10,28 @@
 
 namespace calvora {
 
-CLcdStatic::CLcdStatic(int id, Look look, QWidget* parent) : QWidget(parent), m_id(id), m_look(look) {
+LcdText::LcdText(int id, Look look, QWidget* parent) : QWidget(parent), m_id(id), m_look(look) {
     setObjectName(QStringLiteral("control%1").arg(id));
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void CLcdStatic::SetText(const QString& text) {
+void LcdText::SetText(const QString& text) {
     if (text != m_text) {
         m_text = text;
         update();
     }
 }
 
-int CLcdStatic::MarkLeft() const {
+int LcdText::MarkLeft() const {
     // Half of the widest scale mark in from each end, so "0" and "40" stay whole under the bar's ends.
     return (fontMetrics().horizontalAdvance(QStringLiteral("40")) + 1) / 2;
 }
 
-int CLcdStatic::MarkRight() const {
+int LcdText::MarkRight() const {
     return width() - 1 - MarkLeft();
 }
 
-void CLcdStatic::paintEvent(QPaintEvent*) {
+void LcdText::paintEvent(QPaintEvent*) {
     if (m_text.isEmpty()) {
         return;
     }
@@ -63,7 +63,7 @@ void CLcdStatic::paintEvent(QPaintEvent*) {
     }
 }
 
-void CLcdStatic::PaintBar(QPainter& painter) const {
+void LcdText::PaintBar(QPainter& painter) const {
     painter.setPen(Qt::black);
     const QFontMetrics metrics = fontMetrics();
     const int left = MarkLeft();
@@ -80,7 +80,7 @@ void CLcdStatic::PaintBar(QPainter& painter) const {
     }
 }
 
-void CLcdStatic::PaintScale(QPainter& painter) const {
+void LcdText::PaintScale(QPainter& painter) const {
     painter.setPen(Qt::black);
     const std::u16string text = m_text.toStdU16String();
     const std::vector<ScaleMark> marks = ScaleMarks(text);
@@ -100,12 +100,12 @@ void CLcdStatic::PaintScale(QPainter& painter) const {
     }
 }
 
-CLcdSymbol::CLcdSymbol(int id, QWidget* parent) : QWidget(parent), m_id(id) {
+LcdSymbol::LcdSymbol(int id, QWidget* parent) : QWidget(parent), m_id(id) {
     setObjectName(QStringLiteral("control%1").arg(id));
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void CLcdSymbol::paintEvent(QPaintEvent*) {
+void LcdSymbol::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     if (m_id == kMeterBeepId) {
         DrawBeepSymbol(painter, QPoint(0, 0), Qt::black);
@@ -114,12 +114,12 @@ void CLcdSymbol::paintEvent(QPaintEvent*) {
     }
 }
 
-CLcdFrame::CLcdFrame(QWidget* parent) : QWidget(parent) {
+LcdFrame::LcdFrame(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("frame"));
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
-void CLcdFrame::paintEvent(QPaintEvent*) {
+void LcdFrame::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const int top = fontMetrics().height() / 2;
     const QRect outline(0, top, width() - 2, height() - top - 2);

@@ -12,7 +12,7 @@ inline QColor LcdBackground() {
     return QColor(125, 206, 205);
 }
 
-class CLcdStatic : public QWidget {
+class LcdText : public QWidget {
     Q_OBJECT
 public:
     enum class Look {
@@ -23,7 +23,7 @@ public:
         BarScale, // the scale text with each mark under the bar segment it labels
     };
 
-    CLcdStatic(int id, Look look, QWidget* parent);
+    LcdText(int id, Look look, QWidget* parent);
     int Id() const { return m_id; }
     Look GetLook() const { return m_look; }
     QString Text() const { return m_text; }
@@ -45,10 +45,10 @@ private:
 };
 
 // A picture control showing the BEEP or the DIODE symbol at its top-left corner.
-class CLcdSymbol : public QWidget {
+class LcdSymbol : public QWidget {
     Q_OBJECT
 public:
-    CLcdSymbol(int id, QWidget* parent);
+    LcdSymbol(int id, QWidget* parent);
     int Id() const { return m_id; }
 
 protected:
@@ -59,10 +59,10 @@ private:
 };
 
 // The group box around the display area: an etched frame whose top edge sits half a text line down.
-class CLcdFrame : public QWidget {
+class LcdFrame : public QWidget {
     Q_OBJECT
 public:
-    explicit CLcdFrame(QWidget* parent);
+    explicit LcdFrame(QWidget* parent);
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -1,6 +1,6 @@
 #include "chart/chart_layout.h"
 #include "chart/chart_model.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 
 #include <gtest/gtest.h>
 
@@ -117,8 +117,8 @@ TEST(ApplyScale, CustomAndAutoLimits) {
     EXPECT_EQ(settings.scaleMode, ScaleMode::Auto);
 }
 
-ZUrizivaRor WithValues(const std::vector<float>& values) {
-    ZUrizivaRor document;
+RecordingDocument WithValues(const std::vector<float>& values) {
+    RecordingDocument document;
     document.SetChannelCount(1);
     document.FillRows(static_cast<uint32_t>(values.size()));
     for (uint32_t row = 0; row < values.size(); ++row)
@@ -130,7 +130,7 @@ ZUrizivaRor WithValues(const std::vector<float>& values) {
 const PlotRect kPlot{110, 70, 910, 470}; // 800 x 400
 
 TEST(LayoutSamples, AllZeroSamplesGetTheUnitScale) {
-    ZUrizivaRor document = WithValues({0, 0, 0});
+    RecordingDocument document = WithValues({0, 0, 0});
     LayoutSamples(document, kPlot);
     for (int l = 0; l < kTickCount; ++l) {
         EXPECT_NEAR(document.layout.tick[0][l], l / 10.0, 1e-12);
@@ -143,7 +143,7 @@ TEST(LayoutSamples, AllZeroSamplesGetTheUnitScale) {
 
 TEST(LayoutSamples, FullView) {
     // On the scale 0..14, 7 sits half way up; 20 and -7 lie outside the plot.
-    ZUrizivaRor document = WithValues({2, 7, 12, 20, -7});
+    RecordingDocument document = WithValues({2, 7, 12, 20, -7});
     document.settings.axisMin = 0;
     document.settings.axisMax = 14;
     LayoutSamples(document, kPlot);
@@ -157,7 +157,7 @@ TEST(LayoutSamples, FullView) {
 }
 
 TEST(LayoutSamples, OneSampleSitsOnTheLeftEdge) {
-    ZUrizivaRor document = WithValues({5});
+    RecordingDocument document = WithValues({5});
     LayoutSamples(document, kPlot);
     EXPECT_EQ(document.layout.xStep, 800);
     EXPECT_EQ(document.xPos(0, 0), 110);
@@ -165,7 +165,7 @@ TEST(LayoutSamples, OneSampleSitsOnTheLeftEdge) {
 }
 
 TEST(LayoutSamples, LiveStepFollowsTheWindow) {
-    ZUrizivaRor document = WithValues({1, 2, 3});
+    RecordingDocument document = WithValues({1, 2, 3});
     document.liveActive = 1;
     StartLiveWindow(document.layout);
     LayoutSamples(document, kPlot);
@@ -177,12 +177,12 @@ TEST(LayoutSamples, LiveStepFollowsTheWindow) {
 }
 
 TEST(LayoutSamples, SecondChannelUsesTheRightAxisAndEmptyDocumentIsLeftAlone) {
-    ZUrizivaRor empty;
+    RecordingDocument empty;
     empty.layout.xStep = 3;
     LayoutSamples(empty, kPlot);
     EXPECT_EQ(empty.layout.xStep, 3);
 
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.SetChannelCount(2);
     document.FillRows(2);
     document.SetValue(0, 0, 0, 1);
@@ -195,7 +195,7 @@ TEST(LayoutSamples, SecondChannelUsesTheRightAxisAndEmptyDocumentIsLeftAlone) {
 }
 
 TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
-    ZUrizivaRor document = WithValues({1, 2, 3});
+    RecordingDocument document = WithValues({1, 2, 3});
     document.settings.traceAxis[0] = 0;
     LayoutSamples(document, kPlot);
     document.layout.plotRect = kPlot;
@@ -224,7 +224,7 @@ TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
 }
 
 TEST(SetLimitsFromSamples, InfiniteValuesDoNotMakeTheScaleInfinite) {
-    ZUrizivaRor document = WithValues({1, std::numeric_limits<float>::infinity(), 5});
+    RecordingDocument document = WithValues({1, std::numeric_limits<float>::infinity(), 5});
     EXPECT_DOUBLE_EQ(document.settings.axisMin, 0.2);
     EXPECT_DOUBLE_EQ(document.settings.axisMax, 5.8);
 }

@@ -1,6 +1,6 @@
 #include "chart/gui/chart_controls.h"
-#include "chart/gui/graph_format_dlg.h"
-#include "chart/gui/scale_format_dlg.h"
+#include "chart/gui/graph_format_dialog.h"
+#include "chart/gui/scale_format_dialog.h"
 #include "recording/recording_state.h"
 #include "tests/chart_gui/chart_test_documents.h"
 
@@ -39,7 +39,7 @@ ColourPicker Answers(std::deque<std::optional<uint32_t>>& answers) {
 
 TEST(ScaleFormat, FreshChartShowsTheAutoLimitsDisabled) {
     auto document = MakeDocument({0, 5, 10}); // auto limits 0 .. 12
-    CScaleFormatDlg dialog(*document, nullptr, {});
+    ScaleFormatDialog dialog(*document, nullptr, {});
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Scale Format"));
     EXPECT_EQ(dialog.MinimumEdit()->text(), QStringLiteral("0.00000"));
     EXPECT_EQ(dialog.MaximumEdit()->text(), QStringLiteral("12.00000"));
@@ -56,7 +56,7 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     document->layout.fullView = 0;
     RecordedPrompts prompts;
     int applied = 0;
-    CScaleFormatDlg dialog(*document, &prompts, [&] { ++applied; });
+    ScaleFormatDialog dialog(*document, &prompts, [&] { ++applied; });
     dialog.CustomButton()->click();
     dialog.MinimumEdit()->setText(QStringLiteral("5"));
     dialog.MaximumEdit()->setText(QStringLiteral("5"));
@@ -82,7 +82,7 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
 TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
     auto document = MakeDocument({0, 5, 10});
     {
-        CScaleFormatDlg custom(*document, nullptr, {});
+        ScaleFormatDialog custom(*document, nullptr, {});
         custom.CustomButton()->click();
         custom.MinimumEdit()->setText(QStringLiteral("1"));
         custom.MaximumEdit()->setText(QStringLiteral("9abc"));
@@ -91,7 +91,7 @@ TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
     EXPECT_EQ(document->settings.axisMin, 1);
     EXPECT_EQ(document->settings.axisMax, 9);
     {
-        CScaleFormatDlg again(*document, nullptr, {});
+        ScaleFormatDialog again(*document, nullptr, {});
         EXPECT_TRUE(again.CustomButton()->isChecked());
         EXPECT_TRUE(again.MinimumEdit()->isEnabled());
         EXPECT_EQ(again.MinimumEdit()->text(), QStringLiteral("1.00000"));
@@ -103,7 +103,7 @@ TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
     EXPECT_EQ(document->settings.axisMax, 12);
     EXPECT_EQ(document->settings.customMin, 1);
     EXPECT_EQ(document->settings.customMax, 9);
-    CScaleFormatDlg third(*document, nullptr, {});
+    ScaleFormatDialog third(*document, nullptr, {});
     EXPECT_TRUE(third.AutoButton()->isChecked());
     EXPECT_EQ(third.MaximumEdit()->text(), QStringLiteral("9.00000"));
 }
@@ -114,7 +114,7 @@ TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
     GraphFormatHooks hooks;
     hooks.pickColour = Answers(answers);
     {
-        CGraphFormatDlg dialog(*document, hooks);
+        GraphFormatDialog dialog(*document, hooks);
         dialog.ChooseBackground(); // blue
         EXPECT_EQ(dialog.BackgroundSwatch()->Colour(), 0x00FF0000U);
         dialog.ChooseGrid(); // cancelled: unchanged
@@ -127,7 +127,7 @@ TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
 
     int redraws = 0;
     hooks.redraw = [&] { ++redraws; };
-    CGraphFormatDlg dialog(*document, hooks);
+    GraphFormatDialog dialog(*document, hooks);
     dialog.ChooseTrace(); // orange
     dialog.MarkPointsBox()->click();
     dialog.HorizontalAxisBox()->click();
@@ -145,30 +145,30 @@ TEST(GraphFormat, SavesAFileDocumentButNotAnUnsavedLiveRecording) {
     int saves = 0;
     GraphFormatHooks hooks;
     hooks.documents = &state;
-    hooks.save = [&](ZUrizivaRor& saved) {
+    hooks.save = [&](RecordingDocument& saved) {
         saves += &saved == document.get() ? 1 : 100;
         return true;
     };
-    CGraphFormatDlg(*document, hooks).accept();
+    GraphFormatDialog(*document, hooks).accept();
     EXPECT_EQ(saves, 1); // a file document is saved at once
 
     state.recordingDocument = document.get();
     state.dataSaved = false;
-    CGraphFormatDlg(*document, hooks).accept();
+    GraphFormatDialog(*document, hooks).accept();
     EXPECT_EQ(saves, 1); // live samples not yet saved: settings only applied
 
     state.dataSaved = true;
-    CGraphFormatDlg(*document, hooks).accept();
+    GraphFormatDialog(*document, hooks).accept();
     EXPECT_EQ(saves, 2);
 
-    CGraphFormatDlg unchecked(*document, hooks);
+    GraphFormatDialog unchecked(*document, hooks);
     unchecked.SaveSettingBox()->setChecked(false);
     unchecked.accept();
     EXPECT_EQ(saves, 2);
 }
 
 TEST(ChartControls, NumEditDropsEverythingButDigitsSignAndPoint) {
-    CNumEdit edit;
+    NumberEdit edit;
     QTest::keyClicks(&edit, QStringLiteral("1a2.b-3 e"));
     EXPECT_EQ(edit.text(), QStringLiteral("12.-3"));
     QTest::keyClick(&edit, Qt::Key_Backspace);
@@ -176,7 +176,7 @@ TEST(ChartControls, NumEditDropsEverythingButDigitsSignAndPoint) {
 }
 
 TEST(ChartControls, ColourSwatchFillsInsideItsOutline) {
-    CCOLStatic swatch;
+    ColourSwatch swatch;
     swatch.resize(20, 10);
     swatch.SetColour(0x000000FF);
     const QImage image = swatch.grab().toImage();

@@ -1,5 +1,5 @@
 // A recording made by the engine, drawn live by the chart as the desktop program does it.
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "chart/gui/chart_view.h"
 #include "protocol/frame_builder.h"
 #include "tests/engine/fake_view.h"
@@ -17,26 +17,26 @@ namespace {
 // The engine's window with a chart view per document window.
 class ChartingView : public testing::FakeView {
 public:
-    ZUrizivaRor* CreateDocumentWindow() override {
-        ZUrizivaRor* document = FakeView::CreateDocumentWindow();
-        auto chart = std::make_unique<VIrozuroRuvu>(*document);
+    RecordingDocument* CreateDocumentWindow() override {
+        RecordingDocument* document = FakeView::CreateDocumentWindow();
+        auto chart = std::make_unique<ChartView>(*document);
         chart->resize(900, 600);
         chart->grab();
         charts[document] = std::move(chart);
         return document;
     }
-    void UpdateAllViews(ZUrizivaRor& document) override {
+    void UpdateAllViews(RecordingDocument& document) override {
         FakeView::UpdateAllViews(document);
         charts.at(&document)->RedrawChart();
     }
-    void AppendLiveSample(ZUrizivaRor& document) override {
+    void AppendLiveSample(RecordingDocument& document) override {
         FakeView::AppendLiveSample(document);
-        VIrozuroRuvu& chart = *charts.at(&document);
+        ChartView& chart = *charts.at(&document);
         chart.AppendLiveSample();
         chart.grab(); // the window system's paint between two readings
     }
 
-    std::map<ZUrizivaRor*, std::unique_ptr<VIrozuroRuvu>> charts;
+    std::map<RecordingDocument*, std::unique_ptr<ChartView>> charts;
 };
 
 TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
@@ -49,7 +49,7 @@ TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
         testing::FakeInventory inventory;
         inventory.ports = std::vector<SerialPortInfo>{{kReceiverDescription, "COM5", ""}};
         SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
-        MainFrameState state(view, inventory, settings);
+        MeterEngine state(view, inventory, settings);
         view.state = &state.documents();
         state.ScanReceivers();
         view.plannedAnswer = 300;
@@ -63,11 +63,11 @@ TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
         for (int i = 0; i < 130; ++i) // past the first growth of the live window (100, 109, 118, 128)
             feed(static_cast<uint16_t>(20000 + 8000 * std::sin(i * 0.1) + (i * 37) % 500));
 
-        ZUrizivaRor* document = state.documents().recordingDocument;
+        RecordingDocument* document = state.documents().recordingDocument;
         ASSERT_NE(document, nullptr);
         EXPECT_EQ(document->sampleCount(), 130U);
         EXPECT_EQ(view.liveAppends, 130);
-        VIrozuroRuvu& chart = *view.charts.at(document);
+        ChartView& chart = *view.charts.at(document);
         const QImage live = chart.BackBuffer().copy();
         int red = 0;
         for (int y = 70; y < 470; ++y)

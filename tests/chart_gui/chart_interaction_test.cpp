@@ -18,7 +18,7 @@ using testing::SetScale;
 const PlotRect kPlot = PlotFromClient(800, 600);
 
 // Five samples on 0..10 laid out over kPlot: x = 110, 255, 400, 545, 690.
-std::unique_ptr<ZUrizivaRor> FiveSamples() {
+std::unique_ptr<RecordingDocument> FiveSamples() {
     auto document = MakeDocument({1, 2, 3, 4, 5});
     SetScale(*document, 0, 10);
     LayoutSamples(*document, kPlot);
@@ -157,8 +157,8 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
 }
 
 // A recording of `channels` channels: channel c holds wave(i, c). Limits from channel 0 as a file load does.
-template <typename Wave> std::unique_ptr<ZUrizivaRor> WithChannels(int channels, int samples, Wave wave) {
-    auto document = std::make_unique<ZUrizivaRor>();
+template <typename Wave> std::unique_ptr<RecordingDocument> WithChannels(int channels, int samples, Wave wave) {
+    auto document = std::make_unique<RecordingDocument>();
     ApplyNewChartDefaults(*document);
     document->SetChannelCount(static_cast<uint8_t>(channels));
     document->FillRows(static_cast<uint32_t>(samples));
@@ -493,7 +493,7 @@ TEST(Cursor, SnapsToTheNearestSampleInsideTheRecording) {
 TEST(Cursor, NearestChannelFirstWinsTies) {
     auto document = FiveSamples();
     EXPECT_EQ(NearestChannel(*document, 0, 0), 0);
-    ZUrizivaRor two;
+    RecordingDocument two;
     two.SetChannelCount(2);
     two.FillRows(1);
     two.SetYPos(0, 0, 100);

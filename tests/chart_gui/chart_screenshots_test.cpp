@@ -33,7 +33,7 @@ TEST(ChartScreenshots, DISABLED_Write) {
     testing::LiveDocument live(400, 0, 1);
     double low = 1e9;
     double high = -1e9;
-    VIrozuroRuvu liveView(live.document);
+    ChartView liveView(live.document);
     liveView.resize(1000, 640);
     liveView.grab();
     for (int i = 0; i < 115; ++i) {
@@ -64,7 +64,7 @@ TEST(ChartScreenshots, DISABLED_Write) {
         values.push_back(Reading(i * 3));
     auto document = testing::MakeDocument(values);
     document->layout.mouseMode = MouseMode::Cursor;
-    VIrozuroRuvu cursorView(*document);
+    ChartView cursorView(*document);
     cursorView.resize(1000, 640);
     cursorView.grab();
     Mouse(cursorView, QEvent::MouseButtonPress, QPoint(520, 300), Qt::LeftButton);

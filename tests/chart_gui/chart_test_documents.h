@@ -4,7 +4,7 @@
 
 #include "chart/chart_layout.h"
 #include "chart/chart_model.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"
 
 #include <ctime>
@@ -22,8 +22,8 @@ inline std::tm TestPrintTime() {
 }
 
 // One channel, full scale 1000, "VDC"/"DC"/"V", limits from the samples unless given.
-inline std::unique_ptr<ZUrizivaRor> MakeDocument(const std::vector<float>& values) {
-    auto document = std::make_unique<ZUrizivaRor>();
+inline std::unique_ptr<RecordingDocument> MakeDocument(const std::vector<float>& values) {
+    auto document = std::make_unique<RecordingDocument>();
     ApplyNewChartDefaults(*document);
     document->FillRows(static_cast<uint32_t>(values.size()));
     for (uint32_t row = 0; row < values.size(); ++row) {
@@ -35,7 +35,7 @@ inline std::unique_ptr<ZUrizivaRor> MakeDocument(const std::vector<float>& value
     return document;
 }
 
-inline void SetScale(ZUrizivaRor& document, double low, double high) {
+inline void SetScale(RecordingDocument& document, double low, double high) {
     document.settings.axisMin = low;
     document.settings.axisMax = high;
 }
@@ -57,7 +57,7 @@ struct LiveDocument {
         GrowLiveWindow(document.layout, document.sampleCount());
     }
 
-    ZUrizivaRor document;
+    RecordingDocument document;
     uint32_t allocated = 0;
 };
 

@@ -1,7 +1,7 @@
 #include "chart/chart_interaction.h"
 #include "chart/gui/chart_view.h"
-#include "chart/gui/cursor_text_dlg.h"
-#include "chart/gui/graph_ctrl_dlg.h"
+#include "chart/gui/cursor_readout.h"
+#include "chart/gui/chart_toolbar.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_state.h"
 #include "tests/chart_gui/chart_test_documents.h"
@@ -54,7 +54,7 @@ int CountDark(const QImage& image, const QRect& area) {
 }
 
 // Paints the view as the screen would and gives the back buffer.
-const QImage& Painted(VIrozuroRuvu& view) {
+const QImage& Painted(ChartView& view) {
     view.grab();
     return view.BackBuffer();
 }
@@ -85,20 +85,20 @@ void Wheel(QWidget& widget, int delta) {
     QApplication::sendEvent(&widget, &event);
 }
 
-class ChartView : public ::testing::Test {
+class ChartViewTest : public ::testing::Test {
 protected:
     void SetUp() override { ChartProgram() = {}; }
 
     // An 800 x 600 view: plot (110, 70) - (690, 470).
-    std::unique_ptr<VIrozuroRuvu> MakeView(ZUrizivaRor& document, QSize size = QSize(800, 600)) {
-        auto view = std::make_unique<VIrozuroRuvu>(document);
+    std::unique_ptr<ChartView> MakeView(RecordingDocument& document, QSize size = QSize(800, 600)) {
+        auto view = std::make_unique<ChartView>(document);
         view->resize(size);
         return view;
     }
 };
 
-TEST_F(ChartView, EmptyPlotShowsBackgroundAndGridOnly) {
-    ZUrizivaRor document;
+TEST_F(ChartViewTest, EmptyPlotShowsBackgroundAndGridOnly) {
+    RecordingDocument document;
     ApplyNewChartDefaults(document);
     auto view = MakeView(document);
     const QImage& image = Painted(*view);
@@ -110,7 +110,7 @@ TEST_F(ChartView, EmptyPlotShowsBackgroundAndGridOnly) {
     EXPECT_FALSE(view->VerticalBar()->isEnabled());
 }
 
-TEST_F(ChartView, OneSampleHasOneTickAndNoSegment) {
+TEST_F(ChartViewTest, OneSampleHasOneTickAndNoSegment) {
     auto document = MakeDocument({3});
     auto view = MakeView(*document);
     const QImage& image = Painted(*view);
@@ -121,7 +121,7 @@ TEST_F(ChartView, OneSampleHasOneTickAndNoSegment) {
     EXPECT_EQ(CountDark(image, QRect(130, 474, 560, 30)), 0);          // and no other
 }
 
-TEST_F(ChartView, TwoSamplesSpanThePlot) {
+TEST_F(ChartViewTest, TwoSamplesSpanThePlot) {
     auto document = MakeDocument({1, 2});
     auto view = MakeView(*document);
     const QImage& image = Painted(*view);
@@ -131,7 +131,7 @@ TEST_F(ChartView, TwoSamplesSpanThePlot) {
     EXPECT_EQ(CountPixels(image, QRect(691, 0, 109, 600), kRed), 0);
 }
 
-TEST_F(ChartView, ValueAboveTheScaleIsCutAtTheTop) {
+TEST_F(ChartViewTest, ValueAboveTheScaleIsCutAtTheTop) {
     auto document = MakeDocument({5, 5, 100});
     SetScale(*document, 0, 10);
     auto view = MakeView(*document);
@@ -140,7 +140,7 @@ TEST_F(ChartView, ValueAboveTheScaleIsCutAtTheTop) {
     EXPECT_EQ(CountPixels(image, QRect(0, 0, 800, 70), kRed), 0);   // and cut there
 }
 
-TEST_F(ChartView, NoGridWhenHidden) {
+TEST_F(ChartViewTest, NoGridWhenHidden) {
     auto document = MakeDocument({1, 2, 3, 4});
     document->settings.gridVisible = 0;
     auto view = MakeView(*document);
@@ -150,7 +150,7 @@ TEST_F(ChartView, NoGridWhenHidden) {
     EXPECT_GT(CountPixels(Painted(*view), QRect(110, 70, 581, 401), kWhite), 0);
 }
 
-TEST_F(ChartView, ClientTwoHundredHighPaintsNothing) {
+TEST_F(ChartViewTest, ClientTwoHundredHighPaintsNothing) {
     auto document = MakeDocument({1, 2, 3});
     auto view = MakeView(*document, QSize(800, 200));
     QImage image;
@@ -160,7 +160,7 @@ TEST_F(ChartView, ClientTwoHundredHighPaintsNothing) {
     EXPECT_FALSE(IsPlotValid(view->Plot()));
 }
 
-TEST_F(ChartView, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
+TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     LiveDocument live(60);
     auto view = MakeView(live.document);
     Painted(*view);
@@ -178,7 +178,7 @@ TEST_F(ChartView, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     EXPECT_EQ(Painted(*view), incremental);
 }
 
-TEST_F(ChartView, CrosshairDrawnTwiceRestoresThePicture) {
+TEST_F(ChartViewTest, CrosshairDrawnTwiceRestoresThePicture) {
     auto document = MakeDocument({1.5f, 2.5f, 3.5f, 4.5f, 5.5f});
     SetScale(*document, 0, 10);
     document->layout.mouseMode = MouseMode::Cursor;
@@ -207,7 +207,7 @@ TEST_F(ChartView, CrosshairDrawnTwiceRestoresThePicture) {
     EXPECT_EQ(view->Readout(), nullptr);
 }
 
-TEST_F(ChartView, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
+TEST_F(ChartViewTest, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
     auto document = MakeDocument({1, 2, 3, 2000});
     SetScale(*document, 0, 10);
     document->layout.mouseMode = MouseMode::Cursor;
@@ -225,7 +225,7 @@ TEST_F(ChartView, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
     Release(*view, QPoint(1000, 300));
 }
 
-TEST_F(ChartView, RubberBandZoomsOnlyBeyondThreePixels) {
+TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     auto document = MakeDocument({1, 2, 3, 4, 5, 6, 7, 8, 9, 8, 7, 6, 5, 4, 3, 2, 1});
     auto view = MakeView(*document);
     const QImage before = Painted(*view).copy();
@@ -254,7 +254,7 @@ TEST_F(ChartView, RubberBandZoomsOnlyBeyondThreePixels) {
     EXPECT_FALSE(view->HorizontalBar()->isEnabled());
 }
 
-TEST_F(ChartView, ScrollBarsAndWheelMoveTheZoomedChart) {
+TEST_F(ChartViewTest, ScrollBarsAndWheelMoveTheZoomedChart) {
     std::vector<float> values;
     for (int i = 0; i < 50; ++i)
         values.push_back(static_cast<float>(5 + 3 * std::sin(i * 0.3)));
@@ -290,11 +290,11 @@ TEST_F(ChartView, ScrollBarsAndWheelMoveTheZoomedChart) {
     EXPECT_EQ(layout.vShift, -5);
 }
 
-TEST_F(ChartView, ToolbarSwitchesTheModeAndUndoesTheZoom) {
+TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
     auto document = MakeDocument({1, 2, 3, 4, 5, 6});
     auto view = MakeView(*document);
     Painted(*view);
-    CGraphCtrlDlg* toolbar = view->Toolbar();
+    ChartToolbar* toolbar = view->Toolbar();
     EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 800, 41));
     const QImage zoomIcon =
         toolbar->ZoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage();
@@ -312,7 +312,7 @@ TEST_F(ChartView, ToolbarSwitchesTheModeAndUndoesTheZoom) {
     EXPECT_EQ(document->layout.hShift, 0);
 }
 
-TEST_F(ChartView, DragFarOutsideThePlotIsCancelledByTheTimer) {
+TEST_F(ChartViewTest, DragFarOutsideThePlotIsCancelledByTheTimer) {
     auto document = MakeDocument({1, 2, 3, 4});
     auto view = MakeView(*document);
     Painted(*view);
@@ -328,7 +328,7 @@ TEST_F(ChartView, DragFarOutsideThePlotIsCancelledByTheTimer) {
     EXPECT_FALSE(view->Dragging());
 }
 
-TEST_F(ChartView, PrintingGivesOnePageWithTheFooter) {
+TEST_F(ChartViewTest, PrintingGivesOnePageWithTheFooter) {
     auto document = MakeDocument({1, 3, 2, 4});
     auto view = MakeView(*document);
     const std::tm when = testing::TestPrintTime();
@@ -481,7 +481,7 @@ TEST(PaintTrace, LinesHaveOnePixelPerStepBothEndsAndNoDirection) {
 }
 
 // The merged trace must leave exactly the pixels of one line per segment.
-TEST_F(ChartView, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
+TEST_F(ChartViewTest, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
     struct Case {
         const char* what;
         int samples;
@@ -536,15 +536,15 @@ TEST_F(ChartView, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
     }
 }
 
-TEST_F(ChartView, AdoptsAPendingDocumentOnItsFirstPaint) {
+TEST_F(ChartViewTest, AdoptsAPendingDocumentOnItsFirstPaint) {
     RecordingState state;
     state.adoptNextDocument = true;
     state.recording = true;
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.settings.backgroundColour = 0x123456;
     ChartHooks hooks;
     hooks.documents = &state;
-    VIrozuroRuvu view(document, hooks);
+    ChartView view(document, hooks);
     view.resize(800, 600);
     Painted(view);
     EXPECT_FALSE(state.adoptNextDocument);
@@ -557,12 +557,12 @@ TEST_F(ChartView, AdoptsAPendingDocumentOnItsFirstPaint) {
     RecordingState downloading;
     downloading.adoptNextDocument = true;
     downloading.downloading = true;
-    ZUrizivaRor log;
+    RecordingDocument log;
     int fills = 0;
     ChartHooks logHooks;
     logHooks.documents = &downloading;
-    logHooks.fillDownload = [&](ZUrizivaRor& filled) { fills += &filled == &log ? 1 : 100; };
-    VIrozuroRuvu logView(log, logHooks);
+    logHooks.fillDownload = [&](RecordingDocument& filled) { fills += &filled == &log ? 1 : 100; };
+    ChartView logView(log, logHooks);
     logView.resize(800, 600);
     Painted(logView);
     Painted(logView);

@@ -1,7 +1,7 @@
 // The engine against calvora-sim on a pseudo-terminal, with the real reader thread and hand-off.
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "tests/engine/fake_view.h"
 #include "tests/support/simulator_process.h"
@@ -49,13 +49,13 @@ protected:
         }
         return true;
     }
-    ZUrizivaRor* LiveDocument() const { return state_.documents().recordingDocument; }
+    RecordingDocument* LiveDocument() const { return state_.documents().recordingDocument; }
 
     std::filesystem::path folder_;
     FakeView view_;
     FakeInventory inventory_;
     SettingsFile settings_;
-    MainFrameState state_;
+    MeterEngine state_;
 };
 
 TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHandOff) {
@@ -68,7 +68,7 @@ TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHan
 
     size_t readingsAtStart = 0;
     int skipped = 0;
-    state_.SetSampleObserver([&](const ZUrizivaRor&, uint32_t row) {
+    state_.SetSampleObserver([&](const RecordingDocument&, uint32_t row) {
         if (view_.readings.size() - readingsAtStart != row)
             ++skipped;
     });
@@ -76,7 +76,7 @@ TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHan
     state_.StartRecordingOf(kMaxPlannedSamples);
     ASSERT_TRUE(RunUntil([&] { return !state_.documents().recording; }, 60000ms));
 
-    const ZUrizivaRor& document = *LiveDocument();
+    const RecordingDocument& document = *LiveDocument();
     ASSERT_EQ(document.sampleCount(), kMaxPlannedSamples);
     EXPECT_EQ(skipped, 0) << "readings handed on while recording were not stored";
     // Faster than one frame per chunk, the oldest backlog is given up before the hand-off; what was
@@ -101,7 +101,7 @@ TEST_F(EndToEndTest, DownloadPairAndSettingsThroughTheSimulator) {
 
     simulator.process().Write("log 25\n");
     ASSERT_TRUE(RunUntil([&] { return state_.documents().downloadDocument != nullptr; }, 15000ms));
-    const ZUrizivaRor& log = *state_.documents().downloadDocument;
+    const RecordingDocument& log = *state_.documents().downloadDocument;
     EXPECT_EQ(log.title, u"Datalog Panel");
     EXPECT_EQ(log.sampleCount(), 25u);
     EXPECT_FALSE(view_.progressOpen);
@@ -132,7 +132,7 @@ TEST_F(EndToEndTest, CommandLineRecordWritesBothFilesThatReadBack) {
     ChildProcess cli({testing::BuildPath("tools/cli/calvora-cli"), "record", "--port", simulator.devicePath(),
                       "--samples", "50", "--out", base});
     ASSERT_EQ(cli.Wait(30000ms), 0);
-    ZUrizivaRor document;
+    RecordingDocument document;
     ASSERT_EQ(ReadRecordFile(base + ".recorder", document).status, ReadStatus::Ok);
     EXPECT_EQ(document.sampleCount(), 50u);
     EXPECT_TRUE(std::filesystem::exists(base + ".csv"));
@@ -149,7 +149,7 @@ TEST_F(EndToEndTest, CommandLinePairAndDownloadAgainstTheSimulator) {
     EXPECT_NE(download.ReadLine(10000ms).find("Waiting"), std::string::npos);
     simulator.process().Write("log 95\n");
     ASSERT_EQ(download.Wait(30000ms), 0);
-    ZUrizivaRor document;
+    RecordingDocument document;
     ASSERT_EQ(ReadRecordFile(base + ".recorder", document).status, ReadStatus::Ok);
     EXPECT_EQ(document.sampleCount(), 95u);
 

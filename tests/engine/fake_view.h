@@ -2,8 +2,8 @@
 // questions from a script.
 #pragma once
 
-#include "app/main_frame_state.h"
-#include "recording/document.h"
+#include "app/meter_engine.h"
+#include "recording/recording_document.h"
 #include "recording/save.h"
 
 #include <deque>
@@ -15,7 +15,7 @@
 
 namespace calvora::testing {
 
-class FakeView : public MainFrameView {
+class FakeView : public EngineView {
 public:
     // Timers
     void StartTimer(int id, int milliseconds) override { timers[id] = milliseconds; }
@@ -23,12 +23,12 @@ public:
     bool TimerRunning(int id) const { return timers.count(id) != 0; }
 
     // Documents
-    ZUrizivaRor* CreateDocumentWindow() override {
-        documents.push_back(std::make_unique<ZUrizivaRor>());
+    RecordingDocument* CreateDocumentWindow() override {
+        documents.push_back(std::make_unique<RecordingDocument>());
         ++windowsCreated;
         return documents.back().get();
     }
-    bool SaveDocument(ZUrizivaRor& document) override {
+    bool SaveDocument(RecordingDocument& document) override {
         ++saves;
         if (saveFolder.empty())
             return saveSucceeds;
@@ -42,9 +42,9 @@ public:
         samples = plannedAnswer;
         return true;
     }
-    void ActivateDocumentWindow(ZUrizivaRor& document) override { activated.push_back(&document); }
-    void UpdateAllViews(ZUrizivaRor&) override { ++viewUpdates; }
-    void AppendLiveSample(ZUrizivaRor&) override { ++liveAppends; }
+    void ActivateDocumentWindow(RecordingDocument& document) override { activated.push_back(&document); }
+    void UpdateAllViews(RecordingDocument&) override { ++viewUpdates; }
+    void AppendLiveSample(RecordingDocument&) override { ++liveAppends; }
 
     // Prompts
     bool AskYesNo(const std::u16string& question) override {
@@ -79,7 +79,7 @@ public:
     void CloseProgress() override { progressOpen = false; }
 
     std::map<int, int> timers;
-    std::vector<std::unique_ptr<ZUrizivaRor>> documents;
+    std::vector<std::unique_ptr<RecordingDocument>> documents;
     int windowsCreated = 0;
     int saves = 0;
     bool saveSucceeds = true;
@@ -87,7 +87,7 @@ public:
     RecordingState* state = nullptr;
     uint32_t plannedAnswer = 0;
     uint32_t proposedSamples = 0;
-    std::vector<ZUrizivaRor*> activated;
+    std::vector<RecordingDocument*> activated;
     int viewUpdates = 0;
     int liveAppends = 0;
     std::deque<bool> answers;

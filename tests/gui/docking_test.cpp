@@ -72,10 +72,10 @@ TEST(AutoHideStrip, ActiveItemShowsItsTitle) {
 class DockingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frame = std::make_unique<CMDIAutoHideFrame>();
+        frame = std::make_unique<AutoHideMainWindow>();
         frame->resize(900, 600);
         frame->EnableDocking(Qt::AllDockWidgetAreas);
-        bar = new CDockPageBar(frame.get());
+        bar = new DockPageBar(frame.get());
         ASSERT_TRUE(bar->Create(QStringLiteral("DockPageBar1"), frame.get(), QSize(320, 260), true, 123));
         bar->EnableDocking(Qt::AllDockWidgetAreas);
         bar->DockAt(Qt::LeftDockWidgetArea);
@@ -91,8 +91,8 @@ protected:
         return page;
     }
 
-    std::unique_ptr<CMDIAutoHideFrame> frame;
-    CDockPageBar* bar = nullptr;
+    std::unique_ptr<AutoHideMainWindow> frame;
+    DockPageBar* bar = nullptr;
     std::vector<QPointer<QLabel>> pages;
 };
 
@@ -136,7 +136,7 @@ TEST_F(DockingTest, RemovingPagesKeepsTheirWindows) {
     AddLabelPage(QStringLiteral("One"));
     AddLabelPage(QStringLiteral("Two"));
     bar->ActivatePage(1);
-    std::unique_ptr<CPageItem> item = bar->RemoveActivePage();
+    std::unique_ptr<DockPage> item = bar->RemoveActivePage();
     ASSERT_NE(item, nullptr);
     EXPECT_EQ(item->title, QStringLiteral("Two"));
     EXPECT_FALSE(pages[1].isNull());
@@ -178,7 +178,7 @@ TEST_F(DockingTest, MinimumSizeFollowsThePlacement) {
 
 TEST_F(DockingTest, CloseButtonHidesTheBar) {
     AddLabelPage(QStringLiteral("Instrument"));
-    CDockPageCaption* caption = bar->Caption();
+    DockPageCaption* caption = bar->Caption();
     QTest::mouseClick(caption, Qt::LeftButton, {}, caption->CloseButtonRect().center());
     EXPECT_TRUE(bar->isHidden());
 }
@@ -207,7 +207,7 @@ struct ScriptedPointer {
 TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
     QLabel* one = AddLabelPage(QStringLiteral("One"));
     AddLabelPage(QStringLiteral("Two"));
-    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
     ASSERT_NE(strip, nullptr);
     EXPECT_FALSE(strip->isVisible());
 
@@ -226,8 +226,8 @@ TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
 TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
-    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    CAHFloatWnd* window = strip->FloatWindow();
+    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    AutoHideFlyout* window = strip->FloatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
 
@@ -237,8 +237,8 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     strip->HoverTimeout();
     EXPECT_EQ(strip->ActiveItem(), 0);
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
-    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
+    EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerOut));
+    EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kLeaveTimer));
     EXPECT_EQ(window->SlideSteps(), 6);
     const QRect target = window->TargetRect();
     EXPECT_EQ(window->width(), target.width() / 6);
@@ -248,7 +248,7 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
         window->SlideOutStep();
         widths.push_back(window->width());
     }
-    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
+    EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerOut));
     EXPECT_FALSE(window->IsSliding());
     EXPECT_EQ(window->geometry(), target);
     EXPECT_TRUE(std::is_sorted(widths.begin(), widths.end()));
@@ -263,34 +263,34 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     pointer.dragging = false;
     pointer.captured = true;
     window->LeavePoll();
-    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
-    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+    EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kLeaveTimer));
+    EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerIn));
 
     // Outside and free: the poll stops and the window slides in over six ticks.
     pointer.captured = false;
     window->LeavePoll();
-    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kLeaveTimer));
-    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+    EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kLeaveTimer));
+    EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerIn));
     for (int tick = 0; tick < 5; ++tick) {
         window->SlideInStep();
         EXPECT_TRUE(window->isVisible()) << tick;
     }
     window->SlideInStep();
     EXPECT_FALSE(window->isVisible());
-    EXPECT_FALSE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerIn));
+    EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerIn));
     EXPECT_EQ(window->SlidePosition(), 5);
 
     // A click slides it out again at once.
     QTest::mouseClick(strip, Qt::LeftButton, {}, strip->ItemRect(0).center());
     EXPECT_TRUE(window->isVisible());
-    EXPECT_TRUE(window->IsTimerRunning(CAHFloatWnd::kSlideTimerOut));
+    EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerOut));
 }
 
 TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
     AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
-    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    CAHFloatWnd* window = strip->FloatWindow();
+    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    AutoHideFlyout* window = strip->FloatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
     strip->ShowItem(0);
@@ -303,8 +303,8 @@ TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
 TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
     QLabel* page = AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
-    CAutoHideBar* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    CAHFloatWnd* window = strip->FloatWindow();
+    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    AutoHideFlyout* window = strip->FloatWindow();
     strip->ShowItem(0);
     QTest::mouseClick(window->Panel(), Qt::LeftButton, {}, window->PinButtonRect().center());
     EXPECT_FALSE(frame->IsPinned(bar));

@@ -1,16 +1,16 @@
 #include "app/command_ids.h"
 #include "app/gui/engine_link.h"
 #include "app/gui/instrument_panel_page.h"
-#include "app/gui/int_dialogs.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/progress_dlg.h"
-#include "app/gui/strivon_app.h"
+#include "app/gui/integer_field_dialogs.h"
+#include "app/gui/main_window.h"
+#include "app/gui/loading_dialog.h"
+#include "app/gui/calvora_application.h"
 #include "app/int_field.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "protocol/text.h"
 #include "tests/support/fake_receiver.h"
-#include "tests/support/frame_with_engine.h"
+#include "tests/support/window_with_engine.h"
 
 #include <gtest/gtest.h>
 
@@ -68,7 +68,7 @@ public:
 
 TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
     CountingPrompts prompts;
-    CSampDlg dialog(prompts);
+    SamplingSetupDialog dialog(prompts);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sampling Setup"));
     EXPECT_EQ(dialog.Field()->text(), QStringLiteral("10000"));
     dialog.show();
@@ -83,7 +83,7 @@ TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(dialog.Value(), 1);
 
-    CDlgComport comport(prompts);
+    ComportDialog comport(prompts);
     EXPECT_EQ(comport.Field()->text(), QStringLiteral("3"));
     comport.show();
     comport.Field()->clear();
@@ -100,7 +100,7 @@ TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
 using testing::ListedInventory;
 using testing::MeterLine;
 
-class EngineLinkTest : public testing::FrameWithEngineTest {};
+class EngineLinkTest : public testing::WindowWithEngineTest {};
 
 TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
     inventory.ports = {{kReceiverDescription, "COM5", ""},
@@ -147,7 +147,7 @@ TEST_F(EngineLinkTest, StateTimersFireOnceThroughTheFrame) {
 
 TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
     link->Start();
-    ZUrizivaRor* document = link->CreateDocumentWindow();
+    RecordingDocument* document = link->CreateDocumentWindow();
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(frame->ActiveDocument(), document);
     link->State().documents().recordingDocument = document;
@@ -176,7 +176,7 @@ TEST_F(EngineLinkTest, TheInstrumentPageSwitchesBetweenTreeAndPanel) {
     link->SetInstrumentPanel(&panel);
     inventory.ports = {{kReceiverDescription, "COM5", ""}};
     link->Start();
-    CDockPageBar* bar = frame->InstrumentBar();
+    DockPageBar* bar = frame->InstrumentBar();
     link->ShowInstrumentPanel();
     ASSERT_EQ(bar->PageCount(), 1);
     EXPECT_EQ(bar->Page(0).window.data(), &panel.widget);

@@ -1,13 +1,13 @@
 // Readings from a receiver on a pseudo-terminal reach a recording document through the reader thread, the
 // hand-off to the user-interface thread and the chart, as in the program.
 #include "app/gui/engine_link.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/strivon_app.h"
-#include "app/gui/tab_frame.h"
-#include "chart/gui/chart_doc_view.h"
+#include "app/gui/main_window.h"
+#include "app/gui/calvora_application.h"
+#include "app/gui/document_window.h"
+#include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -44,9 +44,9 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
     SettingsFile settings(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
 
     TabTable table = MakeDocumentTabTable(MakeChartViewFactory({}));
-    CTabFrame::InstallTabTable(&table);
+    DocumentWindow::InstallTabTable(&table);
     {
-        CMainFrame frame;
+        MainWindow frame;
         ASSERT_TRUE(frame.Create());
         frame.show();
         EngineLink link(frame, inventory, settings, false);
@@ -57,10 +57,10 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         ASSERT_EQ(link.State().connectedLabel(), u"Multimeter");
 
         link.State().StartRecordingOf(3);
-        ZUrizivaRor* document = frame.ActiveDocument();
+        RecordingDocument* document = frame.ActiveDocument();
         ASSERT_NE(document, nullptr);
         EXPECT_EQ(document->title, u"RealTime Panel");
-        EXPECT_NE(qobject_cast<CChartDocView*>(frame.ActiveDocumentFrame()->ActiveView()), nullptr);
+        EXPECT_NE(qobject_cast<ChartDocumentView*>(frame.ActiveDocumentFrame()->ActiveView()), nullptr);
 
         sim::ReadingSettings reading;
         for (int32_t count : {1000, 2000, 3000, 4000}) {
@@ -74,7 +74,7 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         EXPECT_TRUE(frame.CommandAction(32775)->isEnabled());
         link.Stop();
     }
-    CTabFrame::InstallTabTable(nullptr);
+    DocumentWindow::InstallTabTable(nullptr);
     close(master);
 }
 

@@ -1,4 +1,4 @@
-#include "app/gui/about_dlg.h"
+#include "app/gui/about_dialog.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
 #include "app/recent_files.h"
@@ -76,7 +76,7 @@ TEST(ToolbarImages, SevenImagesWithTheFirstPixelAsMask) {
 }
 
 TEST(AboutBox, TitleTextAndDefaultOk) {
-    CAboutDlg dialog;
+    AboutDialog dialog;
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("About Calvora"));
     auto* version = dialog.findChild<QLabel*>(QStringLiteral("version"));
     ASSERT_NE(version, nullptr);

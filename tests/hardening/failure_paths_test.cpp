@@ -3,7 +3,7 @@
 #include "link/settings_file.h"
 #include "protocol/text.h"
 #include "recording/byte_sink.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
@@ -30,8 +30,8 @@ using testing::ChildProcess;
 using testing::PrivateTmpfs;
 using testing::ScratchFolder;
 
-ZUrizivaRor Recording(uint32_t samples, float first = 1.0f) {
-    ZUrizivaRor document;
+RecordingDocument Recording(uint32_t samples, float first = 1.0f) {
+    RecordingDocument document;
     uint32_t allocated = 0;
     document.BeginLiveStorage(samples, allocated);
     for (uint32_t i = 0; i < samples; ++i)
@@ -57,16 +57,16 @@ bool Contains(std::u16string_view text, std::string_view part) {
 }
 
 // A first save, then a second one that cannot complete: the first one's files stay as they were.
-void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const ZUrizivaRor& bigger,
+void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const RecordingDocument& bigger,
                                       std::string_view reason, const std::function<void()>& breakFolder) {
     RecordingState state;
-    const ZUrizivaRor first = Recording(3);
+    const RecordingDocument first = Recording(3);
     ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state).ok);
     const std::string oldRecord = FileBytes(folder / "run.recorder");
     const std::string oldText = FileBytes(folder / "run.csv");
     breakFolder();
 
-    state.recordingDocument = const_cast<ZUrizivaRor*>(&bigger);
+    state.recordingDocument = const_cast<RecordingDocument*>(&bigger);
     state.dataSaved = false;
     const SaveResult result = SaveDocument(bigger, folder / "run.recorder", state);
     EXPECT_FALSE(result.ok);
@@ -97,7 +97,7 @@ TEST(FailurePaths, SavingOntoAFullDeviceKeepsTheOldFiles) {
         EXPECT_FALSE(WriteRecord(Recording(10), full));
         GTEST_SKIP() << "no private tmpfs (not root?): only /dev/full was tried";
     }
-    const ZUrizivaRor bigger = Recording(5000);
+    const RecordingDocument bigger = Recording(5000);
     ExpectFailedSaveKeepsTheOldFiles(folder / "small", bigger, "No space left on device", [] {});
 }
 
@@ -113,7 +113,7 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
         EXPECT_TRUE(Contains(result.Message(), "Not a directory")) << toUtf8(result.Message());
         GTEST_SKIP() << "no private tmpfs (not root?): only a file as folder was tried";
     }
-    const ZUrizivaRor bigger = Recording(20);
+    const RecordingDocument bigger = Recording(20);
     ExpectFailedSaveKeepsTheOldFiles(folder / "ro", bigger, "Read-only file system",
                                      [&] { ASSERT_TRUE(readOnly.RemountReadOnly()); });
 
@@ -146,7 +146,7 @@ TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
     }
     ASSERT_TRUE(journal.failed()) << "32 KiB cannot hold 20000 samples";
     EXPECT_TRUE(Contains(journal.ErrorText(), "No space left on device")) << toUtf8(journal.ErrorText());
-    ZUrizivaRor recovered;
+    RecordingDocument recovered;
     std::u16string error;
     ASSERT_TRUE(RecoverJournal(journal.path(), recovered, &error)) << toUtf8(error);
     EXPECT_GE(recovered.sampleCount(), 100u);
@@ -228,7 +228,7 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
         SCOPED_TRACE(c.name);
         const std::filesystem::path path = folder / c.name;
         c.make(path);
-        ZUrizivaRor document;
+        RecordingDocument document;
         RecordingState state;
         testing::FakeView prompts;
         const ReadResult result = OpenRecordFile(path, document, state, prompts);
@@ -242,7 +242,7 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
     }
     // Every cut of a good file is refused, never half read.
     for (size_t length = 0; length < bytes.size(); ++length) {
-        ZUrizivaRor document;
+        RecordingDocument document;
         const ReadResult result = ReadRecord({good.bytes.data(), length}, document);
         ASSERT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
         ASSERT_EQ(document.sampleCount(), 0u);
@@ -264,7 +264,7 @@ TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
     if (child == 0) {
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
             ::_exit(3);
-        ZUrizivaRor document;
+        RecordingDocument document;
         const ReadResult result = ReadRecordFile(path, document);
         const bool told =
             result.status == ReadStatus::CannotOpen && Contains(result.message, "Permission denied");

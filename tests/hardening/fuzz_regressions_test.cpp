@@ -4,7 +4,7 @@
 #include "fuzz/record_file_harness.h"
 #include "fuzz/settings_file_harness.h"
 #include "fuzz/stream_harness.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 #include "tests/hardening/hardening_support.h"
 
@@ -54,7 +54,7 @@ TEST(FuzzRegressions, ARecordingStartedDuringADownloadKeepsItsOwnDocument) {
     testing::FakeView view;
     testing::FakeInventory inventory;
     SettingsFile settings("/nonexistent/calvora/ZAZEDOVADIZO.ini");
-    MainFrameState state(view, inventory, settings);
+    MeterEngine state(view, inventory, settings);
     view.state = &state.documents();
     state.SelectCaptureSource();
     auto feed = [&](const std::vector<uint8_t>& bytes, size_t step) {
@@ -65,7 +65,7 @@ TEST(FuzzRegressions, ARecordingStartedDuringADownloadKeepsItsOwnDocument) {
     feed({burst.begin(), burst.begin() + 9 + 49}, 9); // header and the first block
     ASSERT_TRUE(state.downloading());
     state.StartRecordingOf(3);
-    ZUrizivaRor* live = state.documents().recordingDocument;
+    RecordingDocument* live = state.documents().recordingDocument;
     ASSERT_NE(live, nullptr);
     EXPECT_EQ(live->title, u"RealTime Panel");
     EXPECT_EQ(state.documents().downloadDocument, nullptr);

@@ -1,8 +1,8 @@
 // The crash journal: what it keeps, what a crash in the middle of a write leaves, how the engine and
 // calvora-cli settle it, and what a SIGKILL during a long recording costs.
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "tests/engine/fake_view.h"
 #include "tests/hardening/hardening_support.h"
@@ -64,7 +64,7 @@ void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
 }
 
 uint32_t Recovered(const std::filesystem::path& path, std::u16string* error = nullptr) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     return RecoverJournal(path, document, error) ? document.sampleCount() : 0;
 }
 
@@ -75,7 +75,7 @@ TEST(Journal, RecoversEverySampleAsAnUnsavedLivePanel) {
     ASSERT_TRUE(journal.Sync()) << toUtf8(journal.ErrorText());
     EXPECT_EQ(journal.path().parent_path(), folder.path());
 
-    ZUrizivaRor document;
+    RecordingDocument document;
     std::u16string error;
     ASSERT_TRUE(RecoverJournal(journal.path(), document, &error)) << toUtf8(error);
     EXPECT_EQ(document.title, u"RealTime Panel");
@@ -152,7 +152,7 @@ TEST(Journal, UnreadableAndForeignFilesAreRefusedWithAReason) {
                           {"folder.journal", "Is a directory"},
                           {"missing.journal", "No such file or directory"}};
     for (const Case& c : cases) {
-        ZUrizivaRor document;
+        RecordingDocument document;
         document.title = u"before";
         std::u16string error;
         EXPECT_FALSE(RecoverJournal(folder / c.name, document, &error));
@@ -222,14 +222,14 @@ protected:
             state_.ReceiveChunk(frame.data(), static_cast<int>(frame.size()));
         }
     }
-    ZUrizivaRor& Live() { return *state_.documents().recordingDocument; }
+    RecordingDocument& Live() { return *state_.documents().recordingDocument; }
 
     ScratchFolder folder_;
     FakeView view_;
     FakeInventory inventory_;
     SettingsFile settings_;
     Journal journal_;
-    MainFrameState state_;
+    MeterEngine state_;
 };
 
 TEST_F(JournalEngineTest, EverySampleIsJournaledUntilTheFinishedRecordingIsSaved) {
@@ -244,14 +244,14 @@ TEST_F(JournalEngineTest, EverySampleIsJournaledUntilTheFinishedRecordingIsSaved
     Feed(6, 200);
     EXPECT_FALSE(state_.documents().recording);
     ASSERT_TRUE(journal_.Sync());
-    ZUrizivaRor recovered;
+    RecordingDocument recovered;
     ASSERT_TRUE(RecoverJournal(path, recovered, nullptr));
     ASSERT_EQ(recovered.sampleCount(), 10u);
     for (uint32_t row = 0; row < 10; ++row)
         EXPECT_EQ(recovered.value(row, 0), Live().value(row, 0)) << row;
 
     // Another document's save says nothing about the live samples.
-    ZUrizivaRor other;
+    RecordingDocument other;
     state_.OnDocumentSaved(other);
     EXPECT_TRUE(std::filesystem::exists(path));
     state_.OnDocumentSaved(Live());
@@ -293,7 +293,7 @@ TEST_F(JournalEngineTest, ALeftJournalComesBackAsTheUnsavedLiveDocument) {
     const auto found = FindLeftJournal(folder_ / "state");
     ASSERT_EQ(found, left);
     std::u16string error;
-    ZUrizivaRor* document = state_.RecoverJournal(*found, &error);
+    RecordingDocument* document = state_.RecoverJournal(*found, &error);
     ASSERT_NE(document, nullptr) << toUtf8(error);
     EXPECT_EQ(document->title, u"RealTime Panel");
     EXPECT_EQ(document->sampleCount(), 5u);
@@ -337,7 +337,7 @@ protected:
     FakeView view_;
     FakeInventory inventory_;
     SettingsFile settings_;
-    MainFrameState state_;
+    MeterEngine state_;
 };
 
 long Count(float value) {
@@ -378,7 +378,7 @@ TEST_F(KilledRecordingTest, SigkillDuringATwentyThousandSampleRecordingLosesAtMo
 
     const auto left = FindLeftJournal(folder_ / "calvora");
     ASSERT_TRUE(left.has_value()) << "the killed session's journal is offered";
-    ZUrizivaRor recovered;
+    RecordingDocument recovered;
     std::u16string error;
     ASSERT_TRUE(RecoverJournal(*left, recovered, &error)) << toUtf8(error);
     ASSERT_GE(recovered.sampleCount(), 2000u);

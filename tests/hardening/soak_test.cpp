@@ -2,8 +2,8 @@
 // dropped bytes, the receiver pulled and plugged in again every few seconds (a new simulator each
 // time), and stored-log downloads in the middle of recordings. CALVORA_SOAK_SECONDS sets the length
 // (25 s by default, the CI version); scripts/soak.sh runs it longer on an unsanitised build.
-#include "app/main_frame_state.h"
-#include "recording/document.h"
+#include "app/meter_engine.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 #include "tests/hardening/hardening_support.h"
 #include "tests/support/simulator_process.h"
@@ -32,15 +32,15 @@ using testing::ScratchFolder;
 using testing::SimulatorProcess;
 
 // Counts what the engine hands on instead of keeping it, so the view itself stays flat.
-class CountingView final : public MainFrameView {
+class CountingView final : public EngineView {
 public:
     void StartTimer(int id, int) override { timers.insert(id); }
     void StopTimer(int id) override { timers.erase(id); }
-    ZUrizivaRor* CreateDocumentWindow() override {
-        documents.push_back(std::make_unique<ZUrizivaRor>());
+    RecordingDocument* CreateDocumentWindow() override {
+        documents.push_back(std::make_unique<RecordingDocument>());
         return documents.back().get();
     }
-    bool SaveDocument(ZUrizivaRor&) override { return false; }
+    bool SaveDocument(RecordingDocument&) override { return false; }
     bool AskPlannedSamples(uint32_t&) override { return false; }
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string&, MessageIcon) override { ++messages; }
@@ -50,7 +50,7 @@ public:
     void CloseProgress() override { progress = false; }
 
     std::set<int> timers;
-    std::vector<std::unique_ptr<ZUrizivaRor>> documents;
+    std::vector<std::unique_ptr<RecordingDocument>> documents;
     uint64_t readings = 0;
     int messages = 0;
     bool progress = false;
@@ -78,9 +78,9 @@ TEST(Soak, TheEngineKeepsRunningThroughFaultsUnplugsAndDownloadsAndItsMemoryStay
     CountingView view;
     testing::FakeInventory inventory;
     SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
-    MainFrameState state(view, inventory, settings);
+    MeterEngine state(view, inventory, settings);
     int downloads = 0;
-    state.SetDownloadObserver([&](const ZUrizivaRor&) { ++downloads; });
+    state.SetDownloadObserver([&](const RecordingDocument&) { ++downloads; });
 
     const auto end = Clock::now() + std::chrono::seconds(seconds);
     double baseline = 0;

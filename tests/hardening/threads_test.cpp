@@ -1,10 +1,10 @@
 // The reader thread against the user-interface thread: the synchronous hand-off under load, Close
 // during traffic, the receiver vanishing during a hand-off and during Close. Meant for ThreadSanitizer
 // as much as for the assertions.
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "app/sync_hand_off.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 #include "tests/hardening/hardening_support.h"
 #include "tests/link/link_test_support.h"
@@ -118,7 +118,7 @@ protected:
     std::condition_variable woken_;
     int wakes_ = 0;
     int ran_ = 0;
-    MainFrameState state_;
+    MeterEngine state_;
 };
 
 TEST_F(EngineThreadsTest, CloseDuringTrafficIsQuickAndTheNextOpenCarriesOn) {
@@ -191,7 +191,7 @@ TEST(EngineUnplug, ReceiverPulledDuringAHandOffEndsTheRecordingAndKeepsItsSample
     UnpluggingView view;
     FakeInventory inventory;
     SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
-    MainFrameState state(view, inventory, settings);
+    MeterEngine state(view, inventory, settings);
     ASSERT_TRUE(state.OpenDevice(terminal.slavePath())) << toUtf8(state.lastOpenError());
     state.StartRecordingOf(100);
 
@@ -207,7 +207,7 @@ TEST(EngineUnplug, ReceiverPulledDuringAHandOffEndsTheRecordingAndKeepsItsSample
     ASSERT_TRUE(removed) << "the vanished receiver was not noticed";
     EXPECT_FALSE(state.documents().recording);
     EXPECT_TRUE(view.TimerRunning(kRescanTimer));
-    const ZUrizivaRor* document = state.documents().recordingDocument;
+    const RecordingDocument* document = state.documents().recordingDocument;
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(document->sampleCount(), view.readings.size());
     EXPECT_GE(document->sampleCount(), 3u);

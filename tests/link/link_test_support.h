@@ -1,7 +1,7 @@
 // Pseudo-terminals and chunk collection shared by the link tests.
 #pragma once
 
-#include "link/com_port.h"
+#include "link/receiver_port.h"
 
 #include <fcntl.h>
 #include <poll.h>
@@ -135,9 +135,9 @@ template <typename Predicate> bool WaitUntil(Predicate done, std::chrono::millis
     return true;
 }
 
-inline bool OpenMeterLine(TqComm::CComPort& port, const std::string& path) {
-    return port.Open(path, TqComm::ReaderModeReadAndWatch, 115200, TqComm::ParityNone, 8, TqComm::StopOne,
-                     TqComm::FlowNone);
+inline bool OpenMeterLine(ReceiverPort& port, const std::string& path) {
+    return port.Open(path, ReaderModeReadAndWatch, 115200, ParityNone, 8, StopOne,
+                     FlowNone);
 }
 
 } // namespace calvora::testing

@@ -9,7 +9,7 @@
 namespace calvora::testing {
 namespace {
 
-using namespace TqComm;
+
 
 termios Blank() {
     termios settings{};
@@ -140,7 +140,7 @@ TEST(DescribeOpenFailure, NamesTheFixALinuxUserNeeds) {
     }
 }
 
-TEST(CSerialPort, PseudoTerminalTakesTheLineSettings) {
+TEST(SerialPort, PseudoTerminalTakesTheLineSettings) {
     struct Case {
         uint8_t stopBits, flow;
         tcflag_t controlBits, inputBits;
@@ -153,7 +153,7 @@ TEST(CSerialPort, PseudoTerminalTakesTheLineSettings) {
     };
     PseudoTerminal terminal;
     for (const auto& c : cases) {
-        CSerialPort port;
+        SerialPort port;
         ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, c.stopBits, c.flow))
             << toUtf8(port.LastErrorText());
         termios settings{};
@@ -166,28 +166,28 @@ TEST(CSerialPort, PseudoTerminalTakesTheLineSettings) {
     }
 }
 
-TEST(CSerialPort, SettingsTheDriverDropsFailTheOpen) {
+TEST(SerialPort, SettingsTheDriverDropsFailTheOpen) {
     // A pseudo-terminal forces 8 data bits without parity, as a plain UART bridge could not.
     PseudoTerminal terminal;
     for (const uint8_t parity : {ParityEven, ParityOdd, ParityMark, ParitySpace}) {
-        CSerialPort port;
+        SerialPort port;
         EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, parity, 8, StopOne, FlowNone)) << int(parity);
         EXPECT_EQ(port.LastError(), EINVAL);
         EXPECT_FALSE(port.IsOpen());
     }
-    CSerialPort port;
+    SerialPort port;
     EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, ParityNone, 7, StopOne, FlowNone));
     // The failed opens left the device free.
     EXPECT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone))
         << toUtf8(port.LastErrorText());
 }
 
-TEST(CSerialPort, SecondOpenOfAHeldDeviceFails) {
+TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
     PseudoTerminal terminal;
-    CSerialPort first;
+    SerialPort first;
     ASSERT_TRUE(first.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
 
-    CSerialPort second;
+    SerialPort second;
     EXPECT_FALSE(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
     EXPECT_FALSE(second.IsOpen());
     EXPECT_EQ(second.LastError(), EBUSY);
@@ -196,7 +196,7 @@ TEST(CSerialPort, SecondOpenOfAHeldDeviceFails) {
     const pid_t child = fork();
     ASSERT_GE(child, 0);
     if (child == 0) {
-        CSerialPort other;
+        SerialPort other;
         _exit(other.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone) ? 1 : 0);
     }
     int status = 0;
@@ -208,8 +208,8 @@ TEST(CSerialPort, SecondOpenOfAHeldDeviceFails) {
         << toUtf8(second.LastErrorText());
 }
 
-TEST(CSerialPort, OpenFailuresReportTheReason) {
-    CSerialPort port;
+TEST(SerialPort, OpenFailuresReportTheReason) {
+    SerialPort port;
     EXPECT_FALSE(port.Open("/dev/calvora-no-such-device", 115200, ParityNone, 8, StopOne, FlowNone));
     EXPECT_EQ(port.LastError(), ENOENT);
     EXPECT_NE(toUtf8(port.LastErrorText()).find("plugged in"), std::string::npos);
@@ -223,10 +223,10 @@ TEST(CSerialPort, OpenFailuresReportTheReason) {
     EXPECT_FALSE(port.IsOpen());
 }
 
-TEST(CSerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
+TEST(SerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
     // Nobody reads the meter's end, so the terminal's buffer fills and the write has to give up.
     PseudoTerminal terminal;
-    CSerialPort port;
+    SerialPort port;
     ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
     const Bytes flood(1 << 20, 0x55);
     const auto start = Clock::now();
@@ -238,9 +238,9 @@ TEST(CSerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
     EXPECT_LT(took, 1500ms);
 }
 
-TEST(CSerialPort, ReadWriteAndHangUp) {
+TEST(SerialPort, ReadWriteAndHangUp) {
     PseudoTerminal terminal;
-    CSerialPort port;
+    SerialPort port;
     ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
     uint8_t buffer[16];
     EXPECT_EQ(port.Read(buffer, sizeof buffer), 0) << "nothing waiting reads as 0, not as a hang-up";

@@ -1,6 +1,6 @@
 // calvora-sim as the tests and the demo use it: a separate process behind a pseudo-terminal, read
 // through the real port object.
-#include "link/com_port.h"
+#include "link/receiver_port.h"
 #include "protocol/text.h"
 #include "tests/link/link_test_support.h"
 #include "tests/support/simulator_process.h"
@@ -52,7 +52,7 @@ struct SimulatedLine {
     SimulatorProcess simulator;
     std::string path;
     ChunkCollector collector; // outlives the port, whose reader calls it until Close
-    TqComm::CComPort port;
+    ReceiverPort port;
 
     explicit SimulatedLine(std::vector<std::string> arguments) : simulator(std::move(arguments)) {
         path = simulator.devicePath();
@@ -159,9 +159,9 @@ TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
         ASSERT_TRUE(line.collector.WaitForChunks(1, 5000ms)) << c.how;
         if (c.signal)
             line.simulator.process().Stop(c.signal);
-        TqComm::CReadComThread* reader = line.port.ReaderThread();
+        ReaderThread* reader = line.port.readerThread();
         ASSERT_TRUE(reader->WaitExited(3000ms)) << c.how;
-        EXPECT_EQ(reader->EndReason(), TqComm::ReaderEnd::HangUp) << c.how;
+        EXPECT_EQ(reader->EndReason(), ReaderEnd::HangUp) << c.how;
 
         const auto start = Clock::now();
         const sim::Bytes request(sim::kPairRequest.begin(), sim::kPairRequest.end());

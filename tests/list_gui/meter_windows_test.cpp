@@ -2,15 +2,15 @@
 // tab, and stored-log downloads with their "Loading..." window and the "Datalog Panel" document.
 #include "app/command_ids.h"
 #include "app/gui/engine_link.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/progress_dlg.h"
-#include "app/gui/strivon_app.h"
-#include "app/gui/tab_frame.h"
+#include "app/gui/main_window.h"
+#include "app/gui/loading_dialog.h"
+#include "app/gui/calvora_application.h"
+#include "app/gui/document_window.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
-#include "recording/document.h"
-#include "recording/gui/log_list_view.h"
-#include "tests/support/frame_with_engine.h"
+#include "recording/recording_document.h"
+#include "recording/gui/data_list_view.h"
+#include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -31,10 +31,10 @@
 namespace calvora {
 namespace {
 
-class MeterWindowsTest : public testing::FrameWithEngineTest {
+class MeterWindowsTest : public testing::WindowWithEngineTest {
 protected:
     void SetUp() override {
-        FrameWithEngineTest::SetUp();
+        WindowWithEngineTest::SetUp();
         ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
         frame->move(40, 30);
@@ -62,9 +62,9 @@ protected:
         return records;
     }
     // Shows the "Data List" tab of `window` and waits for its list.
-    static CLOGListView* ShowList(CTabFrm* window) {
-        window->TabStrip()->TabBar()->setCurrentIndex(1);
-        auto* view = qobject_cast<CLOGListView*>(window->ActiveView());
+    static DataListView* ShowList(DocumentWindowBase* window) {
+        window->tabStrip()->TabBar()->setCurrentIndex(1);
+        auto* view = qobject_cast<DataListView*>(window->ActiveView());
         if (view == nullptr || !QTest::qWaitFor([&] { return view->List() != nullptr; }, 2000)) {
             return nullptr;
         }
@@ -75,11 +75,11 @@ protected:
 
 TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
     link->State().StartRecordingOf(500);
-    CTabFrm* window = frame->ActiveDocumentFrame();
+    DocumentWindowBase* window = frame->ActiveDocumentFrame();
     ASSERT_NE(window, nullptr);
-    ZUrizivaRor* document = window->Document();
+    RecordingDocument* document = window->Document();
     ASSERT_EQ(document->title, u"RealTime Panel");
-    CLOGListView* list = ShowList(window);
+    DataListView* list = ShowList(window);
     ASSERT_NE(list, nullptr);
 
     // The first reading sets the scale, which redraws every view.
@@ -98,7 +98,7 @@ TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
     EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(list->Model()->index(60, 0))));
 
     // With the chart shown the list is not marked; the new list view shows every sample at its first paint.
-    window->TabStrip()->TabBar()->setCurrentIndex(0);
+    window->tabStrip()->TabBar()->setCurrentIndex(0);
     FeedReadings(5);
     EXPECT_EQ(document->listDirty, 0);
     list = ShowList(window);
@@ -114,7 +114,7 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     ASSERT_EQ(burst.size(), 1u + 1u + 1u + 1u + 2u) << "header, three blocks, two tails";
 
     Feed(burst[0]);
-    CProgressDlg* progress = link->Progress();
+    LoadingDialog* progress = link->Progress();
     ASSERT_NE(progress, nullptr);
     EXPECT_TRUE(progress->isVisible());
     EXPECT_EQ(progress->windowTitle(), QStringLiteral("Loading..."));
@@ -135,11 +135,11 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     Feed(burst[5]);
     EXPECT_EQ(link->Progress(), nullptr);
 
-    CTabFrm* window = frame->ActiveDocumentFrame();
+    DocumentWindowBase* window = frame->ActiveDocumentFrame();
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(window->Document()->title, u"Datalog Panel");
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Datalog Panel"));
-    CLOGListView* list = ShowList(window);
+    DataListView* list = ShowList(window);
     ASSERT_NE(list, nullptr);
     ASSERT_EQ(list->Model()->rowCount(), 25);
     std::set<QString> times;
@@ -152,7 +152,7 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
               QStringLiteral("25"));
 
     // A second download refills the same window and brings it to the front.
-    CTabFrame* other = frame->NewDocument();
+    DocumentWindow* other = frame->NewDocument();
     ASSERT_EQ(frame->ActiveDocumentFrame(), other);
     const qsizetype windows = frame->MdiArea()->subWindowList().size();
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(30))) {
@@ -173,7 +173,7 @@ TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
     Feed(burst[1]);
     ASSERT_NE(link->Progress(), nullptr);
     ASSERT_TRUE(link->State().downloading());
-    QPointer<CProgressDlg> progress = link->Progress();
+    QPointer<LoadingDialog> progress = link->Progress();
     progress->close();
     EXPECT_EQ(link->Progress(), nullptr);
     EXPECT_FALSE(link->State().downloading());
@@ -198,7 +198,7 @@ TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(80))) {
         Feed(bytes);
     }
-    CTabFrm* window = frame->ActiveDocumentFrame();
+    DocumentWindowBase* window = frame->ActiveDocumentFrame();
     ASSERT_NE(window, nullptr);
     ASSERT_NE(ShowList(window), nullptr);
     ASSERT_TRUE(frame->QueryCommandState(ID_FILE_PRINT).enabled);
@@ -210,14 +210,14 @@ TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
         if (preview != nullptr && preview->isVisible()) {
             poll.stop();
             tabsHiddenDuringPreview =
-                window->TabStrip()->TabBar()->isHidden() && window->DialogBar()->isHidden();
+                window->tabStrip()->TabBar()->isHidden() && window->DialogBar()->isHidden();
             preview->reject();
         }
     });
     poll.start();
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_PRINT_PREVIEW));
     EXPECT_TRUE(tabsHiddenDuringPreview);
-    EXPECT_FALSE(window->TabStrip()->TabBar()->isHidden());
+    EXPECT_FALSE(window->tabStrip()->TabBar()->isHidden());
     EXPECT_FALSE(window->DialogBar()->isHidden());
 }
 

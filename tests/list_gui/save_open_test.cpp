@@ -1,14 +1,14 @@
 // Save and Open from the window, through their dialogs: the names the two files get, the document's title,
 // and the files that are refused on every way of opening.
 #include "app/command_ids.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/strivon_app.h"
-#include "app/gui/tab_frame.h"
+#include "app/gui/main_window.h"
+#include "app/gui/calvora_application.h"
+#include "app/gui/document_window.h"
 #include "recording/byte_sink.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
-#include "tests/support/shown_main_frame.h"
+#include "tests/support/shown_main_window.h"
 
 #include <gtest/gtest.h>
 
@@ -65,7 +65,7 @@ void WriteBytes(const QString& path, const QByteArray& bytes) {
 }
 
 QByteArray RecordBytes(uint32_t samples) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.SetChannelCount(1);
     document.FillRows(samples);
     for (uint32_t row = 0; row < samples; ++row) {
@@ -100,7 +100,7 @@ TEST(SaveNames, FiltersAndExtensions) {
     }
 }
 
-class SaveOpenTest : public testing::ShownMainFrameTest {
+class SaveOpenTest : public testing::ShownMainWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
@@ -108,10 +108,10 @@ protected:
         // The documents folder lies under the home folder: keep the tests' files out of the user's.
         qputenv("HOME", home.path().toLocal8Bit());
         ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
-        ShownMainFrameTest::SetUp();
+        ShownMainWindowTest::SetUp();
     }
     void TearDown() override {
-        ShownMainFrameTest::TearDown();
+        ShownMainWindowTest::TearDown();
         qputenv("HOME", m_oldHome);
     }
     QString SaveFolder() const { return QDir(home.path()).filePath(QStringLiteral("Documents/Multimeter")); }
@@ -135,8 +135,8 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
         {"v2.5", "v2.5.recorder", "v2.5.csv"},
         {nullptr, nullptr, nullptr},
     };
-    CTabFrame* window = frame->NewDocument();
-    ZUrizivaRor* document = window->Document();
+    DocumentWindow* window = frame->NewDocument();
+    RecordingDocument* document = window->Document();
     frame->State().recordingDocument = document;
     const QRegularExpression defaultName(
         QStringLiteral("^Multimeter \\d\\d-\\d\\d-\\d\\d  \\d\\d\\.\\d\\d\\.\\d\\d\\.recorder$"));
@@ -183,7 +183,7 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
 }
 
 TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
-    CTabFrame* window = frame->NewDocument();
+    DocumentWindow* window = frame->NewDocument();
     ASSERT_TRUE(QDir().mkpath(SaveFolder()));
     const QString existing = QDir(SaveFolder()).filePath(QStringLiteral("v2.5.recorder"));
     WriteBytes(existing, "old");
@@ -211,7 +211,7 @@ TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
 }
 
 TEST_F(SaveOpenTest, FrameworkSaveAsWritesOnlyTheRecordAndNamesTheWindow) {
-    CTabFrame* window = frame->NewDocument();
+    DocumentWindow* window = frame->NewDocument();
     frame->State().recordingDocument = window->Document();
     frame->State().dataSaved = false;
     const QString folder = home.path();

@@ -3,10 +3,10 @@
 #include "live_panel_support.h"
 
 #include "app/command_ids.h"
-#include "app/gui/int_dialogs.h"
-#include "app/gui/tab_frame.h"
-#include "panel/gui/meter_dlg.h"
-#include "recording/document.h"
+#include "app/gui/integer_field_dialogs.h"
+#include "app/gui/document_window.h"
+#include "panel/gui/instrument_panel.h"
+#include "recording/recording_document.h"
 
 #include <QAction>
 #include <QFile>
@@ -56,7 +56,7 @@ class LiveCommandsTest : public LiveWindowTest {};
 
 TEST_F(LiveCommandsTest, InstrumentMenuAndToolbarOfferTheMeterCommands) {
     QMenu* instrument = nullptr;
-    for (QMenu* menu : frame->Menus(CMainFrame::kMenuWithoutDocument)) {
+    for (QMenu* menu : frame->Menus(MainWindow::kMenuWithoutDocument)) {
         if (menu->title() == QStringLiteral("&Instrument")) {
             instrument = menu;
         }
@@ -129,9 +129,9 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     {
         // The count is checked before it is taken.
         std::vector<Seen> seen;
-        ModalScript script({Type<CSampDlg>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
-                            Type<CSampDlg>(QStringLiteral("20001")), Answer(QMessageBox::Ok, &seen),
-                            Type<CSampDlg>(QStringLiteral("2"))});
+        ModalScript script({Type<SamplingSetupDialog>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
+                            Type<SamplingSetupDialog>(QStringLiteral("20001")), Answer(QMessageBox::Ok, &seen),
+                            Type<SamplingSetupDialog>(QStringLiteral("2"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
         EXPECT_TRUE(script.Done());
         ASSERT_EQ(seen.size(), 2u);
@@ -140,7 +140,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     }
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_EQ(titles[0], QStringLiteral("Sampling Setup"));
-    ZUrizivaRor* document = link->State().documents().recordingDocument;
+    RecordingDocument* document = link->State().documents().recordingDocument;
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(document->title, u"RealTime Panel");
     EXPECT_EQ(frame->ActiveDocument(), document);
@@ -170,7 +170,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     // Confirmed, the same window takes the new recording.
     {
         std::vector<Seen> seen;
-        ModalScript script({Answer(QMessageBox::No, &seen), Type<CSampDlg>(QStringLiteral("5"))});
+        ModalScript script({Answer(QMessageBox::No, &seen), Type<SamplingSetupDialog>(QStringLiteral("5"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
         EXPECT_TRUE(script.Done());
     }
@@ -198,7 +198,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
 }
 
 TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
-    CSampDlg dialog(*link);
+    SamplingSetupDialog dialog(*link);
     dialog.show();
     QStringList buttons;
     for (QPushButton* button : dialog.findChildren<QPushButton*>()) {
@@ -238,9 +238,9 @@ TEST_F(LiveCommandsTest, RemovedReceiverStopsTheRecordingAndBringsTheTreeBack) {
 TEST_F(LiveCommandsTest, ComportRefusesOutOfRangeNumbersAndReportsAPortThatWontOpen) {
     std::vector<Seen> seen;
     std::vector<QString> titles;
-    ModalScript script({Type<CDlgComport>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
-                        Type<CDlgComport>(QStringLiteral("256")), Answer(QMessageBox::Ok, &seen),
-                        Type<CDlgComport>(QStringLiteral("250")), Answer(QMessageBox::Ok, &seen)});
+    ModalScript script({Type<ComportDialog>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
+                        Type<ComportDialog>(QStringLiteral("256")), Answer(QMessageBox::Ok, &seen),
+                        Type<ComportDialog>(QStringLiteral("250")), Answer(QMessageBox::Ok, &seen)});
     ASSERT_TRUE(frame->ExecuteCommand(ID_COMPORT));
     EXPECT_TRUE(script.Done());
     ASSERT_EQ(titles.size(), 1u);
@@ -263,7 +263,7 @@ TEST_F(LiveCommandsTest, ReconnectOpensTheRememberedReceiver) {
     inventory.ports = {{kReceiverDescription, "COM0", meter.Path()}};
     ASSERT_TRUE(frame->ExecuteCommand(ID_RESCAN));
     DoubleClick(0);
-    CMeterDlg* panel = link->MeterPanel();
+    InstrumentPanel* panel = link->MeterPanel();
     ASSERT_NE(panel, nullptr);
     Feed(sim::ReadingSettings{}, 1000);
     ASSERT_TRUE(panel->Control(kMeterNoticeId)->isHidden());
@@ -286,7 +286,7 @@ namespace {
 
 TEST_F(LiveCommandsTest, RescanWhileConnectedKeepsThePanelAndReopensTheReceiver) {
     DoubleClick(0);
-    CMeterDlg* panel = link->MeterPanel();
+    InstrumentPanel* panel = link->MeterPanel();
     ASSERT_NE(panel, nullptr);
     // Another device came or went: the receiver is still there, so the tree is rebuilt behind the panel
     // and the receiver opened again 200 ms later.

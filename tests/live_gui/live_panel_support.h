@@ -3,12 +3,12 @@
 #pragma once
 
 #include "app/gui/engine_link.h"
-#include "app/gui/main_frame.h"
-#include "app/gui/strivon_app.h"
+#include "app/gui/main_window.h"
+#include "app/gui/calvora_application.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "tests/support/fake_receiver.h"
-#include "tests/support/frame_with_engine.h"
+#include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
@@ -72,11 +72,11 @@ private:
 };
 
 // A main frame and its engine link with one receiver on a pseudo-terminal.
-class LiveWindowTest : public FrameWithEngineTest {
+class LiveWindowTest : public WindowWithEngineTest {
 protected:
     void SetUp() override {
         ASSERT_FALSE(meter.Path().empty());
-        FrameWithEngineTest::SetUp();
+        WindowWithEngineTest::SetUp();
         ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
         inventory.ports = {{kReceiverDescription, "COM1", meter.Path()}};

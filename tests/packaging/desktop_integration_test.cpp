@@ -1,7 +1,7 @@
 // The files that tie Calvora into a Linux desktop, checked against what the program really does: the
 // file-type magic against files the record writer writes, the menu entry against the file type and the
 // icons, and the receiver's udev rule against the bridges the receiver inventory recognises.
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
@@ -154,13 +154,13 @@ protected:
         type_ = types.front();
     }
 
-    static std::vector<uint8_t> Record(const ZUrizivaRor& document) {
+    static std::vector<uint8_t> Record(const RecordingDocument& document) {
         MemorySink sink;
         EXPECT_TRUE(WriteRecord(document, sink));
         return sink.bytes;
     }
 
-    static void AddSamples(ZUrizivaRor& document, int count) {
+    static void AddSamples(RecordingDocument& document, int count) {
         uint32_t allocated = 0;
         ASSERT_TRUE(document.BeginLiveStorage(static_cast<uint32_t>(count), allocated));
         for (int i = 0; i < count; ++i)
@@ -189,34 +189,34 @@ TEST_F(RecorderFileType, GlobMatchesTheNamesSaveWrites) {
 }
 
 TEST_F(RecorderFileType, MagicRecognisesEveryRecordTheWriterWrites) {
-    ZUrizivaRor empty;
+    RecordingDocument empty;
     EXPECT_TRUE(MagicRecognises(type_, Record(empty)));
 
-    ZUrizivaRor fresh;
+    RecordingDocument fresh;
     fresh.SetChannelCount(1);
     EXPECT_TRUE(MagicRecognises(type_, Record(fresh)));
 
-    ZUrizivaRor recorded;
+    RecordingDocument recorded;
     AddSamples(recorded, 300);
     EXPECT_TRUE(MagicRecognises(type_, Record(recorded)));
 }
 
 TEST_F(RecorderFileType, MagicRecognisesTheNarrowModelStringTheReaderAccepts) {
-    ZUrizivaRor recorded;
+    RecordingDocument recorded;
     AddSamples(recorded, 2);
     std::vector<uint8_t> bytes = Record(recorded);
     // The wide model string takes 26 bytes; the narrow form is its length byte and 11 characters.
     std::vector<uint8_t> narrow = {0x0B, 'Q', 'M', '3', '1', '0', '/', 'Q', 'M', '3', '1', '2'};
     narrow.insert(narrow.end(), bytes.begin() + 26, bytes.end());
 
-    ZUrizivaRor reread;
+    RecordingDocument reread;
     ASSERT_TRUE(ReadRecord(narrow, reread).ok());
     EXPECT_EQ(reread.sampleCount(), 2u);
     EXPECT_TRUE(MagicRecognises(type_, narrow));
 }
 
 TEST_F(RecorderFileType, MagicRejectsTheTextExportAndOtherModelsFiles) {
-    ZUrizivaRor recorded;
+    RecordingDocument recorded;
     AddSamples(recorded, 3);
 
     // The export also starts with FF FE (its byte-order mark).
@@ -230,7 +230,7 @@ TEST_F(RecorderFileType, MagicRejectsTheTextExportAndOtherModelsFiles) {
     // Another meter family's file, which the reader refuses with "Invalid Format!".
     std::vector<uint8_t> other = Record(recorded);
     other[4 + 2 * 3] = '2'; // marker and length, then Q M 3: QM310 becomes QM320
-    ZUrizivaRor refused;
+    RecordingDocument refused;
     EXPECT_EQ(ReadRecord(other, refused).status, ReadStatus::InvalidFormat);
     EXPECT_FALSE(MagicRecognises(type_, other));
 

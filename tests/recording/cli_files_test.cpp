@@ -1,5 +1,5 @@
 // Runs the real calvora-cli on files built from the byte layout.
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/text_export.h"
 #include "tests/recording/file_bytes.h"
@@ -135,7 +135,7 @@ TEST_F(CliFilesTest, ExportWritesWhatSaveWritesAsText) {
     const fs::path in = Put("a.recorder", SampleFile());
     const CliRun run = Cli("export " + Quoted(in) + " " + Quoted(dir_ / "a.csv"));
     ASSERT_EQ(run.exitCode, 0) << run.err;
-    ZUrizivaRor document;
+    RecordingDocument document;
     ASSERT_TRUE(ReadRecordFile(in, document).ok());
     MemorySink expected;
     WriteTextExport(document, expected);

@@ -1,4 +1,4 @@
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
 #include "tests/recording/file_bytes.h"
@@ -17,14 +17,14 @@ using test::FileBytes;
 
 constexpr char16_t kTime[] = u" 12/07/26 22:05:20";
 
-std::vector<uint8_t> Written(const ZUrizivaRor& document) {
+std::vector<uint8_t> Written(const RecordingDocument& document) {
     MemorySink sink;
     EXPECT_TRUE(WriteRecord(document, sink));
     return sink.bytes;
 }
 
 // The one-sample live recording of the format's worked example.
-void FillOneSample(ZUrizivaRor& document) {
+void FillOneSample(RecordingDocument& document) {
     uint32_t allocated = 0;
     document.BeginLiveStorage(10, allocated);
     ASSERT_TRUE(document.AppendSample(1.5f, 6.0f, -6, u"VDC", u"DC", u"V", kTime));
@@ -47,14 +47,14 @@ std::vector<uint8_t> OneSampleFile() {
 }
 
 TEST(RecordWriter, EmptyDocumentHasHeaderAndChartTrailerOnly) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     const auto expected = FileBytes().Model().Header(0, 0).DefaultChartTrailer().bytes;
     EXPECT_EQ(expected.size(), 86u);
     EXPECT_EQ(Written(document), expected);
 }
 
 TEST(RecordWriter, NewLiveDocumentCarriesOneChannelBlock) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.SetChannelCount(1);
     const auto expected = FileBytes().Model().Header(0, 1).DefaultChannel().DefaultChartTrailer().bytes;
     EXPECT_EQ(expected.size(), 99u);
@@ -62,7 +62,7 @@ TEST(RecordWriter, NewLiveDocumentCarriesOneChannelBlock) {
 }
 
 TEST(RecordWriter, OneSampleExample) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     FillOneSample(document);
     const auto expected = OneSampleFile();
     EXPECT_EQ(expected.size(), 175u);
@@ -70,7 +70,7 @@ TEST(RecordWriter, OneSampleExample) {
 }
 
 TEST(RecordWriter, LongStringTakesSixteenBitLength) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     document.SetChannelCount(1);
     document.channelName[0] = std::u16string(300, u'x');
     const auto bytes = Written(document);
@@ -81,7 +81,7 @@ TEST(RecordWriter, LongStringTakesSixteenBitLength) {
 
 TEST(RecordReader, ReadsTheExampleAndWritesItBackIdentically) {
     const auto file = OneSampleFile();
-    ZUrizivaRor document;
+    RecordingDocument document;
     ASSERT_TRUE(ReadRecord(file, document).ok());
     ASSERT_EQ(document.sampleCount(), 1u);
     EXPECT_EQ(document.channelCount(), 1);
@@ -139,7 +139,7 @@ TEST(RecordReader, CarriesReservedHeaderBytesAndSettingsOfTwoChannels) {
                           .U32(0x00123456)
                           .U32(0x00654321)
                           .bytes;
-    ZUrizivaRor document;
+    RecordingDocument document;
     ASSERT_TRUE(ReadRecord(file, document).ok());
     EXPECT_EQ(document.channelCount(), 2);
     EXPECT_EQ(document.value(1, 0), 3.0f);
@@ -184,7 +184,7 @@ TEST(RecordReader, AcceptsNarrowAndLongLengthForms) {
         for (int field = 0; field < 4; ++field)
             file.bytes.insert(file.bytes.end(), c.field.begin(), c.field.end());
         file.U32(0).DefaultChannel().DefaultChartTrailer();
-        ZUrizivaRor document;
+        RecordingDocument document;
         const ReadResult result = ReadRecord(file.bytes, document);
         ASSERT_TRUE(result.ok()) << static_cast<int>(result.status);
         EXPECT_EQ(document.functionName(0), c.expected);
@@ -231,7 +231,7 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
-        ZUrizivaRor document;
+        RecordingDocument document;
         document.title = u"kept";
         const ReadResult result = ReadRecord(c.bytes, document);
         EXPECT_EQ(result.status, c.status);
@@ -247,7 +247,7 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
 TEST(RecordReader, EveryTruncationIsUnexpected) {
     const auto file = OneSampleFile();
     for (size_t length = 0; length < file.size(); ++length) {
-        ZUrizivaRor document;
+        RecordingDocument document;
         const ReadResult result = ReadRecord(std::span(file.data(), length), document);
         EXPECT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
         EXPECT_EQ(document.sampleCount(), 0u);
@@ -262,12 +262,12 @@ TEST(RecordReader, SurvivesEverySingleByteCorruption) {
         for (const uint8_t byte : {0x00, 0x01, 0x7F, 0x80, 0xFE, 0xFF}) {
             auto file = original;
             file[at] = byte;
-            ZUrizivaRor document;
+            RecordingDocument document;
             if (!ReadRecord(file, document).ok()) {
                 EXPECT_EQ(document.rowCapacity(), 0u) << "byte " << at;
                 continue;
             }
-            ZUrizivaRor again;
+            RecordingDocument again;
             EXPECT_TRUE(ReadRecord(Written(document), again).ok()) << "byte " << at << " = " << int{byte};
         }
     }
@@ -287,7 +287,7 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
         for (float v : c.values)
             file.F32(v).F32(10000).Narrow("").Narrow("").Narrow("").Narrow("").U32(0);
         file.DefaultChannel().DefaultChartTrailer();
-        ZUrizivaRor document;
+        RecordingDocument document;
         ASSERT_TRUE(ReadRecord(file.bytes, document).ok());
         EXPECT_DOUBLE_EQ(document.settings.axisMin, c.low);
         EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
@@ -302,7 +302,7 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
 // Files are read through a window far smaller than a long recording; fields cross its edges and a
 // name longer than the window grows it.
 TEST(RecordReader, FileReadAcrossTheWindowMatchesTheBytesInMemory) {
-    ZUrizivaRor original;
+    RecordingDocument original;
     original.SetChannelCount(2);
     original.FillRows(30000);
     for (uint32_t row = 0; row < original.sampleCount(); ++row) {
@@ -318,13 +318,13 @@ TEST(RecordReader, FileReadAcrossTheWindowMatchesTheBytesInMemory) {
         std::filesystem::temp_directory_path() / ("calvora-window-" + std::to_string(::getpid()));
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
-    ZUrizivaRor fromFile;
+    RecordingDocument fromFile;
     ASSERT_TRUE(ReadRecordFile(path, fromFile).ok());
     EXPECT_EQ(Written(fromFile), bytes);
     EXPECT_EQ(fromFile.timeText(29999), u" 12/07/26 22:05:9");
 
     std::filesystem::resize_file(path, bytes.size() - 1);
-    ZUrizivaRor cut;
+    RecordingDocument cut;
     EXPECT_EQ(ReadRecordFile(path, cut).status, ReadStatus::UnexpectedFormat);
     EXPECT_EQ(cut.sampleCount(), 0u);
     std::filesystem::remove(path);
@@ -351,17 +351,17 @@ TEST(OpenRecordFile, RejectedModelSetsLoadRejectedAndShowsMessage) {
     RecordingState state;
     testing::StrictMock<ScriptedPrompts> prompts;
     EXPECT_CALL(prompts, ShowMessage(std::u16string(u"Invalid Format!"), MessageIcon::Exclamation));
-    ZUrizivaRor rejected;
+    RecordingDocument rejected;
     EXPECT_EQ(OpenRecordFile(foreign, rejected, state, prompts).status, ReadStatus::InvalidFormat);
     EXPECT_TRUE(state.loadRejected);
 
-    ZUrizivaRor accepted;
+    RecordingDocument accepted;
     EXPECT_TRUE(OpenRecordFile(good, accepted, state, prompts).ok());
     EXPECT_FALSE(state.loadRejected);
     EXPECT_EQ(accepted.sampleCount(), 1u);
 
     EXPECT_CALL(prompts, ShowMessage(testing::_, MessageIcon::Exclamation));
-    ZUrizivaRor missing;
+    RecordingDocument missing;
     EXPECT_EQ(OpenRecordFile(dir / "missing.recorder", missing, state, prompts).status,
               ReadStatus::CannotOpen);
     std::filesystem::remove_all(dir);

@@ -1,4 +1,4 @@
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
@@ -57,7 +57,7 @@ protected:
     }
 
     fs::path dir_;
-    ZUrizivaRor document_;
+    RecordingDocument document_;
     RecordingState state_;
 };
 
@@ -137,7 +137,7 @@ TEST_F(SaveTest, WritesBothFilesAndMarksTheLiveDocumentSaved) {
 }
 
 TEST_F(SaveTest, SavingAnotherDocumentLeavesDataSavedAlone) {
-    ZUrizivaRor live;
+    RecordingDocument live;
     state_.recordingDocument = &live;
     state_.dataSaved = false;
     ASSERT_TRUE(SaveDocument(document_, dir_ / "other.recorder", state_).ok);

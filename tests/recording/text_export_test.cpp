@@ -1,4 +1,4 @@
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/text_export.h"
 
 #include <gtest/gtest.h>
@@ -9,7 +9,7 @@ namespace calvora {
 namespace {
 
 // The export decoded back to text (its bytes are UTF-16LE after the BOM).
-std::u16string Exported(const ZUrizivaRor& document) {
+std::u16string Exported(const RecordingDocument& document) {
     MemorySink sink;
     EXPECT_TRUE(WriteTextExport(document, sink));
     EXPECT_GE(sink.bytes.size(), 2u);
@@ -25,8 +25,8 @@ std::u16string Exported(const ZUrizivaRor& document) {
 const std::u16string kPreamble = u"                            Multimeter Data File\r\n\r\n";
 const std::u16string kGroup = u"No.\tChannel\t Function\tData Value\tUnit\tTime\t";
 
-ZUrizivaRor Filled(uint32_t count) {
-    ZUrizivaRor document;
+RecordingDocument Filled(uint32_t count) {
+    RecordingDocument document;
     document.SetChannelCount(1);
     document.FillRows(count);
     for (uint32_t row = 0; row < count; ++row) {
@@ -38,12 +38,12 @@ ZUrizivaRor Filled(uint32_t count) {
 }
 
 TEST(TextExport, EmptyDocumentHasOneHeaderGroupAndNoData) {
-    ZUrizivaRor document;
+    RecordingDocument document;
     EXPECT_EQ(Exported(document), kPreamble + kGroup + u"\r\n");
 }
 
 TEST(TextExport, TwoSamplesByteForByte) {
-    ZUrizivaRor document = Filled(2);
+    RecordingDocument document = Filled(2);
     document.SetValue(1, 0, 7000, 6000); // above fullScale: overload
     document.SetTexts(1, u"OHM", u"", u"k\u03A9", u" 12/07/26 22:05:21");
     const std::u16string expected = kPreamble + kGroup + u"\r\n" +
@@ -62,7 +62,7 @@ TEST(TextExport, TwoSamplesByteForByte) {
 }
 
 TEST(TextExport, SamplesBeyond60000ContinueInASecondGroup) {
-    const ZUrizivaRor document = Filled(60001);
+    const RecordingDocument document = Filled(60001);
     const std::u16string text = Exported(document);
     const std::u16string header = kPreamble + kGroup + kGroup + u"\r\n";
     ASSERT_EQ(text.compare(0, header.size(), header), 0);

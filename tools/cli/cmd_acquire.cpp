@@ -1,9 +1,9 @@
 // calvora-cli record / download / monitor / pair / ports: the meter engine driven from a terminal. The
 // same state the desktop program uses runs here with a headless view: messages go to standard error,
 // timers are deadlines checked by the loop, documents live in memory until they are saved.
-#include "app/main_frame_state.h"
+#include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "recording/save.h"
 #include "tools/cli/command_registry.h"
@@ -58,7 +58,7 @@ private:
     struct sigaction oldTerm_ {};
 };
 
-class HeadlessView final : public MainFrameView {
+class HeadlessView final : public EngineView {
 public:
     void StartTimer(int id, int milliseconds) override {
         deadlines_[id] = Clock::now() + std::chrono::milliseconds(milliseconds);
@@ -76,12 +76,12 @@ public:
         return due;
     }
 
-    ZUrizivaRor* CreateDocumentWindow() override {
-        documents_.push_back(std::make_unique<ZUrizivaRor>());
+    RecordingDocument* CreateDocumentWindow() override {
+        documents_.push_back(std::make_unique<RecordingDocument>());
         return documents_.back().get();
     }
     // Documents are saved by the subcommand itself once the acquisition is over.
-    bool SaveDocument(ZUrizivaRor&) override { return false; }
+    bool SaveDocument(RecordingDocument&) override { return false; }
     bool AskPlannedSamples(uint32_t&) override { return false; }
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string& text, MessageIcon) override {
@@ -96,7 +96,7 @@ public:
 
 private:
     std::map<int, Clock::time_point> deadlines_;
-    std::vector<std::unique_ptr<ZUrizivaRor>> documents_;
+    std::vector<std::unique_ptr<RecordingDocument>> documents_;
 };
 
 // The engine with everything a subcommand needs around it.
@@ -141,7 +141,7 @@ struct Session {
     HeadlessView view;
     UdevInventory inventory;
     SettingsFile settings;
-    MainFrameState state;
+    MeterEngine state;
 };
 
 std::filesystem::path BaseOrDefault(const std::string& base) {
@@ -149,7 +149,7 @@ std::filesystem::path BaseOrDefault(const std::string& base) {
 }
 
 // Writes BASE.recorder and BASE.csv as the Save command does.
-int SaveAs(const ZUrizivaRor& document, const std::filesystem::path& base, RecordingState& documents) {
+int SaveAs(const RecordingDocument& document, const std::filesystem::path& base, RecordingState& documents) {
     std::filesystem::path chosen = base;
     chosen += ".recorder";
     const SaveResult result = SaveDocument(document, chosen, documents);
@@ -193,7 +193,7 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         }
     };
     auto recorded = [&]() -> uint32_t {
-        const ZUrizivaRor* document = session.state.documents().recordingDocument;
+        const RecordingDocument* document = session.state.documents().recordingDocument;
         return document ? document->sampleCount() : 0;
     };
 
@@ -221,7 +221,7 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
     }
     session.state.StopRecording();
 
-    const ZUrizivaRor* document = session.state.documents().recordingDocument;
+    const RecordingDocument* document = session.state.documents().recordingDocument;
     if (!document || document->sampleCount() == 0) {
         std::cerr << "calvora-cli: no reading was recorded\n";
         return ExitFailure;
@@ -242,8 +242,8 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
         return ExitUsage;
     Session session;
     InterruptGuard guard;
-    const ZUrizivaRor* filled = nullptr;
-    session.state.SetDownloadObserver([&](const ZUrizivaRor& document) { filled = &document; });
+    const RecordingDocument* filled = nullptr;
+    session.state.SetDownloadObserver([&](const RecordingDocument& document) { filled = &document; });
 
     if (!input.empty()) {
         if (!session.FeedFile(input, [&] { return filled != nullptr; }))

@@ -2,7 +2,7 @@
 // rewrite it with the record writer. These are how files are checked from outside the program.
 #include "protocol/formatters.h"
 #include "protocol/text.h"
-#include "recording/document.h"
+#include "recording/recording_document.h"
 #include "recording/record_file.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
@@ -22,7 +22,7 @@ namespace calvora::cli {
 namespace {
 
 // Reads FILE into `document`; prints why not and gives the exit code when it fails.
-int Load(const std::string& file, ZUrizivaRor& document) {
+int Load(const std::string& file, RecordingDocument& document) {
     const ReadResult result = ReadRecordFile(file, document);
     if (result.ok())
         return ExitOk;
@@ -41,7 +41,7 @@ int Store(const std::string& out, const std::function<bool(ByteSink&)>& write) {
     return ExitFailure;
 }
 
-Json DocumentJson(const ZUrizivaRor& document) {
+Json DocumentJson(const RecordingDocument& document) {
     const int channels = document.channelCount();
     Json json;
     json["model"] = toUtf8(kModelString);
@@ -94,7 +94,7 @@ Json DocumentJson(const ZUrizivaRor& document) {
     return json;
 }
 
-void PrintSummary(const std::string& file, const ZUrizivaRor& document) {
+void PrintSummary(const std::string& file, const RecordingDocument& document) {
     std::printf("File:      %s\n", file.c_str());
     std::printf("Model:     %s\n", toUtf8(kModelString).c_str());
     std::printf("Samples:   %u\n", document.sampleCount());
@@ -123,7 +123,7 @@ const bool registered = [] {
                          sub.add_flag("--json", *json, "Print the whole document as one JSON object");
                          sub.add_option("FILE", *file, "Recording (.recorder)")->required();
                          return CommandRunner([json, file] {
-                             ZUrizivaRor document;
+                             RecordingDocument document;
                              if (const int code = Load(*file, document); code != ExitOk)
                                  return code;
                              if (*json)
@@ -142,7 +142,7 @@ const bool registered = [] {
                          sub.add_option("FILE", *file, "Recording (.recorder)")->required();
                          sub.add_option("OUT", *out, "Text table to write")->required();
                          return CommandRunner([file, out] {
-                             ZUrizivaRor document;
+                             RecordingDocument document;
                              if (const int code = Load(*file, document); code != ExitOk)
                                  return code;
                              return Store(*out,
@@ -156,7 +156,7 @@ const bool registered = [] {
              sub.add_option("IN", *in, "Recording to read")->required();
              sub.add_option("OUT", *out, "Recording to write")->required();
              return CommandRunner([in, out] {
-                 ZUrizivaRor document;
+                 RecordingDocument document;
                  if (const int code = Load(*in, document); code != ExitOk)
                      return code;
                  return Store(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });

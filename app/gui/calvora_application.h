@@ -1,0 +1,74 @@
+// The application object: start-up order, the command line, the tab table and the main frame.
+#pragma once
+
+#include "app/gui/document_window.h"
+
+#include <QObject>
+#include <QString>
+#include <QStringList>
+
+#include <memory>
+
+namespace calvora {
+
+class MainWindow;
+struct ChartHooks;
+class EngineLink;
+class ExtraDevicesInventory;
+class Journal;
+class SettingsFile;
+class UdevInventory;
+
+struct StartupOptions {
+    QStringList files;
+    // Device paths (such as the simulator's pseudo-terminal) added to the receiver list.
+    QStringList ports;
+};
+
+enum class ParseOutcome { Run, ShowHelp, ShowVersion, Error };
+
+struct ParsedCommandLine {
+    ParseOutcome outcome = ParseOutcome::Run;
+    StartupOptions options;
+    // The help text, the version line or the error message, for standard output or error.
+    QString text;
+};
+
+// `arguments` includes the program name first.
+ParsedCommandLine ParseCommandLine(const QStringList& arguments);
+
+// The tabs of every document window: "Data Graph" and "Data List". Views made by the factories given here;
+// null factories fall back to the plain-text views.
+TabTable MakeDocumentTabTable(ViewFactory graphView = {}, ViewFactory listView = {});
+
+class CalvoraApplication : public QObject {
+    Q_OBJECT
+public:
+    CalvoraApplication();
+    ~CalvoraApplication() override;
+
+    // Installs the tab table, creates the main frame, opens the command line's files and shows the frame.
+    // False when a step fails.
+    bool InitInstance(const StartupOptions& options);
+
+    MainWindow* MainFrame() const { return m_frame.get(); }
+    EngineLink* Engine() const { return m_engine.get(); }
+    const QStringList& ReceiverPaths() const { return m_receiverPaths; }
+
+private:
+    // A live recording that a crash left unsaved: offers to recover it or to throw it away.
+    void OfferLeftJournal();
+    ChartHooks MakeChartHooks();
+
+    TabTable m_tabTable;
+    QStringList m_receiverPaths;
+    std::unique_ptr<UdevInventory> m_udev;
+    std::unique_ptr<ExtraDevicesInventory> m_inventory;
+    std::unique_ptr<SettingsFile> m_settings;
+    // Declared before the engine so it outlives it: the engine records into it until it is destroyed.
+    std::unique_ptr<Journal> m_journal;
+    std::unique_ptr<MainWindow> m_frame;
+    std::unique_ptr<EngineLink> m_engine;
+};
+
+} // namespace calvora

@@ -1,0 +1,41 @@
+// The views a document window shows on its tabs. The chart view and the list view derive from DocumentView and
+// reach the tab frame through a view factory in the tab table.
+#pragma once
+
+#include <QWidget>
+
+#include <functional>
+#include <memory>
+
+class QPrinter;
+
+namespace calvora {
+
+class RecordingDocument;
+
+class DocumentView : public QWidget {
+    Q_OBJECT
+public:
+    DocumentView(std::shared_ptr<RecordingDocument> document, QWidget* parent)
+        : QWidget(parent), m_document(std::move(document)) {}
+
+    RecordingDocument& Document() const { return *m_document; }
+    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return m_document; }
+
+    // Runs once the view is in place, before it is shown.
+    virtual void OnInitialUpdate() {}
+    // The document changed (new samples, a download filled it).
+    virtual void OnUpdate() {}
+    // Printing: views that print say so; File › Print and Print Preview stay disabled for the others.
+    virtual bool CanPrint() const { return false; }
+    virtual void Print(QPrinter& printer) { (void)printer; }
+    virtual void PrintPreview(QPrinter& printer) { (void)printer; }
+
+private:
+    std::shared_ptr<RecordingDocument> m_document;
+};
+
+// Makes the view of one tab on a document; null when it cannot.
+using ViewFactory = std::function<DocumentView*(const std::shared_ptr<RecordingDocument>& document, QWidget* parent)>;
+
+} // namespace calvora

@@ -1,0 +1,194 @@
+// The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow per
+// document. Commands go first to the installed CommandTarget (the headless state behind the window), then to
+// the shell's own handlers; a command neither handles is shown disabled.
+#pragma once
+
+#include "app/command_target.h"
+#include "app/recent_files.h"
+#include "docking/gui/auto_hide.h"
+
+#include <QPrinter>
+#include <QStringList>
+#include <QTimer>
+
+#include <map>
+#include <memory>
+#include <vector>
+
+class QAction;
+class QLabel;
+class QMenu;
+class QTreeWidget;
+
+namespace calvora {
+
+class DocumentWindow;
+class DocumentWindowBase;
+class RecordingState;
+class UserPrompts;
+class RecordingDocument;
+
+// A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
+QStringList QtNameFilters(const QString& filter);
+// The Save command's name rule: a name that ends in neither ".recorder" nor ".xls" gets ".recorder", so the
+// last-dot rule never cuts into the name itself.
+QString WithSaveExtension(const QString& chosen);
+
+class MainWindow : public AutoHideMainWindow, public FrameTimers {
+    Q_OBJECT
+public:
+    static constexpr int kInstrumentBarId = 123;
+    static constexpr int kInstrumentTreeId = 1058;
+    static constexpr int kMenuWithoutDocument = 128;
+    static constexpr int kMenuWithDocument = 129;
+
+    explicit MainWindow(QWidget* parent = nullptr);
+    ~MainWindow() override;
+
+    // The creation steps: toolbar, status bar, docking, Instrument bar with its tree page. False on failure.
+    bool Create();
+
+    // The headless state behind the window; not owned. Null until the engine exists.
+    void SetCommandTarget(CommandTarget* target);
+    // The recording flags the document commands use; the frame keeps its own until the engine hands over its
+    // state (which must outlive the frame).
+    void SetRecordingState(RecordingState& state);
+    RecordingState& State() const { return *m_state; }
+    // Message boxes for the document commands; defaults to Qt message boxes.
+    void SetPrompts(UserPrompts* prompts);
+    UserPrompts& Prompts() const;
+    // The frame's own message boxes, whatever is installed.
+    UserPrompts& DefaultPrompts() const { return *m_ownPrompts; }
+
+    // Command table.
+    CommandState QueryCommandState(int id) const;
+    // Runs a command if it is enabled; false when disabled or unhandled.
+    bool ExecuteCommand(int id);
+    // Refreshes every action's enabled state and check mark and the menu of the state.
+    void UpdateCommandUI();
+
+    // The menu the bar shows now: 128 without a document window, 129 with one.
+    int CurrentMenuId() const { return m_currentMenu; }
+    // The menu bar's top-level menus of menu 128 or 129.
+    QList<QMenu*> Menus(int menuId) const;
+    QAction* CommandAction(int id) const;
+    // The accelerator actions (shortcut → command id).
+    const std::vector<std::pair<QAction*, int>>& Accelerators() const { return m_accelerators; }
+    QToolBar* ToolBar() const { return m_toolBar; }
+    QLabel* MessagePane() const { return m_messagePane; }
+    DockPageBar* InstrumentBar() const { return m_instrumentBar; }
+    QTreeWidget* InstrumentTree() const { return m_instrumentTree; }
+    QPrinter& Printer() { return m_printer; }
+
+    // Documents.
+    DocumentWindow* NewDocument();
+    // Reads a ".recorder" file into a new document window; null (after the reader's message) on failure.
+    DocumentWindow* OpenDocumentFile(const QString& path);
+    // Shows `document` in a new window (also the engine's way in for the live and downloaded documents).
+    DocumentWindow* CreateDocumentWindow(std::shared_ptr<RecordingDocument> document);
+    DocumentWindowBase* ActiveDocumentFrame() const;
+    RecordingDocument* ActiveDocument() const;
+    QList<DocumentWindowBase*> DocumentFrames() const;
+
+    const RecentFileList& RecentFiles() const { return m_recent; }
+
+    // View › Instrument: shows the bar when hidden, hides it when visible; a bar pinned to a strip counts as
+    // visible and is docked again, hidden.
+    void ToggleInstrumentBar();
+    bool IsInstrumentBarShown() const;
+
+    // FrameTimers.
+    void StartTimer(int id, int periodMs) override;
+    void StopTimer(int id) override;
+    bool IsTimerRunning(int id) const;
+    // What a timer tick runs.
+    void OnTimer(int id);
+
+    // The window showing `document`, or null.
+    DocumentWindowBase* FrameOf(const RecordingDocument* document) const;
+    // Tells every view of `document` that it changed.
+    void UpdateViews(RecordingDocument& document);
+
+    // The Save command (32780) for `document`: the dialog, then both files. True when they were written.
+    bool SaveWithDialog(RecordingDocument& document);
+    // The Save command's dialog in the documents folder's "Multimeter" folder, with the default name; the
+    // chosen path (with ".recorder" added when it ends in neither ".recorder" nor ".xls"), empty when
+    // cancelled.
+    QString AskSavePath();
+    // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
+    bool SaveDocumentAs(RecordingDocument& document, const QString& chosenPath);
+    bool SaveRecordOnly(DocumentWindowBase& frame, const QString& path);
+
+Q_SIGNALS:
+    void commandExecuted(int id);
+
+protected:
+    void closeEvent(QCloseEvent* event) override;
+    void dragEnterEvent(QDragEnterEvent* event) override;
+    void dropEvent(QDropEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    struct CommandInfo {
+        int id;
+        QString menuText;
+        QString prompt; // status-bar prompt, then tooltip after '\n'
+        int image = -1;
+    };
+    QAction* MakeCommand(const CommandInfo& info);
+    void CreateMenus();
+    bool CreateToolBar();
+    bool CreateStatusBar();
+    bool CreateInstrumentBar();
+    void AddAccelerator(const QKeySequence& keys, int id);
+    bool RunShellCommand(int id);
+    std::optional<CommandState> ShellCommandState(int id) const;
+    void ShowMenu(int menuId);
+    void UpdateTitle();
+    // The framework's list of document windows at the end of the Window menu.
+    void FillWindowList();
+    void UpdateLockIndicators(quint32 nativeModifiers);
+
+    void OnFileSave();
+    void OnFileSaveFramework();
+    void OnFileOpen(const QStringList& filters);
+    void OnPrint();
+    void OnPrintPreview();
+    void OnPrintSetup();
+    void OnHelp();
+    void OnAbout();
+    void OnDocumentClosing(DocumentWindowBase* frame, bool& accept);
+    void OnDocumentDestroyed(RecordingDocument* document);
+    void AddRecent(const QString& path);
+    void LoadRecent();
+    void StoreRecent();
+    void OpenRecent(int index);
+
+    CommandTarget* m_target = nullptr;
+    std::unique_ptr<RecordingState> m_ownState;
+    RecordingState* m_state;
+    std::unique_ptr<UserPrompts> m_ownPrompts;
+    UserPrompts* m_prompts;
+
+    std::map<int, QAction*> m_commands;
+    std::vector<std::pair<QAction*, int>> m_accelerators;
+    QList<QMenu*> m_menus128;
+    QList<QMenu*> m_menus129;
+    int m_currentMenu = 0;
+    QAction* m_recentPlaceholder = nullptr;
+    std::vector<QAction*> m_recentActions;
+    RecentFileList m_recent{4};
+
+    QToolBar* m_toolBar = nullptr;
+    QLabel* m_messagePane = nullptr;
+    std::vector<QLabel*> m_lockPanes;
+    QMenu* m_windowMenu = nullptr;
+    std::vector<QAction*> m_windowList;
+    DockPageBar* m_instrumentBar = nullptr;
+    QTreeWidget* m_instrumentTree = nullptr;
+    std::map<int, QTimer*> m_timers;
+    QPrinter m_printer;
+    int m_untitledCount = 0;
+};
+
+} // namespace calvora

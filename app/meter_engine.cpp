@@ -1,0 +1,587 @@
+#include "app/meter_engine.h"
+
+#include "chart/chart_layout.h"
+#include "chart/chart_model.h"
+#include "protocol/meter_tables.h"
+#include "protocol/pairing.h"
+#include "protocol/text.h"
+#include "recording/recording_document.h"
+#include "recording/journal.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+
+namespace calvora {
+
+namespace {
+
+constexpr int kRecordBytes = 4;
+constexpr int kBlockPayloadBytes = 40;
+constexpr int kMemoryPayloadOffset = 7;
+constexpr int32_t kReceiveChunkSize = 19;
+constexpr uint32_t kReceiverBaudRate = 115200;
+constexpr uint32_t kInitialPlannedSamples = 10000;
+
+// The line settings of the receiver: mode 2, 115200 baud, no parity, 8 data bits, one stop bit, no flow
+// control.
+constexpr int32_t kReaderMode = 2;
+constexpr uint8_t kParityNone = 2;
+constexpr uint8_t kDataBits = 8;
+constexpr uint8_t kStopOne = 0;
+constexpr uint8_t kFlowNone = 0;
+
+uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+
+// "COM5" gives 5: the number after the first three characters, kept to the 8-bit port range.
+uint8_t PortNumberOfDeviceId(const std::string& deviceId) {
+    if (deviceId.size() <= 3)
+        return 0;
+    return static_cast<uint8_t>(std::atoi(deviceId.c_str() + 3));
+}
+
+} // namespace
+
+MeterEngine::MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
+                               std::function<void()> wakeUi)
+    : view_(view), inventory_(inventory), settings_(settings), handOff_(std::move(wakeUi)), assembler_(*this),
+      uiThread_(std::this_thread::get_id()) {}
+
+MeterEngine::~MeterEngine() { ClosePort(); }
+
+// ---------------------------------------------------------------- frames from the reader thread
+
+void MeterEngine::ReceiveRoutine(void* context, const uint8_t* bytes, int32_t count) {
+    auto* state = static_cast<MeterEngine*>(context);
+    // Once Close has begun the user-interface thread is waiting for this thread: drop the chunk.
+    if (state->port_.closing())
+        return;
+    state->assembler_.OnReceive(bytes, count);
+}
+
+void MeterEngine::ReceiveChunk(const uint8_t* bytes, int count) { assembler_.OnReceive(bytes, count); }
+
+void MeterEngine::Deliver(const std::function<void()>& task) {
+    if (std::this_thread::get_id() == uiThread_)
+        task(); // fed by the owner itself (capture files, tests)
+    else
+        handOff_.Send(task);
+}
+
+void MeterEngine::OnLiveFrame(const uint8_t* frame, int length) {
+    Deliver([&] { HandleLiveFrame(frame, length); });
+}
+
+void MeterEngine::OnMemoryFrame(const uint8_t* frame, int length) {
+    Deliver([&] { HandleMemoryFrame(frame, length); });
+}
+
+void MeterEngine::OnPairAcknowledged() {
+    Deliver([&] { view_.StopTimer(kPairTimer); });
+}
+
+// ---------------------------------------------------------------- live readings and recording
+
+void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
+    discardingBurst_ = false; // a live reading ends whatever burst was given up
+    const auto decoded = DecodeLiveFrame(frame, length);
+    if (!decoded)
+        return;
+    if (documents_.recording && documents_.recordingDocument)
+        RecordReading(decoded->reading);
+    else if (documents_.recordingDocument)
+        documents_.recordingDocument->liveActive = 0;
+    view_.ShowLiveReading(*decoded);
+}
+
+void MeterEngine::RecordReading(const MeterReading& reading) {
+    RecordingDocument& document = *documents_.recordingDocument;
+    ChartSettings& settings = document.settings;
+    ChartLayout& layout = document.layout;
+    document.liveActive = 1;
+
+    if (document.sampleCount() == 0) {
+        runningMax_ = -10000;
+        runningMin_ = 10000;
+        view_.ActivateDocumentWindow(document);
+        StartLiveWindow(layout);
+        document.BeginLiveStorage(documents_.plannedSamples, documents_.allocatedRows);
+        ApplyChannelDefaults(settings);
+    }
+
+    if (!document.AppendSample(reading.value, static_cast<float>(reading.fullScale),
+                               static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
+                               reading.unit, TimeText())) {
+        documents_.recording = false; // every planned row is used
+        return;
+    }
+    if (journal_)
+        journal_->Record(document, document.sampleCount() - 1);
+    if (sampleObserver_)
+        sampleObserver_(document, document.sampleCount() - 1);
+
+    const double value = reading.value;
+    if (value > runningMax_)
+        runningMax_ = value;
+    if (value < runningMin_)
+        runningMin_ = value;
+
+    const AutoLimits limits = ComputeAutoLimits(runningMin_, runningMax_);
+    settings.autoMin = static_cast<float>(limits.low);
+    settings.autoMax = static_cast<float>(limits.high);
+    layout.firstSample = 1;
+    layout.lastSample = static_cast<int32_t>(document.sampleCount());
+    if (static_cast<double>(settings.autoMin) != settings.axisMin ||
+        static_cast<double>(settings.autoMax) != settings.axisMax) {
+        settings.axisMin = settings.autoMin;
+        settings.axisMax = settings.autoMax;
+        ResetZoom(layout);
+        view_.UpdateAllViews(document);
+    }
+    GrowLiveWindow(layout, document.sampleCount());
+    documents_.dataSaved = false;
+
+    if (document.activeTab == 0)
+        view_.AppendLiveSample(document);
+    else if (document.activeTab == 1)
+        document.listDirty = 1;
+
+    if (document.sampleCount() >= documents_.plannedSamples)
+        documents_.recording = false;
+}
+
+std::u16string MeterEngine::TimeText() const {
+    const std::time_t now = clock_ ? clock_() : std::time(nullptr);
+    std::tm local{};
+    localtime_r(&now, &local);
+    char text[64];
+    std::strftime(text, sizeof text, " %m/%d/%y %H:%M:%S", &local);
+    return fromAscii(text);
+}
+
+bool MeterEngine::SaveBeforeLosing(RecordingDocument& document) {
+    if (!view_.SaveDocument(document))
+        return false;
+    OnDocumentSaved(document);
+    return true;
+}
+
+void MeterEngine::OnDocumentSaved(const RecordingDocument& document) {
+    // Saved while still recording, the file lacks the samples still to come: keep journaling.
+    if (journal_ && &document == documents_.recordingDocument && !documents_.recording)
+        journal_->Remove();
+}
+
+RecordingDocument* MeterEngine::RecoverJournal(const std::filesystem::path& path, std::u16string* error) {
+    RecordingDocument recovered;
+    if (!calvora::RecoverJournal(path, recovered, error))
+        return nullptr;
+    RecordingDocument* document = view_.CreateDocumentWindow();
+    if (!document)
+        return nullptr;
+    *document = std::move(recovered);
+    if (!documents_.recordingDocument && !documents_.recording && (!journal_ || journal_->Adopt(path))) {
+        documents_.recordingDocument = document;
+        documents_.allocatedRows = document->rowCapacity();
+        documents_.plannedSamples = document->sampleCount();
+        documents_.dataSaved = false;
+    }
+    view_.UpdateAllViews(*document);
+    return document;
+}
+
+void MeterEngine::StartRecording() {
+    if (documents_.recording)
+        return;
+    if (RecordingDocument* document = documents_.recordingDocument;
+        document && !documents_.dataSaved && document->sampleCount() > 0 &&
+        view_.AskYesNo(std::u16string(kSaveBeforeContinuing))) {
+        // The live samples are replaced by the next reading: never go on when they were not saved.
+        if (!SaveBeforeLosing(*document))
+            return;
+    }
+    uint32_t samples = kInitialPlannedSamples;
+    if (!view_.AskPlannedSamples(samples))
+        return;
+    StartRecordingOf(samples);
+}
+
+void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
+    if (documents_.recording || plannedSamples == 0)
+        return;
+    documents_.plannedSamples = plannedSamples;
+    documents_.recording = true;
+    if (RecordingDocument* document = documents_.recordingDocument)
+        document->ResetSampleCount();
+    else
+        CreateAdoptedDocument(false);
+}
+
+void MeterEngine::StopRecording() {
+    documents_.recording = false;
+    if (documents_.recordingDocument)
+        documents_.recordingDocument->liveActive = 0;
+}
+
+RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
+    documents_.adoptNextDocument = true;
+    RecordingDocument* document = view_.CreateDocumentWindow();
+    if (!document) {
+        documents_.adoptNextDocument = false;
+        return nullptr;
+    }
+    // Adopted at once rather than at the chart's first paint, so a window that is never painted
+    // (minimised, headless) still gets its live or downloaded data.
+    documents_.adoptNextDocument = false;
+    ApplyNewChartDefaults(*document);
+    // One document is never both: a recording started during a burst, or a burst ending during a
+    // recording, would otherwise overwrite the live samples with the download or the other way round.
+    if (!forDownload && documents_.recording) {
+        document->title = std::u16string(kLiveDocumentTitle);
+        documents_.recordingDocument = document;
+    } else if (forDownload && assembler_.Downloading()) {
+        documents_.downloadDocument = document;
+        document->title = std::u16string(kDownloadDocumentTitle);
+        FillDownloadDocument();
+    }
+    view_.UpdateAllViews(*document);
+    return document;
+}
+
+// ---------------------------------------------------------------- stored-log download
+
+void MeterEngine::SetDownloading(bool downloading) {
+    assembler_.SetDownloading(downloading);
+    documents_.downloading = downloading;
+}
+
+void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
+    if (length < kMemoryPayloadOffset)
+        return;
+    if (discardingBurst_) {
+        if (frame[2] != kMemoryHeaderMarker)
+            return;
+        discardingBurst_ = false;
+    }
+    if (!assembler_.Downloading()) {
+        documents_.recording = false;
+        SetDownloading(true);
+        packetCounter_ = 0;
+        endState_ = 1;
+        downloadRecordCount_ = BigEndian16(frame + 5);
+        downloadBuffer_.assign(size_t{downloadRecordCount_} * kRecordBytes, 0);
+        if (!view_.ProgressOpen()) {
+            const int roundedUp = static_cast<int>((downloadRecordCount_ + 9) / 10 * 10);
+            view_.OpenProgress(2 * roundedUp);
+        }
+        return;
+    }
+
+    const int block = BigEndian16(frame + 3);
+    const int declared = BigEndian16(frame + 5);
+    const int present = std::min(declared, length - kMemoryPayloadOffset);
+    // Block numbers count from 1; a block 0 would land before the buffer and is dropped whole.
+    if (block >= 1) {
+        const size_t start = size_t(block - 1) * kBlockPayloadBytes;
+        for (int k = 0; k < present; ++k) {
+            if (start + k < downloadBuffer_.size())
+                downloadBuffer_[start + k] = frame[kMemoryPayloadOffset + k];
+        }
+    }
+    ++packetCounter_;
+    view_.SetProgressPosition(packetCounter_ * 10);
+
+    if (frame[2] == kMemoryTailMarker && endState_ == 2) {
+        packetCounter_ = 0;
+        view_.CloseProgress();
+        if (documents_.downloadDocument)
+            FillDownloadDocument();
+        else
+            CreateAdoptedDocument(true);
+    }
+    if (frame[2] == kMemoryTailMarker && endState_ == 1)
+        endState_ = 2;
+}
+
+void MeterEngine::FillDownloadDocument() {
+    RecordingDocument* document = documents_.downloadDocument;
+    if (!document || !assembler_.Downloading())
+        return;
+    SetDownloading(false);
+    view_.ActivateDocumentWindow(*document);
+
+    document->ReleaseRows();
+    document->SetChannelCount(1);
+    document->FillRows(downloadRecordCount_);
+    const std::u16string timeText = TimeText();
+    for (uint32_t row = 0; row < downloadRecordCount_; ++row) {
+        const StoredReading reading = DecodeStoredReading(downloadBuffer_.data() + size_t{row} * kRecordBytes);
+        document->SetValue(row, 0, reading.value, reading.fullScale);
+        document->SetLowLimit(row, reading.lowLimit);
+        document->SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
+    }
+    document->Compact();
+    SetLimitsFromSamples(*document);
+
+    downloadBuffer_.clear();
+    downloadBuffer_.shrink_to_fit();
+    endState_ = 0;
+    view_.UpdateAllViews(*document);
+    if (downloadObserver_)
+        downloadObserver_(*document);
+}
+
+void MeterEngine::AbandonDownload() {
+    if (!assembler_.Downloading())
+        return;
+    SetDownloading(false);
+    packetCounter_ = 0;
+    endState_ = 0;
+    downloadBuffer_.clear();
+    downloadBuffer_.shrink_to_fit();
+    view_.CloseProgress();
+    // The rest of the given-up burst is still on its way; taken as a new download it would refill the
+    // log document with its payload lengths as records.
+    discardingBurst_ = true;
+}
+
+// ---------------------------------------------------------------- pairing
+
+void MeterEngine::Pair() {
+    port_.Write(kPairRequest.data(), static_cast<int32_t>(kPairRequest.size()));
+    assembler_.SetPaired(false);
+    view_.StartTimer(kPairTimer, kPairTimeoutMs);
+}
+
+// ---------------------------------------------------------------- receivers and the port
+
+void MeterEngine::SelectPort(int index) {
+    selectedPortIndex_ = index;
+    const bool valid = index >= 0 && index < static_cast<int>(portList_.size());
+    assembler_.SetSelectedPortLabel(valid ? std::u16string_view(portList_[index].label) : std::u16string_view());
+}
+
+void MeterEngine::ScanReceivers() {
+    const std::u16string remembered = connectedLabel_;
+    bool found = false;
+
+    if (const auto ports = inventory_.Enumerate()) {
+        scanSucceeded_ = true;
+        std::vector<PortEntry> receivers;
+        for (const auto& port : *ports) {
+            if (static_cast<int>(receivers.size()) == kMaxReceivers)
+                break;
+            if (port.description != kReceiverDescription)
+                continue;
+            receivers.push_back({std::u16string(kMultimeterLabel), PortNumberOfDeviceId(port.deviceId), 0,
+                                 port.devicePath});
+        }
+
+        portList_.clear();
+        treeItems_.clear();
+        int selected = selectedPortIndex_;
+        for (int k = 0; k < static_cast<int>(receivers.size()); ++k) {
+            if (remembered == receivers[k].label) {
+                found = true;
+                selected = k;
+            }
+            portList_.push_back(receivers[k]);
+            const ReceiverItem item{nextTreeItemId_++, k, receivers[k].label};
+            if (found && k == selected)
+                currentTreeItem_ = item.id;
+            treeItems_.push_back(item);
+        }
+        SelectPort(selected);
+        view_.ShowReceiverTree(treeItems_);
+    }
+
+    if (scanSucceeded_) {
+        if (found && !connectedLabel_.empty()) {
+            view_.StartTimer(kConnectTimer, kConnectDelayMs);
+        } else {
+            connectedLabel_.clear();
+            view_.ShowReceiverTree(treeItems_);
+        }
+    }
+}
+
+bool MeterEngine::OpenSelectedPort() {
+    ClosePort();
+    if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return false;
+    PortEntry& entry = portList_[selectedPortIndex_];
+    if (entry.label == kMultimeterLabel)
+        entry.baudRate = kReceiverBaudRate;
+
+    const bool opened =
+        entry.devicePath.empty()
+            ? port_.Open(entry.portNumber, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
+            : port_.Open(entry.devicePath, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne,
+                         kFlowNone);
+    if (!opened) {
+        char text[128];
+        if (entry.devicePath.empty() || entry.portNumber != 0)
+            std::snprintf(text, sizeof text, "Warning:Can't open COM%d!", entry.portNumber);
+        else
+            std::snprintf(text, sizeof text, "Warning:Can't open %.100s!", entry.devicePath.c_str());
+        lastOpenError_ = port_.LastErrorText();
+        std::u16string message = fromAscii(text);
+        // Linux users commonly lack access to serial devices: say how to get it.
+        if (port_.LastError() == EACCES || port_.LastError() == EPERM)
+            message += u"\n" + lastOpenError_;
+        view_.ShowMessage(message, MessageIcon::Information);
+        return false;
+    }
+
+    connectedLabel_ = entry.label;
+    readerEndReported_ = false;
+    port_.SetReceiveCallback(&MeterEngine::ReceiveRoutine, this);
+    port_.SetChunkSize(kReceiveChunkSize);
+    settings_.WritePort(toUtf8(entry.label), entry.portNumber, entry.devicePath);
+    return true;
+}
+
+bool MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
+    portList_ = {PortEntry{std::u16string(kMultimeterLabel), static_cast<uint8_t>(portNumber), 0, devicePath}};
+    SelectPort(0);
+    return OpenSelectedPort();
+}
+
+bool MeterEngine::PollReaderEnd() {
+    const ReaderThread* reader = port_.IsOpen() ? port_.readerThread() : nullptr;
+    if (!reader || readerEndReported_)
+        return false;
+    const ReaderEnd end = reader->EndReason();
+    if (end != ReaderEnd::HangUp && end != ReaderEnd::DeviceError)
+        return false;
+    readerEndReported_ = true;
+    OnDeviceRemoved();
+    return true;
+}
+
+void MeterEngine::SelectCaptureSource() {
+    portList_ = {PortEntry{std::u16string(kMultimeterLabel), 0, 0, {}}};
+    SelectPort(0);
+    connectedLabel_ = kMultimeterLabel;
+}
+
+void MeterEngine::ClosePort() {
+    // A reader waiting for this thread is released first; chunks it reads meanwhile are dropped.
+    handOff_.Close();
+    port_.Close();
+    handOff_.Open();
+}
+
+void MeterEngine::ShowPanelPage() { view_.ShowInstrumentPanel(); }
+
+void MeterEngine::OnReceiverDoubleClicked(int itemId) {
+    if (connectedLabel_.empty())
+        lastConnectedTreeItem_ = currentTreeItem_;
+    if (itemId == lastConnectedTreeItem_)
+        return;
+    const auto item = std::find_if(treeItems_.begin(), treeItems_.end(),
+                                   [&](const ReceiverItem& candidate) { return candidate.id == itemId; });
+    if (item == treeItems_.end())
+        return;
+    SelectPort(item->portIndex);
+    if (OpenSelectedPort()) {
+        view_.SetReceiverConnected(itemId, true);
+        if (lastConnectedTreeItem_ != 0)
+            view_.SetReceiverConnected(lastConnectedTreeItem_, false);
+        lastConnectedTreeItem_ = itemId;
+        currentTreeItem_ = itemId;
+    }
+    ShowPanelPage();
+}
+
+void MeterEngine::OnDeviceArrived() {
+    scanSucceeded_ = false;
+    view_.StartTimer(kRescanTimer, kRescanDelayMs);
+}
+
+void MeterEngine::OnDeviceRemoved() {
+    scanSucceeded_ = false;
+    view_.StartTimer(kRescanTimer, kRescanDelayMs);
+    if (documents_.recording)
+        StopRecording();
+}
+
+int MeterEngine::BeginComport() {
+    const std::string label = toUtf8(kMultimeterLabel);
+    const int number = settings_.ReadPortNumber(label, 3);
+    PortEntry entry{std::u16string(kMultimeterLabel), static_cast<uint8_t>(number), 0, {}};
+    // A device without a COM number (a pseudo-terminal, say) is remembered by its path.
+    if (number == 0)
+        entry.devicePath = settings_.ReadDevicePath(label).value_or(std::string());
+    portList_ = {entry};
+    SelectPort(0);
+    return number;
+}
+
+void MeterEngine::Reconnect() {
+    BeginComport();
+    ShowPanelPage();
+    OpenSelectedPort();
+}
+
+void MeterEngine::ConfirmComport(int portNumber) {
+    if (portList_.empty())
+        BeginComport();
+    portList_[0].portNumber = static_cast<uint8_t>(portNumber);
+    portList_[0].devicePath.clear();
+    SelectPort(0);
+    ShowPanelPage();
+    OpenSelectedPort();
+}
+
+void MeterEngine::OnTimer(int id) {
+    switch (id) {
+    case kConnectTimer:
+        view_.StopTimer(kConnectTimer);
+        if (OpenSelectedPort() && currentTreeItem_ != 0)
+            view_.SetReceiverConnected(currentTreeItem_, true);
+        break;
+    case kRescanTimer:
+        view_.StopTimer(kRescanTimer);
+        ScanReceivers();
+        break;
+    case kPairTimer:
+        view_.StopTimer(kPairTimer);
+        if (!assembler_.Paired())
+            view_.ShowMessage(std::u16string(kPairFailed), MessageIcon::None);
+        break;
+    default:
+        break;
+    }
+}
+
+// ---------------------------------------------------------------- documents and closing
+
+bool MeterEngine::OnMainWindowClosing() {
+    if (AskSaveBeforeQuitting(documents_, view_) && documents_.recordingDocument &&
+        !SaveBeforeLosing(*documents_.recordingDocument)) {
+        documents_.closePrompted = false; // the user keeps the program and the samples
+        return false;
+    }
+    assembler_.SetClosePrompted(true);
+    return true;
+}
+
+bool MeterEngine::OnDocumentClosing(RecordingDocument& document) {
+    if (AskSaveBeforeClosing(documents_, document, view_))
+        return SaveBeforeLosing(document);
+    return true;
+}
+
+void MeterEngine::OnDocumentDestroyed(RecordingDocument& document) {
+    const bool downloadTarget = &document == documents_.downloadDocument;
+    // The user was asked before the window closed: its samples are saved or meant to go.
+    if (journal_ && &document == documents_.recordingDocument)
+        journal_->Remove();
+    ForgetDocument(documents_, document);
+    if (downloadTarget)
+        SetDownloading(false);
+}
+
+} // namespace calvora

@@ -1,0 +1,247 @@
+// The main window's state without its widgets: the receiver's port and its reader, receiver discovery,
+// live readings, recording, the stored-log download and pairing. The desktop program shows this state
+// through a EngineView made of widgets; calvora-cli and the tests use headless views.
+//
+// Threads: everything runs on the user-interface thread except the receive routine, which runs on the
+// serial reader thread and hands each frame over synchronously through a SyncHandOff. The owner must
+// let the hand-off run (RunPending / WaitAndRun) on the user-interface thread.
+#pragma once
+
+#include "app/sync_hand_off.h"
+#include "link/receiver_port.h"
+#include "link/receiver_inventory.h"
+#include "link/settings_file.h"
+#include "protocol/frame_assembler.h"
+#include "protocol/reading_decoder.h"
+#include "recording/recording_state.h"
+
+#include <cstdint>
+#include <ctime>
+#include <filesystem>
+#include <functional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace calvora {
+
+class Journal;
+class RecordingDocument;
+
+// One receiver found by the scan (or named by the settings file or the user).
+struct PortEntry {
+    std::u16string label; // always "Multimeter" for receivers
+    uint8_t portNumber = 0;
+    uint32_t baudRate = 0;
+    std::string devicePath; // opened instead of the COM number when not empty
+};
+
+// One entry of the instrument tree. Ids are never reused, so a stale id never matches a new item.
+struct ReceiverItem {
+    int id = 0;
+    int portIndex = 0;
+    std::u16string label;
+};
+
+enum EngineTimer : int { kConnectTimer = 1, kRescanTimer = 3, kPairTimer = 4 };
+inline constexpr int kConnectDelayMs = 200;
+inline constexpr int kRescanDelayMs = 1000;
+inline constexpr int kPairTimeoutMs = 30000;
+inline constexpr uint32_t kMaxPlannedSamples = 20000;
+inline constexpr int kMaxReceivers = 100;
+
+inline constexpr std::u16string_view kMultimeterLabel = u"Multimeter";
+inline constexpr std::u16string_view kPairFailed = u"Pair failed! Make sure the meter is opened and sending data!";
+inline constexpr std::u16string_view kSaveBeforeContinuing = u"Do you want to save the existing data before continuing?";
+inline constexpr std::u16string_view kLiveDocumentTitle = u"RealTime Panel";
+inline constexpr std::u16string_view kDownloadDocumentTitle = u"Datalog Panel";
+
+// What the state asks of the window. Display-only hooks default to doing nothing so headless views
+// implement just what they need.
+class EngineView : public UserPrompts {
+public:
+    // Single-shot timers; when one fires the owner calls MeterEngine::OnTimer(id).
+    virtual void StartTimer(int id, int milliseconds) = 0;
+    virtual void StopTimer(int id) = 0;
+
+    // A new, empty document in its own window (the document template's new-document path). The view
+    // owns it until the window closes, when it calls OnDocumentDestroyed.
+    virtual RecordingDocument* CreateDocumentWindow() = 0;
+    // The Save command for `document` (dialog, both files). True when the files were written.
+    virtual bool SaveDocument(RecordingDocument& document) = 0;
+    // The "Sampling Setup" dialog; false when cancelled. `samples` holds the proposal on entry.
+    virtual bool AskPlannedSamples(uint32_t& samples) = 0;
+
+    virtual void ActivateDocumentWindow(RecordingDocument& /*document*/) {}
+    virtual void UpdateAllViews(RecordingDocument& /*document*/) {}
+    // The chart's cheap path for one new live sample.
+    virtual void AppendLiveSample(RecordingDocument& /*document*/) {}
+
+    // Every live reading after decoding, for the instrument panel.
+    virtual void ShowLiveReading(const LiveReading& /*reading*/) {}
+    // The instrument tree with these items becomes the Instrument page.
+    virtual void ShowReceiverTree(const std::vector<ReceiverItem>& /*items*/) {}
+    virtual void SetReceiverConnected(int /*itemId*/, bool /*connected*/) {}
+    // The instrument panel becomes the Instrument page, showing the notice
+    // "Please open the wireless on the meter" with empty texts.
+    virtual void ShowInstrumentPanel() {}
+
+    // The "Loading..." progress window of a download.
+    virtual bool ProgressOpen() const { return false; }
+    virtual void OpenProgress(int /*rangeMax*/) {}
+    virtual void SetProgressPosition(int /*position*/) {}
+    virtual void CloseProgress() {}
+};
+
+class MeterEngine : private FrameSink {
+public:
+    // `settings` and `inventory` must outlive the state. `wakeUi` is called on the reader thread when
+    // a frame waits for the user-interface thread (see SyncHandOff).
+    MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
+                   std::function<void()> wakeUi = {});
+    ~MeterEngine() override;
+    MeterEngine(const MeterEngine&) = delete;
+    MeterEngine& operator=(const MeterEngine&) = delete;
+
+    // --- receivers and the port ---
+    void ScanReceivers();
+    bool OpenSelectedPort();
+    void OnReceiverDoubleClicked(int itemId);
+    void OnDeviceArrived();
+    void OnDeviceRemoved();
+    void Reconnect();
+    // The Comport dialog: the number it starts with (from the settings file), then the typed one.
+    int BeginComport();
+    void ConfirmComport(int portNumber);
+    // Opens a device path directly (the command-line tool's --port).
+    bool OpenDevice(const std::string& devicePath, int portNumber = 0);
+    void ClosePort();
+    void OnTimer(int id);
+    // A reader that ended because its device went away is treated as a removal notification: a pulled
+    // receiver is noticed even where no device-change event arrives (pseudo-terminals). Call it from
+    // the owner's loop; true when it reported a removal.
+    bool PollReaderEnd();
+    // Hands live frames on without a port, for bytes that come from a capture file.
+    void SelectCaptureSource();
+
+    // --- commands and their enable rules ---
+    bool CanPair() const { return !connectedLabel_.empty(); }
+    void Pair();
+    bool CanStartRecording() const { return !connectedLabel_.empty() && !documents_.recording; }
+    bool CanStopRecording() const { return !connectedLabel_.empty() && documents_.recording; }
+    void StartRecording();
+    // Starts a recording of `plannedSamples` without the dialog (command-line tool).
+    void StartRecordingOf(uint32_t plannedSamples);
+    void StopRecording();
+
+    // --- the stored-log download ---
+    // The user closed the progress window: the burst is abandoned, nothing is filled.
+    void AbandonDownload();
+    // Runs the fill when the download document exists and a download has completed into it.
+    void FillDownloadDocument();
+
+    // --- documents and closing ---
+    // The main window's close request: asks about unsaved live samples once. False when the user
+    // wanted to save and the save did not happen (cancelled or failed): the window then stays open.
+    bool OnMainWindowClosing();
+    // A document window is closing: the save question for the live recording document. False when
+    // the user wanted to save and the save did not happen: the window then stays open.
+    bool OnDocumentClosing(RecordingDocument& document);
+    // A document has been destroyed: forget every reference to it.
+    void OnDocumentDestroyed(RecordingDocument& document);
+
+    // --- frames, for the owner's loop and for tests ---
+    SyncHandOff& handOff() { return handOff_; }
+    // Feeds bytes as if the reader had received them (reader thread or a test's own thread).
+    void ReceiveChunk(const uint8_t* bytes, int count);
+
+    // --- state shown by the window ---
+    const std::u16string& connectedLabel() const { return connectedLabel_; }
+    const std::vector<PortEntry>& portList() const { return portList_; }
+    int selectedPortIndex() const { return selectedPortIndex_; }
+    bool scanSucceeded() const { return scanSucceeded_; }
+    bool paired() const { return assembler_.Paired(); }
+    bool downloading() const { return assembler_.Downloading(); }
+    RecordingState& documents() { return documents_; }
+    const RecordingState& documents() const { return documents_; }
+    ReceiverPort& port() { return port_; }
+    uint32_t downloadRecordCount() const { return downloadRecordCount_; }
+    // The last reason the port could not be opened, with a hint when it is a permission problem.
+    const std::u16string& lastOpenError() const { return lastOpenError_; }
+
+    // Local time source for sample time texts (tests pin it).
+    void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
+    // Called after every recorded sample with the document and the new row (the crash journal).
+    void SetSampleObserver(std::function<void(const RecordingDocument&, uint32_t)> observer) {
+        sampleObserver_ = std::move(observer);
+    }
+    // Every recorded sample also goes to `journal` (null: none), which must outlive the state. The
+    // journal is removed once the recording is saved after its end, or its document is destroyed.
+    void SetJournal(Journal* journal) { journal_ = journal; }
+    // The Save command wrote `document`; every path that saves must report it here.
+    void OnDocumentSaved(const RecordingDocument& document);
+    // Opens a journal left by an earlier session as an unsaved "RealTime Panel" document in a new
+    // window; it becomes the live recording document, so saving or closing it settles the journal.
+    // Null, with the reason in `error`, when the journal cannot be recovered.
+    RecordingDocument* RecoverJournal(const std::filesystem::path& path, std::u16string* error);
+    // Called after a download filled its document.
+    void SetDownloadObserver(std::function<void(const RecordingDocument&)> observer) {
+        downloadObserver_ = std::move(observer);
+    }
+
+private:
+    void OnLiveFrame(const uint8_t* frame, int length) override;
+    void OnMemoryFrame(const uint8_t* frame, int length) override;
+    void OnPairAcknowledged() override;
+    static void ReceiveRoutine(void* context, const uint8_t* bytes, int32_t count);
+    // Runs `task` on the user-interface thread and waits for it.
+    void Deliver(const std::function<void()>& task);
+
+    void HandleLiveFrame(const uint8_t* frame, int length);
+    void RecordReading(const MeterReading& reading);
+    void HandleMemoryFrame(const uint8_t* frame, int length);
+    RecordingDocument* CreateAdoptedDocument(bool forDownload);
+    void SetDownloading(bool downloading);
+    void SelectPort(int index);
+    void ShowPanelPage();
+    bool SaveBeforeLosing(RecordingDocument& document);
+    std::u16string TimeText() const;
+
+    EngineView& view_;
+    ReceiverInventory& inventory_;
+    SettingsFile& settings_;
+    SyncHandOff handOff_;
+    FrameAssembler assembler_;
+    ReceiverPort port_;
+    RecordingState documents_;
+
+    std::vector<PortEntry> portList_;
+    int selectedPortIndex_ = 0;
+    std::u16string connectedLabel_;
+    bool scanSucceeded_ = false;
+    int currentTreeItem_ = 0; // 0: none
+    int lastConnectedTreeItem_ = 0;
+    int nextTreeItemId_ = 1;
+    std::vector<ReceiverItem> treeItems_;
+    std::u16string lastOpenError_;
+    bool readerEndReported_ = false;
+
+    // Running extremes of the recording in progress.
+    double runningMax_ = -10000;
+    double runningMin_ = 10000;
+
+    // Stored-log download.
+    uint32_t downloadRecordCount_ = 0;
+    std::vector<uint8_t> downloadBuffer_;
+    int packetCounter_ = 0;
+    int endState_ = 0;
+    bool discardingBurst_ = false; // after AbandonDownload, until a new header or a live reading
+
+    std::thread::id uiThread_;
+    std::function<std::time_t()> clock_;
+    std::function<void(const RecordingDocument&, uint32_t)> sampleObserver_;
+    std::function<void(const RecordingDocument&)> downloadObserver_;
+    Journal* journal_ = nullptr;
+};
+
+} // namespace calvora

@@ -1,0 +1,40 @@
+// The chart view as the "Data Graph" tab of a document window: a DocumentView filled by ChartView, and the
+// view factory for the tab table.
+#pragma once
+
+#include "app/gui/document_view.h"
+#include "chart/gui/chart_view.h"
+
+#include <functional>
+#include <memory>
+
+namespace calvora {
+
+class DocumentWindowBase;
+
+class ChartDocumentView : public DocumentView {
+    Q_OBJECT
+public:
+    // Empty showFrameBars and previewEnded hooks are filled in with the view's own tabbed frame.
+    ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent);
+
+    ChartView& Chart() const { return *m_chart; }
+
+    // The document changed as a whole (new scale, a download filled it): full repaint.
+    void OnUpdate() override;
+    // One more live sample: the chart's cheap path.
+    void AppendLiveSample();
+    bool CanPrint() const override { return true; }
+    void Print(QPrinter& printer) override;
+    void PrintPreview(QPrinter& printer) override;
+
+private:
+    DocumentWindowBase* Frame() const;
+
+    ChartView* m_chart;
+};
+
+// The "Data Graph" factory: `hooks` is asked for the program's hooks each time a chart view is made.
+ViewFactory MakeChartViewFactory(std::function<ChartHooks()> hooks);
+
+} // namespace calvora

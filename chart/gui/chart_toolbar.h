@@ -1,0 +1,51 @@
+// The graph toolbar across the top of the chart: the two dialogs, "Undo Zoom" and the zoom/cursor mode
+// buttons, whose images show the mode in force.
+#pragma once
+
+#include <QImage>
+#include <QWidget>
+
+class QPushButton;
+
+namespace calvora {
+
+class ChartView;
+
+enum class ModeImage {
+    ZoomActive,    // blue magnifier
+    ZoomInactive,  // grey magnifier
+    CursorActive,  // blue arrow pointer
+    CursorInactive // grey arrow pointer
+};
+inline constexpr int kModeImageWidth = 58;
+inline constexpr int kModeImageHeight = 30;
+
+// A raised button face with a dotted rectangle and the symbol.
+QImage DrawModeImage(ModeImage image);
+
+class ChartToolbar : public QWidget {
+    Q_OBJECT
+public:
+    static constexpr int kHeight = 41;
+
+    explicit ChartToolbar(ChartView& view);
+
+    // Shows the images of the document's current mode.
+    void ShowMode();
+
+    QPushButton* CustomScaleButton() const { return m_customScale; }
+    QPushButton* GraphFormatButton() const { return m_graphFormat; }
+    QPushButton* UndoZoomButton() const { return m_undoZoom; }
+    QPushButton* ZoomModeButton() const { return m_zoomMode; }
+    QPushButton* CursorModeButton() const { return m_cursorMode; }
+
+private:
+    ChartView& m_view;
+    QPushButton* m_customScale;
+    QPushButton* m_graphFormat;
+    QPushButton* m_undoZoom;
+    QPushButton* m_zoomMode;
+    QPushButton* m_cursorMode;
+};
+
+} // namespace calvora

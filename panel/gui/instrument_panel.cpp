@@ -1,0 +1,188 @@
+#include "panel/gui/instrument_panel.h"
+
+#include "panel/gui/lcd_controls.h"
+
+#include <QApplication>
+#include <QFontMetrics>
+
+#include <cmath>
+
+namespace calvora {
+
+namespace {
+
+// A font asked for the way the display's fonts were: Arial (or the closest sans serif) with a character
+// height in pixels, an average character width and a weight. The width is met by stretching the face.
+QFont DisplayFont(int characterHeight, int averageWidth, QFont::Weight weight) {
+    QFont font(QStringLiteral("Arial"));
+    font.setStyleHint(QFont::SansSerif);
+    font.setPixelSize(characterHeight);
+    font.setWeight(weight);
+    const int natural = QFontMetrics(font).averageCharWidth();
+    if (natural > 0) {
+        font.setStretch(static_cast<int>(std::lround(100.0 * averageWidth / natural)));
+    }
+    return font;
+}
+
+DialogBaseUnits BaseUnitsOf(const QFont& font) {
+    const QFontMetrics metrics(font);
+    return {BaseUnitXFromLetters(metrics.horizontalAdvance(
+                QStringLiteral("ABCDEFGHIJKLMNOPQRSTUVWXYZabcdefghijklmnopqrstuvwxyz"))),
+            metrics.height()};
+}
+
+// True when each annunciator's widest word fits its box in `font`.
+bool AnnunciatorsFit(const QFont& font) {
+    const std::pair<int, const char16_t*> words[] = {
+        {kMeterModeId, u"AC+DC"}, {kMeterTrmsId, u"TRMS"}, {kMeterAutoId, u"AUTO"},
+        {kMeterHoldId, u"HOLD"},  {kMeterPeakId, u"PEAK"},
+    };
+    const QFontMetrics metrics(font);
+    const DialogBaseUnits units = BaseUnitsOf(font);
+    for (const auto& [id, word] : words) {
+        const int box = DialogToPixels(FindMeterControl(id)->rect, units).width;
+        if (metrics.horizontalAdvance(QString::fromUtf16(word)) > box) {
+            return false;
+        }
+    }
+    return true;
+}
+
+// The 8-point dialog font, made smaller where this system's face is wider than the classic one the template
+// was drawn for: the display then keeps its size on the Instrument bar and the annunciators fit their boxes.
+QFont TemplateDialogFont(double dpiScale) {
+    QFont font = QApplication::font();
+    font.setPointSizeF(kMeterDialogFontPoints);
+    const int widest = static_cast<int>(std::lround(kClassicBaseUnits.x * dpiScale));
+    constexpr double kSmallest = 6;
+    while ((BaseUnitsOf(font).x > widest || !AnnunciatorsFit(font)) && font.pointSizeF() > kSmallest) {
+        font.setPointSizeF(font.pointSizeF() - 0.5);
+    }
+    return font;
+}
+
+QString FromCore(const std::u16string& text) {
+    return QString::fromStdU16String(text);
+}
+
+} // namespace
+
+InstrumentPanel::InstrumentPanel(QWidget* parent)
+    : QWidget(parent), m_valueFont(DisplayFont(60, 24, QFont::Thin)),
+      m_noticeFont(DisplayFont(25, 8, QFont::Thin)) {
+    setObjectName(QStringLiteral("CMeterDlg166"));
+    m_dialogFont = TemplateDialogFont(logicalDpiX() / 96.0);
+    setFont(m_dialogFont);
+    m_units = BaseUnitsOf(m_dialogFont);
+
+    setAutoFillBackground(true);
+    QPalette colours = palette();
+    colours.setColor(QPalette::Window, LcdBackground());
+    setPalette(colours);
+
+    for (const MeterControl& control : MeterTemplate()) {
+        QWidget* widget = nullptr;
+        switch (control.kind) {
+        case MeterControlKind::Text: {
+            LcdText::Look look = LcdText::Look::Plain;
+            if (control.id == kMeterTrmsId || control.id == kMeterPeakId) {
+                look = LcdText::Look::Inverse;
+            } else if (control.id == kMeterBarId) {
+                look = LcdText::Look::BarGraph;
+            } else if (control.id == kMeterScaleId) {
+                look = LcdText::Look::BarScale;
+            }
+            widget = new LcdText(control.id, look, this);
+            break;
+        }
+        case MeterControlKind::CentredText: {
+            auto* notice = new LcdText(control.id, LcdText::Look::Centred, this);
+            notice->SetText(
+                QString::fromUtf16(kWaitingNotice.data(), static_cast<qsizetype>(kWaitingNotice.size())));
+            widget = notice;
+            break;
+        }
+        case MeterControlKind::Picture:
+            widget = new LcdSymbol(control.id, this);
+            break;
+        case MeterControlKind::GroupBox:
+            widget = new LcdFrame(this);
+            // Drawn under the texts it surrounds.
+            widget->lower();
+            break;
+        }
+        widget->setGeometry(PixelRect(control.rect));
+        widget->setVisible(control.initiallyVisible);
+        m_controls[control.id] = widget;
+    }
+    Control(kMeterValueId)->setFont(m_valueFont);
+    Control(kMeterNoticeId)->setFont(m_noticeFont);
+    // Dialog initialisation: the empty members go into the controls, so only the notice and the frame remain.
+    TransferTexts();
+}
+
+QRect InstrumentPanel::PixelRect(const DialogRect& rect) const {
+    const DialogRect pixels = DialogToPixels(rect, m_units);
+    return {pixels.x, pixels.y, pixels.width, pixels.height};
+}
+
+QSize InstrumentPanel::sizeHint() const {
+    const MeterControl* frame = FindMeterControl(kMeterFrameId);
+    const DialogRect area = frame->rect;
+    return PixelRect({0, 0, area.x * 2 + area.width, area.y + area.height + area.x}).size();
+}
+
+QWidget* InstrumentPanel::Control(int id) const {
+    const auto it = m_controls.find(id);
+    return it == m_controls.end() ? nullptr : it->second;
+}
+
+QString InstrumentPanel::Text(int id) const {
+    const auto* text = qobject_cast<LcdText*>(Control(id));
+    return text != nullptr ? text->Text() : QString();
+}
+
+void InstrumentPanel::SetShown(int id, bool shown) {
+    if (QWidget* control = Control(id)) {
+        control->setVisible(shown);
+    }
+}
+
+void InstrumentPanel::TransferTexts() {
+    const std::pair<int, const std::u16string*> members[] = {
+        {kMeterModeId, &m_texts.modeText},   {kMeterTrmsId, &m_texts.trmsText},
+        {kMeterUnitId, &m_texts.unitText},   {kMeterValueId, &m_texts.valueText},
+        {kMeterAutoId, &m_texts.autoText},   {kMeterBarId, &m_texts.barText},
+        {kMeterHoldId, &m_texts.holdText},   {kMeterPeakId, &m_texts.peakText},
+        {kMeterScaleId, &m_texts.scaleText},
+    };
+    for (const auto& [id, text] : members) {
+        static_cast<LcdText*>(Control(id))->SetText(FromCore(*text));
+    }
+}
+
+void InstrumentPanel::ShowWaiting() {
+    SetShown(kMeterNoticeId, true);
+    for (int id : {kMeterValueId, kMeterBeepId, kMeterDiodeId, kMeterTrmsId}) {
+        SetShown(id, false);
+    }
+    // The value keeps its last text behind the notice; it is hidden until the next reading.
+    const std::u16string value = m_texts.valueText;
+    m_texts = PanelTexts{};
+    m_texts.valueText = value;
+    TransferTexts();
+}
+
+void InstrumentPanel::ShowReading(const PanelState& panel) {
+    m_texts = panel.texts;
+    SetShown(kMeterNoticeId, panel.noticeShown);
+    SetShown(kMeterValueId, panel.valueShown);
+    SetShown(kMeterModeId, panel.modeShown);
+    SetShown(kMeterTrmsId, panel.trmsShown);
+    SetShown(kMeterBeepId, panel.beepShown);
+    SetShown(kMeterDiodeId, panel.diodeShown);
+    TransferTexts();
+}
+
+} // namespace calvora

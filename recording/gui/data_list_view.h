@@ -1,0 +1,116 @@
+// The "Data List" tab: the samples of one document as a virtual table that formats only the cells it
+// is asked for, grows once a second during a live recording, and prints 75 rows a page.
+#pragma once
+
+#include "app/gui/document_view.h"
+
+#include <QAbstractTableModel>
+#include <QFont>
+#include <QTimer>
+
+#include <array>
+#include <ctime>
+#include <functional>
+#include <string>
+#include <string_view>
+
+class QPainter;
+class QPaintDevice;
+class QTableView;
+
+namespace calvora {
+
+struct DataListColumn {
+    std::u16string_view header;
+    int width; // pixels
+};
+
+inline constexpr std::array<DataListColumn, 6> kLogListColumns{{
+    {u"No.", 50},
+    {u"Channel", 120},
+    {u" Function", 120},
+    {u"Data Value", 120},
+    {u"Unit", 60},
+    {u"Time", 150},
+}};
+
+inline constexpr int kLogListRowsPerPage = 75;
+
+// The text of one cell; empty for rows at or past the sample count (the item count may still be
+// the one of a recording that has just been reset) and for unknown columns.
+std::u16string LogListCellText(const RecordingDocument& document, uint32_t row, int column);
+int LogListPageCount(uint32_t sampleCount);
+// "%d/%m/%y  page%d" (two blanks).
+std::u16string LogListFooter(const std::tm& date, int page);
+
+// The list's rows: as many as the item count says, each formatted from the store when shown.
+class DataListModel : public QAbstractTableModel {
+    Q_OBJECT
+public:
+    explicit DataListModel(const RecordingDocument& document, QObject* parent = nullptr);
+
+    int rowCount(const QModelIndex& parent = QModelIndex()) const override;
+    int columnCount(const QModelIndex& parent = QModelIndex()) const override;
+    QVariant data(const QModelIndex& index, int role) const override;
+    QVariant headerData(int section, Qt::Orientation orientation, int role) const override;
+
+    // The list's item count; the cells are asked for again when they are next drawn.
+    void SetItemCount(int count);
+    // Every shown cell is asked for again (the document's rows were replaced).
+    void Refresh();
+
+private:
+    const RecordingDocument& m_document;
+    int m_itemCount = 0;
+};
+
+class DataListView : public DocumentView {
+    Q_OBJECT
+public:
+    static constexpr int kListId = 159;
+    static constexpr int kTimerId = 1;
+    static constexpr int kTimerPeriodMs = 1000;
+    static constexpr int kListMargin = 20;
+
+    DataListView(std::shared_ptr<RecordingDocument> document, QWidget* parent);
+    ~DataListView() override;
+
+    void OnUpdate() override;
+    bool CanPrint() const override { return true; }
+    void Print(QPrinter& printer) override;
+    void PrintPreview(QPrinter& printer) override;
+    // One printed page on `painter`, whose device is `pageSize` device pixels with the origin at the
+    // top left; `page` counts from 1.
+    void PrintPage(QPainter& painter, const QSize& pageSize, int page, const std::tm& date) const;
+
+    // The list exists from the first paint on.
+    QTableView* List() const { return m_list; }
+    DataListModel* Model() const { return m_model; }
+    QSize ListSize() const { return {m_listWidth, m_listHeight}; }
+    const QTimer& Timer() const { return m_timer; }
+    // Local time source for the printed date (tests pin it).
+    void SetClock(std::function<std::time_t()> clock) { m_clock = std::move(clock); }
+
+protected:
+    void paintEvent(QPaintEvent* event) override;
+    void resizeEvent(QResizeEvent* event) override;
+
+private:
+    void CreateList();
+    void OnTimer();
+    void ShowLastItem();
+
+    QTableView* m_list = nullptr;
+    DataListModel* m_model = nullptr;
+    QFont m_listFont;
+    // Fixed at construction from the screen: the list does not follow the view's size.
+    int m_listWidth;
+    int m_listHeight;
+    QTimer m_timer;
+    std::function<std::time_t()> m_clock;
+};
+
+// The "Data List" factory for the tab table.
+ViewFactory MakeLogListViewFactory();
+
+} // namespace calvora

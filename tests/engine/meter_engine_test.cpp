@@ -1,0 +1,382 @@
+#include "app/meter_engine.h"
+#include "protocol/frame_builder.h"
+#include "protocol/text.h"
+#include "recording/recording_document.h"
+#include "recording/record_file.h"
+#include "tests/engine/fake_view.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+namespace calvora {
+namespace {
+
+using testing::FakeInventory;
+using testing::FakeView;
+
+constexpr uint8_t kVdc = 0x01;
+constexpr uint8_t kRange1 = 0x01; // divisor 10000 for volts
+
+std::vector<uint8_t> LiveFrame(uint16_t magnitude, uint8_t range = kRange1, uint8_t function = kVdc) {
+    const auto frame = MakeLiveFrame(magnitude, range, function, 0);
+    return {frame.begin(), frame.end()};
+}
+
+std::vector<uint8_t> Records(int count) {
+    std::vector<uint8_t> bytes;
+    for (int i = 0; i < count; ++i) {
+        const uint16_t magnitude = static_cast<uint16_t>(1000 + i);
+        bytes.insert(bytes.end(), {static_cast<uint8_t>(magnitude >> 8), static_cast<uint8_t>(magnitude & 0xFF),
+                                   kRange1, kVdc});
+    }
+    return bytes;
+}
+
+// The burst the meter sends for `count` stored records: header, 40-byte blocks, two empty tails.
+std::vector<uint8_t> Burst(int count) {
+    const auto records = Records(count);
+    auto bytes = MakeMemoryHeader(static_cast<uint16_t>(count));
+    uint16_t block = 1;
+    for (size_t offset = 0; offset < records.size(); offset += 40, ++block) {
+        const size_t end = std::min(records.size(), offset + 40);
+        const auto frame =
+            MakeMemoryBlock(block, std::vector<uint8_t>(records.begin() + offset, records.begin() + end));
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    for (int tail = 0; tail < 2; ++tail) {
+        const auto frame = MakeMemoryTail(block, {});
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    return bytes;
+}
+
+class MeterEngineTest : public ::testing::Test {
+protected:
+    MeterEngineTest()
+        : settingsPath_(std::filesystem::temp_directory_path() /
+                        ("calvora-engine-" + std::to_string(::getpid()) + "-" +
+                         ::testing::UnitTest::GetInstance()->current_test_info()->name())),
+          settings_((settingsPath_ / "ZAZEDOVADIZO.ini").string()), state_(view_, inventory_, settings_) {
+        view_.state = &state_.documents();
+        ::setenv("TZ", "UTC", 1);
+        ::tzset();
+        state_.SetClock([] { return std::time_t{1796680000}; });
+        inventory_.ports = std::vector<SerialPortInfo>{{kReceiverDescription, "COM5", ""}};
+        state_.ScanReceivers(); // selects a "Multimeter" entry, so live frames are handed on
+    }
+    ~MeterEngineTest() override { std::filesystem::remove_all(settingsPath_); }
+
+    // Feeds bytes the way the reader delivers them: 19-byte chunks.
+    void Feed(const std::vector<uint8_t>& bytes) {
+        for (size_t offset = 0; offset < bytes.size(); offset += 19)
+            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
+    }
+    void FeedReadings(int count, uint16_t magnitude = 12345) {
+        for (int i = 0; i < count; ++i)
+            Feed(LiveFrame(magnitude));
+    }
+    RecordingDocument* LiveDocument() const { return state_.documents().recordingDocument; }
+
+    std::filesystem::path settingsPath_;
+    FakeView view_;
+    FakeInventory inventory_;
+    SettingsFile settings_;
+    MeterEngine state_;
+};
+
+TEST_F(MeterEngineTest, RecordingStopsByItselfAtThePlannedCount) {
+    for (uint32_t planned : {1u, 3u, 50u}) {
+        view_.plannedAnswer = planned;
+        view_.answers = {false}; // do not save the previous run
+        state_.StartRecording();
+        ASSERT_TRUE(state_.documents().recording);
+        FeedReadings(static_cast<int>(planned) + 2);
+        ASSERT_NE(LiveDocument(), nullptr);
+        EXPECT_EQ(LiveDocument()->sampleCount(), planned);
+        EXPECT_FALSE(state_.documents().recording);
+        EXPECT_FALSE(state_.documents().dataSaved);
+    }
+    EXPECT_EQ(view_.windowsCreated, 1) << "the live document and its window are reused";
+    EXPECT_EQ(view_.proposedSamples, 10000u);
+    EXPECT_EQ(LiveDocument()->title, u"RealTime Panel");
+    EXPECT_EQ(LiveDocument()->timeText(0), u" 12/07/26 21:46:40");
+    EXPECT_EQ(LiveDocument()->functionName(0), u"VDC");
+    EXPECT_FLOAT_EQ(LiveDocument()->value(0, 0), 1.2345f);
+    EXPECT_FLOAT_EQ(LiveDocument()->fullScale(0, 0), 4.0f);
+    EXPECT_EQ(LiveDocument()->lowLimit(0), -4);
+}
+
+TEST_F(MeterEngineTest, ScaleFollowsTheRunningExtremesAndRedrawsOnlyWhenItChanges) {
+    state_.StartRecordingOf(10);
+    Feed(LiveFrame(10000)); // 1.0
+    EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 0.8f);
+    EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMax, 1.2f);
+    const int updates = view_.viewUpdates;
+    Feed(LiveFrame(50000)); // 5.0
+    EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 0.2f);
+    EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMax, 5.8f);
+    EXPECT_EQ(view_.viewUpdates, updates + 1);
+    Feed(LiveFrame(30000)); // 3.0: inside, nothing changes
+    EXPECT_EQ(view_.viewUpdates, updates + 1);
+    EXPECT_EQ(view_.liveAppends, 3);
+    EXPECT_EQ(LiveDocument()->layout.lastSample, 3);
+}
+
+TEST_F(MeterEngineTest, ListTabMarksTheListInsteadOfDrawing) {
+    state_.StartRecordingOf(5);
+    Feed(LiveFrame(100));
+    LiveDocument()->activeTab = 1;
+    Feed(LiveFrame(200));
+    EXPECT_EQ(view_.liveAppends, 1);
+    EXPECT_EQ(LiveDocument()->listDirty, 1);
+}
+
+TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
+    state_.StartRecordingOf(100);
+    FeedReadings(7);
+    state_.StopRecording();
+    FeedReadings(3);
+    EXPECT_EQ(LiveDocument()->sampleCount(), 7u);
+    EXPECT_EQ(LiveDocument()->liveActive, 0);
+
+    view_.answers = {false};
+    state_.StartRecordingOf(100);
+    FeedReadings(4);
+    state_.OnDeviceRemoved();
+    EXPECT_FALSE(state_.documents().recording);
+    EXPECT_TRUE(view_.TimerRunning(kRescanTimer));
+    FeedReadings(2);
+    EXPECT_EQ(LiveDocument()->sampleCount(), 4u);
+}
+
+TEST_F(MeterEngineTest, StartingOverUnsavedSamplesAsksAndRefusesToLoseThemWhenTheSaveFails) {
+    view_.plannedAnswer = 10;
+    state_.StartRecording();
+    FeedReadings(2);
+    state_.StopRecording();
+
+    view_.answers = {true};
+    view_.saveSucceeds = false;
+    state_.StartRecording();
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_EQ(view_.questions[0], u"Do you want to save the existing data before continuing?");
+    EXPECT_FALSE(state_.documents().recording) << "a failed save must not let the samples be replaced";
+    EXPECT_EQ(LiveDocument()->sampleCount(), 2u);
+
+    view_.saveSucceeds = true;
+    view_.answers = {true};
+    state_.StartRecording();
+    EXPECT_TRUE(state_.documents().recording);
+    EXPECT_EQ(LiveDocument()->sampleCount(), 0u);
+}
+
+TEST_F(MeterEngineTest, ClosingAsksOnlyForUnsavedLiveSamples) {
+    view_.plannedAnswer = 5;
+    state_.StartRecording();
+    RecordingDocument* live = LiveDocument();
+    EXPECT_TRUE(state_.OnDocumentClosing(*live)) << "an empty live document has nothing to lose";
+    EXPECT_TRUE(view_.questions.empty());
+    FeedReadings(2);
+    view_.answers = {false};
+    EXPECT_TRUE(state_.OnDocumentClosing(*live));
+    ASSERT_EQ(view_.questions.size(), 1u);
+    EXPECT_EQ(view_.questions[0], u"Do you want to save the data before closing?");
+    state_.OnDocumentDestroyed(*live);
+    EXPECT_EQ(LiveDocument(), nullptr);
+    EXPECT_FALSE(state_.documents().recording);
+}
+
+TEST_F(MeterEngineTest, QuittingAsksOnceAndThenStopsTakingChunks) {
+    state_.StartRecordingOf(5);
+    FeedReadings(1);
+    view_.answers = {false};
+    EXPECT_TRUE(state_.OnMainWindowClosing());
+    EXPECT_TRUE(state_.OnDocumentClosing(*LiveDocument()));
+    EXPECT_EQ(view_.questions.size(), 1u);
+    const size_t readings = view_.readings.size();
+    FeedReadings(1);
+    EXPECT_EQ(view_.readings.size(), readings);
+}
+
+TEST_F(MeterEngineTest, SavedRecordingReadsBack) {
+    view_.saveFolder = settingsPath_;
+    std::filesystem::create_directories(settingsPath_);
+    state_.StartRecordingOf(50);
+    for (int i = 0; i < 50; ++i)
+        Feed(LiveFrame(static_cast<uint16_t>(1000 * i)));
+    ASSERT_TRUE(view_.SaveDocument(*LiveDocument()));
+    EXPECT_TRUE(state_.documents().dataSaved);
+    RecordingDocument reread;
+    const auto result = ReadRecordFile(settingsPath_ / "saved.recorder", reread);
+    ASSERT_EQ(result.status, ReadStatus::Ok);
+    ASSERT_EQ(reread.sampleCount(), 50u);
+    EXPECT_FLOAT_EQ(reread.value(49, 0), 4.9f);
+    EXPECT_EQ(reread.unit(10), u"V");
+    EXPECT_TRUE(std::filesystem::exists(settingsPath_ / "saved.csv"));
+}
+
+TEST_F(MeterEngineTest, DownloadOf25RecordsFillsTheDatalogDocumentAndASecondRefillsIt) {
+    Feed(Burst(25));
+    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_EQ(view_.progressRange, 60);
+    RecordingDocument* log = state_.documents().downloadDocument;
+    ASSERT_NE(log, nullptr);
+    EXPECT_EQ(log->title, u"Datalog Panel");
+    ASSERT_EQ(log->sampleCount(), 25u);
+    EXPECT_FLOAT_EQ(log->value(0, 0), 0.1f);
+    EXPECT_FLOAT_EQ(log->value(24, 0), 0.1024f);
+    for (uint32_t row = 1; row < 25; ++row)
+        EXPECT_EQ(log->timeText(row), log->timeText(0));
+    EXPECT_FALSE(state_.downloading());
+
+    Feed(Burst(30));
+    EXPECT_EQ(view_.windowsCreated, 1);
+    EXPECT_EQ(state_.documents().downloadDocument, log);
+    EXPECT_EQ(log->sampleCount(), 30u);
+}
+
+TEST_F(MeterEngineTest, DownloadProgressRangeAndPositionFor95Records) {
+    // Hold the completion back to look at the progress window after the last block.
+    const auto burst = Burst(95);
+    const size_t withoutTails = burst.size() - 18;
+    Feed(std::vector<uint8_t>(burst.begin(), burst.begin() + withoutTails));
+    Feed({0x00}); // the last block is handed on with the next chunk
+    EXPECT_TRUE(view_.progressOpen);
+    EXPECT_EQ(view_.progressRange, 200);
+    Feed(std::vector<uint8_t>(burst.begin() + withoutTails, burst.end()));
+    Feed({0x00});
+    EXPECT_EQ(view_.progressPosition, 120);
+    EXPECT_EQ(state_.documents().downloadDocument->sampleCount(), 95u);
+}
+
+TEST_F(MeterEngineTest, MemoryHeaderEndsARecordingAndBlockZeroWritesNothing) {
+    state_.StartRecordingOf(100);
+    FeedReadings(3);
+    Feed(MakeMemoryHeader(2));
+    EXPECT_FALSE(state_.documents().recording);
+    EXPECT_TRUE(state_.downloading());
+    Feed(MakeMemoryBlock(0, {0xFF, 0xFF, 0x01, 0x01, 0xFF, 0xFF, 0x01, 0x01}));
+    Feed(MakeMemoryTail(1, {}));
+    Feed(MakeMemoryTail(1, {}));
+    Feed({0x00});
+    ASSERT_NE(state_.documents().downloadDocument, nullptr);
+    EXPECT_FLOAT_EQ(state_.documents().downloadDocument->value(0, 0), 0.0f);
+}
+
+TEST_F(MeterEngineTest, AbandonedDownloadClosesTheProgressAndFillsNothing) {
+    Feed(MakeMemoryHeader(10));
+    Feed({0x00});
+    EXPECT_TRUE(view_.progressOpen);
+    state_.AbandonDownload();
+    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_FALSE(state_.downloading());
+    EXPECT_EQ(state_.documents().downloadDocument, nullptr);
+}
+
+TEST_F(MeterEngineTest, TheRestOfAnAbandonedBurstIsNotTakenForANewDownload) {
+    Feed(Burst(25));
+    RecordingDocument* log = state_.documents().downloadDocument;
+    ASSERT_NE(log, nullptr);
+    const float first = log->value(0, 0);
+
+    const auto burst = Burst(100);
+    const size_t headerAndTwoBlocks = 9 + 2 * 49;
+    Feed(std::vector<uint8_t>(burst.begin(), burst.begin() + headerAndTwoBlocks));
+    state_.AbandonDownload();
+    Feed(std::vector<uint8_t>(burst.begin() + headerAndTwoBlocks, burst.end()));
+    Feed({0x00});
+    EXPECT_FALSE(state_.downloading());
+    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_EQ(log->sampleCount(), 25u) << "the log document must keep its records";
+    EXPECT_FLOAT_EQ(log->value(0, 0), first);
+
+    Feed(Burst(30)); // the next burst downloads normally
+    EXPECT_EQ(log->sampleCount(), 30u);
+}
+
+TEST_F(MeterEngineTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
+    struct Case {
+        std::vector<std::vector<uint8_t>> chunks;
+        bool failed;
+    };
+    const Case cases[] = {
+        {{{0x05, 0x11, 0x22, 0x4C}}, false},
+        {{{0x05, 0x11}, {0x22, 0x4C}}, true}, // split across two chunks: not recognised
+        {{}, true},
+    };
+    for (const auto& c : cases) {
+        view_.messages.clear();
+        state_.Pair();
+        EXPECT_TRUE(view_.TimerRunning(kPairTimer));
+        EXPECT_FALSE(state_.paired());
+        for (const auto& chunk : c.chunks)
+            state_.ReceiveChunk(chunk.data(), static_cast<int>(chunk.size()));
+        if (!c.failed) {
+            EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+        }
+        state_.OnTimer(kPairTimer); // 30 s later
+        EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+        if (c.failed) {
+            ASSERT_EQ(view_.messages.size(), 1u);
+            EXPECT_EQ(view_.messages[0], u"Pair failed! Make sure the meter is opened and sending data!");
+        } else {
+            EXPECT_TRUE(view_.messages.empty());
+        }
+    }
+}
+
+TEST_F(MeterEngineTest, ScanTakesOnlyExactDescriptionsAndAtMostAHundred) {
+    inventory_.ports = std::vector<SerialPortInfo>{
+        {kReceiverDescription, "COM7", ""},
+        {"Silicon Labs CP210x USB to UART Bridge (COM9)", "COM9", ""},
+        {"silicon labs cp210x usb to uart bridge", "COM10", ""},
+        {"Communications Port", "COM1", ""},
+        {kReceiverDescription, "COM123", ""},
+    };
+    state_.ScanReceivers();
+    ASSERT_EQ(state_.portList().size(), 2u);
+    EXPECT_EQ(state_.portList()[0].portNumber, 7);
+    EXPECT_EQ(state_.portList()[1].portNumber, 123);
+    EXPECT_EQ(state_.portList()[1].label, u"Multimeter");
+    ASSERT_EQ(view_.tree.size(), 2u);
+    EXPECT_EQ(view_.tree[0].label, u"Multimeter");
+    EXPECT_FALSE(view_.TimerRunning(kConnectTimer)) << "nothing is opened without a connection";
+
+    inventory_.ports->assign(130, SerialPortInfo{kReceiverDescription, "COM1", ""});
+    state_.ScanReceivers();
+    EXPECT_EQ(state_.portList().size(), 100u);
+
+    inventory_.ports = std::nullopt; // the inventory cannot be reached: nothing changes
+    const int treeShown = view_.treeShown;
+    state_.ScanReceivers();
+    EXPECT_EQ(state_.portList().size(), 100u);
+    EXPECT_EQ(view_.treeShown, treeShown + 1) << "the previous successful scan still shows the tree page";
+}
+
+TEST_F(MeterEngineTest, ReconnectWithoutSettingsTriesComThreeAndSaysSo) {
+    state_.Reconnect();
+    ASSERT_EQ(state_.portList().size(), 1u);
+    EXPECT_EQ(state_.portList()[0].portNumber, 3);
+    ASSERT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(toUtf8(view_.messages[0]).substr(0, 25), "Warning:Can't open COM3!");
+    EXPECT_TRUE(state_.connectedLabel().empty());
+    EXPECT_FALSE(state_.CanPair());
+    EXPECT_EQ(view_.panelShown, 1);
+}
+
+TEST_F(MeterEngineTest, DoubleClickOnTheConnectedItemDoesNothing) {
+    inventory_.ports = std::vector<SerialPortInfo>{{kReceiverDescription, "COM250", ""}};
+    state_.ScanReceivers();
+    ASSERT_EQ(view_.tree.size(), 1u);
+    const int item = view_.tree[0].id;
+    state_.OnReceiverDoubleClicked(item); // /dev/ttyUSB249 cannot be opened here
+    EXPECT_EQ(view_.messages.size(), 1u);
+    EXPECT_EQ(view_.panelShown, 1) << "the panel is shown whether or not the open succeeded";
+    state_.OnReceiverDoubleClicked(item + 1000); // unknown item: ignored
+    EXPECT_EQ(view_.panelShown, 1);
+}
+
+} // namespace
+} // namespace calvora

@@ -1,0 +1,61 @@
+// The desktop program's main window as a user sees it: the document tab table installed, an empty
+// recent-file list, shown and exposed, its questions and messages going to scripted prompts.
+#pragma once
+
+#include "app/gui/main_window.h"
+#include "app/gui/document_window.h"
+#include "recording/recording_state.h"
+
+#include <gtest/gtest.h>
+
+#include <QSettings>
+#include <QTest>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace calvora::testing {
+
+// Records every question and message; questions get `answer`.
+class ScriptedPrompts : public UserPrompts {
+public:
+    bool AskYesNo(const std::u16string& question) override {
+        questions.push_back(question);
+        return answer;
+    }
+    void ShowMessage(const std::u16string& text, MessageIcon icon) override {
+        messages.push_back(text);
+        icons.push_back(icon);
+    }
+    bool answer = false;
+    std::vector<std::u16string> questions;
+    std::vector<std::u16string> messages;
+    std::vector<MessageIcon> icons;
+};
+
+class ShownMainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override {
+        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
+            .remove(QStringLiteral("Recent File List"));
+        table = MakeDocumentTabTable();
+        DocumentWindow::InstallTabTable(&table);
+        frame = std::make_unique<MainWindow>();
+        ASSERT_TRUE(frame->Create());
+        frame->SetPrompts(&prompts);
+        frame->resize(1000, 700);
+        frame->show();
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    }
+    void TearDown() override {
+        frame.reset();
+        DocumentWindow::InstallTabTable(nullptr);
+    }
+
+    TabTable table;
+    ScriptedPrompts prompts;
+    std::unique_ptr<MainWindow> frame;
+};
+
+} // namespace calvora::testing

@@ -9,28 +9,28 @@ void RecentFileList::Add(const std::u16string& path) {
         return;
     }
     Remove(path);
-    m_entries.insert(m_entries.begin(), path);
-    if (m_entries.size() > m_capacity) {
-        m_entries.resize(m_capacity);
+    entries_.insert(entries_.begin(), path);
+    if (entries_.size() > capacity_) {
+        entries_.resize(capacity_);
     }
 }
 
 void RecentFileList::Remove(const std::u16string& path) {
-    m_entries.erase(std::remove(m_entries.begin(), m_entries.end(), path), m_entries.end());
+    entries_.erase(std::remove(entries_.begin(), entries_.end(), path), entries_.end());
 }
 
 void RecentFileList::Assign(const std::vector<std::u16string>& paths) {
-    m_entries.clear();
+    entries_.clear();
     for (auto it = paths.rbegin(); it != paths.rend(); ++it) {
         Add(*it);
     }
 }
 
 std::u16string RecentFileList::MenuText(size_t index) const {
-    if (index >= m_entries.size()) {
+    if (index >= entries_.size()) {
         return {};
     }
-    const std::u16string& path = m_entries[index];
+    const std::u16string& path = entries_[index];
     const size_t slash = path.find_last_of(u'/');
     const std::u16string name = slash == std::u16string::npos ? path : path.substr(slash + 1);
     // Single-digit numbers only: the list never holds more than nine.

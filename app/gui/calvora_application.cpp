@@ -76,16 +76,16 @@ CalvoraApplication::CalvoraApplication() = default;
 
 ChartHooks CalvoraApplication::MakeChartHooks() {
     ChartHooks hooks;
-    if (m_frame == nullptr) {
+    if (frame_ == nullptr) {
         return hooks;
     }
-    MainWindow* frame = m_frame.get();
+    MainWindow* frame = frame_.get();
     hooks.documents = &frame->State();
     hooks.save = [frame](RecordingDocument& document) { return frame->SaveWithDialog(document); };
     hooks.updateAllViews = [frame](RecordingDocument& document) { frame->UpdateViews(document); };
     hooks.prompts = &frame->Prompts();
-    if (m_engine != nullptr) {
-        EngineLink* engine = m_engine.get();
+    if (engine_ != nullptr) {
+        EngineLink* engine = engine_.get();
         hooks.fillDownload = [engine](RecordingDocument&) { engine->State().FillDownloadDocument(); };
     }
     return hooks;
@@ -93,12 +93,12 @@ ChartHooks CalvoraApplication::MakeChartHooks() {
 
 CalvoraApplication::~CalvoraApplication() {
     // The port and its reader stop first, while the frame still stands; then the frame goes.
-    if (m_engine != nullptr) {
-        m_engine->Stop();
+    if (engine_ != nullptr) {
+        engine_->Stop();
     }
-    m_frame.reset();
-    m_engine.reset();
-    if (DocumentWindow::InstalledTabTable() == &m_tabTable) {
+    frame_.reset();
+    engine_.reset();
+    if (DocumentWindow::InstalledTabTable() == &tabTable_) {
         DocumentWindow::InstallTabTable(nullptr);
     }
 }
@@ -106,36 +106,36 @@ CalvoraApplication::~CalvoraApplication() {
 bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     // The Windows start-up steps for the component system, its security, sockets and OLE have no counterpart
     // here: nothing in this program uses them.
-    m_receiverPaths = options.ports;
+    receiverPaths_ = options.ports;
     // The chart takes the "Data Graph" tab, the list view the "Data List" tab. The hooks are asked for when a
     // view is made, by which time the frame and the engine stand.
-    m_tabTable = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
+    tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
                                       MakeLogListViewFactory());
-    DocumentWindow::InstallTabTable(&m_tabTable);
+    DocumentWindow::InstallTabTable(&tabTable_);
 
-    m_frame = std::make_unique<MainWindow>();
-    if (!m_frame->Create()) {
-        m_frame.reset();
+    frame_ = std::make_unique<MainWindow>();
+    if (!frame_->Create()) {
+        frame_.reset();
         return false;
     }
     std::vector<std::string> devices;
-    for (const QString& port : m_receiverPaths) {
+    for (const QString& port : receiverPaths_) {
         devices.push_back(port.toStdString());
     }
-    m_udev = std::make_unique<UdevInventory>();
-    m_inventory = std::make_unique<ExtraDevicesInventory>(*m_udev, std::move(devices));
-    m_settings = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
-    m_engine = std::make_unique<EngineLink>(*m_frame, *m_inventory, *m_settings, true);
-    m_journal = std::make_unique<Journal>();
-    m_engine->State().SetJournal(m_journal.get());
+    udev_ = std::make_unique<UdevInventory>();
+    inventory_ = std::make_unique<ExtraDevicesInventory>(*udev_, std::move(devices));
+    settings_ = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
+    engine_ = std::make_unique<EngineLink>(*frame_, *inventory_, *settings_, true);
+    journal_ = std::make_unique<Journal>();
+    engine_->State().SetJournal(journal_.get());
     // The receiver scan ends the main frame's creation: the port is not opened here.
-    m_engine->Start();
-    m_frame->resize(1024, 700);
+    engine_->Start();
+    frame_->resize(1024, 700);
     // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
-    m_frame->show();
+    frame_->show();
     OfferLeftJournal();
     for (const QString& file : options.files) {
-        m_frame->OpenDocumentFile(file);
+        frame_->OpenDocumentFile(file);
     }
     return true;
 }
@@ -148,7 +148,7 @@ void CalvoraApplication::OfferLeftJournal() {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Calvora"),
                     QStringLiteral("A live recording was not saved when Calvora last stopped.\n"
                                    "Recover it as \"RealTime Panel\", or discard it?"),
-                    QMessageBox::NoButton, m_frame.get());
+                    QMessageBox::NoButton, frame_.get());
     QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
     box.setDefaultButton(recover);
@@ -158,9 +158,9 @@ void CalvoraApplication::OfferLeftJournal() {
         return;
     }
     std::u16string error;
-    if (m_engine->State().RecoverJournal(*left, &error) == nullptr) {
+    if (engine_->State().RecoverJournal(*left, &error) == nullptr) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        m_frame->Prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        frame_->Prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
     }
 }
 

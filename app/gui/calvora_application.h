@@ -51,24 +51,24 @@ public:
     // False when a step fails.
     bool InitInstance(const StartupOptions& options);
 
-    MainWindow* MainFrame() const { return m_frame.get(); }
-    EngineLink* Engine() const { return m_engine.get(); }
-    const QStringList& ReceiverPaths() const { return m_receiverPaths; }
+    MainWindow* MainFrame() const { return frame_.get(); }
+    EngineLink* Engine() const { return engine_.get(); }
+    const QStringList& ReceiverPaths() const { return receiverPaths_; }
 
 private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.
     void OfferLeftJournal();
     ChartHooks MakeChartHooks();
 
-    TabTable m_tabTable;
-    QStringList m_receiverPaths;
-    std::unique_ptr<UdevInventory> m_udev;
-    std::unique_ptr<ExtraDevicesInventory> m_inventory;
-    std::unique_ptr<SettingsFile> m_settings;
+    TabTable tabTable_;
+    QStringList receiverPaths_;
+    std::unique_ptr<UdevInventory> udev_;
+    std::unique_ptr<ExtraDevicesInventory> inventory_;
+    std::unique_ptr<SettingsFile> settings_;
     // Declared before the engine so it outlives it: the engine records into it until it is destroyed.
-    std::unique_ptr<Journal> m_journal;
-    std::unique_ptr<MainWindow> m_frame;
-    std::unique_ptr<EngineLink> m_engine;
+    std::unique_ptr<Journal> journal_;
+    std::unique_ptr<MainWindow> frame_;
+    std::unique_ptr<EngineLink> engine_;
 };
 
 } // namespace calvora

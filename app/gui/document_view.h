@@ -17,10 +17,10 @@ class DocumentView : public QWidget {
     Q_OBJECT
 public:
     DocumentView(std::shared_ptr<RecordingDocument> document, QWidget* parent)
-        : QWidget(parent), m_document(std::move(document)) {}
+        : QWidget(parent), document_(std::move(document)) {}
 
-    RecordingDocument& Document() const { return *m_document; }
-    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return m_document; }
+    RecordingDocument& Document() const { return *document_; }
+    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return document_; }
 
     // Runs once the view is in place, before it is shown.
     virtual void OnInitialUpdate() {}
@@ -32,7 +32,7 @@ public:
     virtual void PrintPreview(QPrinter& printer) { (void)printer; }
 
 private:
-    std::shared_ptr<RecordingDocument> m_document;
+    std::shared_ptr<RecordingDocument> document_;
 };
 
 // Makes the view of one tab on a document; null when it cannot.

@@ -21,22 +21,22 @@ int DialogBarHeight(const QWidget* widget) {
 
 } // namespace
 
-TabStrip::TabStrip(QWidget* parent) : QWidget(parent), m_tabBar(new QTabBar(this)) {
-    m_tabBar->setObjectName(QStringLiteral("TabStrip%1").arg(DocumentWindowBase::kTabStripId));
-    m_tabBar->setDrawBase(false);
-    m_tabBar->setExpanding(false);
-    m_tabBar->setFocusPolicy(Qt::NoFocus);
-    m_tabBar->setContextMenuPolicy(Qt::PreventContextMenu);
+TabStrip::TabStrip(QWidget* parent) : QWidget(parent), tabBar_(new QTabBar(this)) {
+    tabBar_->setObjectName(QStringLiteral("TabStrip%1").arg(DocumentWindowBase::kTabStripId));
+    tabBar_->setDrawBase(false);
+    tabBar_->setExpanding(false);
+    tabBar_->setFocusPolicy(Qt::NoFocus);
+    tabBar_->setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
 QRect TabStrip::DisplayArea() const {
-    const int top = m_tabBar->sizeHint().height();
+    const int top = tabBar_->sizeHint().height();
     return QRect(0, top, width(), height() - top)
         .adjusted(kDisplayInset, kDisplayInset, -kDisplayInset, -kDisplayInset);
 }
 
 void TabStrip::resizeEvent(QResizeEvent*) {
-    m_tabBar->setGeometry(0, 0, width(), m_tabBar->sizeHint().height());
+    tabBar_->setGeometry(0, 0, width(), tabBar_->sizeHint().height());
 }
 
 void TabStrip::paintEvent(QPaintEvent*) {
@@ -45,7 +45,7 @@ void TabStrip::paintEvent(QPaintEvent*) {
     option.initFrom(this);
     option.rect = DisplayArea().adjusted(-kDisplayInset, -kDisplayInset, kDisplayInset, kDisplayInset);
     option.shape = QTabBar::RoundedNorth;
-    option.tabBarSize = m_tabBar->sizeHint();
+    option.tabBarSize = tabBar_->sizeHint();
     style()->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &painter, this);
 }
 
@@ -54,22 +54,22 @@ void TabStrip::paintEvent(QPaintEvent*) {
 DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QMdiSubWindow(parent) {
     setAttribute(Qt::WA_DeleteOnClose);
     // "Arial bold", cell height 16, weight 500, a swiss (sans-serif) face.
-    m_tabFont.setFamilies(
+    tabFont_.setFamilies(
         {QStringLiteral("Arial bold"), QStringLiteral("Arial"), QStringLiteral("Liberation Sans")});
-    m_tabFont.setStyleHint(QFont::SansSerif);
-    m_tabFont.setPixelSize(13);
-    m_tabFont.setWeight(QFont::Medium);
+    tabFont_.setStyleHint(QFont::SansSerif);
+    tabFont_.setPixelSize(13);
+    tabFont_.setWeight(QFont::Medium);
 }
 
 DocumentWindowBase::~DocumentWindowBase() = default;
 
 void DocumentWindowBase::GetLayoutAdjustments(int& right, int& bottom) const {
-    right = m_rightAdjust;
-    bottom = m_bottomAdjust;
+    right = rightAdjust_;
+    bottom = bottomAdjust_;
 }
 
 QString DocumentWindowBase::TabTooltip(int index) const {
-    return index >= 0 && index < m_tooltips.size() ? m_tooltips[index] : QString();
+    return index >= 0 && index < tooltips_.size() ? tooltips_[index] : QString();
 }
 
 QMenu* DocumentWindowBase::TabContextMenu(int) const {
@@ -81,35 +81,35 @@ bool DocumentWindowBase::SuppressLayout() const {
 }
 
 bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> document) {
-    m_document = std::move(document);
-    m_table = GetTabTable();
-    if (m_table == nullptr || m_table->groups.empty() || m_table->defaultGroup < 0 ||
-        m_table->defaultGroup >= static_cast<int>(m_table->groups.size())) {
+    document_ = std::move(document);
+    table_ = GetTabTable();
+    if (table_ == nullptr || table_->groups.empty() || table_->defaultGroup < 0 ||
+        table_->defaultGroup >= static_cast<int>(table_->groups.size())) {
         return false;
     }
-    m_group = m_table->defaultGroup;
-    const TabGroup& group = m_table->groups[static_cast<size_t>(m_group)];
+    group_ = table_->defaultGroup;
+    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
     if (group.tabTitles.isEmpty() || group.views.size() != static_cast<size_t>(group.tabTitles.size())) {
         return false;
     }
     setWindowTitle(group.title);
 
-    m_client = new QWidget(this);
-    m_client->installEventFilter(this);
-    m_dialogBar = new QWidget(m_client);
-    m_dialogBar->setObjectName(QStringLiteral("DialogBar%1").arg(kDialogBarId));
+    client_ = new QWidget(this);
+    client_->installEventFilter(this);
+    dialogBar_ = new QWidget(client_);
+    dialogBar_->setObjectName(QStringLiteral("DialogBar%1").arg(kDialogBarId));
     // Nothing fills the dialog bar's own tab control.
-    auto* barTabs = new QTabBar(m_dialogBar);
+    auto* barTabs = new QTabBar(dialogBar_);
     barTabs->setObjectName(QStringLiteral("TabControl%1").arg(kDialogBarTabsId));
     barTabs->setDrawBase(false);
-    m_strip = new TabStrip(m_client);
-    QTabBar* tabs = m_strip->TabBar();
-    tabs->setFont(m_tabFont);
-    tabs->setShape(m_table->tabStyle == 1 && m_table->tabPosition == 1 ? QTabBar::RoundedSouth
+    strip_ = new TabStrip(client_);
+    QTabBar* tabs = strip_->TabBar();
+    tabs->setFont(tabFont_);
+    tabs->setShape(table_->tabStyle == 1 && table_->tabPosition == 1 ? QTabBar::RoundedSouth
                                                                        : QTabBar::RoundedNorth);
-    m_rightAdjust = 0;
-    m_bottomAdjust = 0;
-    m_tooltips.clear();
+    rightAdjust_ = 0;
+    bottomAdjust_ = 0;
+    tooltips_.clear();
     {
         const QSignalBlocker blocker(tabs);
         while (tabs->count() > 0) {
@@ -117,124 +117,124 @@ bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> documen
         }
         for (const QString& title : group.tabTitles) {
             tabs->addTab(title);
-            m_tooltips.append(QString());
+            tooltips_.append(QString());
         }
         tabs->setCurrentIndex(0);
     }
     connect(tabs, &QTabBar::currentChanged, this, [this](int index) { SwitchToTab(index); });
-    setWidget(m_client);
+    setWidget(client_);
 
-    m_view = CreateView(0);
-    if (m_view == nullptr) {
+    view_ = CreateView(0);
+    if (view_ == nullptr) {
         return false;
     }
-    if (m_document != nullptr) {
-        m_document->activeTab = 0;
+    if (document_ != nullptr) {
+        document_->activeTab = 0;
     }
-    m_view->OnInitialUpdate();
-    m_view->show();
+    view_->OnInitialUpdate();
+    view_->show();
     UpdateTitle();
     RecalcLayout();
     return true;
 }
 
 DocumentView* DocumentWindowBase::CreateView(int index) {
-    const TabGroup& group = m_table->groups[static_cast<size_t>(m_group)];
+    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
     if (index < 0 || index >= static_cast<int>(group.views.size()) ||
         !group.views[static_cast<size_t>(index)]) {
         return nullptr;
     }
-    DocumentView* view = group.views[static_cast<size_t>(index)](m_document, m_client);
+    DocumentView* view = group.views[static_cast<size_t>(index)](document_, client_);
     if (view != nullptr) {
-        view->setParent(m_client);
+        view->setParent(client_);
         view->raise();
     }
     return view;
 }
 
 bool DocumentWindowBase::SwitchToTab(int index) {
-    if (m_table == nullptr || m_group < 0) {
+    if (table_ == nullptr || group_ < 0) {
         return false;
     }
-    const TabGroup& group = m_table->groups[static_cast<size_t>(m_group)];
+    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
     if (index < 0 || index >= static_cast<int>(group.views.size())) {
         return false;
     }
-    if (m_document != nullptr) {
-        m_document->activeTab = index;
+    if (document_ != nullptr) {
+        document_->activeTab = index;
     }
-    if (m_strip->TabBar()->currentIndex() != index) {
-        const QSignalBlocker blocker(m_strip->TabBar());
-        m_strip->TabBar()->setCurrentIndex(index);
+    if (strip_->TabBar()->currentIndex() != index) {
+        const QSignalBlocker blocker(strip_->TabBar());
+        strip_->TabBar()->setCurrentIndex(index);
     }
     // The frame's own reference keeps the document alive while its only view goes.
-    const std::shared_ptr<RecordingDocument> keep = m_document;
-    delete m_view.data();
-    m_view = CreateView(index);
-    if (m_view == nullptr) {
+    const std::shared_ptr<RecordingDocument> keep = document_;
+    delete view_.data();
+    view_ = CreateView(index);
+    if (view_ == nullptr) {
         return false;
     }
-    m_view->OnInitialUpdate();
-    m_view->show();
-    m_view->setFocus(Qt::OtherFocusReason);
+    view_->OnInitialUpdate();
+    view_->show();
+    view_->setFocus(Qt::OtherFocusReason);
     RecalcLayout();
-    Q_EMIT viewChanged(m_view);
+    Q_EMIT viewChanged(view_);
     return true;
 }
 
 int DocumentWindowBase::CurrentTab() const {
-    return m_strip != nullptr ? m_strip->TabBar()->currentIndex() : -1;
+    return strip_ != nullptr ? strip_->TabBar()->currentIndex() : -1;
 }
 
 QRect DocumentWindowBase::ViewRect() const {
-    if (m_strip == nullptr) {
+    if (strip_ == nullptr) {
         return {};
     }
     int right = 0;
     int bottom = 0;
     GetLayoutAdjustments(right, bottom);
-    const QRect display = m_strip->DisplayArea().translated(m_strip->pos());
+    const QRect display = strip_->DisplayArea().translated(strip_->pos());
     return {display.left(), display.top(), display.width() - right + 5, display.height() - bottom - 20};
 }
 
 void DocumentWindowBase::RecalcLayout() {
-    if (m_client == nullptr || SuppressLayout()) {
+    if (client_ == nullptr || SuppressLayout()) {
         return;
     }
-    const int barHeight = !m_dialogBar->isHidden() ? DialogBarHeight(m_client) : 0;
-    m_dialogBar->setGeometry(0, 0, m_client->width(), barHeight);
-    m_strip->setGeometry(0, barHeight, m_client->width(), m_client->height() - barHeight);
-    if (m_view != nullptr) {
-        m_view->setGeometry(ViewRect());
+    const int barHeight = !dialogBar_->isHidden() ? DialogBarHeight(client_) : 0;
+    dialogBar_->setGeometry(0, 0, client_->width(), barHeight);
+    strip_->setGeometry(0, barHeight, client_->width(), client_->height() - barHeight);
+    if (view_ != nullptr) {
+        view_->setGeometry(ViewRect());
     }
 }
 
 void DocumentWindowBase::PrintPreview(QPrinter& printer) {
-    if (m_strip != nullptr) {
-        m_strip->TabBar()->hide();
-        m_dialogBar->hide();
+    if (strip_ != nullptr) {
+        strip_->TabBar()->hide();
+        dialogBar_->hide();
     }
-    if (m_view != nullptr) {
-        m_view->PrintPreview(printer);
+    if (view_ != nullptr) {
+        view_->PrintPreview(printer);
     }
 }
 
 void DocumentWindowBase::ShowBars() {
-    if (m_strip != nullptr) {
-        m_strip->TabBar()->show();
-        m_dialogBar->show();
+    if (strip_ != nullptr) {
+        strip_->TabBar()->show();
+        dialogBar_->show();
         RecalcLayout();
     }
 }
 
 void DocumentWindowBase::UpdateTitle() {
-    if (m_document != nullptr) {
-        setWindowTitle(QString::fromStdU16String(m_document->title));
+    if (document_ != nullptr) {
+        setWindowTitle(QString::fromStdU16String(document_->title));
     }
 }
 
 bool DocumentWindowBase::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_client && event->type() == QEvent::Resize) {
+    if (watched == client_ && event->type() == QEvent::Resize) {
         RecalcLayout();
     }
     return QMdiSubWindow::eventFilter(watched, event);

@@ -38,7 +38,7 @@ class TabStrip : public QWidget {
     Q_OBJECT
 public:
     explicit TabStrip(QWidget* parent);
-    QTabBar* TabBar() const { return m_tabBar; }
+    QTabBar* TabBar() const { return tabBar_; }
     // The area below the tab row, inside the strip's border, in the strip's coordinates.
     QRect DisplayArea() const;
 
@@ -47,7 +47,7 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QTabBar* m_tabBar;
+    QTabBar* tabBar_;
 };
 
 class DocumentWindowBase : public QMdiSubWindow {
@@ -80,22 +80,22 @@ public:
     // Places the tab strip and the view.
     void RecalcLayout();
 
-    DocumentView* ActiveView() const { return m_view; }
-    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return m_document; }
-    RecordingDocument* Document() const { return m_document.get(); }
+    DocumentView* ActiveView() const { return view_; }
+    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return document_; }
+    RecordingDocument* Document() const { return document_.get(); }
     int CurrentTab() const;
-    int GroupInUse() const { return m_group; }
-    TabStrip* tabStrip() const { return m_strip; }
-    QWidget* DialogBar() const { return m_dialogBar; }
-    QFont TabFont() const { return m_tabFont; }
+    int GroupInUse() const { return group_; }
+    TabStrip* tabStrip() const { return strip_; }
+    QWidget* DialogBar() const { return dialogBar_; }
+    QFont TabFont() const { return tabFont_; }
     // The view's rectangle in the client widget: below the tab row at the display area's left and top,
     // 5 pixels wider and 20 pixels shorter than the display area.
     QRect ViewRect() const;
     // Refreshes the window title from the document's title.
     void UpdateTitle();
     // The file the document was read from or last saved to with the framework's save; empty when none.
-    QString PathName() const { return m_pathName; }
-    void SetPathName(const QString& path) { m_pathName = path; }
+    QString PathName() const { return pathName_; }
+    void SetPathName(const QString& path) { pathName_ = path; }
 
 Q_SIGNALS:
     void viewChanged(calvora::DocumentView* view);
@@ -110,18 +110,18 @@ protected:
 private:
     DocumentView* CreateView(int index);
 
-    std::shared_ptr<RecordingDocument> m_document;
-    QWidget* m_client = nullptr;
-    TabStrip* m_strip = nullptr;
-    QWidget* m_dialogBar = nullptr;
-    QFont m_tabFont;
-    const TabTable* m_table = nullptr;
-    int m_group = -1;
-    QStringList m_tooltips;
-    int m_rightAdjust = 0;
-    int m_bottomAdjust = 0;
-    QPointer<DocumentView> m_view;
-    QString m_pathName;
+    std::shared_ptr<RecordingDocument> document_;
+    QWidget* client_ = nullptr;
+    TabStrip* strip_ = nullptr;
+    QWidget* dialogBar_ = nullptr;
+    QFont tabFont_;
+    const TabTable* table_ = nullptr;
+    int group_ = -1;
+    QStringList tooltips_;
+    int rightAdjust_ = 0;
+    int bottomAdjust_ = 0;
+    QPointer<DocumentView> view_;
+    QString pathName_;
 };
 
 // The document window of this program: takes its tabs from the table installed at start-up.

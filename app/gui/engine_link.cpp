@@ -30,21 +30,21 @@ constexpr int kReaderPollMs = 500;
 // The meter's panel as the Instrument page.
 class MeterPanelPage final : public InstrumentPanelPage {
 public:
-    explicit MeterPanelPage(InstrumentPanel* meter) : m_meter(meter) {}
-    QWidget* Widget() override { return m_meter.data(); }
+    explicit MeterPanelPage(InstrumentPanel* meter) : meter_(meter) {}
+    QWidget* Widget() override { return meter_.data(); }
     void Reset() override {
-        if (m_meter != nullptr) {
-            m_meter->ShowWaiting();
+        if (meter_ != nullptr) {
+            meter_->ShowWaiting();
         }
     }
     void ShowReading(const LiveReading& reading) override {
-        if (m_meter != nullptr) {
-            m_meter->ShowReading(reading.panel);
+        if (meter_ != nullptr) {
+            meter_->ShowReading(reading.panel);
         }
     }
 
 private:
-    QPointer<InstrumentPanel> m_meter;
+    QPointer<InstrumentPanel> meter_;
 };
 
 QIcon TreeImage(bool connected) {
@@ -55,30 +55,30 @@ QIcon TreeImage(bool connected) {
 
 EngineLink::EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings,
                        bool monitorDevices)
-    : m_frame(frame) {
+    : frame_(frame) {
     // The reader thread wakes the user-interface thread through a queued call; the hand-off then runs the
     // frame's task here while the reader waits.
-    m_state = std::make_unique<MeterEngine>(*this, inventory, settings, [this] {
+    state_ = std::make_unique<MeterEngine>(*this, inventory, settings, [this] {
         QMetaObject::invokeMethod(
             this,
             [this] {
                 // What a frame changed (a recording that reached its count, a finished download) shows in
                 // the menus and toolbar at once, as the framework's idle update did.
-                if (m_state->handOff().RunPending() > 0) {
-                    m_frame.UpdateCommandUI();
+                if (state_->handOff().RunPending() > 0) {
+                    frame_.UpdateCommandUI();
                 }
             },
             Qt::QueuedConnection);
     });
     if (monitorDevices) {
-        m_monitor = std::make_unique<DeviceMonitor>();
-        if (m_monitor->fd() >= 0) {
-            m_monitorNotifier = new QSocketNotifier(m_monitor->fd(), QSocketNotifier::Read, this);
-            connect(m_monitorNotifier, &QSocketNotifier::activated, this, &EngineLink::OnDeviceChange);
+        monitor_ = std::make_unique<DeviceMonitor>();
+        if (monitor_->fd() >= 0) {
+            monitorNotifier_ = new QSocketNotifier(monitor_->fd(), QSocketNotifier::Read, this);
+            connect(monitorNotifier_, &QSocketNotifier::activated, this, &EngineLink::OnDeviceChange);
         }
     }
-    m_readerPoll.setInterval(kReaderPollMs);
-    connect(&m_readerPoll, &QTimer::timeout, this, &EngineLink::PollReader);
+    readerPoll_.setInterval(kReaderPollMs);
+    connect(&readerPoll_, &QTimer::timeout, this, &EngineLink::PollReader);
 }
 
 EngineLink::~EngineLink() {
@@ -86,51 +86,51 @@ EngineLink::~EngineLink() {
 }
 
 void EngineLink::Start() {
-    m_frame.SetRecordingState(m_state->documents());
-    m_frame.SetPrompts(this);
-    m_frame.SetCommandTarget(this);
-    connect(m_frame.InstrumentTree(), &QTreeWidget::itemDoubleClicked, this,
+    frame_.SetRecordingState(state_->documents());
+    frame_.SetPrompts(this);
+    frame_.SetCommandTarget(this);
+    connect(frame_.InstrumentTree(), &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
-    m_readerPoll.start();
-    m_started = true;
-    m_state->ScanReceivers();
+    readerPoll_.start();
+    started_ = true;
+    state_->ScanReceivers();
 }
 
 void EngineLink::Stop() {
-    if (!m_started) {
+    if (!started_) {
         return;
     }
-    m_started = false;
-    m_readerPoll.stop();
-    m_state->ClosePort();
-    disconnect(m_frame.InstrumentTree(), nullptr, this, nullptr);
-    m_frame.SetCommandTarget(nullptr);
-    m_frame.SetPrompts(nullptr);
+    started_ = false;
+    readerPoll_.stop();
+    state_->ClosePort();
+    disconnect(frame_.InstrumentTree(), nullptr, this, nullptr);
+    frame_.SetCommandTarget(nullptr);
+    frame_.SetPrompts(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------------
 // What the state asks of the window
 
 void EngineLink::StartTimer(int id, int milliseconds) {
-    m_frame.StartTimer(id, milliseconds);
+    frame_.StartTimer(id, milliseconds);
 }
 
 void EngineLink::StopTimer(int id) {
-    m_frame.StopTimer(id);
+    frame_.StopTimer(id);
 }
 
 RecordingDocument* EngineLink::CreateDocumentWindow() {
     auto document = std::make_shared<RecordingDocument>();
-    DocumentWindow* window = m_frame.CreateDocumentWindow(document);
+    DocumentWindow* window = frame_.CreateDocumentWindow(document);
     return window != nullptr ? document.get() : nullptr;
 }
 
 bool EngineLink::SaveDocument(RecordingDocument& document) {
-    return m_frame.SaveWithDialog(document);
+    return frame_.SaveWithDialog(document);
 }
 
 bool EngineLink::AskPlannedSamples(uint32_t& samples) {
-    SamplingSetupDialog dialog(*this, &m_frame);
+    SamplingSetupDialog dialog(*this, &frame_);
     dialog.SetValue(static_cast<int>(samples));
     if (dialog.exec() != QDialog::Accepted) {
         return false;
@@ -140,28 +140,28 @@ bool EngineLink::AskPlannedSamples(uint32_t& samples) {
 }
 
 void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
-    if (DocumentWindowBase* window = m_frame.FrameOf(&document)) {
-        m_frame.MdiArea()->setActiveSubWindow(window);
+    if (DocumentWindowBase* window = frame_.FrameOf(&document)) {
+        frame_.MdiArea()->setActiveSubWindow(window);
     }
 }
 
 void EngineLink::UpdateAllViews(RecordingDocument& document) {
-    m_frame.UpdateViews(document);
+    frame_.UpdateViews(document);
 }
 
 void EngineLink::AppendLiveSample(RecordingDocument& document) {
     // The chart draws the newest segment only; other views refresh as a whole.
-    DocumentWindowBase* window = m_frame.FrameOf(&document);
+    DocumentWindowBase* window = frame_.FrameOf(&document);
     if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->ActiveView()) : nullptr) {
         chart->AppendLiveSample();
     } else {
-        m_frame.UpdateViews(document);
+        frame_.UpdateViews(document);
     }
-    m_frame.UpdateCommandUI();
+    frame_.UpdateCommandUI();
 }
 
 void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
-    QTreeWidget* tree = m_frame.InstrumentTree();
+    QTreeWidget* tree = frame_.InstrumentTree();
     tree->clear();
     tree->setIconSize(kReceiverImageSize);
     for (const ReceiverItem& receiver : items) {
@@ -171,14 +171,14 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
     }
     // A scan while connected only rebuilds the tree behind the panel: the panel keeps the page while the
     // connect timer opens the receiver again. The tree takes the page when nothing is connected.
-    if (m_state == nullptr || m_state->connectedLabel().empty()) {
+    if (state_ == nullptr || state_->connectedLabel().empty()) {
         ShowInstrumentPage(tree);
     }
-    m_frame.UpdateCommandUI();
+    frame_.UpdateCommandUI();
 }
 
 void EngineLink::ShowInstrumentPage(QWidget* page) {
-    DockPageBar* bar = m_frame.InstrumentBar();
+    DockPageBar* bar = frame_.InstrumentBar();
     if (bar->PageCount() == 1 && bar->Page(0).window == page) {
         return;
     }
@@ -192,71 +192,71 @@ void EngineLink::ShowInstrumentPage(QWidget* page) {
 }
 
 InstrumentPanel* EngineLink::MeterPanel() const {
-    return m_meter.data();
+    return meter_.data();
 }
 
 void EngineLink::ShowInstrumentPanel() {
-    if (m_panel == nullptr) {
-        m_meter = new InstrumentPanel(m_frame.InstrumentBar());
-        m_meterPage = std::make_unique<MeterPanelPage>(m_meter.data());
-        m_panel = m_meterPage.get();
+    if (panel_ == nullptr) {
+        meter_ = new InstrumentPanel(frame_.InstrumentBar());
+        meterPage_ = std::make_unique<MeterPanelPage>(meter_.data());
+        panel_ = meterPage_.get();
     }
-    m_panel->Reset();
-    ShowInstrumentPage(m_panel->Widget());
+    panel_->Reset();
+    ShowInstrumentPage(panel_->Widget());
 }
 
 void EngineLink::ShowLiveReading(const LiveReading& reading) {
-    if (m_panel != nullptr) {
-        m_panel->ShowReading(reading);
+    if (panel_ != nullptr) {
+        panel_->ShowReading(reading);
     }
 }
 
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
-    QTreeWidget* tree = m_frame.InstrumentTree();
+    QTreeWidget* tree = frame_.InstrumentTree();
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = tree->topLevelItem(i);
         if (item->data(0, kItemIdRole).toInt() == itemId) {
             item->setIcon(0, TreeImage(connected));
         }
     }
-    m_frame.UpdateCommandUI();
+    frame_.UpdateCommandUI();
 }
 
 bool EngineLink::ProgressOpen() const {
-    return m_progress != nullptr;
+    return progress_ != nullptr;
 }
 
 void EngineLink::OpenProgress(int rangeMax) {
-    if (m_progress == nullptr) {
-        m_progress = new LoadingDialog(&m_frame);
+    if (progress_ == nullptr) {
+        progress_ = new LoadingDialog(&frame_);
         // Closing the window gives the download up; the state then closes it through CloseProgress.
-        connect(m_progress, &LoadingDialog::closedByUser, this, [this] {
-            m_state->AbandonDownload();
+        connect(progress_, &LoadingDialog::closedByUser, this, [this] {
+            state_->AbandonDownload();
             CloseProgress();
         });
         // The menu bar lies outside a window's client area on the desktop the layout comes from; Qt counts
         // it in, so the client area starts below it.
-        const QMenuBar* menu = m_frame.menuBar();
+        const QMenuBar* menu = frame_.menuBar();
         const int menuHeight = menu != nullptr && menu->isVisible() ? menu->height() : 0;
-        const QRect client(m_frame.mapToGlobal(QPoint(0, menuHeight)),
-                           QSize(m_frame.width(), m_frame.height() - menuHeight));
-        m_progress->PlaceOver(client);
-        m_progress->show();
+        const QRect client(frame_.mapToGlobal(QPoint(0, menuHeight)),
+                           QSize(frame_.width(), frame_.height() - menuHeight));
+        progress_->PlaceOver(client);
+        progress_->show();
     }
-    m_progress->Bar()->setRange(0, rangeMax);
-    m_progress->Bar()->setValue(0);
+    progress_->Bar()->setRange(0, rangeMax);
+    progress_->Bar()->setValue(0);
 }
 
 void EngineLink::SetProgressPosition(int position) {
-    if (m_progress != nullptr) {
-        m_progress->Bar()->setValue(std::min(position, m_progress->Bar()->maximum()));
+    if (progress_ != nullptr) {
+        progress_->Bar()->setValue(std::min(position, progress_->Bar()->maximum()));
     }
 }
 
 void EngineLink::CloseProgress() {
-    if (m_progress != nullptr) {
-        LoadingDialog* progress = m_progress;
-        m_progress = nullptr;
+    if (progress_ != nullptr) {
+        LoadingDialog* progress = progress_;
+        progress_ = nullptr;
         progress->disconnect(this);
         progress->hide();
         progress->deleteLater();
@@ -264,18 +264,18 @@ void EngineLink::CloseProgress() {
 }
 
 bool EngineLink::AskYesNo(const std::u16string& question) {
-    return m_frame.DefaultPrompts().AskYesNo(question);
+    return frame_.DefaultPrompts().AskYesNo(question);
 }
 
 void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
     if (icon == MessageIcon::None) {
         // "Pair failed!" comes with an OK button only: no icon, the program's title.
         QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Calvora"), QString::fromStdU16String(text),
-                        QMessageBox::Ok, &m_frame);
+                        QMessageBox::Ok, &frame_);
         box.exec();
         return;
     }
-    m_frame.DefaultPrompts().ShowMessage(text, icon);
+    frame_.DefaultPrompts().ShowMessage(text, icon);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -284,11 +284,11 @@ void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
 std::optional<CommandState> EngineLink::QueryCommand(int id) const {
     switch (id) {
     case ID_PAIR:
-        return CommandState{m_state->CanPair(), false};
+        return CommandState{state_->CanPair(), false};
     case ID_START_RECORDING:
-        return CommandState{m_state->CanStartRecording(), false};
+        return CommandState{state_->CanStartRecording(), false};
     case ID_STOP_RECORDING:
-        return CommandState{m_state->CanStopRecording(), false};
+        return CommandState{state_->CanStopRecording(), false};
     case ID_RESCAN:
     case ID_RECONNECT:
     case ID_COMPORT:
@@ -301,25 +301,25 @@ std::optional<CommandState> EngineLink::QueryCommand(int id) const {
 bool EngineLink::ExecuteCommand(int id) {
     switch (id) {
     case ID_PAIR:
-        m_state->Pair();
+        state_->Pair();
         return true;
     case ID_START_RECORDING:
-        m_state->StartRecording();
+        state_->StartRecording();
         return true;
     case ID_STOP_RECORDING:
-        m_state->StopRecording();
+        state_->StopRecording();
         return true;
     case ID_RESCAN:
-        m_state->ScanReceivers();
+        state_->ScanReceivers();
         return true;
     case ID_RECONNECT:
-        m_state->Reconnect();
+        state_->Reconnect();
         return true;
     case ID_COMPORT: {
-        ComportDialog dialog(*this, &m_frame);
-        dialog.SetValue(m_state->BeginComport());
+        ComportDialog dialog(*this, &frame_);
+        dialog.SetValue(state_->BeginComport());
         if (dialog.exec() == QDialog::Accepted) {
-            m_state->ConfirmComport(dialog.Value());
+            state_->ConfirmComport(dialog.Value());
         }
         return true;
     }
@@ -330,54 +330,54 @@ bool EngineLink::ExecuteCommand(int id) {
 
 void EngineLink::OnTimer(int id) {
     // The state's timers fire once; it starts them again when it wants another tick.
-    m_frame.StopTimer(id);
-    m_state->OnTimer(id);
+    frame_.StopTimer(id);
+    state_->OnTimer(id);
 }
 
 bool EngineLink::OnCloseRequest() {
-    return m_state->OnMainWindowClosing();
+    return state_->OnMainWindowClosing();
 }
 
 bool EngineLink::OnDocumentClosing(RecordingDocument& document) {
-    return m_state->OnDocumentClosing(document);
+    return state_->OnDocumentClosing(document);
 }
 
 void EngineLink::OnDocumentDestroyed(RecordingDocument& document) {
-    m_state->OnDocumentDestroyed(document);
+    state_->OnDocumentDestroyed(document);
 }
 
 void EngineLink::OnDocumentSaved(RecordingDocument& document) {
     // The saved live recording needs its crash journal no more.
-    m_state->OnDocumentSaved(document);
+    state_->OnDocumentSaved(document);
 }
 
 // ---------------------------------------------------------------------------------------------------------
 
 void EngineLink::OnTreeDoubleClicked(QTreeWidgetItem* item) {
     if (item != nullptr) {
-        m_frame.InstrumentTree()->setCurrentItem(item);
-        m_state->OnReceiverDoubleClicked(item->data(0, kItemIdRole).toInt());
-        m_frame.UpdateCommandUI();
+        frame_.InstrumentTree()->setCurrentItem(item);
+        state_->OnReceiverDoubleClicked(item->data(0, kItemIdRole).toInt());
+        frame_.UpdateCommandUI();
     }
 }
 
 void EngineLink::OnDeviceChange() {
-    switch (m_monitor->Receive()) {
+    switch (monitor_->Receive()) {
     case DeviceMonitor::Change::Arrived:
-        m_state->OnDeviceArrived();
+        state_->OnDeviceArrived();
         break;
     case DeviceMonitor::Change::Removed:
-        m_state->OnDeviceRemoved();
+        state_->OnDeviceRemoved();
         break;
     case DeviceMonitor::Change::None:
         break;
     }
-    m_frame.UpdateCommandUI();
+    frame_.UpdateCommandUI();
 }
 
 void EngineLink::PollReader() {
-    if (m_state->PollReaderEnd()) {
-        m_frame.UpdateCommandUI();
+    if (state_->PollReaderEnd()) {
+        frame_.UpdateCommandUI();
     }
 }
 

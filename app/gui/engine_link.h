@@ -30,12 +30,12 @@ public:
     EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
     ~EngineLink() override;
 
-    MeterEngine& State() { return *m_state; }
+    MeterEngine& State() { return *state_; }
     // The "Loading..." window while a download runs, else null.
-    LoadingDialog* Progress() const { return m_progress; }
+    LoadingDialog* Progress() const { return progress_; }
     // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
     // the link makes the meter's panel (InstrumentPanel) the first time a receiver is chosen.
-    void SetInstrumentPanel(InstrumentPanelPage* panel) { m_panel = panel; }
+    void SetInstrumentPanel(InstrumentPanelPage* panel) { panel_ = panel; }
     // The meter's panel once made, else null.
     InstrumentPanel* MeterPanel() const;
     // Plugs into the frame and runs the first receiver scan.
@@ -79,17 +79,17 @@ private:
     // Puts `page` alone on the Instrument bar.
     void ShowInstrumentPage(QWidget* page);
 
-    MainWindow& m_frame;
-    std::unique_ptr<MeterEngine> m_state;
-    std::unique_ptr<DeviceMonitor> m_monitor;
-    QSocketNotifier* m_monitorNotifier = nullptr;
-    QTimer m_readerPoll;
-    LoadingDialog* m_progress = nullptr;
-    InstrumentPanelPage* m_panel = nullptr;
+    MainWindow& frame_;
+    std::unique_ptr<MeterEngine> state_;
+    std::unique_ptr<DeviceMonitor> monitor_;
+    QSocketNotifier* monitorNotifier_ = nullptr;
+    QTimer readerPoll_;
+    LoadingDialog* progress_ = nullptr;
+    InstrumentPanelPage* panel_ = nullptr;
     // The panel is made once, on the Instrument bar; the frame's widgets own it.
-    QPointer<InstrumentPanel> m_meter;
-    std::unique_ptr<InstrumentPanelPage> m_meterPage;
-    bool m_started = false;
+    QPointer<InstrumentPanel> meter_;
+    std::unique_ptr<InstrumentPanelPage> meterPage_;
+    bool started_ = false;
 };
 
 } // namespace calvora

@@ -11,15 +11,15 @@
 namespace calvora {
 
 IntegerFieldDialog::IntegerFieldDialog(int minimum, int maximum, int initial, UserPrompts& prompts, QWidget* parent)
-    : QDialog(parent), m_field(new QLineEdit(this)), m_minimum(minimum), m_maximum(maximum), m_value(initial),
-      m_prompts(prompts) {
+    : QDialog(parent), field_(new QLineEdit(this)), minimum_(minimum), maximum_(maximum), value_(initial),
+      prompts_(prompts) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
-    m_field->setText(QString::number(initial));
+    field_->setText(QString::number(initial));
 }
 
 void IntegerFieldDialog::SetValue(int value) {
-    m_value = value;
-    m_field->setText(QString::number(value));
+    value_ = value;
+    field_->setText(QString::number(value));
 }
 
 QRect IntegerFieldDialog::DialogRect(int x, int y, int width, int height) const {
@@ -32,19 +32,19 @@ QRect IntegerFieldDialog::DialogRect(int x, int y, int width, int height) const 
 void IntegerFieldDialog::showEvent(QShowEvent* event) {
     QDialog::showEvent(event);
     // The field opens focused with its number selected, so typing replaces it.
-    m_field->setFocus();
-    m_field->selectAll();
+    field_->setFocus();
+    field_->selectAll();
 }
 
 void IntegerFieldDialog::accept() {
-    const IntFieldResult result = ParseIntField(m_field->text().toStdU16String(), m_minimum, m_maximum);
+    const IntFieldResult result = ParseIntField(field_->text().toStdU16String(), minimum_, maximum_);
     if (!result.ok) {
-        m_prompts.ShowMessage(result.message, MessageIcon::Exclamation);
-        m_field->setFocus();
-        m_field->selectAll();
+        prompts_.ShowMessage(result.message, MessageIcon::Exclamation);
+        field_->setFocus();
+        field_->selectAll();
         return;
     }
-    m_value = result.value;
+    value_ = result.value;
     QDialog::accept();
 }
 
@@ -56,8 +56,8 @@ SamplingSetupDialog::SamplingSetupDialog(UserPrompts& prompts, QWidget* parent) 
     label->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
     label->setGeometry(
         QRect(DialogRect(3, 18, 0, 0).topLeft(), DialogRect(0, 0, 50, 8).size()).adjusted(0, -2, 0, 2));
-    m_field->setObjectName(QStringLiteral("edit%1").arg(kSamplesEditId));
-    m_field->setGeometry(DialogRect(55, 15, 62, 14));
+    field_->setObjectName(QStringLiteral("edit%1").arg(kSamplesEditId));
+    field_->setGeometry(DialogRect(55, 15, 62, 14));
     auto* range = new QLabel(QStringLiteral("From 1 to 20000"), this);
     range->setEnabled(false);
     range->setGeometry(DialogRect(57, 36, 54, 8).adjusted(0, -2, 20, 2));
@@ -72,11 +72,11 @@ ComportDialog::ComportDialog(UserPrompts& prompts, QWidget* parent) : IntegerFie
     setFixedSize(DialogRect(0, 0, 219, 73).size());
     auto* label = new QLabel(QStringLiteral("Comport"), this);
     label->move(DialogRect(49, 20, 0, 0).topLeft());
-    m_field->setObjectName(QStringLiteral("edit%1").arg(kPortEditId));
-    m_field->setGeometry(DialogRect(87, 17, 64, 14));
+    field_->setObjectName(QStringLiteral("edit%1").arg(kPortEditId));
+    field_->setGeometry(DialogRect(87, 17, 64, 14));
     // A number-only field: digits are all it takes.
-    m_field->setValidator(
-        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), m_field));
+    field_->setValidator(
+        new QRegularExpressionValidator(QRegularExpression(QStringLiteral("[0-9]*")), field_));
     auto* ok = new QPushButton(QStringLiteral("OK"), this);
     ok->setDefault(true);
     ok->setGeometry(DialogRect(48, 51, 50, 14));

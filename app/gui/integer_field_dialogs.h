@@ -15,9 +15,9 @@ class UserPrompts;
 class IntegerFieldDialog : public QDialog {
     Q_OBJECT
 public:
-    int Value() const { return m_value; }
+    int Value() const { return value_; }
     void SetValue(int value);
-    QLineEdit* Field() const { return m_field; }
+    QLineEdit* Field() const { return field_; }
     // Dialog units to pixels with the dialog's font.
     QRect DialogRect(int x, int y, int width, int height) const;
 
@@ -28,13 +28,13 @@ protected:
     IntegerFieldDialog(int minimum, int maximum, int initial, UserPrompts& prompts, QWidget* parent);
     void showEvent(QShowEvent* event) override;
 
-    QLineEdit* m_field;
+    QLineEdit* field_;
 
 private:
-    int m_minimum;
-    int m_maximum;
-    int m_value;
-    UserPrompts& m_prompts;
+    int minimum_;
+    int maximum_;
+    int value_;
+    UserPrompts& prompts_;
 };
 
 // "Sampling Setup": 1 to 20000 samples, 10000 to begin with.

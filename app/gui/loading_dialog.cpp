@@ -6,14 +6,14 @@ namespace calvora {
 
 LoadingDialog::LoadingDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      m_bar(new QProgressBar(this)) {
+      bar_(new QProgressBar(this)) {
     // A caption with a close box only: the window has a fixed size, and closing it gives the download up.
     setWindowTitle(QStringLiteral("Loading..."));
     setModal(false);
     setFixedSize(DialogRect(0, 0, 413, 22).size());
-    m_bar->setObjectName(QStringLiteral("progress%1").arg(kProgressBarId));
-    m_bar->setGeometry(DialogRect(2, 3, 408, 16));
-    m_bar->setTextVisible(false);
+    bar_->setObjectName(QStringLiteral("progress%1").arg(kProgressBarId));
+    bar_->setGeometry(DialogRect(2, 3, 408, 16));
+    bar_->setTextVisible(false);
 }
 
 QRect LoadingDialog::DialogRect(int x, int y, int width, int height) const {

@@ -89,8 +89,8 @@ QString WithSaveExtension(const QString& chosen) {
 }
 
 MainWindow::MainWindow(QWidget* parent)
-    : AutoHideMainWindow(parent), m_ownState(std::make_unique<RecordingState>()), m_state(m_ownState.get()),
-      m_ownPrompts(std::make_unique<MessageBoxPrompts>(this)), m_prompts(m_ownPrompts.get()) {
+    : AutoHideMainWindow(parent), ownState_(std::make_unique<RecordingState>()), state_(ownState_.get()),
+      ownPrompts_(std::make_unique<MessageBoxPrompts>(this)), prompts_(ownPrompts_.get()) {
     setWindowTitle(QStringLiteral("Calvora"));
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
@@ -122,20 +122,20 @@ bool MainWindow::Create() {
 }
 
 void MainWindow::SetCommandTarget(CommandTarget* target) {
-    m_target = target;
+    target_ = target;
     UpdateCommandUI();
 }
 
 void MainWindow::SetRecordingState(RecordingState& state) {
-    m_state = &state;
+    state_ = &state;
 }
 
 void MainWindow::SetPrompts(UserPrompts* prompts) {
-    m_prompts = prompts != nullptr ? prompts : m_ownPrompts.get();
+    prompts_ = prompts != nullptr ? prompts : ownPrompts_.get();
 }
 
 UserPrompts& MainWindow::Prompts() const {
-    return *m_prompts;
+    return *prompts_;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -157,7 +157,7 @@ QAction* MainWindow::MakeCommand(const CommandInfo& info) {
     // The shortcut shown after the tab in a menu text belongs to the accelerator table, not to the item.
     action->setShortcutContext(Qt::WidgetShortcut);
     connect(action, &QAction::triggered, this, [this, id = info.id] { ExecuteCommand(id); });
-    m_commands[info.id] = action;
+    commands_[info.id] = action;
     return action;
 }
 
@@ -169,7 +169,7 @@ void MainWindow::AddAccelerator(const QKeySequence& keys, int id) {
     action->setData(id);
     connect(action, &QAction::triggered, this, [this, id] { ExecuteCommand(id); });
     addAction(action);
-    m_accelerators.emplace_back(action, id);
+    accelerators_.emplace_back(action, id);
 }
 
 void MainWindow::CreateMenus() {
@@ -186,14 +186,14 @@ void MainWindow::CreateMenus() {
     QAction* printSetup =
         MakeCommand({ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
                      QStringLiteral("Change the printer and printing options\nPage Setup")});
-    m_recentPlaceholder = MakeCommand({ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), QString()});
+    recentPlaceholder_ = MakeCommand({ID_FILE_MRU_FILE1, QStringLiteral("Recent File"), QString()});
     for (int i = 0; i < 4; ++i) {
         auto* entry = new QAction(this);
         entry->setObjectName(QStringLiteral("recent%1").arg(i + 1));
         entry->setStatusTip(QStringLiteral("Open this document"));
         entry->setVisible(false);
         connect(entry, &QAction::triggered, this, [this, i] { OpenRecent(i); });
-        m_recentActions.push_back(entry);
+        recentActions_.push_back(entry);
     }
     QAction* exit = MakeCommand({ID_APP_EXIT, QStringLiteral("E&xit"),
                                  QStringLiteral("Quit the application; prompts to save documents\nExit")});
@@ -235,8 +235,8 @@ void MainWindow::CreateMenus() {
     MakeCommand({ID_FILE_SAVE, QString(), QStringLiteral("Save the active document\nSave")});
 
     auto addRecent = [this](QMenu* menu) {
-        menu->addAction(m_recentPlaceholder);
-        for (QAction* entry : m_recentActions) {
+        menu->addAction(recentPlaceholder_);
+        for (QAction* entry : recentActions_) {
             menu->addAction(entry);
         }
     };
@@ -276,10 +276,10 @@ void MainWindow::CreateMenus() {
     helpMenu->setObjectName(QStringLiteral("help"));
     helpMenu->addActions({about, help});
 
-    m_windowMenu = window;
+    windowMenu_ = window;
     connect(window, &QMenu::aboutToShow, this, &MainWindow::FillWindowList);
-    m_menus128 = {file128, view, instrumentMenu, window, helpMenu};
-    m_menus129 = {file129, view, instrumentMenu, window, helpMenu};
+    menus128_ = {file128, view, instrumentMenu, window, helpMenu};
+    menus129_ = {file129, view, instrumentMenu, window, helpMenu};
     for (QMenu* menu : {file128, file129, view, instrumentMenu, window, helpMenu}) {
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::UpdateCommandUI);
     }
@@ -301,28 +301,28 @@ void MainWindow::CreateMenus() {
 }
 
 bool MainWindow::CreateToolBar() {
-    m_toolBar = new QToolBar(QStringLiteral("Toolbar"), this);
-    m_toolBar->setObjectName(QStringLiteral("ToolBar128"));
-    m_toolBar->setIconSize(QSize(kToolbarImageSize, kToolbarImageSize));
-    m_toolBar->setAllowedAreas(Qt::AllToolBarAreas);
-    m_toolBar->addAction(m_commands.at(ID_SAVE_DATA));
-    m_toolBar->addAction(m_commands.at(ID_OPEN_DATA));
-    m_toolBar->addAction(m_commands.at(ID_FILE_PRINT));
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(m_commands.at(ID_START_RECORDING));
-    m_toolBar->addAction(m_commands.at(ID_STOP_RECORDING));
-    m_toolBar->addSeparator();
-    m_toolBar->addAction(m_commands.at(ID_HELP_TOPICS));
-    addToolBar(Qt::TopToolBarArea, m_toolBar);
-    connect(m_toolBar, &QToolBar::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
+    toolBar_ = new QToolBar(QStringLiteral("Toolbar"), this);
+    toolBar_->setObjectName(QStringLiteral("ToolBar128"));
+    toolBar_->setIconSize(QSize(kToolbarImageSize, kToolbarImageSize));
+    toolBar_->setAllowedAreas(Qt::AllToolBarAreas);
+    toolBar_->addAction(commands_.at(ID_SAVE_DATA));
+    toolBar_->addAction(commands_.at(ID_OPEN_DATA));
+    toolBar_->addAction(commands_.at(ID_FILE_PRINT));
+    toolBar_->addSeparator();
+    toolBar_->addAction(commands_.at(ID_START_RECORDING));
+    toolBar_->addAction(commands_.at(ID_STOP_RECORDING));
+    toolBar_->addSeparator();
+    toolBar_->addAction(commands_.at(ID_HELP_TOPICS));
+    addToolBar(Qt::TopToolBarArea, toolBar_);
+    connect(toolBar_, &QToolBar::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
     return true;
 }
 
 bool MainWindow::CreateStatusBar() {
     QStatusBar* bar = statusBar();
-    m_messagePane = new QLabel(QStringLiteral("Ready"), bar);
-    m_messagePane->setObjectName(QStringLiteral("messagePane"));
-    bar->addWidget(m_messagePane, 1);
+    messagePane_ = new QLabel(QStringLiteral("Ready"), bar);
+    messagePane_->setObjectName(QStringLiteral("messagePane"));
+    bar->addWidget(messagePane_, 1);
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);
@@ -330,28 +330,28 @@ bool MainWindow::CreateStatusBar() {
         pane->setAlignment(Qt::AlignCenter);
         pane->setMinimumWidth(pane->fontMetrics().horizontalAdvance(indicator) + 10);
         bar->addPermanentWidget(pane);
-        m_lockPanes.push_back(pane);
+        lockPanes_.push_back(pane);
     }
     return true;
 }
 
 bool MainWindow::CreateInstrumentBar() {
-    m_instrumentBar = new DockPageBar(this);
-    if (!m_instrumentBar->Create(QStringLiteral("DockPageBar1"), this, QSize(320, 260), true,
+    instrumentBar_ = new DockPageBar(this);
+    if (!instrumentBar_->Create(QStringLiteral("DockPageBar1"), this, QSize(320, 260), true,
                                  kInstrumentBarId)) {
         return false;
     }
-    m_instrumentBar->EnableDocking(Qt::AllDockWidgetAreas);
-    m_instrumentBar->DockAt(Qt::LeftDockWidgetArea);
-    AttachPageBar(m_instrumentBar);
-    connect(m_instrumentBar, &QDockWidget::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
+    instrumentBar_->EnableDocking(Qt::AllDockWidgetAreas);
+    instrumentBar_->DockAt(Qt::LeftDockWidgetArea);
+    AttachPageBar(instrumentBar_);
+    connect(instrumentBar_, &QDockWidget::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
 
-    m_instrumentTree = new QTreeWidget;
-    m_instrumentTree->setObjectName(QStringLiteral("InstrumentTree%1").arg(kInstrumentTreeId));
-    m_instrumentTree->setHeaderHidden(true);
-    m_instrumentTree->setRootIsDecorated(true);
-    m_instrumentTree->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
-    return m_instrumentBar->AddPage(m_instrumentTree, QStringLiteral("Instrument"), InstrumentPageIcon());
+    instrumentTree_ = new QTreeWidget;
+    instrumentTree_->setObjectName(QStringLiteral("InstrumentTree%1").arg(kInstrumentTreeId));
+    instrumentTree_->setHeaderHidden(true);
+    instrumentTree_->setRootIsDecorated(true);
+    instrumentTree_->setFrameStyle(QFrame::StyledPanel | QFrame::Sunken);
+    return instrumentBar_->AddPage(instrumentTree_, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -383,11 +383,11 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
         // The placeholder item stays grey; the file entries replace it once a file has been used.
         return CommandState{false, false};
     case ID_VIEW_TOOLBAR:
-        return CommandState{true, m_toolBar != nullptr && !m_toolBar->isHidden()};
+        return CommandState{true, toolBar_ != nullptr && !toolBar_->isHidden()};
     case ID_VIEW_STATUS_BAR:
         return CommandState{true, !statusBar()->isHidden()};
     case ID_VIEW_INSTRUMENT:
-        return CommandState{m_instrumentBar != nullptr, IsInstrumentBarShown()};
+        return CommandState{instrumentBar_ != nullptr, IsInstrumentBarShown()};
     default:
         // Undo, cut, copy, paste, the pane keys and the meter's commands have no handler in the shell.
         return std::nullopt;
@@ -395,8 +395,8 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
 }
 
 CommandState MainWindow::QueryCommandState(int id) const {
-    if (m_target != nullptr) {
-        if (const std::optional<CommandState> state = m_target->QueryCommand(id)) {
+    if (target_ != nullptr) {
+        if (const std::optional<CommandState> state = target_->QueryCommand(id)) {
             return *state;
         }
     }
@@ -408,8 +408,8 @@ bool MainWindow::ExecuteCommand(int id) {
         return false;
     }
     bool handled = false;
-    if (m_target != nullptr && m_target->QueryCommand(id).has_value()) {
-        handled = m_target->ExecuteCommand(id);
+    if (target_ != nullptr && target_->QueryCommand(id).has_value()) {
+        handled = target_->ExecuteCommand(id);
     }
     if (!handled) {
         handled = RunShellCommand(id);
@@ -456,7 +456,7 @@ bool MainWindow::RunShellCommand(int id) {
         close();
         return true;
     case ID_VIEW_TOOLBAR:
-        m_toolBar->setVisible(m_toolBar->isHidden());
+        toolBar_->setVisible(toolBar_->isHidden());
         return true;
     case ID_VIEW_STATUS_BAR:
         statusBar()->setVisible(statusBar()->isHidden());
@@ -482,23 +482,23 @@ bool MainWindow::RunShellCommand(int id) {
 }
 
 void MainWindow::UpdateCommandUI() {
-    for (const auto& [id, action] : m_commands) {
+    for (const auto& [id, action] : commands_) {
         const CommandState state = QueryCommandState(id);
         action->setEnabled(state.enabled);
         if (action->isCheckable()) {
             action->setChecked(state.checked);
         }
     }
-    for (const auto& [action, id] : m_accelerators) {
+    for (const auto& [action, id] : accelerators_) {
         action->setEnabled(QueryCommandState(id).enabled);
     }
-    const std::vector<std::u16string>& entries = m_recent.Entries();
-    m_recentPlaceholder->setVisible(entries.empty());
-    for (size_t i = 0; i < m_recentActions.size(); ++i) {
-        QAction* entry = m_recentActions[i];
+    const std::vector<std::u16string>& entries = recent_.Entries();
+    recentPlaceholder_->setVisible(entries.empty());
+    for (size_t i = 0; i < recentActions_.size(); ++i) {
+        QAction* entry = recentActions_[i];
         entry->setVisible(i < entries.size());
         if (i < entries.size()) {
-            entry->setText(QString::fromStdU16String(m_recent.MenuText(i)));
+            entry->setText(QString::fromStdU16String(recent_.MenuText(i)));
             entry->setToolTip(QString::fromStdU16String(entries[i]));
         }
     }
@@ -507,10 +507,10 @@ void MainWindow::UpdateCommandUI() {
 }
 
 void MainWindow::ShowMenu(int menuId) {
-    if (menuId == m_currentMenu) {
+    if (menuId == currentMenu_) {
         return;
     }
-    m_currentMenu = menuId;
+    currentMenu_ = menuId;
     menuBar()->clear();
     for (QMenu* menu : Menus(menuId)) {
         menuBar()->addMenu(menu);
@@ -518,21 +518,21 @@ void MainWindow::ShowMenu(int menuId) {
 }
 
 void MainWindow::FillWindowList() {
-    for (QAction* action : m_windowList) {
-        m_windowMenu->removeAction(action);
+    for (QAction* action : windowList_) {
+        windowMenu_->removeAction(action);
         action->deleteLater();
     }
-    m_windowList.clear();
+    windowList_.clear();
     const QList<DocumentWindowBase*> frames = DocumentFrames();
     if (frames.isEmpty()) {
         return;
     }
-    m_windowList.push_back(m_windowMenu->addSeparator());
+    windowList_.push_back(windowMenu_->addSeparator());
     for (int i = 0; i < frames.size(); ++i) {
         DocumentWindowBase* frame = frames[i];
         QString title = frame->windowTitle();
         title.replace(QLatin1Char('&'), QStringLiteral("&&"));
-        QAction* action = m_windowMenu->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(title));
+        QAction* action = windowMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(title));
         action->setCheckable(true);
         action->setChecked(frame == ActiveDocumentFrame());
         QPointer<DocumentWindowBase> target = frame;
@@ -541,17 +541,17 @@ void MainWindow::FillWindowList() {
                 MdiArea()->setActiveSubWindow(target);
             }
         });
-        m_windowList.push_back(action);
+        windowList_.push_back(action);
     }
 }
 
 QList<QMenu*> MainWindow::Menus(int menuId) const {
-    return menuId == kMenuWithDocument ? m_menus129 : m_menus128;
+    return menuId == kMenuWithDocument ? menus129_ : menus128_;
 }
 
 QAction* MainWindow::CommandAction(int id) const {
-    const auto it = m_commands.find(id);
-    return it == m_commands.end() ? nullptr : it->second;
+    const auto it = commands_.find(id);
+    return it == commands_.end() ? nullptr : it->second;
 }
 
 void MainWindow::UpdateTitle() {
@@ -566,17 +566,17 @@ void MainWindow::UpdateTitle() {
 // Instrument bar
 
 bool MainWindow::IsInstrumentBarShown() const {
-    return m_instrumentBar != nullptr && (!m_instrumentBar->isHidden() || IsPinned(m_instrumentBar));
+    return instrumentBar_ != nullptr && (!instrumentBar_->isHidden() || IsPinned(instrumentBar_));
 }
 
 void MainWindow::ToggleInstrumentBar() {
-    if (m_instrumentBar == nullptr) {
+    if (instrumentBar_ == nullptr) {
         return;
     }
-    if (IsPinned(m_instrumentBar)) {
-        UnpinBar(m_instrumentBar, false);
+    if (IsPinned(instrumentBar_)) {
+        UnpinBar(instrumentBar_, false);
     } else {
-        m_instrumentBar->setVisible(m_instrumentBar->isHidden());
+        instrumentBar_->setVisible(instrumentBar_->isHidden());
     }
     UpdateCommandUI();
 }
@@ -585,7 +585,7 @@ void MainWindow::ToggleInstrumentBar() {
 // Timers
 
 void MainWindow::StartTimer(int id, int periodMs) {
-    QTimer*& timer = m_timers[id];
+    QTimer*& timer = timers_[id];
     if (timer == nullptr) {
         timer = new QTimer(this);
         connect(timer, &QTimer::timeout, this, [this, id] { OnTimer(id); });
@@ -594,20 +594,20 @@ void MainWindow::StartTimer(int id, int periodMs) {
 }
 
 void MainWindow::StopTimer(int id) {
-    const auto it = m_timers.find(id);
-    if (it != m_timers.end()) {
+    const auto it = timers_.find(id);
+    if (it != timers_.end()) {
         it->second->stop();
     }
 }
 
 bool MainWindow::IsTimerRunning(int id) const {
-    const auto it = m_timers.find(id);
-    return it != m_timers.end() && it->second->isActive();
+    const auto it = timers_.find(id);
+    return it != timers_.end() && it->second->isActive();
 }
 
 void MainWindow::OnTimer(int id) {
-    if (m_target != nullptr) {
-        m_target->OnTimer(id);
+    if (target_ != nullptr) {
+        target_->OnTimer(id);
     }
     UpdateCommandUI();
 }
@@ -651,7 +651,7 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
 DocumentWindow* MainWindow::NewDocument() {
     auto document = std::make_shared<RecordingDocument>();
     // The framework numbers new documents after the template's new-file name.
-    document->title = u"Multimeter" + QString::number(++m_untitledCount).toStdU16String();
+    document->title = u"Multimeter" + QString::number(++untitledCount_).toStdU16String();
     return CreateDocumentWindow(std::move(document));
 }
 
@@ -664,11 +664,11 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
         }
     }
     auto document = std::make_shared<RecordingDocument>();
-    const ReadResult result = OpenRecordFile(ToPath(absolute), *document, *m_state, *m_prompts);
+    const ReadResult result = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
     if (!result.ok()) {
         // The reader has told the user; no empty document is left behind, whichever path opened the file.
         if (result.status == ReadStatus::CannotOpen) {
-            m_recent.Remove(absolute.toStdU16String());
+            recent_.Remove(absolute.toStdU16String());
             StoreRecent();
             UpdateCommandUI();
         }
@@ -708,9 +708,9 @@ void MainWindow::OnDocumentClosing(DocumentWindowBase* frame, bool& accept) {
     if (document == nullptr) {
         return;
     }
-    if (m_target != nullptr) {
-        accept = m_target->OnDocumentClosing(*document);
-    } else if (AskSaveBeforeClosing(*m_state, *document, *m_prompts)) {
+    if (target_ != nullptr) {
+        accept = target_->OnDocumentClosing(*document);
+    } else if (AskSaveBeforeClosing(*state_, *document, *prompts_)) {
         // The question is about this document, so this is the one saved (not whichever window is active).
         SaveWithDialog(*document);
     }
@@ -720,10 +720,10 @@ void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
     if (document == nullptr) {
         return;
     }
-    if (m_target != nullptr) {
-        m_target->OnDocumentDestroyed(*document);
+    if (target_ != nullptr) {
+        target_->OnDocumentDestroyed(*document);
     } else {
-        ForgetDocument(*m_state, *document);
+        ForgetDocument(*state_, *document);
     }
 }
 
@@ -748,13 +748,13 @@ void MainWindow::UpdateViews(RecordingDocument& document) {
 
 bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chosenPath) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const SaveResult result = SaveDocument(document, ToPath(chosenPath), *m_state);
+    const SaveResult result = SaveDocument(document, ToPath(chosenPath), *state_);
     QApplication::restoreOverrideCursor();
     if (!result.ok) {
         // A failed save is reported: silence would let the user believe the data is on disk.
-        m_prompts->ShowMessage(result.Message(), MessageIcon::Exclamation);
-    } else if (m_target != nullptr) {
-        m_target->OnDocumentSaved(document);
+        prompts_->ShowMessage(result.Message(), MessageIcon::Exclamation);
+    } else if (target_ != nullptr) {
+        target_->OnDocumentSaved(document);
     }
     return result.ok;
 }
@@ -790,7 +790,7 @@ QString MainWindow::AskSavePath() {
         const QString chosen = dialog.selectedFiles().constFirst();
         const QString path = WithSaveExtension(chosen);
         if (path == chosen || !QFileInfo::exists(path) ||
-            m_prompts->AskYesNo(QStringLiteral("%1 already exists.\nDo you want to replace it?")
+            prompts_->AskYesNo(QStringLiteral("%1 already exists.\nDo you want to replace it?")
                                     .arg(QFileInfo(path).fileName())
                                     .toStdU16String())) {
             return path;
@@ -806,7 +806,7 @@ bool MainWindow::SaveRecordOnly(DocumentWindowBase& frame, const QString& path) 
     const SaveResult result = WriteFileAtomically(
         ToPath(path), [document](ByteSink& sink) { return WriteRecord(*document, sink); });
     if (!result.ok) {
-        m_prompts->ShowMessage(result.Message(), MessageIcon::Exclamation);
+        prompts_->ShowMessage(result.Message(), MessageIcon::Exclamation);
         return false;
     }
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -859,20 +859,20 @@ void MainWindow::OnPrint() {
     if (frame == nullptr || frame->ActiveView() == nullptr) {
         return;
     }
-    QPrintDialog dialog(&m_printer, this);
+    QPrintDialog dialog(&printer_, this);
     if (dialog.exec() == QDialog::Accepted) {
-        frame->ActiveView()->Print(m_printer);
+        frame->ActiveView()->Print(printer_);
     }
 }
 
 void MainWindow::OnPrintPreview() {
     if (DocumentWindowBase* frame = ActiveDocumentFrame()) {
-        frame->PrintPreview(m_printer);
+        frame->PrintPreview(printer_);
     }
 }
 
 void MainWindow::OnPrintSetup() {
-    QPageSetupDialog dialog(&m_printer, this);
+    QPageSetupDialog dialog(&printer_, this);
     dialog.exec();
 }
 
@@ -897,33 +897,33 @@ void MainWindow::LoadRecent() {
     QSettings settings = AppSettings();
     settings.beginGroup(kRecentGroup);
     std::vector<std::u16string> paths;
-    for (size_t i = 1; i <= m_recent.Capacity(); ++i) {
+    for (size_t i = 1; i <= recent_.Capacity(); ++i) {
         const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
         if (!path.isEmpty()) {
             paths.push_back(path.toStdU16String());
         }
     }
-    m_recent.Assign(paths);
+    recent_.Assign(paths);
 }
 
 void MainWindow::StoreRecent() {
     QSettings settings = AppSettings();
     settings.remove(kRecentGroup);
     settings.beginGroup(kRecentGroup);
-    const std::vector<std::u16string>& entries = m_recent.Entries();
+    const std::vector<std::u16string>& entries = recent_.Entries();
     for (size_t i = 0; i < entries.size(); ++i) {
         settings.setValue(QStringLiteral("File%1").arg(i + 1), QString::fromStdU16String(entries[i]));
     }
 }
 
 void MainWindow::AddRecent(const QString& path) {
-    m_recent.Add(path.toStdU16String());
+    recent_.Add(path.toStdU16String());
     StoreRecent();
     UpdateCommandUI();
 }
 
 void MainWindow::OpenRecent(int index) {
-    const std::vector<std::u16string>& entries = m_recent.Entries();
+    const std::vector<std::u16string>& entries = recent_.Entries();
     if (index < 0 || static_cast<size_t>(index) >= entries.size()) {
         return;
     }
@@ -934,14 +934,14 @@ void MainWindow::OpenRecent(int index) {
 // Window events
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (m_target != nullptr) {
-        if (!m_target->OnCloseRequest()) {
+    if (target_ != nullptr) {
+        if (!target_->OnCloseRequest()) {
             event->ignore();
             return;
         }
-    } else if (m_state->recordingDocument != nullptr && AskSaveBeforeQuitting(*m_state, *m_prompts)) {
+    } else if (state_->recordingDocument != nullptr && AskSaveBeforeQuitting(*state_, *prompts_)) {
         // Save the live recording the question was about.
-        SaveWithDialog(*m_state->recordingDocument);
+        SaveWithDialog(*state_->recordingDocument);
     }
     MdiArea()->closeAllSubWindows();
     if (!MdiArea()->subWindowList().isEmpty()) {
@@ -979,8 +979,8 @@ void MainWindow::UpdateLockIndicators(quint32 nativeModifiers) {
     if (QGuiApplication::platformName() != QStringLiteral("xcb")) {
         return;
     }
-    m_lockPanes[0]->setText((nativeModifiers & kX11LockMask) != 0 ? QStringLiteral("CAP") : QString());
-    m_lockPanes[1]->setText((nativeModifiers & kX11NumLockMask) != 0 ? QStringLiteral("NUM") : QString());
+    lockPanes_[0]->setText((nativeModifiers & kX11LockMask) != 0 ? QStringLiteral("CAP") : QString());
+    lockPanes_[1]->setText((nativeModifiers & kX11NumLockMask) != 0 ? QStringLiteral("NUM") : QString());
 }
 
 } // namespace calvora

@@ -53,12 +53,12 @@ public:
     // The recording flags the document commands use; the frame keeps its own until the engine hands over its
     // state (which must outlive the frame).
     void SetRecordingState(RecordingState& state);
-    RecordingState& State() const { return *m_state; }
+    RecordingState& State() const { return *state_; }
     // Message boxes for the document commands; defaults to Qt message boxes.
     void SetPrompts(UserPrompts* prompts);
     UserPrompts& Prompts() const;
     // The frame's own message boxes, whatever is installed.
-    UserPrompts& DefaultPrompts() const { return *m_ownPrompts; }
+    UserPrompts& DefaultPrompts() const { return *ownPrompts_; }
 
     // Command table.
     CommandState QueryCommandState(int id) const;
@@ -68,17 +68,17 @@ public:
     void UpdateCommandUI();
 
     // The menu the bar shows now: 128 without a document window, 129 with one.
-    int CurrentMenuId() const { return m_currentMenu; }
+    int CurrentMenuId() const { return currentMenu_; }
     // The menu bar's top-level menus of menu 128 or 129.
     QList<QMenu*> Menus(int menuId) const;
     QAction* CommandAction(int id) const;
     // The accelerator actions (shortcut → command id).
-    const std::vector<std::pair<QAction*, int>>& Accelerators() const { return m_accelerators; }
-    QToolBar* ToolBar() const { return m_toolBar; }
-    QLabel* MessagePane() const { return m_messagePane; }
-    DockPageBar* InstrumentBar() const { return m_instrumentBar; }
-    QTreeWidget* InstrumentTree() const { return m_instrumentTree; }
-    QPrinter& Printer() { return m_printer; }
+    const std::vector<std::pair<QAction*, int>>& Accelerators() const { return accelerators_; }
+    QToolBar* ToolBar() const { return toolBar_; }
+    QLabel* MessagePane() const { return messagePane_; }
+    DockPageBar* InstrumentBar() const { return instrumentBar_; }
+    QTreeWidget* InstrumentTree() const { return instrumentTree_; }
+    QPrinter& Printer() { return printer_; }
 
     // Documents.
     DocumentWindow* NewDocument();
@@ -90,7 +90,7 @@ public:
     RecordingDocument* ActiveDocument() const;
     QList<DocumentWindowBase*> DocumentFrames() const;
 
-    const RecentFileList& RecentFiles() const { return m_recent; }
+    const RecentFileList& RecentFiles() const { return recent_; }
 
     // View › Instrument: shows the bar when hidden, hides it when visible; a bar pinned to a strip counts as
     // visible and is docked again, hidden.
@@ -164,31 +164,31 @@ private:
     void StoreRecent();
     void OpenRecent(int index);
 
-    CommandTarget* m_target = nullptr;
-    std::unique_ptr<RecordingState> m_ownState;
-    RecordingState* m_state;
-    std::unique_ptr<UserPrompts> m_ownPrompts;
-    UserPrompts* m_prompts;
+    CommandTarget* target_ = nullptr;
+    std::unique_ptr<RecordingState> ownState_;
+    RecordingState* state_;
+    std::unique_ptr<UserPrompts> ownPrompts_;
+    UserPrompts* prompts_;
 
-    std::map<int, QAction*> m_commands;
-    std::vector<std::pair<QAction*, int>> m_accelerators;
-    QList<QMenu*> m_menus128;
-    QList<QMenu*> m_menus129;
-    int m_currentMenu = 0;
-    QAction* m_recentPlaceholder = nullptr;
-    std::vector<QAction*> m_recentActions;
-    RecentFileList m_recent{4};
+    std::map<int, QAction*> commands_;
+    std::vector<std::pair<QAction*, int>> accelerators_;
+    QList<QMenu*> menus128_;
+    QList<QMenu*> menus129_;
+    int currentMenu_ = 0;
+    QAction* recentPlaceholder_ = nullptr;
+    std::vector<QAction*> recentActions_;
+    RecentFileList recent_{4};
 
-    QToolBar* m_toolBar = nullptr;
-    QLabel* m_messagePane = nullptr;
-    std::vector<QLabel*> m_lockPanes;
-    QMenu* m_windowMenu = nullptr;
-    std::vector<QAction*> m_windowList;
-    DockPageBar* m_instrumentBar = nullptr;
-    QTreeWidget* m_instrumentTree = nullptr;
-    std::map<int, QTimer*> m_timers;
-    QPrinter m_printer;
-    int m_untitledCount = 0;
+    QToolBar* toolBar_ = nullptr;
+    QLabel* messagePane_ = nullptr;
+    std::vector<QLabel*> lockPanes_;
+    QMenu* windowMenu_ = nullptr;
+    std::vector<QAction*> windowList_;
+    DockPageBar* instrumentBar_ = nullptr;
+    QTreeWidget* instrumentTree_ = nullptr;
+    std::map<int, QTimer*> timers_;
+    QPrinter printer_;
+    int untitledCount_ = 0;
 };
 
 } // namespace calvora

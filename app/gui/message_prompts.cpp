@@ -5,7 +5,7 @@
 namespace calvora {
 
 bool MessageBoxPrompts::AskYesNo(const std::u16string& question) {
-    return QMessageBox::question(m_parent, QStringLiteral("Calvora"), QString::fromStdU16String(question),
+    return QMessageBox::question(parent_, QStringLiteral("Calvora"), QString::fromStdU16String(question),
                                  QMessageBox::Yes | QMessageBox::No, QMessageBox::Yes) == QMessageBox::Yes;
 }
 
@@ -14,7 +14,7 @@ void MessageBoxPrompts::ShowMessage(const std::u16string& text, MessageIcon icon
                     : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                     : icon == MessageIcon::Question    ? QMessageBox::Question
                                                        : QMessageBox::NoIcon,
-                    QStringLiteral("Calvora"), QString::fromStdU16String(text), QMessageBox::Ok, m_parent);
+                    QStringLiteral("Calvora"), QString::fromStdU16String(text), QMessageBox::Ok, parent_);
     box.exec();
 }
 

@@ -9,12 +9,12 @@ namespace calvora {
 
 class MessageBoxPrompts final : public UserPrompts {
 public:
-    explicit MessageBoxPrompts(QWidget* parent) : m_parent(parent) {}
+    explicit MessageBoxPrompts(QWidget* parent) : parent_(parent) {}
     bool AskYesNo(const std::u16string& question) override;
     void ShowMessage(const std::u16string& text, MessageIcon icon) override;
 
 private:
-    QWidget* m_parent;
+    QWidget* parent_;
 };
 
 } // namespace calvora

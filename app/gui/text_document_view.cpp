@@ -39,31 +39,31 @@ QString DocumentSummaryText(const RecordingDocument& document) {
 }
 
 TextDocumentView::TextDocumentView(std::shared_ptr<RecordingDocument> document, QWidget* parent)
-    : DocumentView(std::move(document), parent), m_text(new QPlainTextEdit(this)) {
-    m_text->setReadOnly(true);
-    m_text->setLineWrapMode(QPlainTextEdit::NoWrap);
-    m_refresh = new QTimer(this);
-    m_refresh->setSingleShot(true);
-    m_refresh->setInterval(250);
-    connect(m_refresh, &QTimer::timeout, this, &TextDocumentView::OnInitialUpdate);
+    : DocumentView(std::move(document), parent), text_(new QPlainTextEdit(this)) {
+    text_->setReadOnly(true);
+    text_->setLineWrapMode(QPlainTextEdit::NoWrap);
+    refresh_ = new QTimer(this);
+    refresh_->setSingleShot(true);
+    refresh_->setInterval(250);
+    connect(refresh_, &QTimer::timeout, this, &TextDocumentView::OnInitialUpdate);
 }
 
 void TextDocumentView::OnUpdate() {
-    if (!m_refresh->isActive()) {
-        m_refresh->start();
+    if (!refresh_->isActive()) {
+        refresh_->start();
     }
 }
 
 void TextDocumentView::OnInitialUpdate() {
-    m_text->setPlainText(DocumentSummaryText(Document()));
+    text_->setPlainText(DocumentSummaryText(Document()));
 }
 
 QString TextDocumentView::Text() const {
-    return m_text->toPlainText();
+    return text_->toPlainText();
 }
 
 void TextDocumentView::resizeEvent(QResizeEvent*) {
-    m_text->setGeometry(rect());
+    text_->setGeometry(rect());
 }
 
 } // namespace calvora

@@ -22,8 +22,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
-    QPlainTextEdit* m_text;
-    QTimer* m_refresh;
+    QPlainTextEdit* text_;
+    QTimer* refresh_;
 };
 
 QString DocumentSummaryText(const RecordingDocument& document);

@@ -20,14 +20,14 @@ ColourSwatch::ColourSwatch(QWidget* parent) : QWidget(parent) {
 }
 
 void ColourSwatch::SetColour(uint32_t colour) {
-    m_colour = colour;
+    colour_ = colour;
     update();
 }
 
 void ColourSwatch::paintEvent(QPaintEvent* /*event*/) {
     QPainter painter(this);
     painter.setPen(QPen(Qt::black, 0));
-    painter.setBrush(ColourFromRef(m_colour));
+    painter.setBrush(ColourFromRef(colour_));
     // The outline covers the columns 1 .. width - 2 and the rows 1 .. height - 2.
     painter.drawRect(QRect(1, 1, width() - 3, height() - 3));
 }

@@ -20,13 +20,13 @@ public:
     explicit ColourSwatch(QWidget* parent = nullptr);
 
     void SetColour(uint32_t colour);
-    uint32_t Colour() const { return m_colour; }
+    uint32_t Colour() const { return colour_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    uint32_t m_colour = 0;
+    uint32_t colour_ = 0;
 };
 
 // Takes only 0-9, "-" and "." (and the editing keys); the order of the characters is not checked.

@@ -8,7 +8,7 @@
 namespace calvora {
 
 ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent)
-    : DocumentView(document, parent), m_chart(nullptr) {
+    : DocumentView(document, parent), chart_(nullptr) {
     if (!hooks.showFrameBars) {
         hooks.showFrameBars = [this] {
             // Only after a print preview hid them: showing them lays the frame out again.
@@ -23,11 +23,11 @@ ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document
                 frame->RecalcLayout();
         };
     }
-    m_chart = new ChartView(*document, std::move(hooks), this);
+    chart_ = new ChartView(*document, std::move(hooks), this);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(0, 0, 0, 0);
-    layout->addWidget(m_chart);
-    setFocusProxy(m_chart);
+    layout->addWidget(chart_);
+    setFocusProxy(chart_);
 }
 
 DocumentWindowBase* ChartDocumentView::Frame() const {
@@ -39,19 +39,19 @@ DocumentWindowBase* ChartDocumentView::Frame() const {
 }
 
 void ChartDocumentView::OnUpdate() {
-    m_chart->RedrawChart();
+    chart_->RedrawChart();
 }
 
 void ChartDocumentView::AppendLiveSample() {
-    m_chart->AppendLiveSample();
+    chart_->AppendLiveSample();
 }
 
 void ChartDocumentView::Print(QPrinter& printer) {
-    m_chart->Print(printer);
+    chart_->Print(printer);
 }
 
 void ChartDocumentView::PrintPreview(QPrinter& printer) {
-    m_chart->PrintPreview(printer);
+    chart_->PrintPreview(printer);
 }
 
 ViewFactory MakeChartViewFactory(std::function<ChartHooks()> hooks) {

@@ -18,7 +18,7 @@ public:
     // Empty showFrameBars and previewEnded hooks are filled in with the view's own tabbed frame.
     ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent);
 
-    ChartView& Chart() const { return *m_chart; }
+    ChartView& Chart() const { return *chart_; }
 
     // The document changed as a whole (new scale, a download filled it): full repaint.
     void OnUpdate() override;
@@ -31,7 +31,7 @@ public:
 private:
     DocumentWindowBase* Frame() const;
 
-    ChartView* m_chart;
+    ChartView* chart_;
 };
 
 // The "Data Graph" factory: `hooks` is asked for the program's hooks each time a chart view is made.

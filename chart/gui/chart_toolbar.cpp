@@ -69,41 +69,41 @@ QPushButton* ImageButton(QWidget* parent) {
 } // namespace
 
 ChartToolbar::ChartToolbar(ChartView& view)
-    : QWidget(&view), m_view(view), m_customScale(new QPushButton(QStringLiteral("Custom Scale"), this)),
-      m_graphFormat(new QPushButton(QStringLiteral("Graph Format"), this)),
-      m_undoZoom(new QPushButton(QStringLiteral("Undo Zoom"), this)), m_zoomMode(ImageButton(this)),
-      m_cursorMode(ImageButton(this)) {
+    : QWidget(&view), view_(view), customScale_(new QPushButton(QStringLiteral("Custom Scale"), this)),
+      graphFormat_(new QPushButton(QStringLiteral("Graph Format"), this)),
+      undoZoom_(new QPushButton(QStringLiteral("Undo Zoom"), this)), zoomMode_(ImageButton(this)),
+      cursorMode_(ImageButton(this)) {
     setAutoFillBackground(true);
     auto* row = new QHBoxLayout(this);
     row->setContentsMargins(6, 2, 6, 2);
     row->setSpacing(6);
-    row->addWidget(m_customScale);
-    row->addWidget(m_graphFormat);
-    row->addWidget(m_undoZoom);
+    row->addWidget(customScale_);
+    row->addWidget(graphFormat_);
+    row->addWidget(undoZoom_);
     row->addSpacing(12);
-    row->addWidget(m_zoomMode);
-    row->addWidget(m_cursorMode);
+    row->addWidget(zoomMode_);
+    row->addWidget(cursorMode_);
     row->addStretch(1);
 
-    connect(m_customScale, &QPushButton::clicked, &m_view, &ChartView::OpenScaleFormat);
-    connect(m_graphFormat, &QPushButton::clicked, &m_view, &ChartView::OpenGraphFormat);
-    connect(m_undoZoom, &QPushButton::clicked, &m_view, &ChartView::UndoZoom);
-    connect(m_zoomMode, &QPushButton::clicked, this, [this] {
-        m_view.SetMouseMode(MouseMode::Zoom);
+    connect(customScale_, &QPushButton::clicked, &view_, &ChartView::OpenScaleFormat);
+    connect(graphFormat_, &QPushButton::clicked, &view_, &ChartView::OpenGraphFormat);
+    connect(undoZoom_, &QPushButton::clicked, &view_, &ChartView::UndoZoom);
+    connect(zoomMode_, &QPushButton::clicked, this, [this] {
+        view_.SetMouseMode(MouseMode::Zoom);
         ShowMode();
     });
-    connect(m_cursorMode, &QPushButton::clicked, this, [this] {
-        m_view.SetMouseMode(MouseMode::Cursor);
+    connect(cursorMode_, &QPushButton::clicked, this, [this] {
+        view_.SetMouseMode(MouseMode::Cursor);
         ShowMode();
     });
     ShowMode();
 }
 
 void ChartToolbar::ShowMode() {
-    const bool zoom = m_view.Document().layout.mouseMode == MouseMode::Zoom;
-    m_zoomMode->setIcon(
+    const bool zoom = view_.Document().layout.mouseMode == MouseMode::Zoom;
+    zoomMode_->setIcon(
         QIcon(QPixmap::fromImage(DrawModeImage(zoom ? ModeImage::ZoomActive : ModeImage::ZoomInactive))));
-    m_cursorMode->setIcon(
+    cursorMode_->setIcon(
         QIcon(QPixmap::fromImage(DrawModeImage(zoom ? ModeImage::CursorInactive : ModeImage::CursorActive))));
 }
 

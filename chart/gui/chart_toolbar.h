@@ -33,19 +33,19 @@ public:
     // Shows the images of the document's current mode.
     void ShowMode();
 
-    QPushButton* CustomScaleButton() const { return m_customScale; }
-    QPushButton* GraphFormatButton() const { return m_graphFormat; }
-    QPushButton* UndoZoomButton() const { return m_undoZoom; }
-    QPushButton* ZoomModeButton() const { return m_zoomMode; }
-    QPushButton* CursorModeButton() const { return m_cursorMode; }
+    QPushButton* CustomScaleButton() const { return customScale_; }
+    QPushButton* GraphFormatButton() const { return graphFormat_; }
+    QPushButton* UndoZoomButton() const { return undoZoom_; }
+    QPushButton* ZoomModeButton() const { return zoomMode_; }
+    QPushButton* CursorModeButton() const { return cursorMode_; }
 
 private:
-    ChartView& m_view;
-    QPushButton* m_customScale;
-    QPushButton* m_graphFormat;
-    QPushButton* m_undoZoom;
-    QPushButton* m_zoomMode;
-    QPushButton* m_cursorMode;
+    ChartView& view_;
+    QPushButton* customScale_;
+    QPushButton* graphFormat_;
+    QPushButton* undoZoom_;
+    QPushButton* zoomMode_;
+    QPushButton* cursorMode_;
 };
 
 } // namespace calvora

@@ -122,21 +122,21 @@ int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double 
 } // namespace
 
 ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* parent)
-    : QWidget(parent), m_document(document), m_hooks(std::move(hooks)), m_toolbar(nullptr),
-      m_hBar(new QScrollBar(Qt::Horizontal, this)), m_vBar(new QScrollBar(Qt::Vertical, this)),
-      m_labels(std::make_unique<LabelCache>()), m_labelFont(LabelFont()) {
+    : QWidget(parent), document_(document), hooks_(std::move(hooks)), toolbar_(nullptr),
+      hBar_(new QScrollBar(Qt::Horizontal, this)), vBar_(new QScrollBar(Qt::Vertical, this)),
+      labels_(std::make_unique<LabelCache>()), labelFont_(LabelFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
     setMouseTracking(true);
     setFocusPolicy(Qt::ClickFocus);
-    m_toolbar = new ChartToolbar(*this);
-    for (QScrollBar* bar : {m_hBar, m_vBar}) {
+    toolbar_ = new ChartToolbar(*this);
+    for (QScrollBar* bar : {hBar_, vBar_}) {
         bar->setEnabled(false);
         bar->setPageStep(1);
         bar->setCursor(Qt::ArrowCursor);
     }
-    connect(m_hBar, &QScrollBar::actionTriggered, this, &ChartView::OnHorizontalAction);
-    connect(m_vBar, &QScrollBar::actionTriggered, this, &ChartView::OnVerticalAction);
-    connect(&m_dragTimer, &QTimer::timeout, this, &ChartView::OnDragTimer);
+    connect(hBar_, &QScrollBar::actionTriggered, this, &ChartView::OnHorizontalAction);
+    connect(vBar_, &QScrollBar::actionTriggered, this, &ChartView::OnVerticalAction);
+    connect(&dragTimer_, &QTimer::timeout, this, &ChartView::OnDragTimer);
     PlaceChildren();
 }
 
@@ -145,51 +145,51 @@ ChartView::~ChartView() = default;
 // --------------------------------------------------------------------------- painting
 
 void ChartView::AdoptPendingDocument() {
-    RecordingState* state = m_hooks.documents;
+    RecordingState* state = hooks_.documents;
     if (!state || !state->adoptNextDocument)
         return;
     state->adoptNextDocument = false;
-    ApplyNewChartDefaults(m_document);
-    m_hBar->setEnabled(false);
-    m_vBar->setEnabled(false);
+    ApplyNewChartDefaults(document_);
+    hBar_->setEnabled(false);
+    vBar_->setEnabled(false);
     if (state->recording) {
-        m_document.title = u"RealTime Panel";
-        state->recordingDocument = &m_document;
+        document_.title = u"RealTime Panel";
+        state->recordingDocument = &document_;
     }
     if (state->downloading) {
-        state->downloadDocument = &m_document;
-        m_document.title = u"Datalog Panel";
-        if (m_hooks.fillDownload)
-            m_hooks.fillDownload(m_document);
+        state->downloadDocument = &document_;
+        document_.title = u"Datalog Panel";
+        if (hooks_.fillDownload)
+            hooks_.fillDownload(document_);
     }
 }
 
 void ChartView::PlaceChildren() {
     const PlotRect plot = PlotFromClient(width(), height());
-    m_toolbar->setGeometry(0, 0, width(), ChartToolbar::kHeight);
-    m_hBar->setGeometry(plot.left, plot.bottom + 50, std::max(0, plot.width()), kScrollBarThickness);
-    m_vBar->setGeometry(10, plot.top, kScrollBarThickness, std::max(0, plot.height()));
+    toolbar_->setGeometry(0, 0, width(), ChartToolbar::kHeight);
+    hBar_->setGeometry(plot.left, plot.bottom + 50, std::max(0, plot.width()), kScrollBarThickness);
+    vBar_->setGeometry(10, plot.top, kScrollBarThickness, std::max(0, plot.height()));
 }
 
 void ChartView::UpdateScrollBars() {
-    const ChartLayout& layout = m_document.layout;
-    const QSignalBlocker blockH(m_hBar);
-    const QSignalBlocker blockV(m_vBar);
+    const ChartLayout& layout = document_.layout;
+    const QSignalBlocker blockH(hBar_);
+    const QSignalBlocker blockV(vBar_);
     if (layout.fullView) {
         // Nothing to scroll: no thumb left where the last zoom had it.
-        for (QScrollBar* bar : {m_hBar, m_vBar}) {
+        for (QScrollBar* bar : {hBar_, vBar_}) {
             bar->setRange(0, 0);
             bar->setEnabled(false);
         }
         return;
     }
     const int64_t hMax = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
-    m_hBar->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
-    m_hBar->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));
-    m_vBar->setRange(0, std::max(0, layout.vRange));
-    m_vBar->setValue(static_cast<int>(std::clamp<int64_t>(VerticalPosition(layout), INT32_MIN, INT32_MAX)));
-    m_hBar->setEnabled(true);
-    m_vBar->setEnabled(true);
+    hBar_->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
+    hBar_->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));
+    vBar_->setRange(0, std::max(0, layout.vRange));
+    vBar_->setValue(static_cast<int>(std::clamp<int64_t>(VerticalPosition(layout), INT32_MIN, INT32_MAX)));
+    hBar_->setEnabled(true);
+    vBar_->setEnabled(true);
 }
 
 bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
@@ -199,16 +199,16 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         image = QImage(size(), QImage::Format_RGB32);
         image.fill(buttonFace);
     };
-    if (m_document.activeTab != 0) {
+    if (document_.activeTab != 0) {
         blank();
         return false;
     }
     AdoptPendingDocument();
-    if (!printing && m_suspendPaint)
+    if (!printing && suspendPaint_)
         return false;
 
     const PlotRect plot = PlotFromClient(width(), height());
-    m_plot = plot;
+    plot_ = plot;
     if (!IsPlotValid(plot)) {
         blank();
         return false;
@@ -216,7 +216,7 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
     if (image.size() != size() || image.format() != QImage::Format_RGB32)
         image = QImage(size(), QImage::Format_RGB32);
 
-    const ChartSettings& settings = m_document.settings;
+    const ChartSettings& settings = document_.settings;
     const int w = plot.width();
     image.fill(buttonFace);
     {
@@ -242,15 +242,15 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         }
     }
 
-    const uint32_t count = m_document.sampleCount();
+    const uint32_t count = document_.sampleCount();
     if (count > 0) {
-        LayoutSamples(m_document, plot);
-        if (m_document.layout.fullView)
-            m_document.layout.plotRect = plot;
+        LayoutSamples(document_, plot);
+        if (document_.layout.fullView)
+            document_.layout.plotRect = plot;
         else
-            LayoutZoomed(m_document, plot);
-        const SampleAxis axis = SampleAxisOf(m_document);
-        const DrawRange range = VisibleSamples(m_document.layout, axis, plot);
+            LayoutZoomed(document_, plot);
+        const SampleAxis axis = SampleAxisOf(document_);
+        const DrawRange range = VisibleSamples(document_.layout, axis, plot);
 
         if (count > 1 && settings.gridVisible) {
             const int64_t k = GridStep(axis.dx, w);
@@ -282,12 +282,12 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
     }
 
     if (!printing) {
-        if (m_readout)
-            m_readout->update();
-        m_crosshairFresh = true;
+        if (readout_)
+            readout_->update();
+        crosshairFresh_ = true;
     } else {
         QPainter painter(&image);
-        painter.setFont(m_labelFont);
+        painter.setFont(labelFont_);
         painter.setPen(Qt::black);
         TextAt(painter, width() - 250, height() - 60, QString::fromStdU16String(DefaultFileName(*printTime)));
     }
@@ -296,16 +296,16 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
 
 void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
                               const DrawRange& range) {
-    const ChartSettings& settings = m_document.settings;
-    const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
+    const ChartSettings& settings = document_.settings;
+    const int channels = std::min<int>(document_.channelCount(), kMaxChannels);
     // Kept from paint to paint: a long recording's picture holds thousands of lines and marks.
-    TracePicture& picture = m_trace;
+    TracePicture& picture = trace_;
     for (int c = 0; c < channels; ++c) {
         if (!settings.traceVisible[static_cast<size_t>(c)])
             continue;
         picture.lines.clear();
         picture.markCentres.clear();
-        TraceBuilder builder(m_document, axis, plot, c, TraceDrawing::Merged,
+        TraceBuilder builder(document_, axis, plot, c, TraceDrawing::Merged,
                              ChartProgram().markedX[static_cast<size_t>(c)], picture);
         builder.AddRange(range);
         PaintTrace(image, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]).rgb(),
@@ -332,7 +332,7 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
         const int left = x - static_cast<int>(text.size() / 2) * 6;
         labels.push_back({left, tickBottom, std::move(text)});
     };
-    if (m_document.sampleCount() == 1) {
+    if (document_.sampleCount() == 1) {
         sampleLabel(plot.left, 1);
     } else {
         const int64_t k = GridStep(axis.dx, plot.width());
@@ -345,7 +345,7 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
         }
     }
 
-    const ChartLayout& layout = m_document.layout;
+    const ChartLayout& layout = document_.layout;
     for (int l = 0; l < kTickCount; ++l) {
         const int y = ValueTickY(plot, l);
         RasterRule(pixels, plot.left - 8, y, plot.left - 3, y, kBlack, RuleStyle::Solid);
@@ -358,61 +358,61 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
     }
 
     QPainter painter(&image);
-    painter.setFont(m_labelFont);
+    painter.setFont(labelFont_);
     painter.setPen(QPen(Qt::black, 0));
     for (const Label& label : labels)
-        LabelAt(painter, *m_labels, label.x, label.y, label.text);
+        LabelAt(painter, *labels_, label.x, label.y, label.text);
 }
 
 void ChartView::paintEvent(QPaintEvent* /*event*/) {
     // Every paint to the screen, not only full ones: the print preview may have hidden the frame's bars.
-    if (m_hooks.showFrameBars)
-        m_hooks.showFrameBars();
-    if (m_dirty || m_buffer.size() != size()) {
-        const bool suspended = m_suspendPaint;
-        OnDraw(m_buffer);
+    if (hooks_.showFrameBars)
+        hooks_.showFrameBars();
+    if (dirty_ || buffer_.size() != size()) {
+        const bool suspended = suspendPaint_;
+        OnDraw(buffer_);
         if (!suspended)
-            m_dirty = false;
+            dirty_ = false;
     }
     QPainter painter(this);
-    if (m_buffer.size() == size())
-        painter.drawImage(0, 0, m_buffer);
+    if (buffer_.size() == size())
+        painter.drawImage(0, 0, buffer_);
     else
         painter.fillRect(rect(), palette().color(QPalette::Button));
 }
 
 void ChartView::RedrawChart() {
-    m_dirty = true;
+    dirty_ = true;
     QRegion region(rect());
     for (QWidget* child :
-         {static_cast<QWidget*>(m_toolbar), static_cast<QWidget*>(m_hBar), static_cast<QWidget*>(m_vBar)})
+         {static_cast<QWidget*>(toolbar_), static_cast<QWidget*>(hBar_), static_cast<QWidget*>(vBar_)})
         region -= child->geometry();
     update(region);
 }
 
 void ChartView::resizeEvent(QResizeEvent* event) {
     PlaceChildren();
-    m_dirty = true;
+    dirty_ = true;
     QWidget::resizeEvent(event);
 }
 
 void ChartView::focusInEvent(QFocusEvent* event) {
-    m_dirty = true;
+    dirty_ = true;
     update();
     QWidget::focusInEvent(event);
 }
 
 void ChartView::AppendLiveSample() {
-    if (!IsPlotValid(m_plot)) {
+    if (!IsPlotValid(plot_)) {
         RedrawChart();
         return;
     }
     ReleaseWideVectorState();
     ChartProgramState& program = ChartProgram();
-    const LivePlan plan = PlanLiveUpdate(m_document, m_plot, m_dragMoved, m_vScrolled, program.lastFunction);
+    const LivePlan plan = PlanLiveUpdate(document_, plot_, dragMoved_, vScrolled_, program.lastFunction);
     if (plan.horizontalPosition) {
-        const QSignalBlocker block(m_hBar);
-        m_hBar->setValue(
+        const QSignalBlocker block(hBar_);
+        hBar_->setValue(
             static_cast<int>(std::clamp<int64_t>(*plan.horizontalPosition, INT32_MIN, INT32_MAX)));
     }
     switch (plan.action) {
@@ -425,25 +425,25 @@ void ChartView::AppendLiveSample() {
         break;
     }
     // A full paint already pending draws the segment itself.
-    if (m_dirty || m_buffer.size() != size())
+    if (dirty_ || buffer_.size() != size())
         return;
-    const ChartSettings& settings = m_document.settings;
+    const ChartSettings& settings = document_.settings;
     if (settings.traceVisible[0]) {
         TracePicture picture;
-        TraceBuilder builder(m_document, SampleAxisOf(m_document), m_plot, 0, TraceDrawing::PerSegment,
+        TraceBuilder builder(document_, SampleAxisOf(document_), plot_, 0, TraceDrawing::PerSegment,
                              program.markedX[0], picture);
-        if (builder.Add(static_cast<int64_t>(m_document.sampleCount()) - 1)) {
+        if (builder.Add(static_cast<int64_t>(document_.sampleCount()) - 1)) {
             // Inside the frame only, as the margin fill and the frame leave a full paint.
-            const QRect inside(m_plot.left + 1, m_plot.top + 1, m_plot.width() - 1, m_plot.height() - 1);
-            PaintTrace(m_buffer, picture, ColourFromRef(settings.traceColour[0]).rgb(), inside);
+            const QRect inside(plot_.left + 1, plot_.top + 1, plot_.width() - 1, plot_.height() - 1);
+            PaintTrace(buffer_, picture, ColourFromRef(settings.traceColour[0]).rgb(), inside);
             QRect changed;
             for (const PixelLine& line : picture.lines)
                 changed |= QRect(QPoint(line.x0, line.y0), QPoint(line.x1, line.y1)).normalized();
             update(changed.adjusted(-2, -2, 2, 2) & inside);
         }
     }
-    if (m_readout)
-        m_readout->update();
+    if (readout_)
+        readout_->update();
 }
 
 // --------------------------------------------------------------------------- printing
@@ -470,8 +470,8 @@ void ChartView::PrintPreview(QPrinter& printer) {
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { Print(*target); });
     preview.exec();
-    if (m_hooks.previewEnded)
-        m_hooks.previewEnded();
+    if (hooks_.previewEnded)
+        hooks_.previewEnded();
     RedrawChart();
 }
 
@@ -479,10 +479,10 @@ void ChartView::PrintPreview(QPrinter& printer) {
 
 void ChartView::OpenScaleFormat() {
     ScaleFormatDialog dialog(
-        m_document, m_hooks.prompts,
+        document_, hooks_.prompts,
         [this] {
-            if (m_hooks.updateAllViews)
-                m_hooks.updateAllViews(m_document);
+            if (hooks_.updateAllViews)
+                hooks_.updateAllViews(document_);
             else
                 RedrawChart();
         },
@@ -492,67 +492,67 @@ void ChartView::OpenScaleFormat() {
 
 void ChartView::OpenGraphFormat() {
     GraphFormatHooks hooks;
-    hooks.documents = m_hooks.documents;
-    hooks.save = m_hooks.save;
+    hooks.documents = hooks_.documents;
+    hooks.save = hooks_.save;
     hooks.redraw = [this] { RedrawChart(); };
-    hooks.pickColour = m_hooks.pickColour;
-    GraphFormatDialog dialog(m_document, std::move(hooks), this);
+    hooks.pickColour = hooks_.pickColour;
+    GraphFormatDialog dialog(document_, std::move(hooks), this);
     dialog.exec();
 }
 
 void ChartView::UndoZoom() {
-    ResetZoom(m_document.layout);
+    ResetZoom(document_.layout);
     RedrawChart();
 }
 
 void ChartView::SetMouseMode(MouseMode mode) {
-    m_document.layout.mouseMode = mode;
-    m_toolbar->ShowMode();
+    document_.layout.mouseMode = mode;
+    toolbar_->ShowMode();
 }
 
 // --------------------------------------------------------------------------- mouse
 
 void ChartView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() != Qt::LeftButton || !IsPlotValid(m_plot) || m_document.sampleCount() == 0) {
+    if (event->button() != Qt::LeftButton || !IsPlotValid(plot_) || document_.sampleCount() == 0) {
         QWidget::mousePressEvent(event);
         return;
     }
     const QPoint at = event->position().toPoint();
-    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
-    const int y = ClampInto(at.y(), m_plot.top, m_plot.bottom);
-    m_dragStart = m_dragLast = QPoint(x, y);
-    m_dragging = true;
-    m_channelPicked = false;
-    m_bandShown = false;
-    const bool cursor = m_document.layout.mouseMode == MouseMode::Cursor;
-    m_dragTimer.start(cursor ? kCursorTimerMs : kZoomTimerMs);
-    if (cursor && m_document.sampleCount() >= 2)
+    const int x = ClampInto(at.x(), plot_.left, plot_.right);
+    const int y = ClampInto(at.y(), plot_.top, plot_.bottom);
+    dragStart_ = dragLast_ = QPoint(x, y);
+    dragging_ = true;
+    channelPicked_ = false;
+    bandShown_ = false;
+    const bool cursor = document_.layout.mouseMode == MouseMode::Cursor;
+    dragTimer_.start(cursor ? kCursorTimerMs : kZoomTimerMs);
+    if (cursor && document_.sampleCount() >= 2)
         CursorStep(x, y);
 }
 
 void ChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
-    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
-    if (!m_dragging) {
+    const int x = ClampInto(at.x(), plot_.left, plot_.right);
+    if (!dragging_) {
         CloseReadout();
         QWidget::mouseMoveEvent(event);
         return;
     }
-    if (m_document.layout.mouseMode == MouseMode::Cursor) {
-        if (m_document.sampleCount() >= 2)
+    if (document_.layout.mouseMode == MouseMode::Cursor) {
+        if (document_.sampleCount() >= 2)
             CursorStep(x, at.y());
         return;
     }
     CloseReadout();
-    m_dragMoved = true;
-    const QPoint point(x, ClampInto(at.y(), m_plot.top, m_plot.bottom));
-    if (point == m_dragLast && m_bandShown)
+    dragMoved_ = true;
+    const QPoint point(x, ClampInto(at.y(), plot_.top, plot_.bottom));
+    if (point == dragLast_ && bandShown_)
         return;
-    if (m_bandShown)
-        InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), m_dragLast.x(), m_dragLast.y()));
-    InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), point.x(), point.y()));
-    m_bandShown = true;
-    m_dragLast = point;
+    if (bandShown_)
+        InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), dragLast_.x(), dragLast_.y()));
+    InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), point.x(), point.y()));
+    bandShown_ = true;
+    dragLast_ = point;
 }
 
 void ChartView::mouseReleaseEvent(QMouseEvent* event) {
@@ -560,29 +560,29 @@ void ChartView::mouseReleaseEvent(QMouseEvent* event) {
         QWidget::mouseReleaseEvent(event);
         return;
     }
-    m_dragMoved = false;
-    if (!m_dragging)
+    dragMoved_ = false;
+    if (!dragging_)
         return;
     // The timer only watches a drag; a stopped drag needs no watching.
-    m_dragTimer.stop();
-    m_dragging = false;
-    if (m_document.layout.mouseMode == MouseMode::Cursor) {
-        m_suspendPaint = false;
+    dragTimer_.stop();
+    dragging_ = false;
+    if (document_.layout.mouseMode == MouseMode::Cursor) {
+        suspendPaint_ = false;
         RedrawChart();
         return;
     }
-    if (!IsPlotValid(m_plot))
+    if (!IsPlotValid(plot_))
         return;
-    if (m_bandShown) {
-        InvertRect(NormalisedDrag(m_dragStart.x(), m_dragStart.y(), m_dragLast.x(), m_dragLast.y()));
-        m_bandShown = false;
+    if (bandShown_) {
+        InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), dragLast_.x(), dragLast_.y()));
+        bandShown_ = false;
     }
     const QPoint at = event->position().toPoint();
-    const int x = ClampInto(at.x(), m_plot.left, m_plot.right);
-    const int y = ClampInto(at.y(), m_plot.top, m_plot.bottom);
-    const DragRect drag = NormalisedDrag(m_dragStart.x(), m_dragStart.y(), x, y);
-    if (CheckZoom(m_document, m_plot, drag) == ZoomVerdict::Zoom) {
-        ApplyZoom(m_document, m_plot, drag);
+    const int x = ClampInto(at.x(), plot_.left, plot_.right);
+    const int y = ClampInto(at.y(), plot_.top, plot_.bottom);
+    const DragRect drag = NormalisedDrag(dragStart_.x(), dragStart_.y(), x, y);
+    if (CheckZoom(document_, plot_, drag) == ZoomVerdict::Zoom) {
+        ApplyZoom(document_, plot_, drag);
         UpdateScrollBars();
     }
     RedrawChart();
@@ -590,26 +590,26 @@ void ChartView::mouseReleaseEvent(QMouseEvent* event) {
 
 void ChartView::OnDragTimer() {
     const QPoint mouse = mapFromGlobal(QCursor::pos());
-    if (!m_dragging || !FarOutsidePlot(m_plot, mouse.x(), mouse.y()))
+    if (!dragging_ || !FarOutsidePlot(plot_, mouse.x(), mouse.y()))
         return;
-    m_dragging = false;
-    m_dragMoved = false;
-    m_bandShown = false;
+    dragging_ = false;
+    dragMoved_ = false;
+    bandShown_ = false;
     // The readout stays until the mouse moves, but the chart must be free to repaint.
-    m_suspendPaint = false;
-    m_dragTimer.stop();
+    suspendPaint_ = false;
+    dragTimer_.stop();
     RedrawChart();
 }
 
 void ChartView::wheelEvent(QWheelEvent* event) {
-    ChartLayout& layout = m_document.layout;
+    ChartLayout& layout = document_.layout;
     if (layout.fullView) {
         event->ignore();
         return;
     }
-    if (const auto position = WheelScroll(layout, m_document.sampleCount(), event->angleDelta().y())) {
-        const QSignalBlocker block(m_hBar);
-        m_hBar->setValue(static_cast<int>(std::clamp<int64_t>(*position, INT32_MIN, INT32_MAX)));
+    if (const auto position = WheelScroll(layout, document_.sampleCount(), event->angleDelta().y())) {
+        const QSignalBlocker block(hBar_);
+        hBar_->setValue(static_cast<int>(std::clamp<int64_t>(*position, INT32_MIN, INT32_MAX)));
     }
     RedrawChart();
     event->accept();
@@ -638,95 +638,95 @@ std::optional<ScrollRequest> RequestOf(int action) {
 
 void ChartView::OnHorizontalAction(int action) {
     const auto request = RequestOf(action);
-    ChartLayout& layout = m_document.layout;
+    ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
     const int64_t samples = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
-    int64_t thumb = m_hBar->sliderPosition();
+    int64_t thumb = hBar_->sliderPosition();
     // A thumb that cannot resolve every sample: take the mouse along the plot instead.
     if (action == QAbstractSlider::SliderMove && samples > 32767)
-        thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), m_plot);
+        thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), plot_);
     const int64_t position =
-        ScrollHorizontally(*request, HorizontalPosition(layout), m_document.sampleCount(),
-                           HorizontalPageSamples(SampleAxisOf(m_document), m_plot), thumb);
+        ScrollHorizontally(*request, HorizontalPosition(layout), document_.sampleCount(),
+                           HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
     SetHorizontalPosition(layout, position);
-    m_hBar->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
+    hBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }
 
 void ChartView::OnVerticalAction(int action) {
     const auto request = RequestOf(action);
-    ChartLayout& layout = m_document.layout;
+    ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
-    m_vScrolled = 1;
+    vScrolled_ = 1;
     const int64_t position =
-        ScrollVertically(*request, VerticalPosition(layout), layout.vRange, m_vBar->sliderPosition());
+        ScrollVertically(*request, VerticalPosition(layout), layout.vRange, vBar_->sliderPosition());
     SetVerticalPosition(layout, position);
-    m_vBar->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
+    vBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }
 
 // --------------------------------------------------------------------------- cursor
 
 void ChartView::CursorStep(int x, int y) {
-    const std::optional<CursorPick> pick = CursorSample(m_document, x);
+    const std::optional<CursorPick> pick = CursorSample(document_, x);
     if (!pick)
         return;
     ChartProgramState& program = ChartProgram();
-    if (!m_channelPicked) {
-        program.pickedChannel = static_cast<uint8_t>(NearestChannel(m_document, pick->row, y));
-        m_channelPicked = true;
+    if (!channelPicked_) {
+        program.pickedChannel = static_cast<uint8_t>(NearestChannel(document_, pick->row, y));
+        channelPicked_ = true;
     }
-    const int channel = std::min<int>(program.pickedChannel, std::max(0, m_document.channelCount() - 1));
-    const double sampleY = m_document.yPos(pick->row, channel);
+    const int channel = std::min<int>(program.pickedChannel, std::max(0, document_.channelCount() - 1));
+    const double sampleY = document_.yPos(pick->row, channel);
 
-    if (!m_readout) {
-        m_suspendPaint = true;
-        m_readout = new CursorReadout(this);
-        m_readout->setGeometry(QRect(kReadoutPosition, kReadoutSize));
-        m_readout->SetReleaseHandler([this] { EndDragOverReadout(); });
-        m_readout->show();
-        m_readout->raise();
+    if (!readout_) {
+        suspendPaint_ = true;
+        readout_ = new CursorReadout(this);
+        readout_->setGeometry(QRect(kReadoutPosition, kReadoutSize));
+        readout_->SetReleaseHandler([this] { EndDragOverReadout(); });
+        readout_->show();
+        readout_->raise();
     }
-    if (sampleY >= m_plot.top - 5 && sampleY <= m_plot.bottom + 5 && pick->x >= m_plot.left - 5 &&
-        pick->x <= m_plot.right + 5) {
+    if (sampleY >= plot_.top - 5 && sampleY <= plot_.bottom + 5 && pick->x >= plot_.left - 5 &&
+        pick->x <= plot_.right + 5) {
         const int crossY = static_cast<int>(sampleY);
         const int crossX = static_cast<int>(pick->x);
-        if (!m_crosshairFresh)
-            InvertCrosshair(m_crosshairOldY, m_crosshairOldX);
-        m_crosshairFresh = false;
+        if (!crosshairFresh_)
+            InvertCrosshair(crosshairOldY_, crosshairOldX_);
+        crosshairFresh_ = false;
         InvertCrosshair(crossY, crossX);
-        m_crosshairOldY = crossY;
-        m_crosshairOldX = crossX;
+        crosshairOldY_ = crossY;
+        crosshairOldX_ = crossX;
     }
-    const auto texts = ReadoutTexts(m_document, pick->row, channel);
+    const auto texts = ReadoutTexts(document_, pick->row, channel);
     std::array<QString, CursorReadout::kTexts> shown;
     for (size_t i = 0; i < shown.size(); ++i)
         shown[i] = QString::fromStdU16String(texts[i]);
-    m_readout->SetTexts(shown);
+    readout_->SetTexts(shown);
     // Wider than 180 pixels only when the system font needs it to show the whole time text.
-    m_readout->resize(kReadoutSize.expandedTo(m_readout->sizeHint()));
+    readout_->resize(kReadoutSize.expandedTo(readout_->sizeHint()));
 }
 
 void ChartView::CloseReadout() {
-    if (!m_readout)
+    if (!readout_)
         return;
-    delete m_readout.data();
-    m_suspendPaint = false;
+    delete readout_.data();
+    suspendPaint_ = false;
 }
 
 void ChartView::EndDragOverReadout() {
-    m_suspendPaint = false;
-    m_dragging = false;
-    m_dragTimer.stop();
+    suspendPaint_ = false;
+    dragging_ = false;
+    dragTimer_.stop();
     RedrawChart();
 }
 
 void ChartView::InvertRect(const DragRect& r) {
-    if (m_buffer.isNull())
+    if (buffer_.isNull())
         return;
-    QPainter painter(&m_buffer);
+    QPainter painter(&buffer_);
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     const QColor white(Qt::white);
     // Four edges that share no pixel, so every pixel is inverted exactly once.
@@ -748,14 +748,14 @@ void ChartView::InvertRect(const DragRect& r) {
 }
 
 void ChartView::InvertCrosshair(int y, int x) {
-    if (m_buffer.isNull())
+    if (buffer_.isNull())
         return;
-    QPainter painter(&m_buffer);
+    QPainter painter(&buffer_);
     painter.setCompositionMode(QPainter::RasterOp_SourceXorDestination);
     // XOR with the background colour is the complement pen with NOT XOR: the line shows black on the plot.
-    const QColor colour = ColourFromRef(m_document.settings.backgroundColour);
-    const QRect across(m_plot.left, y, m_plot.width() + 1, 1);
-    const QRect down(x, m_plot.top, 1, m_plot.height() + 1);
+    const QColor colour = ColourFromRef(document_.settings.backgroundColour);
+    const QRect across(plot_.left, y, plot_.width() + 1, 1);
+    const QRect down(x, plot_.top, 1, plot_.height() + 1);
     painter.fillRect(across, colour);
     painter.fillRect(down, colour);
     update(QRegion(across) + QRegion(down));

@@ -80,7 +80,7 @@ public:
     explicit ChartView(RecordingDocument& document, ChartHooks hooks = {}, QWidget* parent = nullptr);
     ~ChartView() override;
 
-    RecordingDocument& Document() const { return m_document; }
+    RecordingDocument& Document() const { return document_; }
 
     // The full paint into `image`, which is (re)made at the client size. False when nothing was painted
     // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
@@ -105,14 +105,14 @@ public:
     void SetMouseMode(MouseMode mode);
 
     // What the last full paint used and what is on the screen now.
-    const PlotRect& Plot() const { return m_plot; }
-    const QImage& BackBuffer() const { return m_buffer; }
-    ChartToolbar* Toolbar() const { return m_toolbar; }
-    QScrollBar* HorizontalBar() const { return m_hBar; }
-    QScrollBar* VerticalBar() const { return m_vBar; }
-    CursorReadout* Readout() const { return m_readout; }
-    bool Dragging() const { return m_dragging; }
-    bool PaintSuspended() const { return m_suspendPaint; }
+    const PlotRect& Plot() const { return plot_; }
+    const QImage& BackBuffer() const { return buffer_; }
+    ChartToolbar* Toolbar() const { return toolbar_; }
+    QScrollBar* HorizontalBar() const { return hBar_; }
+    QScrollBar* VerticalBar() const { return vBar_; }
+    CursorReadout* Readout() const { return readout_; }
+    bool Dragging() const { return dragging_; }
+    bool PaintSuspended() const { return suspendPaint_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -140,31 +140,31 @@ private:
     void InvertRect(const DragRect& rect);
     void InvertCrosshair(int y, int x);
 
-    RecordingDocument& m_document;
-    ChartHooks m_hooks;
-    ChartToolbar* m_toolbar;
-    QScrollBar* m_hBar;
-    QScrollBar* m_vBar;
-    std::unique_ptr<LabelCache> m_labels;
-    QFont m_labelFont; // resolved once: asking the font database costs more than drawing the labels
-    QPointer<CursorReadout> m_readout;
-    QTimer m_dragTimer;
-    QImage m_buffer;
-    TracePicture m_trace;
-    bool m_dirty = true;
+    RecordingDocument& document_;
+    ChartHooks hooks_;
+    ChartToolbar* toolbar_;
+    QScrollBar* hBar_;
+    QScrollBar* vBar_;
+    std::unique_ptr<LabelCache> labels_;
+    QFont labelFont_; // resolved once: asking the font database costs more than drawing the labels
+    QPointer<CursorReadout> readout_;
+    QTimer dragTimer_;
+    QImage buffer_;
+    TracePicture trace_;
+    bool dirty_ = true;
 
-    PlotRect m_plot;
-    bool m_dragging = false;
-    bool m_dragMoved = false;
-    bool m_crosshairFresh = true;
-    bool m_suspendPaint = false;
-    QPoint m_dragStart;
-    QPoint m_dragLast;
-    bool m_bandShown = false;
-    int m_crosshairOldY = 0;
-    int m_crosshairOldX = 0;
-    bool m_channelPicked = false;
-    int32_t m_vScrolled = 0;
+    PlotRect plot_;
+    bool dragging_ = false;
+    bool dragMoved_ = false;
+    bool crosshairFresh_ = true;
+    bool suspendPaint_ = false;
+    QPoint dragStart_;
+    QPoint dragLast_;
+    bool bandShown_ = false;
+    int crosshairOldY_ = 0;
+    int crosshairOldX_ = 0;
+    bool channelPicked_ = false;
+    int32_t vScrolled_ = 0;
 };
 
 } // namespace calvora

@@ -23,27 +23,27 @@ CursorReadout::CursorReadout(QWidget* parent) : QFrame(parent) {
                                     QStringLiteral("Time:")};
     for (int i = 0; i < kTexts; ++i) {
         grid->addWidget(new QLabel(labels[i], this), i, 0);
-        m_values[static_cast<size_t>(i)] = new QLabel(this);
-        grid->addWidget(m_values[static_cast<size_t>(i)], i, 1);
+        values_[static_cast<size_t>(i)] = new QLabel(this);
+        grid->addWidget(values_[static_cast<size_t>(i)], i, 1);
     }
     grid->setColumnStretch(1, 1);
 }
 
 void CursorReadout::SetTexts(const std::array<QString, kTexts>& texts) {
-    for (size_t i = 0; i < m_values.size(); ++i)
-        m_values[i]->setText(texts[i]);
+    for (size_t i = 0; i < values_.size(); ++i)
+        values_[i]->setText(texts[i]);
     update();
 }
 
 QString CursorReadout::Text(int index) const {
     if (index < 0 || index >= kTexts)
         return {};
-    return m_values[static_cast<size_t>(index)]->text();
+    return values_[static_cast<size_t>(index)]->text();
 }
 
 void CursorReadout::mouseReleaseEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && m_onRelease)
-        m_onRelease();
+    if (event->button() == Qt::LeftButton && onRelease_)
+        onRelease_();
     QFrame::mouseReleaseEvent(event);
 }
 

@@ -21,14 +21,14 @@ public:
     void SetTexts(const std::array<QString, kTexts>& texts);
     QString Text(int index) const;
     // Releasing the left button over the readout ends the chart's drag.
-    void SetReleaseHandler(std::function<void()> handler) { m_onRelease = std::move(handler); }
+    void SetReleaseHandler(std::function<void()> handler) { onRelease_ = std::move(handler); }
 
 protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
 
 private:
-    std::array<QLabel*, kTexts> m_values{};
-    std::function<void()> m_onRelease;
+    std::array<QLabel*, kTexts> values_{};
+    std::function<void()> onRelease_;
 };
 
 } // namespace calvora

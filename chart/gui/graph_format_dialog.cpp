@@ -36,47 +36,47 @@ QPushButton* MoreButton(QWidget* parent) {
 } // namespace
 
 GraphFormatDialog::GraphFormatDialog(RecordingDocument& document, GraphFormatHooks hooks, QWidget* parent)
-    : QDialog(parent), m_document(document), m_hooks(std::move(hooks)), m_background(new ColourSwatch(this)),
-      m_grid(new ColourSwatch(this)), m_trace(new ColourSwatch(this)),
-      m_gridVisible(new QCheckBox(QStringLiteral("Horizontal Axis"), this)),
-      m_verticalAxis(new QCheckBox(QStringLiteral("Vertical Axis"), this)),
-      m_traceVisible(new QCheckBox(QStringLiteral("Data Visible"), this)),
-      m_markPoints(new QCheckBox(QStringLiteral("Mark Points"), this)),
-      m_alarmHighBox(new QCheckBox(QStringLiteral("Alarm High"), this)),
-      m_alarmLowBox(new QCheckBox(QStringLiteral("Alarm Low"), this)), m_channels(new QComboBox(this)),
-      m_save(new QCheckBox(QStringLiteral("Save this setting"), this)) {
+    : QDialog(parent), document_(document), hooks_(std::move(hooks)), background_(new ColourSwatch(this)),
+      grid_(new ColourSwatch(this)), trace_(new ColourSwatch(this)),
+      gridVisible_(new QCheckBox(QStringLiteral("Horizontal Axis"), this)),
+      verticalAxis_(new QCheckBox(QStringLiteral("Vertical Axis"), this)),
+      traceVisible_(new QCheckBox(QStringLiteral("Data Visible"), this)),
+      markPoints_(new QCheckBox(QStringLiteral("Mark Points"), this)),
+      alarmHighBox_(new QCheckBox(QStringLiteral("Alarm High"), this)),
+      alarmLowBox_(new QCheckBox(QStringLiteral("Alarm Low"), this)), channels_(new QComboBox(this)),
+      save_(new QCheckBox(QStringLiteral("Save this setting"), this)) {
     setWindowTitle(QStringLiteral("Graph Format"));
-    if (!m_hooks.pickColour)
-        m_hooks.pickColour = SystemColourPicker();
-    for (ColourSwatch* swatch : {m_background, m_grid, m_trace})
+    if (!hooks_.pickColour)
+        hooks_.pickColour = SystemColourPicker();
+    for (ColourSwatch* swatch : {background_, grid_, trace_})
         swatch->setFixedSize(kSwatchSize);
 
     auto* graph = new QGroupBox(QStringLiteral("Graph Format"), this);
     auto* graphGrid = new QGridLayout(graph);
     graphGrid->addWidget(new QLabel(QStringLiteral("Background"), graph), 0, 0);
-    graphGrid->addWidget(m_background, 0, 1);
+    graphGrid->addWidget(background_, 0, 1);
     auto* backgroundMore = MoreButton(graph);
     graphGrid->addWidget(backgroundMore, 0, 2);
-    graphGrid->addWidget(m_gridVisible, 1, 0);
-    graphGrid->addWidget(m_verticalAxis, 2, 0);
-    graphGrid->addWidget(m_grid, 1, 1);
+    graphGrid->addWidget(gridVisible_, 1, 0);
+    graphGrid->addWidget(verticalAxis_, 2, 0);
+    graphGrid->addWidget(grid_, 1, 1);
     auto* gridMore = MoreButton(graph);
     graphGrid->addWidget(gridMore, 1, 2);
 
     auto* data = new QGroupBox(QStringLiteral("Data Format"), this);
     auto* dataGrid = new QGridLayout(data);
-    dataGrid->addWidget(m_traceVisible, 0, 0);
-    dataGrid->addWidget(m_trace, 0, 1);
+    dataGrid->addWidget(traceVisible_, 0, 0);
+    dataGrid->addWidget(trace_, 0, 1);
     auto* traceMore = MoreButton(data);
     dataGrid->addWidget(traceMore, 0, 2);
-    dataGrid->addWidget(m_markPoints, 1, 0);
+    dataGrid->addWidget(markPoints_, 1, 0);
 
     // Kept but never shown: the channel list (so only the first channel is edited), the alarm flags and
     // "Save this setting", which starts checked.
-    for (QWidget* hidden : {static_cast<QWidget*>(m_channels), static_cast<QWidget*>(m_alarmHighBox),
-                            static_cast<QWidget*>(m_alarmLowBox), static_cast<QWidget*>(m_save)})
+    for (QWidget* hidden : {static_cast<QWidget*>(channels_), static_cast<QWidget*>(alarmHighBox_),
+                            static_cast<QWidget*>(alarmLowBox_), static_cast<QWidget*>(save_)})
         hidden->hide();
-    m_save->setChecked(true);
+    save_->setChecked(true);
 
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     buttons->button(QDialogButtonBox::Ok)->setDefault(true);
@@ -91,86 +91,86 @@ GraphFormatDialog::GraphFormatDialog(RecordingDocument& document, GraphFormatHoo
     const ChartSettings& settings = document.settings;
     const int channels = std::min<int>(document.channelCount(), kMaxChannels);
     for (int c = 0; c < std::max(channels, 1); ++c) {
-        m_channels->addItem(QString::fromStdU16String(document.channelName[static_cast<size_t>(c)]));
+        channels_->addItem(QString::fromStdU16String(document.channelName[static_cast<size_t>(c)]));
         const auto i = static_cast<size_t>(c);
-        m_visible[i] = settings.traceVisible[i];
-        m_alarmHigh[i] = settings.alarmHigh[i];
-        m_alarmLow[i] = settings.alarmLow[i];
-        m_marks[i] = settings.markPoints[i];
-        m_colours[i] = settings.traceColour[i];
+        visible_[i] = settings.traceVisible[i];
+        alarmHigh_[i] = settings.alarmHigh[i];
+        alarmLow_[i] = settings.alarmLow[i];
+        marks_[i] = settings.markPoints[i];
+        colours_[i] = settings.traceColour[i];
     }
-    m_background->SetColour(settings.backgroundColour);
-    m_grid->SetColour(settings.gridColour);
-    m_gridVisible->setChecked(settings.gridVisible != 0);
-    m_verticalAxis->setChecked(settings.verticalAxisVisible != 0);
+    background_->SetColour(settings.backgroundColour);
+    grid_->SetColour(settings.gridColour);
+    gridVisible_->setChecked(settings.gridVisible != 0);
+    verticalAxis_->setChecked(settings.verticalAxisVisible != 0);
     ShowChannel(0);
 
     connect(backgroundMore, &QPushButton::clicked, this, &GraphFormatDialog::ChooseBackground);
     connect(gridMore, &QPushButton::clicked, this, &GraphFormatDialog::ChooseGrid);
     connect(traceMore, &QPushButton::clicked, this, &GraphFormatDialog::ChooseTrace);
-    connect(m_traceVisible, &QCheckBox::clicked, this, [this] { StoreFlag(m_traceVisible, m_visible); });
-    connect(m_markPoints, &QCheckBox::clicked, this, [this] { StoreFlag(m_markPoints, m_marks); });
-    connect(m_alarmHighBox, &QCheckBox::clicked, this, [this] { StoreFlag(m_alarmHighBox, m_alarmHigh); });
-    connect(m_alarmLowBox, &QCheckBox::clicked, this, [this] { StoreFlag(m_alarmLowBox, m_alarmLow); });
-    connect(m_channels, &QComboBox::currentIndexChanged, this, &GraphFormatDialog::ShowChannel);
+    connect(traceVisible_, &QCheckBox::clicked, this, [this] { StoreFlag(traceVisible_, visible_); });
+    connect(markPoints_, &QCheckBox::clicked, this, [this] { StoreFlag(markPoints_, marks_); });
+    connect(alarmHighBox_, &QCheckBox::clicked, this, [this] { StoreFlag(alarmHighBox_, alarmHigh_); });
+    connect(alarmLowBox_, &QCheckBox::clicked, this, [this] { StoreFlag(alarmLowBox_, alarmLow_); });
+    connect(channels_, &QComboBox::currentIndexChanged, this, &GraphFormatDialog::ShowChannel);
 }
 
 void GraphFormatDialog::ShowChannel(int channel) {
     if (channel < 0 || channel >= kMaxChannels)
         return;
-    m_channel = channel;
+    channel_ = channel;
     const auto i = static_cast<size_t>(channel);
-    m_trace->SetColour(m_colours[i]);
-    m_traceVisible->setChecked(m_visible[i] != 0);
-    m_markPoints->setChecked(m_marks[i] != 0);
-    m_alarmHighBox->setChecked(m_alarmHigh[i] != 0);
-    m_alarmLowBox->setChecked(m_alarmLow[i] != 0);
+    trace_->SetColour(colours_[i]);
+    traceVisible_->setChecked(visible_[i] != 0);
+    markPoints_->setChecked(marks_[i] != 0);
+    alarmHighBox_->setChecked(alarmHigh_[i] != 0);
+    alarmLowBox_->setChecked(alarmLow_[i] != 0);
 }
 
 void GraphFormatDialog::StoreFlag(QCheckBox* box, std::array<uint8_t, kMaxChannels>& flags) {
-    flags[static_cast<size_t>(m_channel)] = box->isChecked() ? 1 : 0;
+    flags[static_cast<size_t>(channel_)] = box->isChecked() ? 1 : 0;
 }
 
 void GraphFormatDialog::ChooseBackground() {
-    if (const auto colour = m_hooks.pickColour(this))
-        m_background->SetColour(*colour);
+    if (const auto colour = hooks_.pickColour(this))
+        background_->SetColour(*colour);
 }
 
 void GraphFormatDialog::ChooseGrid() {
-    if (const auto colour = m_hooks.pickColour(this))
-        m_grid->SetColour(*colour);
+    if (const auto colour = hooks_.pickColour(this))
+        grid_->SetColour(*colour);
 }
 
 void GraphFormatDialog::ChooseTrace() {
-    if (const auto colour = m_hooks.pickColour(this)) {
-        m_trace->SetColour(*colour);
-        m_colours[static_cast<size_t>(m_channel)] = *colour;
+    if (const auto colour = hooks_.pickColour(this)) {
+        trace_->SetColour(*colour);
+        colours_[static_cast<size_t>(channel_)] = *colour;
     }
 }
 
 void GraphFormatDialog::accept() {
-    ChartSettings& settings = m_document.settings;
-    const int channels = std::min<int>(m_document.channelCount(), kMaxChannels);
+    ChartSettings& settings = document_.settings;
+    const int channels = std::min<int>(document_.channelCount(), kMaxChannels);
     for (int c = 0; c < channels; ++c) {
         const auto i = static_cast<size_t>(c);
-        settings.traceVisible[i] = m_visible[i];
-        settings.alarmHigh[i] = m_alarmHigh[i];
-        settings.alarmLow[i] = m_alarmLow[i];
-        settings.markPoints[i] = m_marks[i];
-        settings.traceColour[i] = m_colours[i];
+        settings.traceVisible[i] = visible_[i];
+        settings.alarmHigh[i] = alarmHigh_[i];
+        settings.alarmLow[i] = alarmLow_[i];
+        settings.markPoints[i] = marks_[i];
+        settings.traceColour[i] = colours_[i];
     }
-    settings.backgroundColour = m_background->Colour();
-    settings.gridColour = m_grid->Colour();
-    settings.gridVisible = m_gridVisible->isChecked() ? 1 : 0;
-    settings.verticalAxisVisible = m_verticalAxis->isChecked() ? 1 : 0;
+    settings.backgroundColour = background_->Colour();
+    settings.gridColour = grid_->Colour();
+    settings.gridVisible = gridVisible_->isChecked() ? 1 : 0;
+    settings.verticalAxisVisible = verticalAxis_->isChecked() ? 1 : 0;
 
     // The live recording's settings are saved with it only once its samples have been saved.
-    const bool liveDocument = m_hooks.documents && m_hooks.documents->recordingDocument == &m_document;
-    const bool saveNow = m_save->isChecked() && (!liveDocument || m_hooks.documents->dataSaved);
-    if (saveNow && m_hooks.save)
-        m_hooks.save(m_document);
-    if (m_hooks.redraw)
-        m_hooks.redraw();
+    const bool liveDocument = hooks_.documents && hooks_.documents->recordingDocument == &document_;
+    const bool saveNow = save_->isChecked() && (!liveDocument || hooks_.documents->dataSaved);
+    if (saveNow && hooks_.save)
+        hooks_.save(document_);
+    if (hooks_.redraw)
+        hooks_.redraw();
     QDialog::accept();
 }
 

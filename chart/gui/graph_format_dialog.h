@@ -47,41 +47,41 @@ public:
     void ChooseGrid();
     void ChooseTrace();
 
-    ColourSwatch* BackgroundSwatch() const { return m_background; }
-    ColourSwatch* GridSwatch() const { return m_grid; }
-    ColourSwatch* TraceSwatch() const { return m_trace; }
-    QCheckBox* HorizontalAxisBox() const { return m_gridVisible; }
-    QCheckBox* VerticalAxisBox() const { return m_verticalAxis; }
-    QCheckBox* DataVisibleBox() const { return m_traceVisible; }
-    QCheckBox* MarkPointsBox() const { return m_markPoints; }
+    ColourSwatch* BackgroundSwatch() const { return background_; }
+    ColourSwatch* GridSwatch() const { return grid_; }
+    ColourSwatch* TraceSwatch() const { return trace_; }
+    QCheckBox* HorizontalAxisBox() const { return gridVisible_; }
+    QCheckBox* VerticalAxisBox() const { return verticalAxis_; }
+    QCheckBox* DataVisibleBox() const { return traceVisible_; }
+    QCheckBox* MarkPointsBox() const { return markPoints_; }
     // Hidden controls of the dialog: the channel list, the alarm flags and "Save this setting".
-    QComboBox* ChannelList() const { return m_channels; }
-    QCheckBox* SaveSettingBox() const { return m_save; }
+    QComboBox* ChannelList() const { return channels_; }
+    QCheckBox* SaveSettingBox() const { return save_; }
 
 private:
     void ShowChannel(int channel);
     void StoreFlag(QCheckBox* box, std::array<uint8_t, kMaxChannels>& flags);
 
-    RecordingDocument& m_document;
-    GraphFormatHooks m_hooks;
-    std::array<uint8_t, kMaxChannels> m_visible{};
-    std::array<uint8_t, kMaxChannels> m_alarmHigh{};
-    std::array<uint8_t, kMaxChannels> m_alarmLow{};
-    std::array<uint8_t, kMaxChannels> m_marks{};
-    std::array<uint32_t, kMaxChannels> m_colours{};
-    int m_channel = 0;
+    RecordingDocument& document_;
+    GraphFormatHooks hooks_;
+    std::array<uint8_t, kMaxChannels> visible_{};
+    std::array<uint8_t, kMaxChannels> alarmHigh_{};
+    std::array<uint8_t, kMaxChannels> alarmLow_{};
+    std::array<uint8_t, kMaxChannels> marks_{};
+    std::array<uint32_t, kMaxChannels> colours_{};
+    int channel_ = 0;
 
-    ColourSwatch* m_background;
-    ColourSwatch* m_grid;
-    ColourSwatch* m_trace;
-    QCheckBox* m_gridVisible;
-    QCheckBox* m_verticalAxis;
-    QCheckBox* m_traceVisible;
-    QCheckBox* m_markPoints;
-    QCheckBox* m_alarmHighBox;
-    QCheckBox* m_alarmLowBox;
-    QComboBox* m_channels;
-    QCheckBox* m_save;
+    ColourSwatch* background_;
+    ColourSwatch* grid_;
+    ColourSwatch* trace_;
+    QCheckBox* gridVisible_;
+    QCheckBox* verticalAxis_;
+    QCheckBox* traceVisible_;
+    QCheckBox* markPoints_;
+    QCheckBox* alarmHighBox_;
+    QCheckBox* alarmLowBox_;
+    QComboBox* channels_;
+    QCheckBox* save_;
 };
 
 } // namespace calvora

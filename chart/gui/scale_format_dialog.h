@@ -24,12 +24,12 @@ public:
     ScaleFormatDialog(RecordingDocument& document, UserPrompts* prompts, std::function<void()> applied,
                     QWidget* parent = nullptr);
 
-    NumberEdit* MinimumEdit() const { return m_minEdit; }
-    NumberEdit* MaximumEdit() const { return m_maxEdit; }
-    QRadioButton* AutoButton() const { return m_auto; }
-    QRadioButton* CustomButton() const { return m_custom; }
-    double Minimum() const { return m_minimum; }
-    double Maximum() const { return m_maximum; }
+    NumberEdit* MinimumEdit() const { return minEdit_; }
+    NumberEdit* MaximumEdit() const { return maxEdit_; }
+    QRadioButton* AutoButton() const { return auto_; }
+    QRadioButton* CustomButton() const { return custom_; }
+    double Minimum() const { return minimum_; }
+    double Maximum() const { return maximum_; }
 
     // OK: refuses a custom maximum at or below the minimum and stays open.
     void accept() override;
@@ -37,15 +37,15 @@ public:
 private:
     void SetFieldsEnabled(bool enabled);
 
-    RecordingDocument& m_document;
-    UserPrompts* m_prompts;
-    std::function<void()> m_applied;
-    NumberEdit* m_minEdit;
-    NumberEdit* m_maxEdit;
-    QRadioButton* m_auto;
-    QRadioButton* m_custom;
-    double m_minimum = 0;
-    double m_maximum = 0;
+    RecordingDocument& document_;
+    UserPrompts* prompts_;
+    std::function<void()> applied_;
+    NumberEdit* minEdit_;
+    NumberEdit* maxEdit_;
+    QRadioButton* auto_;
+    QRadioButton* custom_;
+    double minimum_ = 0;
+    double maximum_ = 0;
 };
 
 } // namespace calvora

@@ -73,52 +73,52 @@ PointerProbe PointerProbe::System() {
 // ---------------------------------------------------------------------------------------------------------
 
 AutoHideFlyout::AutoHideFlyout(Qt::DockWidgetArea side, QWidget* parent)
-    : QWidget(parent), m_side(side), m_probe(PointerProbe::System()) {
+    : QWidget(parent), side_(side), probe_(PointerProbe::System()) {
     setObjectName(QStringLiteral("AutoHideFloatWnd"));
-    m_captionFont = QFont(QStringLiteral("Tahoma"));
-    m_captionFont.setPointSizeF(8.5);
-    m_panel = new QWidget(this);
-    m_panel->setAutoFillBackground(true);
-    m_panel->installEventFilter(this);
+    captionFont_ = QFont(QStringLiteral("Tahoma"));
+    captionFont_.setPointSizeF(8.5);
+    panel_ = new QWidget(this);
+    panel_->setAutoFillBackground(true);
+    panel_->installEventFilter(this);
     hide();
-    m_inTimer.setInterval(kStepMs);
-    m_outTimer.setInterval(kStepMs);
-    m_leaveTimer.setInterval(kLeavePollMs);
-    connect(&m_inTimer, &QTimer::timeout, this, &AutoHideFlyout::SlideInStep);
-    connect(&m_outTimer, &QTimer::timeout, this, &AutoHideFlyout::SlideOutStep);
-    connect(&m_leaveTimer, &QTimer::timeout, this, &AutoHideFlyout::LeavePoll);
+    inTimer_.setInterval(kStepMs);
+    outTimer_.setInterval(kStepMs);
+    leaveTimer_.setInterval(kLeavePollMs);
+    connect(&inTimer_, &QTimer::timeout, this, &AutoHideFlyout::SlideInStep);
+    connect(&outTimer_, &QTimer::timeout, this, &AutoHideFlyout::SlideOutStep);
+    connect(&leaveTimer_, &QTimer::timeout, this, &AutoHideFlyout::LeavePoll);
 }
 
 AutoHideFlyout::~AutoHideFlyout() = default;
 
 void AutoHideFlyout::SetPage(DockPage* page) {
-    if (m_page != nullptr && m_page != page && m_page->window != nullptr &&
-        m_page->window->parentWidget() == m_panel) {
-        m_page->window->hide();
+    if (page_ != nullptr && page_ != page && page_->window != nullptr &&
+        page_->window->parentWidget() == panel_) {
+        page_->window->hide();
     }
-    m_page = page;
-    if (m_page != nullptr && m_page->window != nullptr) {
-        m_page->window->setParent(m_panel);
+    page_ = page;
+    if (page_ != nullptr && page_->window != nullptr) {
+        page_->window->setParent(panel_);
         LayoutPage();
-        m_page->window->show();
+        page_->window->show();
     }
-    m_panel->update();
+    panel_->update();
 }
 
 void AutoHideFlyout::ReleasePage() {
-    m_page = nullptr;
+    page_ = nullptr;
 }
 
 void AutoHideFlyout::SetTargetRect(const QRect& rect) {
-    m_target = rect;
-    m_panel->resize(rect.size());
+    target_ = rect;
+    panel_->resize(rect.size());
     LayoutPage();
 }
 
 QMargins AutoHideFlyout::BorderMargins() const {
     // The frame border sits on the side facing the frame's centre.
     const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
-    switch (m_side) {
+    switch (side_) {
     case Qt::LeftDockWidgetArea:
         return {0, 0, border, 0};
     case Qt::RightDockWidgetArea:
@@ -131,15 +131,15 @@ QMargins AutoHideFlyout::BorderMargins() const {
 }
 
 void AutoHideFlyout::LayoutPage() {
-    if (m_page == nullptr || m_page->window == nullptr) {
+    if (page_ == nullptr || page_->window == nullptr) {
         return;
     }
-    const QRect inner = m_panel->rect().marginsRemoved(BorderMargins());
-    m_page->window->setGeometry(inner.adjusted(2, kCaptionHeight, -2, -2));
+    const QRect inner = panel_->rect().marginsRemoved(BorderMargins());
+    page_->window->setGeometry(inner.adjusted(2, kCaptionHeight, -2, -2));
 }
 
 QRect AutoHideFlyout::CloseButtonRect() const {
-    const QRect inner = m_panel->rect().marginsRemoved(BorderMargins());
+    const QRect inner = panel_->rect().marginsRemoved(BorderMargins());
     return {inner.right() - 16, inner.top() + 3, 13, 14};
 }
 
@@ -150,145 +150,145 @@ QRect AutoHideFlyout::PinButtonRect() const {
 bool AutoHideFlyout::IsTimerRunning(int id) const {
     switch (id) {
     case kSlideTimerIn:
-        return m_inTimer.isActive();
+        return inTimer_.isActive();
     case kSlideTimerOut:
-        return m_outTimer.isActive();
+        return outTimer_.isActive();
     case kLeaveTimer:
-        return m_leaveTimer.isActive();
+        return leaveTimer_.isActive();
     default:
         return false;
     }
 }
 
 void AutoHideFlyout::StartSlide(bool out, int durationMs) {
-    m_inTimer.stop();
-    m_outTimer.stop();
-    m_steps = std::max(1, durationMs / kStepMs);
-    m_sliding = true;
+    inTimer_.stop();
+    outTimer_.stop();
+    steps_ = std::max(1, durationMs / kStepMs);
+    sliding_ = true;
     if (out) {
-        m_position = 0;
+        position_ = 0;
         PlaceAtStep(1);
         show();
         raise();
-        m_leaveTimer.start();
-        m_outTimer.start();
+        leaveTimer_.start();
+        outTimer_.start();
     } else {
-        m_position = m_steps - 1;
-        m_leaveTimer.stop();
-        m_inTimer.start();
+        position_ = steps_ - 1;
+        leaveTimer_.stop();
+        inTimer_.start();
     }
 }
 
 void AutoHideFlyout::SlideOutStep() {
-    if (m_position < m_steps - 1) {
-        ++m_position;
-        PlaceAtStep(m_position + 1);
+    if (position_ < steps_ - 1) {
+        ++position_;
+        PlaceAtStep(position_ + 1);
         return;
     }
-    PlaceAtStep(m_steps);
+    PlaceAtStep(steps_);
     show();
-    m_outTimer.stop();
-    m_sliding = false;
+    outTimer_.stop();
+    sliding_ = false;
 }
 
 void AutoHideFlyout::SlideInStep() {
-    if (m_position >= 0) {
-        --m_position;
+    if (position_ >= 0) {
+        --position_;
     }
-    if (m_position < 0) {
-        m_inTimer.stop();
+    if (position_ < 0) {
+        inTimer_.stop();
         hide();
-        m_position = m_steps - 1;
-        m_sliding = false;
+        position_ = steps_ - 1;
+        sliding_ = false;
         return;
     }
-    PlaceAtStep(m_position + 1);
+    PlaceAtStep(position_ + 1);
 }
 
 void AutoHideFlyout::LeavePoll() {
     const QRect global(mapToGlobal(QPoint(0, 0)), size());
-    if (global.contains(m_probe.globalPosition()) || m_probe.dragging() || m_probe.captured()) {
+    if (global.contains(probe_.globalPosition()) || probe_.dragging() || probe_.captured()) {
         return;
     }
-    m_leaveTimer.stop();
+    leaveTimer_.stop();
     StartSlide(false);
 }
 
 void AutoHideFlyout::HideNow() {
-    m_inTimer.stop();
-    m_outTimer.stop();
-    m_leaveTimer.stop();
-    m_sliding = false;
-    m_position = m_steps - 1;
+    inTimer_.stop();
+    outTimer_.stop();
+    leaveTimer_.stop();
+    sliding_ = false;
+    position_ = steps_ - 1;
     hide();
 }
 
 void AutoHideFlyout::PlaceAtStep(int shownSteps) {
-    const QRect t = m_target;
-    switch (m_side) {
+    const QRect t = target_;
+    switch (side_) {
     case Qt::LeftDockWidgetArea: {
-        const int w = t.width() * shownSteps / m_steps;
+        const int w = t.width() * shownSteps / steps_;
         setGeometry(t.left(), t.top(), w, t.height());
-        m_panel->move(w - t.width(), 0);
+        panel_->move(w - t.width(), 0);
         break;
     }
     case Qt::RightDockWidgetArea: {
-        const int w = t.width() * shownSteps / m_steps;
+        const int w = t.width() * shownSteps / steps_;
         setGeometry(t.right() - w + 1, t.top(), w, t.height());
-        m_panel->move(0, 0);
+        panel_->move(0, 0);
         break;
     }
     case Qt::TopDockWidgetArea: {
-        const int h = t.height() * shownSteps / m_steps;
+        const int h = t.height() * shownSteps / steps_;
         setGeometry(t.left(), t.top(), t.width(), h);
-        m_panel->move(0, h - t.height());
+        panel_->move(0, h - t.height());
         break;
     }
     default: {
-        const int h = t.height() * shownSteps / m_steps;
+        const int h = t.height() * shownSteps / steps_;
         setGeometry(t.left(), t.bottom() - h + 1, t.width(), h);
-        m_panel->move(0, 0);
+        panel_->move(0, 0);
         break;
     }
     }
 }
 
 bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
-    if (watched != m_panel) {
+    if (watched != panel_) {
         return QWidget::eventFilter(watched, event);
     }
     switch (event->type()) {
     case QEvent::Paint: {
-        QPainter painter(m_panel);
-        const QRect all = m_panel->rect();
+        QPainter painter(panel_);
+        const QRect all = panel_->rect();
         const QRect inner = all.marginsRemoved(BorderMargins());
-        painter.fillRect(all, m_panel->palette().window());
-        painter.setPen(m_panel->palette().color(QPalette::Dark));
+        painter.fillRect(all, panel_->palette().window());
+        painter.setPen(panel_->palette().color(QPalette::Dark));
         painter.drawRect(all.adjusted(0, 0, -1, -1));
         const QRect strip(inner.left() + 1, inner.top() + 1, inner.width() - 2, 16);
         painter.setPen(kInactiveOutline);
         painter.drawRect(strip.adjusted(0, 0, -1, -1));
-        painter.setFont(m_captionFont);
+        painter.setFont(captionFont_);
         painter.setPen(Qt::black);
-        const QString title = m_page != nullptr ? m_page->title : QString();
+        const QString title = page_ != nullptr ? page_->title : QString();
         painter.drawText(strip.adjusted(4, 1, -40, 0), Qt::AlignLeft | Qt::AlignVCenter, title);
-        DrawCloseButton(painter, CloseButtonRect(), m_pressedButton == 1);
-        DrawPinButton(painter, PinButtonRect(), m_pressedButton == 2);
+        DrawCloseButton(painter, CloseButtonRect(), pressedButton_ == 1);
+        DrawPinButton(painter, PinButtonRect(), pressedButton_ == 2);
         return true;
     }
     case QEvent::MouseButtonPress: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint pos = mouse->position().toPoint();
-        m_pressedButton = CloseButtonRect().contains(pos) ? 1 : PinButtonRect().contains(pos) ? 2 : 0;
-        m_panel->update();
-        return m_pressedButton != 0;
+        pressedButton_ = CloseButtonRect().contains(pos) ? 1 : PinButtonRect().contains(pos) ? 2 : 0;
+        panel_->update();
+        return pressedButton_ != 0;
     }
     case QEvent::MouseButtonRelease: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint pos = mouse->position().toPoint();
-        const int pressed = m_pressedButton;
-        m_pressedButton = 0;
-        m_panel->update();
+        const int pressed = pressedButton_;
+        pressedButton_ = 0;
+        panel_->update();
         if (pressed == 1 && CloseButtonRect().contains(pos)) {
             Q_EMIT closeClicked();
         } else if (pressed == 2 && PinButtonRect().contains(pos)) {
@@ -308,8 +308,8 @@ bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
 // ---------------------------------------------------------------------------------------------------------
 
 AutoHideStrip::AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame)
-    : QToolBar(frame), m_side(side), m_controlId(AutoHideBarIdForSide(side)), m_frame(frame) {
-    setObjectName(QStringLiteral("AutoHideBar%1").arg(m_controlId));
+    : QToolBar(frame), side_(side), controlId_(AutoHideBarIdForSide(side)), frame_(frame) {
+    setObjectName(QStringLiteral("AutoHideBar%1").arg(controlId_));
     setMovable(false);
     setFloatable(false);
     setAllowedAreas(ToolBarAreaFor(side));
@@ -321,18 +321,18 @@ AutoHideStrip::AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame)
     } else {
         setFixedWidth(AutoHideBarThickness(side));
     }
-    m_hoverTimer.setSingleShot(true);
-    m_hoverTimer.setInterval(kHoverMs);
-    connect(&m_hoverTimer, &QTimer::timeout, this, &AutoHideStrip::HoverTimeout);
-    m_float = new AutoHideFlyout(side, frame);
-    connect(m_float, &AutoHideFlyout::pinClicked, this, [this] {
-        if (m_shownOwner != nullptr) {
-            Q_EMIT pinBackRequested(m_shownOwner);
+    hoverTimer_.setSingleShot(true);
+    hoverTimer_.setInterval(kHoverMs);
+    connect(&hoverTimer_, &QTimer::timeout, this, &AutoHideStrip::HoverTimeout);
+    float_ = new AutoHideFlyout(side, frame);
+    connect(float_, &AutoHideFlyout::pinClicked, this, [this] {
+        if (shownOwner_ != nullptr) {
+            Q_EMIT pinBackRequested(shownOwner_);
         }
     });
-    connect(m_float, &AutoHideFlyout::closeClicked, this, [this] {
-        if (m_shownOwner != nullptr) {
-            Q_EMIT hideRequested(m_shownOwner);
+    connect(float_, &AutoHideFlyout::closeClicked, this, [this] {
+        if (shownOwner_ != nullptr) {
+            Q_EMIT hideRequested(shownOwner_);
         }
     });
     hide();
@@ -348,38 +348,38 @@ void AutoHideStrip::AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, 
     if (page->window != nullptr) {
         page->window->hide();
     }
-    m_items.push_back(Item{std::move(page), owner, ownerSide, ownerSize});
+    items_.push_back(Item{std::move(page), owner, ownerSide, ownerSize});
     ItemsChanged();
 }
 
 std::vector<std::unique_ptr<DockPage>> AutoHideStrip::TakeItemsOf(const DockPageBar* owner) {
     std::vector<std::unique_ptr<DockPage>> taken;
-    if (m_shownOwner == owner) {
-        m_float->HideNow();
-        m_float->ReleasePage();
-        m_shown = nullptr;
-        m_shownOwner = nullptr;
+    if (shownOwner_ == owner) {
+        float_->HideNow();
+        float_->ReleasePage();
+        shown_ = nullptr;
+        shownOwner_ = nullptr;
     }
-    for (auto it = m_items.begin(); it != m_items.end();) {
+    for (auto it = items_.begin(); it != items_.end();) {
         if (it->owner == owner) {
             taken.push_back(std::move(it->page));
-            it = m_items.erase(it);
+            it = items_.erase(it);
         } else {
             ++it;
         }
     }
-    m_active = -1;
+    active_ = -1;
     ItemsChanged();
     return taken;
 }
 
 bool AutoHideStrip::HoldsItemsOf(const DockPageBar* owner) const {
-    return std::any_of(m_items.begin(), m_items.end(),
+    return std::any_of(items_.begin(), items_.end(),
                        [owner](const Item& item) { return item.owner == owner; });
 }
 
 Qt::DockWidgetArea AutoHideStrip::OwnerSide(const DockPageBar* owner) const {
-    for (const Item& item : m_items) {
+    for (const Item& item : items_) {
         if (item.owner == owner) {
             return item.ownerSide;
         }
@@ -390,11 +390,11 @@ Qt::DockWidgetArea AutoHideStrip::OwnerSide(const DockPageBar* owner) const {
 std::vector<int> AutoHideStrip::Lengths() const {
     const QFontMetrics metrics(font());
     std::vector<int> widths;
-    widths.reserve(m_items.size());
-    for (const Item& item : m_items) {
+    widths.reserve(items_.size());
+    for (const Item& item : items_) {
         widths.push_back(metrics.horizontalAdvance(item.page->title));
     }
-    return StripItemLengths(widths, m_active);
+    return StripItemLengths(widths, active_);
 }
 
 QRect AutoHideStrip::ItemRect(int index) const {
@@ -403,7 +403,7 @@ QRect AutoHideStrip::ItemRect(int index) const {
         return {};
     }
     const int start = std::accumulate(lengths.begin(), lengths.begin() + index, 0);
-    const int thickness = AutoHideBarThickness(m_side);
+    const int thickness = AutoHideBarThickness(side_);
     const int length = lengths[static_cast<size_t>(index)];
     return Horizontal() ? QRect(start, 0, length, thickness) : QRect(0, start, thickness, length);
 }
@@ -420,7 +420,7 @@ int AutoHideStrip::ItemAt(QPoint pos) const {
 QSize AutoHideStrip::sizeHint() const {
     const std::vector<int> lengths = Lengths();
     const int length = std::accumulate(lengths.begin(), lengths.end(), 0);
-    const int thickness = AutoHideBarThickness(m_side);
+    const int thickness = AutoHideBarThickness(side_);
     return Horizontal() ? QSize(length, thickness) : QSize(thickness, length);
 }
 
@@ -431,16 +431,16 @@ QSize AutoHideStrip::minimumSizeHint() const {
 QRect AutoHideStrip::FloatTarget(const Item& item) const {
     // The float window covers the frame between the strips: the central area and the docked bars.
     QRect inner =
-        m_frame->centralWidget() != nullptr ? m_frame->centralWidget()->geometry() : m_frame->rect();
-    for (QDockWidget* dock : m_frame->findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly)) {
+        frame_->centralWidget() != nullptr ? frame_->centralWidget()->geometry() : frame_->rect();
+    for (QDockWidget* dock : frame_->findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly)) {
         if (dock->isVisible() && !dock->isFloating()) {
             inner = inner.united(dock->geometry());
         }
     }
     const QRect strip = geometry();
-    const int border = m_float->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, m_float);
+    const int border = float_->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, float_);
     const int across = Horizontal() ? item.ownerSize.height() + border : item.ownerSize.width() + border;
-    switch (m_side) {
+    switch (side_) {
     case Qt::LeftDockWidgetArea:
         return {strip.right() + 1, inner.top(), across, inner.height()};
     case Qt::RightDockWidgetArea:
@@ -456,27 +456,27 @@ void AutoHideStrip::ShowItem(int index) {
     if (index < 0 || index >= ItemCount()) {
         return;
     }
-    Item& item = m_items[static_cast<size_t>(index)];
-    m_active = index;
-    const bool alreadyOut = m_shown == item.page.get() && m_float->isVisible() &&
-                            !m_float->IsTimerRunning(AutoHideFlyout::kSlideTimerIn);
+    Item& item = items_[static_cast<size_t>(index)];
+    active_ = index;
+    const bool alreadyOut = shown_ == item.page.get() && float_->isVisible() &&
+                            !float_->IsTimerRunning(AutoHideFlyout::kSlideTimerIn);
     if (!alreadyOut) {
-        m_shown = item.page.get();
-        m_shownOwner = item.owner;
-        m_float->SetTargetRect(FloatTarget(item));
-        m_float->SetPage(m_shown);
-        m_float->StartSlide(true);
+        shown_ = item.page.get();
+        shownOwner_ = item.owner;
+        float_->SetTargetRect(FloatTarget(item));
+        float_->SetPage(shown_);
+        float_->StartSlide(true);
     }
     updateGeometry();
     update();
 }
 
 void AutoHideStrip::HoverTimeout() {
-    ShowItem(ItemAt(m_hoverPos));
+    ShowItem(ItemAt(hoverPos_));
 }
 
 void AutoHideStrip::ItemsChanged() {
-    setVisible(!m_items.empty());
+    setVisible(!items_.empty());
     updateGeometry();
     update();
 }
@@ -486,7 +486,7 @@ void AutoHideStrip::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
     // The border towards the frame's centre.
-    switch (m_side) {
+    switch (side_) {
     case Qt::LeftDockWidgetArea:
         painter.drawLine(width() - 1, 0, width() - 1, height());
         break;
@@ -501,17 +501,17 @@ void AutoHideStrip::paintEvent(QPaintEvent*) {
         break;
     }
     for (int i = 0; i < ItemCount(); ++i) {
-        const DockPage& page = *m_items[static_cast<size_t>(i)].page;
+        const DockPage& page = *items_[static_cast<size_t>(i)].page;
         const QRect r = ItemRect(i).adjusted(1, 1, -2, -2);
         painter.setPen(palette().color(QPalette::Dark));
-        painter.fillRect(r, i == m_active ? palette().base() : palette().button());
+        painter.fillRect(r, i == active_ ? palette().base() : palette().button());
         painter.drawRect(r);
         const QRect iconRect = Horizontal() ? QRect(r.left() + 3, r.center().y() - 7, 16, 16)
                                             : QRect(r.center().x() - 7, r.top() + 3, 16, 16);
         if (!page.icon.isNull()) {
             page.icon.paint(&painter, iconRect);
         }
-        if (i != m_active) {
+        if (i != active_) {
             continue;
         }
         painter.setPen(palette().color(QPalette::WindowText));
@@ -532,19 +532,19 @@ void AutoHideStrip::paintEvent(QPaintEvent*) {
 
 void AutoHideStrip::mouseMoveEvent(QMouseEvent* event) {
     // Hover tracking is armed again at every move, so only a rest of 400 ms fires it.
-    m_hoverPos = event->position().toPoint();
-    m_hoverTimer.start();
+    hoverPos_ = event->position().toPoint();
+    hoverTimer_.start();
 }
 
 void AutoHideStrip::mousePressEvent(QMouseEvent* event) {
-    m_hoverTimer.stop();
+    hoverTimer_.stop();
     ShowItem(ItemAt(event->position().toPoint()));
 }
 
 void AutoHideStrip::leaveEvent(QEvent*) {
-    m_hoverTimer.stop();
-    if (m_active >= 0) {
-        m_active = -1;
+    hoverTimer_.stop();
+    if (active_ >= 0) {
+        active_ = -1;
         updateGeometry();
         update();
     }
@@ -552,8 +552,8 @@ void AutoHideStrip::leaveEvent(QEvent*) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-AutoHideMainWindow::AutoHideMainWindow(QWidget* parent) : QMainWindow(parent), m_mdiArea(new QMdiArea(this)) {
-    setCentralWidget(m_mdiArea);
+AutoHideMainWindow::AutoHideMainWindow(QWidget* parent) : QMainWindow(parent), mdiArea_(new QMdiArea(this)) {
+    setCentralWidget(mdiArea_);
     setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
@@ -561,7 +561,7 @@ AutoHideMainWindow::~AutoHideMainWindow() = default;
 
 void AutoHideMainWindow::EnableDocking(Qt::DockWidgetAreas sides) {
     for (Qt::DockWidgetArea side : kSides) {
-        if (!sides.testFlag(side) || m_strips.count(side) != 0) {
+        if (!sides.testFlag(side) || strips_.count(side) != 0) {
             continue;
         }
         auto* strip = new AutoHideStrip(side, this);
@@ -575,13 +575,13 @@ void AutoHideMainWindow::EnableDocking(Qt::DockWidgetAreas sides) {
                 [this](DockPageBar* bar) { UnpinBar(bar, true); });
         connect(strip, &AutoHideStrip::hideRequested, this,
                 [this](DockPageBar* bar) { UnpinBar(bar, false); });
-        m_strips[side] = strip;
+        strips_[side] = strip;
     }
 }
 
 AutoHideStrip* AutoHideMainWindow::AutoHideBar(Qt::DockWidgetArea side) const {
-    const auto it = m_strips.find(side);
-    return it == m_strips.end() ? nullptr : it->second;
+    const auto it = strips_.find(side);
+    return it == strips_.end() ? nullptr : it->second;
 }
 
 void AutoHideMainWindow::AttachPageBar(DockPageBar* bar) {
@@ -609,7 +609,7 @@ void AutoHideMainWindow::PinBar(DockPageBar* bar) {
 }
 
 void AutoHideMainWindow::UnpinBar(DockPageBar* bar, bool show) {
-    for (auto& [side, strip] : m_strips) {
+    for (auto& [side, strip] : strips_) {
         if (!strip->HoldsItemsOf(bar)) {
             continue;
         }
@@ -626,7 +626,7 @@ void AutoHideMainWindow::UnpinBar(DockPageBar* bar, bool show) {
 }
 
 bool AutoHideMainWindow::IsPinned(const DockPageBar* bar) const {
-    return std::any_of(m_strips.begin(), m_strips.end(),
+    return std::any_of(strips_.begin(), strips_.end(),
                        [bar](const auto& entry) { return entry.second->HoldsItemsOf(bar); });
 }
 

@@ -62,12 +62,12 @@ public:
 
     // Shows `page` (not owned) in the window; the previous page is hidden.
     void SetPage(DockPage* page);
-    DockPage* Page() const { return m_page; }
+    DockPage* Page() const { return page_; }
     // Forgets the page without touching its window, which has gone elsewhere.
     void ReleasePage();
     // The full rectangle in the parent's coordinates.
     void SetTargetRect(const QRect& rect);
-    QRect TargetRect() const { return m_target; }
+    QRect TargetRect() const { return target_; }
 
     // Starts sliding out (or in) over `durationMs`; a running slide stops first.
     void StartSlide(bool out, int durationMs = kSlideMs);
@@ -78,17 +78,17 @@ public:
     // Hides at once, stopping every timer.
     void HideNow();
 
-    int SlidePosition() const { return m_position; }
-    int SlideSteps() const { return m_steps; }
-    bool IsSliding() const { return m_sliding; }
+    int SlidePosition() const { return position_; }
+    int SlideSteps() const { return steps_; }
+    bool IsSliding() const { return sliding_; }
     bool IsTimerRunning(int id) const;
-    void SetPointerProbe(PointerProbe probe) { m_probe = std::move(probe); }
+    void SetPointerProbe(PointerProbe probe) { probe_ = std::move(probe); }
 
     QRect CloseButtonRect() const;
     QRect PinButtonRect() const;
-    QFont CaptionFont() const { return m_captionFont; }
+    QFont CaptionFont() const { return captionFont_; }
     // The full-size inner window that the slide clips; caption and buttons are drawn on it.
-    QWidget* Panel() const { return m_panel; }
+    QWidget* Panel() const { return panel_; }
 
 Q_SIGNALS:
     void pinClicked();
@@ -98,24 +98,24 @@ protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
 
 private:
-    // Shows the first `shownSteps` of m_steps slices of the target, the part nearest the strip.
+    // Shows the first `shownSteps` of steps_ slices of the target, the part nearest the strip.
     void PlaceAtStep(int shownSteps);
     QMargins BorderMargins() const;
     void LayoutPage();
 
-    Qt::DockWidgetArea m_side;
-    DockPage* m_page = nullptr;
-    QWidget* m_panel = nullptr;
-    QRect m_target;
-    int m_position = 0;
-    int m_steps = 6;
-    bool m_sliding = false;
-    QFont m_captionFont;
-    QTimer m_inTimer;
-    QTimer m_outTimer;
-    QTimer m_leaveTimer;
-    PointerProbe m_probe;
-    int m_pressedButton = 0;
+    Qt::DockWidgetArea side_;
+    DockPage* page_ = nullptr;
+    QWidget* panel_ = nullptr;
+    QRect target_;
+    int position_ = 0;
+    int steps_ = 6;
+    bool sliding_ = false;
+    QFont captionFont_;
+    QTimer inTimer_;
+    QTimer outTimer_;
+    QTimer leaveTimer_;
+    PointerProbe probe_;
+    int pressedButton_ = 0;
 };
 
 // The strip along one side of the frame; one tab per hidden page.
@@ -127,8 +127,8 @@ public:
     AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame);
     ~AutoHideStrip() override;
 
-    Qt::DockWidgetArea Side() const { return m_side; }
-    int ControlId() const { return m_controlId; }
+    Qt::DockWidgetArea Side() const { return side_; }
+    int ControlId() const { return controlId_; }
 
     void AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, Qt::DockWidgetArea ownerSide,
                  QSize ownerSize);
@@ -137,19 +137,19 @@ public:
     bool HoldsItemsOf(const DockPageBar* owner) const;
     Qt::DockWidgetArea OwnerSide(const DockPageBar* owner) const;
 
-    int ItemCount() const { return static_cast<int>(m_items.size()); }
-    const DockPage& ItemPage(int index) const { return *m_items.at(static_cast<size_t>(index)).page; }
+    int ItemCount() const { return static_cast<int>(items_.size()); }
+    const DockPage& ItemPage(int index) const { return *items_.at(static_cast<size_t>(index)).page; }
     QRect ItemRect(int index) const;
     int ItemAt(QPoint pos) const;
-    int ActiveItem() const { return m_active; }
+    int ActiveItem() const { return active_; }
 
     // Slides the item's page out and marks its tab active.
     void ShowItem(int index);
     // What the hover timer runs after the mouse rested on the strip.
     void HoverTimeout();
-    bool IsHoverArmed() const { return m_hoverTimer.isActive(); }
+    bool IsHoverArmed() const { return hoverTimer_.isActive(); }
 
-    AutoHideFlyout* FloatWindow() const { return m_float; }
+    AutoHideFlyout* FloatWindow() const { return float_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -170,21 +170,21 @@ private:
         Qt::DockWidgetArea ownerSide = Qt::NoDockWidgetArea;
         QSize ownerSize;
     };
-    bool Horizontal() const { return m_side == Qt::TopDockWidgetArea || m_side == Qt::BottomDockWidgetArea; }
+    bool Horizontal() const { return side_ == Qt::TopDockWidgetArea || side_ == Qt::BottomDockWidgetArea; }
     std::vector<int> Lengths() const;
     QRect FloatTarget(const Item& item) const;
     void ItemsChanged();
 
-    Qt::DockWidgetArea m_side;
-    int m_controlId;
-    QMainWindow* m_frame;
-    std::vector<Item> m_items;
-    int m_active = -1;
-    DockPage* m_shown = nullptr;
-    DockPageBar* m_shownOwner = nullptr;
-    AutoHideFlyout* m_float = nullptr;
-    QTimer m_hoverTimer;
-    QPoint m_hoverPos;
+    Qt::DockWidgetArea side_;
+    int controlId_;
+    QMainWindow* frame_;
+    std::vector<Item> items_;
+    int active_ = -1;
+    DockPage* shown_ = nullptr;
+    DockPageBar* shownOwner_ = nullptr;
+    AutoHideFlyout* float_ = nullptr;
+    QTimer hoverTimer_;
+    QPoint hoverPos_;
 };
 
 // The multi-document frame with auto-hide support: a QMainWindow around a QMdiArea with one strip per side.
@@ -194,7 +194,7 @@ public:
     explicit AutoHideMainWindow(QWidget* parent = nullptr);
     ~AutoHideMainWindow() override;
 
-    QMdiArea* MdiArea() const { return m_mdiArea; }
+    QMdiArea* MdiArea() const { return mdiArea_; }
 
     // Creates the strip of every named side that has none yet.
     void EnableDocking(Qt::DockWidgetAreas sides);
@@ -212,8 +212,8 @@ Q_SIGNALS:
     void pinStateChanged(calvora::DockPageBar* bar);
 
 private:
-    QMdiArea* m_mdiArea;
-    std::map<Qt::DockWidgetArea, AutoHideStrip*> m_strips;
+    QMdiArea* mdiArea_;
+    std::map<Qt::DockWidgetArea, AutoHideStrip*> strips_;
 };
 
 } // namespace calvora

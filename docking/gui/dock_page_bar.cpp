@@ -69,7 +69,7 @@ void DrawPinButton(QPainter& painter, const QRect& rect, bool pressedOrHot) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-DockPageCaption::DockPageCaption(DockPageBar* bar) : QWidget(bar), m_bar(bar) {
+DockPageCaption::DockPageCaption(DockPageBar* bar) : QWidget(bar), bar_(bar) {
     setMouseTracking(true);
     setAttribute(Qt::WA_Hover);
 }
@@ -96,28 +96,28 @@ QRect DockPageCaption::PinButtonRect() const {
 }
 
 QString DockPageCaption::DisplayedTitle() const {
-    const QFontMetrics metrics(m_bar->CaptionFont());
-    return TruncateCaption(m_bar->CaptionText(), StripRect().width(),
+    const QFontMetrics metrics(bar_->CaptionFont());
+    return TruncateCaption(bar_->CaptionText(), StripRect().width(),
                            [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
 void DockPageCaption::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     const QRect strip = StripRect();
-    const bool active = m_bar->IsActive();
+    const bool active = bar_->IsActive();
     if (active) {
         painter.fillRect(strip, kActiveCaption);
     } else {
         painter.setPen(kInactiveOutline);
         painter.drawRect(strip.adjusted(0, 0, -1, -1));
     }
-    painter.setFont(m_bar->CaptionFont());
+    painter.setFont(bar_->CaptionFont());
     painter.setPen(active ? Qt::white : Qt::black);
     const QRect textRect(strip.left() + 4, strip.top() + 2, strip.width() - 4, strip.height() - 2);
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, DisplayedTitle());
-    DrawCloseButton(painter, CloseButtonRect(), m_pressed == Button::Close || m_hot == Button::Close);
-    if (!m_bar->isFloating()) {
-        DrawPinButton(painter, PinButtonRect(), m_pressed == Button::Pin || m_hot == Button::Pin);
+    DrawCloseButton(painter, CloseButtonRect(), pressed_ == Button::Close || hot_ == Button::Close);
+    if (!bar_->isFloating()) {
+        DrawPinButton(painter, PinButtonRect(), pressed_ == Button::Pin || hot_ == Button::Pin);
     }
 }
 
@@ -126,15 +126,15 @@ DockPageCaption::Button DockPageCaption::ButtonAt(QPoint pos) const {
         return Button::Close;
     }
     // A floating bar has no side to pin to.
-    if (!m_bar->isFloating() && PinButtonRect().contains(pos)) {
+    if (!bar_->isFloating() && PinButtonRect().contains(pos)) {
         return Button::Pin;
     }
     return Button::None;
 }
 
 void DockPageCaption::mousePressEvent(QMouseEvent* event) {
-    m_pressed = event->button() == Qt::LeftButton ? ButtonAt(event->position().toPoint()) : Button::None;
-    if (m_pressed == Button::None) {
+    pressed_ = event->button() == Qt::LeftButton ? ButtonAt(event->position().toPoint()) : Button::None;
+    if (pressed_ == Button::None) {
         event->ignore();
         return;
     }
@@ -142,8 +142,8 @@ void DockPageCaption::mousePressEvent(QMouseEvent* event) {
 }
 
 void DockPageCaption::mouseReleaseEvent(QMouseEvent* event) {
-    const Button pressed = m_pressed;
-    m_pressed = Button::None;
+    const Button pressed = pressed_;
+    pressed_ = Button::None;
     if (pressed == Button::None) {
         event->ignore();
         return;
@@ -154,19 +154,19 @@ void DockPageCaption::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     if (released == Button::Close) {
-        m_bar->HideBar();
+        bar_->HideBar();
     } else if (released == Button::Pin) {
-        m_bar->RequestPin();
+        bar_->RequestPin();
     }
 }
 
 void DockPageCaption::mouseMoveEvent(QMouseEvent* event) {
     const Button hot = ButtonAt(event->position().toPoint());
-    if (hot != m_hot) {
-        m_hot = hot;
+    if (hot != hot_) {
+        hot_ = hot;
         update();
     }
-    if (m_pressed == Button::None) {
+    if (pressed_ == Button::None) {
         event->ignore();
     }
 }
@@ -178,15 +178,15 @@ void DockPageCaption::mouseDoubleClickEvent(QMouseEvent* event) {
 }
 
 void DockPageCaption::leaveEvent(QEvent*) {
-    if (m_hot != Button::None) {
-        m_hot = Button::None;
+    if (hot_ != Button::None) {
+        hot_ = Button::None;
         update();
     }
 }
 
 // ---------------------------------------------------------------------------------------------------------
 
-DockPageTabs::DockPageTabs(DockPageBar* bar) : QWidget(bar), m_bar(bar) {
+DockPageTabs::DockPageTabs(DockPageBar* bar) : QWidget(bar), bar_(bar) {
     setSizePolicy(QSizePolicy::Preferred, QSizePolicy::Fixed);
 }
 
@@ -196,8 +196,8 @@ QSize DockPageTabs::sizeHint() const {
 
 QRect DockPageTabs::TabRect(int index) const {
     int x = 2;
-    for (int i = 0; i < m_bar->PageCount(); ++i) {
-        const int w = m_bar->Page(i).tabWidth;
+    for (int i = 0; i < bar_->PageCount(); ++i) {
+        const int w = bar_->Page(i).tabWidth;
         if (i == index) {
             return {x, 0, w, kTabHeight - 2};
         }
@@ -207,7 +207,7 @@ QRect DockPageTabs::TabRect(int index) const {
 }
 
 int DockPageTabs::TabAt(QPoint pos) const {
-    for (int i = 0; i < m_bar->PageCount(); ++i) {
+    for (int i = 0; i < bar_->PageCount(); ++i) {
         if (TabRect(i).contains(pos)) {
             return i;
         }
@@ -220,10 +220,10 @@ void DockPageTabs::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawLine(0, 0, width(), 0);
-    for (int i = 0; i < m_bar->PageCount(); ++i) {
-        const DockPage& page = m_bar->Page(i);
+    for (int i = 0; i < bar_->PageCount(); ++i) {
+        const DockPage& page = bar_->Page(i);
         const QRect tab = TabRect(i);
-        const bool active = i == m_bar->ActivePageIndex();
+        const bool active = i == bar_->ActivePageIndex();
         if (active) {
             painter.fillRect(tab, palette().base());
             painter.setPen(palette().color(QPalette::Shadow));
@@ -231,7 +231,7 @@ void DockPageTabs::paintEvent(QPaintEvent*) {
             painter.drawLine(tab.topRight(), tab.bottomRight());
             painter.setPen(palette().color(QPalette::Light));
             painter.drawLine(tab.topLeft(), tab.bottomLeft());
-        } else if (i + 1 != m_bar->ActivePageIndex()) {
+        } else if (i + 1 != bar_->ActivePageIndex()) {
             painter.setPen(palette().color(QPalette::Dark));
             painter.drawLine(tab.right(), tab.top() + 3, tab.right(), tab.bottom() - 3);
         }
@@ -251,37 +251,37 @@ void DockPageTabs::mousePressEvent(QMouseEvent* event) {
     if (index < 0) {
         return;
     }
-    m_bar->ActivatePage(index);
-    m_bar->setFocus(Qt::MouseFocusReason);
+    bar_->ActivatePage(index);
+    bar_->setFocus(Qt::MouseFocusReason);
 }
 
 // ---------------------------------------------------------------------------------------------------------
 
 DockPageBar::DockPageBar(QWidget* parent) : SizingDockBar(parent) {
-    m_captionFont = font();
-    m_captionBar = new DockPageCaption(this);
-    setTitleBarWidget(m_captionBar);
+    captionFont_ = font();
+    captionBar_ = new DockPageCaption(this);
+    setTitleBarWidget(captionBar_);
 
-    m_client = new QWidget(this);
-    auto* layout = new QVBoxLayout(m_client);
+    client_ = new QWidget(this);
+    auto* layout = new QVBoxLayout(client_);
     layout->setSpacing(0);
-    m_pageArea = new QWidget(m_client);
-    m_pageArea->installEventFilter(this);
-    m_tabs = new DockPageTabs(this);
-    m_tabs->setParent(m_client);
-    m_tabs->hide();
-    layout->addWidget(m_pageArea, 1);
-    layout->addWidget(m_tabs);
-    setWidget(m_client);
+    pageArea_ = new QWidget(client_);
+    pageArea_->installEventFilter(this);
+    tabs_ = new DockPageTabs(this);
+    tabs_->setParent(client_);
+    tabs_->hide();
+    layout->addWidget(pageArea_, 1);
+    layout->addWidget(tabs_);
+    setWidget(client_);
     setFocusPolicy(Qt::ClickFocus);
 
     SetMinimumSizes({50, 50}, {60, 60}, {150, 150});
-    m_focusConnection =
+    focusConnection_ =
         connect(qApp, &QApplication::focusChanged, this, [this](QWidget*, QWidget*) { UpdateActive(); });
 }
 
 DockPageBar::~DockPageBar() {
-    disconnect(m_focusConnection);
+    disconnect(focusConnection_);
 }
 
 bool DockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& icon) {
@@ -292,104 +292,104 @@ bool DockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& ic
     item->window = window;
     item->title = title;
     item->icon = icon;
-    item->tabWidth = PageTabWidth(QFontMetrics(m_tabs->font()).horizontalAdvance(title), !icon.isNull());
+    item->tabWidth = PageTabWidth(QFontMetrics(tabs_->font()).horizontalAdvance(title), !icon.isNull());
     // setParent also turns a top-level window into a child.
-    window->setParent(m_pageArea);
-    window->setGeometry(m_pageArea->rect());
+    window->setParent(pageArea_);
+    window->setGeometry(pageArea_->rect());
     window->hide();
-    m_pages.push_back(std::move(item));
-    m_tabs->setVisible(m_pages.size() > 1);
-    if (m_activePage < 0) {
+    pages_.push_back(std::move(item));
+    tabs_->setVisible(pages_.size() > 1);
+    if (activePage_ < 0) {
         ActivatePage(0);
     }
-    m_tabs->update();
+    tabs_->update();
     update();
     return true;
 }
 
 void DockPageBar::ActivatePage(int index) {
-    if (index == m_activePage || index < 0 || index >= PageCount()) {
+    if (index == activePage_ || index < 0 || index >= PageCount()) {
         return;
     }
-    if (m_activePage >= 0 && m_pages[static_cast<size_t>(m_activePage)]->window != nullptr) {
-        m_pages[static_cast<size_t>(m_activePage)]->window->hide();
+    if (activePage_ >= 0 && pages_[static_cast<size_t>(activePage_)]->window != nullptr) {
+        pages_[static_cast<size_t>(activePage_)]->window->hide();
     }
-    m_activePage = index;
-    const DockPage& page = *m_pages[static_cast<size_t>(index)];
-    m_caption = page.title;
+    activePage_ = index;
+    const DockPage& page = *pages_[static_cast<size_t>(index)];
+    caption_ = page.title;
     setWindowTitle(page.title);
     if (page.window != nullptr) {
-        page.window->setGeometry(m_pageArea->rect());
+        page.window->setGeometry(pageArea_->rect());
         page.window->show();
     }
-    m_captionBar->update();
-    m_tabs->update();
+    captionBar_->update();
+    tabs_->update();
     Q_EMIT activePageChanged(index);
 }
 
 std::unique_ptr<DockPage> DockPageBar::RemoveActivePage() {
-    if (m_activePage < 0) {
+    if (activePage_ < 0) {
         return nullptr;
     }
-    const auto position = m_pages.begin() + m_activePage;
+    const auto position = pages_.begin() + activePage_;
     std::unique_ptr<DockPage> item = std::move(*position);
-    m_pages.erase(position);
+    pages_.erase(position);
     if (item->window != nullptr) {
         item->window->hide();
     }
-    m_activePage = -1;
-    m_caption.clear();
-    if (m_pages.size() <= 1) {
+    activePage_ = -1;
+    caption_.clear();
+    if (pages_.size() <= 1) {
         // One page left: the tab row goes and the page takes the whole client area.
-        m_tabs->hide();
+        tabs_->hide();
         LayoutPages();
     }
-    if (!m_pages.empty()) {
+    if (!pages_.empty()) {
         ActivatePage(0);
     } else {
         setWindowTitle(objectName());
         Q_EMIT activePageChanged(-1);
     }
-    m_captionBar->update();
-    m_tabs->update();
+    captionBar_->update();
+    tabs_->update();
     return item;
 }
 
 void DockPageBar::HideBar() {
     setVisible(false);
-    m_captionBar->update();
+    captionBar_->update();
 }
 
 void DockPageBar::RequestPin() {
     Q_EMIT pinRequested(this);
-    m_captionBar->update();
+    captionBar_->update();
 }
 
 void DockPageBar::PlacementChanged() {
     SizingDockBar::PlacementChanged();
-    if (m_client == nullptr) {
+    if (client_ == nullptr) {
         return;
     }
     // Client insets: 0 left, 3 top, 1 right, 1 bottom; a docked bar 2 more at the left, right and bottom.
     if (isFloating()) {
-        m_client->layout()->setContentsMargins(0, 3, 1, 1);
+        client_->layout()->setContentsMargins(0, 3, 1, 1);
     } else {
-        m_client->layout()->setContentsMargins(2, 3, 3, 3);
+        client_->layout()->setContentsMargins(2, 3, 3, 3);
     }
-    m_captionBar->update();
+    captionBar_->update();
 }
 
 bool DockPageBar::eventFilter(QObject* watched, QEvent* event) {
-    if (watched == m_pageArea && event->type() == QEvent::Resize) {
+    if (watched == pageArea_ && event->type() == QEvent::Resize) {
         LayoutPages();
     }
     return SizingDockBar::eventFilter(watched, event);
 }
 
 void DockPageBar::LayoutPages() {
-    for (auto& page : m_pages) {
-        if (page->window != nullptr && page->window->parentWidget() == m_pageArea) {
-            page->window->setGeometry(m_pageArea->rect());
+    for (auto& page : pages_) {
+        if (page->window != nullptr && page->window->parentWidget() == pageArea_) {
+            page->window->setGeometry(pageArea_->rect());
         }
     }
 }
@@ -397,9 +397,9 @@ void DockPageBar::LayoutPages() {
 void DockPageBar::UpdateActive() {
     QWidget* focus = QApplication::focusWidget();
     const bool active = focus != nullptr && (focus == this || isAncestorOf(focus));
-    if (active != m_active) {
-        m_active = active;
-        m_captionBar->update();
+    if (active != active_) {
+        active_ = active;
+        captionBar_->update();
     }
 }
 

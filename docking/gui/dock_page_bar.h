@@ -63,9 +63,9 @@ private:
     enum class Button { None, Close, Pin };
     Button ButtonAt(QPoint pos) const;
 
-    DockPageBar* m_bar;
-    Button m_pressed = Button::None;
-    Button m_hot = Button::None;
+    DockPageBar* bar_;
+    Button pressed_ = Button::None;
+    Button hot_ = Button::None;
 };
 
 // The tabs along the bottom of the bar, one per page, shown while the bar holds more than one page.
@@ -82,7 +82,7 @@ protected:
     void mousePressEvent(QMouseEvent* event) override;
 
 private:
-    DockPageBar* m_bar;
+    DockPageBar* bar_;
 };
 
 class DockPageBar : public SizingDockBar {
@@ -102,17 +102,17 @@ public:
     // when no page is active.
     std::unique_ptr<DockPage> RemoveActivePage();
 
-    int PageCount() const { return static_cast<int>(m_pages.size()); }
-    int ActivePageIndex() const { return m_activePage; }
-    const DockPage& Page(int index) const { return *m_pages.at(static_cast<size_t>(index)); }
-    QString CaptionText() const { return m_caption; }
-    QFont CaptionFont() const { return m_captionFont; }
+    int PageCount() const { return static_cast<int>(pages_.size()); }
+    int ActivePageIndex() const { return activePage_; }
+    const DockPage& Page(int index) const { return *pages_.at(static_cast<size_t>(index)); }
+    QString CaptionText() const { return caption_; }
+    QFont CaptionFont() const { return captionFont_; }
     // The bar is drawn active while the focus is inside it.
-    bool IsActive() const { return m_active; }
+    bool IsActive() const { return active_; }
 
-    DockPageCaption* Caption() const { return m_captionBar; }
-    DockPageTabs* Tabs() const { return m_tabs; }
-    QWidget* PageArea() const { return m_pageArea; }
+    DockPageCaption* Caption() const { return captionBar_; }
+    DockPageTabs* Tabs() const { return tabs_; }
+    QWidget* PageArea() const { return pageArea_; }
 
     // What the caption buttons do; the frame's View › Instrument command shares HideBar.
     void HideBar();
@@ -131,16 +131,16 @@ private:
     void LayoutPages();
     void UpdateActive();
 
-    std::vector<std::unique_ptr<DockPage>> m_pages;
-    int m_activePage = -1;
-    QString m_caption;
-    QFont m_captionFont;
-    bool m_active = false;
-    DockPageCaption* m_captionBar = nullptr;
-    QWidget* m_client = nullptr;
-    QWidget* m_pageArea = nullptr;
-    DockPageTabs* m_tabs = nullptr;
-    QMetaObject::Connection m_focusConnection;
+    std::vector<std::unique_ptr<DockPage>> pages_;
+    int activePage_ = -1;
+    QString caption_;
+    QFont captionFont_;
+    bool active_ = false;
+    DockPageCaption* captionBar_ = nullptr;
+    QWidget* client_ = nullptr;
+    QWidget* pageArea_ = nullptr;
+    DockPageTabs* tabs_ = nullptr;
+    QMetaObject::Connection focusConnection_;
 };
 
 // Draws the caption buttons: the close glyph and the pin, white when pressed or hot, black otherwise.

@@ -34,17 +34,17 @@ bool SizingDockBar::Create(const QString& windowName, QMainWindow* frame, QSize 
     if (frame == nullptr) {
         return false;
     }
-    m_frame = frame;
+    frame_ = frame;
     setParent(frame);
     setObjectName(windowName);
     setWindowTitle(windowName);
-    m_szHorz = m_szVert = m_szFloat = defaultSize;
-    m_gripper = gripper;
+    szHorz_ = szVert_ = szFloat_ = defaultSize;
+    gripper_ = gripper;
     if (!gripper) {
         // No gripper: an empty title bar leaves no caption to drag by.
         setTitleBarWidget(new QWidget(this));
     }
-    m_controlId = controlId;
+    controlId_ = controlId;
     PlacementChanged();
     return true;
 }
@@ -54,24 +54,24 @@ void SizingDockBar::EnableDocking(Qt::DockWidgetAreas sides) {
 }
 
 void SizingDockBar::DockAt(Qt::DockWidgetArea side) {
-    if (m_frame == nullptr) {
+    if (frame_ == nullptr) {
         return;
     }
     setFloating(false);
-    m_frame->addDockWidget(side, this);
+    frame_->addDockWidget(side, this);
     if (side == Qt::LeftDockWidgetArea || side == Qt::RightDockWidgetArea) {
-        m_frame->resizeDocks({this}, {m_szVert.width()}, Qt::Horizontal);
+        frame_->resizeDocks({this}, {szVert_.width()}, Qt::Horizontal);
     } else {
-        m_frame->resizeDocks({this}, {m_szHorz.height()}, Qt::Vertical);
+        frame_->resizeDocks({this}, {szHorz_.height()}, Qt::Vertical);
     }
     PlacementChanged();
 }
 
 Qt::DockWidgetArea SizingDockBar::DockSide() const {
-    if (m_frame == nullptr || isFloating()) {
+    if (frame_ == nullptr || isFloating()) {
         return Qt::NoDockWidgetArea;
     }
-    return m_frame->dockWidgetArea(const_cast<SizingDockBar*>(this));
+    return frame_->dockWidgetArea(const_cast<SizingDockBar*>(this));
 }
 
 bool SizingDockBar::IsHorizontalDock() const {
@@ -81,27 +81,27 @@ bool SizingDockBar::IsHorizontalDock() const {
 
 QSize SizingDockBar::sizeHint() const {
     if (isFloating()) {
-        return m_szFloat;
+        return szFloat_;
     }
-    return IsHorizontalDock() ? m_szHorz : m_szVert;
+    return IsHorizontalDock() ? szHorz_ : szVert_;
 }
 
 void SizingDockBar::SetMinimumSizes(QSize horizontal, QSize vertical, QSize floating) {
-    m_szMinHorz = horizontal;
-    m_szMinVert = vertical;
-    m_szMinFloat = floating;
+    szMinHorz_ = horizontal;
+    szMinVert_ = vertical;
+    szMinFloat_ = floating;
     PlacementChanged();
 }
 
 void SizingDockBar::PlacementChanged() {
     const Qt::DockWidgetArea side = DockSide();
-    m_edgeMask = SizingEdgeForSide(side);
+    edgeMask_ = SizingEdgeForSide(side);
     if (isFloating()) {
-        setMinimumSize(m_szMinFloat);
+        setMinimumSize(szMinFloat_);
     } else if (side == Qt::TopDockWidgetArea || side == Qt::BottomDockWidgetArea) {
-        setMinimumSize(m_szMinHorz);
+        setMinimumSize(szMinHorz_);
     } else {
-        setMinimumSize(m_szMinVert);
+        setMinimumSize(szMinVert_);
     }
 }
 

@@ -36,16 +36,16 @@ public:
     // Docks the bar at `side` with its default size across the dock.
     void DockAt(Qt::DockWidgetArea side);
 
-    int ControlId() const { return m_controlId; }
+    int ControlId() const { return controlId_; }
     // The side the bar is docked at, or NoDockWidgetArea while floating or not docked.
     Qt::DockWidgetArea DockSide() const;
     bool IsHorizontalDock() const;
 
-    QSize MinimumHorizontal() const { return m_szMinHorz; }
-    QSize MinimumVertical() const { return m_szMinVert; }
-    QSize MinimumFloating() const { return m_szMinFloat; }
-    int EdgeWidth() const { return m_edgeWidth; }
-    unsigned SizingEdgeMask() const { return m_edgeMask; }
+    QSize MinimumHorizontal() const { return szMinHorz_; }
+    QSize MinimumVertical() const { return szMinVert_; }
+    QSize MinimumFloating() const { return szMinFloat_; }
+    int EdgeWidth() const { return edgeWidth_; }
+    unsigned SizingEdgeMask() const { return edgeMask_; }
 
     QSize sizeHint() const override;
 
@@ -54,17 +54,17 @@ protected:
     // Applies the placement's minimum size and client insets; derived bars extend it.
     virtual void PlacementChanged();
 
-    QMainWindow* m_frame = nullptr;
-    QSize m_szHorz{200, 200};
-    QSize m_szVert{200, 200};
-    QSize m_szFloat{200, 200};
-    QSize m_szMinHorz{33, 32};
-    QSize m_szMinVert{33, 32};
-    QSize m_szMinFloat{37, 32};
-    int m_edgeWidth = 5;
-    unsigned m_edgeMask = 0;
-    int m_controlId = 0;
-    bool m_gripper = true;
+    QMainWindow* frame_ = nullptr;
+    QSize szHorz_{200, 200};
+    QSize szVert_{200, 200};
+    QSize szFloat_{200, 200};
+    QSize szMinHorz_{33, 32};
+    QSize szMinVert_{33, 32};
+    QSize szMinFloat_{37, 32};
+    int edgeWidth_ = 5;
+    unsigned edgeMask_ = 0;
+    int controlId_ = 0;
+    bool gripper_ = true;
 };
 
 } // namespace calvora

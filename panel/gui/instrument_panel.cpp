@@ -69,12 +69,12 @@ QString FromCore(const std::u16string& text) {
 } // namespace
 
 InstrumentPanel::InstrumentPanel(QWidget* parent)
-    : QWidget(parent), m_valueFont(DisplayFont(60, 24, QFont::Thin)),
-      m_noticeFont(DisplayFont(25, 8, QFont::Thin)) {
+    : QWidget(parent), valueFont_(DisplayFont(60, 24, QFont::Thin)),
+      noticeFont_(DisplayFont(25, 8, QFont::Thin)) {
     setObjectName(QStringLiteral("CMeterDlg166"));
-    m_dialogFont = TemplateDialogFont(logicalDpiX() / 96.0);
-    setFont(m_dialogFont);
-    m_units = BaseUnitsOf(m_dialogFont);
+    dialogFont_ = TemplateDialogFont(logicalDpiX() / 96.0);
+    setFont(dialogFont_);
+    units_ = BaseUnitsOf(dialogFont_);
 
     setAutoFillBackground(true);
     QPalette colours = palette();
@@ -114,16 +114,16 @@ InstrumentPanel::InstrumentPanel(QWidget* parent)
         }
         widget->setGeometry(PixelRect(control.rect));
         widget->setVisible(control.initiallyVisible);
-        m_controls[control.id] = widget;
+        controls_[control.id] = widget;
     }
-    Control(kMeterValueId)->setFont(m_valueFont);
-    Control(kMeterNoticeId)->setFont(m_noticeFont);
+    Control(kMeterValueId)->setFont(valueFont_);
+    Control(kMeterNoticeId)->setFont(noticeFont_);
     // Dialog initialisation: the empty members go into the controls, so only the notice and the frame remain.
     TransferTexts();
 }
 
 QRect InstrumentPanel::PixelRect(const DialogRect& rect) const {
-    const DialogRect pixels = DialogToPixels(rect, m_units);
+    const DialogRect pixels = DialogToPixels(rect, units_);
     return {pixels.x, pixels.y, pixels.width, pixels.height};
 }
 
@@ -134,8 +134,8 @@ QSize InstrumentPanel::sizeHint() const {
 }
 
 QWidget* InstrumentPanel::Control(int id) const {
-    const auto it = m_controls.find(id);
-    return it == m_controls.end() ? nullptr : it->second;
+    const auto it = controls_.find(id);
+    return it == controls_.end() ? nullptr : it->second;
 }
 
 QString InstrumentPanel::Text(int id) const {
@@ -151,11 +151,11 @@ void InstrumentPanel::SetShown(int id, bool shown) {
 
 void InstrumentPanel::TransferTexts() {
     const std::pair<int, const std::u16string*> members[] = {
-        {kMeterModeId, &m_texts.modeText},   {kMeterTrmsId, &m_texts.trmsText},
-        {kMeterUnitId, &m_texts.unitText},   {kMeterValueId, &m_texts.valueText},
-        {kMeterAutoId, &m_texts.autoText},   {kMeterBarId, &m_texts.barText},
-        {kMeterHoldId, &m_texts.holdText},   {kMeterPeakId, &m_texts.peakText},
-        {kMeterScaleId, &m_texts.scaleText},
+        {kMeterModeId, &texts_.modeText},   {kMeterTrmsId, &texts_.trmsText},
+        {kMeterUnitId, &texts_.unitText},   {kMeterValueId, &texts_.valueText},
+        {kMeterAutoId, &texts_.autoText},   {kMeterBarId, &texts_.barText},
+        {kMeterHoldId, &texts_.holdText},   {kMeterPeakId, &texts_.peakText},
+        {kMeterScaleId, &texts_.scaleText},
     };
     for (const auto& [id, text] : members) {
         static_cast<LcdText*>(Control(id))->SetText(FromCore(*text));
@@ -168,14 +168,14 @@ void InstrumentPanel::ShowWaiting() {
         SetShown(id, false);
     }
     // The value keeps its last text behind the notice; it is hidden until the next reading.
-    const std::u16string value = m_texts.valueText;
-    m_texts = PanelTexts{};
-    m_texts.valueText = value;
+    const std::u16string value = texts_.valueText;
+    texts_ = PanelTexts{};
+    texts_.valueText = value;
     TransferTexts();
 }
 
 void InstrumentPanel::ShowReading(const PanelState& panel) {
-    m_texts = panel.texts;
+    texts_ = panel.texts;
     SetShown(kMeterNoticeId, panel.noticeShown);
     SetShown(kMeterValueId, panel.valueShown);
     SetShown(kMeterModeId, panel.modeShown);

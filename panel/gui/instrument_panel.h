@@ -32,12 +32,12 @@ public:
     // The text shown by a text control; empty for other ids.
     QString Text(int id) const;
     // The nine texts as last transferred into the controls.
-    const PanelTexts& Texts() const { return m_texts; }
+    const PanelTexts& Texts() const { return texts_; }
 
-    QFont DialogFont() const { return m_dialogFont; }
-    QFont ValueFont() const { return m_valueFont; }
-    QFont NoticeFont() const { return m_noticeFont; }
-    DialogBaseUnits BaseUnits() const { return m_units; }
+    QFont DialogFont() const { return dialogFont_; }
+    QFont ValueFont() const { return valueFont_; }
+    QFont NoticeFont() const { return noticeFont_; }
+    DialogBaseUnits BaseUnits() const { return units_; }
     // A template rectangle in this panel's pixels.
     QRect PixelRect(const DialogRect& rect) const;
 
@@ -49,12 +49,12 @@ private:
     void TransferTexts();
     void SetShown(int id, bool shown);
 
-    QFont m_dialogFont;
-    QFont m_valueFont;
-    QFont m_noticeFont;
-    DialogBaseUnits m_units;
-    PanelTexts m_texts;
-    std::map<int, QWidget*> m_controls;
+    QFont dialogFont_;
+    QFont valueFont_;
+    QFont noticeFont_;
+    DialogBaseUnits units_;
+    PanelTexts texts_;
+    std::map<int, QWidget*> controls_;
 };
 
 } // namespace calvora

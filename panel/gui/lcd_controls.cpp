@@ -10,14 +10,14 @@
 
 namespace calvora {
 
-LcdText::LcdText(int id, Look look, QWidget* parent) : QWidget(parent), m_id(id), m_look(look) {
+LcdText::LcdText(int id, Look look, QWidget* parent) : QWidget(parent), id_(id), look_(look) {
     setObjectName(QStringLiteral("control%1").arg(id));
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void LcdText::SetText(const QString& text) {
-    if (text != m_text) {
-        m_text = text;
+    if (text != text_) {
+        text_ = text;
         update();
     }
 }
@@ -32,26 +32,26 @@ int LcdText::MarkRight() const {
 }
 
 void LcdText::paintEvent(QPaintEvent*) {
-    if (m_text.isEmpty()) {
+    if (text_.isEmpty()) {
         return;
     }
     QPainter painter(this);
     painter.setFont(font());
-    switch (m_look) {
+    switch (look_) {
     case Look::Plain:
     case Look::Centred: {
-        const int alignment = (m_look == Look::Centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop;
+        const int alignment = (look_ == Look::Centred ? Qt::AlignHCenter : Qt::AlignLeft) | Qt::AlignTop;
         painter.setPen(Qt::black);
-        painter.drawText(rect(), alignment | Qt::TextWordWrap, m_text);
+        painter.drawText(rect(), alignment | Qt::TextWordWrap, text_);
         break;
     }
     case Look::Inverse: {
         // Only the text's own cells turn black; the rest of the control keeps the display's colour.
         const QFontMetrics metrics = fontMetrics();
-        const QRect cells(0, 0, metrics.horizontalAdvance(m_text), metrics.height());
+        const QRect cells(0, 0, metrics.horizontalAdvance(text_), metrics.height());
         painter.fillRect(cells, Qt::black);
         painter.setPen(LcdBackground());
-        painter.drawText(cells, Qt::AlignLeft | Qt::AlignTop, m_text);
+        painter.drawText(cells, Qt::AlignLeft | Qt::AlignTop, text_);
         break;
     }
     case Look::BarGraph:
@@ -68,8 +68,8 @@ void LcdText::PaintBar(QPainter& painter) const {
     const QFontMetrics metrics = fontMetrics();
     const int left = MarkLeft();
     const int span = MarkRight() - left;
-    for (qsizetype i = 0; i < m_text.size(); ++i) {
-        const QChar glyph = m_text.at(i);
+    for (qsizetype i = 0; i < text_.size(); ++i) {
+        const QChar glyph = text_.at(i);
         if (glyph.isSpace()) {
             continue;
         }
@@ -82,10 +82,10 @@ void LcdText::PaintBar(QPainter& painter) const {
 
 void LcdText::PaintScale(QPainter& painter) const {
     painter.setPen(Qt::black);
-    const std::u16string text = m_text.toStdU16String();
+    const std::u16string text = text_.toStdU16String();
     const std::vector<ScaleMark> marks = ScaleMarks(text);
     if (marks.empty()) {
-        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop, m_text);
+        painter.drawText(rect(), Qt::AlignLeft | Qt::AlignTop, text_);
         return;
     }
     const QFontMetrics metrics = fontMetrics();
@@ -100,16 +100,16 @@ void LcdText::PaintScale(QPainter& painter) const {
     }
 }
 
-LcdSymbol::LcdSymbol(int id, QWidget* parent) : QWidget(parent), m_id(id) {
+LcdSymbol::LcdSymbol(int id, QWidget* parent) : QWidget(parent), id_(id) {
     setObjectName(QStringLiteral("control%1").arg(id));
     setAttribute(Qt::WA_TransparentForMouseEvents);
 }
 
 void LcdSymbol::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    if (m_id == kMeterBeepId) {
+    if (id_ == kMeterBeepId) {
         DrawBeepSymbol(painter, QPoint(0, 0), Qt::black);
-    } else if (m_id == kMeterDiodeId) {
+    } else if (id_ == kMeterDiodeId) {
         DrawDiodeSymbol(painter, QPoint(0, 0), Qt::black);
     }
 }

@@ -24,9 +24,9 @@ public:
     };
 
     LcdText(int id, Look look, QWidget* parent);
-    int Id() const { return m_id; }
-    Look GetLook() const { return m_look; }
-    QString Text() const { return m_text; }
+    int Id() const { return id_; }
+    Look GetLook() const { return look_; }
+    QString Text() const { return text_; }
     void SetText(const QString& text);
     // Where the bar graph and its scale put segment 0 and segment 40, in this control's coordinates.
     int MarkLeft() const;
@@ -39,9 +39,9 @@ private:
     void PaintBar(class QPainter& painter) const;
     void PaintScale(class QPainter& painter) const;
 
-    int m_id;
-    Look m_look;
-    QString m_text;
+    int id_;
+    Look look_;
+    QString text_;
 };
 
 // A picture control showing the BEEP or the DIODE symbol at its top-left corner.
@@ -49,13 +49,13 @@ class LcdSymbol : public QWidget {
     Q_OBJECT
 public:
     LcdSymbol(int id, QWidget* parent);
-    int Id() const { return m_id; }
+    int Id() const { return id_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
 
 private:
-    int m_id;
+    int id_;
 };
 
 // The group box around the display area: an etched frame whose top edge sits half a text line down.

@@ -86,11 +86,11 @@ std::u16string LogListFooter(const std::tm& date, int page) {
 // ---------------------------------------------------------------------------------------------------------
 
 DataListModel::DataListModel(const RecordingDocument& document, QObject* parent)
-    : QAbstractTableModel(parent), m_document(document) {
+    : QAbstractTableModel(parent), document_(document) {
 }
 
 int DataListModel::rowCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : m_itemCount;
+    return parent.isValid() ? 0 : itemCount_;
 }
 
 int DataListModel::columnCount(const QModelIndex& parent) const {
@@ -108,7 +108,7 @@ QVariant DataListModel::data(const QModelIndex& index, int role) const {
         return {};
     }
     return QString::fromStdU16String(
-        LogListCellText(m_document, static_cast<uint32_t>(index.row()), index.column()));
+        LogListCellText(document_, static_cast<uint32_t>(index.row()), index.column()));
 }
 
 QVariant DataListModel::headerData(int section, Qt::Orientation orientation, int role) const {
@@ -126,20 +126,20 @@ QVariant DataListModel::headerData(int section, Qt::Orientation orientation, int
 
 void DataListModel::SetItemCount(int count) {
     count = std::max(0, count);
-    if (count > m_itemCount) {
-        beginInsertRows(QModelIndex(), m_itemCount, count - 1);
-        m_itemCount = count;
+    if (count > itemCount_) {
+        beginInsertRows(QModelIndex(), itemCount_, count - 1);
+        itemCount_ = count;
         endInsertRows();
-    } else if (count < m_itemCount) {
-        beginRemoveRows(QModelIndex(), count, m_itemCount - 1);
-        m_itemCount = count;
+    } else if (count < itemCount_) {
+        beginRemoveRows(QModelIndex(), count, itemCount_ - 1);
+        itemCount_ = count;
         endRemoveRows();
     }
 }
 
 void DataListModel::Refresh() {
-    if (m_itemCount > 0) {
-        Q_EMIT dataChanged(index(0, 0), index(m_itemCount - 1, columnCount() - 1), {Qt::DisplayRole});
+    if (itemCount_ > 0) {
+        Q_EMIT dataChanged(index(0, 0), index(itemCount_ - 1, columnCount() - 1), {Qt::DisplayRole});
     }
 }
 
@@ -149,44 +149,44 @@ DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget*
     : DocumentView(std::move(document), parent) {
     const QScreen* screen = QGuiApplication::primaryScreen();
     const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(1024, 768);
-    m_listWidth = static_cast<int>(screenSize.width() * 0.625);
-    m_listHeight = static_cast<int>(screenSize.height() * 0.76171875);
-    m_timer.setInterval(kTimerPeriodMs);
-    connect(&m_timer, &QTimer::timeout, this, &DataListView::OnTimer);
+    listWidth_ = static_cast<int>(screenSize.width() * 0.625);
+    listHeight_ = static_cast<int>(screenSize.height() * 0.76171875);
+    timer_.setInterval(kTimerPeriodMs);
+    connect(&timer_, &QTimer::timeout, this, &DataListView::OnTimer);
 }
 
 DataListView::~DataListView() {
     // The timer goes with this view: the next list view of the document must start its own.
     Document().listTimerStarted = 0;
     // The model reads the document, which may go with this view's reference before QWidget deletes children.
-    delete m_list;
+    delete list_;
 }
 
 void DataListView::CreateList() {
-    m_list = new QTableView(this);
-    m_list->setObjectName(QStringLiteral("LogList%1").arg(kListId));
-    m_list->setGeometry(rect());
-    m_list->setFrameStyle(QFrame::Box | QFrame::Plain);
+    list_ = new QTableView(this);
+    list_->setObjectName(QStringLiteral("LogList%1").arg(kListId));
+    list_->setGeometry(rect());
+    list_->setFrameStyle(QFrame::Box | QFrame::Plain);
     // Opaque, so that the list's own updates never repaint the view beneath it (whose paint sets the list).
-    m_list->setAutoFillBackground(true);
-    m_list->setShowGrid(true);
-    m_list->setSelectionBehavior(QAbstractItemView::SelectRows);
-    m_list->setSelectionMode(QAbstractItemView::ExtendedSelection);
-    m_list->setEditTriggers(QAbstractItemView::NoEditTriggers);
-    m_list->setWordWrap(false);
-    m_list->setCornerButtonEnabled(false);
-    m_list->verticalHeader()->hide();
-    if (m_listFont == QFont()) {
-        m_listFont = ListFont();
+    list_->setAutoFillBackground(true);
+    list_->setShowGrid(true);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
+    list_->setEditTriggers(QAbstractItemView::NoEditTriggers);
+    list_->setWordWrap(false);
+    list_->setCornerButtonEnabled(false);
+    list_->verticalHeader()->hide();
+    if (listFont_ == QFont()) {
+        listFont_ = ListFont();
     }
-    m_list->setFont(m_listFont);
+    list_->setFont(listFont_);
     // Every row is one line high, so a long list is laid out without measuring its cells.
-    QHeaderView* rows = m_list->verticalHeader();
+    QHeaderView* rows = list_->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
-    rows->setDefaultSectionSize(QFontMetrics(m_listFont).height() + 4);
-    m_model = new DataListModel(Document(), m_list);
-    m_list->setModel(m_model);
-    QHeaderView* columns = m_list->horizontalHeader();
+    rows->setDefaultSectionSize(QFontMetrics(listFont_).height() + 4);
+    model_ = new DataListModel(Document(), list_);
+    list_->setModel(model_);
+    QHeaderView* columns = list_->horizontalHeader();
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
     columns->setSectionResizeMode(QHeaderView::Interactive);
     columns->setStretchLastSection(false);
@@ -194,19 +194,19 @@ void DataListView::CreateList() {
     for (size_t i = 0; i < kLogListColumns.size(); ++i) {
         columns->resizeSection(static_cast<int>(i), kLogListColumns[i].width);
     }
-    m_list->show();
+    list_->show();
 }
 
 void DataListView::paintEvent(QPaintEvent*) {
-    if (m_list == nullptr) {
+    if (list_ == nullptr) {
         CreateList();
     }
     RecordingDocument& document = Document();
-    m_model->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
-    m_list->setGeometry(kListMargin, kListMargin, m_listWidth, m_listHeight);
+    model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
+    list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
     if (document.listTimerStarted == 0) {
         document.listTimerStarted = 1;
-        m_timer.start();
+        timer_.start();
     }
     if (document.liveActive == 1) {
         ShowLastItem();
@@ -215,35 +215,35 @@ void DataListView::paintEvent(QPaintEvent*) {
 
 void DataListView::resizeEvent(QResizeEvent* event) {
     DocumentView::resizeEvent(event);
-    if (m_list != nullptr) {
-        m_list->setGeometry(kListMargin, kListMargin, m_listWidth, m_listHeight);
+    if (list_ != nullptr) {
+        list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
     }
 }
 
 void DataListView::OnUpdate() {
     // A refilled document may keep its count but not its texts.
-    if (m_model != nullptr) {
-        m_model->Refresh();
+    if (model_ != nullptr) {
+        model_->Refresh();
     }
     update();
 }
 
 void DataListView::OnTimer() {
     RecordingDocument& document = Document();
-    if (document.liveActive != 1 || m_list == nullptr || document.listDirty != 1) {
+    if (document.liveActive != 1 || list_ == nullptr || document.listDirty != 1) {
         return;
     }
     document.listDirty = 0;
-    m_model->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
+    model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     ShowLastItem();
 }
 
 void DataListView::ShowLastItem() {
-    const int count = m_model->rowCount();
+    const int count = model_->rowCount();
     if (count > 0) {
         // The rows just added are laid out later; the scroll range must know them now.
-        m_list->doItemsLayout();
-        m_list->scrollTo(m_model->index(count - 1, 0), QAbstractItemView::EnsureVisible);
+        list_->doItemsLayout();
+        list_->scrollTo(model_->index(count - 1, 0), QAbstractItemView::EnsureVisible);
     }
 }
 
@@ -270,8 +270,8 @@ void DataListView::PrintPage(QPainter& painter, const QSize& pageSize, int page,
     std::array<int, kLogListColumns.size()> xs{};
     int x = 0;
     for (size_t visual = 0; visual < order.size(); ++visual) {
-        const int column = m_list != nullptr
-                               ? m_list->horizontalHeader()->logicalIndex(static_cast<int>(visual))
+        const int column = list_ != nullptr
+                               ? list_->horizontalHeader()->logicalIndex(static_cast<int>(visual))
                                : static_cast<int>(visual);
         order[visual] = column;
         xs[visual] = x;
@@ -305,7 +305,7 @@ void DataListView::Print(QPrinter& printer) {
     if (first > last) {
         return;
     }
-    const std::time_t now = m_clock ? m_clock() : std::time(nullptr);
+    const std::time_t now = clock_ ? clock_() : std::time(nullptr);
     std::tm date{};
     localtime_r(&now, &date);
     QPainter painter;

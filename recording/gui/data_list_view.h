@@ -60,8 +60,8 @@ public:
     void Refresh();
 
 private:
-    const RecordingDocument& m_document;
-    int m_itemCount = 0;
+    const RecordingDocument& document_;
+    int itemCount_ = 0;
 };
 
 class DataListView : public DocumentView {
@@ -84,12 +84,12 @@ public:
     void PrintPage(QPainter& painter, const QSize& pageSize, int page, const std::tm& date) const;
 
     // The list exists from the first paint on.
-    QTableView* List() const { return m_list; }
-    DataListModel* Model() const { return m_model; }
-    QSize ListSize() const { return {m_listWidth, m_listHeight}; }
-    const QTimer& Timer() const { return m_timer; }
+    QTableView* List() const { return list_; }
+    DataListModel* Model() const { return model_; }
+    QSize ListSize() const { return {listWidth_, listHeight_}; }
+    const QTimer& Timer() const { return timer_; }
     // Local time source for the printed date (tests pin it).
-    void SetClock(std::function<std::time_t()> clock) { m_clock = std::move(clock); }
+    void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -100,14 +100,14 @@ private:
     void OnTimer();
     void ShowLastItem();
 
-    QTableView* m_list = nullptr;
-    DataListModel* m_model = nullptr;
-    QFont m_listFont;
+    QTableView* list_ = nullptr;
+    DataListModel* model_ = nullptr;
+    QFont listFont_;
     // Fixed at construction from the screen: the list does not follow the view's size.
-    int m_listWidth;
-    int m_listHeight;
-    QTimer m_timer;
-    std::function<std::time_t()> m_clock;
+    int listWidth_;
+    int listHeight_;
+    QTimer timer_;
+    std::function<std::time_t()> clock_;
 };
 
 // The "Data List" factory for the tab table.

@@ -12,15 +12,15 @@ public:
     void SetUp() override {
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM"))
             qputenv("QT_QPA_PLATFORM", "offscreen");
-        m_application = std::make_unique<QApplication>(m_argc, m_argv);
+        application_ = std::make_unique<QApplication>(argc_, argv_);
     }
-    void TearDown() override { m_application.reset(); }
+    void TearDown() override { application_.reset(); }
 
 private:
-    int m_argc = 1;
-    char m_name[24] = "chart_gui_tests";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QApplication> m_application;
+    int argc_ = 1;
+    char name_[24] = "chart_gui_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QApplication> application_;
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new ChartGuiEnvironment);

@@ -15,25 +15,25 @@ public:
         if (qEnvironmentVariableIsEmpty("QT_QPA_PLATFORM")) {
             qputenv("QT_QPA_PLATFORM", "offscreen");
         }
-        m_config = std::make_unique<QTemporaryDir>();
-        qputenv("XDG_CONFIG_HOME", m_config->path().toLocal8Bit());
+        config_ = std::make_unique<QTemporaryDir>();
+        qputenv("XDG_CONFIG_HOME", config_->path().toLocal8Bit());
         // Crash journals too: a journal left by a test must not be offered to the user, nor theirs to a test.
-        qputenv("XDG_STATE_HOME", (m_config->path() + QStringLiteral("/state")).toLocal8Bit());
-        m_application = std::make_unique<QApplication>(m_argc, m_argv);
+        qputenv("XDG_STATE_HOME", (config_->path() + QStringLiteral("/state")).toLocal8Bit());
+        application_ = std::make_unique<QApplication>(argc_, argv_);
         QApplication::setApplicationName(QStringLiteral("Calvora"));
         QApplication::setApplicationVersion(QStringLiteral("2.1.0"));
     }
     void TearDown() override {
-        m_application.reset();
-        m_config.reset();
+        application_.reset();
+        config_.reset();
     }
 
 private:
-    int m_argc = 1;
-    char m_name[16] = "gui_tests";
-    char* m_argv[2] = {m_name, nullptr};
-    std::unique_ptr<QTemporaryDir> m_config;
-    std::unique_ptr<QApplication> m_application;
+    int argc_ = 1;
+    char name_[16] = "gui_tests";
+    char* argv_[2] = {name_, nullptr};
+    std::unique_ptr<QTemporaryDir> config_;
+    std::unique_ptr<QApplication> application_;
 };
 
 const auto* const kEnvironment = ::testing::AddGlobalTestEnvironment(new GuiEnvironment);

@@ -25,13 +25,13 @@ namespace {
 
 class OneReceiver : public ReceiverInventory {
 public:
-    explicit OneReceiver(std::string path) : m_path(std::move(path)) {}
+    explicit OneReceiver(std::string path) : path_(std::move(path)) {}
     std::optional<std::vector<SerialPortInfo>> Enumerate() override {
-        return std::vector<SerialPortInfo>{{kReceiverDescription, "COM1", m_path}};
+        return std::vector<SerialPortInfo>{{kReceiverDescription, "COM1", path_}};
     }
 
 private:
-    std::string m_path;
+    std::string path_;
 };
 
 TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {

@@ -216,8 +216,8 @@ public:
         QString text;
     };
 
-    explicit TextRecorder(QSize size) : m_size(size), m_engine(this) {}
-    QPaintEngine* paintEngine() const override { return &m_engine; }
+    explicit TextRecorder(QSize size) : size_(size), engine_(this) {}
+    QPaintEngine* paintEngine() const override { return &engine_; }
 
     std::vector<Text> texts;
 
@@ -225,13 +225,13 @@ protected:
     int metric(PaintDeviceMetric metric) const override {
         switch (metric) {
         case PdmWidth:
-            return m_size.width();
+            return size_.width();
         case PdmHeight:
-            return m_size.height();
+            return size_.height();
         case PdmWidthMM:
-            return m_size.width() * 254 / 6000;
+            return size_.width() * 254 / 6000;
         case PdmHeightMM:
-            return m_size.height() * 254 / 6000;
+            return size_.height() * 254 / 6000;
         case PdmDpiX:
         case PdmDpiY:
         case PdmPhysicalDpiX:
@@ -253,22 +253,22 @@ protected:
 private:
     class Engine : public QPaintEngine {
     public:
-        explicit Engine(TextRecorder* device) : QPaintEngine(QPaintEngine::AllFeatures), m_device(device) {}
+        explicit Engine(TextRecorder* device) : QPaintEngine(QPaintEngine::AllFeatures), device_(device) {}
         bool begin(QPaintDevice*) override { return true; }
         bool end() override { return true; }
         void updateState(const QPaintEngineState&) override {}
         void drawPixmap(const QRectF&, const QPixmap&, const QRectF&) override {}
         void drawTextItem(const QPointF& at, const QTextItem& item) override {
-            m_device->texts.push_back({at, item.ascent(), item.text()});
+            device_->texts.push_back({at, item.ascent(), item.text()});
         }
         Type type() const override { return QPaintEngine::User; }
 
     private:
-        TextRecorder* m_device;
+        TextRecorder* device_;
     };
 
-    QSize m_size;
-    mutable Engine m_engine;
+    QSize size_;
+    mutable Engine engine_;
 };
 
 class CountingListView : public DataListView {

@@ -104,7 +104,7 @@ class SaveOpenTest : public testing::ShownMainWindowTest {
 protected:
     void SetUp() override {
         ASSERT_TRUE(home.isValid());
-        m_oldHome = qgetenv("HOME");
+        oldHome_ = qgetenv("HOME");
         // The documents folder lies under the home folder: keep the tests' files out of the user's.
         qputenv("HOME", home.path().toLocal8Bit());
         ASSERT_TRUE(QDir(home.path()).mkdir(QStringLiteral("Documents")));
@@ -112,14 +112,14 @@ protected:
     }
     void TearDown() override {
         ShownMainWindowTest::TearDown();
-        qputenv("HOME", m_oldHome);
+        qputenv("HOME", oldHome_);
     }
     QString SaveFolder() const { return QDir(home.path()).filePath(QStringLiteral("Documents/Multimeter")); }
 
     QTemporaryDir home;
 
 private:
-    QByteArray m_oldHome;
+    QByteArray oldHome_;
 };
 
 TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {

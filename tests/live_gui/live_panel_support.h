@@ -35,20 +35,20 @@ namespace calvora::testing {
 class ModalScript {
 public:
     using Step = std::function<void(QWidget*)>;
-    explicit ModalScript(std::vector<Step> steps) : m_steps(std::move(steps)) {
-        m_timer.setInterval(5);
-        QObject::connect(&m_timer, &QTimer::timeout, [this] { Tick(); });
-        m_timer.start();
+    explicit ModalScript(std::vector<Step> steps) : steps_(std::move(steps)) {
+        timer_.setInterval(5);
+        QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
+        timer_.start();
     }
-    bool Done() const { return m_next == m_steps.size(); }
+    bool Done() const { return next_ == steps_.size(); }
 
 private:
     void Tick() {
         QWidget* modal = QApplication::activeModalWidget();
-        if (modal == m_last.data()) {
+        if (modal == last_.data()) {
             return;
         }
-        m_last = modal;
+        last_ = modal;
         if (modal == nullptr || Done()) {
             return;
         }
@@ -56,8 +56,8 @@ private:
         // timer is not fired again while its own tick runs).
         QPointer<QWidget> window = modal;
         QMetaObject::invokeMethod(
-            &m_timer,
-            [step = m_steps[m_next++], window] {
+            &timer_,
+            [step = steps_[next_++], window] {
                 if (window != nullptr) {
                     step(window);
                 }
@@ -65,10 +65,10 @@ private:
             Qt::QueuedConnection);
     }
 
-    std::vector<Step> m_steps;
-    size_t m_next = 0;
-    QPointer<QWidget> m_last;
-    QTimer m_timer;
+    std::vector<Step> steps_;
+    size_t next_ = 0;
+    QPointer<QWidget> last_;
+    QTimer timer_;
 };
 
 // A main frame and its engine link with one receiver on a pseudo-terminal.

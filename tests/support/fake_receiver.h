@@ -26,38 +26,38 @@ public:
 class MeterLine {
 public:
     MeterLine() {
-        m_master = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
-        if (m_master >= 0 && grantpt(m_master) == 0 && unlockpt(m_master) == 0) {
-            m_path = ptsname(m_master);
+        master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
+        if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
+            path_ = ptsname(master_);
         }
     }
     ~MeterLine() { Hangup(); }
     MeterLine(const MeterLine&) = delete;
     MeterLine& operator=(const MeterLine&) = delete;
 
-    const std::string& Path() const { return m_path; }
+    const std::string& Path() const { return path_; }
     bool Send(const std::vector<uint8_t>& bytes) const {
-        return m_master >= 0 &&
-               write(m_master, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
+        return master_ >= 0 &&
+               write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
     }
     // What the program wrote so far.
     std::vector<uint8_t> Received() const {
         std::vector<uint8_t> bytes(64);
-        const ssize_t count = m_master >= 0 ? read(m_master, bytes.data(), bytes.size()) : -1;
+        const ssize_t count = master_ >= 0 ? read(master_, bytes.data(), bytes.size()) : -1;
         bytes.resize(count > 0 ? static_cast<size_t>(count) : 0);
         return bytes;
     }
     // As a pulled receiver: the device goes away under the open port.
     void Hangup() {
-        if (m_master >= 0) {
-            close(m_master);
-            m_master = -1;
+        if (master_ >= 0) {
+            close(master_);
+            master_ = -1;
         }
     }
 
 private:
-    int m_master = -1;
-    std::string m_path;
+    int master_ = -1;
+    std::string path_;
 };
 
 } // namespace calvora::testing

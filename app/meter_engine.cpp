@@ -240,7 +240,7 @@ RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
     if (!forDownload && documents_.recording) {
         document->title = std::u16string(kLiveDocumentTitle);
         documents_.recordingDocument = document;
-    } else if (forDownload && assembler_.Downloading()) {
+    } else if (forDownload && assembler_.downloading()) {
         documents_.downloadDocument = document;
         document->title = std::u16string(kDownloadDocumentTitle);
         FillDownloadDocument();
@@ -264,14 +264,14 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
             return;
         discardingBurst_ = false;
     }
-    if (!assembler_.Downloading()) {
+    if (!assembler_.downloading()) {
         documents_.recording = false;
         SetDownloading(true);
         packetCounter_ = 0;
         endState_ = 1;
         downloadRecordCount_ = BigEndian16(frame + 5);
         downloadBuffer_.assign(size_t{downloadRecordCount_} * kRecordBytes, 0);
-        if (!view_.ProgressOpen()) {
+        if (!view_.progressOpen()) {
             const int roundedUp = static_cast<int>((downloadRecordCount_ + 9) / 10 * 10);
             view_.OpenProgress(2 * roundedUp);
         }
@@ -306,7 +306,7 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
 
 void MeterEngine::FillDownloadDocument() {
     RecordingDocument* document = documents_.downloadDocument;
-    if (!document || !assembler_.Downloading())
+    if (!document || !assembler_.downloading())
         return;
     SetDownloading(false);
     view_.ActivateDocumentWindow(*document);
@@ -333,7 +333,7 @@ void MeterEngine::FillDownloadDocument() {
 }
 
 void MeterEngine::AbandonDownload() {
-    if (!assembler_.Downloading())
+    if (!assembler_.downloading())
         return;
     SetDownloading(false);
     packetCounter_ = 0;
@@ -425,10 +425,10 @@ bool MeterEngine::OpenSelectedPort() {
             std::snprintf(text, sizeof text, "Warning:Can't open COM%d!", entry.portNumber);
         else
             std::snprintf(text, sizeof text, "Warning:Can't open %.100s!", entry.devicePath.c_str());
-        lastOpenError_ = port_.LastErrorText();
+        lastOpenError_ = port_.lastErrorText();
         std::u16string message = fromAscii(text);
         // Linux users commonly lack access to serial devices: say how to get it.
-        if (port_.LastError() == EACCES || port_.LastError() == EPERM)
+        if (port_.lastError() == EACCES || port_.lastError() == EPERM)
             message += u"\n" + lastOpenError_;
         view_.ShowMessage(message, MessageIcon::Information);
         return false;
@@ -449,10 +449,10 @@ bool MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
 }
 
 bool MeterEngine::PollReaderEnd() {
-    const ReaderThread* reader = port_.IsOpen() ? port_.readerThread() : nullptr;
+    const ReaderThread* reader = port_.isOpen() ? port_.readerThread() : nullptr;
     if (!reader || readerEndReported_)
         return false;
-    const ReaderEnd end = reader->EndReason();
+    const ReaderEnd end = reader->endReason();
     if (end != ReaderEnd::HangUp && end != ReaderEnd::DeviceError)
         return false;
     readerEndReported_ = true;
@@ -548,7 +548,7 @@ void MeterEngine::OnTimer(int id) {
         break;
     case kPairTimer:
         view_.StopTimer(kPairTimer);
-        if (!assembler_.Paired())
+        if (!assembler_.paired())
             view_.ShowMessage(std::u16string(kPairFailed), MessageIcon::None);
         break;
     default:

@@ -87,7 +87,7 @@ public:
     virtual void ShowInstrumentPanel() {}
 
     // The "Loading..." progress window of a download.
-    virtual bool ProgressOpen() const { return false; }
+    virtual bool progressOpen() const { return false; }
     virtual void OpenProgress(int /*rangeMax*/) {}
     virtual void SetProgressPosition(int /*position*/) {}
     virtual void CloseProgress() {}
@@ -125,10 +125,10 @@ public:
     void SelectCaptureSource();
 
     // --- commands and their enable rules ---
-    bool CanPair() const { return !connectedLabel_.empty(); }
+    bool canPair() const { return !connectedLabel_.empty(); }
     void Pair();
-    bool CanStartRecording() const { return !connectedLabel_.empty() && !documents_.recording; }
-    bool CanStopRecording() const { return !connectedLabel_.empty() && documents_.recording; }
+    bool canStartRecording() const { return !connectedLabel_.empty() && !documents_.recording; }
+    bool canStopRecording() const { return !connectedLabel_.empty() && documents_.recording; }
     void StartRecording();
     // Starts a recording of `plannedSamples` without the dialog (command-line tool).
     void StartRecordingOf(uint32_t plannedSamples);
@@ -160,8 +160,8 @@ public:
     const std::vector<PortEntry>& portList() const { return portList_; }
     int selectedPortIndex() const { return selectedPortIndex_; }
     bool scanSucceeded() const { return scanSucceeded_; }
-    bool paired() const { return assembler_.Paired(); }
-    bool downloading() const { return assembler_.Downloading(); }
+    bool paired() const { return assembler_.paired(); }
+    bool downloading() const { return assembler_.downloading(); }
     RecordingState& documents() { return documents_; }
     const RecordingState& documents() const { return documents_; }
     ReceiverPort& port() { return port_; }

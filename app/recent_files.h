@@ -15,8 +15,8 @@ public:
     void Remove(const std::u16string& path);
     void Assign(const std::vector<std::u16string>& paths);
 
-    const std::vector<std::u16string>& Entries() const { return entries_; }
-    size_t Capacity() const { return capacity_; }
+    const std::vector<std::u16string>& entries() const { return entries_; }
+    size_t capacity() const { return capacity_; }
 
     // The menu text of entry `index`: "&1 name" with the file name only.
     std::u16string MenuText(size_t index) const;

@@ -80,7 +80,7 @@ void SyncHandOff::Open() {
     open_ = true;
 }
 
-bool SyncHandOff::IsOpen() const {
+bool SyncHandOff::isOpen() const {
     std::lock_guard lock(mutex_);
     return open_;
 }

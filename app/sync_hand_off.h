@@ -35,7 +35,7 @@ public:
     void Close();
     // Accepts tasks again.
     void Open();
-    bool IsOpen() const;
+    bool isOpen() const;
 
 private:
     struct Pending;

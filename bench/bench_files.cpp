@@ -159,7 +159,7 @@ void BM_ReadRecord(benchmark::State& state) {
         RecordingDocument document;
         if (!ReadRecordFile(path, document).ok())
             state.SkipWithError("read failed");
-        held = document.MemoryBytes();
+        held = document.memoryBytes();
         heapDelta = mallinfo2().uordblks - before;
         benchmark::DoNotOptimize(document);
     }
@@ -218,7 +218,7 @@ void BM_LoadedMemoryWorstCase(benchmark::State& state) {
     for (auto _ : state) {
         RecordingDocument document;
         ReadRecordFile(path, document);
-        held = document.MemoryBytes();
+        held = document.memoryBytes();
     }
     state.counters["held_per_sample"] = static_cast<double>(held) / samples;
 }

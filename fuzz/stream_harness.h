@@ -29,7 +29,7 @@ public:
     bool AskPlannedSamples(uint32_t&) override { return false; }
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string&, MessageIcon) override {}
-    bool ProgressOpen() const override { return progress; }
+    bool progressOpen() const override { return progress; }
     void OpenProgress(int) override { progress = true; }
     void CloseProgress() override { progress = false; }
 

@@ -185,20 +185,20 @@ bool ReaderThread::SetChunkSize(int32_t size) {
     return true;
 }
 
-int32_t ReaderThread::ChunkSize() const {
+int32_t ReaderThread::chunkSize() const {
     return state_->chunkSize.load(std::memory_order_relaxed);
 }
 
-bool ReaderThread::Exited() const {
+bool ReaderThread::exited() const {
     std::lock_guard lock(state_->mutex);
     return state_->exited;
 }
 
-ReaderEnd ReaderThread::EndReason() const {
+ReaderEnd ReaderThread::endReason() const {
     return state_->end.load();
 }
 
-uint64_t ReaderThread::ChunksRead() const {
+uint64_t ReaderThread::chunksRead() const {
     return state_->chunks.load(std::memory_order_acquire);
 }
 
@@ -263,8 +263,8 @@ bool ReceiverPort::Open(const std::string& devicePath, int32_t mode, uint32_t ba
 }
 
 bool ReceiverPort::Start(bool opened) {
-    lastError_ = serialPort_->LastError();
-    lastErrorText_ = serialPort_->LastErrorText();
+    lastError_ = serialPort_->lastError();
+    lastErrorText_ = serialPort_->lastErrorText();
     if (!opened)
         return false;
     auto fail = [this](int error, std::u16string text) {
@@ -276,7 +276,7 @@ bool ReceiverPort::Start(bool opened) {
         serialPort_->Close();
         return false;
     };
-    portNumber_ = serialPort_->PortNumber();
+    portNumber_ = serialPort_->portNumber();
     // Whatever sat in the queues before we owned the line is not ours to deliver.
     serialPort_->Purge(PurgeTxAbort | PurgeRxAbort | PurgeTxClear | PurgeRxClear);
     // The driver's own 4096-byte queues serve as the input and output queues; Linux has no size knob.
@@ -284,7 +284,7 @@ bool ReceiverPort::Start(bool opened) {
     if (closeEvent_ < 0)
         return fail(errno, u"Can't create the close event.");
     closing_.store(false, std::memory_order_release);
-    reader_ = std::make_unique<ReaderThread>(serialPort_->NativeHandle(), closeEvent_, kInitialChunkSize);
+    reader_ = std::make_unique<ReaderThread>(serialPort_->nativeHandle(), closeEvent_, kInitialChunkSize);
     std::u16string why;
     if (!reader_->Start(binding_, &why)) {
         reader_.reset();
@@ -302,26 +302,26 @@ bool ReceiverPort::SetChunkSize(int32_t size) {
     return reader_ && reader_->SetChunkSize(size);
 }
 
-bool ReceiverPort::IsOpen() const {
-    return serialPort_ && serialPort_->IsOpen();
+bool ReceiverPort::isOpen() const {
+    return serialPort_ && serialPort_->isOpen();
 }
 
 int32_t ReceiverPort::Write(const uint8_t* bytes, int32_t count) {
-    if (!IsOpen() || !bytes || count <= 0)
+    if (!isOpen() || !bytes || count <= 0)
         return 0;
     // A reader that ended on a hang-up means the device is gone; don't even try.
-    if (reader_ && reader_->EndReason() == ReaderEnd::HangUp)
+    if (reader_ && reader_->endReason() == ReaderEnd::HangUp)
         return 0;
     const int32_t written = serialPort_->Write(bytes, count, kWriteTimeoutMs);
     if (written < count) {
-        lastError_ = serialPort_->LastError();
-        lastErrorText_ = serialPort_->LastErrorText();
+        lastError_ = serialPort_->lastError();
+        lastErrorText_ = serialPort_->lastErrorText();
     }
     return written;
 }
 
 void ReceiverPort::Close(const std::function<void()>& serviceWhileWaiting) {
-    if (!IsOpen())
+    if (!isOpen())
         return;
     closing_.store(true, std::memory_order_release);
     bool descriptorsOurs = true;

@@ -66,12 +66,12 @@ public:
 
     // 1..kMaxChunkSize; takes effect from the next read. Returns false for values outside.
     bool SetChunkSize(int32_t size);
-    int32_t ChunkSize() const;
+    int32_t chunkSize() const;
 
-    bool Exited() const;
-    ReaderEnd EndReason() const;
+    bool exited() const;
+    ReaderEnd endReason() const;
     // Chunks completed since the start, including those dropped for want of a callback.
-    uint64_t ChunksRead() const;
+    uint64_t chunksRead() const;
     // Waits until the thread body has ended; true if it did within `bound`. `service` runs between
     // short slices of the wait.
     bool WaitExited(std::chrono::milliseconds bound, const std::function<void()>& service = {});
@@ -111,16 +111,16 @@ public:
 
     void Close(const std::function<void()>& serviceWhileWaiting = {});
 
-    bool IsOpen() const;
+    bool isOpen() const;
     // True from the start of Close until the next Open.
     bool closing() const { return closing_.load(std::memory_order_acquire); }
-    int32_t PortNumber() const { return portNumber_; }
-    int32_t Mode() const { return mode_; }
+    int32_t portNumber() const { return portNumber_; }
+    int32_t mode() const { return mode_; }
     // The reader while the port is open (it may have ended on a hang-up); null otherwise.
     ReaderThread* readerThread() const { return reader_.get(); }
 
-    int LastError() const { return lastError_; }
-    const std::u16string& LastErrorText() const { return lastErrorText_; }
+    int lastError() const { return lastError_; }
+    const std::u16string& lastErrorText() const { return lastErrorText_; }
 
 private:
     bool Start(bool opened);

@@ -55,14 +55,14 @@ public:
     bool Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
               uint8_t stopBits, uint8_t flowControl);
     void Close();
-    bool IsOpen() const { return fd_ >= 0; }
+    bool isOpen() const { return fd_ >= 0; }
 
     bool GetState(termios& settings);
     bool SetState(const termios& settings);
     bool Purge(uint32_t flags);
     bool GetQueueStatus(QueueStatus& status);
 
-    // Non-blocking: the bytes read (0 when none are waiting), or -1 with LastError() set.
+    // Non-blocking: the bytes read (0 when none are waiting), or -1 with lastError() set.
     // A hung-up device reads as -1 with EIO.
     int32_t Read(uint8_t* buffer, int32_t count);
     // Writes all bytes, waiting for room at most `timeoutMs`. Returns the bytes written; fewer than
@@ -70,14 +70,14 @@ public:
     int32_t Write(const uint8_t* bytes, int32_t count, int timeoutMs = 2000);
 
     // The descriptor for poll(); -1 while closed.
-    int NativeHandle() const { return fd_; }
+    int nativeHandle() const { return fd_; }
     // Gives up the descriptor without closing it; the caller then owns it (and its lock).
     int Release();
 
-    int PortNumber() const { return portNumber_; }
-    const std::string& DevicePath() const { return devicePath_; }
-    int LastError() const { return lastError_; }
-    const std::u16string& LastErrorText() const { return lastErrorText_; }
+    int portNumber() const { return portNumber_; }
+    const std::string& devicePath() const { return devicePath_; }
+    int lastError() const { return lastError_; }
+    const std::u16string& lastErrorText() const { return lastErrorText_; }
 
 private:
     bool Fail(int error, std::u16string text);

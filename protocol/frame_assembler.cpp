@@ -103,7 +103,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         return;
     }
     AppendChunk(bytes, count);
-    if (Available() > kMaxBacklogChars)
+    if (available() > kMaxBacklogChars)
         head_ = text_.size() - kMaxBacklogChars;
 
     // Four passes, each at most once per chunk. A pass that finds its marker drops everything
@@ -114,7 +114,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         markerFound = true;
         downloading_ = false;
         head_ = at;
-        if (Available() >= 2 * kLiveLength) {
+        if (available() >= 2 * kLiveLength) {
             ConvertFrame(kLiveLength);
             if (multimeter_)
                 sink_.OnLiveFrame(frame_.data(), kLiveLength);
@@ -126,7 +126,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
-        if (Available() >= 2 * kHeaderLength) {
+        if (available() >= 2 * kHeaderLength) {
             ConvertFrame(kHeaderLength);
             // A header announcing no records stays at the head and holds up the memory passes
             // until a live-reading marker cuts it away.
@@ -143,7 +143,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
-        if (Available() >= 2 * kBlockLength) {
+        if (available() >= 2 * kBlockLength) {
             ConvertFrame(kBlockLength);
             sink_.OnMemoryFrame(frame_.data(), kBlockLength);
             head_ += 2 * kBlockLength;
@@ -154,14 +154,14 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
     if (at != std::string::npos) {
         markerFound = true;
         head_ = at;
-        if (Available() >= 2 * kTailHeaderLength) {
+        if (available() >= 2 * kTailHeaderLength) {
             const char* header = text_.data() + head_;
             const int payloadLength = HexPair(header + 10) * 256 + HexPair(header + 12);
             const int length = payloadLength + 9;
             if (length > kFrameBufferSize) {
                 // It cannot fit the 60-byte frame buffer: drop its marker and go on.
                 head_ += kMarkerChars;
-            } else if (Available() >= 2 * static_cast<size_t>(length)) {
+            } else if (available() >= 2 * static_cast<size_t>(length)) {
                 ConvertFrame(length);
                 sink_.OnMemoryFrame(frame_.data(), length);
                 head_ += 2 * static_cast<size_t>(length);
@@ -169,7 +169,7 @@ void FrameAssembler::OnReceive(const uint8_t* bytes, int count) {
         }
     }
 
-    if (!markerFound && Available() > kMarkerPrefixChars)
+    if (!markerFound && available() > kMarkerPrefixChars)
         head_ = text_.size() - kMarkerPrefixChars;
     Compact();
 }

@@ -46,19 +46,19 @@ public:
     // Flags shared between the reader thread and the user-interface thread.
     // While closing, received chunks are ignored.
     void SetClosePrompted(bool closing) { closePrompted_ = closing; }
-    bool ClosePrompted() const { return closePrompted_; }
+    bool closePrompted() const { return closePrompted_; }
     // Set by the stored-log download; cleared here whenever a live-reading marker is found.
     void SetDownloading(bool downloading) { downloading_ = downloading; }
-    bool Downloading() const { return downloading_; }
+    bool downloading() const { return downloading_; }
     // Cleared by the Pair command; set here by the acknowledgement.
     void SetPaired(bool paired) { paired_ = paired; }
-    bool Paired() const { return paired_; }
+    bool paired() const { return paired_; }
     // Live frames are handed on only while the selected port's device label is "Multimeter".
     void SetSelectedPortLabel(std::u16string_view label) { multimeter_ = label == u"Multimeter"; }
-    bool SelectedPortIsMultimeter() const { return multimeter_; }
+    bool selectedPortIsMultimeter() const { return multimeter_; }
 
     // The not yet consumed receive text (lowercase hex). Reader thread only; for diagnostics and tests.
-    std::string_view ReceiveText() const { return std::string_view(text_).substr(head_); }
+    std::string_view receiveText() const { return std::string_view(text_).substr(head_); }
 
 private:
     // Positions in text_ of each marker kind (F0 to F3), oldest first; those before head_ are stale.
@@ -70,7 +70,7 @@ private:
     void AppendChunk(const uint8_t* bytes, int count);
     // Position of the first marker of `kind` (0-3) at or after head_, or npos.
     size_t Find(int kind);
-    size_t Available() const { return text_.size() - head_; }
+    size_t available() const { return text_.size() - head_; }
     // Converts the first `length` bytes' worth of receive text into the frame buffer.
     void ConvertFrame(int length);
     void Compact();

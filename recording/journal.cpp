@@ -386,7 +386,7 @@ std::filesystem::path Journal::path() const {
     return path_;
 }
 
-std::u16string Journal::ErrorText() const {
+std::u16string Journal::errorText() const {
     std::lock_guard lock(fileMutex_);
     return error_;
 }

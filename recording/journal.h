@@ -68,7 +68,7 @@ public:
     // Set when the file could not be created or written; the recording goes on in memory only.
     bool failed() const { return failed_.load(std::memory_order_acquire); }
     // "Cannot keep the journal <file>: <reason>", empty while all is well.
-    std::u16string ErrorText() const;
+    std::u16string errorText() const;
 
 private:
     bool Begin();

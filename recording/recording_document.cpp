@@ -162,9 +162,9 @@ void RecordingDocument::SetYPos(uint32_t row, int channel, double y) {
         yPos_[Cell(row, channel)] = y;
 }
 
-size_t RecordingDocument::MemoryBytes() const {
+size_t RecordingDocument::memoryBytes() const {
     return values_.bytes() + fullScales_.bytes() + xPos_.bytes() + yPos_.bytes() + lowLimits_.bytes() +
-           texts_.bytes() + pool_.MemoryBytes();
+           texts_.bytes() + pool_.memoryBytes();
 }
 
 void RecordingDocument::Compact() {

@@ -115,7 +115,7 @@ public:
     double* yPosColumn() { return yPos_.data(); }
 
     // Bytes held on the heap for the rows and their texts.
-    size_t MemoryBytes() const;
+    size_t memoryBytes() const;
     // Releases the pool's spare capacity once a document is complete.
     void Compact();
 

@@ -104,7 +104,7 @@ SavePaths DerivePaths(const std::filesystem::path& chosen) {
     return {folder / (name + ".recorder"), folder / (name + ".csv")};
 }
 
-std::u16string SaveResult::Message() const {
+std::u16string SaveResult::message() const {
     return u"Cannot save " + fromUtf8(file.string()) + u": " + reason;
 }
 

@@ -38,7 +38,7 @@ struct SaveResult {
     std::filesystem::path file; // the file that could not be written
     std::u16string reason;      // the system's reason
     // "Cannot save <file>: <reason>" for a message box or standard error.
-    std::u16string Message() const;
+    std::u16string message() const;
 };
 
 // Writes a temporary file beside `target` and renames it over the target once it is complete and

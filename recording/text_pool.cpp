@@ -121,7 +121,7 @@ TextPool::Id TextPool::Append(std::u16string_view text) {
     return id;
 }
 
-size_t TextPool::MemoryBytes() const {
+size_t TextPool::memoryBytes() const {
     return blockBytes_ + blocks_.capacity() * sizeof(blocks_[0]) + entries_.capacity() * sizeof(Entry) +
            slots_.capacity() * sizeof(Slot);
 }

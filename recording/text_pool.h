@@ -28,7 +28,7 @@ public:
     void Clear();
     void ShrinkToFit() { entries_.shrink_to_fit(); }
     // Bytes held on the heap by the pool.
-    size_t MemoryBytes() const;
+    size_t memoryBytes() const;
 
 private:
     struct Entry {

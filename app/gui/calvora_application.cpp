@@ -80,13 +80,13 @@ ChartHooks CalvoraApplication::MakeChartHooks() {
         return hooks;
     }
     MainWindow* frame = frame_.get();
-    hooks.documents = &frame->State();
+    hooks.documents = &frame->state();
     hooks.save = [frame](RecordingDocument& document) { return frame->SaveWithDialog(document); };
     hooks.updateAllViews = [frame](RecordingDocument& document) { frame->UpdateViews(document); };
-    hooks.prompts = &frame->Prompts();
+    hooks.prompts = &frame->prompts();
     if (engine_ != nullptr) {
         EngineLink* engine = engine_.get();
-        hooks.fillDownload = [engine](RecordingDocument&) { engine->State().FillDownloadDocument(); };
+        hooks.fillDownload = [engine](RecordingDocument&) { engine->state().FillDownloadDocument(); };
     }
     return hooks;
 }
@@ -127,7 +127,7 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     settings_ = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
     engine_ = std::make_unique<EngineLink>(*frame_, *inventory_, *settings_, true);
     journal_ = std::make_unique<Journal>();
-    engine_->State().SetJournal(journal_.get());
+    engine_->state().SetJournal(journal_.get());
     // The receiver scan ends the main frame's creation: the port is not opened here.
     engine_->Start();
     frame_->resize(1024, 700);
@@ -158,9 +158,9 @@ void CalvoraApplication::OfferLeftJournal() {
         return;
     }
     std::u16string error;
-    if (engine_->State().RecoverJournal(*left, &error) == nullptr) {
+    if (engine_->state().RecoverJournal(*left, &error) == nullptr) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        frame_->Prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
     }
 }
 

@@ -51,9 +51,9 @@ public:
     // False when a step fails.
     bool InitInstance(const StartupOptions& options);
 
-    MainWindow* MainFrame() const { return frame_.get(); }
-    EngineLink* Engine() const { return engine_.get(); }
-    const QStringList& ReceiverPaths() const { return receiverPaths_; }
+    MainWindow* mainFrame() const { return frame_.get(); }
+    EngineLink* engine() const { return engine_.get(); }
+    const QStringList& receiverPaths() const { return receiverPaths_; }
 
 private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.

@@ -19,15 +19,15 @@ public:
     DocumentView(std::shared_ptr<RecordingDocument> document, QWidget* parent)
         : QWidget(parent), document_(std::move(document)) {}
 
-    RecordingDocument& Document() const { return *document_; }
-    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return document_; }
+    RecordingDocument& document() const { return *document_; }
+    const std::shared_ptr<RecordingDocument>& documentPtr() const { return document_; }
 
     // Runs once the view is in place, before it is shown.
     virtual void OnInitialUpdate() {}
     // The document changed (new samples, a download filled it).
     virtual void OnUpdate() {}
     // Printing: views that print say so; File › Print and Print Preview stay disabled for the others.
-    virtual bool CanPrint() const { return false; }
+    virtual bool canPrint() const { return false; }
     virtual void Print(QPrinter& printer) { (void)printer; }
     virtual void PrintPreview(QPrinter& printer) { (void)printer; }
 

@@ -29,7 +29,7 @@ TabStrip::TabStrip(QWidget* parent) : QWidget(parent), tabBar_(new QTabBar(this)
     tabBar_->setContextMenuPolicy(Qt::PreventContextMenu);
 }
 
-QRect TabStrip::DisplayArea() const {
+QRect TabStrip::displayArea() const {
     const int top = tabBar_->sizeHint().height();
     return QRect(0, top, width(), height() - top)
         .adjusted(kDisplayInset, kDisplayInset, -kDisplayInset, -kDisplayInset);
@@ -43,7 +43,7 @@ void TabStrip::paintEvent(QPaintEvent*) {
     QPainter painter(this);
     QStyleOptionTabWidgetFrame option;
     option.initFrom(this);
-    option.rect = DisplayArea().adjusted(-kDisplayInset, -kDisplayInset, kDisplayInset, kDisplayInset);
+    option.rect = displayArea().adjusted(-kDisplayInset, -kDisplayInset, kDisplayInset, kDisplayInset);
     option.shape = QTabBar::RoundedNorth;
     option.tabBarSize = tabBar_->sizeHint();
     style()->drawPrimitive(QStyle::PE_FrameTabWidget, &option, &painter, this);
@@ -76,13 +76,13 @@ QMenu* DocumentWindowBase::TabContextMenu(int) const {
     return nullptr;
 }
 
-bool DocumentWindowBase::SuppressLayout() const {
+bool DocumentWindowBase::suppressLayout() const {
     return false;
 }
 
 bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> document) {
     document_ = std::move(document);
-    table_ = GetTabTable();
+    table_ = tabTable();
     if (table_ == nullptr || table_->groups.empty() || table_->defaultGroup < 0 ||
         table_->defaultGroup >= static_cast<int>(table_->groups.size())) {
         return false;
@@ -103,7 +103,7 @@ bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> documen
     barTabs->setObjectName(QStringLiteral("TabControl%1").arg(kDialogBarTabsId));
     barTabs->setDrawBase(false);
     strip_ = new TabStrip(client_);
-    QTabBar* tabs = strip_->TabBar();
+    QTabBar* tabs = strip_->tabBar();
     tabs->setFont(tabFont_);
     tabs->setShape(table_->tabStyle == 1 && table_->tabPosition == 1 ? QTabBar::RoundedSouth
                                                                        : QTabBar::RoundedNorth);
@@ -163,9 +163,9 @@ bool DocumentWindowBase::SwitchToTab(int index) {
     if (document_ != nullptr) {
         document_->activeTab = index;
     }
-    if (strip_->TabBar()->currentIndex() != index) {
-        const QSignalBlocker blocker(strip_->TabBar());
-        strip_->TabBar()->setCurrentIndex(index);
+    if (strip_->tabBar()->currentIndex() != index) {
+        const QSignalBlocker blocker(strip_->tabBar());
+        strip_->tabBar()->setCurrentIndex(index);
     }
     // The frame's own reference keeps the document alive while its only view goes.
     const std::shared_ptr<RecordingDocument> keep = document_;
@@ -182,36 +182,36 @@ bool DocumentWindowBase::SwitchToTab(int index) {
     return true;
 }
 
-int DocumentWindowBase::CurrentTab() const {
-    return strip_ != nullptr ? strip_->TabBar()->currentIndex() : -1;
+int DocumentWindowBase::currentTab() const {
+    return strip_ != nullptr ? strip_->tabBar()->currentIndex() : -1;
 }
 
-QRect DocumentWindowBase::ViewRect() const {
+QRect DocumentWindowBase::viewRect() const {
     if (strip_ == nullptr) {
         return {};
     }
     int right = 0;
     int bottom = 0;
     GetLayoutAdjustments(right, bottom);
-    const QRect display = strip_->DisplayArea().translated(strip_->pos());
+    const QRect display = strip_->displayArea().translated(strip_->pos());
     return {display.left(), display.top(), display.width() - right + 5, display.height() - bottom - 20};
 }
 
 void DocumentWindowBase::RecalcLayout() {
-    if (client_ == nullptr || SuppressLayout()) {
+    if (client_ == nullptr || suppressLayout()) {
         return;
     }
     const int barHeight = !dialogBar_->isHidden() ? DialogBarHeight(client_) : 0;
     dialogBar_->setGeometry(0, 0, client_->width(), barHeight);
     strip_->setGeometry(0, barHeight, client_->width(), client_->height() - barHeight);
     if (view_ != nullptr) {
-        view_->setGeometry(ViewRect());
+        view_->setGeometry(viewRect());
     }
 }
 
 void DocumentWindowBase::PrintPreview(QPrinter& printer) {
     if (strip_ != nullptr) {
-        strip_->TabBar()->hide();
+        strip_->tabBar()->hide();
         dialogBar_->hide();
     }
     if (view_ != nullptr) {
@@ -221,7 +221,7 @@ void DocumentWindowBase::PrintPreview(QPrinter& printer) {
 
 void DocumentWindowBase::ShowBars() {
     if (strip_ != nullptr) {
-        strip_->TabBar()->show();
+        strip_->tabBar()->show();
         dialogBar_->show();
         RecalcLayout();
     }

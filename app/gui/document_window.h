@@ -38,9 +38,9 @@ class TabStrip : public QWidget {
     Q_OBJECT
 public:
     explicit TabStrip(QWidget* parent);
-    QTabBar* TabBar() const { return tabBar_; }
+    QTabBar* tabBar() const { return tabBar_; }
     // The area below the tab row, inside the strip's border, in the strip's coordinates.
-    QRect DisplayArea() const;
+    QRect displayArea() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -69,8 +69,8 @@ public:
     virtual bool SwitchToTab(int index);
     virtual QString TabTooltip(int index) const;
     virtual QMenu* TabContextMenu(int index) const;
-    virtual bool SuppressLayout() const;
-    virtual const TabTable* GetTabTable() const = 0;
+    virtual bool suppressLayout() const;
+    virtual const TabTable* tabTable() const = 0;
 
     // Hides the tab strip and the dialog bar and hands the preview to the view.
     void PrintPreview(QPrinter& printer);
@@ -80,21 +80,21 @@ public:
     // Places the tab strip and the view.
     void RecalcLayout();
 
-    DocumentView* ActiveView() const { return view_; }
-    const std::shared_ptr<RecordingDocument>& DocumentPtr() const { return document_; }
-    RecordingDocument* Document() const { return document_.get(); }
-    int CurrentTab() const;
-    int GroupInUse() const { return group_; }
+    DocumentView* activeView() const { return view_; }
+    const std::shared_ptr<RecordingDocument>& documentPtr() const { return document_; }
+    RecordingDocument* document() const { return document_.get(); }
+    int currentTab() const;
+    int groupInUse() const { return group_; }
     TabStrip* tabStrip() const { return strip_; }
-    QWidget* DialogBar() const { return dialogBar_; }
-    QFont TabFont() const { return tabFont_; }
+    QWidget* dialogBar() const { return dialogBar_; }
+    QFont tabFont() const { return tabFont_; }
     // The view's rectangle in the client widget: below the tab row at the display area's left and top,
     // 5 pixels wider and 20 pixels shorter than the display area.
-    QRect ViewRect() const;
+    QRect viewRect() const;
     // Refreshes the window title from the document's title.
     void UpdateTitle();
     // The file the document was read from or last saved to with the framework's save; empty when none.
-    QString PathName() const { return pathName_; }
+    QString pathName() const { return pathName_; }
     void SetPathName(const QString& path) { pathName_ = path; }
 
 Q_SIGNALS:
@@ -130,8 +130,8 @@ class DocumentWindow : public DocumentWindowBase {
 public:
     explicit DocumentWindow(QWidget* parent = nullptr) : DocumentWindowBase(parent) {}
 
-    bool SuppressLayout() const override { return false; }
-    const TabTable* GetTabTable() const override { return s_table; }
+    bool suppressLayout() const override { return false; }
+    const TabTable* tabTable() const override { return s_table; }
 
     // Installed once at start-up (tests install their own); the table must outlive every frame.
     static void InstallTabTable(const TabTable* table) { s_table = table; }

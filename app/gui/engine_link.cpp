@@ -89,7 +89,7 @@ void EngineLink::Start() {
     frame_.SetRecordingState(state_->documents());
     frame_.SetPrompts(this);
     frame_.SetCommandTarget(this);
-    connect(frame_.InstrumentTree(), &QTreeWidget::itemDoubleClicked, this,
+    connect(frame_.instrumentTree(), &QTreeWidget::itemDoubleClicked, this,
             [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
     readerPoll_.start();
     started_ = true;
@@ -103,7 +103,7 @@ void EngineLink::Stop() {
     started_ = false;
     readerPoll_.stop();
     state_->ClosePort();
-    disconnect(frame_.InstrumentTree(), nullptr, this, nullptr);
+    disconnect(frame_.instrumentTree(), nullptr, this, nullptr);
     frame_.SetCommandTarget(nullptr);
     frame_.SetPrompts(nullptr);
 }
@@ -135,13 +135,13 @@ bool EngineLink::AskPlannedSamples(uint32_t& samples) {
     if (dialog.exec() != QDialog::Accepted) {
         return false;
     }
-    samples = static_cast<uint32_t>(dialog.Value());
+    samples = static_cast<uint32_t>(dialog.value());
     return true;
 }
 
 void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
     if (DocumentWindowBase* window = frame_.FrameOf(&document)) {
-        frame_.MdiArea()->setActiveSubWindow(window);
+        frame_.mdiArea()->setActiveSubWindow(window);
     }
 }
 
@@ -152,7 +152,7 @@ void EngineLink::UpdateAllViews(RecordingDocument& document) {
 void EngineLink::AppendLiveSample(RecordingDocument& document) {
     // The chart draws the newest segment only; other views refresh as a whole.
     DocumentWindowBase* window = frame_.FrameOf(&document);
-    if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->ActiveView()) : nullptr) {
+    if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->activeView()) : nullptr) {
         chart->AppendLiveSample();
     } else {
         frame_.UpdateViews(document);
@@ -161,7 +161,7 @@ void EngineLink::AppendLiveSample(RecordingDocument& document) {
 }
 
 void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
-    QTreeWidget* tree = frame_.InstrumentTree();
+    QTreeWidget* tree = frame_.instrumentTree();
     tree->clear();
     tree->setIconSize(kReceiverImageSize);
     for (const ReceiverItem& receiver : items) {
@@ -178,12 +178,12 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
 }
 
 void EngineLink::ShowInstrumentPage(QWidget* page) {
-    DockPageBar* bar = frame_.InstrumentBar();
-    if (bar->PageCount() == 1 && bar->Page(0).window == page) {
+    DockPageBar* bar = frame_.instrumentBar();
+    if (bar->pageCount() == 1 && bar->page(0).window == page) {
         return;
     }
-    while (bar->PageCount() > 0) {
-        if (bar->ActivePageIndex() < 0) {
+    while (bar->pageCount() > 0) {
+        if (bar->activePageIndex() < 0) {
             bar->ActivatePage(0);
         }
         bar->RemoveActivePage();
@@ -191,13 +191,13 @@ void EngineLink::ShowInstrumentPage(QWidget* page) {
     bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
-InstrumentPanel* EngineLink::MeterPanel() const {
+InstrumentPanel* EngineLink::meterPanel() const {
     return meter_.data();
 }
 
 void EngineLink::ShowInstrumentPanel() {
     if (panel_ == nullptr) {
-        meter_ = new InstrumentPanel(frame_.InstrumentBar());
+        meter_ = new InstrumentPanel(frame_.instrumentBar());
         meterPage_ = std::make_unique<MeterPanelPage>(meter_.data());
         panel_ = meterPage_.get();
     }
@@ -212,7 +212,7 @@ void EngineLink::ShowLiveReading(const LiveReading& reading) {
 }
 
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
-    QTreeWidget* tree = frame_.InstrumentTree();
+    QTreeWidget* tree = frame_.instrumentTree();
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
         QTreeWidgetItem* item = tree->topLevelItem(i);
         if (item->data(0, kItemIdRole).toInt() == itemId) {
@@ -222,7 +222,7 @@ void EngineLink::SetReceiverConnected(int itemId, bool connected) {
     frame_.UpdateCommandUI();
 }
 
-bool EngineLink::ProgressOpen() const {
+bool EngineLink::progressOpen() const {
     return progress_ != nullptr;
 }
 
@@ -243,13 +243,13 @@ void EngineLink::OpenProgress(int rangeMax) {
         progress_->PlaceOver(client);
         progress_->show();
     }
-    progress_->Bar()->setRange(0, rangeMax);
-    progress_->Bar()->setValue(0);
+    progress_->bar()->setRange(0, rangeMax);
+    progress_->bar()->setValue(0);
 }
 
 void EngineLink::SetProgressPosition(int position) {
     if (progress_ != nullptr) {
-        progress_->Bar()->setValue(std::min(position, progress_->Bar()->maximum()));
+        progress_->bar()->setValue(std::min(position, progress_->bar()->maximum()));
     }
 }
 
@@ -264,7 +264,7 @@ void EngineLink::CloseProgress() {
 }
 
 bool EngineLink::AskYesNo(const std::u16string& question) {
-    return frame_.DefaultPrompts().AskYesNo(question);
+    return frame_.defaultPrompts().AskYesNo(question);
 }
 
 void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
@@ -275,7 +275,7 @@ void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
         box.exec();
         return;
     }
-    frame_.DefaultPrompts().ShowMessage(text, icon);
+    frame_.defaultPrompts().ShowMessage(text, icon);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -284,11 +284,11 @@ void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
 std::optional<CommandState> EngineLink::QueryCommand(int id) const {
     switch (id) {
     case ID_PAIR:
-        return CommandState{state_->CanPair(), false};
+        return CommandState{state_->canPair(), false};
     case ID_START_RECORDING:
-        return CommandState{state_->CanStartRecording(), false};
+        return CommandState{state_->canStartRecording(), false};
     case ID_STOP_RECORDING:
-        return CommandState{state_->CanStopRecording(), false};
+        return CommandState{state_->canStopRecording(), false};
     case ID_RESCAN:
     case ID_RECONNECT:
     case ID_COMPORT:
@@ -319,7 +319,7 @@ bool EngineLink::ExecuteCommand(int id) {
         ComportDialog dialog(*this, &frame_);
         dialog.SetValue(state_->BeginComport());
         if (dialog.exec() == QDialog::Accepted) {
-            state_->ConfirmComport(dialog.Value());
+            state_->ConfirmComport(dialog.value());
         }
         return true;
     }
@@ -355,7 +355,7 @@ void EngineLink::OnDocumentSaved(RecordingDocument& document) {
 
 void EngineLink::OnTreeDoubleClicked(QTreeWidgetItem* item) {
     if (item != nullptr) {
-        frame_.InstrumentTree()->setCurrentItem(item);
+        frame_.instrumentTree()->setCurrentItem(item);
         state_->OnReceiverDoubleClicked(item->data(0, kItemIdRole).toInt());
         frame_.UpdateCommandUI();
     }

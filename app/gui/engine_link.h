@@ -30,14 +30,14 @@ public:
     EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
     ~EngineLink() override;
 
-    MeterEngine& State() { return *state_; }
+    MeterEngine& state() { return *state_; }
     // The "Loading..." window while a download runs, else null.
-    LoadingDialog* Progress() const { return progress_; }
+    LoadingDialog* progress() const { return progress_; }
     // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
     // the link makes the meter's panel (InstrumentPanel) the first time a receiver is chosen.
     void SetInstrumentPanel(InstrumentPanelPage* panel) { panel_ = panel; }
     // The meter's panel once made, else null.
-    InstrumentPanel* MeterPanel() const;
+    InstrumentPanel* meterPanel() const;
     // Plugs into the frame and runs the first receiver scan.
     void Start();
     // Closes the port (stopping the reader) and unplugs from the frame.
@@ -56,7 +56,7 @@ public:
     void SetReceiverConnected(int itemId, bool connected) override;
     void ShowInstrumentPanel() override;
     void ShowLiveReading(const LiveReading& reading) override;
-    bool ProgressOpen() const override;
+    bool progressOpen() const override;
     void OpenProgress(int rangeMax) override;
     void SetProgressPosition(int position) override;
     void CloseProgress() override;

@@ -15,9 +15,9 @@ class UserPrompts;
 class IntegerFieldDialog : public QDialog {
     Q_OBJECT
 public:
-    int Value() const { return value_; }
+    int value() const { return value_; }
     void SetValue(int value);
-    QLineEdit* Field() const { return field_; }
+    QLineEdit* field() const { return field_; }
     // Dialog units to pixels with the dialog's font.
     QRect DialogRect(int x, int y, int width, int height) const;
 

@@ -14,7 +14,7 @@ public:
 
     explicit LoadingDialog(QWidget* parent);
 
-    QProgressBar* Bar() const { return bar_; }
+    QProgressBar* bar() const { return bar_; }
     // Centred across the top of `clientArea` (screen coordinates), four of its own heights down.
     void PlaceOver(const QRect& clientArea);
     QRect DialogRect(int x, int y, int width, int height) const;

@@ -94,7 +94,7 @@ MainWindow::MainWindow(QWidget* parent)
     setWindowTitle(QStringLiteral("Calvora"));
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
-    connect(MdiArea(), &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { UpdateCommandUI(); });
+    connect(mdiArea(), &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { UpdateCommandUI(); });
     connect(this, &AutoHideMainWindow::pinStateChanged, this, [this](DockPageBar*) { UpdateCommandUI(); });
     qApp->installEventFilter(this);
 }
@@ -134,7 +134,7 @@ void MainWindow::SetPrompts(UserPrompts* prompts) {
     prompts_ = prompts != nullptr ? prompts : ownPrompts_.get();
 }
 
-UserPrompts& MainWindow::Prompts() const {
+UserPrompts& MainWindow::prompts() const {
     return *prompts_;
 }
 
@@ -358,9 +358,9 @@ bool MainWindow::CreateInstrumentBar() {
 // Command table
 
 std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
-    const bool hasDocument = ActiveDocumentFrame() != nullptr;
-    DocumentView* view = hasDocument ? ActiveDocumentFrame()->ActiveView() : nullptr;
-    const bool canPrint = view != nullptr && view->CanPrint();
+    const bool hasDocument = activeDocumentFrame() != nullptr;
+    DocumentView* view = hasDocument ? activeDocumentFrame()->activeView() : nullptr;
+    const bool canPrint = view != nullptr && view->canPrint();
     switch (id) {
     case ID_FILE_NEW:
     case ID_FILE_OPEN:
@@ -387,7 +387,7 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
     case ID_VIEW_STATUS_BAR:
         return CommandState{true, !statusBar()->isHidden()};
     case ID_VIEW_INSTRUMENT:
-        return CommandState{instrumentBar_ != nullptr, IsInstrumentBarShown()};
+        return CommandState{instrumentBar_ != nullptr, isInstrumentBarShown()};
     default:
         // Undo, cut, copy, paste, the pane keys and the meter's commands have no handler in the shell.
         return std::nullopt;
@@ -433,7 +433,7 @@ bool MainWindow::RunShellCommand(int id) {
         OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
         return true;
     case ID_FILE_CLOSE:
-        if (QMdiSubWindow* window = MdiArea()->currentSubWindow()) {
+        if (QMdiSubWindow* window = mdiArea()->currentSubWindow()) {
             window->close();
         }
         return true;
@@ -465,10 +465,10 @@ bool MainWindow::RunShellCommand(int id) {
         ToggleInstrumentBar();
         return true;
     case ID_WINDOW_CASCADE:
-        MdiArea()->cascadeSubWindows();
+        mdiArea()->cascadeSubWindows();
         return true;
     case ID_WINDOW_TILE_HORZ:
-        MdiArea()->tileSubWindows();
+        mdiArea()->tileSubWindows();
         return true;
     case ID_APP_ABOUT:
         OnAbout();
@@ -492,7 +492,7 @@ void MainWindow::UpdateCommandUI() {
     for (const auto& [action, id] : accelerators_) {
         action->setEnabled(QueryCommandState(id).enabled);
     }
-    const std::vector<std::u16string>& entries = recent_.Entries();
+    const std::vector<std::u16string>& entries = recent_.entries();
     recentPlaceholder_->setVisible(entries.empty());
     for (size_t i = 0; i < recentActions_.size(); ++i) {
         QAction* entry = recentActions_[i];
@@ -502,7 +502,7 @@ void MainWindow::UpdateCommandUI() {
             entry->setToolTip(QString::fromStdU16String(entries[i]));
         }
     }
-    ShowMenu(ActiveDocumentFrame() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
+    ShowMenu(activeDocumentFrame() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
     UpdateTitle();
 }
 
@@ -523,7 +523,7 @@ void MainWindow::FillWindowList() {
         action->deleteLater();
     }
     windowList_.clear();
-    const QList<DocumentWindowBase*> frames = DocumentFrames();
+    const QList<DocumentWindowBase*> frames = documentFrames();
     if (frames.isEmpty()) {
         return;
     }
@@ -534,11 +534,11 @@ void MainWindow::FillWindowList() {
         title.replace(QLatin1Char('&'), QStringLiteral("&&"));
         QAction* action = windowMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(title));
         action->setCheckable(true);
-        action->setChecked(frame == ActiveDocumentFrame());
+        action->setChecked(frame == activeDocumentFrame());
         QPointer<DocumentWindowBase> target = frame;
         connect(action, &QAction::triggered, this, [this, target] {
             if (target != nullptr) {
-                MdiArea()->setActiveSubWindow(target);
+                mdiArea()->setActiveSubWindow(target);
             }
         });
         windowList_.push_back(action);
@@ -555,7 +555,7 @@ QAction* MainWindow::CommandAction(int id) const {
 }
 
 void MainWindow::UpdateTitle() {
-    RecordingDocument* document = ActiveDocument();
+    RecordingDocument* document = activeDocument();
     // The framework's caption: the application title, then " - " and the active document's title.
     setWindowTitle(document != nullptr
                        ? QStringLiteral("Calvora - %1").arg(QString::fromStdU16String(document->title))
@@ -565,7 +565,7 @@ void MainWindow::UpdateTitle() {
 // ---------------------------------------------------------------------------------------------------------
 // Instrument bar
 
-bool MainWindow::IsInstrumentBarShown() const {
+bool MainWindow::isInstrumentBarShown() const {
     return instrumentBar_ != nullptr && (!instrumentBar_->isHidden() || IsPinned(instrumentBar_));
 }
 
@@ -626,24 +626,24 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     }
     connect(frame, &DocumentWindowBase::closeRequested, this, &MainWindow::OnDocumentClosing);
     connect(frame, &DocumentWindowBase::aboutToClose, this,
-            [this](DocumentWindowBase* closing) { OnDocumentDestroyed(closing->Document()); });
+            [this](DocumentWindowBase* closing) { OnDocumentDestroyed(closing->document()); });
     connect(frame, &DocumentWindowBase::viewChanged, this, [this](DocumentView*) { UpdateCommandUI(); });
     connect(
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
-    MdiArea()->addSubWindow(frame);
+    mdiArea()->addSubWindow(frame);
     frame->setWindowIcon(ApplicationIcon());
     // New child windows open at the framework's default: most of the MDI area, each one a caption lower and
     // further right than the one before, starting again at the corner when the next would leave the area.
-    const QSize area = MdiArea()->viewport()->size();
+    const QSize area = mdiArea()->viewport()->size();
     const QSize size(std::max(400, area.width() * 3 / 4), std::max(300, area.height() * 3 / 4));
     const int step = style()->pixelMetric(QStyle::PM_TitleBarHeight, nullptr, frame);
     const int room = std::max(0, std::min(area.width() - size.width(), area.height() - size.height()));
-    const int windows = static_cast<int>(MdiArea()->subWindowList().size()) - 1;
+    const int windows = static_cast<int>(mdiArea()->subWindowList().size()) - 1;
     const int offset = room >= step ? (windows * step) % (room - room % step + step) : 0;
     frame->resize(size);
     frame->move(offset, offset);
     frame->show();
-    MdiArea()->setActiveSubWindow(frame);
+    mdiArea()->setActiveSubWindow(frame);
     UpdateCommandUI();
     return frame;
 }
@@ -657,9 +657,9 @@ DocumentWindow* MainWindow::NewDocument() {
 
 DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    for (DocumentWindowBase* frame : DocumentFrames()) {
-        if (frame->PathName() == absolute) {
-            MdiArea()->setActiveSubWindow(frame);
+    for (DocumentWindowBase* frame : documentFrames()) {
+        if (frame->pathName() == absolute) {
+            mdiArea()->setActiveSubWindow(frame);
             return static_cast<DocumentWindow*>(frame);
         }
     }
@@ -683,18 +683,18 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
     return frame;
 }
 
-DocumentWindowBase* MainWindow::ActiveDocumentFrame() const {
-    return qobject_cast<DocumentWindowBase*>(MdiArea()->currentSubWindow());
+DocumentWindowBase* MainWindow::activeDocumentFrame() const {
+    return qobject_cast<DocumentWindowBase*>(mdiArea()->currentSubWindow());
 }
 
-RecordingDocument* MainWindow::ActiveDocument() const {
-    DocumentWindowBase* frame = ActiveDocumentFrame();
-    return frame != nullptr ? frame->Document() : nullptr;
+RecordingDocument* MainWindow::activeDocument() const {
+    DocumentWindowBase* frame = activeDocumentFrame();
+    return frame != nullptr ? frame->document() : nullptr;
 }
 
-QList<DocumentWindowBase*> MainWindow::DocumentFrames() const {
+QList<DocumentWindowBase*> MainWindow::documentFrames() const {
     QList<DocumentWindowBase*> frames;
-    for (QMdiSubWindow* window : MdiArea()->subWindowList()) {
+    for (QMdiSubWindow* window : mdiArea()->subWindowList()) {
         if (auto* frame = qobject_cast<DocumentWindowBase*>(window)) {
             frames.append(frame);
         }
@@ -704,7 +704,7 @@ QList<DocumentWindowBase*> MainWindow::DocumentFrames() const {
 
 void MainWindow::OnDocumentClosing(DocumentWindowBase* frame, bool& accept) {
     accept = true;
-    RecordingDocument* document = frame->Document();
+    RecordingDocument* document = frame->document();
     if (document == nullptr) {
         return;
     }
@@ -728,8 +728,8 @@ void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
 }
 
 DocumentWindowBase* MainWindow::FrameOf(const RecordingDocument* document) const {
-    for (DocumentWindowBase* frame : DocumentFrames()) {
-        if (frame->Document() == document) {
+    for (DocumentWindowBase* frame : documentFrames()) {
+        if (frame->document() == document) {
             return frame;
         }
     }
@@ -739,8 +739,8 @@ DocumentWindowBase* MainWindow::FrameOf(const RecordingDocument* document) const
 void MainWindow::UpdateViews(RecordingDocument& document) {
     if (DocumentWindowBase* frame = FrameOf(&document)) {
         frame->UpdateTitle();
-        if (frame->ActiveView() != nullptr) {
-            frame->ActiveView()->OnUpdate();
+        if (frame->activeView() != nullptr) {
+            frame->activeView()->OnUpdate();
         }
     }
     UpdateTitle();
@@ -752,7 +752,7 @@ bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chos
     QApplication::restoreOverrideCursor();
     if (!result.ok) {
         // A failed save is reported: silence would let the user believe the data is on disk.
-        prompts_->ShowMessage(result.Message(), MessageIcon::Exclamation);
+        prompts_->ShowMessage(result.message(), MessageIcon::Exclamation);
     } else if (target_ != nullptr) {
         target_->OnDocumentSaved(document);
     }
@@ -760,7 +760,7 @@ bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chos
 }
 
 void MainWindow::OnFileSave() {
-    if (RecordingDocument* document = ActiveDocument()) {
+    if (RecordingDocument* document = activeDocument()) {
         SaveWithDialog(*document);
     }
 }
@@ -799,14 +799,14 @@ QString MainWindow::AskSavePath() {
 }
 
 bool MainWindow::SaveRecordOnly(DocumentWindowBase& frame, const QString& path) {
-    RecordingDocument* document = frame.Document();
+    RecordingDocument* document = frame.document();
     if (document == nullptr) {
         return false;
     }
     const SaveResult result = WriteFileAtomically(
         ToPath(path), [document](ByteSink& sink) { return WriteRecord(*document, sink); });
     if (!result.ok) {
-        prompts_->ShowMessage(result.Message(), MessageIcon::Exclamation);
+        prompts_->ShowMessage(result.message(), MessageIcon::Exclamation);
         return false;
     }
     const QString absolute = QFileInfo(path).absoluteFilePath();
@@ -819,19 +819,19 @@ bool MainWindow::SaveRecordOnly(DocumentWindowBase& frame, const QString& path) 
 }
 
 void MainWindow::OnFileSaveFramework() {
-    DocumentWindowBase* frame = ActiveDocumentFrame();
+    DocumentWindowBase* frame = activeDocumentFrame();
     if (frame == nullptr) {
         return;
     }
-    QString path = frame->PathName();
+    QString path = frame->pathName();
     if (path.isEmpty()) {
         QFileDialog dialog(this, QStringLiteral("Save As"));
         dialog.setObjectName(QStringLiteral("SaveAsDialog"));
         dialog.setAcceptMode(QFileDialog::AcceptSave);
         dialog.setNameFilters(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
         dialog.setDefaultSuffix(QStringLiteral("recorder"));
-        if (frame->Document() != nullptr) {
-            dialog.selectFile(QString::fromStdU16String(frame->Document()->title));
+        if (frame->document() != nullptr) {
+            dialog.selectFile(QString::fromStdU16String(frame->document()->title));
         }
         if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) {
             return;
@@ -855,18 +855,18 @@ void MainWindow::OnFileOpen(const QStringList& filters) {
 }
 
 void MainWindow::OnPrint() {
-    DocumentWindowBase* frame = ActiveDocumentFrame();
-    if (frame == nullptr || frame->ActiveView() == nullptr) {
+    DocumentWindowBase* frame = activeDocumentFrame();
+    if (frame == nullptr || frame->activeView() == nullptr) {
         return;
     }
     QPrintDialog dialog(&printer_, this);
     if (dialog.exec() == QDialog::Accepted) {
-        frame->ActiveView()->Print(printer_);
+        frame->activeView()->Print(printer_);
     }
 }
 
 void MainWindow::OnPrintPreview() {
-    if (DocumentWindowBase* frame = ActiveDocumentFrame()) {
+    if (DocumentWindowBase* frame = activeDocumentFrame()) {
         frame->PrintPreview(printer_);
     }
 }
@@ -897,7 +897,7 @@ void MainWindow::LoadRecent() {
     QSettings settings = AppSettings();
     settings.beginGroup(kRecentGroup);
     std::vector<std::u16string> paths;
-    for (size_t i = 1; i <= recent_.Capacity(); ++i) {
+    for (size_t i = 1; i <= recent_.capacity(); ++i) {
         const QString path = settings.value(QStringLiteral("File%1").arg(i)).toString();
         if (!path.isEmpty()) {
             paths.push_back(path.toStdU16String());
@@ -910,7 +910,7 @@ void MainWindow::StoreRecent() {
     QSettings settings = AppSettings();
     settings.remove(kRecentGroup);
     settings.beginGroup(kRecentGroup);
-    const std::vector<std::u16string>& entries = recent_.Entries();
+    const std::vector<std::u16string>& entries = recent_.entries();
     for (size_t i = 0; i < entries.size(); ++i) {
         settings.setValue(QStringLiteral("File%1").arg(i + 1), QString::fromStdU16String(entries[i]));
     }
@@ -923,7 +923,7 @@ void MainWindow::AddRecent(const QString& path) {
 }
 
 void MainWindow::OpenRecent(int index) {
-    const std::vector<std::u16string>& entries = recent_.Entries();
+    const std::vector<std::u16string>& entries = recent_.entries();
     if (index < 0 || static_cast<size_t>(index) >= entries.size()) {
         return;
     }
@@ -943,8 +943,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         // Save the live recording the question was about.
         SaveWithDialog(*state_->recordingDocument);
     }
-    MdiArea()->closeAllSubWindows();
-    if (!MdiArea()->subWindowList().isEmpty()) {
+    mdiArea()->closeAllSubWindows();
+    if (!mdiArea()->subWindowList().isEmpty()) {
         event->ignore();
         return;
     }

@@ -53,12 +53,12 @@ public:
     // The recording flags the document commands use; the frame keeps its own until the engine hands over its
     // state (which must outlive the frame).
     void SetRecordingState(RecordingState& state);
-    RecordingState& State() const { return *state_; }
+    RecordingState& state() const { return *state_; }
     // Message boxes for the document commands; defaults to Qt message boxes.
     void SetPrompts(UserPrompts* prompts);
-    UserPrompts& Prompts() const;
+    UserPrompts& prompts() const;
     // The frame's own message boxes, whatever is installed.
-    UserPrompts& DefaultPrompts() const { return *ownPrompts_; }
+    UserPrompts& defaultPrompts() const { return *ownPrompts_; }
 
     // Command table.
     CommandState QueryCommandState(int id) const;
@@ -68,16 +68,16 @@ public:
     void UpdateCommandUI();
 
     // The menu the bar shows now: 128 without a document window, 129 with one.
-    int CurrentMenuId() const { return currentMenu_; }
+    int currentMenuId() const { return currentMenu_; }
     // The menu bar's top-level menus of menu 128 or 129.
     QList<QMenu*> Menus(int menuId) const;
     QAction* CommandAction(int id) const;
     // The accelerator actions (shortcut → command id).
-    const std::vector<std::pair<QAction*, int>>& Accelerators() const { return accelerators_; }
-    QToolBar* ToolBar() const { return toolBar_; }
-    QLabel* MessagePane() const { return messagePane_; }
-    DockPageBar* InstrumentBar() const { return instrumentBar_; }
-    QTreeWidget* InstrumentTree() const { return instrumentTree_; }
+    const std::vector<std::pair<QAction*, int>>& accelerators() const { return accelerators_; }
+    QToolBar* toolBar() const { return toolBar_; }
+    QLabel* messagePane() const { return messagePane_; }
+    DockPageBar* instrumentBar() const { return instrumentBar_; }
+    QTreeWidget* instrumentTree() const { return instrumentTree_; }
     QPrinter& Printer() { return printer_; }
 
     // Documents.
@@ -86,16 +86,16 @@ public:
     DocumentWindow* OpenDocumentFile(const QString& path);
     // Shows `document` in a new window (also the engine's way in for the live and downloaded documents).
     DocumentWindow* CreateDocumentWindow(std::shared_ptr<RecordingDocument> document);
-    DocumentWindowBase* ActiveDocumentFrame() const;
-    RecordingDocument* ActiveDocument() const;
-    QList<DocumentWindowBase*> DocumentFrames() const;
+    DocumentWindowBase* activeDocumentFrame() const;
+    RecordingDocument* activeDocument() const;
+    QList<DocumentWindowBase*> documentFrames() const;
 
-    const RecentFileList& RecentFiles() const { return recent_; }
+    const RecentFileList& recentFiles() const { return recent_; }
 
     // View › Instrument: shows the bar when hidden, hides it when visible; a bar pinned to a strip counts as
     // visible and is docked again, hidden.
     void ToggleInstrumentBar();
-    bool IsInstrumentBarShown() const;
+    bool isInstrumentBarShown() const;
 
     // FrameTimers.
     void StartTimer(int id, int periodMs) override;

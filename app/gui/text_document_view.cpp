@@ -55,10 +55,10 @@ void TextDocumentView::OnUpdate() {
 }
 
 void TextDocumentView::OnInitialUpdate() {
-    text_->setPlainText(DocumentSummaryText(Document()));
+    text_->setPlainText(DocumentSummaryText(document()));
 }
 
-QString TextDocumentView::Text() const {
+QString TextDocumentView::text() const {
     return text_->toPlainText();
 }
 

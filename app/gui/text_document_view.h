@@ -16,7 +16,7 @@ public:
     void OnInitialUpdate() override;
     // Coalesced: a live recording updates many times a second.
     void OnUpdate() override;
-    QString Text() const;
+    QString text() const;
 
 protected:
     void resizeEvent(QResizeEvent* event) override;

@@ -20,7 +20,7 @@ public:
     explicit ColourSwatch(QWidget* parent = nullptr);
 
     void SetColour(uint32_t colour);
-    uint32_t Colour() const { return colour_; }
+    uint32_t colour() const { return colour_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -12,14 +12,14 @@ ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document
     if (!hooks.showFrameBars) {
         hooks.showFrameBars = [this] {
             // Only after a print preview hid them: showing them lays the frame out again.
-            DocumentWindowBase* frame = Frame();
-            if (frame && frame->tabStrip() && frame->tabStrip()->TabBar()->isHidden())
+            DocumentWindowBase* frame = documentWindow();
+            if (frame && frame->tabStrip() && frame->tabStrip()->tabBar()->isHidden())
                 frame->ShowBars();
         };
     }
     if (!hooks.previewEnded) {
         hooks.previewEnded = [this] {
-            if (DocumentWindowBase* frame = Frame())
+            if (DocumentWindowBase* frame = documentWindow())
                 frame->RecalcLayout();
         };
     }
@@ -30,7 +30,7 @@ ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document
     setFocusProxy(chart_);
 }
 
-DocumentWindowBase* ChartDocumentView::Frame() const {
+DocumentWindowBase* ChartDocumentView::documentWindow() const {
     for (QObject* parent = this->parent(); parent != nullptr; parent = parent->parent()) {
         if (auto* frame = qobject_cast<DocumentWindowBase*>(parent))
             return frame;

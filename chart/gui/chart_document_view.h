@@ -18,18 +18,18 @@ public:
     // Empty showFrameBars and previewEnded hooks are filled in with the view's own tabbed frame.
     ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent);
 
-    ChartView& Chart() const { return *chart_; }
+    ChartView& chart() const { return *chart_; }
 
     // The document changed as a whole (new scale, a download filled it): full repaint.
     void OnUpdate() override;
     // One more live sample: the chart's cheap path.
     void AppendLiveSample();
-    bool CanPrint() const override { return true; }
+    bool canPrint() const override { return true; }
     void Print(QPrinter& printer) override;
     void PrintPreview(QPrinter& printer) override;
 
 private:
-    DocumentWindowBase* Frame() const;
+    DocumentWindowBase* documentWindow() const;
 
     ChartView* chart_;
 };

@@ -100,7 +100,7 @@ ChartToolbar::ChartToolbar(ChartView& view)
 }
 
 void ChartToolbar::ShowMode() {
-    const bool zoom = view_.Document().layout.mouseMode == MouseMode::Zoom;
+    const bool zoom = view_.document().layout.mouseMode == MouseMode::Zoom;
     zoomMode_->setIcon(
         QIcon(QPixmap::fromImage(DrawModeImage(zoom ? ModeImage::ZoomActive : ModeImage::ZoomInactive))));
     cursorMode_->setIcon(

@@ -33,11 +33,11 @@ public:
     // Shows the images of the document's current mode.
     void ShowMode();
 
-    QPushButton* CustomScaleButton() const { return customScale_; }
-    QPushButton* GraphFormatButton() const { return graphFormat_; }
-    QPushButton* UndoZoomButton() const { return undoZoom_; }
-    QPushButton* ZoomModeButton() const { return zoomMode_; }
-    QPushButton* CursorModeButton() const { return cursorMode_; }
+    QPushButton* customScaleButton() const { return customScale_; }
+    QPushButton* graphFormatButton() const { return graphFormat_; }
+    QPushButton* undoZoomButton() const { return undoZoom_; }
+    QPushButton* zoomModeButton() const { return zoomMode_; }
+    QPushButton* cursorModeButton() const { return cursorMode_; }
 
 private:
     ChartView& view_;

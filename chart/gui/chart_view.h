@@ -80,7 +80,7 @@ public:
     explicit ChartView(RecordingDocument& document, ChartHooks hooks = {}, QWidget* parent = nullptr);
     ~ChartView() override;
 
-    RecordingDocument& Document() const { return document_; }
+    RecordingDocument& document() const { return document_; }
 
     // The full paint into `image`, which is (re)made at the client size. False when nothing was painted
     // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
@@ -105,14 +105,14 @@ public:
     void SetMouseMode(MouseMode mode);
 
     // What the last full paint used and what is on the screen now.
-    const PlotRect& Plot() const { return plot_; }
-    const QImage& BackBuffer() const { return buffer_; }
-    ChartToolbar* Toolbar() const { return toolbar_; }
-    QScrollBar* HorizontalBar() const { return hBar_; }
-    QScrollBar* VerticalBar() const { return vBar_; }
-    CursorReadout* Readout() const { return readout_; }
-    bool Dragging() const { return dragging_; }
-    bool PaintSuspended() const { return suspendPaint_; }
+    const PlotRect& plot() const { return plot_; }
+    const QImage& backBuffer() const { return buffer_; }
+    ChartToolbar* toolbar() const { return toolbar_; }
+    QScrollBar* horizontalBar() const { return hBar_; }
+    QScrollBar* verticalBar() const { return vBar_; }
+    CursorReadout* readout() const { return readout_; }
+    bool dragging() const { return dragging_; }
+    bool paintSuspended() const { return suspendPaint_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -159,8 +159,8 @@ void GraphFormatDialog::accept() {
         settings.markPoints[i] = marks_[i];
         settings.traceColour[i] = colours_[i];
     }
-    settings.backgroundColour = background_->Colour();
-    settings.gridColour = grid_->Colour();
+    settings.backgroundColour = background_->colour();
+    settings.gridColour = grid_->colour();
     settings.gridVisible = gridVisible_->isChecked() ? 1 : 0;
     settings.verticalAxisVisible = verticalAxis_->isChecked() ? 1 : 0;
 

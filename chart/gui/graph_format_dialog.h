@@ -47,16 +47,16 @@ public:
     void ChooseGrid();
     void ChooseTrace();
 
-    ColourSwatch* BackgroundSwatch() const { return background_; }
-    ColourSwatch* GridSwatch() const { return grid_; }
-    ColourSwatch* TraceSwatch() const { return trace_; }
-    QCheckBox* HorizontalAxisBox() const { return gridVisible_; }
-    QCheckBox* VerticalAxisBox() const { return verticalAxis_; }
-    QCheckBox* DataVisibleBox() const { return traceVisible_; }
-    QCheckBox* MarkPointsBox() const { return markPoints_; }
+    ColourSwatch* backgroundSwatch() const { return background_; }
+    ColourSwatch* gridSwatch() const { return grid_; }
+    ColourSwatch* traceSwatch() const { return trace_; }
+    QCheckBox* horizontalAxisBox() const { return gridVisible_; }
+    QCheckBox* verticalAxisBox() const { return verticalAxis_; }
+    QCheckBox* dataVisibleBox() const { return traceVisible_; }
+    QCheckBox* markPointsBox() const { return markPoints_; }
     // Hidden controls of the dialog: the channel list, the alarm flags and "Save this setting".
-    QComboBox* ChannelList() const { return channels_; }
-    QCheckBox* SaveSettingBox() const { return save_; }
+    QComboBox* channelList() const { return channels_; }
+    QCheckBox* saveSettingBox() const { return save_; }
 
 private:
     void ShowChannel(int channel);

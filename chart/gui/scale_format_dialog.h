@@ -24,12 +24,12 @@ public:
     ScaleFormatDialog(RecordingDocument& document, UserPrompts* prompts, std::function<void()> applied,
                     QWidget* parent = nullptr);
 
-    NumberEdit* MinimumEdit() const { return minEdit_; }
-    NumberEdit* MaximumEdit() const { return maxEdit_; }
-    QRadioButton* AutoButton() const { return auto_; }
-    QRadioButton* CustomButton() const { return custom_; }
-    double Minimum() const { return minimum_; }
-    double Maximum() const { return maximum_; }
+    NumberEdit* minimumEdit() const { return minEdit_; }
+    NumberEdit* maximumEdit() const { return maxEdit_; }
+    QRadioButton* autoButton() const { return auto_; }
+    QRadioButton* customButton() const { return custom_; }
+    double minimum() const { return minimum_; }
+    double maximum() const { return maximum_; }
 
     // OK: refuses a custom maximum at or below the minimum and stays open.
     void accept() override;

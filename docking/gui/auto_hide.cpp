@@ -115,7 +115,7 @@ void AutoHideFlyout::SetTargetRect(const QRect& rect) {
     LayoutPage();
 }
 
-QMargins AutoHideFlyout::BorderMargins() const {
+QMargins AutoHideFlyout::borderMargins() const {
     // The frame border sits on the side facing the frame's centre.
     const int border = style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, this);
     switch (side_) {
@@ -134,17 +134,17 @@ void AutoHideFlyout::LayoutPage() {
     if (page_ == nullptr || page_->window == nullptr) {
         return;
     }
-    const QRect inner = panel_->rect().marginsRemoved(BorderMargins());
+    const QRect inner = panel_->rect().marginsRemoved(borderMargins());
     page_->window->setGeometry(inner.adjusted(2, kCaptionHeight, -2, -2));
 }
 
-QRect AutoHideFlyout::CloseButtonRect() const {
-    const QRect inner = panel_->rect().marginsRemoved(BorderMargins());
+QRect AutoHideFlyout::closeButtonRect() const {
+    const QRect inner = panel_->rect().marginsRemoved(borderMargins());
     return {inner.right() - 16, inner.top() + 3, 13, 14};
 }
 
-QRect AutoHideFlyout::PinButtonRect() const {
-    return CloseButtonRect().translated(-17, 0);
+QRect AutoHideFlyout::pinButtonRect() const {
+    return closeButtonRect().translated(-17, 0);
 }
 
 bool AutoHideFlyout::IsTimerRunning(int id) const {
@@ -261,7 +261,7 @@ bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
     case QEvent::Paint: {
         QPainter painter(panel_);
         const QRect all = panel_->rect();
-        const QRect inner = all.marginsRemoved(BorderMargins());
+        const QRect inner = all.marginsRemoved(borderMargins());
         painter.fillRect(all, panel_->palette().window());
         painter.setPen(panel_->palette().color(QPalette::Dark));
         painter.drawRect(all.adjusted(0, 0, -1, -1));
@@ -272,14 +272,14 @@ bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
         painter.setPen(Qt::black);
         const QString title = page_ != nullptr ? page_->title : QString();
         painter.drawText(strip.adjusted(4, 1, -40, 0), Qt::AlignLeft | Qt::AlignVCenter, title);
-        DrawCloseButton(painter, CloseButtonRect(), pressedButton_ == 1);
-        DrawPinButton(painter, PinButtonRect(), pressedButton_ == 2);
+        DrawCloseButton(painter, closeButtonRect(), pressedButton_ == 1);
+        DrawPinButton(painter, pinButtonRect(), pressedButton_ == 2);
         return true;
     }
     case QEvent::MouseButtonPress: {
         const auto* mouse = static_cast<QMouseEvent*>(event);
         const QPoint pos = mouse->position().toPoint();
-        pressedButton_ = CloseButtonRect().contains(pos) ? 1 : PinButtonRect().contains(pos) ? 2 : 0;
+        pressedButton_ = closeButtonRect().contains(pos) ? 1 : pinButtonRect().contains(pos) ? 2 : 0;
         panel_->update();
         return pressedButton_ != 0;
     }
@@ -289,9 +289,9 @@ bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
         const int pressed = pressedButton_;
         pressedButton_ = 0;
         panel_->update();
-        if (pressed == 1 && CloseButtonRect().contains(pos)) {
+        if (pressed == 1 && closeButtonRect().contains(pos)) {
             Q_EMIT closeClicked();
-        } else if (pressed == 2 && PinButtonRect().contains(pos)) {
+        } else if (pressed == 2 && pinButtonRect().contains(pos)) {
             Q_EMIT pinClicked();
         }
         return pressed != 0;
@@ -313,10 +313,10 @@ AutoHideStrip::AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame)
     setMovable(false);
     setFloatable(false);
     setAllowedAreas(ToolBarAreaFor(side));
-    setOrientation(Horizontal() ? Qt::Horizontal : Qt::Vertical);
+    setOrientation(horizontal() ? Qt::Horizontal : Qt::Vertical);
     setMouseTracking(true);
     setContextMenuPolicy(Qt::PreventContextMenu);
-    if (Horizontal()) {
+    if (horizontal()) {
         setFixedHeight(AutoHideBarThickness(side));
     } else {
         setFixedWidth(AutoHideBarThickness(side));
@@ -387,7 +387,7 @@ Qt::DockWidgetArea AutoHideStrip::OwnerSide(const DockPageBar* owner) const {
     return Qt::NoDockWidgetArea;
 }
 
-std::vector<int> AutoHideStrip::Lengths() const {
+std::vector<int> AutoHideStrip::lengths() const {
     const QFontMetrics metrics(font());
     std::vector<int> widths;
     widths.reserve(items_.size());
@@ -398,18 +398,18 @@ std::vector<int> AutoHideStrip::Lengths() const {
 }
 
 QRect AutoHideStrip::ItemRect(int index) const {
-    const std::vector<int> lengths = Lengths();
+    const std::vector<int> lengths = this->lengths();
     if (index < 0 || index >= static_cast<int>(lengths.size())) {
         return {};
     }
     const int start = std::accumulate(lengths.begin(), lengths.begin() + index, 0);
     const int thickness = AutoHideBarThickness(side_);
     const int length = lengths[static_cast<size_t>(index)];
-    return Horizontal() ? QRect(start, 0, length, thickness) : QRect(0, start, thickness, length);
+    return horizontal() ? QRect(start, 0, length, thickness) : QRect(0, start, thickness, length);
 }
 
 int AutoHideStrip::ItemAt(QPoint pos) const {
-    for (int i = 0; i < ItemCount(); ++i) {
+    for (int i = 0; i < itemCount(); ++i) {
         if (ItemRect(i).contains(pos)) {
             return i;
         }
@@ -418,10 +418,10 @@ int AutoHideStrip::ItemAt(QPoint pos) const {
 }
 
 QSize AutoHideStrip::sizeHint() const {
-    const std::vector<int> lengths = Lengths();
+    const std::vector<int> lengths = this->lengths();
     const int length = std::accumulate(lengths.begin(), lengths.end(), 0);
     const int thickness = AutoHideBarThickness(side_);
-    return Horizontal() ? QSize(length, thickness) : QSize(thickness, length);
+    return horizontal() ? QSize(length, thickness) : QSize(thickness, length);
 }
 
 QSize AutoHideStrip::minimumSizeHint() const {
@@ -439,7 +439,7 @@ QRect AutoHideStrip::FloatTarget(const Item& item) const {
     }
     const QRect strip = geometry();
     const int border = float_->style()->pixelMetric(QStyle::PM_MdiSubWindowFrameWidth, nullptr, float_);
-    const int across = Horizontal() ? item.ownerSize.height() + border : item.ownerSize.width() + border;
+    const int across = horizontal() ? item.ownerSize.height() + border : item.ownerSize.width() + border;
     switch (side_) {
     case Qt::LeftDockWidgetArea:
         return {strip.right() + 1, inner.top(), across, inner.height()};
@@ -453,7 +453,7 @@ QRect AutoHideStrip::FloatTarget(const Item& item) const {
 }
 
 void AutoHideStrip::ShowItem(int index) {
-    if (index < 0 || index >= ItemCount()) {
+    if (index < 0 || index >= itemCount()) {
         return;
     }
     Item& item = items_[static_cast<size_t>(index)];
@@ -500,13 +500,13 @@ void AutoHideStrip::paintEvent(QPaintEvent*) {
         painter.drawLine(0, 0, width(), 0);
         break;
     }
-    for (int i = 0; i < ItemCount(); ++i) {
+    for (int i = 0; i < itemCount(); ++i) {
         const DockPage& page = *items_[static_cast<size_t>(i)].page;
         const QRect r = ItemRect(i).adjusted(1, 1, -2, -2);
         painter.setPen(palette().color(QPalette::Dark));
         painter.fillRect(r, i == active_ ? palette().base() : palette().button());
         painter.drawRect(r);
-        const QRect iconRect = Horizontal() ? QRect(r.left() + 3, r.center().y() - 7, 16, 16)
+        const QRect iconRect = horizontal() ? QRect(r.left() + 3, r.center().y() - 7, 16, 16)
                                             : QRect(r.center().x() - 7, r.top() + 3, 16, 16);
         if (!page.icon.isNull()) {
             page.icon.paint(&painter, iconRect);
@@ -515,7 +515,7 @@ void AutoHideStrip::paintEvent(QPaintEvent*) {
             continue;
         }
         painter.setPen(palette().color(QPalette::WindowText));
-        if (Horizontal()) {
+        if (horizontal()) {
             painter.drawText(
                 QRect(iconRect.right() + 6, r.top(), r.right() - iconRect.right() - 6, r.height()),
                 Qt::AlignVCenter | Qt::AlignLeft, page.title);
@@ -592,14 +592,14 @@ void AutoHideMainWindow::PinBar(DockPageBar* bar) {
     if (bar == nullptr || IsPinned(bar)) {
         return;
     }
-    const Qt::DockWidgetArea side = bar->DockSide();
+    const Qt::DockWidgetArea side = bar->dockSide();
     AutoHideStrip* strip = AutoHideBar(side);
-    if (strip == nullptr || bar->PageCount() == 0) {
+    if (strip == nullptr || bar->pageCount() == 0) {
         return;
     }
     const QSize size = bar->size();
-    while (bar->PageCount() > 0) {
-        if (bar->ActivePageIndex() < 0) {
+    while (bar->pageCount() > 0) {
+        if (bar->activePageIndex() < 0) {
             bar->ActivatePage(0);
         }
         strip->AddItem(bar->RemoveActivePage(), bar, side, size);

@@ -62,12 +62,12 @@ public:
 
     // Shows `page` (not owned) in the window; the previous page is hidden.
     void SetPage(DockPage* page);
-    DockPage* Page() const { return page_; }
+    DockPage* page() const { return page_; }
     // Forgets the page without touching its window, which has gone elsewhere.
     void ReleasePage();
     // The full rectangle in the parent's coordinates.
     void SetTargetRect(const QRect& rect);
-    QRect TargetRect() const { return target_; }
+    QRect targetRect() const { return target_; }
 
     // Starts sliding out (or in) over `durationMs`; a running slide stops first.
     void StartSlide(bool out, int durationMs = kSlideMs);
@@ -78,17 +78,17 @@ public:
     // Hides at once, stopping every timer.
     void HideNow();
 
-    int SlidePosition() const { return position_; }
-    int SlideSteps() const { return steps_; }
-    bool IsSliding() const { return sliding_; }
+    int slidePosition() const { return position_; }
+    int slideSteps() const { return steps_; }
+    bool isSliding() const { return sliding_; }
     bool IsTimerRunning(int id) const;
     void SetPointerProbe(PointerProbe probe) { probe_ = std::move(probe); }
 
-    QRect CloseButtonRect() const;
-    QRect PinButtonRect() const;
-    QFont CaptionFont() const { return captionFont_; }
+    QRect closeButtonRect() const;
+    QRect pinButtonRect() const;
+    QFont captionFont() const { return captionFont_; }
     // The full-size inner window that the slide clips; caption and buttons are drawn on it.
-    QWidget* Panel() const { return panel_; }
+    QWidget* panel() const { return panel_; }
 
 Q_SIGNALS:
     void pinClicked();
@@ -100,7 +100,7 @@ protected:
 private:
     // Shows the first `shownSteps` of steps_ slices of the target, the part nearest the strip.
     void PlaceAtStep(int shownSteps);
-    QMargins BorderMargins() const;
+    QMargins borderMargins() const;
     void LayoutPage();
 
     Qt::DockWidgetArea side_;
@@ -127,8 +127,8 @@ public:
     AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame);
     ~AutoHideStrip() override;
 
-    Qt::DockWidgetArea Side() const { return side_; }
-    int ControlId() const { return controlId_; }
+    Qt::DockWidgetArea side() const { return side_; }
+    int controlId() const { return controlId_; }
 
     void AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, Qt::DockWidgetArea ownerSide,
                  QSize ownerSize);
@@ -137,19 +137,19 @@ public:
     bool HoldsItemsOf(const DockPageBar* owner) const;
     Qt::DockWidgetArea OwnerSide(const DockPageBar* owner) const;
 
-    int ItemCount() const { return static_cast<int>(items_.size()); }
+    int itemCount() const { return static_cast<int>(items_.size()); }
     const DockPage& ItemPage(int index) const { return *items_.at(static_cast<size_t>(index)).page; }
     QRect ItemRect(int index) const;
     int ItemAt(QPoint pos) const;
-    int ActiveItem() const { return active_; }
+    int activeItem() const { return active_; }
 
     // Slides the item's page out and marks its tab active.
     void ShowItem(int index);
     // What the hover timer runs after the mouse rested on the strip.
     void HoverTimeout();
-    bool IsHoverArmed() const { return hoverTimer_.isActive(); }
+    bool isHoverArmed() const { return hoverTimer_.isActive(); }
 
-    AutoHideFlyout* FloatWindow() const { return float_; }
+    AutoHideFlyout* floatWindow() const { return float_; }
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
 
@@ -170,8 +170,8 @@ private:
         Qt::DockWidgetArea ownerSide = Qt::NoDockWidgetArea;
         QSize ownerSize;
     };
-    bool Horizontal() const { return side_ == Qt::TopDockWidgetArea || side_ == Qt::BottomDockWidgetArea; }
-    std::vector<int> Lengths() const;
+    bool horizontal() const { return side_ == Qt::TopDockWidgetArea || side_ == Qt::BottomDockWidgetArea; }
+    std::vector<int> lengths() const;
     QRect FloatTarget(const Item& item) const;
     void ItemsChanged();
 
@@ -194,7 +194,7 @@ public:
     explicit AutoHideMainWindow(QWidget* parent = nullptr);
     ~AutoHideMainWindow() override;
 
-    QMdiArea* MdiArea() const { return mdiArea_; }
+    QMdiArea* mdiArea() const { return mdiArea_; }
 
     // Creates the strip of every named side that has none yet.
     void EnableDocking(Qt::DockWidgetAreas sides);

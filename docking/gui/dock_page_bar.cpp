@@ -82,51 +82,51 @@ QSize DockPageCaption::minimumSizeHint() const {
     return {30, DockPageBar::kCaptionHeight};
 }
 
-QRect DockPageCaption::StripRect() const {
+QRect DockPageCaption::stripRect() const {
     return {0, 1, width(), kStripHeight};
 }
 
-QRect DockPageCaption::CloseButtonRect() const {
-    const QRect strip = StripRect();
+QRect DockPageCaption::closeButtonRect() const {
+    const QRect strip = stripRect();
     return {strip.right() - 15, strip.top() + 1, kButtonSize, kButtonSize + 1};
 }
 
-QRect DockPageCaption::PinButtonRect() const {
-    return CloseButtonRect().translated(-17, 0);
+QRect DockPageCaption::pinButtonRect() const {
+    return closeButtonRect().translated(-17, 0);
 }
 
-QString DockPageCaption::DisplayedTitle() const {
-    const QFontMetrics metrics(bar_->CaptionFont());
-    return TruncateCaption(bar_->CaptionText(), StripRect().width(),
+QString DockPageCaption::displayedTitle() const {
+    const QFontMetrics metrics(bar_->captionFont());
+    return TruncateCaption(bar_->captionText(), stripRect().width(),
                            [&metrics](const QString& text) { return metrics.horizontalAdvance(text); });
 }
 
 void DockPageCaption::paintEvent(QPaintEvent*) {
     QPainter painter(this);
-    const QRect strip = StripRect();
-    const bool active = bar_->IsActive();
+    const QRect strip = stripRect();
+    const bool active = bar_->isActive();
     if (active) {
         painter.fillRect(strip, kActiveCaption);
     } else {
         painter.setPen(kInactiveOutline);
         painter.drawRect(strip.adjusted(0, 0, -1, -1));
     }
-    painter.setFont(bar_->CaptionFont());
+    painter.setFont(bar_->captionFont());
     painter.setPen(active ? Qt::white : Qt::black);
     const QRect textRect(strip.left() + 4, strip.top() + 2, strip.width() - 4, strip.height() - 2);
-    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, DisplayedTitle());
-    DrawCloseButton(painter, CloseButtonRect(), pressed_ == Button::Close || hot_ == Button::Close);
+    painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, displayedTitle());
+    DrawCloseButton(painter, closeButtonRect(), pressed_ == Button::Close || hot_ == Button::Close);
     if (!bar_->isFloating()) {
-        DrawPinButton(painter, PinButtonRect(), pressed_ == Button::Pin || hot_ == Button::Pin);
+        DrawPinButton(painter, pinButtonRect(), pressed_ == Button::Pin || hot_ == Button::Pin);
     }
 }
 
 DockPageCaption::Button DockPageCaption::ButtonAt(QPoint pos) const {
-    if (CloseButtonRect().contains(pos)) {
+    if (closeButtonRect().contains(pos)) {
         return Button::Close;
     }
     // A floating bar has no side to pin to.
-    if (!bar_->isFloating() && PinButtonRect().contains(pos)) {
+    if (!bar_->isFloating() && pinButtonRect().contains(pos)) {
         return Button::Pin;
     }
     return Button::None;
@@ -196,8 +196,8 @@ QSize DockPageTabs::sizeHint() const {
 
 QRect DockPageTabs::TabRect(int index) const {
     int x = 2;
-    for (int i = 0; i < bar_->PageCount(); ++i) {
-        const int w = bar_->Page(i).tabWidth;
+    for (int i = 0; i < bar_->pageCount(); ++i) {
+        const int w = bar_->page(i).tabWidth;
         if (i == index) {
             return {x, 0, w, kTabHeight - 2};
         }
@@ -207,7 +207,7 @@ QRect DockPageTabs::TabRect(int index) const {
 }
 
 int DockPageTabs::TabAt(QPoint pos) const {
-    for (int i = 0; i < bar_->PageCount(); ++i) {
+    for (int i = 0; i < bar_->pageCount(); ++i) {
         if (TabRect(i).contains(pos)) {
             return i;
         }
@@ -220,10 +220,10 @@ void DockPageTabs::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     painter.setPen(palette().color(QPalette::Dark));
     painter.drawLine(0, 0, width(), 0);
-    for (int i = 0; i < bar_->PageCount(); ++i) {
-        const DockPage& page = bar_->Page(i);
+    for (int i = 0; i < bar_->pageCount(); ++i) {
+        const DockPage& page = bar_->page(i);
         const QRect tab = TabRect(i);
-        const bool active = i == bar_->ActivePageIndex();
+        const bool active = i == bar_->activePageIndex();
         if (active) {
             painter.fillRect(tab, palette().base());
             painter.setPen(palette().color(QPalette::Shadow));
@@ -231,7 +231,7 @@ void DockPageTabs::paintEvent(QPaintEvent*) {
             painter.drawLine(tab.topRight(), tab.bottomRight());
             painter.setPen(palette().color(QPalette::Light));
             painter.drawLine(tab.topLeft(), tab.bottomLeft());
-        } else if (i + 1 != bar_->ActivePageIndex()) {
+        } else if (i + 1 != bar_->activePageIndex()) {
             painter.setPen(palette().color(QPalette::Dark));
             painter.drawLine(tab.right(), tab.top() + 3, tab.right(), tab.bottom() - 3);
         }
@@ -308,7 +308,7 @@ bool DockPageBar::AddPage(QWidget* window, const QString& title, const QIcon& ic
 }
 
 void DockPageBar::ActivatePage(int index) {
-    if (index == activePage_ || index < 0 || index >= PageCount()) {
+    if (index == activePage_ || index < 0 || index >= pageCount()) {
         return;
     }
     if (activePage_ >= 0 && pages_[static_cast<size_t>(activePage_)]->window != nullptr) {

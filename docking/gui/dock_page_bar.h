@@ -43,10 +43,10 @@ class DockPageCaption : public QWidget {
 public:
     explicit DockPageCaption(DockPageBar* bar);
 
-    QRect StripRect() const;
-    QRect CloseButtonRect() const;
-    QRect PinButtonRect() const;
-    QString DisplayedTitle() const;
+    QRect stripRect() const;
+    QRect closeButtonRect() const;
+    QRect pinButtonRect() const;
+    QString displayedTitle() const;
 
     QSize sizeHint() const override;
     QSize minimumSizeHint() const override;
@@ -102,17 +102,17 @@ public:
     // when no page is active.
     std::unique_ptr<DockPage> RemoveActivePage();
 
-    int PageCount() const { return static_cast<int>(pages_.size()); }
-    int ActivePageIndex() const { return activePage_; }
-    const DockPage& Page(int index) const { return *pages_.at(static_cast<size_t>(index)); }
-    QString CaptionText() const { return caption_; }
-    QFont CaptionFont() const { return captionFont_; }
+    int pageCount() const { return static_cast<int>(pages_.size()); }
+    int activePageIndex() const { return activePage_; }
+    const DockPage& page(int index) const { return *pages_.at(static_cast<size_t>(index)); }
+    QString captionText() const { return caption_; }
+    QFont captionFont() const { return captionFont_; }
     // The bar is drawn active while the focus is inside it.
-    bool IsActive() const { return active_; }
+    bool isActive() const { return active_; }
 
-    DockPageCaption* Caption() const { return captionBar_; }
-    DockPageTabs* Tabs() const { return tabs_; }
-    QWidget* PageArea() const { return pageArea_; }
+    DockPageCaption* caption() const { return captionBar_; }
+    DockPageTabs* tabs() const { return tabs_; }
+    QWidget* pageArea() const { return pageArea_; }
 
     // What the caption buttons do; the frame's View › Instrument command shares HideBar.
     void HideBar();

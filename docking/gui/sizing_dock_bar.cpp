@@ -67,15 +67,15 @@ void SizingDockBar::DockAt(Qt::DockWidgetArea side) {
     PlacementChanged();
 }
 
-Qt::DockWidgetArea SizingDockBar::DockSide() const {
+Qt::DockWidgetArea SizingDockBar::dockSide() const {
     if (frame_ == nullptr || isFloating()) {
         return Qt::NoDockWidgetArea;
     }
     return frame_->dockWidgetArea(const_cast<SizingDockBar*>(this));
 }
 
-bool SizingDockBar::IsHorizontalDock() const {
-    const Qt::DockWidgetArea side = DockSide();
+bool SizingDockBar::isHorizontalDock() const {
+    const Qt::DockWidgetArea side = dockSide();
     return side == Qt::TopDockWidgetArea || side == Qt::BottomDockWidgetArea;
 }
 
@@ -83,7 +83,7 @@ QSize SizingDockBar::sizeHint() const {
     if (isFloating()) {
         return szFloat_;
     }
-    return IsHorizontalDock() ? szHorz_ : szVert_;
+    return isHorizontalDock() ? szHorz_ : szVert_;
 }
 
 void SizingDockBar::SetMinimumSizes(QSize horizontal, QSize vertical, QSize floating) {
@@ -94,7 +94,7 @@ void SizingDockBar::SetMinimumSizes(QSize horizontal, QSize vertical, QSize floa
 }
 
 void SizingDockBar::PlacementChanged() {
-    const Qt::DockWidgetArea side = DockSide();
+    const Qt::DockWidgetArea side = dockSide();
     edgeMask_ = SizingEdgeForSide(side);
     if (isFloating()) {
         setMinimumSize(szMinFloat_);

@@ -36,16 +36,16 @@ public:
     // Docks the bar at `side` with its default size across the dock.
     void DockAt(Qt::DockWidgetArea side);
 
-    int ControlId() const { return controlId_; }
+    int controlId() const { return controlId_; }
     // The side the bar is docked at, or NoDockWidgetArea while floating or not docked.
-    Qt::DockWidgetArea DockSide() const;
-    bool IsHorizontalDock() const;
+    Qt::DockWidgetArea dockSide() const;
+    bool isHorizontalDock() const;
 
-    QSize MinimumHorizontal() const { return szMinHorz_; }
-    QSize MinimumVertical() const { return szMinVert_; }
-    QSize MinimumFloating() const { return szMinFloat_; }
-    int EdgeWidth() const { return edgeWidth_; }
-    unsigned SizingEdgeMask() const { return edgeMask_; }
+    QSize minimumHorizontal() const { return szMinHorz_; }
+    QSize minimumVertical() const { return szMinVert_; }
+    QSize minimumFloating() const { return szMinFloat_; }
+    int edgeWidth() const { return edgeWidth_; }
+    unsigned sizingEdgeMask() const { return edgeMask_; }
 
     QSize sizeHint() const override;
 

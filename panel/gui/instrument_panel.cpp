@@ -140,7 +140,7 @@ QWidget* InstrumentPanel::Control(int id) const {
 
 QString InstrumentPanel::Text(int id) const {
     const auto* text = qobject_cast<LcdText*>(Control(id));
-    return text != nullptr ? text->Text() : QString();
+    return text != nullptr ? text->text() : QString();
 }
 
 void InstrumentPanel::SetShown(int id, bool shown) {

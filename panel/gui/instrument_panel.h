@@ -32,12 +32,12 @@ public:
     // The text shown by a text control; empty for other ids.
     QString Text(int id) const;
     // The nine texts as last transferred into the controls.
-    const PanelTexts& Texts() const { return texts_; }
+    const PanelTexts& texts() const { return texts_; }
 
-    QFont DialogFont() const { return dialogFont_; }
-    QFont ValueFont() const { return valueFont_; }
-    QFont NoticeFont() const { return noticeFont_; }
-    DialogBaseUnits BaseUnits() const { return units_; }
+    QFont dialogFont() const { return dialogFont_; }
+    QFont valueFont() const { return valueFont_; }
+    QFont noticeFont() const { return noticeFont_; }
+    DialogBaseUnits baseUnits() const { return units_; }
     // A template rectangle in this panel's pixels.
     QRect PixelRect(const DialogRect& rect) const;
 

@@ -22,13 +22,13 @@ void LcdText::SetText(const QString& text) {
     }
 }
 
-int LcdText::MarkLeft() const {
+int LcdText::markLeft() const {
     // Half of the widest scale mark in from each end, so "0" and "40" stay whole under the bar's ends.
     return (fontMetrics().horizontalAdvance(QStringLiteral("40")) + 1) / 2;
 }
 
-int LcdText::MarkRight() const {
-    return width() - 1 - MarkLeft();
+int LcdText::markRight() const {
+    return width() - 1 - markLeft();
 }
 
 void LcdText::paintEvent(QPaintEvent*) {
@@ -66,8 +66,8 @@ void LcdText::paintEvent(QPaintEvent*) {
 void LcdText::PaintBar(QPainter& painter) const {
     painter.setPen(Qt::black);
     const QFontMetrics metrics = fontMetrics();
-    const int left = MarkLeft();
-    const int span = MarkRight() - left;
+    const int left = markLeft();
+    const int span = markRight() - left;
     for (qsizetype i = 0; i < text_.size(); ++i) {
         const QChar glyph = text_.at(i);
         if (glyph.isSpace()) {
@@ -89,8 +89,8 @@ void LcdText::PaintScale(QPainter& painter) const {
         return;
     }
     const QFontMetrics metrics = fontMetrics();
-    const int left = MarkLeft();
-    const int span = MarkRight() - left;
+    const int left = markLeft();
+    const int span = markRight() - left;
     for (const ScaleMark& mark : marks) {
         const QString label = QString::fromUtf16(mark.text.data(), static_cast<qsizetype>(mark.text.size()));
         const int labelWidth = metrics.horizontalAdvance(label);

@@ -24,13 +24,13 @@ public:
     };
 
     LcdText(int id, Look look, QWidget* parent);
-    int Id() const { return id_; }
-    Look GetLook() const { return look_; }
-    QString Text() const { return text_; }
+    int id() const { return id_; }
+    Look look() const { return look_; }
+    QString text() const { return text_; }
     void SetText(const QString& text);
     // Where the bar graph and its scale put segment 0 and segment 40, in this control's coordinates.
-    int MarkLeft() const;
-    int MarkRight() const;
+    int markLeft() const;
+    int markRight() const;
 
 protected:
     void paintEvent(QPaintEvent* event) override;
@@ -49,7 +49,7 @@ class LcdSymbol : public QWidget {
     Q_OBJECT
 public:
     LcdSymbol(int id, QWidget* parent);
-    int Id() const { return id_; }
+    int id() const { return id_; }
 
 protected:
     void paintEvent(QPaintEvent* event) override;

@@ -157,7 +157,7 @@ DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget*
 
 DataListView::~DataListView() {
     // The timer goes with this view: the next list view of the document must start its own.
-    Document().listTimerStarted = 0;
+    document().listTimerStarted = 0;
     // The model reads the document, which may go with this view's reference before QWidget deletes children.
     delete list_;
 }
@@ -184,7 +184,7 @@ void DataListView::CreateList() {
     QHeaderView* rows = list_->verticalHeader();
     rows->setSectionResizeMode(QHeaderView::Fixed);
     rows->setDefaultSectionSize(QFontMetrics(listFont_).height() + 4);
-    model_ = new DataListModel(Document(), list_);
+    model_ = new DataListModel(document(), list_);
     list_->setModel(model_);
     QHeaderView* columns = list_->horizontalHeader();
     columns->setDefaultAlignment(Qt::AlignLeft | Qt::AlignVCenter);
@@ -201,7 +201,7 @@ void DataListView::paintEvent(QPaintEvent*) {
     if (list_ == nullptr) {
         CreateList();
     }
-    RecordingDocument& document = Document();
+    RecordingDocument& document = this->document();
     model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
     if (document.listTimerStarted == 0) {
@@ -229,7 +229,7 @@ void DataListView::OnUpdate() {
 }
 
 void DataListView::OnTimer() {
-    RecordingDocument& document = Document();
+    RecordingDocument& document = this->document();
     if (document.liveActive != 1 || list_ == nullptr || document.listDirty != 1) {
         return;
     }
@@ -280,7 +280,7 @@ void DataListView::PrintPage(QPainter& painter, const QSize& pageSize, int page,
         x += static_cast<int>(header.size()) * charWidth;
     }
 
-    const RecordingDocument& document = Document();
+    const RecordingDocument& document = this->document();
     const int64_t first = int64_t{page - 1} * kLogListRowsPerPage;
     for (int64_t row = first; row < first + kLogListRowsPerPage && row < int64_t{document.sampleCount()};
          ++row) {
@@ -295,7 +295,7 @@ void DataListView::PrintPage(QPainter& painter, const QSize& pageSize, int page,
 }
 
 void DataListView::Print(QPrinter& printer) {
-    const int pages = LogListPageCount(Document().sampleCount());
+    const int pages = LogListPageCount(document().sampleCount());
     int first = 1;
     int last = pages;
     if (printer.printRange() == QPrinter::PageRange && printer.fromPage() > 0) {

@@ -76,7 +76,7 @@ public:
     ~DataListView() override;
 
     void OnUpdate() override;
-    bool CanPrint() const override { return true; }
+    bool canPrint() const override { return true; }
     void Print(QPrinter& printer) override;
     void PrintPreview(QPrinter& printer) override;
     // One printed page on `painter`, whose device is `pageSize` device pixels with the origin at the
@@ -84,10 +84,10 @@ public:
     void PrintPage(QPainter& painter, const QSize& pageSize, int page, const std::tm& date) const;
 
     // The list exists from the first paint on.
-    QTableView* List() const { return list_; }
-    DataListModel* Model() const { return model_; }
-    QSize ListSize() const { return {listWidth_, listHeight_}; }
-    const QTimer& Timer() const { return timer_; }
+    QTableView* list() const { return list_; }
+    DataListModel* model() const { return model_; }
+    QSize listSize() const { return {listWidth_, listHeight_}; }
+    const QTimer& timer() const { return timer_; }
     // Local time source for the printed date (tests pin it).
     void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 

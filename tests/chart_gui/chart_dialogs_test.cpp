@@ -41,14 +41,14 @@ TEST(ScaleFormat, FreshChartShowsTheAutoLimitsDisabled) {
     auto document = MakeDocument({0, 5, 10}); // auto limits 0 .. 12
     ScaleFormatDialog dialog(*document, nullptr, {});
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Scale Format"));
-    EXPECT_EQ(dialog.MinimumEdit()->text(), QStringLiteral("0.00000"));
-    EXPECT_EQ(dialog.MaximumEdit()->text(), QStringLiteral("12.00000"));
-    EXPECT_TRUE(dialog.AutoButton()->isChecked());
-    EXPECT_FALSE(dialog.MinimumEdit()->isEnabled());
-    dialog.CustomButton()->click();
-    EXPECT_TRUE(dialog.MinimumEdit()->isEnabled());
-    dialog.AutoButton()->click();
-    EXPECT_FALSE(dialog.MaximumEdit()->isEnabled());
+    EXPECT_EQ(dialog.minimumEdit()->text(), QStringLiteral("0.00000"));
+    EXPECT_EQ(dialog.maximumEdit()->text(), QStringLiteral("12.00000"));
+    EXPECT_TRUE(dialog.autoButton()->isChecked());
+    EXPECT_FALSE(dialog.minimumEdit()->isEnabled());
+    dialog.customButton()->click();
+    EXPECT_TRUE(dialog.minimumEdit()->isEnabled());
+    dialog.autoButton()->click();
+    EXPECT_FALSE(dialog.maximumEdit()->isEnabled());
 }
 
 TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
@@ -57,9 +57,9 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     RecordedPrompts prompts;
     int applied = 0;
     ScaleFormatDialog dialog(*document, &prompts, [&] { ++applied; });
-    dialog.CustomButton()->click();
-    dialog.MinimumEdit()->setText(QStringLiteral("5"));
-    dialog.MaximumEdit()->setText(QStringLiteral("5"));
+    dialog.customButton()->click();
+    dialog.minimumEdit()->setText(QStringLiteral("5"));
+    dialog.maximumEdit()->setText(QStringLiteral("5"));
     dialog.accept();
     ASSERT_EQ(prompts.messages.size(), 1U);
     EXPECT_EQ(prompts.messages[0], kScaleRefused);
@@ -68,8 +68,8 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     EXPECT_EQ(document->settings.axisMax, 12);
     EXPECT_EQ(document->layout.fullView, 0);
 
-    dialog.MinimumEdit()->setText(QStringLiteral("0"));
-    dialog.MaximumEdit()->setText(QStringLiteral("0.00001"));
+    dialog.minimumEdit()->setText(QStringLiteral("0"));
+    dialog.maximumEdit()->setText(QStringLiteral("0.00001"));
     dialog.accept();
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
     EXPECT_EQ(applied, 1);
@@ -83,20 +83,20 @@ TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
     auto document = MakeDocument({0, 5, 10});
     {
         ScaleFormatDialog custom(*document, nullptr, {});
-        custom.CustomButton()->click();
-        custom.MinimumEdit()->setText(QStringLiteral("1"));
-        custom.MaximumEdit()->setText(QStringLiteral("9abc"));
+        custom.customButton()->click();
+        custom.minimumEdit()->setText(QStringLiteral("1"));
+        custom.maximumEdit()->setText(QStringLiteral("9abc"));
         custom.accept();
     }
     EXPECT_EQ(document->settings.axisMin, 1);
     EXPECT_EQ(document->settings.axisMax, 9);
     {
         ScaleFormatDialog again(*document, nullptr, {});
-        EXPECT_TRUE(again.CustomButton()->isChecked());
-        EXPECT_TRUE(again.MinimumEdit()->isEnabled());
-        EXPECT_EQ(again.MinimumEdit()->text(), QStringLiteral("1.00000"));
-        EXPECT_EQ(again.MaximumEdit()->text(), QStringLiteral("9.00000"));
-        again.AutoButton()->click();
+        EXPECT_TRUE(again.customButton()->isChecked());
+        EXPECT_TRUE(again.minimumEdit()->isEnabled());
+        EXPECT_EQ(again.minimumEdit()->text(), QStringLiteral("1.00000"));
+        EXPECT_EQ(again.maximumEdit()->text(), QStringLiteral("9.00000"));
+        again.autoButton()->click();
         again.accept();
     }
     EXPECT_EQ(document->settings.axisMin, 0);
@@ -104,8 +104,8 @@ TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {
     EXPECT_EQ(document->settings.customMin, 1);
     EXPECT_EQ(document->settings.customMax, 9);
     ScaleFormatDialog third(*document, nullptr, {});
-    EXPECT_TRUE(third.AutoButton()->isChecked());
-    EXPECT_EQ(third.MaximumEdit()->text(), QStringLiteral("9.00000"));
+    EXPECT_TRUE(third.autoButton()->isChecked());
+    EXPECT_EQ(third.maximumEdit()->text(), QStringLiteral("9.00000"));
 }
 
 TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
@@ -116,9 +116,9 @@ TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
     {
         GraphFormatDialog dialog(*document, hooks);
         dialog.ChooseBackground(); // blue
-        EXPECT_EQ(dialog.BackgroundSwatch()->Colour(), 0x00FF0000U);
+        EXPECT_EQ(dialog.backgroundSwatch()->colour(), 0x00FF0000U);
         dialog.ChooseGrid(); // cancelled: unchanged
-        EXPECT_EQ(dialog.GridSwatch()->Colour(), kDefaultGrid);
+        EXPECT_EQ(dialog.gridSwatch()->colour(), kDefaultGrid);
         dialog.ChooseTrace(); // green
         dialog.reject();
     }
@@ -129,8 +129,8 @@ TEST(GraphFormat, CancelKeepsTheColoursAndOkAppliesThem) {
     hooks.redraw = [&] { ++redraws; };
     GraphFormatDialog dialog(*document, hooks);
     dialog.ChooseTrace(); // orange
-    dialog.MarkPointsBox()->click();
-    dialog.HorizontalAxisBox()->click();
+    dialog.markPointsBox()->click();
+    dialog.horizontalAxisBox()->click();
     dialog.accept();
     EXPECT_EQ(document->settings.traceColour[0], 0x000080FFU);
     EXPECT_EQ(document->settings.markPoints[0], 0);
@@ -162,7 +162,7 @@ TEST(GraphFormat, SavesAFileDocumentButNotAnUnsavedLiveRecording) {
     EXPECT_EQ(saves, 2);
 
     GraphFormatDialog unchecked(*document, hooks);
-    unchecked.SaveSettingBox()->setChecked(false);
+    unchecked.saveSettingBox()->setChecked(false);
     unchecked.accept();
     EXPECT_EQ(saves, 2);
 }

@@ -29,17 +29,17 @@ TEST(ChartDocView, DataGraphTabShowsTheChartAndRestoresTheBarsAfterAPreview) {
         ASSERT_TRUE(frame.CreateClient(document));
         frame.show();
         QCoreApplication::processEvents();
-        auto* view = qobject_cast<ChartDocumentView*>(frame.ActiveView());
+        auto* view = qobject_cast<ChartDocumentView*>(frame.activeView());
         ASSERT_NE(view, nullptr);
         EXPECT_EQ(hookCalls, 1);
-        EXPECT_TRUE(view->CanPrint());
-        EXPECT_EQ(view->Chart().size(), view->size());
+        EXPECT_TRUE(view->canPrint());
+        EXPECT_EQ(view->chart().size(), view->size());
 
-        frame.tabStrip()->TabBar()->hide(); // as the print preview leaves it
-        frame.DialogBar()->hide();
-        view->Chart().grab();
-        EXPECT_FALSE(frame.tabStrip()->TabBar()->isHidden());
-        EXPECT_FALSE(frame.DialogBar()->isHidden());
+        frame.tabStrip()->tabBar()->hide(); // as the print preview leaves it
+        frame.dialogBar()->hide();
+        view->chart().grab();
+        EXPECT_FALSE(frame.tabStrip()->tabBar()->isHidden());
+        EXPECT_FALSE(frame.dialogBar()->isHidden());
     }
     DocumentWindow::InstallTabTable(nullptr);
 }

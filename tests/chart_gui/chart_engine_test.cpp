@@ -68,7 +68,7 @@ TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
         EXPECT_EQ(document->sampleCount(), 130U);
         EXPECT_EQ(view.liveAppends, 130);
         ChartView& chart = *view.charts.at(document);
-        const QImage live = chart.BackBuffer().copy();
+        const QImage live = chart.backBuffer().copy();
         int red = 0;
         for (int y = 70; y < 470; ++y)
             for (int x = 110; x < 790; ++x)
@@ -76,7 +76,7 @@ TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
         EXPECT_GT(red, 600);
         chart.RedrawChart();
         chart.grab();
-        EXPECT_EQ(chart.BackBuffer(), live);
+        EXPECT_EQ(chart.backBuffer(), live);
     }
     std::filesystem::remove_all(folder);
 }

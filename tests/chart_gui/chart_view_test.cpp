@@ -56,7 +56,7 @@ int CountDark(const QImage& image, const QRect& area) {
 // Paints the view as the screen would and gives the back buffer.
 const QImage& Painted(ChartView& view) {
     view.grab();
-    return view.BackBuffer();
+    return view.backBuffer();
 }
 
 void SendMouse(QWidget& widget, QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
@@ -106,8 +106,8 @@ TEST_F(ChartViewTest, EmptyPlotShowsBackgroundAndGridOnly) {
     EXPECT_EQ(image.pixel(400, 290), kBackground);
     EXPECT_GT(CountPixels(image, QRect(110, 110, 580, 1), kWhite), 200); // a dotted grid line
     EXPECT_EQ(CountPixels(image, image.rect(), kBlack), 0);              // no frame, ticks or labels
-    EXPECT_FALSE(view->HorizontalBar()->isEnabled());
-    EXPECT_FALSE(view->VerticalBar()->isEnabled());
+    EXPECT_FALSE(view->horizontalBar()->isEnabled());
+    EXPECT_FALSE(view->verticalBar()->isEnabled());
 }
 
 TEST_F(ChartViewTest, OneSampleHasOneTickAndNoSegment) {
@@ -157,7 +157,7 @@ TEST_F(ChartViewTest, ClientTwoHundredHighPaintsNothing) {
     EXPECT_FALSE(view->OnDraw(image));
     const QRgb face = image.pixel(0, 0);
     EXPECT_EQ(CountPixels(image, image.rect(), face), 800 * 200);
-    EXPECT_FALSE(IsPlotValid(view->Plot()));
+    EXPECT_FALSE(IsPlotValid(view->plot()));
 }
 
 TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
@@ -166,14 +166,14 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     Painted(*view);
     for (int i = 0; i < 40; ++i) {
         live.Append(static_cast<float>(2 + (i * 7) % 6));
-        const int before = CountPixels(view->BackBuffer(), QRect(110, 70, 581, 401), kRed);
+        const int before = CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed);
         view->AppendLiveSample();
         if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
-            EXPECT_GT(CountPixels(view->BackBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
+            EXPECT_GT(CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
         }
         Painted(*view);
     }
-    const QImage incremental = view->BackBuffer().copy();
+    const QImage incremental = view->backBuffer().copy();
     view->RedrawChart();
     EXPECT_EQ(Painted(*view), incremental);
 }
@@ -186,25 +186,25 @@ TEST_F(ChartViewTest, CrosshairDrawnTwiceRestoresThePicture) {
     const QImage before = Painted(*view).copy();
 
     Press(*view, QPoint(255, 300)); // sample 2 at (255, 370)
-    const QImage first = view->BackBuffer().copy();
+    const QImage first = view->backBuffer().copy();
     EXPECT_NE(first, before);
     EXPECT_EQ(first.pixel(300, 370), kBlack); // the crosshair is black on the background
-    ASSERT_NE(view->Readout(), nullptr);
-    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("2"));
-    EXPECT_TRUE(view->PaintSuspended());
+    ASSERT_NE(view->readout(), nullptr);
+    EXPECT_EQ(view->readout()->Text(0), QStringLiteral("2"));
+    EXPECT_TRUE(view->paintSuspended());
 
     Drag(*view, QPoint(400, 300));
-    EXPECT_NE(view->BackBuffer(), first);
-    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("3"));
+    EXPECT_NE(view->backBuffer(), first);
+    EXPECT_EQ(view->readout()->Text(0), QStringLiteral("3"));
     Drag(*view, QPoint(255, 300));
-    EXPECT_EQ(view->BackBuffer(), first);
+    EXPECT_EQ(view->backBuffer(), first);
 
     Release(*view, QPoint(255, 300));
-    EXPECT_FALSE(view->Dragging());
+    EXPECT_FALSE(view->dragging());
     EXPECT_EQ(Painted(*view), before); // the repaint removes the crosshair, the readout stays
-    ASSERT_NE(view->Readout(), nullptr);
+    ASSERT_NE(view->readout(), nullptr);
     Hover(*view, QPoint(500, 300));
-    EXPECT_EQ(view->Readout(), nullptr);
+    EXPECT_EQ(view->readout(), nullptr);
 }
 
 TEST_F(ChartViewTest, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
@@ -214,14 +214,14 @@ TEST_F(ChartViewTest, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
     auto view = MakeView(*document);
     Painted(*view);
     Press(*view, QPoint(780, 300)); // clamped to the right side
-    ASSERT_NE(view->Readout(), nullptr);
-    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("4"));
-    EXPECT_EQ(view->Readout()->Text(1), QStringLiteral("VDC"));
-    EXPECT_EQ(view->Readout()->Text(2), QStringLiteral("DC"));
-    EXPECT_EQ(view->Readout()->Text(3), QStringLiteral("OLV"));
-    EXPECT_EQ(view->Readout()->Text(4), QString::fromStdU16String(testing::kTestTime));
+    ASSERT_NE(view->readout(), nullptr);
+    EXPECT_EQ(view->readout()->Text(0), QStringLiteral("4"));
+    EXPECT_EQ(view->readout()->Text(1), QStringLiteral("VDC"));
+    EXPECT_EQ(view->readout()->Text(2), QStringLiteral("DC"));
+    EXPECT_EQ(view->readout()->Text(3), QStringLiteral("OLV"));
+    EXPECT_EQ(view->readout()->Text(4), QString::fromStdU16String(testing::kTestTime));
     Drag(*view, QPoint(1000, 300));
-    EXPECT_EQ(view->Readout()->Text(0), QStringLiteral("4"));
+    EXPECT_EQ(view->readout()->Text(0), QStringLiteral("4"));
     Release(*view, QPoint(1000, 300));
 }
 
@@ -232,9 +232,9 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
 
     Press(*view, QPoint(200, 100));
     Drag(*view, QPoint(203, 300));
-    EXPECT_NE(view->BackBuffer(), before); // the inverting band
+    EXPECT_NE(view->backBuffer(), before); // the inverting band
     Release(*view, QPoint(203, 300));
-    EXPECT_EQ(view->BackBuffer(), before); // erased exactly
+    EXPECT_EQ(view->backBuffer(), before); // erased exactly
     EXPECT_EQ(document->layout.fullView, 1);
 
     Press(*view, QPoint(200, 100));
@@ -243,15 +243,15 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     Release(*view, QPoint(400, 300));
     EXPECT_EQ(document->layout.fullView, 0);
     Painted(*view);
-    EXPECT_TRUE(view->HorizontalBar()->isEnabled());
-    EXPECT_TRUE(view->VerticalBar()->isEnabled());
-    EXPECT_EQ(view->VerticalBar()->maximum(), 10);
-    EXPECT_EQ(view->VerticalBar()->value(), 5);
+    EXPECT_TRUE(view->horizontalBar()->isEnabled());
+    EXPECT_TRUE(view->verticalBar()->isEnabled());
+    EXPECT_EQ(view->verticalBar()->maximum(), 10);
+    EXPECT_EQ(view->verticalBar()->value(), 5);
 
     view->UndoZoom();
     EXPECT_EQ(document->layout.fullView, 1);
     Painted(*view);
-    EXPECT_FALSE(view->HorizontalBar()->isEnabled());
+    EXPECT_FALSE(view->horizontalBar()->isEnabled());
 }
 
 TEST_F(ChartViewTest, ScrollBarsAndWheelMoveTheZoomedChart) {
@@ -273,19 +273,19 @@ TEST_F(ChartViewTest, ScrollBarsAndWheelMoveTheZoomedChart) {
     const int64_t start = HorizontalPosition(layout);
     ASSERT_GT(start, 0);
 
-    view->HorizontalBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
+    view->horizontalBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
     EXPECT_EQ(HorizontalPosition(layout), start + 1);
     EXPECT_EQ(layout.hShift, -1);
-    EXPECT_EQ(view->HorizontalBar()->value(), start + 1);
+    EXPECT_EQ(view->horizontalBar()->value(), start + 1);
 
     Wheel(*view, 120);
     EXPECT_EQ(layout.hShift, 0);
     Wheel(*view, -360);
     EXPECT_EQ(layout.hShift, -1);
 
-    view->VerticalBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
+    view->verticalBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
     EXPECT_EQ(layout.vShift, 1);
-    view->VerticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
+    view->verticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
     EXPECT_EQ(VerticalPosition(layout), 10); // page down from 4 stops at the range
     EXPECT_EQ(layout.vShift, -5);
 }
@@ -294,20 +294,20 @@ TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
     auto document = MakeDocument({1, 2, 3, 4, 5, 6});
     auto view = MakeView(*document);
     Painted(*view);
-    ChartToolbar* toolbar = view->Toolbar();
+    ChartToolbar* toolbar = view->toolbar();
     EXPECT_EQ(toolbar->geometry(), QRect(0, 0, 800, 41));
     const QImage zoomIcon =
-        toolbar->ZoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage();
-    toolbar->CursorModeButton()->click();
+        toolbar->zoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage();
+    toolbar->cursorModeButton()->click();
     EXPECT_EQ(document->layout.mouseMode, MouseMode::Cursor);
-    EXPECT_NE(toolbar->ZoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage(),
+    EXPECT_NE(toolbar->zoomModeButton()->icon().pixmap(kModeImageWidth, kModeImageHeight).toImage(),
               zoomIcon);
-    toolbar->ZoomModeButton()->click();
+    toolbar->zoomModeButton()->click();
     EXPECT_EQ(document->layout.mouseMode, MouseMode::Zoom);
 
     document->layout.fullView = 0;
     document->layout.hShift = 3;
-    toolbar->UndoZoomButton()->click();
+    toolbar->undoZoomButton()->click();
     EXPECT_EQ(document->layout.fullView, 1);
     EXPECT_EQ(document->layout.hShift, 0);
 }
@@ -317,15 +317,15 @@ TEST_F(ChartViewTest, DragFarOutsideThePlotIsCancelledByTheTimer) {
     auto view = MakeView(*document);
     Painted(*view);
     Press(*view, QPoint(300, 300));
-    ASSERT_TRUE(view->Dragging());
+    ASSERT_TRUE(view->dragging());
     QCursor::setPos(view->mapToGlobal(QPoint(300, 300)));
     QCoreApplication::processEvents();
-    EXPECT_TRUE(view->Dragging()); // inside the plot the drag goes on
+    EXPECT_TRUE(view->dragging()); // inside the plot the drag goes on
     QCursor::setPos(view->mapToGlobal(QPoint(300, 470 + 50)));
     QDeadlineTimer deadline(2000);
-    while (view->Dragging() && !deadline.hasExpired())
+    while (view->dragging() && !deadline.hasExpired())
         QCoreApplication::processEvents(QEventLoop::WaitForMoreEvents, 20);
-    EXPECT_FALSE(view->Dragging());
+    EXPECT_FALSE(view->dragging());
 }
 
 TEST_F(ChartViewTest, PrintingGivesOnePageWithTheFooter) {

@@ -104,7 +104,7 @@ TEST_F(EndToEndTest, DownloadPairAndSettingsThroughTheSimulator) {
     const RecordingDocument& log = *state_.documents().downloadDocument;
     EXPECT_EQ(log.title, u"Datalog Panel");
     EXPECT_EQ(log.sampleCount(), 25u);
-    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_FALSE(view_.progressShown);
 
     simulator.process().Write("log 25\n");
     ASSERT_TRUE(RunUntil([&] { return state_.downloading(); }, 10000ms));

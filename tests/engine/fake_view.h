@@ -70,13 +70,13 @@ public:
     void ShowInstrumentPanel() override { ++panelShown; }
 
     // Progress
-    bool ProgressOpen() const override { return progressOpen; }
+    bool progressOpen() const override { return progressShown; }
     void OpenProgress(int rangeMax) override {
-        progressOpen = true;
+        progressShown = true;
         progressRange = rangeMax;
     }
     void SetProgressPosition(int position) override { progressPosition = position; }
-    void CloseProgress() override { progressOpen = false; }
+    void CloseProgress() override { progressShown = false; }
 
     std::map<int, int> timers;
     std::vector<std::unique_ptr<RecordingDocument>> documents;
@@ -99,7 +99,7 @@ public:
     int treeShown = 0;
     std::map<int, bool> connectedImage;
     int panelShown = 0;
-    bool progressOpen = false;
+    bool progressShown = false;
     int progressRange = 0;
     int progressPosition = 0;
 };

@@ -219,7 +219,7 @@ TEST_F(MeterEngineTest, SavedRecordingReadsBack) {
 
 TEST_F(MeterEngineTest, DownloadOf25RecordsFillsTheDatalogDocumentAndASecondRefillsIt) {
     Feed(Burst(25));
-    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_FALSE(view_.progressShown);
     EXPECT_EQ(view_.progressRange, 60);
     RecordingDocument* log = state_.documents().downloadDocument;
     ASSERT_NE(log, nullptr);
@@ -243,7 +243,7 @@ TEST_F(MeterEngineTest, DownloadProgressRangeAndPositionFor95Records) {
     const size_t withoutTails = burst.size() - 18;
     Feed(std::vector<uint8_t>(burst.begin(), burst.begin() + withoutTails));
     Feed({0x00}); // the last block is handed on with the next chunk
-    EXPECT_TRUE(view_.progressOpen);
+    EXPECT_TRUE(view_.progressShown);
     EXPECT_EQ(view_.progressRange, 200);
     Feed(std::vector<uint8_t>(burst.begin() + withoutTails, burst.end()));
     Feed({0x00});
@@ -268,9 +268,9 @@ TEST_F(MeterEngineTest, MemoryHeaderEndsARecordingAndBlockZeroWritesNothing) {
 TEST_F(MeterEngineTest, AbandonedDownloadClosesTheProgressAndFillsNothing) {
     Feed(MakeMemoryHeader(10));
     Feed({0x00});
-    EXPECT_TRUE(view_.progressOpen);
+    EXPECT_TRUE(view_.progressShown);
     state_.AbandonDownload();
-    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_FALSE(view_.progressShown);
     EXPECT_FALSE(state_.downloading());
     EXPECT_EQ(state_.documents().downloadDocument, nullptr);
 }
@@ -288,7 +288,7 @@ TEST_F(MeterEngineTest, TheRestOfAnAbandonedBurstIsNotTakenForANewDownload) {
     Feed(std::vector<uint8_t>(burst.begin() + headerAndTwoBlocks, burst.end()));
     Feed({0x00});
     EXPECT_FALSE(state_.downloading());
-    EXPECT_FALSE(view_.progressOpen);
+    EXPECT_FALSE(view_.progressShown);
     EXPECT_EQ(log->sampleCount(), 25u) << "the log document must keep its records";
     EXPECT_FLOAT_EQ(log->value(0, 0), first);
 
@@ -362,7 +362,7 @@ TEST_F(MeterEngineTest, ReconnectWithoutSettingsTriesComThreeAndSaysSo) {
     ASSERT_EQ(view_.messages.size(), 1u);
     EXPECT_EQ(toUtf8(view_.messages[0]).substr(0, 25), "Warning:Can't open COM3!");
     EXPECT_TRUE(state_.connectedLabel().empty());
-    EXPECT_FALSE(state_.CanPair());
+    EXPECT_FALSE(state_.canPair());
     EXPECT_EQ(view_.panelShown, 1);
 }
 

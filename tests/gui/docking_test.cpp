@@ -98,17 +98,17 @@ protected:
 
 TEST_F(DockingTest, FirstPageIsShownWithItsTitle) {
     QLabel* first = AddLabelPage(QStringLiteral("Instrument"));
-    EXPECT_EQ(bar->ActivePageIndex(), 0);
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
+    EXPECT_EQ(bar->activePageIndex(), 0);
+    EXPECT_EQ(bar->captionText(), QStringLiteral("Instrument"));
     EXPECT_TRUE(first->isVisible());
-    EXPECT_EQ(first->parentWidget(), bar->PageArea());
-    EXPECT_FALSE(bar->Tabs()->isVisible());
+    EXPECT_EQ(first->parentWidget(), bar->pageArea());
+    EXPECT_FALSE(bar->tabs()->isVisible());
 
     QLabel* second = AddLabelPage(QStringLiteral("Second"));
     // Adding does not activate while a page is active; the tab row appears.
-    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_EQ(bar->activePageIndex(), 0);
     EXPECT_FALSE(second->isVisible());
-    EXPECT_TRUE(bar->Tabs()->isVisible());
+    EXPECT_TRUE(bar->tabs()->isVisible());
 }
 
 TEST_F(DockingTest, ActivateIgnoresSameAndOutOfRange) {
@@ -116,11 +116,11 @@ TEST_F(DockingTest, ActivateIgnoresSameAndOutOfRange) {
     QLabel* two = AddLabelPage(QStringLiteral("Two"));
     for (int index : {0, -1, 2}) {
         bar->ActivatePage(index);
-        EXPECT_EQ(bar->ActivePageIndex(), 0);
+        EXPECT_EQ(bar->activePageIndex(), 0);
     }
     bar->ActivatePage(1);
-    EXPECT_EQ(bar->ActivePageIndex(), 1);
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Two"));
+    EXPECT_EQ(bar->activePageIndex(), 1);
+    EXPECT_EQ(bar->captionText(), QStringLiteral("Two"));
     EXPECT_TRUE(two->isVisible());
     EXPECT_FALSE(pages[0]->isVisible());
 }
@@ -128,8 +128,8 @@ TEST_F(DockingTest, ActivateIgnoresSameAndOutOfRange) {
 TEST_F(DockingTest, ClickingATabActivatesItsPage) {
     AddLabelPage(QStringLiteral("One"));
     AddLabelPage(QStringLiteral("Two"));
-    QTest::mouseClick(bar->Tabs(), Qt::LeftButton, {}, bar->Tabs()->TabRect(1).center());
-    EXPECT_EQ(bar->ActivePageIndex(), 1);
+    QTest::mouseClick(bar->tabs(), Qt::LeftButton, {}, bar->tabs()->TabRect(1).center());
+    EXPECT_EQ(bar->activePageIndex(), 1);
 }
 
 TEST_F(DockingTest, RemovingPagesKeepsTheirWindows) {
@@ -142,19 +142,19 @@ TEST_F(DockingTest, RemovingPagesKeepsTheirWindows) {
     EXPECT_FALSE(pages[1].isNull());
     EXPECT_FALSE(pages[1]->isVisible());
     // The remaining page becomes active again and the tab row goes.
-    EXPECT_EQ(bar->ActivePageIndex(), 0);
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("One"));
-    EXPECT_FALSE(bar->Tabs()->isVisible());
+    EXPECT_EQ(bar->activePageIndex(), 0);
+    EXPECT_EQ(bar->captionText(), QStringLiteral("One"));
+    EXPECT_FALSE(bar->tabs()->isVisible());
 
     ASSERT_NE(bar->RemoveActivePage(), nullptr);
-    EXPECT_EQ(bar->ActivePageIndex(), -1);
-    EXPECT_EQ(bar->PageCount(), 0);
-    EXPECT_TRUE(bar->CaptionText().isEmpty());
+    EXPECT_EQ(bar->activePageIndex(), -1);
+    EXPECT_EQ(bar->pageCount(), 0);
+    EXPECT_TRUE(bar->captionText().isEmpty());
     EXPECT_EQ(bar->RemoveActivePage(), nullptr);
 
     // A page added to the empty bar is shown.
     QLabel* again = AddLabelPage(QStringLiteral("Again"));
-    EXPECT_EQ(bar->ActivePageIndex(), 0);
+    EXPECT_EQ(bar->activePageIndex(), 0);
     EXPECT_TRUE(again->isVisible());
     for (auto& page : pages) {
         delete page.data();
@@ -162,15 +162,15 @@ TEST_F(DockingTest, RemovingPagesKeepsTheirWindows) {
 }
 
 TEST_F(DockingTest, MinimumSizeFollowsThePlacement) {
-    EXPECT_EQ(bar->DockSide(), Qt::LeftDockWidgetArea);
-    EXPECT_EQ(bar->SizingEdgeMask(), unsigned(kEdgeRight));
+    EXPECT_EQ(bar->dockSide(), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(bar->sizingEdgeMask(), unsigned(kEdgeRight));
     EXPECT_EQ(bar->width(), 320);
     frame->resizeDocks({bar}, {10}, Qt::Horizontal);
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->width() != 320; }, 1000));
     EXPECT_EQ(bar->width(), 60);
 
     bar->DockAt(Qt::TopDockWidgetArea);
-    EXPECT_EQ(bar->SizingEdgeMask(), unsigned(kEdgeBottom));
+    EXPECT_EQ(bar->sizingEdgeMask(), unsigned(kEdgeBottom));
     EXPECT_EQ(bar->minimumSize(), QSize(50, 50));
     bar->setFloating(true);
     EXPECT_EQ(bar->minimumSize(), QSize(150, 150));
@@ -178,8 +178,8 @@ TEST_F(DockingTest, MinimumSizeFollowsThePlacement) {
 
 TEST_F(DockingTest, CloseButtonHidesTheBar) {
     AddLabelPage(QStringLiteral("Instrument"));
-    DockPageCaption* caption = bar->Caption();
-    QTest::mouseClick(caption, Qt::LeftButton, {}, caption->CloseButtonRect().center());
+    DockPageCaption* caption = bar->caption();
+    QTest::mouseClick(caption, Qt::LeftButton, {}, caption->closeButtonRect().center());
     EXPECT_TRUE(bar->isHidden());
 }
 
@@ -189,9 +189,9 @@ TEST_F(DockingTest, CaptionIsActiveWhileTheFocusIsInside) {
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     edit->setFocus();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->IsActive(); }, 2000));
-    frame->MdiArea()->setFocus();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar->IsActive(); }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return bar->isActive(); }, 2000));
+    frame->mdiArea()->setFocus();
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !bar->isActive(); }, 2000));
 }
 
 // Drives the float window's leave poll from a scripted pointer.
@@ -211,12 +211,12 @@ TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
     ASSERT_NE(strip, nullptr);
     EXPECT_FALSE(strip->isVisible());
 
-    QTest::mouseClick(bar->Caption(), Qt::LeftButton, {}, bar->Caption()->PinButtonRect().center());
+    QTest::mouseClick(bar->caption(), Qt::LeftButton, {}, bar->caption()->pinButtonRect().center());
     EXPECT_TRUE(frame->IsPinned(bar));
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_EQ(bar->PageCount(), 0);
+    EXPECT_EQ(bar->pageCount(), 0);
     EXPECT_TRUE(strip->isVisible());
-    ASSERT_EQ(strip->ItemCount(), 2);
+    ASSERT_EQ(strip->itemCount(), 2);
     EXPECT_EQ(strip->ItemPage(0).title, QStringLiteral("One"));
     EXPECT_EQ(strip->ItemPage(1).title, QStringLiteral("Two"));
     EXPECT_EQ(strip->ItemRect(1), QRect(0, 21, 24, 21));
@@ -227,20 +227,20 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
     AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    AutoHideFlyout* window = strip->FloatWindow();
+    AutoHideFlyout* window = strip->floatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
 
     // Moving arms the 400 ms hover; the timer's work is run here directly.
     QTest::mouseMove(strip, strip->ItemRect(0).center());
-    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->IsHoverArmed() || window->isVisible(); }, 1000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return strip->isHoverArmed() || window->isVisible(); }, 1000));
     strip->HoverTimeout();
-    EXPECT_EQ(strip->ActiveItem(), 0);
+    EXPECT_EQ(strip->activeItem(), 0);
     EXPECT_TRUE(window->isVisible());
     EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerOut));
     EXPECT_TRUE(window->IsTimerRunning(AutoHideFlyout::kLeaveTimer));
-    EXPECT_EQ(window->SlideSteps(), 6);
-    const QRect target = window->TargetRect();
+    EXPECT_EQ(window->slideSteps(), 6);
+    const QRect target = window->targetRect();
     EXPECT_EQ(window->width(), target.width() / 6);
 
     std::vector<int> widths;
@@ -249,10 +249,10 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
         widths.push_back(window->width());
     }
     EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerOut));
-    EXPECT_FALSE(window->IsSliding());
+    EXPECT_FALSE(window->isSliding());
     EXPECT_EQ(window->geometry(), target);
     EXPECT_TRUE(std::is_sorted(widths.begin(), widths.end()));
-    EXPECT_EQ(window->Page()->window->parentWidget(), window->Panel());
+    EXPECT_EQ(window->page()->window->parentWidget(), window->panel());
 
     // Inside, dragging or captured: it stays out.
     pointer.position = window->mapToGlobal(window->rect().center());
@@ -278,7 +278,7 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     window->SlideInStep();
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(window->IsTimerRunning(AutoHideFlyout::kSlideTimerIn));
-    EXPECT_EQ(window->SlidePosition(), 5);
+    EXPECT_EQ(window->slidePosition(), 5);
 
     // A click slides it out again at once.
     QTest::mouseClick(strip, Qt::LeftButton, {}, strip->ItemRect(0).center());
@@ -290,12 +290,12 @@ TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
     AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
     AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    AutoHideFlyout* window = strip->FloatWindow();
+    AutoHideFlyout* window = strip->floatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
     strip->ShowItem(0);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->IsSliding(); }, 2000));
-    EXPECT_EQ(window->geometry(), window->TargetRect());
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isSliding(); }, 2000));
+    EXPECT_EQ(window->geometry(), window->targetRect());
     pointer.position = QPoint(-1000, -1000);
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->isVisible(); }, 3000));
 }
@@ -304,32 +304,32 @@ TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
     QLabel* page = AddLabelPage(QStringLiteral("Instrument"));
     frame->PinBar(bar);
     AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
-    AutoHideFlyout* window = strip->FloatWindow();
+    AutoHideFlyout* window = strip->floatWindow();
     strip->ShowItem(0);
-    QTest::mouseClick(window->Panel(), Qt::LeftButton, {}, window->PinButtonRect().center());
+    QTest::mouseClick(window->panel(), Qt::LeftButton, {}, window->pinButtonRect().center());
     EXPECT_FALSE(frame->IsPinned(bar));
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(strip->isVisible());
     EXPECT_FALSE(bar->isHidden());
-    EXPECT_EQ(bar->DockSide(), Qt::LeftDockWidgetArea);
-    EXPECT_EQ(bar->PageCount(), 1);
-    EXPECT_EQ(page->parentWidget(), bar->PageArea());
+    EXPECT_EQ(bar->dockSide(), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(bar->pageCount(), 1);
+    EXPECT_EQ(page->parentWidget(), bar->pageArea());
 
     frame->PinBar(bar);
     strip->ShowItem(0);
-    QTest::mouseClick(window->Panel(), Qt::LeftButton, {}, window->CloseButtonRect().center());
+    QTest::mouseClick(window->panel(), Qt::LeftButton, {}, window->closeButtonRect().center());
     EXPECT_FALSE(frame->IsPinned(bar));
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(bar->isHidden());
-    EXPECT_EQ(bar->PageCount(), 1);
+    EXPECT_EQ(bar->pageCount(), 1);
 }
 
 TEST_F(DockingTest, ABarDockedAtTheTopPinsToTheTopStrip) {
     AddLabelPage(QStringLiteral("Instrument"));
     bar->DockAt(Qt::TopDockWidgetArea);
     frame->PinBar(bar);
-    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->ItemCount(), 1);
-    EXPECT_EQ(frame->AutoHideBar(Qt::LeftDockWidgetArea)->ItemCount(), 0);
+    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->itemCount(), 1);
+    EXPECT_EQ(frame->AutoHideBar(Qt::LeftDockWidgetArea)->itemCount(), 0);
     EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->height(), 24);
 }
 

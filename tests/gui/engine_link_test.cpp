@@ -70,31 +70,31 @@ TEST(IntDialogs, OkStaysOpenUntilTheFieldIsValid) {
     CountingPrompts prompts;
     SamplingSetupDialog dialog(prompts);
     EXPECT_EQ(dialog.windowTitle(), QStringLiteral("Sampling Setup"));
-    EXPECT_EQ(dialog.Field()->text(), QStringLiteral("10000"));
+    EXPECT_EQ(dialog.field()->text(), QStringLiteral("10000"));
     dialog.show();
-    dialog.Field()->setText(QStringLiteral("0"));
+    dialog.field()->setText(QStringLiteral("0"));
     dialog.accept();
     EXPECT_TRUE(dialog.isVisible());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], u"Enter an integer between 1 and 20000.");
-    dialog.Field()->setText(QStringLiteral("1"));
+    dialog.field()->setText(QStringLiteral("1"));
     dialog.accept();
     EXPECT_FALSE(dialog.isVisible());
     EXPECT_EQ(dialog.result(), QDialog::Accepted);
-    EXPECT_EQ(dialog.Value(), 1);
+    EXPECT_EQ(dialog.value(), 1);
 
     ComportDialog comport(prompts);
-    EXPECT_EQ(comport.Field()->text(), QStringLiteral("3"));
+    EXPECT_EQ(comport.field()->text(), QStringLiteral("3"));
     comport.show();
-    comport.Field()->clear();
-    QTest::keyClicks(comport.Field(), QStringLiteral("2x5-6"));
+    comport.field()->clear();
+    QTest::keyClicks(comport.field(), QStringLiteral("2x5-6"));
     // The number-only field takes the digits alone.
-    EXPECT_EQ(comport.Field()->text(), QStringLiteral("256"));
+    EXPECT_EQ(comport.field()->text(), QStringLiteral("256"));
     comport.accept();
     EXPECT_EQ(prompts.messages.back(), u"Enter an integer between 1 and 255.");
-    comport.Field()->setText(QStringLiteral("255"));
+    comport.field()->setText(QStringLiteral("255"));
     comport.accept();
-    EXPECT_EQ(comport.Value(), 255);
+    EXPECT_EQ(comport.value(), 255);
 }
 
 using testing::ListedInventory;
@@ -107,11 +107,11 @@ TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
                        {"Some other bridge", "COM6", ""},
                        {kReceiverDescription, "COM7", ""}};
     link->Start();
-    QTreeWidget* tree = frame->InstrumentTree();
+    QTreeWidget* tree = frame->instrumentTree();
     ASSERT_EQ(tree->topLevelItemCount(), 2);
     EXPECT_EQ(tree->topLevelItem(0)->text(0), QStringLiteral("Multimeter"));
     EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("Multimeter"));
-    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(tree));
+    EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(tree));
     for (int id : {ID_PAIR, ID_START_RECORDING, ID_STOP_RECORDING}) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
@@ -125,13 +125,13 @@ TEST_F(EngineLinkTest, ScanFillsTheTreeAndTheMeterCommandsWaitForAConnection) {
 
 TEST_F(EngineLinkTest, DoubleClickConnectsAndEnablesRecording) {
     MeterLine receiver;
-    ASSERT_FALSE(receiver.Path().empty());
-    inventory.ports = {{kReceiverDescription, "COM1", receiver.Path()}};
+    ASSERT_FALSE(receiver.path().empty());
+    inventory.ports = {{kReceiverDescription, "COM1", receiver.path()}};
     link->Start();
-    QTreeWidget* tree = frame->InstrumentTree();
+    QTreeWidget* tree = frame->instrumentTree();
     ASSERT_EQ(tree->topLevelItemCount(), 1);
     Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
-    EXPECT_EQ(link->State().connectedLabel(), u"Multimeter");
+    EXPECT_EQ(link->state().connectedLabel(), u"Multimeter");
     EXPECT_TRUE(frame->CommandAction(ID_START_RECORDING)->isEnabled());
     EXPECT_TRUE(frame->CommandAction(ID_PAIR)->isEnabled());
     EXPECT_FALSE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
@@ -149,10 +149,10 @@ TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
     link->Start();
     RecordingDocument* document = link->CreateDocumentWindow();
     ASSERT_NE(document, nullptr);
-    EXPECT_EQ(frame->ActiveDocument(), document);
-    link->State().documents().recordingDocument = document;
-    frame->ActiveDocumentFrame()->close();
-    EXPECT_EQ(link->State().documents().recordingDocument, nullptr);
+    EXPECT_EQ(frame->activeDocument(), document);
+    link->state().documents().recordingDocument = document;
+    frame->activeDocumentFrame()->close();
+    EXPECT_EQ(link->state().documents().recordingDocument, nullptr);
 }
 
 } // namespace
@@ -176,35 +176,35 @@ TEST_F(EngineLinkTest, TheInstrumentPageSwitchesBetweenTreeAndPanel) {
     link->SetInstrumentPanel(&panel);
     inventory.ports = {{kReceiverDescription, "COM5", ""}};
     link->Start();
-    DockPageBar* bar = frame->InstrumentBar();
+    DockPageBar* bar = frame->instrumentBar();
     link->ShowInstrumentPanel();
-    ASSERT_EQ(bar->PageCount(), 1);
-    EXPECT_EQ(bar->Page(0).window.data(), &panel.widget);
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
+    ASSERT_EQ(bar->pageCount(), 1);
+    EXPECT_EQ(bar->page(0).window.data(), &panel.widget);
+    EXPECT_EQ(bar->captionText(), QStringLiteral("Instrument"));
     EXPECT_EQ(panel.resets, 1);
     // A scan that finds no receiver while connected puts the (empty) tree back.
     inventory.ports.clear();
-    link->State().ScanReceivers();
-    ASSERT_EQ(bar->PageCount(), 1);
-    EXPECT_EQ(bar->Page(0).window.data(), static_cast<QWidget*>(frame->InstrumentTree()));
+    link->state().ScanReceivers();
+    ASSERT_EQ(bar->pageCount(), 1);
+    EXPECT_EQ(bar->page(0).window.data(), static_cast<QWidget*>(frame->instrumentTree()));
 }
 
 TEST_F(EngineLinkTest, ProgressWindowFollowsTheDownloadAndClosingGivesItUp) {
     link->Start();
     frame->show();
-    EXPECT_FALSE(link->ProgressOpen());
+    EXPECT_FALSE(link->progressOpen());
     link->OpenProgress(200);
-    ASSERT_NE(link->Progress(), nullptr);
-    EXPECT_EQ(link->Progress()->windowTitle(), QStringLiteral("Loading..."));
-    EXPECT_EQ(link->Progress()->Bar()->maximum(), 200);
+    ASSERT_NE(link->progress(), nullptr);
+    EXPECT_EQ(link->progress()->windowTitle(), QStringLiteral("Loading..."));
+    EXPECT_EQ(link->progress()->bar()->maximum(), 200);
     link->SetProgressPosition(30);
-    EXPECT_EQ(link->Progress()->Bar()->value(), 30);
+    EXPECT_EQ(link->progress()->bar()->value(), 30);
     link->CloseProgress();
-    EXPECT_FALSE(link->ProgressOpen());
+    EXPECT_FALSE(link->progressOpen());
 
     link->OpenProgress(100);
-    link->Progress()->close();
-    EXPECT_FALSE(link->ProgressOpen());
+    link->progress()->close();
+    EXPECT_FALSE(link->progressOpen());
 }
 
 } // namespace

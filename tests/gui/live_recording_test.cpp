@@ -51,16 +51,16 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         frame.show();
         EngineLink link(frame, inventory, settings, false);
         link.Start();
-        QTreeWidget* tree = frame.InstrumentTree();
+        QTreeWidget* tree = frame.instrumentTree();
         ASSERT_EQ(tree->topLevelItemCount(), 1);
         Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
-        ASSERT_EQ(link.State().connectedLabel(), u"Multimeter");
+        ASSERT_EQ(link.state().connectedLabel(), u"Multimeter");
 
-        link.State().StartRecordingOf(3);
-        RecordingDocument* document = frame.ActiveDocument();
+        link.state().StartRecordingOf(3);
+        RecordingDocument* document = frame.activeDocument();
         ASSERT_NE(document, nullptr);
         EXPECT_EQ(document->title, u"RealTime Panel");
-        EXPECT_NE(qobject_cast<ChartDocumentView*>(frame.ActiveDocumentFrame()->ActiveView()), nullptr);
+        EXPECT_NE(qobject_cast<ChartDocumentView*>(frame.activeDocumentFrame()->activeView()), nullptr);
 
         sim::ReadingSettings reading;
         for (int32_t count : {1000, 2000, 3000, 4000}) {
@@ -69,7 +69,7 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         }
         EXPECT_TRUE(QTest::qWaitFor([&] { return document->sampleCount() == 3; }, 5000));
         // The planned count ends the recording; the fourth reading is not stored.
-        EXPECT_TRUE(QTest::qWaitFor([&] { return !link.State().documents().recording; }, 2000));
+        EXPECT_TRUE(QTest::qWaitFor([&] { return !link.state().documents().recording; }, 2000));
         EXPECT_EQ(document->sampleCount(), 3u);
         EXPECT_TRUE(frame.CommandAction(32775)->isEnabled());
         link.Stop();

@@ -64,7 +64,7 @@ QStringList ItemTexts(const QMenu* menu) {
 class PrintableView : public DocumentView {
 public:
     using DocumentView::DocumentView;
-    bool CanPrint() const override { return true; }
+    bool canPrint() const override { return true; }
     void PrintPreview(QPrinter&) override { ++previews; }
     int previews = 0;
 };
@@ -96,9 +96,9 @@ protected:
 
 TEST_F(MainWindowTest, StartsWithoutDocumentOnMenu128) {
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora"));
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
-    EXPECT_EQ(frame->CurrentMenuId(), 128);
-    EXPECT_EQ(frame->MessagePane()->text(), QStringLiteral("Ready"));
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
+    EXPECT_EQ(frame->currentMenuId(), 128);
+    EXPECT_EQ(frame->messagePane()->text(), QStringLiteral("Ready"));
     QStringList titles;
     for (QAction* action : frame->menuBar()->actions()) {
         titles << action->text();
@@ -124,7 +124,7 @@ TEST_F(MainWindowTest, MenusHoldTheirItemsInOrder) {
 
 TEST_F(MainWindowTest, ToolbarOrderTooltipsAndPrompts) {
     QStringList tips;
-    for (QAction* action : frame->ToolBar()->actions()) {
+    for (QAction* action : frame->toolBar()->actions()) {
         tips << (action->isSeparator() ? QStringLiteral("-") : action->toolTip());
     }
     EXPECT_EQ(tips, L({"Save", "Open", "Print", "-", "Real Time Chart Recording.", "Stop Recording.", "-",
@@ -143,12 +143,12 @@ TEST_F(MainWindowTest, ToolbarOrderTooltipsAndPrompts) {
         EXPECT_EQ(frame->CommandAction(id)->statusTip(), QString::fromUtf8(prompt)) << id;
     }
     EXPECT_EQ(frame->CommandAction(ID_VIEW_INSTRUMENT)->toolTip(), QStringLiteral("Toggle Instrument bar"));
-    EXPECT_EQ(frame->ToolBar()->iconSize(), QSize(28, 28));
+    EXPECT_EQ(frame->toolBar()->iconSize(), QSize(28, 28));
 }
 
 TEST_F(MainWindowTest, AcceleratorTable) {
     std::map<std::string, int> table;
-    for (const auto& [action, id] : frame->Accelerators()) {
+    for (const auto& [action, id] : frame->accelerators()) {
         table[action->shortcut().toString().toStdString()] = id;
     }
     const std::map<std::string, int> expected = {
@@ -172,14 +172,14 @@ TEST_F(MainWindowTest, CtrlNOpensAnEmptyDocumentWindowOnMenu129) {
     frame->activateWindow();
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     QTest::keyClick(frame.get(), Qt::Key_N, Qt::ControlModifier);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->MdiArea()->subWindowList().size() == 1; }, 2000));
-    DocumentWindowBase* window = frame->ActiveDocumentFrame();
+    ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().size() == 1; }, 2000));
+    DocumentWindowBase* window = frame->activeDocumentFrame();
     ASSERT_NE(window, nullptr);
-    EXPECT_EQ(window->Document()->sampleCount(), 0u);
-    EXPECT_EQ(window->Document()->channelCount(), 0u);
+    EXPECT_EQ(window->document()->sampleCount(), 0u);
+    EXPECT_EQ(window->document()->channelCount(), 0u);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - Multimeter1"));
-    EXPECT_EQ(frame->CurrentMenuId(), 129);
+    EXPECT_EQ(frame->currentMenuId(), 129);
 }
 
 TEST_F(MainWindowTest, EnableRulesFollowTheDocumentWindow) {
@@ -212,7 +212,7 @@ TEST_F(MainWindowTest, EnableRulesFollowTheDocumentWindow) {
     EXPECT_FALSE(Enabled(ID_FILE_PRINT_PREVIEW));
 
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_CLOSE));
-    EXPECT_TRUE(QTest::qWaitFor([&] { return frame->CurrentMenuId() == 128; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return frame->currentMenuId() == 128; }, 2000));
     EXPECT_FALSE(Enabled(ID_FILE_CLOSE));
 }
 
@@ -259,7 +259,7 @@ TEST_F(MainWindowTest, CommandsAndTimersGoToTheTarget) {
 
     // Closing asks the target, for the main window and for each document window.
     DocumentWindow* window = frame->NewDocument();
-    RecordingDocument* document = window->Document();
+    RecordingDocument* document = window->document();
     target.allowClose = false;
     EXPECT_FALSE(frame->close());
     EXPECT_FALSE(window->close());
@@ -279,30 +279,30 @@ TEST_F(MainWindowTest, ViewCheckMarksFollowTheBars) {
         EXPECT_TRUE(frame->ExecuteCommand(id));
         EXPECT_TRUE(Checked(id)) << id;
     }
-    EXPECT_FALSE(frame->ToolBar()->isHidden());
+    EXPECT_FALSE(frame->toolBar()->isHidden());
     EXPECT_FALSE(frame->statusBar()->isHidden());
 
     // The bar's own close button clears the mark as well.
-    DockPageBar* bar = frame->InstrumentBar();
-    QTest::mouseClick(bar->Caption(), Qt::LeftButton, {}, bar->Caption()->CloseButtonRect().center());
+    DockPageBar* bar = frame->instrumentBar();
+    QTest::mouseClick(bar->caption(), Qt::LeftButton, {}, bar->caption()->closeButtonRect().center());
     EXPECT_TRUE(bar->isHidden());
     EXPECT_FALSE(frame->CommandAction(ID_VIEW_INSTRUMENT)->isChecked());
 }
 
 TEST_F(MainWindowTest, InstrumentBarIsDockedLeftWithTheInstrumentPage) {
-    DockPageBar* bar = frame->InstrumentBar();
+    DockPageBar* bar = frame->instrumentBar();
     EXPECT_EQ(bar->objectName(), QStringLiteral("DockPageBar1"));
-    EXPECT_EQ(bar->ControlId(), 123);
-    EXPECT_EQ(bar->DockSide(), Qt::LeftDockWidgetArea);
+    EXPECT_EQ(bar->controlId(), 123);
+    EXPECT_EQ(bar->dockSide(), Qt::LeftDockWidgetArea);
     EXPECT_EQ(bar->width(), 320);
-    ASSERT_EQ(bar->PageCount(), 1);
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
-    EXPECT_FALSE(bar->Page(0).icon.isNull());
-    EXPECT_EQ(bar->Page(0).window.data(), static_cast<QWidget*>(frame->InstrumentTree()));
+    ASSERT_EQ(bar->pageCount(), 1);
+    EXPECT_EQ(bar->captionText(), QStringLiteral("Instrument"));
+    EXPECT_FALSE(bar->page(0).icon.isNull());
+    EXPECT_EQ(bar->page(0).window.data(), static_cast<QWidget*>(frame->instrumentTree()));
 }
 
 TEST_F(MainWindowTest, PinnedBarKeepsTheCheckMarkAndTheMenuTakesItBack) {
-    DockPageBar* bar = frame->InstrumentBar();
+    DockPageBar* bar = frame->instrumentBar();
     frame->PinBar(bar);
     EXPECT_TRUE(bar->isHidden());
     EXPECT_TRUE(frame->CommandAction(ID_VIEW_INSTRUMENT)->isChecked());
@@ -311,7 +311,7 @@ TEST_F(MainWindowTest, PinnedBarKeepsTheCheckMarkAndTheMenuTakesItBack) {
     EXPECT_FALSE(frame->CommandAction(ID_VIEW_INSTRUMENT)->isChecked());
     EXPECT_TRUE(frame->ExecuteCommand(ID_VIEW_INSTRUMENT));
     EXPECT_FALSE(bar->isHidden());
-    EXPECT_EQ(bar->PageCount(), 1);
+    EXPECT_EQ(bar->pageCount(), 1);
 }
 
 TEST_F(MainWindowTest, TabSwitchingReplacesTheViewOnTheSameDocument) {
@@ -319,28 +319,28 @@ TEST_F(MainWindowTest, TabSwitchingReplacesTheViewOnTheSameDocument) {
     DocumentWindow* window = frame->OpenDocumentFile(path);
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("run.recorder"));
-    EXPECT_EQ(window->CurrentTab(), 0);
-    QTabBar* tabs = window->tabStrip()->TabBar();
+    EXPECT_EQ(window->currentTab(), 0);
+    QTabBar* tabs = window->tabStrip()->tabBar();
     ASSERT_EQ(tabs->count(), 2);
     EXPECT_EQ(tabs->tabText(0), QStringLiteral("Data Graph"));
     EXPECT_EQ(tabs->tabText(1), QStringLiteral("Data List"));
-    EXPECT_EQ(window->TabFont().weight(), QFont::Medium);
+    EXPECT_EQ(window->tabFont().weight(), QFont::Medium);
 
-    RecordingDocument* document = window->Document();
-    QPointer<DocumentView> graph = window->ActiveView();
+    RecordingDocument* document = window->document();
+    QPointer<DocumentView> graph = window->activeView();
     tabs->setCurrentIndex(1);
     EXPECT_TRUE(graph.isNull());
-    EXPECT_EQ(window->Document(), document);
+    EXPECT_EQ(window->document(), document);
     EXPECT_EQ(document->activeTab, 1);
     EXPECT_EQ(document->sampleCount(), 3u);
     EXPECT_FLOAT_EQ(document->value(2, 0), 3.5f);
-    EXPECT_EQ(&window->ActiveView()->Document(), document);
+    EXPECT_EQ(&window->activeView()->document(), document);
 
-    QPointer<DocumentView> list = window->ActiveView();
+    QPointer<DocumentView> list = window->activeView();
     tabs->setCurrentIndex(0);
     EXPECT_TRUE(list.isNull());
     EXPECT_EQ(document->activeTab, 0);
-    EXPECT_NE(window->ActiveView(), nullptr);
+    EXPECT_NE(window->activeView(), nullptr);
 }
 
 TEST_F(MainWindowTest, ViewIsFiveWiderAndTwentyShorterThanTheDisplayArea) {
@@ -349,12 +349,12 @@ TEST_F(MainWindowTest, ViewIsFiveWiderAndTwentyShorterThanTheDisplayArea) {
     for (const QSize size : {QSize(500, 400), QSize(640, 300), QSize(300, 500)}) {
         window->resize(size);
         QCoreApplication::processEvents();
-        const QRect display = window->tabStrip()->DisplayArea().translated(window->tabStrip()->pos());
-        const QRect view = window->ActiveView()->geometry();
+        const QRect display = window->tabStrip()->displayArea().translated(window->tabStrip()->pos());
+        const QRect view = window->activeView()->geometry();
         EXPECT_EQ(view.topLeft(), display.topLeft());
         EXPECT_EQ(view.width(), display.width() + 5);
         EXPECT_EQ(view.height(), display.height() - 20);
-        EXPECT_GE(view.top(), window->tabStrip()->TabBar()->geometry().bottom());
+        EXPECT_GE(view.top(), window->tabStrip()->tabBar()->geometry().bottom());
     }
 }
 
@@ -369,11 +369,11 @@ TEST_F(MainWindowTest, PrintPreviewHidesTheTabsAndTheDialogBar) {
     EXPECT_TRUE(Enabled(ID_FILE_PRINT));
     ASSERT_TRUE(Enabled(ID_FILE_PRINT_PREVIEW));
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_PRINT_PREVIEW));
-    EXPECT_TRUE(window->tabStrip()->TabBar()->isHidden());
-    EXPECT_TRUE(window->DialogBar()->isHidden());
-    EXPECT_EQ(static_cast<PrintableView*>(window->ActiveView())->previews, 1);
+    EXPECT_TRUE(window->tabStrip()->tabBar()->isHidden());
+    EXPECT_TRUE(window->dialogBar()->isHidden());
+    EXPECT_EQ(static_cast<PrintableView*>(window->activeView())->previews, 1);
     window->ShowBars();
-    EXPECT_FALSE(window->tabStrip()->TabBar()->isHidden());
+    EXPECT_FALSE(window->tabStrip()->tabBar()->isHidden());
     window->close();
     DocumentWindow::InstallTabTable(&table);
 }
@@ -384,10 +384,10 @@ TEST_F(MainWindowTest, ForeignFileLeavesNoWindow) {
     file.write("\x0bQM999/QM999 and more bytes");
     file.close();
     EXPECT_EQ(frame->OpenDocumentFile(file.fileName()), nullptr);
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], u"Invalid Format!");
-    EXPECT_TRUE(frame->State().loadRejected);
+    EXPECT_TRUE(frame->state().loadRejected);
 }
 
 TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
@@ -396,7 +396,7 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
         paths << WriteRecording(dir.filePath(QStringLiteral("r%1.recorder").arg(i)), {float(i)});
         ASSERT_NE(frame->OpenDocumentFile(paths.last()), nullptr);
     }
-    const std::vector<std::u16string>& entries = frame->RecentFiles().Entries();
+    const std::vector<std::u16string>& entries = frame->recentFiles().entries();
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(QString::fromStdU16String(entries[0]), paths[4]);
     EXPECT_EQ(QString::fromStdU16String(entries[3]), paths[1]);
@@ -406,22 +406,22 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
     // A second frame reads the same list back from the settings.
     MainWindow other;
     ASSERT_TRUE(other.Create());
-    EXPECT_EQ(other.RecentFiles().Entries(), entries);
+    EXPECT_EQ(other.recentFiles().entries(), entries);
     // Opening a file that is already open activates its window.
-    const int windows = static_cast<int>(frame->MdiArea()->subWindowList().size());
+    const int windows = static_cast<int>(frame->mdiArea()->subWindowList().size());
     frame->OpenDocumentFile(paths[2]);
-    EXPECT_EQ(frame->MdiArea()->subWindowList().size(), windows);
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), windows);
 }
 
 TEST_F(MainWindowTest, ClosingTheLiveDocumentAsksOnceWhenUnsaved) {
     DocumentWindow* window = frame->NewDocument();
-    RecordingState& state = frame->State();
-    state.recordingDocument = window->Document();
+    RecordingState& state = frame->state();
+    state.recordingDocument = window->document();
     state.dataSaved = false;
-    window->Document()->SetChannelCount(1);
+    window->document()->SetChannelCount(1);
     uint32_t rows = 0;
-    window->Document()->BeginLiveStorage(5, rows);
-    window->Document()->AppendSample(1.0f, 6.0f, -6, u"VDC", u"DC", u"V", u" 12/08/26 10:00:00");
+    window->document()->BeginLiveStorage(5, rows);
+    window->document()->AppendSample(1.0f, 6.0f, -6, u"VDC", u"DC", u"V", u" 12/08/26 10:00:00");
     window->close();
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_EQ(prompts.questions[0], u"Do you want to save the data before closing?");
@@ -436,11 +436,11 @@ TEST_F(MainWindowTest, WindowMenuListsTheDocumentWindows) {
     EXPECT_EQ(ItemTexts(window), L({"&Cascade", "&Tile", "-", "&1 Multimeter1", "&2 Multimeter2"}));
     EXPECT_TRUE(window->actions().last()->isChecked());
     window->actions()[3]->trigger();
-    EXPECT_EQ(frame->ActiveDocument()->title, u"Multimeter1");
+    EXPECT_EQ(frame->activeDocument()->title, u"Multimeter1");
 }
 
 TEST_F(MainWindowTest, NewWindowsCascadeInsideTheArea) {
-    const QRect area = frame->MdiArea()->viewport()->rect();
+    const QRect area = frame->mdiArea()->viewport()->rect();
     QPoint previous(-1, -1);
     for (int i = 0; i < 8; ++i) {
         DocumentWindow* window = frame->NewDocument();
@@ -449,7 +449,7 @@ TEST_F(MainWindowTest, NewWindowsCascadeInsideTheArea) {
         EXPECT_NE(window->pos(), previous) << i;
         previous = window->pos();
     }
-    EXPECT_EQ(frame->DocumentFrames()[0]->pos(), QPoint(0, 0));
+    EXPECT_EQ(frame->documentFrames()[0]->pos(), QPoint(0, 0));
 }
 
 TEST_F(MainWindowTest, DroppedFilesOpen) {
@@ -462,30 +462,30 @@ TEST_F(MainWindowTest, DroppedFilesOpen) {
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
     QCoreApplication::sendEvent(frame.get(), &drop);
-    ASSERT_NE(frame->ActiveDocument(), nullptr);
-    EXPECT_EQ(frame->ActiveDocument()->title, u"dropped.recorder");
+    ASSERT_NE(frame->activeDocument(), nullptr);
+    EXPECT_EQ(frame->activeDocument()->title, u"dropped.recorder");
 }
 
 TEST_F(MainWindowTest, SaveWritesTheRecordAndTheTextExportBesideIt) {
     DocumentWindow* window = frame->NewDocument();
-    RecordingDocument* document = window->Document();
-    frame->State().recordingDocument = document;
-    frame->State().dataSaved = false;
+    RecordingDocument* document = window->document();
+    frame->state().recordingDocument = document;
+    frame->state().dataSaved = false;
     ASSERT_TRUE(frame->SaveDocumentAs(*document, dir.filePath(QStringLiteral("data.xls"))));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.recorder"))));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.csv"))));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("data.xls"))));
-    EXPECT_TRUE(frame->State().dataSaved);
+    EXPECT_TRUE(frame->state().dataSaved);
     // The window keeps its name: this save is an export, not a rename.
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
-    EXPECT_TRUE(window->PathName().isEmpty());
-    EXPECT_TRUE(frame->RecentFiles().Entries().empty());
+    EXPECT_TRUE(window->pathName().isEmpty());
+    EXPECT_TRUE(frame->recentFiles().entries().empty());
 }
 
 TEST_F(MainWindowTest, FailedSaveIsReported) {
     DocumentWindow* window = frame->NewDocument();
     EXPECT_FALSE(
-        frame->SaveDocumentAs(*window->Document(), dir.filePath(QStringLiteral("missing/run.recorder"))));
+        frame->SaveDocumentAs(*window->document(), dir.filePath(QStringLiteral("missing/run.recorder"))));
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].rfind(u"Cannot save", 0), 0u);
 }
@@ -497,9 +497,9 @@ TEST_F(MainWindowTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {
     EXPECT_TRUE(QFile::exists(path));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("named.csv"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("named.recorder"));
-    EXPECT_EQ(window->PathName(), path);
+    EXPECT_EQ(window->pathName(), path);
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - named.recorder"));
-    ASSERT_EQ(frame->RecentFiles().Entries().size(), 1u);
+    ASSERT_EQ(frame->recentFiles().entries().size(), 1u);
     // Ctrl+S saves to the window's file without asking again.
     QFile::remove(path);
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_SAVE));
@@ -508,19 +508,19 @@ TEST_F(MainWindowTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {
     window->close();
     DocumentWindow* reopened = frame->OpenDocumentFile(path);
     ASSERT_NE(reopened, nullptr);
-    EXPECT_EQ(reopened->Document()->sampleCount(), 0u);
+    EXPECT_EQ(reopened->document()->sampleCount(), 0u);
 }
 
 TEST_F(MainWindowTest, AVanishedRecentFileLeavesTheList) {
     const QString path = WriteRecording(dir.filePath(QStringLiteral("gone.recorder")), {1.0f});
     ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
-    frame->ActiveDocumentFrame()->close();
+    frame->activeDocumentFrame()->close();
     QFile::remove(path);
-    ASSERT_EQ(frame->RecentFiles().Entries().size(), 1u);
+    ASSERT_EQ(frame->recentFiles().entries().size(), 1u);
     EXPECT_EQ(frame->OpenDocumentFile(path), nullptr);
-    EXPECT_TRUE(frame->RecentFiles().Entries().empty());
+    EXPECT_TRUE(frame->recentFiles().entries().empty());
     EXPECT_EQ(prompts.messages.size(), 1u);
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
 }
 
 TEST_F(MainWindowTest, NoTabTableNoDocumentWindow) {
@@ -529,7 +529,7 @@ TEST_F(MainWindowTest, NoTabTableNoDocumentWindow) {
     TabTable empty;
     DocumentWindow::InstallTabTable(&empty);
     EXPECT_EQ(frame->NewDocument(), nullptr);
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
     DocumentWindow::InstallTabTable(&table);
 }
 
@@ -541,12 +541,12 @@ TEST(CalvoraApplication, OpensTheCommandLineFile) {
     options.files << path;
     options.ports << QStringLiteral("/dev/pts/7");
     ASSERT_TRUE(app.InitInstance(options));
-    MainWindow* frame = app.MainFrame();
-    ASSERT_EQ(frame->DocumentFrames().size(), 1);
-    EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 2u);
-    EXPECT_EQ(frame->DocumentFrames()[0]->CurrentTab(), 0);
-    EXPECT_NE(qobject_cast<ChartDocumentView*>(frame->DocumentFrames()[0]->ActiveView()), nullptr);
-    EXPECT_EQ(app.ReceiverPaths(), QStringList{QStringLiteral("/dev/pts/7")});
+    MainWindow* frame = app.mainFrame();
+    ASSERT_EQ(frame->documentFrames().size(), 1);
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 2u);
+    EXPECT_EQ(frame->documentFrames()[0]->currentTab(), 0);
+    EXPECT_NE(qobject_cast<ChartDocumentView*>(frame->documentFrames()[0]->activeView()), nullptr);
+    EXPECT_EQ(app.receiverPaths(), QStringList{QStringLiteral("/dev/pts/7")});
 }
 
 // A journal as a killed session leaves it: samples recorded, never saved or removed.
@@ -584,23 +584,23 @@ TEST(CalvoraApplication, OffersToRecoverALeftJournalAsAnUnsavedLiveRecording) {
         CalvoraApplication app;
         AnswerNextQuestion(QStringLiteral("Recover"));
         ASSERT_TRUE(app.InitInstance(StartupOptions{}));
-        MainWindow* frame = app.MainFrame();
-        ASSERT_EQ(frame->DocumentFrames().size(), 1);
-        RecordingDocument* recovered = frame->ActiveDocument();
+        MainWindow* frame = app.mainFrame();
+        ASSERT_EQ(frame->documentFrames().size(), 1);
+        RecordingDocument* recovered = frame->activeDocument();
         ASSERT_NE(recovered, nullptr);
         EXPECT_EQ(recovered->sampleCount(), 3u);
         EXPECT_FLOAT_EQ(recovered->value(2, 0), 3.5f);
         EXPECT_EQ(recovered->title, u"RealTime Panel");
-        EXPECT_EQ(app.Engine()->State().documents().recordingDocument, recovered);
-        EXPECT_FALSE(app.Engine()->State().documents().dataSaved);
-        app.Engine()->Stop();
+        EXPECT_EQ(app.engine()->state().documents().recordingDocument, recovered);
+        EXPECT_FALSE(app.engine()->state().documents().dataSaved);
+        app.engine()->Stop();
     }
     // Not saved and not discarded: still offered next time, then discarded.
     ASSERT_TRUE(FindLeftJournal());
     CalvoraApplication again;
     AnswerNextQuestion(QStringLiteral("Discard"));
     ASSERT_TRUE(again.InitInstance(StartupOptions{}));
-    EXPECT_TRUE(again.MainFrame()->DocumentFrames().isEmpty());
+    EXPECT_TRUE(again.mainFrame()->documentFrames().isEmpty());
     EXPECT_FALSE(FindLeftJournal());
 }
 

@@ -35,13 +35,13 @@ TEST(RecentFileList, NewestFirstWithoutDuplicatesUpToFour) {
     for (const char16_t* path : {u"/a", u"/b", u"/c", u"/d", u"/e", u"/c"}) {
         list.Add(path);
     }
-    EXPECT_EQ(list.Entries(), (std::vector<std::u16string>{u"/c", u"/e", u"/d", u"/b"}));
+    EXPECT_EQ(list.entries(), (std::vector<std::u16string>{u"/c", u"/e", u"/d", u"/b"}));
     list.Remove(u"/e");
-    EXPECT_EQ(list.Entries(), (std::vector<std::u16string>{u"/c", u"/d", u"/b"}));
+    EXPECT_EQ(list.entries(), (std::vector<std::u16string>{u"/c", u"/d", u"/b"}));
     list.Add(u"");
-    EXPECT_EQ(list.Entries().size(), 3u);
+    EXPECT_EQ(list.entries().size(), 3u);
     list.Assign({u"/x/1", u"/x/2", u"/x/3", u"/x/4", u"/x/5"});
-    EXPECT_EQ(list.Entries(), (std::vector<std::u16string>{u"/x/1", u"/x/2", u"/x/3", u"/x/4"}));
+    EXPECT_EQ(list.entries(), (std::vector<std::u16string>{u"/x/1", u"/x/2", u"/x/3", u"/x/4"}));
 }
 
 TEST(RecentFileList, MenuTextNumbersTheFileNameAndEscapesAmpersands) {

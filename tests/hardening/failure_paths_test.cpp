@@ -70,8 +70,8 @@ void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const
     state.dataSaved = false;
     const SaveResult result = SaveDocument(bigger, folder / "run.recorder", state);
     EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(Contains(result.Message(), reason)) << toUtf8(result.Message());
-    EXPECT_TRUE(Contains(result.Message(), "run.")) << "the message names the file";
+    EXPECT_TRUE(Contains(result.message(), reason)) << toUtf8(result.message());
+    EXPECT_TRUE(Contains(result.message(), "run.")) << "the message names the file";
     EXPECT_FALSE(state.dataSaved);
     EXPECT_EQ(FileBytes(folder / "run.recorder"), oldRecord);
     EXPECT_EQ(FileBytes(folder / "run.csv"), oldText);
@@ -110,7 +110,7 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
         RecordingState state;
         const SaveResult result = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
         EXPECT_FALSE(result.ok);
-        EXPECT_TRUE(Contains(result.Message(), "Not a directory")) << toUtf8(result.Message());
+        EXPECT_TRUE(Contains(result.message(), "Not a directory")) << toUtf8(result.message());
         GTEST_SKIP() << "no private tmpfs (not root?): only a file as folder was tried";
     }
     const RecordingDocument bigger = Recording(20);
@@ -128,7 +128,7 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
     journal.Record(0, {1.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
     journal.Record(1, {2.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
     EXPECT_TRUE(journal.failed());
-    EXPECT_TRUE(Contains(journal.ErrorText(), "Read-only file system")) << toUtf8(journal.ErrorText());
+    EXPECT_TRUE(Contains(journal.errorText(), "Read-only file system")) << toUtf8(journal.errorText());
     EXPECT_FALSE(journal.Sync());
 }
 
@@ -145,7 +145,7 @@ TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
             journal.Sync();
     }
     ASSERT_TRUE(journal.failed()) << "32 KiB cannot hold 20000 samples";
-    EXPECT_TRUE(Contains(journal.ErrorText(), "No space left on device")) << toUtf8(journal.ErrorText());
+    EXPECT_TRUE(Contains(journal.errorText(), "No space left on device")) << toUtf8(journal.errorText());
     RecordingDocument recovered;
     std::u16string error;
     ASSERT_TRUE(RecoverJournal(journal.path(), recovered, &error)) << toUtf8(error);

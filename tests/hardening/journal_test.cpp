@@ -72,7 +72,7 @@ TEST(Journal, RecoversEverySampleAsAnUnsavedLivePanel) {
     ScratchFolder folder;
     Journal journal(folder.path());
     RecordRows(journal, static_cast<uint32_t>(Rows().size()));
-    ASSERT_TRUE(journal.Sync()) << toUtf8(journal.ErrorText());
+    ASSERT_TRUE(journal.Sync()) << toUtf8(journal.errorText());
     EXPECT_EQ(journal.path().parent_path(), folder.path());
 
     RecordingDocument document;

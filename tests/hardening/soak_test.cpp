@@ -45,7 +45,7 @@ public:
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string&, MessageIcon) override { ++messages; }
     void ShowLiveReading(const LiveReading&) override { ++readings; }
-    bool ProgressOpen() const override { return progress; }
+    bool progressOpen() const override { return progress; }
     void OpenProgress(int) override { progress = true; }
     void CloseProgress() override { progress = false; }
 
@@ -119,13 +119,13 @@ TEST(Soak, TheEngineKeepsRunningThroughFaultsUnplugsAndDownloadsAndItsMemoryStay
         if (cycles == 1) {
             baseline = ResidentMiB();
             for (const auto& document : view.documents)
-                baselineDocuments += document->MemoryBytes();
+                baselineDocuments += document->memoryBytes();
         }
     }
     const double final = ResidentMiB();
     size_t finalDocuments = 0;
     for (const auto& document : view.documents)
-        finalDocuments += document->MemoryBytes();
+        finalDocuments += document->memoryBytes();
 
     std::printf("soak: %d s, %d plug cycles, %llu readings handed on, %d of %d downloads completed, "
                 "resident memory %.1f MiB after the first cycle, %.1f MiB at the end\n",

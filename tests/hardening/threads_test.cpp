@@ -140,7 +140,7 @@ TEST_F(EngineThreadsTest, CloseDuringTrafficIsQuickAndTheNextOpenCarriesOn) {
         state_.ClosePort();
         ForgetPending();
         EXPECT_LT(Clock::now() - start, 1500ms);
-        EXPECT_FALSE(state_.port().IsOpen());
+        EXPECT_FALSE(state_.port().isOpen());
     }
     ASSERT_NE(state_.documents().recordingDocument, nullptr);
     EXPECT_GE(state_.documents().recordingDocument->sampleCount(), 400u);

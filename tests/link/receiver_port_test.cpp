@@ -27,7 +27,7 @@ struct OpenLine {
     ReceiverPort port;
 
     explicit OpenLine(bool withCallback = true) {
-        EXPECT_TRUE(OpenMeterLine(port, terminal.slavePath())) << toUtf8(port.LastErrorText());
+        EXPECT_TRUE(OpenMeterLine(port, terminal.slavePath())) << toUtf8(port.lastErrorText());
         if (withCallback)
             port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
     }
@@ -69,7 +69,7 @@ TEST(ReceiverPort, ChunksCompleteOnSizeOrSilence) {
 TEST(ReceiverPort, BytesBeforeTheCallbackAreDropped) {
     OpenLine line(false);
     ASSERT_TRUE(line.terminal.Send(Sequence(7, 0x40)));
-    ASSERT_TRUE(WaitUntil([&] { return line.port.readerThread()->ChunksRead() >= 1; }, 3000ms));
+    ASSERT_TRUE(WaitUntil([&] { return line.port.readerThread()->chunksRead() >= 1; }, 3000ms));
 
     line.port.SetReceiveCallback(&ChunkCollector::Receive, &line.collector);
     ASSERT_TRUE(line.terminal.Send(Sequence(3, 0x70)));
@@ -81,11 +81,11 @@ TEST(ReceiverPort, ChunkSizeLimits) {
     ReceiverPort closed;
     EXPECT_FALSE(closed.SetChunkSize(19));
     OpenLine line;
-    EXPECT_EQ(line.port.readerThread()->ChunkSize(), kInitialChunkSize);
+    EXPECT_EQ(line.port.readerThread()->chunkSize(), kInitialChunkSize);
     EXPECT_FALSE(line.port.SetChunkSize(0));
     EXPECT_FALSE(line.port.SetChunkSize(kMaxChunkSize + 1));
     EXPECT_TRUE(line.port.SetChunkSize(kMaxChunkSize));
-    EXPECT_EQ(line.port.readerThread()->ChunkSize(), kMaxChunkSize);
+    EXPECT_EQ(line.port.readerThread()->chunkSize(), kMaxChunkSize);
 }
 
 TEST(ReceiverPort, WriteReachesTheDeviceAndIsZeroWhenNotOpen) {
@@ -98,7 +98,7 @@ TEST(ReceiverPort, WriteReachesTheDeviceAndIsZeroWhenNotOpen) {
     EXPECT_EQ(line.terminal.Receive(6, 2000ms), request);
 
     line.port.Close();
-    EXPECT_FALSE(line.port.IsOpen());
+    EXPECT_FALSE(line.port.isOpen());
     EXPECT_EQ(line.port.Write(request.data(), 6), 0);
 }
 
@@ -118,7 +118,7 @@ TEST(ReceiverPort, CloseCompletesQuicklyInEveryState) {
     EXPECT_TRUE(line.port.closing());
 
     // The device can be opened again: the lock and the exclusive flag went with the close.
-    EXPECT_TRUE(OpenMeterLine(line.port, line.terminal.slavePath())) << toUtf8(line.port.LastErrorText());
+    EXPECT_TRUE(OpenMeterLine(line.port, line.terminal.slavePath())) << toUtf8(line.port.lastErrorText());
     EXPECT_FALSE(line.port.closing());
 }
 
@@ -127,24 +127,24 @@ TEST(ReceiverPort, ReaderEndsOnHangUpAndThePortStaysOpenUntilClose) {
     line.terminal.Hangup();
     ReaderThread* reader = line.port.readerThread();
     ASSERT_TRUE(reader->WaitExited(3000ms));
-    EXPECT_EQ(reader->EndReason(), ReaderEnd::HangUp);
-    EXPECT_TRUE(line.port.IsOpen());
+    EXPECT_EQ(reader->endReason(), ReaderEnd::HangUp);
+    EXPECT_TRUE(line.port.isOpen());
 
     const Bytes request{0x05, 0x4C, 0x4B, 0x08, 0x00, 0x00};
     const auto start = Clock::now();
     EXPECT_EQ(line.port.Write(request.data(), 6), 0);
     line.port.Close();
     EXPECT_LT(Clock::now() - start, 500ms);
-    EXPECT_FALSE(line.port.IsOpen());
+    EXPECT_FALSE(line.port.isOpen());
 }
 
 TEST(ReceiverPort, OpenFailsOnAHeldDeviceAndReportsWhy) {
     OpenLine line;
     ReceiverPort second;
     EXPECT_FALSE(OpenMeterLine(second, line.terminal.slavePath()));
-    EXPECT_FALSE(second.IsOpen());
-    EXPECT_EQ(second.LastError(), EBUSY);
-    EXPECT_NE(toUtf8(second.LastErrorText()).find(line.terminal.slavePath()), std::string::npos);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_EQ(second.lastError(), EBUSY);
+    EXPECT_NE(toUtf8(second.lastErrorText()).find(line.terminal.slavePath()), std::string::npos);
     EXPECT_EQ(second.Write(Sequence(2).data(), 2), 0);
     second.Close();
 }
@@ -226,13 +226,13 @@ TEST(ReceiverPort, CloseIsBoundedByAStuckCallbackAndTheDeviceIsReleasedLater) {
     const auto took = Clock::now() - start;
     EXPECT_GE(took, std::chrono::milliseconds(kCloseJoinBoundMs - 100));
     EXPECT_LT(took, std::chrono::milliseconds(kCloseJoinBoundMs + 1000));
-    EXPECT_FALSE(line.port.IsOpen());
+    EXPECT_FALSE(line.port.isOpen());
 
     // Once the callback returns, the reader ends and gives the device back.
     owner.Serve();
     ReceiverPort again;
     EXPECT_TRUE(WaitUntil([&] { return OpenMeterLine(again, line.terminal.slavePath()); }, 3000ms))
-        << toUtf8(again.LastErrorText());
+        << toUtf8(again.lastErrorText());
 }
 
 // Swapping the callback while chunks arrive never pairs a callback with another callback's context.

@@ -155,7 +155,7 @@ TEST(SerialPort, PseudoTerminalTakesTheLineSettings) {
     for (const auto& c : cases) {
         SerialPort port;
         ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, c.stopBits, c.flow))
-            << toUtf8(port.LastErrorText());
+            << toUtf8(port.lastErrorText());
         termios settings{};
         ASSERT_TRUE(port.GetState(settings));
         EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), c.controlBits) << int(c.flow);
@@ -172,14 +172,14 @@ TEST(SerialPort, SettingsTheDriverDropsFailTheOpen) {
     for (const uint8_t parity : {ParityEven, ParityOdd, ParityMark, ParitySpace}) {
         SerialPort port;
         EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, parity, 8, StopOne, FlowNone)) << int(parity);
-        EXPECT_EQ(port.LastError(), EINVAL);
-        EXPECT_FALSE(port.IsOpen());
+        EXPECT_EQ(port.lastError(), EINVAL);
+        EXPECT_FALSE(port.isOpen());
     }
     SerialPort port;
     EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, ParityNone, 7, StopOne, FlowNone));
     // The failed opens left the device free.
     EXPECT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone))
-        << toUtf8(port.LastErrorText());
+        << toUtf8(port.lastErrorText());
 }
 
 TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
@@ -189,8 +189,8 @@ TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
 
     SerialPort second;
     EXPECT_FALSE(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_FALSE(second.IsOpen());
-    EXPECT_EQ(second.LastError(), EBUSY);
+    EXPECT_FALSE(second.isOpen());
+    EXPECT_EQ(second.lastError(), EBUSY);
 
     // From another process too.
     const pid_t child = fork();
@@ -205,22 +205,22 @@ TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
 
     first.Close();
     EXPECT_TRUE(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone))
-        << toUtf8(second.LastErrorText());
+        << toUtf8(second.lastErrorText());
 }
 
 TEST(SerialPort, OpenFailuresReportTheReason) {
     SerialPort port;
     EXPECT_FALSE(port.Open("/dev/calvora-no-such-device", 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.LastError(), ENOENT);
-    EXPECT_NE(toUtf8(port.LastErrorText()).find("plugged in"), std::string::npos);
+    EXPECT_EQ(port.lastError(), ENOENT);
+    EXPECT_NE(toUtf8(port.lastErrorText()).find("plugged in"), std::string::npos);
 
     EXPECT_FALSE(port.Open("/dev/null", 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.LastError(), ENOTTY);
+    EXPECT_EQ(port.lastError(), ENOTTY);
 
     EXPECT_FALSE(port.Open(0, 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.LastError(), EINVAL);
-    EXPECT_EQ(port.PortNumber(), 0);
-    EXPECT_FALSE(port.IsOpen());
+    EXPECT_EQ(port.lastError(), EINVAL);
+    EXPECT_EQ(port.portNumber(), 0);
+    EXPECT_FALSE(port.isOpen());
 }
 
 TEST(SerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
@@ -233,7 +233,7 @@ TEST(SerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
     const int32_t written = port.Write(flood.data(), static_cast<int32_t>(flood.size()), 200);
     const auto took = Clock::now() - start;
     EXPECT_LT(written, static_cast<int32_t>(flood.size()));
-    EXPECT_EQ(port.LastError(), ETIMEDOUT);
+    EXPECT_EQ(port.lastError(), ETIMEDOUT);
     EXPECT_GE(took, 150ms);
     EXPECT_LT(took, 1500ms);
 }

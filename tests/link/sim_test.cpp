@@ -57,7 +57,7 @@ struct SimulatedLine {
     explicit SimulatedLine(std::vector<std::string> arguments) : simulator(std::move(arguments)) {
         path = simulator.devicePath();
         EXPECT_FALSE(path.empty()) << "calvora-sim printed no device path";
-        EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.LastErrorText());
+        EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.lastErrorText());
         port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
         port.SetChunkSize(19);
     }
@@ -161,7 +161,7 @@ TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
             line.simulator.process().Stop(c.signal);
         ReaderThread* reader = line.port.readerThread();
         ASSERT_TRUE(reader->WaitExited(3000ms)) << c.how;
-        EXPECT_EQ(reader->EndReason(), ReaderEnd::HangUp) << c.how;
+        EXPECT_EQ(reader->endReason(), ReaderEnd::HangUp) << c.how;
 
         const auto start = Clock::now();
         const sim::Bytes request(sim::kPairRequest.begin(), sim::kPairRequest.end());

@@ -45,7 +45,7 @@ std::shared_ptr<RecordingDocument> DocumentOf(uint32_t samples) {
 }
 
 QString Cell(const DataListView& view, int row, int column) {
-    return view.Model()->data(view.Model()->index(row, column), Qt::DisplayRole).toString();
+    return view.model()->data(view.model()->index(row, column), Qt::DisplayRole).toString();
 }
 
 // Shows `view` and waits for its first paint, which makes the list.
@@ -53,7 +53,7 @@ bool Painted(DataListView& view) {
     view.resize(900, 700);
     view.show();
     return QTest::qWaitForWindowExposed(&view) &&
-           QTest::qWaitFor([&] { return view.List() != nullptr; }, 2000);
+           QTest::qWaitFor([&] { return view.list() != nullptr; }, 2000);
 }
 
 TEST(LogListCells, ColumnsFromTheStore) {
@@ -108,12 +108,12 @@ TEST(LogListPrinting, PagesAndFooter) {
 TEST(LogListView, ListLooksAsSetAndKeepsItsSizeAndPlace) {
     DataListView view(DocumentOf(3), nullptr);
     const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    EXPECT_EQ(view.ListSize(), QSize(int(screen.width() * 0.625), int(screen.height() * 0.76171875)));
-    EXPECT_EQ(view.List(), nullptr) << "the list is made at the first paint";
+    EXPECT_EQ(view.listSize(), QSize(int(screen.width() * 0.625), int(screen.height() * 0.76171875)));
+    EXPECT_EQ(view.list(), nullptr) << "the list is made at the first paint";
     ASSERT_TRUE(Painted(view));
-    QTableView* list = view.List();
+    QTableView* list = view.list();
     EXPECT_EQ(list->objectName(), QStringLiteral("LogList159"));
-    EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.ListSize()));
+    EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.listSize()));
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_TRUE(list->verticalHeader()->isHidden());
@@ -122,17 +122,17 @@ TEST(LogListView, ListLooksAsSetAndKeepsItsSizeAndPlace) {
     EXPECT_TRUE(list->font().families().contains(QStringLiteral("black Arial")));
     const char16_t* headers[] = {u"No.", u"Channel", u" Function", u"Data Value", u"Unit", u"Time"};
     const int widths[] = {50, 120, 120, 120, 60, 150};
-    ASSERT_EQ(view.Model()->columnCount(), 6);
+    ASSERT_EQ(view.model()->columnCount(), 6);
     for (int column = 0; column < 6; ++column) {
-        EXPECT_EQ(view.Model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(),
+        EXPECT_EQ(view.model()->headerData(column, Qt::Horizontal, Qt::DisplayRole).toString(),
                   QString::fromUtf16(headers[column]));
         EXPECT_EQ(list->horizontalHeader()->sectionSize(column), widths[column]) << column;
         EXPECT_EQ(
-            view.Model()->data(view.Model()->index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() &
+            view.model()->data(view.model()->index(0, column), Qt::TextAlignmentRole).value<Qt::Alignment>() &
                 Qt::AlignHorizontal_Mask,
             Qt::AlignLeft);
     }
-    ASSERT_EQ(view.Model()->rowCount(), 3);
+    ASSERT_EQ(view.model()->rowCount(), 3);
     EXPECT_EQ(Cell(view, 0, 0), QStringLiteral("1"));
     EXPECT_EQ(Cell(view, 2, 3), QStringLiteral("3.5000"));
 
@@ -140,7 +140,7 @@ TEST(LogListView, ListLooksAsSetAndKeepsItsSizeAndPlace) {
     for (const QSize size : {QSize(300, 200), QSize(1400, 1000), QSize(640, 480)}) {
         view.resize(size);
         QCoreApplication::processEvents();
-        EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.ListSize())) << size.width();
+        EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.listSize())) << size.width();
     }
 }
 
@@ -148,15 +148,15 @@ TEST(LogListView, RowsPastTheSampleCountAreEmptyUntilTheNextPaint) {
     auto document = DocumentOf(5);
     DataListView view(document, nullptr);
     ASSERT_TRUE(Painted(view));
-    ASSERT_EQ(view.Model()->rowCount(), 5);
+    ASSERT_EQ(view.model()->rowCount(), 5);
     // A new recording on the same document resets its count; the list learns of it at its next paint.
     document->ResetSampleCount();
-    EXPECT_EQ(view.Model()->rowCount(), 5);
+    EXPECT_EQ(view.model()->rowCount(), 5);
     for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(Cell(view, 4, column), QString()) << column;
     }
     view.OnUpdate();
-    EXPECT_TRUE(QTest::qWaitFor([&] { return view.Model()->rowCount() == 0; }, 2000));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return view.model()->rowCount() == 0; }, 2000));
 }
 
 TEST(LogListView, TimerExtendsALiveListOnlyWhenMarked) {
@@ -173,23 +173,23 @@ TEST(LogListView, TimerExtendsALiveListOnlyWhenMarked) {
     document->liveActive = 1;
     auto view = std::make_unique<DataListView>(document, nullptr);
     ASSERT_TRUE(Painted(*view));
-    EXPECT_EQ(view->Model()->rowCount(), 3);
+    EXPECT_EQ(view->model()->rowCount(), 3);
     EXPECT_EQ(document->listTimerStarted, 1);
-    EXPECT_TRUE(view->Timer().isActive());
-    EXPECT_EQ(view->Timer().interval(), 1000);
+    EXPECT_TRUE(view->timer().isActive());
+    EXPECT_EQ(view->timer().interval(), 1000);
 
     // The hand-off marks the list for each sample stored while the list tab shows.
     append(60);
     document->listDirty = 1;
-    EXPECT_EQ(view->Model()->rowCount(), 3);
-    QSignalSpy ticks(&view->Timer(), &QTimer::timeout);
+    EXPECT_EQ(view->model()->rowCount(), 3);
+    QSignalSpy ticks(&view->timer(), &QTimer::timeout);
     ASSERT_TRUE(ticks.wait(1500));
-    EXPECT_EQ(view->Model()->rowCount(), 63);
+    EXPECT_EQ(view->model()->rowCount(), 63);
     EXPECT_EQ(document->listDirty, 0);
     // The newest row is wholly in sight.
-    QTableView* list = view->List();
+    QTableView* list = view->list();
     QCoreApplication::processEvents();
-    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(view->Model()->index(62, 0))));
+    EXPECT_TRUE(list->viewport()->rect().contains(list->visualRect(view->model()->index(62, 0))));
 
     // No longer live: the tick leaves the mark (and the list) alone.
     append(2);
@@ -203,8 +203,8 @@ TEST(LogListView, TimerExtendsALiveListOnlyWhenMarked) {
     EXPECT_EQ(document->listTimerStarted, 0);
     DataListView next(document, nullptr);
     ASSERT_TRUE(Painted(next));
-    EXPECT_TRUE(next.Timer().isActive());
-    EXPECT_EQ(next.Model()->rowCount(), 65);
+    EXPECT_TRUE(next.timer().isActive());
+    EXPECT_EQ(next.model()->rowCount(), 65);
 }
 
 // A paint device that keeps every text drawn on it with its baseline point.

@@ -46,7 +46,7 @@ protected:
     }
 
     void Feed(const sim::Bytes& frameBytes) {
-        link->State().ReceiveChunk(frameBytes.data(), static_cast<int>(frameBytes.size()));
+        link->state().ReceiveChunk(frameBytes.data(), static_cast<int>(frameBytes.size()));
     }
     void FeedReadings(int count) {
         const sim::Bytes reading = sim::BuildLiveFrame(sim::ReadingSettings{}, 1234);
@@ -63,9 +63,9 @@ protected:
     }
     // Shows the "Data List" tab of `window` and waits for its list.
     static DataListView* ShowList(DocumentWindowBase* window) {
-        window->tabStrip()->TabBar()->setCurrentIndex(1);
-        auto* view = qobject_cast<DataListView*>(window->ActiveView());
-        if (view == nullptr || !QTest::qWaitFor([&] { return view->List() != nullptr; }, 2000)) {
+        window->tabStrip()->tabBar()->setCurrentIndex(1);
+        auto* view = qobject_cast<DataListView*>(window->activeView());
+        if (view == nullptr || !QTest::qWaitFor([&] { return view->list() != nullptr; }, 2000)) {
             return nullptr;
         }
         return view;
@@ -74,38 +74,38 @@ protected:
 };
 
 TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
-    link->State().StartRecordingOf(500);
-    DocumentWindowBase* window = frame->ActiveDocumentFrame();
+    link->state().StartRecordingOf(500);
+    DocumentWindowBase* window = frame->activeDocumentFrame();
     ASSERT_NE(window, nullptr);
-    RecordingDocument* document = window->Document();
+    RecordingDocument* document = window->document();
     ASSERT_EQ(document->title, u"RealTime Panel");
     DataListView* list = ShowList(window);
     ASSERT_NE(list, nullptr);
 
     // The first reading sets the scale, which redraws every view.
     FeedReadings(1);
-    ASSERT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 1; }, 2000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 1; }, 2000));
     // Further readings of the same value only mark the list; it catches up at the next tick.
     FeedReadings(60);
     EXPECT_EQ(document->sampleCount(), 61u);
     EXPECT_EQ(document->listDirty, 1);
-    EXPECT_EQ(list->Model()->rowCount(), 1);
-    QSignalSpy ticks(&list->Timer(), &QTimer::timeout);
+    EXPECT_EQ(list->model()->rowCount(), 1);
+    QSignalSpy ticks(&list->timer(), &QTimer::timeout);
     ASSERT_TRUE(ticks.wait(1500));
-    EXPECT_EQ(list->Model()->rowCount(), 61);
+    EXPECT_EQ(list->model()->rowCount(), 61);
     QCoreApplication::processEvents();
-    QTableView* table = list->List();
-    EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(list->Model()->index(60, 0))));
+    QTableView* table = list->list();
+    EXPECT_TRUE(table->viewport()->rect().contains(table->visualRect(list->model()->index(60, 0))));
 
     // With the chart shown the list is not marked; the new list view shows every sample at its first paint.
-    window->tabStrip()->TabBar()->setCurrentIndex(0);
+    window->tabStrip()->tabBar()->setCurrentIndex(0);
     FeedReadings(5);
     EXPECT_EQ(document->listDirty, 0);
     list = ShowList(window);
     ASSERT_NE(list, nullptr);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 66; }, 2000));
-    EXPECT_TRUE(list->Timer().isActive());
-    EXPECT_EQ(list->Model()->data(list->Model()->index(0, 0), Qt::DisplayRole).toString(),
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 66; }, 2000));
+    EXPECT_TRUE(list->timer().isActive());
+    EXPECT_EQ(list->model()->data(list->model()->index(0, 0), Qt::DisplayRole).toString(),
               QStringLiteral("1"));
 }
 
@@ -114,56 +114,56 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     ASSERT_EQ(burst.size(), 1u + 1u + 1u + 1u + 2u) << "header, three blocks, two tails";
 
     Feed(burst[0]);
-    LoadingDialog* progress = link->Progress();
+    LoadingDialog* progress = link->progress();
     ASSERT_NE(progress, nullptr);
     EXPECT_TRUE(progress->isVisible());
     EXPECT_EQ(progress->windowTitle(), QStringLiteral("Loading..."));
     // 25 records round up to 30: range 0 … 60.
-    EXPECT_EQ(progress->Bar()->minimum(), 0);
-    EXPECT_EQ(progress->Bar()->maximum(), 60);
+    EXPECT_EQ(progress->bar()->minimum(), 0);
+    EXPECT_EQ(progress->bar()->maximum(), 60);
     // Centred across the main window's client area (below the menu bar), four of its own heights below its top.
     const QPoint client = frame->mapToGlobal(QPoint(0, frame->menuBar()->height()));
     EXPECT_EQ(progress->pos(), QPoint(client.x() + frame->width() / 2 - progress->width() / 2,
                                       client.y() + 4 * progress->height()));
     for (size_t i = 1; i < 4; ++i) {
         Feed(burst[i]);
-        EXPECT_EQ(progress->Bar()->value(), static_cast<int>(i) * 10);
+        EXPECT_EQ(progress->bar()->value(), static_cast<int>(i) * 10);
     }
     Feed(burst[4]);
-    EXPECT_NE(link->Progress(), nullptr) << "the first tail does not end the download";
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    EXPECT_NE(link->progress(), nullptr) << "the first tail does not end the download";
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
     Feed(burst[5]);
-    EXPECT_EQ(link->Progress(), nullptr);
+    EXPECT_EQ(link->progress(), nullptr);
 
-    DocumentWindowBase* window = frame->ActiveDocumentFrame();
+    DocumentWindowBase* window = frame->activeDocumentFrame();
     ASSERT_NE(window, nullptr);
-    ASSERT_EQ(window->Document()->title, u"Datalog Panel");
+    ASSERT_EQ(window->document()->title, u"Datalog Panel");
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Datalog Panel"));
     DataListView* list = ShowList(window);
     ASSERT_NE(list, nullptr);
-    ASSERT_EQ(list->Model()->rowCount(), 25);
+    ASSERT_EQ(list->model()->rowCount(), 25);
     std::set<QString> times;
     for (int row = 0; row < 25; ++row) {
-        times.insert(list->Model()->data(list->Model()->index(row, 5), Qt::DisplayRole).toString());
+        times.insert(list->model()->data(list->model()->index(row, 5), Qt::DisplayRole).toString());
     }
     EXPECT_EQ(times.size(), 1u);
     EXPECT_TRUE(times.begin()->startsWith(QLatin1Char(' ')));
-    EXPECT_EQ(list->Model()->data(list->Model()->index(24, 0), Qt::DisplayRole).toString(),
+    EXPECT_EQ(list->model()->data(list->model()->index(24, 0), Qt::DisplayRole).toString(),
               QStringLiteral("25"));
 
     // A second download refills the same window and brings it to the front.
     DocumentWindow* other = frame->NewDocument();
-    ASSERT_EQ(frame->ActiveDocumentFrame(), other);
-    const qsizetype windows = frame->MdiArea()->subWindowList().size();
+    ASSERT_EQ(frame->activeDocumentFrame(), other);
+    const qsizetype windows = frame->mdiArea()->subWindowList().size();
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(30))) {
         Feed(bytes);
     }
-    EXPECT_EQ(link->Progress(), nullptr);
-    EXPECT_EQ(frame->MdiArea()->subWindowList().size(), windows);
-    EXPECT_EQ(frame->ActiveDocumentFrame(), window);
-    EXPECT_EQ(window->ActiveView(), list);
-    EXPECT_TRUE(QTest::qWaitFor([&] { return list->Model()->rowCount() == 30; }, 2000));
-    EXPECT_EQ(list->Model()->data(list->Model()->index(29, 0), Qt::DisplayRole).toString(),
+    EXPECT_EQ(link->progress(), nullptr);
+    EXPECT_EQ(frame->mdiArea()->subWindowList().size(), windows);
+    EXPECT_EQ(frame->activeDocumentFrame(), window);
+    EXPECT_EQ(window->activeView(), list);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 30; }, 2000));
+    EXPECT_EQ(list->model()->data(list->model()->index(29, 0), Qt::DisplayRole).toString(),
               QStringLiteral("30"));
 }
 
@@ -171,34 +171,34 @@ TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
     const std::vector<sim::Bytes> burst = sim::BuildLogBurst(Records(25));
     Feed(burst[0]);
     Feed(burst[1]);
-    ASSERT_NE(link->Progress(), nullptr);
-    ASSERT_TRUE(link->State().downloading());
-    QPointer<LoadingDialog> progress = link->Progress();
+    ASSERT_NE(link->progress(), nullptr);
+    ASSERT_TRUE(link->state().downloading());
+    QPointer<LoadingDialog> progress = link->progress();
     progress->close();
-    EXPECT_EQ(link->Progress(), nullptr);
-    EXPECT_FALSE(link->State().downloading());
+    EXPECT_EQ(link->progress(), nullptr);
+    EXPECT_FALSE(link->state().downloading());
     EXPECT_TRUE(QTest::qWaitFor([&] { return progress.isNull(); }, 2000));
-    EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty());
+    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
 
     // Escape closes it too; a whole burst afterwards still opens the document.
     Feed(burst[0]);
-    ASSERT_NE(link->Progress(), nullptr);
-    QTest::keyClick(link->Progress(), Qt::Key_Escape);
-    EXPECT_EQ(link->Progress(), nullptr);
-    EXPECT_FALSE(link->State().downloading());
+    ASSERT_NE(link->progress(), nullptr);
+    QTest::keyClick(link->progress(), Qt::Key_Escape);
+    EXPECT_EQ(link->progress(), nullptr);
+    EXPECT_FALSE(link->state().downloading());
     for (const sim::Bytes& bytes : burst) {
         Feed(bytes);
     }
-    ASSERT_NE(frame->ActiveDocument(), nullptr);
-    EXPECT_EQ(frame->ActiveDocument()->title, u"Datalog Panel");
-    EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 25u);
+    ASSERT_NE(frame->activeDocument(), nullptr);
+    EXPECT_EQ(frame->activeDocument()->title, u"Datalog Panel");
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 25u);
 }
 
 TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(80))) {
         Feed(bytes);
     }
-    DocumentWindowBase* window = frame->ActiveDocumentFrame();
+    DocumentWindowBase* window = frame->activeDocumentFrame();
     ASSERT_NE(window, nullptr);
     ASSERT_NE(ShowList(window), nullptr);
     ASSERT_TRUE(frame->QueryCommandState(ID_FILE_PRINT).enabled);
@@ -210,15 +210,15 @@ TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
         if (preview != nullptr && preview->isVisible()) {
             poll.stop();
             tabsHiddenDuringPreview =
-                window->tabStrip()->TabBar()->isHidden() && window->DialogBar()->isHidden();
+                window->tabStrip()->tabBar()->isHidden() && window->dialogBar()->isHidden();
             preview->reject();
         }
     });
     poll.start();
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_PRINT_PREVIEW));
     EXPECT_TRUE(tabsHiddenDuringPreview);
-    EXPECT_FALSE(window->tabStrip()->TabBar()->isHidden());
-    EXPECT_FALSE(window->DialogBar()->isHidden());
+    EXPECT_FALSE(window->tabStrip()->tabBar()->isHidden());
+    EXPECT_FALSE(window->dialogBar()->isHidden());
 }
 
 } // namespace

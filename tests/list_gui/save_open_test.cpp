@@ -136,12 +136,12 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
         {nullptr, nullptr, nullptr},
     };
     DocumentWindow* window = frame->NewDocument();
-    RecordingDocument* document = window->Document();
-    frame->State().recordingDocument = document;
+    RecordingDocument* document = window->document();
+    frame->state().recordingDocument = document;
     const QRegularExpression defaultName(
         QStringLiteral("^Multimeter \\d\\d-\\d\\d-\\d\\d  \\d\\d\\.\\d\\d\\.\\d\\d\\.recorder$"));
     for (const Case& c : cases) {
-        frame->State().dataSaved = false;
+        frame->state().dataSaved = false;
         QString offered;
         AnswerFileDialog([&](QFileDialog& dialog) {
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
@@ -164,22 +164,22 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
                                          : QFileInfo(offered).completeBaseName() + QStringLiteral(".csv");
         EXPECT_TRUE(QFile::exists(QDir(SaveFolder()).filePath(record))) << record.toStdString();
         EXPECT_TRUE(QFile::exists(QDir(SaveFolder()).filePath(text))) << text.toStdString();
-        EXPECT_TRUE(frame->State().dataSaved);
+        EXPECT_TRUE(frame->state().dataSaved);
         // The save is an export: the window keeps its name and has no file of its own.
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
         EXPECT_EQ(document->title, u"Multimeter1");
-        EXPECT_TRUE(window->PathName().isEmpty());
+        EXPECT_TRUE(window->pathName().isEmpty());
     }
     EXPECT_FALSE(QFile::exists(QDir(SaveFolder()).filePath(QStringLiteral("data.xls"))));
     EXPECT_TRUE(prompts.messages.empty());
 
     // Cancel writes nothing and leaves dataSaved alone.
     const QStringList before = QDir(SaveFolder()).entryList(QDir::Files);
-    frame->State().dataSaved = false;
+    frame->state().dataSaved = false;
     AnswerFileDialog([](QFileDialog&) { return false; });
     EXPECT_TRUE(frame->ExecuteCommand(ID_SAVE_DATA));
     EXPECT_EQ(QDir(SaveFolder()).entryList(QDir::Files), before);
-    EXPECT_FALSE(frame->State().dataSaved);
+    EXPECT_FALSE(frame->state().dataSaved);
 }
 
 TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
@@ -193,7 +193,7 @@ TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
         AnswerFileDialog([](QFileDialog&) { return false; });
         return true;
     });
-    EXPECT_FALSE(frame->SaveWithDialog(*window->Document()));
+    EXPECT_FALSE(frame->SaveWithDialog(*window->document()));
     ASSERT_EQ(prompts.questions.size(), 1u);
     EXPECT_EQ(prompts.questions[0], u"v2.5.recorder already exists.\nDo you want to replace it?");
     QFile file(existing);
@@ -206,14 +206,14 @@ TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
         dialog.selectFile(QDir(SaveFolder()).filePath(QStringLiteral("v2.5")));
         return true;
     });
-    EXPECT_TRUE(frame->SaveWithDialog(*window->Document()));
+    EXPECT_TRUE(frame->SaveWithDialog(*window->document()));
     EXPECT_GT(QFileInfo(existing).size(), 3);
 }
 
 TEST_F(SaveOpenTest, FrameworkSaveAsWritesOnlyTheRecordAndNamesTheWindow) {
     DocumentWindow* window = frame->NewDocument();
-    frame->State().recordingDocument = window->Document();
-    frame->State().dataSaved = false;
+    frame->state().recordingDocument = window->document();
+    frame->state().dataSaved = false;
     const QString folder = home.path();
     AnswerFileDialog([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Multimeter Files (*.recorder)")});
@@ -226,7 +226,7 @@ TEST_F(SaveOpenTest, FrameworkSaveAsWritesOnlyTheRecordAndNamesTheWindow) {
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("kept.recorder"))));
     EXPECT_FALSE(QFile::exists(QDir(folder).filePath(QStringLiteral("kept.csv"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("kept.recorder"));
-    EXPECT_FALSE(frame->State().dataSaved);
+    EXPECT_FALSE(frame->state().dataSaved);
 }
 
 TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
@@ -261,8 +261,8 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
              QFile::remove(path);
              ASSERT_TRUE(QFile::copy(good, path));
              ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
-             frame->ActiveDocumentFrame()->close();
-             ASSERT_TRUE(QTest::qWaitFor([&] { return frame->MdiArea()->subWindowList().isEmpty(); }, 2000));
+             frame->activeDocumentFrame()->close();
+             ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().isEmpty(); }, 2000));
              ASSERT_TRUE(QFile::remove(path));
              ASSERT_TRUE(QFile::copy(foreign, path));
              QAction* first = frame->findChild<QAction*>(QStringLiteral("recent1"));
@@ -274,21 +274,21 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
     for (const Way& way : ways) {
         prompts.messages.clear();
         prompts.icons.clear();
-        frame->State().loadRejected = false;
+        frame->state().loadRejected = false;
         way.open(foreign);
-        EXPECT_TRUE(frame->MdiArea()->subWindowList().isEmpty()) << way.name;
+        EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty()) << way.name;
         ASSERT_EQ(prompts.messages.size(), 1u) << way.name;
         EXPECT_EQ(prompts.messages[0], u"Invalid Format!") << way.name;
         EXPECT_EQ(prompts.icons[0], MessageIcon::Exclamation) << way.name;
-        EXPECT_TRUE(frame->State().loadRejected) << way.name;
+        EXPECT_TRUE(frame->state().loadRejected) << way.name;
     }
 
     // A good file opens in a window titled with its name, and clears the rejection.
     byDialog(ID_OPEN_DATA, QStringLiteral("MultiMeter Files(*.recorder)"))(good);
-    ASSERT_NE(frame->ActiveDocument(), nullptr);
-    EXPECT_EQ(frame->ActiveDocument()->title, u"good.recorder");
-    EXPECT_EQ(frame->ActiveDocument()->sampleCount(), 3u);
-    EXPECT_FALSE(frame->State().loadRejected);
+    ASSERT_NE(frame->activeDocument(), nullptr);
+    EXPECT_EQ(frame->activeDocument()->title, u"good.recorder");
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 3u);
+    EXPECT_FALSE(frame->state().loadRejected);
 }
 
 } // namespace

@@ -28,19 +28,19 @@ class MeterPanelTest : public LiveWindowTest {
 protected:
     InstrumentPanel* ConnectedPanel() {
         DoubleClick(0);
-        return link->MeterPanel();
+        return link->meterPanel();
     }
     static bool Shown(const InstrumentPanel& panel, int id) { return !panel.Control(id)->isHidden(); }
 };
 
 TEST_F(MeterPanelTest, ConnectingPutsThePanelOnTheBarWaitingWithTheNotice) {
-    EXPECT_EQ(link->MeterPanel(), nullptr);
+    EXPECT_EQ(link->meterPanel(), nullptr);
     InstrumentPanel* panel = ConnectedPanel();
     ASSERT_NE(panel, nullptr);
-    DockPageBar* bar = frame->InstrumentBar();
-    ASSERT_EQ(bar->PageCount(), 1);
-    EXPECT_EQ(bar->Page(0).window.data(), static_cast<QWidget*>(panel));
-    EXPECT_EQ(bar->CaptionText(), QStringLiteral("Instrument"));
+    DockPageBar* bar = frame->instrumentBar();
+    ASSERT_EQ(bar->pageCount(), 1);
+    EXPECT_EQ(bar->page(0).window.data(), static_cast<QWidget*>(panel));
+    EXPECT_EQ(bar->captionText(), QStringLiteral("Instrument"));
 
     EXPECT_TRUE(Shown(*panel, kMeterNoticeId));
     EXPECT_EQ(panel->Text(kMeterNoticeId), QStringLiteral("Please open the wireless on the meter"));
@@ -295,14 +295,14 @@ TEST_F(MeterPanelTest, PanelKeepsTheMeterDisplaysProportions) {
 TEST_F(MeterPanelTest, DoubleClickingTheConnectedReceiverDoesNothing) {
     InstrumentPanel* panel = ConnectedPanel();
     ASSERT_NE(panel, nullptr);
-    EXPECT_EQ(settings->ReadDevicePath("Multimeter").value_or(std::string()), meter.Path());
+    EXPECT_EQ(settings->ReadDevicePath("Multimeter").value_or(std::string()), meter.path());
     Feed(Reading{}, 23456);
     ASSERT_FALSE(Shown(*panel, kMeterNoticeId));
     // A second open would put the panel back to its notice.
     DoubleClick(0);
     EXPECT_FALSE(Shown(*panel, kMeterNoticeId));
     EXPECT_EQ(panel->Text(kMeterValueId), QStringLiteral("2.3456"));
-    EXPECT_EQ(link->MeterPanel(), panel);
+    EXPECT_EQ(link->meterPanel(), panel);
 }
 
 TEST_F(MeterPanelTest, ReadingsArriveThroughTheReaderThread) {

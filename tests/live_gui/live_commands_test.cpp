@@ -43,8 +43,8 @@ ModalScript::Step Type(const QString& text, std::vector<QString>* titles = nullp
         if (titles != nullptr) {
             titles->push_back(dialog->windowTitle());
         }
-        dialog->Field()->setText(text);
-        QTest::keyClick(dialog->Field(), Qt::Key_Return);
+        dialog->field()->setText(text);
+        QTest::keyClick(dialog->field(), Qt::Key_Return);
     };
 }
 
@@ -75,7 +75,7 @@ TEST_F(LiveCommandsTest, InstrumentMenuAndToolbarOfferTheMeterCommands) {
     }
     EXPECT_EQ(frame->CommandAction(ID_PAIR)->statusTip(),
               QStringLiteral("Pair with the new wirless device."));
-    const QList<QAction*> buttons = frame->ToolBar()->actions();
+    const QList<QAction*> buttons = frame->toolBar()->actions();
     ASSERT_GE(buttons.size(), 6);
     EXPECT_EQ(buttons[4], frame->CommandAction(ID_START_RECORDING));
     EXPECT_EQ(buttons[5], frame->CommandAction(ID_STOP_RECORDING));
@@ -104,7 +104,7 @@ TEST_F(LiveCommandsTest, PairWaitsForAPortThenForTheAcknowledgement) {
     // The meter answers: the 30-second wait ends without a message.
     ASSERT_TRUE(meter.Send(sim::Bytes(sim::kPairAck.begin(), sim::kPairAck.end())));
     EXPECT_TRUE(QTest::qWaitFor([&] { return !frame->IsTimerRunning(kPairTimer); }, 3000));
-    EXPECT_TRUE(link->State().paired());
+    EXPECT_TRUE(link->state().paired());
 }
 
 TEST_F(LiveCommandsTest, PairWithoutAnAnswerSaysSoWithoutAnIcon) {
@@ -133,24 +133,24 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
                             Type<SamplingSetupDialog>(QStringLiteral("20001")), Answer(QMessageBox::Ok, &seen),
                             Type<SamplingSetupDialog>(QStringLiteral("2"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
-        EXPECT_TRUE(script.Done());
+        EXPECT_TRUE(script.done());
         ASSERT_EQ(seen.size(), 2u);
         EXPECT_EQ(seen[0].text, QStringLiteral("Enter an integer between 1 and 20000."));
         EXPECT_EQ(seen[1].text, QStringLiteral("Enter an integer between 1 and 20000."));
     }
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_EQ(titles[0], QStringLiteral("Sampling Setup"));
-    RecordingDocument* document = link->State().documents().recordingDocument;
+    RecordingDocument* document = link->state().documents().recordingDocument;
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(document->title, u"RealTime Panel");
-    EXPECT_EQ(frame->ActiveDocument(), document);
+    EXPECT_EQ(frame->activeDocument(), document);
     EXPECT_TRUE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
     EXPECT_FALSE(frame->CommandAction(ID_START_RECORDING)->isEnabled());
 
     Feed(sim::ReadingSettings{}, 1000);
     Feed(sim::ReadingSettings{}, 2000);
     EXPECT_EQ(document->sampleCount(), 2u);
-    EXPECT_FALSE(link->State().documents().recording);
+    EXPECT_FALSE(link->state().documents().recording);
     frame->UpdateCommandUI();
     EXPECT_TRUE(frame->CommandAction(ID_START_RECORDING)->isEnabled());
 
@@ -159,12 +159,12 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
         std::vector<Seen> seen;
         ModalScript script({Answer(QMessageBox::No, &seen), Escape()});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
-        EXPECT_TRUE(script.Done());
+        EXPECT_TRUE(script.done());
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, QStringLiteral("Do you want to save the existing data before continuing?"));
         EXPECT_EQ(seen[0].icon, QMessageBox::Question);
     }
-    EXPECT_FALSE(link->State().documents().recording);
+    EXPECT_FALSE(link->state().documents().recording);
     EXPECT_EQ(document->sampleCount(), 2u);
 
     // Confirmed, the same window takes the new recording.
@@ -172,17 +172,17 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
         std::vector<Seen> seen;
         ModalScript script({Answer(QMessageBox::No, &seen), Type<SamplingSetupDialog>(QStringLiteral("5"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
-        EXPECT_TRUE(script.Done());
+        EXPECT_TRUE(script.done());
     }
-    EXPECT_TRUE(link->State().documents().recording);
-    EXPECT_EQ(link->State().documents().recordingDocument, document);
-    EXPECT_EQ(frame->DocumentFrames().size(), 1);
+    EXPECT_TRUE(link->state().documents().recording);
+    EXPECT_EQ(link->state().documents().recordingDocument, document);
+    EXPECT_EQ(frame->documentFrames().size(), 1);
     Feed(sim::ReadingSettings{}, 3000);
     EXPECT_EQ(document->sampleCount(), 1u);
 
     // Stop keeps the samples.
     ASSERT_TRUE(frame->ExecuteCommand(ID_STOP_RECORDING));
-    EXPECT_FALSE(link->State().documents().recording);
+    EXPECT_FALSE(link->state().documents().recording);
     EXPECT_EQ(document->sampleCount(), 1u);
     EXPECT_FALSE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
 
@@ -194,7 +194,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, QStringLiteral("Do you want to save the data before closing?"));
     }
-    EXPECT_TRUE(frame->DocumentFrames().isEmpty());
+    EXPECT_TRUE(frame->documentFrames().isEmpty());
 }
 
 TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
@@ -205,11 +205,11 @@ TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
         buttons << button->text();
     }
     EXPECT_EQ(buttons, QStringList{QStringLiteral("OK")});
-    EXPECT_EQ(dialog.Field()->objectName(), QStringLiteral("edit1012"));
-    EXPECT_EQ(dialog.Field()->text(), QStringLiteral("10000"));
+    EXPECT_EQ(dialog.field()->objectName(), QStringLiteral("edit1012"));
+    EXPECT_EQ(dialog.field()->text(), QStringLiteral("10000"));
     // Typing replaces the proposal rather than adding to it.
-    QTest::keyClicks(dialog.Field(), QStringLiteral("25"));
-    EXPECT_EQ(dialog.Field()->text(), QStringLiteral("25"));
+    QTest::keyClicks(dialog.field(), QStringLiteral("25"));
+    EXPECT_EQ(dialog.field()->text(), QStringLiteral("25"));
     QTest::keyClick(&dialog, Qt::Key_Escape);
     EXPECT_EQ(dialog.result(), QDialog::Rejected);
     EXPECT_FALSE(dialog.isVisible());
@@ -217,20 +217,20 @@ TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
 
 TEST_F(LiveCommandsTest, RemovedReceiverStopsTheRecordingAndBringsTheTreeBack) {
     DoubleClick(0);
-    link->State().StartRecordingOf(100);
-    ASSERT_TRUE(link->State().documents().recording);
+    link->state().StartRecordingOf(100);
+    ASSERT_TRUE(link->state().documents().recording);
     Feed(sim::ReadingSettings{}, 1000);
     // The receiver is pulled: its reader ends and the window takes that as a removal notification.
     inventory.ports.clear();
     meter.Hangup();
-    ASSERT_TRUE(QTest::qWaitFor([&] { return !link->State().documents().recording; }, 5000));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !link->state().documents().recording; }, 5000));
     EXPECT_FALSE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
-    EXPECT_EQ(link->State().documents().recordingDocument->sampleCount(), 1u);
+    EXPECT_EQ(link->state().documents().recordingDocument->sampleCount(), 1u);
     // One second later the rescan finds nothing: the empty tree is back and the commands wait again.
     ASSERT_TRUE(QTest::qWaitFor(
-        [&] { return frame->InstrumentBar()->Page(0).window.data() == static_cast<QWidget*>(Tree()); },
+        [&] { return frame->instrumentBar()->page(0).window.data() == static_cast<QWidget*>(tree()); },
         5000));
-    EXPECT_EQ(Tree()->topLevelItemCount(), 0);
+    EXPECT_EQ(tree()->topLevelItemCount(), 0);
     EXPECT_FALSE(frame->CommandAction(ID_PAIR)->isEnabled());
     EXPECT_FALSE(frame->CommandAction(ID_START_RECORDING)->isEnabled());
 }
@@ -242,7 +242,7 @@ TEST_F(LiveCommandsTest, ComportRefusesOutOfRangeNumbersAndReportsAPortThatWontO
                         Type<ComportDialog>(QStringLiteral("256")), Answer(QMessageBox::Ok, &seen),
                         Type<ComportDialog>(QStringLiteral("250")), Answer(QMessageBox::Ok, &seen)});
     ASSERT_TRUE(frame->ExecuteCommand(ID_COMPORT));
-    EXPECT_TRUE(script.Done());
+    EXPECT_TRUE(script.done());
     ASSERT_EQ(titles.size(), 1u);
     EXPECT_EQ(titles[0], QStringLiteral("Comport"));
     ASSERT_EQ(seen.size(), 3u);
@@ -252,27 +252,27 @@ TEST_F(LiveCommandsTest, ComportRefusesOutOfRangeNumbersAndReportsAPortThatWontO
     EXPECT_EQ(seen[2].text, QStringLiteral("Warning:Can't open COM250!"));
     EXPECT_EQ(seen[2].icon, QMessageBox::Information);
     // The panel is shown anyway, waiting; nothing was connected.
-    ASSERT_NE(link->MeterPanel(), nullptr);
-    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(link->MeterPanel()));
-    EXPECT_FALSE(link->MeterPanel()->Control(kMeterNoticeId)->isHidden());
+    ASSERT_NE(link->meterPanel(), nullptr);
+    EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(link->meterPanel()));
+    EXPECT_FALSE(link->meterPanel()->Control(kMeterNoticeId)->isHidden());
     EXPECT_FALSE(Enabled(ID_PAIR));
 }
 
 TEST_F(LiveCommandsTest, ReconnectOpensTheRememberedReceiver) {
     // A device without a COM number, as the simulator's is, is remembered by its path.
-    inventory.ports = {{kReceiverDescription, "COM0", meter.Path()}};
+    inventory.ports = {{kReceiverDescription, "COM0", meter.path()}};
     ASSERT_TRUE(frame->ExecuteCommand(ID_RESCAN));
     DoubleClick(0);
-    InstrumentPanel* panel = link->MeterPanel();
+    InstrumentPanel* panel = link->meterPanel();
     ASSERT_NE(panel, nullptr);
     Feed(sim::ReadingSettings{}, 1000);
     ASSERT_TRUE(panel->Control(kMeterNoticeId)->isHidden());
     // The settings file remembers the receiver: Reconnect opens it again without a message, and the
     // panel (the same one) waits for data.
     ASSERT_TRUE(frame->ExecuteCommand(ID_RECONNECT));
-    EXPECT_EQ(link->MeterPanel(), panel);
+    EXPECT_EQ(link->meterPanel(), panel);
     EXPECT_FALSE(panel->Control(kMeterNoticeId)->isHidden());
-    EXPECT_TRUE(link->State().port().IsOpen());
+    EXPECT_TRUE(link->state().port().isOpen());
     ASSERT_TRUE(meter.Send(sim::BuildLiveFrame(sim::ReadingSettings{}, 2000)));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return panel->Text(kMeterValueId) == QStringLiteral("0.2000"); }, 5000));
@@ -286,20 +286,20 @@ namespace {
 
 TEST_F(LiveCommandsTest, RescanWhileConnectedKeepsThePanelAndReopensTheReceiver) {
     DoubleClick(0);
-    InstrumentPanel* panel = link->MeterPanel();
+    InstrumentPanel* panel = link->meterPanel();
     ASSERT_NE(panel, nullptr);
     // Another device came or went: the receiver is still there, so the tree is rebuilt behind the panel
     // and the receiver opened again 200 ms later.
-    link->State().ScanReceivers();
-    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(panel));
-    EXPECT_EQ(Tree()->topLevelItemCount(), 1);
+    link->state().ScanReceivers();
+    EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(panel));
+    EXPECT_EQ(tree()->topLevelItemCount(), 1);
     EXPECT_TRUE(frame->IsTimerRunning(kConnectTimer));
     ASSERT_TRUE(QTest::qWaitFor([&] { return !frame->IsTimerRunning(kConnectTimer); }, 3000));
-    EXPECT_TRUE(link->State().port().IsOpen());
+    EXPECT_TRUE(link->state().port().isOpen());
     ASSERT_TRUE(meter.Send(sim::BuildLiveFrame(sim::ReadingSettings{}, 3000)));
     EXPECT_TRUE(
         QTest::qWaitFor([&] { return panel->Text(kMeterValueId) == QStringLiteral("0.3000"); }, 5000));
-    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(panel));
+    EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(panel));
 }
 
 } // namespace
@@ -329,7 +329,7 @@ TEST_F(LiveCommandsTest, PermissionFailureSaysHowToGetAccess) {
     EXPECT_TRUE(lines[1].contains(QStringLiteral("dialout"))) << lines[1].toStdString();
     EXPECT_TRUE(lines[1].contains(QStringLiteral("udev"))) << lines[1].toStdString();
     // The panel is shown anyway, with nothing connected.
-    EXPECT_EQ(frame->InstrumentBar()->Page(0).window.data(), static_cast<QWidget*>(link->MeterPanel()));
+    EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(link->meterPanel()));
     EXPECT_FALSE(Enabled(ID_PAIR));
 }
 

@@ -40,7 +40,7 @@ public:
         QObject::connect(&timer_, &QTimer::timeout, [this] { Tick(); });
         timer_.start();
     }
-    bool Done() const { return next_ == steps_.size(); }
+    bool done() const { return next_ == steps_.size(); }
 
 private:
     void Tick() {
@@ -49,7 +49,7 @@ private:
             return;
         }
         last_ = modal;
-        if (modal == nullptr || Done()) {
+        if (modal == nullptr || done()) {
             return;
         }
         // Steps may open further windows and run their loops, so they run outside this timer's tick (a
@@ -75,20 +75,20 @@ private:
 class LiveWindowTest : public WindowWithEngineTest {
 protected:
     void SetUp() override {
-        ASSERT_FALSE(meter.Path().empty());
+        ASSERT_FALSE(meter.path().empty());
         WindowWithEngineTest::SetUp();
         ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
-        inventory.ports = {{kReceiverDescription, "COM1", meter.Path()}};
+        inventory.ports = {{kReceiverDescription, "COM1", meter.path()}};
         link->Start();
     }
 
-    QTreeWidget* Tree() const { return frame->InstrumentTree(); }
-    void DoubleClick(int row) const { Q_EMIT Tree()->itemDoubleClicked(Tree()->topLevelItem(row), 0); }
+    QTreeWidget* tree() const { return frame->instrumentTree(); }
+    void DoubleClick(int row) const { Q_EMIT tree()->itemDoubleClicked(tree()->topLevelItem(row), 0); }
     // Bytes as the reader would hand them over, run on this (the user-interface) thread.
     void Feed(const sim::ReadingSettings& reading, int32_t count) const {
         const sim::Bytes bytes = sim::BuildLiveFrame(reading, count);
-        link->State().ReceiveChunk(bytes.data(), static_cast<int>(bytes.size()));
+        link->state().ReceiveChunk(bytes.data(), static_cast<int>(bytes.size()));
     }
 
     MeterLine meter;

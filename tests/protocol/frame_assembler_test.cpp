@@ -197,7 +197,7 @@ TEST_F(FrameAssemblerTest, AStreamFasterThanOneFramePerChunkKeepsABoundedBacklog
     size_t longest = 0;
     for (size_t at = 0; at < stream.size(); at += 19) {
         assembler.OnReceive(stream.data() + at, static_cast<int>(std::min<size_t>(19, stream.size() - at)));
-        longest = std::max(longest, assembler.ReceiveText().size());
+        longest = std::max(longest, assembler.receiveText().size());
     }
     EXPECT_LE(longest, 2 * 4096u + 2 * 19u) << "no more than the driver's input queue is held back";
     for (int i = 0; i < 400; ++i)
@@ -213,8 +213,8 @@ TEST_F(FrameAssemblerTest, AStreamFasterThanOneFramePerChunkKeepsABoundedBacklog
 TEST_F(FrameAssemblerTest, AcknowledgementSetsPairedFlag) {
     assembler.SetPaired(false);
     Feed(kAck);
-    EXPECT_TRUE(assembler.Paired());
-    EXPECT_TRUE(assembler.ReceiveText().empty());
+    EXPECT_TRUE(assembler.paired());
+    EXPECT_TRUE(assembler.receiveText().empty());
 }
 
 TEST_F(FrameAssemblerTest, EmptyHeaderHoldsUpMemoryPassesUntilALiveMarker) {
@@ -241,7 +241,7 @@ TEST_F(FrameAssemblerTest, OversizedTailIsSkippedWithoutOverrunningTheFrameBuffe
     Feed(oversized);
     EXPECT_TRUE(sink.Take().empty());
     // Already the header tells the length: the marker goes at once, the rest waits as noise.
-    EXPECT_EQ(assembler.ReceiveText().substr(0, 8), "00020"
+    EXPECT_EQ(assembler.receiveText().substr(0, 8), "00020"
                                                     "03c");
     const Bytes next = MakeMemoryTail(3, Payload(2));
     Feed(next);
@@ -257,12 +257,12 @@ TEST_F(FrameAssemblerTest, MarkerAtAnOddCharacterPosition) {
 TEST_F(FrameAssemblerTest, TextWithoutMarkersKeepsOnlyWhatCouldStartOne) {
     for (int i = 0; i < 1000; ++i)
         Feed(Noise(19));
-    EXPECT_LE(assembler.ReceiveText().size(), 5u);
+    EXPECT_LE(assembler.receiveText().size(), 5u);
     // A marker split after "00d5f" at an odd position: all five kept characters are needed.
     const Bytes a = Live(0x4321);
     const Bytes shifted = ShiftedByADigit(a, '7', '7');
     Feed(Bytes(shifted.begin(), shifted.begin() + 3)); // "7" + "00d5f"
-    EXPECT_EQ(assembler.ReceiveText().substr(assembler.ReceiveText().size() - 5), "00d5f");
+    EXPECT_EQ(assembler.receiveText().substr(assembler.receiveText().size() - 5), "00d5f");
     Feed(Bytes(shifted.begin() + 3, shifted.end()));
     EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
 }
@@ -280,10 +280,10 @@ TEST_F(FrameAssemblerTest, LiveFramesOfOtherReceiversAreConsumedSilently) {
 TEST_F(FrameAssemblerTest, LiveMarkerEndsADownloadEvenBeforeTheFrameIsComplete) {
     assembler.SetDownloading(true);
     Feed(MakeMemoryHeader(4));
-    EXPECT_TRUE(assembler.Downloading());
+    EXPECT_TRUE(assembler.downloading());
     const Bytes a = Live(7);
     Feed(Bytes(a.begin(), a.begin() + 3));
-    EXPECT_FALSE(assembler.Downloading());
+    EXPECT_FALSE(assembler.downloading());
 }
 
 TEST_F(FrameAssemblerTest, ChunksAreIgnoredWhileClosing) {
@@ -291,8 +291,8 @@ TEST_F(FrameAssemblerTest, ChunksAreIgnoredWhileClosing) {
     Feed(Live(8));
     Feed(kAck);
     EXPECT_TRUE(sink.Take().empty());
-    EXPECT_FALSE(assembler.Paired());
-    EXPECT_TRUE(assembler.ReceiveText().empty());
+    EXPECT_FALSE(assembler.paired());
+    EXPECT_TRUE(assembler.receiveText().empty());
 }
 
 // One capture of every frame kind, cut at every chunk size from 1 to 40. Frames sit between runs of
@@ -338,8 +338,8 @@ TEST(FrameAssemblerCapture, EveryChunkSizeHandsOnWhatTheRulesDictate) {
         expected.push_back(LiveEvent(liveB));
         expected.push_back(MemoryEvent(lastTail));
         EXPECT_EQ(sink.events, expected);
-        EXPECT_EQ(assembler.Paired(), ackSeen);
-        EXPECT_LE(assembler.ReceiveText().size(), 5u);
+        EXPECT_EQ(assembler.paired(), ackSeen);
+        EXPECT_LE(assembler.receiveText().size(), 5u);
         acknowledged += ackSeen;
     }
     EXPECT_EQ(acknowledged, 14); // 4, 5, 6, 8, 9, 10, 12, 15, 18, 20, 24, 30, 36, 40
@@ -448,7 +448,7 @@ TEST(FrameAssemblerRandom, AgreesWithTheLiteralRules) {
                               stream.begin() + static_cast<long>(at + length));
             assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size()));
             rules.OnReceive(chunk);
-            ASSERT_EQ(assembler.ReceiveText(), rules.text) << "after byte " << at + length;
+            ASSERT_EQ(assembler.receiveText(), rules.text) << "after byte " << at + length;
             at += length;
         }
         ASSERT_EQ(sink.events, rules.events);

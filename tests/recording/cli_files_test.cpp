@@ -69,7 +69,7 @@ protected:
 
 std::vector<uint8_t> SampleFile() {
     return FileBytes()
-        .Model()
+        .model()
         .Header(2, 1, 0xA0)
         .F32(0.1f)
         .F32(6.0f)
@@ -164,7 +164,7 @@ TEST_F(CliFilesTest, ConvertIsByteIdenticalAndWidensNarrowStrings) {
         Cli("convert " + Quoted(Put("narrow.recorder", narrow)) + " " + Quoted(dir_ / "w.recorder")).exitCode,
         0);
     const auto widened = FileBytes()
-                             .Model()
+                             .model()
                              .Header(1, 1)
                              .F32(1)
                              .F32(6)

@@ -41,7 +41,7 @@ public:
     }
     // Narrow form with a one-byte length.
     FileBytes& Narrow(const std::string& text) { return U8(static_cast<uint8_t>(text.size())).Raw(text); }
-    FileBytes& Model() { return Wide(u"QM310/QM312"); }
+    FileBytes& model() { return Wide(u"QM310/QM312"); }
     FileBytes& Header(uint32_t samples, uint8_t channels, uint8_t reservedFill = 0) {
         U32(samples).U8(channels);
         for (int i = 0; i < 37; ++i)

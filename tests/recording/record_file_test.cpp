@@ -32,7 +32,7 @@ void FillOneSample(RecordingDocument& document) {
 
 std::vector<uint8_t> OneSampleFile() {
     return FileBytes()
-        .Model()
+        .model()
         .Header(1, 1)
         .F32(1.5f)
         .F32(6.0f)
@@ -48,7 +48,7 @@ std::vector<uint8_t> OneSampleFile() {
 
 TEST(RecordWriter, EmptyDocumentHasHeaderAndChartTrailerOnly) {
     RecordingDocument document;
-    const auto expected = FileBytes().Model().Header(0, 0).DefaultChartTrailer().bytes;
+    const auto expected = FileBytes().model().Header(0, 0).DefaultChartTrailer().bytes;
     EXPECT_EQ(expected.size(), 86u);
     EXPECT_EQ(Written(document), expected);
 }
@@ -56,7 +56,7 @@ TEST(RecordWriter, EmptyDocumentHasHeaderAndChartTrailerOnly) {
 TEST(RecordWriter, NewLiveDocumentCarriesOneChannelBlock) {
     RecordingDocument document;
     document.SetChannelCount(1);
-    const auto expected = FileBytes().Model().Header(0, 1).DefaultChannel().DefaultChartTrailer().bytes;
+    const auto expected = FileBytes().model().Header(0, 1).DefaultChannel().DefaultChartTrailer().bytes;
     EXPECT_EQ(expected.size(), 99u);
     EXPECT_EQ(Written(document), expected);
 }
@@ -98,7 +98,7 @@ TEST(RecordReader, ReadsTheExampleAndWritesItBackIdentically) {
 
 TEST(RecordReader, CarriesReservedHeaderBytesAndSettingsOfTwoChannels) {
     const auto file = FileBytes()
-                          .Model()
+                          .model()
                           .Header(2, 2, 0x40)
                           .F32(1)
                           .F32(10)
@@ -208,25 +208,25 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
         {"model with suffix", tail(FileBytes().Wide(u"QM310/QM3120").Header(0, 0)),
          ReadStatus::InvalidFormat},
         {"empty file", {}, ReadStatus::UnexpectedFormat},
-        {"six channels", tail(FileBytes().Model().Header(0, 6)), ReadStatus::UnexpectedFormat},
+        {"six channels", tail(FileBytes().model().Header(0, 6)), ReadStatus::UnexpectedFormat},
         {"samples without channels",
-         tail(FileBytes().Model().Header(1, 0).Wide(u"").Wide(u"").Wide(u"").Wide(u"").U32(0)),
+         tail(FileBytes().model().Header(1, 0).Wide(u"").Wide(u"").Wide(u"").Wide(u"").U32(0)),
          ReadStatus::UnexpectedFormat},
-        {"sample count beyond the file", tail(FileBytes().Model().Header(0xFFFFFFFF, 1).DefaultChannel()),
+        {"sample count beyond the file", tail(FileBytes().model().Header(0xFFFFFFFF, 1).DefaultChannel()),
          ReadStatus::UnexpectedFormat},
         {"sample count one too many",
-         tail(FileBytes().Model().Header(5, 1).F32(1).F32(1).Narrow("").Narrow("").Narrow("").Narrow("").U32(
+         tail(FileBytes().model().Header(5, 1).F32(1).F32(1).Narrow("").Narrow("").Narrow("").Narrow("").U32(
              0)),
          ReadStatus::UnexpectedFormat},
         {"string longer than the file",
-         tail(FileBytes().Model().Header(0, 1).U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0x7FFFFFFF)),
+         tail(FileBytes().model().Header(0, 1).U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0x7FFFFFFF)),
          ReadStatus::UnexpectedFormat},
-        {"narrow string longer than the file", tail(FileBytes().Model().Header(0, 1).U8(200)),
+        {"narrow string longer than the file", tail(FileBytes().model().Header(0, 1).U8(200)),
          ReadStatus::UnexpectedFormat},
         {"64-bit length with a high half",
-         tail(FileBytes().Model().Header(0, 1).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32)),
+         tail(FileBytes().model().Header(0, 1).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32)),
          ReadStatus::UnexpectedFormat},
-        {"chart trailer cut short", FileBytes().Model().Header(0, 0).F32(0).F32(0).bytes,
+        {"chart trailer cut short", FileBytes().model().Header(0, 0).F32(0).F32(0).bytes,
          ReadStatus::UnexpectedFormat},
     };
     for (const Case& c : cases) {
@@ -283,7 +283,7 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
     const std::vector<Case> cases = {{{2, 12}, 0, 14}, {{5000, 6000}, 3600, 6400}, {{-5, -5}, -6, -4}};
     for (const Case& c : cases) {
         FileBytes file;
-        file.Model().Header(static_cast<uint32_t>(c.values.size()), 1);
+        file.model().Header(static_cast<uint32_t>(c.values.size()), 1);
         for (float v : c.values)
             file.F32(v).F32(10000).Narrow("").Narrow("").Narrow("").Narrow("").U32(0);
         file.DefaultChannel().DefaultChartTrailer();

@@ -62,7 +62,7 @@ TEST(SampleStore, FillRowsGivesEmptyRowsOfTheDeclaredChannels) {
     document.ReleaseRows();
     EXPECT_EQ(document.rowCapacity(), 0u);
     EXPECT_EQ(document.value(3, 2), 0.0f);
-    EXPECT_EQ(document.MemoryBytes(), TextPool().MemoryBytes());
+    EXPECT_EQ(document.memoryBytes(), TextPool().memoryBytes());
 }
 
 // A full live recording where every sample has its own time text, the worst case for the texts.
@@ -76,7 +76,7 @@ TEST(SampleStore, HoldsAtMost128BytesPerOneChannelSample) {
     for (uint32_t i = 1; i < kRows; ++i)
         ASSERT_TRUE(document.AppendSample(static_cast<float>(i), 6, -6, i % 2 ? u"VDC" : u"ACV", u"DC", u"V",
                                           TimeText(i)));
-    EXPECT_LE(document.MemoryBytes() / kRows, 128u);
+    EXPECT_LE(document.memoryBytes() / kRows, 128u);
     EXPECT_EQ(first, TimeText(0)) << "views survive later appends";
     EXPECT_EQ(document.timeText(kRows - 1), TimeText(kRows - 1));
     EXPECT_EQ(document.functionName(kRows - 2), u"ACV");

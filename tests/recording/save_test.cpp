@@ -151,7 +151,7 @@ TEST_F(SaveTest, FolderThatIsAFileFailsLoudly) {
     const SaveResult result = SaveDocument(document_, dir_ / "plain" / "data.recorder", state_);
     EXPECT_FALSE(result.ok);
     EXPECT_EQ(result.reason, u"Not a directory");
-    EXPECT_NE(result.Message().find(u"plain/data.recorder"), std::u16string::npos);
+    EXPECT_NE(result.message().find(u"plain/data.recorder"), std::u16string::npos);
     EXPECT_FALSE(state_.dataSaved);
 }
 

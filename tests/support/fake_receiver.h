@@ -35,7 +35,7 @@ public:
     MeterLine(const MeterLine&) = delete;
     MeterLine& operator=(const MeterLine&) = delete;
 
-    const std::string& Path() const { return path_; }
+    const std::string& path() const { return path_; }
     bool Send(const std::vector<uint8_t>& bytes) const {
         return master_ >= 0 &&
                write(master_, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());

@@ -154,7 +154,7 @@ int SaveAs(const RecordingDocument& document, const std::filesystem::path& base,
     chosen += ".recorder";
     const SaveResult result = SaveDocument(document, chosen, documents);
     if (!result.ok) {
-        std::cerr << "calvora-cli: " << toUtf8(result.Message()) << '\n';
+        std::cerr << "calvora-cli: " << toUtf8(result.message()) << '\n';
         return ExitFailure;
     }
     const SavePaths paths = DerivePaths(chosen);
@@ -189,7 +189,7 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
     auto warnJournal = [&] {
         if (journal.failed() && !journalWarned) {
             journalWarned = true;
-            std::cerr << "calvora-cli: " << toUtf8(journal.ErrorText()) << " (recording on in memory)\n";
+            std::cerr << "calvora-cli: " << toUtf8(journal.errorText()) << " (recording on in memory)\n";
         }
     };
     auto recorded = [&]() -> uint32_t {

@@ -37,7 +37,7 @@ int Store(const std::string& out, const std::function<bool(ByteSink&)>& write) {
     const SaveResult result = WriteFileAtomically(out, write);
     if (result.ok)
         return ExitOk;
-    std::cerr << "calvora-cli: " << toUtf8(result.Message()) << "\n";
+    std::cerr << "calvora-cli: " << toUtf8(result.message()) << "\n";
     return ExitFailure;
 }
 

@@ -24,9 +24,7 @@ constexpr int32_t kReceiveChunkSize = 19;
 constexpr uint32_t kReceiverBaudRate = 115200;
 constexpr uint32_t kInitialPlannedSamples = 10000;
 
-// The line settings of the receiver: mode 2, 115200 baud, no parity, 8 data bits, one stop bit, no flow
-// control.
-constexpr int32_t kReaderMode = 2;
+// The line settings of the receiver: 115200 baud, no parity, 8 data bits, one stop bit, no flow control.
 constexpr uint8_t kParityNone = 2;
 constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
@@ -416,9 +414,8 @@ bool MeterEngine::OpenSelectedPort() {
 
     const bool opened =
         entry.devicePath.empty()
-            ? port_.Open(entry.portNumber, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
-            : port_.Open(entry.devicePath, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne,
-                         kFlowNone);
+            ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
+            : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
     if (!opened) {
         char text[128];
         if (entry.devicePath.empty() || entry.portNumber != 0)

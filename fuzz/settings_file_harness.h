@@ -22,7 +22,8 @@ std::string ScratchPath() {
 }
 
 // True when `after` is `before` with at most part of one line replaced or whole lines put in: the
-// bytes that differ, once the common start and end are set aside, hold no line end of `before`.
+// bytes that differ, once the common start and end are set aside, hold no line end of `before`. A
+// carriage return alone does not end a line: it may be part of a value.
 bool OnlyOneLineChanged(std::string_view before, std::string_view after) {
     size_t head = 0;
     while (head < before.size() && head < after.size() && before[head] == after[head])
@@ -31,7 +32,7 @@ bool OnlyOneLineChanged(std::string_view before, std::string_view after) {
     while (tail < before.size() - head && tail < after.size() - head &&
            before[before.size() - 1 - tail] == after[after.size() - 1 - tail])
         ++tail;
-    return before.substr(head, before.size() - head - tail).find_first_of("\r\n") == std::string_view::npos;
+    return before.substr(head, before.size() - head - tail).find('\n') == std::string_view::npos;
 }
 } // namespace
 

@@ -2,6 +2,9 @@
 
 #include "link/atomic_file.h"
 
+#include <pwd.h>
+#include <unistd.h>
+
 #include <algorithm>
 #include <climits>
 #include <cstdlib>
@@ -169,6 +172,9 @@ std::string SettingsFile::DefaultPath() {
         base = config;
     else if (const char* home = std::getenv("HOME"); home && *home)
         base = std::string(home) + "/.config";
+    else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
+        // Not a shared folder such as /tmp: the writer follows links, and there anyone could plant one.
+        base = std::string(user->pw_dir) + "/.config";
     else
         base = "/tmp";
     return base + "/calvora/ZAZEDOVADIZO.ini";

@@ -5,6 +5,7 @@
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
+#include <pwd.h>
 #include <sys/stat.h>
 #include <sys/syscall.h>
 #include <unistd.h>
@@ -294,17 +295,22 @@ TEST_F(SettingsFileTest, PermissionsAndOwnerAreKeptAndNewFilesFollowTheUmask) {
     EXPECT_EQ(file.ReadPortNumber("Multimeter"), 6);
 }
 
-TEST(SettingsFilePath, FollowsXdgConfigHome) {
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old ? old : "";
+TEST(SettingsFilePath, FollowsXdgConfigHomeAndNeverFallsBackToASharedFolder) {
+    const char* oldConfig = std::getenv("XDG_CONFIG_HOME");
+    const char* oldHome = std::getenv("HOME");
+    const std::string savedConfig = oldConfig ? oldConfig : "";
+    const std::string savedHome = oldHome ? oldHome : "";
     ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-config", 1);
     EXPECT_EQ(SettingsFile::DefaultPath(), "/tmp/xdg-config/calvora/ZAZEDOVADIZO.ini");
     ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-    EXPECT_NE(SettingsFile::DefaultPath().find("/.config/calvora/ZAZEDOVADIZO.ini"), std::string::npos);
-    if (old)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
+    ::setenv("HOME", "/home/someone", 1);
+    EXPECT_EQ(SettingsFile::DefaultPath(), "/home/someone/.config/calvora/ZAZEDOVADIZO.ini");
+    // Without HOME the account's home folder is used, not /tmp where anyone could plant a link.
+    ::unsetenv("HOME");
+    EXPECT_EQ(SettingsFile::DefaultPath(),
+              std::string(::getpwuid(::getuid())->pw_dir) + "/.config/calvora/ZAZEDOVADIZO.ini");
+    oldConfig ? ::setenv("XDG_CONFIG_HOME", savedConfig.c_str(), 1) : ::unsetenv("XDG_CONFIG_HOME");
+    oldHome ? ::setenv("HOME", savedHome.c_str(), 1) : ::unsetenv("HOME");
 }
 
 } // namespace

@@ -24,9 +24,7 @@ constexpr int32_t kReceiveChunkSize = 19;
 constexpr uint32_t kReceiverBaudRate = 115200;
 constexpr uint32_t kInitialPlannedSamples = 10000;
 
-// The line settings of the receiver: mode 2, 115200 baud, no parity, 8 data bits, one stop bit, no flow
-// control.
-constexpr int32_t kReaderMode = 2;
+// The line settings of the receiver: 115200 baud, no parity, 8 data bits, one stop bit, no flow control.
 constexpr uint8_t kParityNone = 2;
 constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
@@ -34,11 +32,13 @@ constexpr uint8_t kFlowNone = 0;
 
 uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
 
-// "COM5" gives 5: the number after the first three characters, kept to the 8-bit port range.
-uint8_t PortNumberOfDeviceId(const std::string& deviceId) {
-    if (deviceId.size() <= 3)
+// "COM5" gives 5: the number after the first three characters. A number beyond the COM range gives 0,
+// so the device is opened and remembered by its path rather than by a wrapped number.
+int PortNumberOfDeviceId(const std::string& deviceId) {
+    if (deviceId.size() <= 3 || deviceId.size() > 6)
         return 0;
-    return static_cast<uint8_t>(std::atoi(deviceId.c_str() + 3));
+    const int number = std::atoi(deviceId.c_str() + 3);
+    return number >= 1 && number <= 255 ? number : 0;
 }
 
 } // namespace
@@ -416,9 +416,8 @@ bool MeterEngine::OpenSelectedPort() {
 
     const bool opened =
         entry.devicePath.empty()
-            ? port_.Open(entry.portNumber, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
-            : port_.Open(entry.devicePath, kReaderMode, entry.baudRate, kParityNone, kDataBits, kStopOne,
-                         kFlowNone);
+            ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
+            : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
     if (!opened) {
         char text[128];
         if (entry.devicePath.empty() || entry.portNumber != 0)
@@ -427,8 +426,9 @@ bool MeterEngine::OpenSelectedPort() {
             std::snprintf(text, sizeof text, "Warning:Can't open %.100s!", entry.devicePath.c_str());
         lastOpenError_ = port_.lastErrorText();
         std::u16string message = fromAscii(text);
-        // Linux users commonly lack access to serial devices: say how to get it.
-        if (port_.lastError() == EACCES || port_.lastError() == EPERM)
+        // Linux users commonly lack access to serial devices: say how to get it. A number outside the
+        // COM range (from the settings file) is named as such.
+        if (port_.lastError() == EACCES || port_.lastError() == EPERM || port_.lastError() == EINVAL)
             message += u"\n" + lastOpenError_;
         view_.ShowMessage(message, MessageIcon::Information);
         return false;
@@ -443,7 +443,7 @@ bool MeterEngine::OpenSelectedPort() {
 }
 
 bool MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
-    portList_ = {PortEntry{std::u16string(kMultimeterLabel), static_cast<uint8_t>(portNumber), 0, devicePath}};
+    portList_ = {PortEntry{std::u16string(kMultimeterLabel), portNumber, 0, devicePath}};
     SelectPort(0);
     return OpenSelectedPort();
 }
@@ -509,8 +509,13 @@ void MeterEngine::OnDeviceRemoved() {
 
 int MeterEngine::BeginComport() {
     const std::string label = toUtf8(kMultimeterLabel);
-    const int number = settings_.ReadPortNumber(label, 3);
-    PortEntry entry{std::u16string(kMultimeterLabel), static_cast<uint8_t>(number), 0, {}};
+    std::string unreadable;
+    const int number = settings_.ReadPortNumber(label, kDefaultPortNumber, &unreadable);
+    // The file is used as if it were missing, and the user learns why the remembered port is not.
+    if (!unreadable.empty())
+        view_.ShowMessage(fromUtf8(unreadable) + u"\nCOM" + fromAscii(std::to_string(number)) + u" is used instead.",
+                          MessageIcon::Information);
+    PortEntry entry{std::u16string(kMultimeterLabel), number, 0, {}};
     // A device without a COM number (a pseudo-terminal, say) is remembered by its path.
     if (number == 0)
         entry.devicePath = settings_.ReadDevicePath(label).value_or(std::string());
@@ -528,7 +533,7 @@ void MeterEngine::Reconnect() {
 void MeterEngine::ConfirmComport(int portNumber) {
     if (portList_.empty())
         BeginComport();
-    portList_[0].portNumber = static_cast<uint8_t>(portNumber);
+    portList_[0].portNumber = portNumber;
     portList_[0].devicePath.clear();
     SelectPort(0);
     ShowPanelPage();

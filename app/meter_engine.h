@@ -31,7 +31,7 @@ class RecordingDocument;
 // One receiver found by the scan (or named by the settings file or the user).
 struct PortEntry {
     std::u16string label; // always "Multimeter" for receivers
-    uint8_t portNumber = 0;
+    int portNumber = 0; // 1..255; 0 for a device known only by its path; anything else fails to open
     uint32_t baudRate = 0;
     std::string devicePath; // opened instead of the COM number when not empty
 };
@@ -49,6 +49,8 @@ inline constexpr int kRescanDelayMs = 1000;
 inline constexpr int kPairTimeoutMs = 30000;
 inline constexpr uint32_t kMaxPlannedSamples = 20000;
 inline constexpr int kMaxReceivers = 100;
+// The port Reconnect and Comport start from when the settings file names none.
+inline constexpr int kDefaultPortNumber = 3;
 
 inline constexpr std::u16string_view kMultimeterLabel = u"Multimeter";
 inline constexpr std::u16string_view kPairFailed = u"Pair failed! Make sure the meter is opened and sending data!";

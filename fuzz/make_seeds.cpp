@@ -147,6 +147,13 @@ int main(int argc, char** argv) {
           std::string(
               "[MultimeterCOMPORT\nMultimeterPORTNUM\n=7\n[MultimeterCOMPORT]\nMultimeterPORTNUM=abc\n"));
     Write(settings / "crlf", std::string("[MultimeterCOMPORT]\r\nMultimeterPORTNUM=255\r\n"));
+    Write(settings / "section-twice",
+          std::string("[MultimeterCOMPORT]\nMultimeterDEVICE=/dev/a\n\n[Other]\nk=1\n[MULTIMETERCOMPORT]\n"
+                      "MultimeterPORTNUM=2\n"));
+    Write(settings / "mark-crlf-unterminated",
+          std::string("\xEF\xBB\xBF; settings\r\n[MultimeterCOMPORT] ; receiver\r\nMultimeterPORTNUM = 300"));
+    Write(settings / "key-outside-section",
+          std::string("MultimeterPORTNUM=7\n[MultimeterCOMPORT]\n\n\n[Other]\n"));
 
     // The crash journal.
     const std::filesystem::path journalFolder = corpus / "journal";

@@ -16,7 +16,9 @@ constexpr std::string_view kSiliconLabsVendor = "10c4";
 constexpr std::array<std::string_view, 7> kCp210xProducts = {"ea60", "ea61", "ea63", "ea70",
                                                              "ea71", "ea7a", "ea7b"};
 
-std::string Text(const char* value) { return value ? std::string(value) : std::string(); }
+std::string Text(const char* value) {
+    return value ? std::string(value) : std::string();
+}
 
 bool IsCp210x(udev_device* tty) {
     udev_device* interface = udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_interface");
@@ -89,7 +91,8 @@ std::optional<std::vector<SerialPortInfo>> UdevInventory::Enumerate() {
 }
 
 ExtraDevicesInventory::ExtraDevicesInventory(ReceiverInventory& base, std::vector<std::string> devicePaths)
-    : base_(base), devicePaths_(std::move(devicePaths)) {}
+    : base_(base), devicePaths_(std::move(devicePaths)) {
+}
 
 std::optional<std::vector<SerialPortInfo>> ExtraDevicesInventory::Enumerate() {
     auto ports = base_.Enumerate();
@@ -130,7 +133,9 @@ DeviceMonitor::~DeviceMonitor() {
     delete impl_;
 }
 
-int DeviceMonitor::fd() const { return impl_->monitor ? udev_monitor_get_fd(impl_->monitor) : -1; }
+int DeviceMonitor::fd() const {
+    return impl_->monitor ? udev_monitor_get_fd(impl_->monitor) : -1;
+}
 
 DeviceMonitor::Change DeviceMonitor::Receive() {
     if (!impl_->monitor)

@@ -246,19 +246,17 @@ ReceiverPort::~ReceiverPort() {
     Close();
 }
 
-bool ReceiverPort::Open(int32_t portNumber, int32_t mode, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                    uint8_t stopBits, uint8_t flowControl) {
+bool ReceiverPort::Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                        uint8_t stopBits, uint8_t flowControl) {
     Close();
     serialPort_ = std::make_unique<SerialPort>();
-    mode_ = mode;
     return Start(serialPort_->Open(portNumber, baudRate, parity, dataBits, stopBits, flowControl));
 }
 
-bool ReceiverPort::Open(const std::string& devicePath, int32_t mode, uint32_t baudRate, uint8_t parity,
-                    uint8_t dataBits, uint8_t stopBits, uint8_t flowControl) {
+bool ReceiverPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                        uint8_t stopBits, uint8_t flowControl) {
     Close();
     serialPort_ = std::make_unique<SerialPort>();
-    mode_ = mode;
     return Start(serialPort_->Open(devicePath, baudRate, parity, dataBits, stopBits, flowControl));
 }
 

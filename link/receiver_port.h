@@ -29,9 +29,6 @@ namespace calvora {
 
 using ReceiveCallback = void (*)(void* context, const uint8_t* bytes, int32_t count);
 
-// Kept for the callers' numeric codes; on Linux every mode reads the same way (poll on the device).
-enum ReaderMode : int32_t { ReaderModeRead = 1, ReaderModeReadAndWatch = 2 };
-
 // Why the reader thread ended.
 enum class ReaderEnd { Running, Closed, HangUp, DeviceError };
 
@@ -93,12 +90,12 @@ public:
     ReceiverPort(const ReceiverPort&) = delete;
     ReceiverPort& operator=(const ReceiverPort&) = delete;
 
-    // COM n opens /dev/ttyUSB<n-1>. Codes as in serial_port.h. This program passes mode 2, 115200,
-    // ParityNone, 8, StopOne, FlowNone.
-    bool Open(int32_t portNumber, int32_t mode, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+    // COM n opens /dev/ttyUSB<n-1>. Codes as in serial_port.h. This program passes 115200, ParityNone,
+    // 8, StopOne, FlowNone.
+    bool Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
+              uint8_t flowControl);
+    bool Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
               uint8_t stopBits, uint8_t flowControl);
-    bool Open(const std::string& devicePath, int32_t mode, uint32_t baudRate, uint8_t parity,
-              uint8_t dataBits, uint8_t stopBits, uint8_t flowControl);
 
     void SetReceiveCallback(ReceiveCallback callback, void* context);
     // Bytes asked for by each read: 14 after Open, at most kMaxChunkSize. False when not open or out
@@ -115,7 +112,6 @@ public:
     // True from the start of Close until the next Open.
     bool closing() const { return closing_.load(std::memory_order_acquire); }
     int32_t portNumber() const { return portNumber_; }
-    int32_t mode() const { return mode_; }
     // The reader while the port is open (it may have ended on a hang-up); null otherwise.
     ReaderThread* readerThread() const { return reader_.get(); }
 
@@ -128,7 +124,6 @@ private:
     std::unique_ptr<SerialPort> serialPort_;
     std::shared_ptr<ReceiverBinding> binding_;
     int32_t portNumber_ = 0;
-    int32_t mode_ = 0;
     int closeEvent_ = -1;
     std::unique_ptr<ReaderThread> reader_;
     std::atomic<bool> closing_{false};

@@ -201,7 +201,7 @@ bool SerialPort::Fail(int error, std::u16string text) {
 }
 
 bool SerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
-                       uint8_t flowControl) {
+                      uint8_t flowControl) {
     Close();
     portNumber_ = portNumber;
     const std::string path = DevicePathForPort(portNumber);
@@ -217,7 +217,7 @@ bool SerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t
 }
 
 bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                       uint8_t stopBits, uint8_t flowControl) {
+                      uint8_t stopBits, uint8_t flowControl) {
     Close();
     portNumber_ = 0;
     devicePath_ = devicePath;

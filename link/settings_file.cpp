@@ -2,76 +2,169 @@
 
 #include "link/atomic_file.h"
 
-#include <ini.h>
+#include <pwd.h>
+#include <unistd.h>
 
-#include <cerrno>
+#include <algorithm>
+#include <climits>
 #include <cstdlib>
-#include <cstring>
-#include <fstream>
-#include <sstream>
-#include <strings.h>
-#include <sys/stat.h>
-#include <vector>
 
 namespace calvora {
 
 namespace {
 
-struct Entry {
-    std::string key;
-    std::string value;
-};
-struct Section {
-    std::string name;
-    std::vector<Entry> entries;
-};
-using IniDocument = std::vector<Section>;
+// Blanks around names and values, a stray carriage return among them.
+constexpr std::string_view kBlanks = " \t\r\v\f";
+constexpr std::string_view kByteOrderMark = "\xEF\xBB\xBF";
 
-bool SameName(const std::string& a, const std::string& b) {
-    // Profile section and key names are case-insensitive.
-    return a.size() == b.size() && strncasecmp(a.c_str(), b.c_str(), a.size()) == 0;
+std::string_view TrimLeft(std::string_view text) {
+    const auto first = text.find_first_not_of(kBlanks);
+    return first == std::string_view::npos ? std::string_view() : text.substr(first);
 }
 
-int CollectEntry(void* user, const char* section, const char* key, const char* value) {
-    auto& document = *static_cast<IniDocument*>(user);
-    if (document.empty() || !SameName(document.back().name, section))
-        document.push_back({section, {}});
-    if (key)
-        document.back().entries.push_back({key, value ? value : ""});
-    return 1;
+std::string_view Trim(std::string_view text) {
+    text = TrimLeft(text);
+    return text.substr(0, text.find_last_not_of(kBlanks) + 1);
 }
 
-std::optional<std::string> ReadFileText(const std::string& path) {
-    std::ifstream in(path, std::ios::binary);
-    if (!in)
-        return std::nullopt;
-    std::ostringstream text;
-    text << in.rdbuf();
-    return text.str();
-}
-
-IniDocument Parse(const std::string& text) {
-    IniDocument document;
-    // A malformed line makes inih report its number but it still delivers every line it understood.
-    ini_parse_string(text.c_str(), CollectEntry, &document);
-    return document;
-}
-
-std::string Serialise(const IniDocument& document) {
-    std::string text;
-    for (const auto& section : document) {
-        if (!text.empty())
-            text += '\n';
-        text += "[" + section.name + "]\n";
-        for (const auto& entry : section.entries)
-            text += entry.key + "=" + entry.value + "\n";
+bool SameName(std::string_view a, std::string_view b) {
+    // Section and key names compare like the profile functions do: ASCII letters without case.
+    if (a.size() != b.size())
+        return false;
+    for (size_t i = 0; i < a.size(); ++i) {
+        const auto lower = [](char c) { return c >= 'A' && c <= 'Z' ? static_cast<char>(c - 'A' + 'a') : c; };
+        if (lower(a[i]) != lower(b[i]))
+            return false;
     }
-    return text;
+    return true;
+}
+
+// Where a key of the first section of a name is, or would go.
+struct Place {
+    bool sectionFound = false;
+    // Just past the section's last line that is not blank (its header when it has no other): where a
+    // missing key is added, so the blank lines that part it from the next section stay before that.
+    size_t sectionEnd = 0;
+    bool keyFound = false;
+    // The value's bytes on the key's line, blanks around it excluded.
+    size_t valueBegin = 0;
+    size_t valueEnd = 0;
+};
+
+Place Locate(std::string_view text, std::string_view section, std::string_view key) {
+    Place place;
+    bool inSection = false;
+    size_t at = text.substr(0, kByteOrderMark.size()) == kByteOrderMark ? kByteOrderMark.size() : 0;
+    while (at < text.size()) {
+        const size_t lineEnd = text.find('\n', at);
+        const size_t next = lineEnd == std::string_view::npos ? text.size() : lineEnd + 1;
+        size_t end = lineEnd == std::string_view::npos ? text.size() : lineEnd;
+        if (end > at && text[end - 1] == '\r')
+            --end;
+        const std::string_view line = text.substr(at, end - at);
+        const std::string_view content = TrimLeft(line);
+        if (!content.empty() && content[0] == '[') {
+            // Only the first section of the name counts: a repeat of it ends the search like any other.
+            if (inSection)
+                break;
+            const std::string_view name = content.substr(1, content.find(']') - 1);
+            if (SameName(Trim(name), section)) {
+                inSection = true;
+                place.sectionFound = true;
+                place.sectionEnd = next;
+            }
+        } else if (inSection) {
+            if (!content.empty())
+                place.sectionEnd = next;
+            const size_t equals = line.find('=');
+            if (!place.keyFound && equals != std::string_view::npos &&
+                SameName(Trim(line.substr(0, equals)), key)) {
+                const std::string_view value = line.substr(equals + 1);
+                const size_t skipped = value.find_first_not_of(kBlanks);
+                place.keyFound = true;
+                place.valueBegin =
+                    at + equals + 1 + (skipped == std::string_view::npos ? value.size() : skipped);
+                place.valueEnd = place.valueBegin + Trim(value).size();
+            }
+        }
+        at = next;
+    }
+    return place;
+}
+
+std::string LineEndOf(std::string_view text) {
+    const size_t first = text.find('\n');
+    return first != std::string_view::npos && first > 0 && text[first - 1] == '\r' ? "\r\n" : "\n";
+}
+
+bool FitsOnALine(std::string_view value) {
+    return value.find_first_of(std::string_view("\r\n\0", 3)) == std::string_view::npos &&
+           Trim(value) == value;
+}
+
+// The profile functions' reading of a number: optional blanks and sign, then decimal digits.
+int LeadingNumber(std::string_view text) {
+    text = TrimLeft(text);
+    bool negative = false;
+    if (!text.empty() && (text[0] == '-' || text[0] == '+')) {
+        negative = text[0] == '-';
+        text.remove_prefix(1);
+    }
+    long long magnitude = 0;
+    for (const char c : text) {
+        if (c < '0' || c > '9')
+            break;
+        // Held just past the int range, so a long run of digits saturates instead of wrapping.
+        magnitude = std::min<long long>(magnitude * 10 + (c - '0'), static_cast<long long>(INT_MAX) + 1);
+    }
+    const long long value = negative ? -magnitude : magnitude;
+    return static_cast<int>(std::clamp<long long>(value, INT_MIN, INT_MAX));
 }
 
 } // namespace
 
-SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {}
+std::optional<std::string> ReadProfileValue(std::string_view text, std::string_view section,
+                                            std::string_view key) {
+    const Place place = Locate(text, section, key);
+    if (!place.keyFound)
+        return std::nullopt;
+    return std::string(text.substr(place.valueBegin, place.valueEnd - place.valueBegin));
+}
+
+std::string WriteProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                              std::string_view value) {
+    const Place place = Locate(text, section, key);
+    std::string result(text);
+    if (place.keyFound) {
+        result.replace(place.valueBegin, place.valueEnd - place.valueBegin, value);
+        return result;
+    }
+    const std::string lineEnd = LineEndOf(text);
+    std::string entry = std::string(key) + "=" + std::string(value) + lineEnd;
+    const bool unterminated = !text.empty() && text.back() != '\n';
+    if (place.sectionFound) {
+        // The section's last line may be the file's last, without a line end of its own.
+        if (place.sectionEnd == text.size() && unterminated)
+            entry.insert(0, lineEnd);
+        result.insert(place.sectionEnd, entry);
+        return result;
+    }
+    if (unterminated)
+        result += lineEnd;
+    // A blank line parts the new section from the one before, unless the file ends with one already.
+    if (!result.empty()) {
+        std::string_view body(result);
+        body.remove_suffix(body.size() >= 2 && body[body.size() - 2] == '\r' ? 2 : 1);
+        const size_t previous = body.rfind('\n');
+        if (!Trim(previous == std::string_view::npos ? body : body.substr(previous + 1)).empty())
+            result += lineEnd;
+    }
+    result += "[" + std::string(section) + "]" + lineEnd + entry;
+    return result;
+}
+
+SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {
+}
 
 std::string SettingsFile::DefaultPath() {
     std::string base;
@@ -79,36 +172,32 @@ std::string SettingsFile::DefaultPath() {
         base = config;
     else if (const char* home = std::getenv("HOME"); home && *home)
         base = std::string(home) + "/.config";
+    else if (const passwd* user = ::getpwuid(::getuid()); user && user->pw_dir && *user->pw_dir)
+        // Not a shared folder such as /tmp: the writer follows links, and there anyone could plant one.
+        base = std::string(user->pw_dir) + "/.config";
     else
         base = "/tmp";
     return base + "/calvora/ZAZEDOVADIZO.ini";
 }
 
-std::optional<std::string> SettingsFile::ReadValue(const std::string& section, const std::string& key) const {
-    const auto text = ReadFileText(path_);
+std::optional<std::string> SettingsFile::ReadValue(const std::string& label, const std::string& keySuffix,
+                                                   std::string* error) const {
+    std::string why;
+    const auto text = ReadBoundedFile(path_, kMaxSettingsFileBytes, &why);
+    if (error)
+        *error = why.empty() ? std::string() : "Can't read the settings file " + path_ + ": " + why + ".";
     if (!text)
         return std::nullopt;
-    for (const auto& candidate : Parse(*text)) {
-        if (!SameName(candidate.name, section))
-            continue;
-        for (const auto& entry : candidate.entries) {
-            if (SameName(entry.key, key))
-                return entry.value;
-        }
-    }
-    return std::nullopt;
+    return ReadProfileValue(*text, label + "COMPORT", label + keySuffix);
 }
 
-int SettingsFile::ReadPortNumber(const std::string& label, int fallback) const {
-    const auto value = ReadValue(label + "COMPORT", label + "PORTNUM");
-    if (!value)
-        return fallback;
-    // Like the profile API: the leading decimal number, 0 when there is none.
-    return static_cast<int>(std::strtol(value->c_str(), nullptr, 10));
+int SettingsFile::ReadPortNumber(const std::string& label, int fallback, std::string* error) const {
+    const auto value = ReadValue(label, "PORTNUM", error);
+    return value ? LeadingNumber(*value) : fallback;
 }
 
-std::optional<std::string> SettingsFile::ReadDevicePath(const std::string& label) const {
-    auto value = ReadValue(label + "COMPORT", label + "DEVICE");
+std::optional<std::string> SettingsFile::ReadDevicePath(const std::string& label, std::string* error) const {
+    auto value = ReadValue(label, "DEVICE", error);
     if (value && value->empty())
         return std::nullopt;
     return value;
@@ -116,37 +205,37 @@ std::optional<std::string> SettingsFile::ReadDevicePath(const std::string& label
 
 bool SettingsFile::WritePort(const std::string& label, int portNumber, const std::string& devicePath,
                              std::string* error) const {
-    IniDocument document = Parse(ReadFileText(path_).value_or(std::string()));
-    const std::string sectionName = label + "COMPORT";
-    Section* section = nullptr;
-    // The first section of that name, the one the reader looks in first.
-    for (auto& candidate : document) {
-        if (SameName(candidate.name, sectionName)) {
-            section = &candidate;
-            break;
-        }
-    }
-    if (!section) {
-        document.push_back({sectionName, {}});
-        section = &document.back();
-    }
-    auto set = [&](const std::string& key, const std::string& value) {
-        for (auto& entry : section->entries) {
-            if (SameName(entry.key, key)) {
-                entry.value = value;
-                return;
-            }
-        }
-        section->entries.push_back({key, value});
+    auto fail = [&](const std::string& why) {
+        if (error)
+            *error = "Can't write the settings file " + path_ + ": " + why + ".";
+        return false;
     };
-    set(label + "PORTNUM", std::to_string(portNumber));
+    if (portNumber < 0 || portNumber > 255)
+        return fail("the port number " + std::to_string(portNumber) + " is not between 0 and 255");
+    if (!FitsOnALine(label) || label.find_first_of("[]=") != std::string::npos)
+        return fail("the label \"" + label + "\" cannot be a section name");
+    if (!FitsOnALine(devicePath))
+        return fail("the device path cannot be stored on one line");
+
+    std::string why;
+    const auto current = ReadBoundedFile(path_, kMaxSettingsFileBytes, &why);
+    // A file that cannot be read whole is not replaced: what could not be read would be lost.
+    if (!why.empty())
+        return fail(why);
+    const std::string section = label + "COMPORT";
+    std::string text = WriteProfileValue(current.value_or(std::string()), section, label + "PORTNUM",
+                                         std::to_string(portNumber));
     if (!devicePath.empty())
-        set(label + "DEVICE", devicePath);
+        text = WriteProfileValue(text, section, label + "DEVICE", devicePath);
+    if (text.size() > kMaxSettingsFileBytes)
+        return fail("it would grow beyond " + std::to_string(kMaxSettingsFileBytes / 1024) + " KiB");
 
     const auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         CreateDirectories(path_.substr(0, slash));
-    return WriteFileAtomically(path_, Serialise(document), error);
+    if (!WriteFileAtomically(path_, text, &why))
+        return fail(why);
+    return true;
 }
 
 } // namespace calvora

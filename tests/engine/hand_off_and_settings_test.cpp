@@ -1,11 +1,9 @@
 #include "app/sync_hand_off.h"
 #include "link/receiver_inventory.h"
-#include "link/settings_file.h"
 
 #include <gtest/gtest.h>
 
 #include <atomic>
-#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <thread>
@@ -49,73 +47,6 @@ TEST(SyncHandOff, CloseReleasesAWaitingSenderWithoutRunningItsTask) {
     }
     again.join();
     EXPECT_TRUE(ran);
-}
-
-class SettingsFileTest : public ::testing::Test {
-protected:
-    void SetUp() override {
-        dir_ = std::filesystem::temp_directory_path() /
-               ("calvora-settings-" + std::to_string(::getpid()) + "-" +
-                ::testing::UnitTest::GetInstance()->current_test_info()->name());
-        std::filesystem::remove_all(dir_);
-    }
-    void TearDown() override { std::filesystem::remove_all(dir_); }
-    std::string PathOf(const char* name) const { return (dir_ / name).string(); }
-    std::filesystem::path dir_;
-};
-
-TEST_F(SettingsFileTest, MissingFileGivesTheDefaultPortThree) {
-    SettingsFile file(PathOf("ZAZEDOVADIZO.ini"));
-    EXPECT_EQ(file.ReadPortNumber("Multimeter"), 3);
-    EXPECT_FALSE(file.ReadDevicePath("Multimeter"));
-}
-
-TEST_F(SettingsFileTest, WritesTheSectionAndKeyAndKeepsOtherEntries) {
-    const std::string path = PathOf("sub/ZAZEDOVADIZO.ini");
-    std::filesystem::create_directories(dir_ / "sub");
-    std::ofstream(path) << "[Other]\nkey=value\n[multimetercomport]\nMultimeterPORTNUM=9\n";
-    SettingsFile file(path);
-    EXPECT_EQ(file.ReadPortNumber("Multimeter"), 9); // names are case-insensitive
-    std::string error;
-    ASSERT_TRUE(file.WritePort("Multimeter", 5, "", &error)) << error;
-    EXPECT_EQ(file.ReadPortNumber("Multimeter"), 5);
-    std::ifstream in(path);
-    std::string text((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
-    EXPECT_NE(text.find("[Other]\nkey=value\n"), std::string::npos);
-    EXPECT_NE(text.find("MultimeterPORTNUM=5\n"), std::string::npos);
-    EXPECT_EQ(text.find("PORTNUM=9"), std::string::npos);
-}
-
-TEST_F(SettingsFileTest, CreatesTheFolderAndRemembersTheDevicePath) {
-    SettingsFile file(PathOf("a/b/ZAZEDOVADIZO.ini"));
-    ASSERT_TRUE(file.WritePort("Multimeter", 5, "/dev/ttyUSB4"));
-    SettingsFile reread(PathOf("a/b/ZAZEDOVADIZO.ini"));
-    EXPECT_EQ(reread.ReadPortNumber("Multimeter"), 5);
-    EXPECT_EQ(reread.ReadDevicePath("Multimeter").value_or(""), "/dev/ttyUSB4");
-}
-
-TEST_F(SettingsFileTest, GarbageReadsAsZeroAndAnUnwritablePlaceFailsWithAReason) {
-    std::filesystem::create_directories(dir_);
-    std::ofstream(PathOf("bad.ini")) << "[MultimeterCOMPORT]\nMultimeterPORTNUM=abc\nnot a line\n";
-    EXPECT_EQ(SettingsFile(PathOf("bad.ini")).ReadPortNumber("Multimeter"), 0);
-
-    std::ofstream(PathOf("plain-file")) << "x";
-    std::string error;
-    EXPECT_FALSE(SettingsFile(PathOf("plain-file/ZAZEDOVADIZO.ini")).WritePort("Multimeter", 5, "", &error));
-    EXPECT_FALSE(error.empty());
-}
-
-TEST(SettingsFilePath, FollowsXdgConfigHome) {
-    const char* old = std::getenv("XDG_CONFIG_HOME");
-    const std::string saved = old ? old : "";
-    ::setenv("XDG_CONFIG_HOME", "/tmp/xdg-config", 1);
-    EXPECT_EQ(SettingsFile::DefaultPath(), "/tmp/xdg-config/calvora/ZAZEDOVADIZO.ini");
-    ::setenv("XDG_CONFIG_HOME", "relative/ignored", 1);
-    EXPECT_NE(SettingsFile::DefaultPath().find("/.config/calvora/ZAZEDOVADIZO.ini"), std::string::npos);
-    if (old)
-        ::setenv("XDG_CONFIG_HOME", saved.c_str(), 1);
-    else
-        ::unsetenv("XDG_CONFIG_HOME");
 }
 
 class OneTtyInventory : public ReceiverInventory {

@@ -136,8 +136,7 @@ template <typename Predicate> bool WaitUntil(Predicate done, std::chrono::millis
 }
 
 inline bool OpenMeterLine(ReceiverPort& port, const std::string& path) {
-    return port.Open(path, ReaderModeReadAndWatch, 115200, ParityNone, 8, StopOne,
-                     FlowNone);
+    return port.Open(path, 115200, ParityNone, 8, StopOne, FlowNone);
 }
 
 } // namespace calvora::testing

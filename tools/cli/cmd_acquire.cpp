@@ -12,6 +12,7 @@
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <charconv>
 #include <chrono>
 #include <csignal>
 #include <cstdio>
@@ -106,8 +107,11 @@ struct Session {
     // `port` is a device path or a COM number.
     bool Open(const std::string& port) {
         if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
-            const int number = std::atoi(port.c_str());
-            if (number < 1 || number > 255) {
+            int number = 0;
+            // Digits beyond the int range are refused, not wrapped round into a valid COM number.
+            const bool inRange =
+                std::from_chars(port.data(), port.data() + port.size(), number).ec == std::errc();
+            if (!inRange || number < 1 || number > 255) {
                 std::cerr << "calvora-cli: COM numbers run from 1 to 255\n";
                 return false;
             }

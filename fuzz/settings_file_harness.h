@@ -43,11 +43,15 @@ inline bool SettingsFileInputHolds(const uint8_t* data, size_t size) {
     const std::string key = "MultimeterPORTNUM";
     ReadProfileValue(text, section, key);
     const std::string port = std::to_string(1 + size % 255);
-    const std::string written = WriteProfileValue(text, section, key, port);
-    if (ReadProfileValue(written, section, key) != port || !OnlyOneLineChanged(text, written))
-        return false;
-    if (WriteProfileValue(written, section, key, port) != written)
-        return false;
+    // A refused write is allowed (the text defeats the reader); a written one must read back, change one
+    // line at most, and be a fixed point.
+    const std::optional<std::string> written = WriteProfileValue(text, section, key, port);
+    if (written) {
+        if (ReadProfileValue(*written, section, key) != port || !OnlyOneLineChanged(text, *written))
+            return false;
+        if (WriteProfileValue(*written, section, key, port) != *written)
+            return false;
+    }
 
     // The same through the file, with the device path beside the number.
     static const std::string path = ScratchPath();

@@ -2,6 +2,8 @@
 
 #include "link/atomic_file.h"
 
+#include <ini.h>
+
 #include <pwd.h>
 #include <unistd.h>
 
@@ -42,6 +44,9 @@ bool SameName(std::string_view a, std::string_view b) {
 // Where a key of the first section of a name is, or would go.
 struct Place {
     bool sectionFound = false;
+    // The section's lines, from its header to the next section's header or the end of the text.
+    size_t sectionBegin = 0;
+    size_t sectionStop = 0;
     // Just past the section's last line that is not blank (its header when it has no other): where a
     // missing key is added, so the blank lines that part it from the next section stay before that.
     size_t sectionEnd = 0;
@@ -65,12 +70,16 @@ Place Locate(std::string_view text, std::string_view section, std::string_view k
         const std::string_view content = TrimLeft(line);
         if (!content.empty() && content[0] == '[') {
             // Only the first section of the name counts: a repeat of it ends the search like any other.
-            if (inSection)
+            if (inSection) {
+                place.sectionStop = at;
                 break;
+            }
             const std::string_view name = content.substr(1, content.find(']') - 1);
             if (SameName(Trim(name), section)) {
                 inSection = true;
                 place.sectionFound = true;
+                place.sectionBegin = at;
+                place.sectionStop = text.size();
                 place.sectionEnd = next;
             }
         } else if (inSection) {
@@ -125,14 +134,33 @@ int LeadingNumber(std::string_view text) {
 
 std::optional<std::string> ReadProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key) {
+    // Which lines form the first section of the name is the profile functions' rule, and a reader that
+    // only reports keys cannot tell a repeated header from a continued section; inih reads those lines.
     const Place place = Locate(text, section, key);
-    if (!place.keyFound)
+    if (!place.sectionFound)
         return std::nullopt;
-    return std::string(text.substr(place.valueBegin, place.valueEnd - place.valueBegin));
+    std::string lines(text.substr(place.sectionBegin, place.sectionStop - place.sectionBegin));
+    lines.resize(std::min(lines.size(), lines.find('\0')));
+    struct Search {
+        std::string_view key;
+        std::optional<std::string> value;
+    } search{key, std::nullopt};
+    ini_parse_string(
+        lines.c_str(),
+        [](void* user, const char* /*section*/, const char* name, const char* value) -> int {
+            auto& search = *static_cast<Search*>(user);
+            if (!search.value && SameName(name, search.key))
+                search.value = value;
+            return 1;
+        },
+        &search);
+    return search.value;
 }
 
-std::string WriteProfileValue(std::string_view text, std::string_view section, std::string_view key,
-                              std::string_view value) {
+namespace {
+
+std::string EditProfileValue(std::string_view text, std::string_view section, std::string_view key,
+                             std::string_view value) {
     const Place place = Locate(text, section, key);
     std::string result(text);
     if (place.keyFound) {
@@ -161,6 +189,18 @@ std::string WriteProfileValue(std::string_view text, std::string_view section, s
     }
     result += "[" + std::string(section) + "]" + lineEnd + entry;
     return result;
+}
+
+} // namespace
+
+std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,
+                                             std::string_view key, std::string_view value) {
+    // The edit finds the key's bytes itself (a reader only gives values); the reader has the last word, so
+    // a file laid out in a way the two would understand differently is refused rather than half written.
+    std::string edited = EditProfileValue(text, section, key, value);
+    if (ReadProfileValue(edited, section, key) != value)
+        return std::nullopt;
+    return edited;
 }
 
 SettingsFile::SettingsFile(std::string path) : path_(std::move(path)) {
@@ -223,17 +263,19 @@ bool SettingsFile::WritePort(const std::string& label, int portNumber, const std
     if (!why.empty())
         return fail(why);
     const std::string section = label + "COMPORT";
-    std::string text = WriteProfileValue(current.value_or(std::string()), section, label + "PORTNUM",
-                                         std::to_string(portNumber));
-    if (!devicePath.empty())
-        text = WriteProfileValue(text, section, label + "DEVICE", devicePath);
-    if (text.size() > kMaxSettingsFileBytes)
+    std::optional<std::string> text = WriteProfileValue(current.value_or(std::string()), section,
+                                                        label + "PORTNUM", std::to_string(portNumber));
+    if (text && !devicePath.empty())
+        text = WriteProfileValue(*text, section, label + "DEVICE", devicePath);
+    if (!text)
+        return fail("its lines cannot be changed in place without changing what they mean");
+    if (text->size() > kMaxSettingsFileBytes)
         return fail("it would grow beyond " + std::to_string(kMaxSettingsFileBytes / 1024) + " KiB");
 
     const auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         CreateDirectories(path_.substr(0, slash));
-    if (!WriteFileAtomically(path_, text, &why))
+    if (!WriteFileAtomically(path_, *text, &why))
         return fail(why);
     return true;
 }

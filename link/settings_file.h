@@ -19,14 +19,17 @@ namespace calvora {
 // A settings file larger than this is not read, and not rewritten (which would lose its end).
 inline constexpr size_t kMaxSettingsFileBytes = 64 * 1024;
 
-// The value of `key` in the first section named `section` of the INI text; blanks around it removed.
+// The value of `key` in the first section named `section` of the INI text (read with inih); blanks around
+// it removed.
 std::optional<std::string> ReadProfileValue(std::string_view text, std::string_view section,
                                             std::string_view key);
 
 // The INI text with `key` in the first section named `section` set to `value` (which must fit on a line
 // and have no blanks around it), everything else kept as it was. New lines take the text's line ends.
-std::string WriteProfileValue(std::string_view text, std::string_view section, std::string_view key,
-                              std::string_view value);
+// Nothing when the edited text would not read back `value` (a line too long for the reader, a value the
+// reader would cut at an inline comment ...).
+std::optional<std::string> WriteProfileValue(std::string_view text, std::string_view section,
+                                             std::string_view key, std::string_view value);
 
 class SettingsFile {
 public:

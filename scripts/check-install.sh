@@ -214,7 +214,7 @@ if [[ -n $deb ]]; then
   version=$(sed -nE 's/^project\(Calvora VERSION ([0-9.]+).*/\1/p' "$source_dir/CMakeLists.txt")
   [[ $(dpkg-deb -f "$deb" Version) == "$version" ]] || fail "package version $(dpkg-deb -f "$deb" Version), not $version"
   depends=$(dpkg-deb -f "$deb" Depends)
-  for library in libc6 libqt6widgets6 libudev1; do
+  for library in libc6 libqt6widgets6 libudev1 libinih1; do
     [[ $depends == *"$library"* ]] || fail "Depends lacks $library: $depends"
   done
   echo "Depends: $depends"

@@ -1,8 +1,8 @@
 #include "app/gui/calvora_application.h"
 
 #include "app/gui/engine_link.h"
-#include "app/gui/text_document_view.h"
 #include "app/gui/main_window.h"
+#include "app/gui/text_document_view.h"
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
@@ -98,9 +98,6 @@ CalvoraApplication::~CalvoraApplication() {
     }
     frame_.reset();
     engine_.reset();
-    if (DocumentWindow::InstalledTabTable() == &tabTable_) {
-        DocumentWindow::InstallTabTable(nullptr);
-    }
 }
 
 bool CalvoraApplication::InitInstance(const StartupOptions& options) {
@@ -110,10 +107,9 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     // The chart takes the "Data Graph" tab, the list view the "Data List" tab. The hooks are asked for when a
     // view is made, by which time the frame and the engine stand.
     tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
-                                      MakeLogListViewFactory());
-    DocumentWindow::InstallTabTable(&tabTable_);
+                                     MakeLogListViewFactory());
 
-    frame_ = std::make_unique<MainWindow>();
+    frame_ = std::make_unique<MainWindow>(tabTable_);
     if (!frame_->Create()) {
         frame_.reset();
         return false;
@@ -160,7 +156,8 @@ void CalvoraApplication::OfferLeftJournal() {
     std::u16string error;
     if (engine_->state().RecoverJournal(*left, &error) == nullptr) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error,
+                                      MessageIcon::Exclamation);
     }
 }
 

@@ -140,7 +140,7 @@ bool EngineLink::AskPlannedSamples(uint32_t& samples) {
 }
 
 void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
-    if (DocumentWindowBase* window = frame_.FrameOf(&document)) {
+    if (DocumentWindow* window = frame_.WindowOf(&document)) {
         frame_.mdiArea()->setActiveSubWindow(window);
     }
 }
@@ -151,7 +151,7 @@ void EngineLink::UpdateAllViews(RecordingDocument& document) {
 
 void EngineLink::AppendLiveSample(RecordingDocument& document) {
     // The chart draws the newest segment only; other views refresh as a whole.
-    DocumentWindowBase* window = frame_.FrameOf(&document);
+    DocumentWindow* window = frame_.WindowOf(&document);
     if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->activeView()) : nullptr) {
         chart->AppendLiveSample();
     } else {

@@ -2,12 +2,12 @@
 
 #include "app/command_ids.h"
 #include "app/gui/about_dialog.h"
-#include "app/gui/message_prompts.h"
 #include "app/gui/document_window.h"
+#include "app/gui/message_prompts.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
 
@@ -88,9 +88,10 @@ QString WithSaveExtension(const QString& chosen) {
     return chosen + QStringLiteral(".recorder");
 }
 
-MainWindow::MainWindow(QWidget* parent)
+MainWindow::MainWindow(const TabTable& documentTabs, QWidget* parent)
     : AutoHideMainWindow(parent), ownState_(std::make_unique<RecordingState>()), state_(ownState_.get()),
-      ownPrompts_(std::make_unique<MessageBoxPrompts>(this)), prompts_(ownPrompts_.get()) {
+      ownPrompts_(std::make_unique<MessageBoxPrompts>(this)), prompts_(ownPrompts_.get()),
+      documentTabs_(documentTabs) {
     setWindowTitle(QStringLiteral("Calvora"));
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
@@ -338,7 +339,7 @@ bool MainWindow::CreateStatusBar() {
 bool MainWindow::CreateInstrumentBar() {
     instrumentBar_ = new DockPageBar(this);
     if (!instrumentBar_->Create(QStringLiteral("DockPageBar1"), this, QSize(320, 260), true,
-                                 kInstrumentBarId)) {
+                                kInstrumentBarId)) {
         return false;
     }
     instrumentBar_->EnableDocking(Qt::AllDockWidgetAreas);
@@ -358,8 +359,8 @@ bool MainWindow::CreateInstrumentBar() {
 // Command table
 
 std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
-    const bool hasDocument = activeDocumentFrame() != nullptr;
-    DocumentView* view = hasDocument ? activeDocumentFrame()->activeView() : nullptr;
+    const bool hasDocument = activeDocumentWindow() != nullptr;
+    DocumentView* view = hasDocument ? activeDocumentWindow()->activeView() : nullptr;
     const bool canPrint = view != nullptr && view->canPrint();
     switch (id) {
     case ID_FILE_NEW:
@@ -502,7 +503,7 @@ void MainWindow::UpdateCommandUI() {
             entry->setToolTip(QString::fromStdU16String(entries[i]));
         }
     }
-    ShowMenu(activeDocumentFrame() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
+    ShowMenu(activeDocumentWindow() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
     UpdateTitle();
 }
 
@@ -523,19 +524,19 @@ void MainWindow::FillWindowList() {
         action->deleteLater();
     }
     windowList_.clear();
-    const QList<DocumentWindowBase*> frames = documentFrames();
+    const QList<DocumentWindow*> frames = documentWindows();
     if (frames.isEmpty()) {
         return;
     }
     windowList_.push_back(windowMenu_->addSeparator());
     for (int i = 0; i < frames.size(); ++i) {
-        DocumentWindowBase* frame = frames[i];
+        DocumentWindow* frame = frames[i];
         QString title = frame->windowTitle();
         title.replace(QLatin1Char('&'), QStringLiteral("&&"));
         QAction* action = windowMenu_->addAction(QStringLiteral("&%1 %2").arg(i + 1).arg(title));
         action->setCheckable(true);
-        action->setChecked(frame == activeDocumentFrame());
-        QPointer<DocumentWindowBase> target = frame;
+        action->setChecked(frame == activeDocumentWindow());
+        QPointer<DocumentWindow> target = frame;
         connect(action, &QAction::triggered, this, [this, target] {
             if (target != nullptr) {
                 mdiArea()->setActiveSubWindow(target);
@@ -619,15 +620,15 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     if (document == nullptr) {
         return nullptr;
     }
-    auto* frame = new DocumentWindow;
+    auto* frame = new DocumentWindow(documentTabs_);
     if (!frame->CreateClient(document)) {
         delete frame;
         return nullptr;
     }
-    connect(frame, &DocumentWindowBase::closeRequested, this, &MainWindow::OnDocumentClosing);
-    connect(frame, &DocumentWindowBase::aboutToClose, this,
-            [this](DocumentWindowBase* closing) { OnDocumentDestroyed(closing->document()); });
-    connect(frame, &DocumentWindowBase::viewChanged, this, [this](DocumentView*) { UpdateCommandUI(); });
+    connect(frame, &DocumentWindow::closeRequested, this, &MainWindow::OnDocumentClosing);
+    connect(frame, &DocumentWindow::aboutToClose, this,
+            [this](DocumentWindow* closing) { OnDocumentDestroyed(closing->document()); });
+    connect(frame, &DocumentWindow::viewChanged, this, [this](DocumentView*) { UpdateCommandUI(); });
     connect(
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
     mdiArea()->addSubWindow(frame);
@@ -657,10 +658,10 @@ DocumentWindow* MainWindow::NewDocument() {
 
 DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
-    for (DocumentWindowBase* frame : documentFrames()) {
+    for (DocumentWindow* frame : documentWindows()) {
         if (frame->pathName() == absolute) {
             mdiArea()->setActiveSubWindow(frame);
-            return static_cast<DocumentWindow*>(frame);
+            return frame;
         }
     }
     auto document = std::make_shared<RecordingDocument>();
@@ -683,26 +684,26 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
     return frame;
 }
 
-DocumentWindowBase* MainWindow::activeDocumentFrame() const {
-    return qobject_cast<DocumentWindowBase*>(mdiArea()->currentSubWindow());
+DocumentWindow* MainWindow::activeDocumentWindow() const {
+    return qobject_cast<DocumentWindow*>(mdiArea()->currentSubWindow());
 }
 
 RecordingDocument* MainWindow::activeDocument() const {
-    DocumentWindowBase* frame = activeDocumentFrame();
+    DocumentWindow* frame = activeDocumentWindow();
     return frame != nullptr ? frame->document() : nullptr;
 }
 
-QList<DocumentWindowBase*> MainWindow::documentFrames() const {
-    QList<DocumentWindowBase*> frames;
+QList<DocumentWindow*> MainWindow::documentWindows() const {
+    QList<DocumentWindow*> frames;
     for (QMdiSubWindow* window : mdiArea()->subWindowList()) {
-        if (auto* frame = qobject_cast<DocumentWindowBase*>(window)) {
+        if (auto* frame = qobject_cast<DocumentWindow*>(window)) {
             frames.append(frame);
         }
     }
     return frames;
 }
 
-void MainWindow::OnDocumentClosing(DocumentWindowBase* frame, bool& accept) {
+void MainWindow::OnDocumentClosing(DocumentWindow* frame, bool& accept) {
     accept = true;
     RecordingDocument* document = frame->document();
     if (document == nullptr) {
@@ -727,8 +728,8 @@ void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
     }
 }
 
-DocumentWindowBase* MainWindow::FrameOf(const RecordingDocument* document) const {
-    for (DocumentWindowBase* frame : documentFrames()) {
+DocumentWindow* MainWindow::WindowOf(const RecordingDocument* document) const {
+    for (DocumentWindow* frame : documentWindows()) {
         if (frame->document() == document) {
             return frame;
         }
@@ -737,7 +738,7 @@ DocumentWindowBase* MainWindow::FrameOf(const RecordingDocument* document) const
 }
 
 void MainWindow::UpdateViews(RecordingDocument& document) {
-    if (DocumentWindowBase* frame = FrameOf(&document)) {
+    if (DocumentWindow* frame = WindowOf(&document)) {
         frame->UpdateTitle();
         if (frame->activeView() != nullptr) {
             frame->activeView()->OnUpdate();
@@ -791,14 +792,14 @@ QString MainWindow::AskSavePath() {
         const QString path = WithSaveExtension(chosen);
         if (path == chosen || !QFileInfo::exists(path) ||
             prompts_->AskYesNo(QStringLiteral("%1 already exists.\nDo you want to replace it?")
-                                    .arg(QFileInfo(path).fileName())
-                                    .toStdU16String())) {
+                                   .arg(QFileInfo(path).fileName())
+                                   .toStdU16String())) {
             return path;
         }
     }
 }
 
-bool MainWindow::SaveRecordOnly(DocumentWindowBase& frame, const QString& path) {
+bool MainWindow::SaveRecordOnly(DocumentWindow& frame, const QString& path) {
     RecordingDocument* document = frame.document();
     if (document == nullptr) {
         return false;
@@ -819,7 +820,7 @@ bool MainWindow::SaveRecordOnly(DocumentWindowBase& frame, const QString& path) 
 }
 
 void MainWindow::OnFileSaveFramework() {
-    DocumentWindowBase* frame = activeDocumentFrame();
+    DocumentWindow* frame = activeDocumentWindow();
     if (frame == nullptr) {
         return;
     }
@@ -855,7 +856,7 @@ void MainWindow::OnFileOpen(const QStringList& filters) {
 }
 
 void MainWindow::OnPrint() {
-    DocumentWindowBase* frame = activeDocumentFrame();
+    DocumentWindow* frame = activeDocumentWindow();
     if (frame == nullptr || frame->activeView() == nullptr) {
         return;
     }
@@ -866,7 +867,7 @@ void MainWindow::OnPrint() {
 }
 
 void MainWindow::OnPrintPreview() {
-    if (DocumentWindowBase* frame = activeDocumentFrame()) {
+    if (DocumentWindow* frame = activeDocumentWindow()) {
         frame->PrintPreview(printer_);
     }
 }

@@ -1,9 +1,10 @@
-// The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow per
-// document. Commands go first to the installed CommandTarget (the headless state behind the window), then to
-// the shell's own handlers; a command neither handles is shown disabled.
+// The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow
+// per document. Commands go first to the installed CommandTarget (the headless state behind the window), then
+// to the shell's own handlers; a command neither handles is shown disabled.
 #pragma once
 
 #include "app/command_target.h"
+#include "app/gui/document_window.h"
 #include "app/recent_files.h"
 #include "docking/gui/auto_hide.h"
 
@@ -22,8 +23,6 @@ class QTreeWidget;
 
 namespace calvora {
 
-class DocumentWindow;
-class DocumentWindowBase;
 class RecordingState;
 class UserPrompts;
 class RecordingDocument;
@@ -42,7 +41,8 @@ public:
     static constexpr int kMenuWithoutDocument = 128;
     static constexpr int kMenuWithDocument = 129;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `documentTabs` gives every document window its tabs; it must outlive the window.
+    explicit MainWindow(const TabTable& documentTabs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The creation steps: toolbar, status bar, docking, Instrument bar with its tree page. False on failure.
@@ -86,9 +86,9 @@ public:
     DocumentWindow* OpenDocumentFile(const QString& path);
     // Shows `document` in a new window (also the engine's way in for the live and downloaded documents).
     DocumentWindow* CreateDocumentWindow(std::shared_ptr<RecordingDocument> document);
-    DocumentWindowBase* activeDocumentFrame() const;
+    DocumentWindow* activeDocumentWindow() const;
     RecordingDocument* activeDocument() const;
-    QList<DocumentWindowBase*> documentFrames() const;
+    QList<DocumentWindow*> documentWindows() const;
 
     const RecentFileList& recentFiles() const { return recent_; }
 
@@ -105,7 +105,7 @@ public:
     void OnTimer(int id);
 
     // The window showing `document`, or null.
-    DocumentWindowBase* FrameOf(const RecordingDocument* document) const;
+    DocumentWindow* WindowOf(const RecordingDocument* document) const;
     // Tells every view of `document` that it changed.
     void UpdateViews(RecordingDocument& document);
 
@@ -117,7 +117,7 @@ public:
     QString AskSavePath();
     // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
     bool SaveDocumentAs(RecordingDocument& document, const QString& chosenPath);
-    bool SaveRecordOnly(DocumentWindowBase& frame, const QString& path);
+    bool SaveRecordOnly(DocumentWindow& frame, const QString& path);
 
 Q_SIGNALS:
     void commandExecuted(int id);
@@ -157,7 +157,7 @@ private:
     void OnPrintSetup();
     void OnHelp();
     void OnAbout();
-    void OnDocumentClosing(DocumentWindowBase* frame, bool& accept);
+    void OnDocumentClosing(DocumentWindow* frame, bool& accept);
     void OnDocumentDestroyed(RecordingDocument* document);
     void AddRecent(const QString& path);
     void LoadRecent();
@@ -188,6 +188,7 @@ private:
     QTreeWidget* instrumentTree_ = nullptr;
     std::map<int, QTimer*> timers_;
     QPrinter printer_;
+    const TabTable& documentTabs_;
     int untitledCount_ = 0;
 };
 

@@ -1,13 +1,14 @@
 #include "app/command_ids.h"
-#include "app/gui/engine_link.h"
-#include "app/gui/main_window.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/engine_link.h"
+#include "app/gui/main_window.h"
 #include "chart/gui/chart_document_view.h"
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
+#include "recording/gui/data_list_view.h"
 #include "recording/journal.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "tests/support/shown_main_window.h"
 
@@ -173,7 +174,7 @@ TEST_F(MainWindowTest, CtrlNOpensAnEmptyDocumentWindowOnMenu129) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     QTest::keyClick(frame.get(), Qt::Key_N, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().size() == 1; }, 2000));
-    DocumentWindowBase* window = frame->activeDocumentFrame();
+    DocumentWindow* window = frame->activeDocumentWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->document()->sampleCount(), 0u);
     EXPECT_EQ(window->document()->channelCount(), 0u);
@@ -359,23 +360,22 @@ TEST_F(MainWindowTest, ViewIsFiveWiderAndTwentyShorterThanTheDisplayArea) {
 }
 
 TEST_F(MainWindowTest, PrintPreviewHidesTheTabsAndTheDialogBar) {
-    TabTable printable =
-        MakeDocumentTabTable([](const std::shared_ptr<RecordingDocument>& document, QWidget* parent) -> DocumentView* {
+    const TabTable printable = MakeDocumentTabTable(
+        [](const std::shared_ptr<RecordingDocument>& document, QWidget* parent) -> DocumentView* {
             return new PrintableView(document, parent);
         });
-    DocumentWindow::InstallTabTable(&printable);
-    DocumentWindow* window = frame->NewDocument();
+    MainWindow printing(printable);
+    ASSERT_TRUE(printing.Create());
+    DocumentWindow* window = printing.NewDocument();
     ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(Enabled(ID_FILE_PRINT));
-    ASSERT_TRUE(Enabled(ID_FILE_PRINT_PREVIEW));
-    EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_PRINT_PREVIEW));
+    EXPECT_TRUE(printing.QueryCommandState(ID_FILE_PRINT).enabled);
+    ASSERT_TRUE(printing.QueryCommandState(ID_FILE_PRINT_PREVIEW).enabled);
+    EXPECT_TRUE(printing.ExecuteCommand(ID_FILE_PRINT_PREVIEW));
     EXPECT_TRUE(window->tabStrip()->tabBar()->isHidden());
     EXPECT_TRUE(window->dialogBar()->isHidden());
     EXPECT_EQ(static_cast<PrintableView*>(window->activeView())->previews, 1);
     window->ShowBars();
     EXPECT_FALSE(window->tabStrip()->tabBar()->isHidden());
-    window->close();
-    DocumentWindow::InstallTabTable(&table);
 }
 
 TEST_F(MainWindowTest, ForeignFileLeavesNoWindow) {
@@ -404,7 +404,7 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
               L({"&1 r4.recorder", "&2 r3.recorder", "&3 r2.recorder", "&4 r1.recorder"}));
 
     // A second frame reads the same list back from the settings.
-    MainWindow other;
+    MainWindow other(table);
     ASSERT_TRUE(other.Create());
     EXPECT_EQ(other.recentFiles().entries(), entries);
     // Opening a file that is already open activates its window.
@@ -449,7 +449,7 @@ TEST_F(MainWindowTest, NewWindowsCascadeInsideTheArea) {
         EXPECT_NE(window->pos(), previous) << i;
         previous = window->pos();
     }
-    EXPECT_EQ(frame->documentFrames()[0]->pos(), QPoint(0, 0));
+    EXPECT_EQ(frame->documentWindows()[0]->pos(), QPoint(0, 0));
 }
 
 TEST_F(MainWindowTest, DroppedFilesOpen) {
@@ -514,7 +514,7 @@ TEST_F(MainWindowTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {
 TEST_F(MainWindowTest, AVanishedRecentFileLeavesTheList) {
     const QString path = WriteRecording(dir.filePath(QStringLiteral("gone.recorder")), {1.0f});
     ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
-    frame->activeDocumentFrame()->close();
+    frame->activeDocumentWindow()->close();
     QFile::remove(path);
     ASSERT_EQ(frame->recentFiles().entries().size(), 1u);
     EXPECT_EQ(frame->OpenDocumentFile(path), nullptr);
@@ -523,14 +523,21 @@ TEST_F(MainWindowTest, AVanishedRecentFileLeavesTheList) {
     EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
 }
 
-TEST_F(MainWindowTest, NoTabTableNoDocumentWindow) {
-    DocumentWindow::InstallTabTable(nullptr);
-    EXPECT_EQ(frame->NewDocument(), nullptr);
-    TabTable empty;
-    DocumentWindow::InstallTabTable(&empty);
-    EXPECT_EQ(frame->NewDocument(), nullptr);
-    EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
-    DocumentWindow::InstallTabTable(&table);
+TEST(DocumentWindow, ATableWithoutUsableTabsMakesNoWindow) {
+    const ViewFactory list = MakeLogListViewFactory();
+    TabTable noGroup;
+    TabTable badDefault = MakeDocumentTabTable({}, list);
+    badDefault.defaultGroup = 1;
+    TabTable missingView = MakeDocumentTabTable({}, list);
+    missingView.groups[0].views.pop_back();
+    TabTable noTabs;
+    noTabs.groups.emplace_back();
+    const auto document = std::make_shared<RecordingDocument>();
+    for (const TabTable* table : {&noGroup, &badDefault, &missingView, &noTabs}) {
+        DocumentWindow window(*table);
+        EXPECT_FALSE(window.CreateClient(document));
+        EXPECT_EQ(window.activeView(), nullptr);
+    }
 }
 
 TEST(CalvoraApplication, OpensTheCommandLineFile) {
@@ -542,10 +549,10 @@ TEST(CalvoraApplication, OpensTheCommandLineFile) {
     options.ports << QStringLiteral("/dev/pts/7");
     ASSERT_TRUE(app.InitInstance(options));
     MainWindow* frame = app.mainFrame();
-    ASSERT_EQ(frame->documentFrames().size(), 1);
+    ASSERT_EQ(frame->documentWindows().size(), 1);
     EXPECT_EQ(frame->activeDocument()->sampleCount(), 2u);
-    EXPECT_EQ(frame->documentFrames()[0]->currentTab(), 0);
-    EXPECT_NE(qobject_cast<ChartDocumentView*>(frame->documentFrames()[0]->activeView()), nullptr);
+    EXPECT_EQ(frame->documentWindows()[0]->currentTab(), 0);
+    EXPECT_NE(qobject_cast<ChartDocumentView*>(frame->documentWindows()[0]->activeView()), nullptr);
     EXPECT_EQ(app.receiverPaths(), QStringList{QStringLiteral("/dev/pts/7")});
 }
 
@@ -585,7 +592,7 @@ TEST(CalvoraApplication, OffersToRecoverALeftJournalAsAnUnsavedLiveRecording) {
         AnswerNextQuestion(QStringLiteral("Recover"));
         ASSERT_TRUE(app.InitInstance(StartupOptions{}));
         MainWindow* frame = app.mainFrame();
-        ASSERT_EQ(frame->documentFrames().size(), 1);
+        ASSERT_EQ(frame->documentWindows().size(), 1);
         RecordingDocument* recovered = frame->activeDocument();
         ASSERT_NE(recovered, nullptr);
         EXPECT_EQ(recovered->sampleCount(), 3u);
@@ -600,7 +607,7 @@ TEST(CalvoraApplication, OffersToRecoverALeftJournalAsAnUnsavedLiveRecording) {
     CalvoraApplication again;
     AnswerNextQuestion(QStringLiteral("Discard"));
     ASSERT_TRUE(again.InitInstance(StartupOptions{}));
-    EXPECT_TRUE(again.mainFrame()->documentFrames().isEmpty());
+    EXPECT_TRUE(again.mainFrame()->documentWindows().isEmpty());
     EXPECT_FALSE(FindLeftJournal());
 }
 

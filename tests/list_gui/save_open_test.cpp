@@ -1,12 +1,12 @@
 // Save and Open from the window, through their dialogs: the names the two files get, the document's title,
 // and the files that are refused on every way of opening.
 #include "app/command_ids.h"
-#include "app/gui/main_window.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/main_window.h"
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "tests/support/shown_main_window.h"
 
@@ -261,7 +261,7 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
              QFile::remove(path);
              ASSERT_TRUE(QFile::copy(good, path));
              ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
-             frame->activeDocumentFrame()->close();
+             frame->activeDocumentWindow()->close();
              ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().isEmpty(); }, 2000));
              ASSERT_TRUE(QFile::remove(path));
              ASSERT_TRUE(QFile::copy(foreign, path));

@@ -3,8 +3,8 @@
 #include "live_panel_support.h"
 
 #include "app/command_ids.h"
-#include "app/gui/integer_field_dialogs.h"
 #include "app/gui/document_window.h"
+#include "app/gui/integer_field_dialogs.h"
 #include "panel/gui/instrument_panel.h"
 #include "recording/recording_document.h"
 
@@ -129,9 +129,10 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     {
         // The count is checked before it is taken.
         std::vector<Seen> seen;
-        ModalScript script({Type<SamplingSetupDialog>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
-                            Type<SamplingSetupDialog>(QStringLiteral("20001")), Answer(QMessageBox::Ok, &seen),
-                            Type<SamplingSetupDialog>(QStringLiteral("2"))});
+        ModalScript script({Type<SamplingSetupDialog>(QStringLiteral("0"), &titles),
+                            Answer(QMessageBox::Ok, &seen),
+                            Type<SamplingSetupDialog>(QStringLiteral("20001")),
+                            Answer(QMessageBox::Ok, &seen), Type<SamplingSetupDialog>(QStringLiteral("2"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
         EXPECT_TRUE(script.done());
         ASSERT_EQ(seen.size(), 2u);
@@ -176,7 +177,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     }
     EXPECT_TRUE(link->state().documents().recording);
     EXPECT_EQ(link->state().documents().recordingDocument, document);
-    EXPECT_EQ(frame->documentFrames().size(), 1);
+    EXPECT_EQ(frame->documentWindows().size(), 1);
     Feed(sim::ReadingSettings{}, 3000);
     EXPECT_EQ(document->sampleCount(), 1u);
 
@@ -194,7 +195,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, QStringLiteral("Do you want to save the data before closing?"));
     }
-    EXPECT_TRUE(frame->documentFrames().isEmpty());
+    EXPECT_TRUE(frame->documentWindows().isEmpty());
 }
 
 TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {

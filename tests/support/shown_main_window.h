@@ -2,8 +2,8 @@
 // recent-file list, shown and exposed, its questions and messages going to scripted prompts.
 #pragma once
 
-#include "app/gui/main_window.h"
 #include "app/gui/document_window.h"
+#include "app/gui/main_window.h"
 #include "recording/recording_state.h"
 
 #include <gtest/gtest.h>
@@ -40,18 +40,14 @@ protected:
         QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
             .remove(QStringLiteral("Recent File List"));
         table = MakeDocumentTabTable();
-        DocumentWindow::InstallTabTable(&table);
-        frame = std::make_unique<MainWindow>();
+        frame = std::make_unique<MainWindow>(table);
         ASSERT_TRUE(frame->Create());
         frame->SetPrompts(&prompts);
         frame->resize(1000, 700);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     }
-    void TearDown() override {
-        frame.reset();
-        DocumentWindow::InstallTabTable(nullptr);
-    }
+    void TearDown() override { frame.reset(); }
 
     TabTable table;
     ScriptedPrompts prompts;

@@ -2,10 +2,10 @@
 // scratch folder and receivers named by the test. Device monitoring stays off; tests start the link.
 #pragma once
 
-#include "app/gui/engine_link.h"
-#include "app/gui/main_window.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/engine_link.h"
+#include "app/gui/main_window.h"
 #include "link/settings_file.h"
 #include "tests/support/fake_receiver.h"
 
@@ -21,10 +21,9 @@ class WindowWithEngineTest : public ::testing::Test {
 protected:
     void SetUp() override {
         table = MakeDocumentTabTable();
-        DocumentWindow::InstallTabTable(&table);
         settings =
             std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
-        frame = std::make_unique<MainWindow>();
+        frame = std::make_unique<MainWindow>(table);
         ASSERT_TRUE(frame->Create());
         link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
     }
@@ -34,7 +33,6 @@ protected:
         }
         frame.reset();
         link.reset();
-        DocumentWindow::InstallTabTable(nullptr);
     }
     bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
 

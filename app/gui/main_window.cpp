@@ -89,14 +89,17 @@ QString WithSaveExtension(const QString& chosen) {
 }
 
 MainWindow::MainWindow(const TabTable& documentTabs, QWidget* parent)
-    : AutoHideMainWindow(parent), ownState_(std::make_unique<RecordingState>()), state_(ownState_.get()),
+    : QMainWindow(parent), ownState_(std::make_unique<RecordingState>()), state_(ownState_.get()),
       ownPrompts_(std::make_unique<MessageBoxPrompts>(this)), prompts_(ownPrompts_.get()),
-      documentTabs_(documentTabs) {
+      mdiArea_(new QMdiArea(this)), autoHide_(new AutoHideStrips(*this)), documentTabs_(documentTabs) {
+    setCentralWidget(mdiArea_);
+    // No menu of toolbars and bars on a right click, as on the original frame.
+    setContextMenuPolicy(Qt::PreventContextMenu);
     setWindowTitle(QStringLiteral("Calvora"));
     setWindowIcon(ApplicationIcon());
     setAcceptDrops(true);
     connect(mdiArea(), &QMdiArea::subWindowActivated, this, [this](QMdiSubWindow*) { UpdateCommandUI(); });
-    connect(this, &AutoHideMainWindow::pinStateChanged, this, [this](DockPageBar*) { UpdateCommandUI(); });
+    connect(autoHide_, &AutoHideStrips::pinStateChanged, this, [this](DockPageBar*) { UpdateCommandUI(); });
     qApp->installEventFilter(this);
 }
 
@@ -113,7 +116,7 @@ bool MainWindow::Create() {
     if (!CreateToolBar() || !CreateStatusBar()) {
         return false;
     }
-    EnableDocking(Qt::AllDockWidgetAreas);
+    autoHide_->EnableDocking(Qt::AllDockWidgetAreas);
     if (!CreateInstrumentBar()) {
         return false;
     }
@@ -344,7 +347,7 @@ bool MainWindow::CreateInstrumentBar() {
     }
     instrumentBar_->EnableDocking(Qt::AllDockWidgetAreas);
     instrumentBar_->DockAt(Qt::LeftDockWidgetArea);
-    AttachPageBar(instrumentBar_);
+    autoHide_->AttachPageBar(instrumentBar_);
     connect(instrumentBar_, &QDockWidget::visibilityChanged, this, [this](bool) { UpdateCommandUI(); });
 
     instrumentTree_ = new QTreeWidget;
@@ -567,15 +570,15 @@ void MainWindow::UpdateTitle() {
 // Instrument bar
 
 bool MainWindow::isInstrumentBarShown() const {
-    return instrumentBar_ != nullptr && (!instrumentBar_->isHidden() || IsPinned(instrumentBar_));
+    return instrumentBar_ != nullptr && (!instrumentBar_->isHidden() || autoHide_->IsPinned(instrumentBar_));
 }
 
 void MainWindow::ToggleInstrumentBar() {
     if (instrumentBar_ == nullptr) {
         return;
     }
-    if (IsPinned(instrumentBar_)) {
-        UnpinBar(instrumentBar_, false);
+    if (autoHide_->IsPinned(instrumentBar_)) {
+        autoHide_->UnpinBar(instrumentBar_, false);
     } else {
         instrumentBar_->setVisible(instrumentBar_->isHidden());
     }
@@ -972,7 +975,7 @@ bool MainWindow::eventFilter(QObject* watched, QEvent* event) {
     if (event->type() == QEvent::KeyPress || event->type() == QEvent::KeyRelease) {
         UpdateLockIndicators(static_cast<QKeyEvent*>(event)->nativeModifiers());
     }
-    return AutoHideMainWindow::eventFilter(watched, event);
+    return QMainWindow::eventFilter(watched, event);
 }
 
 void MainWindow::UpdateLockIndicators(quint32 nativeModifiers) {

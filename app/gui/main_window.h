@@ -8,6 +8,7 @@
 #include "app/recent_files.h"
 #include "docking/gui/auto_hide.h"
 
+#include <QMainWindow>
 #include <QPrinter>
 #include <QStringList>
 #include <QTimer>
@@ -17,6 +18,7 @@
 #include <vector>
 
 class QAction;
+class QMdiArea;
 class QLabel;
 class QMenu;
 class QTreeWidget;
@@ -33,7 +35,7 @@ QStringList QtNameFilters(const QString& filter);
 // last-dot rule never cuts into the name itself.
 QString WithSaveExtension(const QString& chosen);
 
-class MainWindow : public AutoHideMainWindow, public FrameTimers {
+class MainWindow : public QMainWindow, public FrameTimers {
     Q_OBJECT
 public:
     static constexpr int kInstrumentBarId = 123;
@@ -79,6 +81,9 @@ public:
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
     QPrinter& Printer() { return printer_; }
+    QMdiArea* mdiArea() const { return mdiArea_; }
+    // The strips the Instrument bar can be pinned to.
+    AutoHideStrips& autoHide() const { return *autoHide_; }
 
     // Documents.
     DocumentWindow* NewDocument();
@@ -179,6 +184,8 @@ private:
     std::vector<QAction*> recentActions_;
     RecentFileList recent_{4};
 
+    QMdiArea* mdiArea_;
+    AutoHideStrips* autoHide_;
     QToolBar* toolBar_ = nullptr;
     QLabel* messagePane_ = nullptr;
     std::vector<QLabel*> lockPanes_;

@@ -304,11 +304,11 @@ TEST_F(MainWindowTest, InstrumentBarIsDockedLeftWithTheInstrumentPage) {
 
 TEST_F(MainWindowTest, PinnedBarKeepsTheCheckMarkAndTheMenuTakesItBack) {
     DockPageBar* bar = frame->instrumentBar();
-    frame->PinBar(bar);
+    frame->autoHide().PinBar(bar);
     EXPECT_TRUE(bar->isHidden());
     EXPECT_TRUE(frame->CommandAction(ID_VIEW_INSTRUMENT)->isChecked());
     EXPECT_TRUE(frame->ExecuteCommand(ID_VIEW_INSTRUMENT));
-    EXPECT_FALSE(frame->IsPinned(bar));
+    EXPECT_FALSE(frame->autoHide().IsPinned(bar));
     EXPECT_FALSE(frame->CommandAction(ID_VIEW_INSTRUMENT)->isChecked());
     EXPECT_TRUE(frame->ExecuteCommand(ID_VIEW_INSTRUMENT));
     EXPECT_FALSE(bar->isHidden());

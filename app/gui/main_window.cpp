@@ -3,7 +3,6 @@
 #include "app/command_ids.h"
 #include "app/gui/about_dialog.h"
 #include "app/gui/document_window.h"
-#include "app/gui/message_prompts.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
 #include "recording/record_file.h"
@@ -89,9 +88,8 @@ QString WithSaveExtension(const QString& chosen) {
 }
 
 MainWindow::MainWindow(const TabTable& documentTabs, QWidget* parent)
-    : QMainWindow(parent), ownState_(std::make_unique<RecordingState>()), state_(ownState_.get()),
-      ownPrompts_(std::make_unique<MessageBoxPrompts>(this)), prompts_(ownPrompts_.get()),
-      mdiArea_(new QMdiArea(this)), autoHide_(new AutoHideStrips(*this)), documentTabs_(documentTabs) {
+    : QMainWindow(parent), mdiArea_(new QMdiArea(this)), autoHide_(new AutoHideStrips(*this)),
+      documentTabs_(documentTabs) {
     setCentralWidget(mdiArea_);
     // No menu of toolbars and bars on a right click, as on the original frame.
     setContextMenuPolicy(Qt::PreventContextMenu);
@@ -125,21 +123,11 @@ bool MainWindow::Create() {
     return true;
 }
 
-void MainWindow::SetCommandTarget(CommandTarget* target) {
-    target_ = target;
+void MainWindow::Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts) {
+    target_ = &target;
+    state_ = &documents;
+    prompts_ = &prompts;
     UpdateCommandUI();
-}
-
-void MainWindow::SetRecordingState(RecordingState& state) {
-    state_ = &state;
-}
-
-void MainWindow::SetPrompts(UserPrompts* prompts) {
-    prompts_ = prompts != nullptr ? prompts : ownPrompts_.get();
-}
-
-UserPrompts& MainWindow::prompts() const {
-    return *prompts_;
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -712,23 +700,14 @@ void MainWindow::OnDocumentClosing(DocumentWindow* frame, bool& accept) {
     if (document == nullptr) {
         return;
     }
-    if (target_ != nullptr) {
-        accept = target_->OnDocumentClosing(*document);
-    } else if (AskSaveBeforeClosing(*state_, *document, *prompts_)) {
-        // The question is about this document, so this is the one saved (not whichever window is active).
-        SaveWithDialog(*document);
-    }
+    accept = target_->OnDocumentClosing(*document);
 }
 
 void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
     if (document == nullptr) {
         return;
     }
-    if (target_ != nullptr) {
-        target_->OnDocumentDestroyed(*document);
-    } else {
-        ForgetDocument(*state_, *document);
-    }
+    target_->OnDocumentDestroyed(*document);
 }
 
 DocumentWindow* MainWindow::WindowOf(const RecordingDocument* document) const {
@@ -938,14 +917,9 @@ void MainWindow::OpenRecent(int index) {
 // Window events
 
 void MainWindow::closeEvent(QCloseEvent* event) {
-    if (target_ != nullptr) {
-        if (!target_->OnCloseRequest()) {
-            event->ignore();
-            return;
-        }
-    } else if (state_->recordingDocument != nullptr && AskSaveBeforeQuitting(*state_, *prompts_)) {
-        // Save the live recording the question was about.
-        SaveWithDialog(*state_->recordingDocument);
+    if (target_ != nullptr && !target_->OnCloseRequest()) {
+        event->ignore();
+        return;
     }
     mdiArea()->closeAllSubWindows();
     if (!mdiArea()->subWindowList().isEmpty()) {

@@ -50,17 +50,10 @@ public:
     // The creation steps: toolbar, status bar, docking, Instrument bar with its tree page. False on failure.
     bool Create();
 
-    // The headless state behind the window; not owned. Null until the engine exists.
-    void SetCommandTarget(CommandTarget* target);
-    // The recording flags the document commands use; the frame keeps its own until the engine hands over its
-    // state (which must outlive the frame).
-    void SetRecordingState(RecordingState& state);
-    RecordingState& state() const { return *state_; }
-    // Message boxes for the document commands; defaults to Qt message boxes.
-    void SetPrompts(UserPrompts* prompts);
-    UserPrompts& prompts() const;
-    // The frame's own message boxes, whatever is installed.
-    UserPrompts& defaultPrompts() const { return *ownPrompts_; }
+    // The engine behind the window, before the window is used: the meter's commands, the timers and the close
+    // requests go to `target`; the document commands keep the recording flags in `documents`; questions and
+    // messages go to `prompts`. None is owned; all must outlive the window.
+    void Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts);
 
     // Command table.
     CommandState QueryCommandState(int id) const;
@@ -170,10 +163,8 @@ private:
     void OpenRecent(int index);
 
     CommandTarget* target_ = nullptr;
-    std::unique_ptr<RecordingState> ownState_;
-    RecordingState* state_;
-    std::unique_ptr<UserPrompts> ownPrompts_;
-    UserPrompts* prompts_;
+    RecordingState* state_ = nullptr;
+    UserPrompts* prompts_ = nullptr;
 
     std::map<int, QAction*> commands_;
     std::vector<std::pair<QAction*, int>> accelerators_;

@@ -43,12 +43,12 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
     QTemporaryDir dir;
     SettingsFile settings(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
 
-    TabTable table = MakeDocumentTabTable(MakeChartViewFactory({}));
     {
-        MainWindow frame(table);
-        ASSERT_TRUE(frame.Create());
+        CalvoraApplication app;
+        ASSERT_TRUE(app.Assemble({.inventory = inventory, .settings = settings}));
+        MainWindow& frame = *app.mainWindow();
+        EngineLink& link = *app.link();
         frame.show();
-        EngineLink link(frame, inventory, settings, false);
         link.Start();
         QTreeWidget* tree = frame.instrumentTree();
         ASSERT_EQ(tree->topLevelItemCount(), 1);
@@ -71,7 +71,6 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !link.state().documents().recording; }, 2000));
         EXPECT_EQ(document->sampleCount(), 3u);
         EXPECT_TRUE(frame.CommandAction(32775)->isEnabled());
-        link.Stop();
     }
     close(master);
 }

@@ -171,8 +171,8 @@ TEST_F(MainWindowTest, AcceleratorTable) {
 
 TEST_F(MainWindowTest, CtrlNOpensAnEmptyDocumentWindowOnMenu129) {
     frame->activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
-    QTest::keyClick(frame.get(), Qt::Key_N, Qt::ControlModifier);
+    ASSERT_TRUE(QTest::qWaitForWindowActive(frame));
+    QTest::keyClick(frame, Qt::Key_N, Qt::ControlModifier);
     ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().size() == 1; }, 2000));
     DocumentWindow* window = frame->activeDocumentWindow();
     ASSERT_NE(window, nullptr);
@@ -184,34 +184,33 @@ TEST_F(MainWindowTest, CtrlNOpensAnEmptyDocumentWindowOnMenu129) {
 }
 
 TEST_F(MainWindowTest, EnableRulesFollowTheDocumentWindow) {
-    const int always[] = {ID_FILE_NEW,        ID_OPEN_DATA,      ID_FILE_OPEN,   ID_FILE_PRINT_SETUP,
-                          ID_APP_EXIT,        ID_APP_ABOUT,      ID_HELP_TOPICS, ID_VIEW_TOOLBAR,
-                          ID_VIEW_STATUS_BAR, ID_VIEW_INSTRUMENT};
-    const int withDocument[] = {ID_FILE_CLOSE, ID_SAVE_DATA, ID_FILE_SAVE, ID_WINDOW_CASCADE,
-                                ID_WINDOW_TILE_HORZ};
-    // The meter's commands belong to the engine; without one they stay disabled.
-    const int meter[] = {ID_PAIR, ID_START_RECORDING, ID_STOP_RECORDING, ID_RESCAN, ID_COMPORT, ID_RECONNECT};
+    const int always[] = {ID_FILE_NEW,        ID_OPEN_DATA,       ID_FILE_OPEN,   ID_FILE_PRINT_SETUP,
+                          ID_APP_EXIT,        ID_APP_ABOUT,       ID_HELP_TOPICS, ID_VIEW_TOOLBAR,
+                          ID_VIEW_STATUS_BAR, ID_VIEW_INSTRUMENT, ID_RESCAN,      ID_COMPORT,
+                          ID_RECONNECT};
+    const int withDocument[] = {ID_FILE_CLOSE,       ID_SAVE_DATA,  ID_FILE_SAVE,         ID_WINDOW_CASCADE,
+                                ID_WINDOW_TILE_HORZ, ID_FILE_PRINT, ID_FILE_PRINT_PREVIEW};
+    // The meter's commands wait for a receiver.
+    const int connected[] = {ID_PAIR, ID_START_RECORDING, ID_STOP_RECORDING};
     for (int id : always) {
         EXPECT_TRUE(Enabled(id)) << id;
+        EXPECT_TRUE(frame->CommandAction(id)->isEnabled()) << id;
     }
     for (int id : withDocument) {
         EXPECT_FALSE(Enabled(id)) << id;
     }
-    for (int id : meter) {
+    for (int id : connected) {
         EXPECT_FALSE(Enabled(id)) << id;
         EXPECT_FALSE(frame->CommandAction(id)->isEnabled()) << id;
     }
     EXPECT_FALSE(Enabled(ID_FILE_MRU_FILE1));
 
-    frame->NewDocument();
+    DocumentWindow* window = frame->NewDocument();
+    ASSERT_NE(window, nullptr);
     for (int id : withDocument) {
         EXPECT_TRUE(Enabled(id)) << id;
         EXPECT_TRUE(frame->CommandAction(id)->isEnabled()) << id;
     }
-    // The interim views do not print.
-    EXPECT_FALSE(Enabled(ID_FILE_PRINT));
-    EXPECT_FALSE(Enabled(ID_FILE_PRINT_PREVIEW));
-
     EXPECT_TRUE(frame->ExecuteCommand(ID_FILE_CLOSE));
     EXPECT_TRUE(QTest::qWaitFor([&] { return frame->currentMenuId() == 128; }, 2000));
     EXPECT_FALSE(Enabled(ID_FILE_CLOSE));
@@ -243,7 +242,7 @@ public:
 
 TEST_F(MainWindowTest, CommandsAndTimersGoToTheTarget) {
     FakeTarget target;
-    frame->SetCommandTarget(&target);
+    frame->Attach(target, documents(), prompts);
     EXPECT_FALSE(frame->ExecuteCommand(ID_START_RECORDING));
     target.connected = true;
     frame->UpdateCommandUI();
@@ -268,7 +267,7 @@ TEST_F(MainWindowTest, CommandsAndTimersGoToTheTarget) {
     target.allowClose = true;
     EXPECT_TRUE(window->close());
     EXPECT_EQ(target.destroyed, std::vector<RecordingDocument*>{document});
-    frame->SetCommandTarget(nullptr);
+    frame->Attach(*link, documents(), prompts);
 }
 
 TEST_F(MainWindowTest, ViewCheckMarksFollowTheBars) {
@@ -359,23 +358,23 @@ TEST_F(MainWindowTest, ViewIsFiveWiderAndTwentyShorterThanTheDisplayArea) {
     }
 }
 
-TEST_F(MainWindowTest, PrintPreviewHidesTheTabsAndTheDialogBar) {
+TEST(DocumentWindow, PrintPreviewHidesTheTabsAndTheDialogBarUntilShowBars) {
     const TabTable printable = MakeDocumentTabTable(
         [](const std::shared_ptr<RecordingDocument>& document, QWidget* parent) -> DocumentView* {
             return new PrintableView(document, parent);
-        });
-    MainWindow printing(printable);
-    ASSERT_TRUE(printing.Create());
-    DocumentWindow* window = printing.NewDocument();
-    ASSERT_NE(window, nullptr);
-    EXPECT_TRUE(printing.QueryCommandState(ID_FILE_PRINT).enabled);
-    ASSERT_TRUE(printing.QueryCommandState(ID_FILE_PRINT_PREVIEW).enabled);
-    EXPECT_TRUE(printing.ExecuteCommand(ID_FILE_PRINT_PREVIEW));
-    EXPECT_TRUE(window->tabStrip()->tabBar()->isHidden());
-    EXPECT_TRUE(window->dialogBar()->isHidden());
-    EXPECT_EQ(static_cast<PrintableView*>(window->activeView())->previews, 1);
-    window->ShowBars();
-    EXPECT_FALSE(window->tabStrip()->tabBar()->isHidden());
+        },
+        MakeLogListViewFactory());
+    DocumentWindow window(printable);
+    ASSERT_TRUE(window.CreateClient(std::make_shared<RecordingDocument>()));
+    window.show();
+    QPrinter printer;
+    window.PrintPreview(printer);
+    EXPECT_TRUE(window.tabStrip()->tabBar()->isHidden());
+    EXPECT_TRUE(window.dialogBar()->isHidden());
+    EXPECT_EQ(static_cast<PrintableView*>(window.activeView())->previews, 1);
+    window.ShowBars();
+    EXPECT_FALSE(window.tabStrip()->tabBar()->isHidden());
+    EXPECT_FALSE(window.dialogBar()->isHidden());
 }
 
 TEST_F(MainWindowTest, ForeignFileLeavesNoWindow) {
@@ -387,7 +386,7 @@ TEST_F(MainWindowTest, ForeignFileLeavesNoWindow) {
     EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty());
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0], u"Invalid Format!");
-    EXPECT_TRUE(frame->state().loadRejected);
+    EXPECT_TRUE(documents().loadRejected);
 }
 
 TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
@@ -404,7 +403,8 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
               L({"&1 r4.recorder", "&2 r3.recorder", "&3 r2.recorder", "&4 r1.recorder"}));
 
     // A second frame reads the same list back from the settings.
-    MainWindow other(table);
+    const TabTable tabs;
+    MainWindow other(tabs);
     ASSERT_TRUE(other.Create());
     EXPECT_EQ(other.recentFiles().entries(), entries);
     // Opening a file that is already open activates its window.
@@ -415,7 +415,7 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
 
 TEST_F(MainWindowTest, ClosingTheLiveDocumentAsksOnceWhenUnsaved) {
     DocumentWindow* window = frame->NewDocument();
-    RecordingState& state = frame->state();
+    RecordingState& state = documents();
     state.recordingDocument = window->document();
     state.dataSaved = false;
     window->document()->SetChannelCount(1);
@@ -458,10 +458,10 @@ TEST_F(MainWindowTest, DroppedFilesOpen) {
     data.setUrls({QUrl::fromLocalFile(path)});
     const QPoint centre = frame->rect().center();
     QDragEnterEvent enter(centre, Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(frame.get(), &enter);
+    QCoreApplication::sendEvent(frame, &enter);
     EXPECT_TRUE(enter.isAccepted());
     QDropEvent drop(QPointF(centre), Qt::CopyAction, &data, Qt::LeftButton, Qt::NoModifier);
-    QCoreApplication::sendEvent(frame.get(), &drop);
+    QCoreApplication::sendEvent(frame, &drop);
     ASSERT_NE(frame->activeDocument(), nullptr);
     EXPECT_EQ(frame->activeDocument()->title, u"dropped.recorder");
 }
@@ -469,13 +469,13 @@ TEST_F(MainWindowTest, DroppedFilesOpen) {
 TEST_F(MainWindowTest, SaveWritesTheRecordAndTheTextExportBesideIt) {
     DocumentWindow* window = frame->NewDocument();
     RecordingDocument* document = window->document();
-    frame->state().recordingDocument = document;
-    frame->state().dataSaved = false;
+    documents().recordingDocument = document;
+    documents().dataSaved = false;
     ASSERT_TRUE(frame->SaveDocumentAs(*document, dir.filePath(QStringLiteral("data.xls"))));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.recorder"))));
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.csv"))));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("data.xls"))));
-    EXPECT_TRUE(frame->state().dataSaved);
+    EXPECT_TRUE(documents().dataSaved);
     // The window keeps its name: this save is an export, not a rename.
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
     EXPECT_TRUE(window->pathName().isEmpty());
@@ -548,7 +548,7 @@ TEST(CalvoraApplication, OpensTheCommandLineFile) {
     options.files << path;
     options.ports << QStringLiteral("/dev/pts/7");
     ASSERT_TRUE(app.InitInstance(options));
-    MainWindow* frame = app.mainFrame();
+    MainWindow* frame = app.mainWindow();
     ASSERT_EQ(frame->documentWindows().size(), 1);
     EXPECT_EQ(frame->activeDocument()->sampleCount(), 2u);
     EXPECT_EQ(frame->documentWindows()[0]->currentTab(), 0);
@@ -591,23 +591,23 @@ TEST(CalvoraApplication, OffersToRecoverALeftJournalAsAnUnsavedLiveRecording) {
         CalvoraApplication app;
         AnswerNextQuestion(QStringLiteral("Recover"));
         ASSERT_TRUE(app.InitInstance(StartupOptions{}));
-        MainWindow* frame = app.mainFrame();
+        MainWindow* frame = app.mainWindow();
         ASSERT_EQ(frame->documentWindows().size(), 1);
         RecordingDocument* recovered = frame->activeDocument();
         ASSERT_NE(recovered, nullptr);
         EXPECT_EQ(recovered->sampleCount(), 3u);
         EXPECT_FLOAT_EQ(recovered->value(2, 0), 3.5f);
         EXPECT_EQ(recovered->title, u"RealTime Panel");
-        EXPECT_EQ(app.engine()->state().documents().recordingDocument, recovered);
-        EXPECT_FALSE(app.engine()->state().documents().dataSaved);
-        app.engine()->Stop();
+        EXPECT_EQ(app.engine()->documents().recordingDocument, recovered);
+        EXPECT_FALSE(app.engine()->documents().dataSaved);
+        app.link()->Stop();
     }
     // Not saved and not discarded: still offered next time, then discarded.
     ASSERT_TRUE(FindLeftJournal());
     CalvoraApplication again;
     AnswerNextQuestion(QStringLiteral("Discard"));
     ASSERT_TRUE(again.InitInstance(StartupOptions{}));
-    EXPECT_TRUE(again.mainFrame()->documentWindows().isEmpty());
+    EXPECT_TRUE(again.mainWindow()->documentWindows().isEmpty());
     EXPECT_FALSE(FindLeftJournal());
 }
 

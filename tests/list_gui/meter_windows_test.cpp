@@ -39,7 +39,7 @@ protected:
         frame->resize(1000, 700);
         frame->move(40, 30);
         frame->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
         inventory.ports = {{kReceiverDescription, "COM5", ""}};
         // The scan selects the receiver, so the frames fed below are handed on as from its port.
         link->Start();

@@ -158,23 +158,9 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
     // A scan while connected only rebuilds the tree behind the panel: the panel keeps the page while the
     // connect timer opens the receiver again. The tree takes the page when nothing is connected.
     if (state_ == nullptr || state_->connectedLabel().empty()) {
-        ShowInstrumentPage(tree);
+        frame_.ShowInstrumentPage(tree);
     }
     frame_.UpdateCommandUI();
-}
-
-void EngineLink::ShowInstrumentPage(QWidget* page) {
-    DockPageBar* bar = frame_.instrumentBar();
-    if (bar->pageCount() == 1 && bar->page(0).window == page) {
-        return;
-    }
-    while (bar->pageCount() > 0) {
-        if (bar->activePageIndex() < 0) {
-            bar->ActivatePage(0);
-        }
-        bar->RemoveActivePage();
-    }
-    bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
 InstrumentPanel* EngineLink::meterPanel() const {
@@ -188,7 +174,7 @@ void EngineLink::ShowInstrumentPanel() {
         panel_ = meterPage_.get();
     }
     panel_->Reset();
-    ShowInstrumentPage(panel_->Widget());
+    frame_.ShowInstrumentPage(panel_->Widget());
 }
 
 void EngineLink::ShowLiveReading(const LiveReading& reading) {

@@ -80,8 +80,6 @@ private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
     void OnDeviceChange();
     void PollReader();
-    // Puts `page` alone on the Instrument bar.
-    void ShowInstrumentPage(QWidget* page);
 
     MainWindow& frame_;
     UserPrompts& prompts_;

@@ -1,6 +1,9 @@
 // The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow
-// per document. Commands go first to the installed CommandTarget (the headless state behind the window), then
-// to the shell's own handlers; a command neither handles is shown disabled.
+// per document. Commands go first to the engine the window is attached to, then to the window's own handlers;
+// a command neither handles is shown disabled. The definitions are split by topic: main_window.cpp
+// (construction, bars, timers, window events), main_window_commands.cpp (menus, accelerators, command table),
+// main_window_documents.cpp (document windows, open, save, print, recent files) and
+// main_window_instrument.cpp (the Instrument bar).
 #pragma once
 
 #include "app/command_target.h"
@@ -55,7 +58,7 @@ public:
     // messages go to `prompts`. None is owned; all must outlive the window.
     void Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts);
 
-    // Command table.
+    // Command table (main_window_commands.cpp).
     CommandState QueryCommandState(int id) const;
     // Runs a command if it is enabled; false when disabled or unhandled.
     bool ExecuteCommand(int id);
@@ -73,12 +76,11 @@ public:
     QLabel* messagePane() const { return messagePane_; }
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
-    QPrinter& Printer() { return printer_; }
     QMdiArea* mdiArea() const { return mdiArea_; }
     // The strips the Instrument bar can be pinned to.
     AutoHideStrips& autoHide() const { return *autoHide_; }
 
-    // Documents.
+    // Documents (main_window_documents.cpp).
     DocumentWindow* NewDocument();
     // Reads a ".recorder" file into a new document window; null (after the reader's message) on failure.
     DocumentWindow* OpenDocumentFile(const QString& path);
@@ -90,10 +92,12 @@ public:
 
     const RecentFileList& recentFiles() const { return recent_; }
 
-    // View › Instrument: shows the bar when hidden, hides it when visible; a bar pinned to a strip counts as
-    // visible and is docked again, hidden.
+    // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
+    // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
     void ToggleInstrumentBar();
     bool isInstrumentBarShown() const;
+    // Puts `page` alone on the Instrument bar, as its "Instrument" page (the receiver tree or the panel).
+    void ShowInstrumentPage(QWidget* page);
 
     // FrameTimers.
     void StartTimer(int id, int periodMs) override;

@@ -89,7 +89,7 @@ private:
     QTimer readerPoll_;
     LoadingDialog* progress_ = nullptr;
     InstrumentPanelPage* panel_ = nullptr;
-    // The panel is made once, on the Instrument bar; the frame's widgets own it.
+    // The panel is made once, on the Instrument bar; the main window's widgets own it.
     QPointer<InstrumentPanel> meter_;
     std::unique_ptr<InstrumentPanelPage> meterPage_;
     bool started_ = false;

@@ -38,7 +38,7 @@ QStringList QtNameFilters(const QString& filter);
 // last-dot rule never cuts into the name itself.
 QString WithSaveExtension(const QString& chosen);
 
-class MainWindow : public QMainWindow, public FrameTimers {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kInstrumentBarId = 123;
@@ -99,9 +99,9 @@ public:
     // Puts `page` alone on the Instrument bar, as its "Instrument" page (the receiver tree or the panel).
     void ShowInstrumentPage(QWidget* page);
 
-    // FrameTimers.
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
+    // The engine's timers (ids of EngineTimer): each tick goes to the attached target until the timer stops.
+    void StartTimer(int id, int periodMs);
+    void StopTimer(int id);
     bool IsTimerRunning(int id) const;
     // What a timer tick runs.
     void OnTimer(int id);

@@ -70,8 +70,6 @@ public:
     // The menu bar's top-level menus of menu 128 or 129.
     QList<QMenu*> Menus(int menuId) const;
     QAction* CommandAction(int id) const;
-    // The accelerator actions (shortcut → command id).
-    const std::vector<std::pair<QAction*, int>>& accelerators() const { return accelerators_; }
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* messagePane() const { return messagePane_; }
     DockPageBar* instrumentBar() const { return instrumentBar_; }

@@ -54,35 +54,6 @@ ModalScript::Step Escape() {
 
 class LiveCommandsTest : public LiveWindowTest {};
 
-TEST_F(LiveCommandsTest, InstrumentMenuAndToolbarOfferTheMeterCommands) {
-    QMenu* instrument = nullptr;
-    for (QMenu* menu : frame->Menus(MainWindow::kMenuWithoutDocument)) {
-        if (menu->title() == QStringLiteral("&Instrument")) {
-            instrument = menu;
-        }
-    }
-    ASSERT_NE(instrument, nullptr);
-    QStringList items;
-    for (QAction* action : instrument->actions()) {
-        if (!action->isSeparator()) {
-            items << action->text();
-        }
-    }
-    for (const QString& expected :
-         {QStringLiteral("Pair"), QStringLiteral("Real Time Chart Recording"),
-          QStringLiteral("Stop Recording"), QStringLiteral("&Reconnect"), QStringLiteral("&Comport...")}) {
-        EXPECT_TRUE(items.contains(expected)) << expected.toStdString();
-    }
-    EXPECT_EQ(frame->CommandAction(ID_PAIR)->statusTip(),
-              QStringLiteral("Pair with the new wirless device."));
-    const QList<QAction*> buttons = frame->toolBar()->actions();
-    ASSERT_GE(buttons.size(), 6);
-    EXPECT_EQ(buttons[4], frame->CommandAction(ID_START_RECORDING));
-    EXPECT_EQ(buttons[5], frame->CommandAction(ID_STOP_RECORDING));
-    EXPECT_EQ(buttons[4]->toolTip(), QStringLiteral("Real Time Chart Recording."));
-    EXPECT_EQ(buttons[5]->toolTip(), QStringLiteral("Stop Recording."));
-}
-
 TEST_F(LiveCommandsTest, PairWaitsForAPortThenForTheAcknowledgement) {
     // Listed but not opened: nothing to pair through.
     EXPECT_FALSE(frame->CommandAction(ID_PAIR)->isEnabled());

@@ -1,5 +1,5 @@
-// How the main frame hands commands, timers and the close request to the headless state behind it. The
-// window asks the target first; a command nobody handles is shown disabled.
+// How the main window hands commands, timer ticks and close requests to the engine behind it. The window asks
+// the target first; a command nobody handles is shown disabled.
 #pragma once
 
 #include <optional>
@@ -11,14 +11,6 @@ class RecordingDocument;
 struct CommandState {
     bool enabled = false;
     bool checked = false;
-};
-
-// Implemented by the main frame: the timers a target may run (ids of FrameTimerId; periodic until stopped).
-class FrameTimers {
-public:
-    virtual ~FrameTimers() = default;
-    virtual void StartTimer(int id, int periodMs) = 0;
-    virtual void StopTimer(int id) = 0;
 };
 
 class CommandTarget {

@@ -1,8 +1,9 @@
 #include "app/gui/calvora_application.h"
 
 #include "app/gui/engine_link.h"
-#include "app/gui/text_document_view.h"
 #include "app/gui/main_window.h"
+#include "app/gui/message_prompts.h"
+#include "app/meter_engine.h"
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
@@ -53,14 +54,6 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
 }
 
 TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
-    if (!graphView) {
-        graphView = [](const std::shared_ptr<RecordingDocument>& document, QWidget* parent) -> DocumentView* {
-            return new TextDocumentView(document, parent);
-        };
-    }
-    if (!listView) {
-        listView = MakeLogListViewFactory();
-    }
     TabTable table;
     table.defaultGroup = 0;
     table.tabStyle = 1;
@@ -74,50 +67,21 @@ TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
 
 CalvoraApplication::CalvoraApplication() = default;
 
-ChartHooks CalvoraApplication::MakeChartHooks() {
-    ChartHooks hooks;
-    if (frame_ == nullptr) {
-        return hooks;
-    }
-    MainWindow* frame = frame_.get();
-    hooks.documents = &frame->state();
-    hooks.save = [frame](RecordingDocument& document) { return frame->SaveWithDialog(document); };
-    hooks.updateAllViews = [frame](RecordingDocument& document) { frame->UpdateViews(document); };
-    hooks.prompts = &frame->prompts();
-    if (engine_ != nullptr) {
-        EngineLink* engine = engine_.get();
-        hooks.fillDownload = [engine](RecordingDocument&) { engine->state().FillDownloadDocument(); };
-    }
-    return hooks;
-}
-
 CalvoraApplication::~CalvoraApplication() {
-    // The port and its reader stop first, while the frame still stands; then the frame goes.
-    if (engine_ != nullptr) {
-        engine_->Stop();
+    // The port and its reader stop first, while the window still stands; then the window with its views,
+    // before the link and the engine they report to.
+    if (link_ != nullptr) {
+        link_->Stop();
     }
-    frame_.reset();
+    window_.reset();
+    link_.reset();
     engine_.reset();
-    if (DocumentWindow::InstalledTabTable() == &tabTable_) {
-        DocumentWindow::InstallTabTable(nullptr);
-    }
 }
 
 bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     // The Windows start-up steps for the component system, its security, sockets and OLE have no counterpart
     // here: nothing in this program uses them.
     receiverPaths_ = options.ports;
-    // The chart takes the "Data Graph" tab, the list view the "Data List" tab. The hooks are asked for when a
-    // view is made, by which time the frame and the engine stand.
-    tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
-                                      MakeLogListViewFactory());
-    DocumentWindow::InstallTabTable(&tabTable_);
-
-    frame_ = std::make_unique<MainWindow>();
-    if (!frame_->Create()) {
-        frame_.reset();
-        return false;
-    }
     std::vector<std::string> devices;
     for (const QString& port : receiverPaths_) {
         devices.push_back(port.toStdString());
@@ -125,18 +89,67 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     udev_ = std::make_unique<UdevInventory>();
     inventory_ = std::make_unique<ExtraDevicesInventory>(*udev_, std::move(devices));
     settings_ = std::make_unique<SettingsFile>(SettingsFile::DefaultPath());
-    engine_ = std::make_unique<EngineLink>(*frame_, *inventory_, *settings_, true);
     journal_ = std::make_unique<Journal>();
-    engine_->state().SetJournal(journal_.get());
-    // The receiver scan ends the main frame's creation: the port is not opened here.
-    engine_->Start();
-    frame_->resize(1024, 700);
+    if (!Assemble({.inventory = *inventory_,
+                   .settings = *settings_,
+                   .journal = journal_.get(),
+                   .prompts = nullptr,
+                   .monitorDevices = true})) {
+        return false;
+    }
+    // The receiver scan ends the main window's creation: the port is not opened here.
+    link_->Start();
+    window_->resize(1024, 700);
     // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
-    frame_->show();
+    window_->show();
     OfferLeftJournal();
     for (const QString& file : options.files) {
-        frame_->OpenDocumentFile(file);
+        window_->OpenDocumentFile(file);
     }
+    return true;
+}
+
+bool CalvoraApplication::Assemble(const DesktopServices& services) {
+    // The main window with its menus, bars and Instrument page. Its document windows take their tabs from
+    // tabTable_, which is filled below, before any document window can open.
+    window_ = std::make_unique<MainWindow>(tabTable_);
+    if (!window_->Create()) {
+        window_.reset();
+        return false;
+    }
+    MainWindow* window = window_.get();
+
+    // Questions and messages, for the window's commands and the engine alike.
+    if (services.prompts == nullptr) {
+        ownPrompts_ = std::make_unique<MessageBoxPrompts>(window);
+    }
+    prompts_ = services.prompts != nullptr ? services.prompts : ownPrompts_.get();
+
+    // The engine and its window side. The engine runs on this thread; the serial reader thread hands each
+    // frame over and waits, and the wake-up below queues the link's call that runs the frame here.
+    link_ = std::make_unique<EngineLink>(*window, *prompts_, services.monitorDevices);
+    EngineLink* link = link_.get();
+    engine_ = std::make_unique<MeterEngine>(*link, services.inventory, services.settings, [link] {
+        QMetaObject::invokeMethod(link, &EngineLink::RunPendingFrames, Qt::QueuedConnection);
+    });
+    MeterEngine* engine = engine_.get();
+    link->SetEngine(*engine);
+    engine->SetJournal(services.journal);
+
+    // The window hands the meter's commands, its timers and its close requests to the link; its document
+    // commands share the engine's recording flags.
+    window->Attach(*link, engine->documents(), *prompts_);
+
+    // The views: the chart on the "Data Graph" tab saves, repaints and asks through the window, and fills a
+    // downloaded document through the engine; the list takes the "Data List" tab.
+    ChartHooks chartHooks;
+    chartHooks.documents = &engine->documents();
+    chartHooks.save = [window](RecordingDocument& document) { return window->SaveWithDialog(document); };
+    chartHooks.updateAllViews = [window](RecordingDocument& document) { window->UpdateViews(document); };
+    chartHooks.prompts = prompts_;
+    chartHooks.fillDownload = [engine](RecordingDocument&) { engine->FillDownloadDocument(); };
+    tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([chartHooks] { return chartHooks; }),
+                                     MakeLogListViewFactory());
     return true;
 }
 
@@ -148,7 +161,7 @@ void CalvoraApplication::OfferLeftJournal() {
     QMessageBox box(QMessageBox::Question, QStringLiteral("Calvora"),
                     QStringLiteral("A live recording was not saved when Calvora last stopped.\n"
                                    "Recover it as \"RealTime Panel\", or discard it?"),
-                    QMessageBox::NoButton, frame_.get());
+                    QMessageBox::NoButton, window_.get());
     QPushButton* recover = box.addButton(QStringLiteral("Recover"), QMessageBox::AcceptRole);
     box.addButton(QStringLiteral("Discard"), QMessageBox::DestructiveRole);
     box.setDefaultButton(recover);
@@ -158,9 +171,9 @@ void CalvoraApplication::OfferLeftJournal() {
         return;
     }
     std::u16string error;
-    if (engine_->state().RecoverJournal(*left, &error) == nullptr) {
+    if (engine_->RecoverJournal(*left, &error) == nullptr) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        prompts_->ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
     }
 }
 

@@ -1,4 +1,5 @@
-// The application object: start-up order, the command line, the tab table and the main frame.
+// The application object: the command line, the start-up order, and the one place where the main window, the
+// engine and its window side, the views and the prompts are built and connected.
 #pragma once
 
 #include "app/gui/document_window.h"
@@ -11,13 +12,15 @@
 
 namespace calvora {
 
-class MainWindow;
-struct ChartHooks;
 class EngineLink;
 class ExtraDevicesInventory;
 class Journal;
+class MainWindow;
+class MeterEngine;
+class ReceiverInventory;
 class SettingsFile;
 class UdevInventory;
+class UserPrompts;
 
 struct StartupOptions {
     QStringList files;
@@ -37,9 +40,21 @@ struct ParsedCommandLine {
 // `arguments` includes the program name first.
 ParsedCommandLine ParseCommandLine(const QStringList& arguments);
 
-// The tabs of every document window: "Data Graph" and "Data List". Views made by the factories given here;
-// null factories fall back to the plain-text views.
-TabTable MakeDocumentTabTable(ViewFactory graphView = {}, ViewFactory listView = {});
+// The tabs of every document window: "Data Graph" and "Data List", their views made by these factories.
+TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView);
+
+// What the desktop program takes from outside its windows. The program uses the system's; tests give their
+// own. Everything named here must outlive the application object.
+struct DesktopServices {
+    ReceiverInventory& inventory;
+    SettingsFile& settings;
+    // Every live sample also goes here, for recovery after a crash; none when null.
+    Journal* journal = nullptr;
+    // Questions and messages; Qt message boxes over the main window when null.
+    UserPrompts* prompts = nullptr;
+    // Watches udev for receivers coming and going.
+    bool monitorDevices = false;
+};
 
 class CalvoraApplication : public QObject {
     Q_OBJECT
@@ -47,28 +62,36 @@ public:
     CalvoraApplication();
     ~CalvoraApplication() override;
 
-    // Installs the tab table, creates the main frame, opens the command line's files and shows the frame.
-    // False when a step fails.
+    // Builds the program on the system's services, runs the first receiver scan, shows the main window and
+    // opens the command line's files. False when a step fails.
     bool InitInstance(const StartupOptions& options);
+    // Builds the main window, the engine and its window side and connects them, on `services`; no scan,
+    // nothing shown. False when the window cannot be made.
+    bool Assemble(const DesktopServices& services);
 
-    MainWindow* mainFrame() const { return frame_.get(); }
-    EngineLink* engine() const { return engine_.get(); }
+    MainWindow* mainWindow() const { return window_.get(); }
+    EngineLink* link() const { return link_.get(); }
+    MeterEngine* engine() const { return engine_.get(); }
+    UserPrompts& prompts() const { return *prompts_; }
     const QStringList& receiverPaths() const { return receiverPaths_; }
 
 private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.
     void OfferLeftJournal();
-    ChartHooks MakeChartHooks();
 
-    TabTable tabTable_;
     QStringList receiverPaths_;
+    // The system's services, when InitInstance made them.
     std::unique_ptr<UdevInventory> udev_;
     std::unique_ptr<ExtraDevicesInventory> inventory_;
     std::unique_ptr<SettingsFile> settings_;
-    // Declared before the engine so it outlives it: the engine records into it until it is destroyed.
     std::unique_ptr<Journal> journal_;
-    std::unique_ptr<MainWindow> frame_;
-    std::unique_ptr<EngineLink> engine_;
+
+    TabTable tabTable_;
+    std::unique_ptr<MainWindow> window_;
+    std::unique_ptr<UserPrompts> ownPrompts_;
+    UserPrompts* prompts_ = nullptr;
+    std::unique_ptr<EngineLink> link_;
+    std::unique_ptr<MeterEngine> engine_;
 };
 
 } // namespace calvora

@@ -1,5 +1,5 @@
-// The views a document window shows on its tabs. The chart view and the list view derive from DocumentView and
-// reach the tab frame through a view factory in the tab table.
+// The views a document window shows on its tabs. The chart view and the list view derive from DocumentView
+// and reach the document window through a view factory in the tab table.
 #pragma once
 
 #include <QWidget>
@@ -36,6 +36,7 @@ private:
 };
 
 // Makes the view of one tab on a document; null when it cannot.
-using ViewFactory = std::function<DocumentView*(const std::shared_ptr<RecordingDocument>& document, QWidget* parent)>;
+using ViewFactory =
+    std::function<DocumentView*(const std::shared_ptr<RecordingDocument>& document, QWidget* parent)>;
 
 } // namespace calvora

@@ -22,7 +22,7 @@ int DialogBarHeight(const QWidget* widget) {
 } // namespace
 
 TabStrip::TabStrip(QWidget* parent) : QWidget(parent), tabBar_(new QTabBar(this)) {
-    tabBar_->setObjectName(QStringLiteral("TabStrip%1").arg(DocumentWindowBase::kTabStripId));
+    tabBar_->setObjectName(QStringLiteral("TabStrip%1").arg(DocumentWindow::kTabStripId));
     tabBar_->setDrawBase(false);
     tabBar_->setExpanding(false);
     tabBar_->setFocusPolicy(Qt::NoFocus);
@@ -51,7 +51,7 @@ void TabStrip::paintEvent(QPaintEvent*) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QMdiSubWindow(parent) {
+DocumentWindow::DocumentWindow(const TabTable& tabs, QWidget* parent) : QMdiSubWindow(parent), tabs_(tabs) {
     setAttribute(Qt::WA_DeleteOnClose);
     // "Arial bold", cell height 16, weight 500, a swiss (sans-serif) face.
     tabFont_.setFamilies(
@@ -61,34 +61,16 @@ DocumentWindowBase::DocumentWindowBase(QWidget* parent) : QMdiSubWindow(parent) 
     tabFont_.setWeight(QFont::Medium);
 }
 
-DocumentWindowBase::~DocumentWindowBase() = default;
+DocumentWindow::~DocumentWindow() = default;
 
-void DocumentWindowBase::GetLayoutAdjustments(int& right, int& bottom) const {
-    right = rightAdjust_;
-    bottom = bottomAdjust_;
-}
-
-QString DocumentWindowBase::TabTooltip(int index) const {
-    return index >= 0 && index < tooltips_.size() ? tooltips_[index] : QString();
-}
-
-QMenu* DocumentWindowBase::TabContextMenu(int) const {
-    return nullptr;
-}
-
-bool DocumentWindowBase::suppressLayout() const {
-    return false;
-}
-
-bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> document) {
+bool DocumentWindow::CreateClient(std::shared_ptr<RecordingDocument> document) {
     document_ = std::move(document);
-    table_ = tabTable();
-    if (table_ == nullptr || table_->groups.empty() || table_->defaultGroup < 0 ||
-        table_->defaultGroup >= static_cast<int>(table_->groups.size())) {
+    if (tabs_.groups.empty() || tabs_.defaultGroup < 0 ||
+        tabs_.defaultGroup >= static_cast<int>(tabs_.groups.size())) {
         return false;
     }
-    group_ = table_->defaultGroup;
-    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
+    group_ = tabs_.defaultGroup;
+    const TabGroup& group = this->group();
     if (group.tabTitles.isEmpty() || group.views.size() != static_cast<size_t>(group.tabTitles.size())) {
         return false;
     }
@@ -103,25 +85,18 @@ bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> documen
     barTabs->setObjectName(QStringLiteral("TabControl%1").arg(kDialogBarTabsId));
     barTabs->setDrawBase(false);
     strip_ = new TabStrip(client_);
-    QTabBar* tabs = strip_->tabBar();
-    tabs->setFont(tabFont_);
-    tabs->setShape(table_->tabStyle == 1 && table_->tabPosition == 1 ? QTabBar::RoundedSouth
-                                                                       : QTabBar::RoundedNorth);
-    rightAdjust_ = 0;
-    bottomAdjust_ = 0;
-    tooltips_.clear();
+    QTabBar* tabBar = strip_->tabBar();
+    tabBar->setFont(tabFont_);
+    tabBar->setShape(tabs_.tabStyle == 1 && tabs_.tabPosition == 1 ? QTabBar::RoundedSouth
+                                                                   : QTabBar::RoundedNorth);
     {
-        const QSignalBlocker blocker(tabs);
-        while (tabs->count() > 0) {
-            tabs->removeTab(0);
-        }
+        const QSignalBlocker blocker(tabBar);
         for (const QString& title : group.tabTitles) {
-            tabs->addTab(title);
-            tooltips_.append(QString());
+            tabBar->addTab(title);
         }
-        tabs->setCurrentIndex(0);
+        tabBar->setCurrentIndex(0);
     }
-    connect(tabs, &QTabBar::currentChanged, this, [this](int index) { SwitchToTab(index); });
+    connect(tabBar, &QTabBar::currentChanged, this, [this](int index) { SwitchToTab(index); });
     setWidget(client_);
 
     view_ = CreateView(0);
@@ -138,8 +113,8 @@ bool DocumentWindowBase::CreateClient(std::shared_ptr<RecordingDocument> documen
     return true;
 }
 
-DocumentView* DocumentWindowBase::CreateView(int index) {
-    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
+DocumentView* DocumentWindow::CreateView(int index) {
+    const TabGroup& group = this->group();
     if (index < 0 || index >= static_cast<int>(group.views.size()) ||
         !group.views[static_cast<size_t>(index)]) {
         return nullptr;
@@ -152,12 +127,11 @@ DocumentView* DocumentWindowBase::CreateView(int index) {
     return view;
 }
 
-bool DocumentWindowBase::SwitchToTab(int index) {
-    if (table_ == nullptr || group_ < 0) {
+bool DocumentWindow::SwitchToTab(int index) {
+    if (group_ < 0) {
         return false;
     }
-    const TabGroup& group = table_->groups[static_cast<size_t>(group_)];
-    if (index < 0 || index >= static_cast<int>(group.views.size())) {
+    if (index < 0 || index >= static_cast<int>(group().views.size())) {
         return false;
     }
     if (document_ != nullptr) {
@@ -167,7 +141,7 @@ bool DocumentWindowBase::SwitchToTab(int index) {
         const QSignalBlocker blocker(strip_->tabBar());
         strip_->tabBar()->setCurrentIndex(index);
     }
-    // The frame's own reference keeps the document alive while its only view goes.
+    // The window's own reference keeps the document alive while its only view goes.
     const std::shared_ptr<RecordingDocument> keep = document_;
     delete view_.data();
     view_ = CreateView(index);
@@ -182,23 +156,20 @@ bool DocumentWindowBase::SwitchToTab(int index) {
     return true;
 }
 
-int DocumentWindowBase::currentTab() const {
+int DocumentWindow::currentTab() const {
     return strip_ != nullptr ? strip_->tabBar()->currentIndex() : -1;
 }
 
-QRect DocumentWindowBase::viewRect() const {
+QRect DocumentWindow::viewRect() const {
     if (strip_ == nullptr) {
         return {};
     }
-    int right = 0;
-    int bottom = 0;
-    GetLayoutAdjustments(right, bottom);
     const QRect display = strip_->displayArea().translated(strip_->pos());
-    return {display.left(), display.top(), display.width() - right + 5, display.height() - bottom - 20};
+    return {display.left(), display.top(), display.width() + 5, display.height() - 20};
 }
 
-void DocumentWindowBase::RecalcLayout() {
-    if (client_ == nullptr || suppressLayout()) {
+void DocumentWindow::RecalcLayout() {
+    if (client_ == nullptr) {
         return;
     }
     const int barHeight = !dialogBar_->isHidden() ? DialogBarHeight(client_) : 0;
@@ -209,7 +180,7 @@ void DocumentWindowBase::RecalcLayout() {
     }
 }
 
-void DocumentWindowBase::PrintPreview(QPrinter& printer) {
+void DocumentWindow::PrintPreview(QPrinter& printer) {
     if (strip_ != nullptr) {
         strip_->tabBar()->hide();
         dialogBar_->hide();
@@ -219,7 +190,7 @@ void DocumentWindowBase::PrintPreview(QPrinter& printer) {
     }
 }
 
-void DocumentWindowBase::ShowBars() {
+void DocumentWindow::ShowBars() {
     if (strip_ != nullptr) {
         strip_->tabBar()->show();
         dialogBar_->show();
@@ -227,20 +198,20 @@ void DocumentWindowBase::ShowBars() {
     }
 }
 
-void DocumentWindowBase::UpdateTitle() {
+void DocumentWindow::UpdateTitle() {
     if (document_ != nullptr) {
         setWindowTitle(QString::fromStdU16String(document_->title));
     }
 }
 
-bool DocumentWindowBase::eventFilter(QObject* watched, QEvent* event) {
+bool DocumentWindow::eventFilter(QObject* watched, QEvent* event) {
     if (watched == client_ && event->type() == QEvent::Resize) {
         RecalcLayout();
     }
     return QMdiSubWindow::eventFilter(watched, event);
 }
 
-void DocumentWindowBase::closeEvent(QCloseEvent* event) {
+void DocumentWindow::closeEvent(QCloseEvent* event) {
     bool accept = true;
     Q_EMIT closeRequested(this, accept);
     if (!accept) {

@@ -1,5 +1,5 @@
-// The document window: a child window of the main frame's MDI area with a row of tabs across its top, one per
-// view class; choosing a tab replaces the view by a new view of that tab's class on the same document.
+// The document window: a child window of the main window's MDI area with a row of tabs across its top, one
+// per kind of view; choosing a tab replaces the view by a new view of that tab's kind on the same document.
 #pragma once
 
 #include "app/gui/document_view.h"
@@ -12,7 +12,6 @@
 #include <memory>
 #include <vector>
 
-class QMenu;
 class QTabBar;
 class QPrinter;
 
@@ -33,7 +32,7 @@ struct TabTable {
     std::vector<TabGroup> groups;
 };
 
-// The tab strip: fills the frame's client area below the dialog bar; the view lies over its display area.
+// The tab strip: fills the window's client area below the dialog bar; the view lies over its display area.
 class TabStrip : public QWidget {
     Q_OBJECT
 public:
@@ -50,41 +49,35 @@ private:
     QTabBar* tabBar_;
 };
 
-class DocumentWindowBase : public QMdiSubWindow {
+class DocumentWindow : public QMdiSubWindow {
     Q_OBJECT
 public:
     static constexpr int kTabStripId = 1000;
     static constexpr int kDialogBarId = 128;
     static constexpr int kDialogBarTabsId = 1003;
 
-    explicit DocumentWindowBase(QWidget* parent = nullptr);
-    ~DocumentWindowBase() override;
+    // `tabs` names the tabs and makes their views; it must outlive the window.
+    explicit DocumentWindow(const TabTable& tabs, QWidget* parent = nullptr);
+    ~DocumentWindow() override;
 
     // Builds the tab strip, the dialog bar and the first tab's view on `document`. False when the table has
-    // no group or a part cannot be made; the frame then holds no view.
+    // no group or a part cannot be made; the window then holds no view.
     bool CreateClient(std::shared_ptr<RecordingDocument> document);
-
-    // The six operations a derived frame may change, in the original order.
-    virtual void GetLayoutAdjustments(int& right, int& bottom) const;
-    virtual bool SwitchToTab(int index);
-    virtual QString TabTooltip(int index) const;
-    virtual QMenu* TabContextMenu(int index) const;
-    virtual bool suppressLayout() const;
-    virtual const TabTable* tabTable() const = 0;
+    // Replaces the view by a new view of tab `index` on the same document. False for a tab that does not
+    // exist or whose view cannot be made.
+    bool SwitchToTab(int index);
 
     // Hides the tab strip and the dialog bar and hands the preview to the view.
     void PrintPreview(QPrinter& printer);
-    // Shows the strip and the bar again (the chart view calls this when it paints to the screen).
+    // Shows the strip and the bar again (the views call this once a print preview is over).
     void ShowBars();
 
     // Places the tab strip and the view.
     void RecalcLayout();
 
     DocumentView* activeView() const { return view_; }
-    const std::shared_ptr<RecordingDocument>& documentPtr() const { return document_; }
     RecordingDocument* document() const { return document_.get(); }
     int currentTab() const;
-    int groupInUse() const { return group_; }
     TabStrip* tabStrip() const { return strip_; }
     QWidget* dialogBar() const { return dialogBar_; }
     QFont tabFont() const { return tabFont_; }
@@ -100,8 +93,8 @@ public:
 Q_SIGNALS:
     void viewChanged(calvora::DocumentView* view);
     // The user or the program asked to close the window; `accept` may be cleared by the handler.
-    void closeRequested(calvora::DocumentWindowBase* frame, bool& accept);
-    void aboutToClose(calvora::DocumentWindowBase* frame);
+    void closeRequested(calvora::DocumentWindow* window, bool& accept);
+    void aboutToClose(calvora::DocumentWindow* window);
 
 protected:
     bool eventFilter(QObject* watched, QEvent* event) override;
@@ -109,36 +102,18 @@ protected:
 
 private:
     DocumentView* CreateView(int index);
+    const TabGroup& group() const { return tabs_.groups[static_cast<size_t>(group_)]; }
 
+    const TabTable& tabs_;
     std::shared_ptr<RecordingDocument> document_;
     QWidget* client_ = nullptr;
     TabStrip* strip_ = nullptr;
     QWidget* dialogBar_ = nullptr;
     QFont tabFont_;
-    const TabTable* table_ = nullptr;
+    // The group in use; -1 until the client is built.
     int group_ = -1;
-    QStringList tooltips_;
-    int rightAdjust_ = 0;
-    int bottomAdjust_ = 0;
     QPointer<DocumentView> view_;
     QString pathName_;
-};
-
-// The document window of this program: takes its tabs from the table installed at start-up.
-class DocumentWindow : public DocumentWindowBase {
-    Q_OBJECT
-public:
-    explicit DocumentWindow(QWidget* parent = nullptr) : DocumentWindowBase(parent) {}
-
-    bool suppressLayout() const override { return false; }
-    const TabTable* tabTable() const override { return s_table; }
-
-    // Installed once at start-up (tests install their own); the table must outlive every frame.
-    static void InstallTabTable(const TabTable* table) { s_table = table; }
-    static const TabTable* InstalledTabTable() { return s_table; }
-
-private:
-    static inline const TabTable* s_table = nullptr;
 };
 
 } // namespace calvora

@@ -13,7 +13,6 @@
 #include "recording/recording_document.h"
 
 #include <QMdiArea>
-#include <QMessageBox>
 #include <QMenuBar>
 #include <QProgressBar>
 #include <QSocketNotifier>
@@ -53,23 +52,8 @@ QIcon TreeImage(bool connected) {
 
 } // namespace
 
-EngineLink::EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings,
-                       bool monitorDevices)
-    : frame_(frame) {
-    // The reader thread wakes the user-interface thread through a queued call; the hand-off then runs the
-    // frame's task here while the reader waits.
-    state_ = std::make_unique<MeterEngine>(*this, inventory, settings, [this] {
-        QMetaObject::invokeMethod(
-            this,
-            [this] {
-                // What a frame changed (a recording that reached its count, a finished download) shows in
-                // the menus and toolbar at once, as the framework's idle update did.
-                if (state_->handOff().RunPending() > 0) {
-                    frame_.UpdateCommandUI();
-                }
-            },
-            Qt::QueuedConnection);
-    });
+EngineLink::EngineLink(MainWindow& frame, UserPrompts& prompts, bool monitorDevices)
+    : frame_(frame), prompts_(prompts) {
     if (monitorDevices) {
         monitor_ = std::make_unique<DeviceMonitor>();
         if (monitor_->fd() >= 0) {
@@ -77,6 +61,8 @@ EngineLink::EngineLink(MainWindow& frame, ReceiverInventory& inventory, Settings
             connect(monitorNotifier_, &QSocketNotifier::activated, this, &EngineLink::OnDeviceChange);
         }
     }
+    connect(frame_.instrumentTree(), &QTreeWidget::itemDoubleClicked, this,
+            [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
     readerPoll_.setInterval(kReaderPollMs);
     connect(&readerPoll_, &QTimer::timeout, this, &EngineLink::PollReader);
 }
@@ -85,12 +71,15 @@ EngineLink::~EngineLink() {
     Stop();
 }
 
+void EngineLink::RunPendingFrames() {
+    // What a frame changed (a recording that reached its count, a finished download) shows in the menus and
+    // toolbar at once, as the framework's idle update did.
+    if (state_->handOff().RunPending() > 0) {
+        frame_.UpdateCommandUI();
+    }
+}
+
 void EngineLink::Start() {
-    frame_.SetRecordingState(state_->documents());
-    frame_.SetPrompts(this);
-    frame_.SetCommandTarget(this);
-    connect(frame_.instrumentTree(), &QTreeWidget::itemDoubleClicked, this,
-            [this](QTreeWidgetItem* item, int) { OnTreeDoubleClicked(item); });
     readerPoll_.start();
     started_ = true;
     state_->ScanReceivers();
@@ -103,9 +92,6 @@ void EngineLink::Stop() {
     started_ = false;
     readerPoll_.stop();
     state_->ClosePort();
-    disconnect(frame_.instrumentTree(), nullptr, this, nullptr);
-    frame_.SetCommandTarget(nullptr);
-    frame_.SetPrompts(nullptr);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -130,7 +116,7 @@ bool EngineLink::SaveDocument(RecordingDocument& document) {
 }
 
 bool EngineLink::AskPlannedSamples(uint32_t& samples) {
-    SamplingSetupDialog dialog(*this, &frame_);
+    SamplingSetupDialog dialog(prompts_, &frame_);
     dialog.SetValue(static_cast<int>(samples));
     if (dialog.exec() != QDialog::Accepted) {
         return false;
@@ -140,7 +126,7 @@ bool EngineLink::AskPlannedSamples(uint32_t& samples) {
 }
 
 void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
-    if (DocumentWindowBase* window = frame_.FrameOf(&document)) {
+    if (DocumentWindow* window = frame_.WindowOf(&document)) {
         frame_.mdiArea()->setActiveSubWindow(window);
     }
 }
@@ -151,7 +137,7 @@ void EngineLink::UpdateAllViews(RecordingDocument& document) {
 
 void EngineLink::AppendLiveSample(RecordingDocument& document) {
     // The chart draws the newest segment only; other views refresh as a whole.
-    DocumentWindowBase* window = frame_.FrameOf(&document);
+    DocumentWindow* window = frame_.WindowOf(&document);
     if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->activeView()) : nullptr) {
         chart->AppendLiveSample();
     } else {
@@ -172,23 +158,9 @@ void EngineLink::ShowReceiverTree(const std::vector<ReceiverItem>& items) {
     // A scan while connected only rebuilds the tree behind the panel: the panel keeps the page while the
     // connect timer opens the receiver again. The tree takes the page when nothing is connected.
     if (state_ == nullptr || state_->connectedLabel().empty()) {
-        ShowInstrumentPage(tree);
+        frame_.ShowInstrumentPage(tree);
     }
     frame_.UpdateCommandUI();
-}
-
-void EngineLink::ShowInstrumentPage(QWidget* page) {
-    DockPageBar* bar = frame_.instrumentBar();
-    if (bar->pageCount() == 1 && bar->page(0).window == page) {
-        return;
-    }
-    while (bar->pageCount() > 0) {
-        if (bar->activePageIndex() < 0) {
-            bar->ActivatePage(0);
-        }
-        bar->RemoveActivePage();
-    }
-    bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
 }
 
 InstrumentPanel* EngineLink::meterPanel() const {
@@ -202,7 +174,7 @@ void EngineLink::ShowInstrumentPanel() {
         panel_ = meterPage_.get();
     }
     panel_->Reset();
-    ShowInstrumentPage(panel_->Widget());
+    frame_.ShowInstrumentPage(panel_->Widget());
 }
 
 void EngineLink::ShowLiveReading(const LiveReading& reading) {
@@ -264,18 +236,11 @@ void EngineLink::CloseProgress() {
 }
 
 bool EngineLink::AskYesNo(const std::u16string& question) {
-    return frame_.defaultPrompts().AskYesNo(question);
+    return prompts_.AskYesNo(question);
 }
 
 void EngineLink::ShowMessage(const std::u16string& text, MessageIcon icon) {
-    if (icon == MessageIcon::None) {
-        // "Pair failed!" comes with an OK button only: no icon, the program's title.
-        QMessageBox box(QMessageBox::NoIcon, QStringLiteral("Calvora"), QString::fromStdU16String(text),
-                        QMessageBox::Ok, &frame_);
-        box.exec();
-        return;
-    }
-    frame_.defaultPrompts().ShowMessage(text, icon);
+    prompts_.ShowMessage(text, icon);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -316,7 +281,7 @@ bool EngineLink::ExecuteCommand(int id) {
         state_->Reconnect();
         return true;
     case ID_COMPORT: {
-        ComportDialog dialog(*this, &frame_);
+        ComportDialog dialog(prompts_, &frame_);
         dialog.SetValue(state_->BeginComport());
         if (dialog.exec() == QDialog::Accepted) {
             state_->ConfirmComport(dialog.value());

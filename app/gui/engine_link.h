@@ -1,6 +1,6 @@
-// Connects the main frame to the headless main-frame state: the window shows what the state asks for
-// (timers, document windows, dialogs, the receiver tree) and hands the meter's commands, timer ticks and
-// close requests to it.
+// The window side of the engine: shows what the engine asks for (timers, document windows, dialogs, the
+// receiver tree, the instrument panel) and hands the meter's commands, timer ticks and close requests to it.
+// CalvoraApplication builds it with the engine and connects both to the main window.
 #pragma once
 
 #include "app/command_target.h"
@@ -25,12 +25,16 @@ class InstrumentPanelPage;
 class EngineLink : public QObject, public EngineView, public CommandTarget {
     Q_OBJECT
 public:
-    // `inventory` and `settings` must outlive the link. `monitorDevices` watches udev for receivers coming
-    // and going.
-    EngineLink(MainWindow& frame, ReceiverInventory& inventory, SettingsFile& settings, bool monitorDevices);
+    // Questions and messages go to `prompts`, which must outlive the link. `monitorDevices` watches udev for
+    // receivers coming and going.
+    EngineLink(MainWindow& frame, UserPrompts& prompts, bool monitorDevices);
     ~EngineLink() override;
 
+    // The engine this link shows, made with this link as its view; it must outlive the link.
+    void SetEngine(MeterEngine& engine) { state_ = &engine; }
     MeterEngine& state() { return *state_; }
+    // Runs on this thread the frames the reader thread handed over; the engine's wake-up queues a call here.
+    void RunPendingFrames();
     // The "Loading..." window while a download runs, else null.
     LoadingDialog* progress() const { return progress_; }
     // The instrument panel that takes the Instrument page once a receiver is chosen; not owned. Without one
@@ -38,9 +42,9 @@ public:
     void SetInstrumentPanel(InstrumentPanelPage* panel) { panel_ = panel; }
     // The meter's panel once made, else null.
     InstrumentPanel* meterPanel() const;
-    // Plugs into the frame and runs the first receiver scan.
+    // Starts watching the reader and runs the first receiver scan.
     void Start();
-    // Closes the port (stopping the reader) and unplugs from the frame.
+    // Closes the port, stopping the reader thread.
     void Stop();
 
     // EngineView
@@ -76,17 +80,16 @@ private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
     void OnDeviceChange();
     void PollReader();
-    // Puts `page` alone on the Instrument bar.
-    void ShowInstrumentPage(QWidget* page);
 
     MainWindow& frame_;
-    std::unique_ptr<MeterEngine> state_;
+    UserPrompts& prompts_;
+    MeterEngine* state_ = nullptr;
     std::unique_ptr<DeviceMonitor> monitor_;
     QSocketNotifier* monitorNotifier_ = nullptr;
     QTimer readerPoll_;
     LoadingDialog* progress_ = nullptr;
     InstrumentPanelPage* panel_ = nullptr;
-    // The panel is made once, on the Instrument bar; the frame's widgets own it.
+    // The panel is made once, on the Instrument bar; the main window's widgets own it.
     QPointer<InstrumentPanel> meter_;
     std::unique_ptr<InstrumentPanelPage> meterPage_;
     bool started_ = false;

@@ -1,12 +1,17 @@
-// The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow per
-// document. Commands go first to the installed CommandTarget (the headless state behind the window), then to
-// the shell's own handlers; a command neither handles is shown disabled.
+// The main window: menus, toolbar, status bar, the Instrument bar and the MDI area with one DocumentWindow
+// per document. Commands go first to the engine the window is attached to, then to the window's own handlers;
+// a command neither handles is shown disabled. The definitions are split by topic: main_window.cpp
+// (construction, bars, timers, window events), main_window_commands.cpp (menus, accelerators, command table),
+// main_window_documents.cpp (document windows, open, save, print, recent files) and
+// main_window_instrument.cpp (the Instrument bar).
 #pragma once
 
 #include "app/command_target.h"
+#include "app/gui/document_window.h"
 #include "app/recent_files.h"
 #include "docking/gui/auto_hide.h"
 
+#include <QMainWindow>
 #include <QPrinter>
 #include <QStringList>
 #include <QTimer>
@@ -16,14 +21,13 @@
 #include <vector>
 
 class QAction;
+class QMdiArea;
 class QLabel;
 class QMenu;
 class QTreeWidget;
 
 namespace calvora {
 
-class DocumentWindow;
-class DocumentWindowBase;
 class RecordingState;
 class UserPrompts;
 class RecordingDocument;
@@ -34,7 +38,7 @@ QStringList QtNameFilters(const QString& filter);
 // last-dot rule never cuts into the name itself.
 QString WithSaveExtension(const QString& chosen);
 
-class MainWindow : public AutoHideMainWindow, public FrameTimers {
+class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kInstrumentBarId = 123;
@@ -42,25 +46,19 @@ public:
     static constexpr int kMenuWithoutDocument = 128;
     static constexpr int kMenuWithDocument = 129;
 
-    explicit MainWindow(QWidget* parent = nullptr);
+    // `documentTabs` gives every document window its tabs; it must outlive the window.
+    explicit MainWindow(const TabTable& documentTabs, QWidget* parent = nullptr);
     ~MainWindow() override;
 
     // The creation steps: toolbar, status bar, docking, Instrument bar with its tree page. False on failure.
     bool Create();
 
-    // The headless state behind the window; not owned. Null until the engine exists.
-    void SetCommandTarget(CommandTarget* target);
-    // The recording flags the document commands use; the frame keeps its own until the engine hands over its
-    // state (which must outlive the frame).
-    void SetRecordingState(RecordingState& state);
-    RecordingState& state() const { return *state_; }
-    // Message boxes for the document commands; defaults to Qt message boxes.
-    void SetPrompts(UserPrompts* prompts);
-    UserPrompts& prompts() const;
-    // The frame's own message boxes, whatever is installed.
-    UserPrompts& defaultPrompts() const { return *ownPrompts_; }
+    // The engine behind the window, before the window is used: the meter's commands, the timers and the close
+    // requests go to `target`; the document commands keep the recording flags in `documents`; questions and
+    // messages go to `prompts`. None is owned; all must outlive the window.
+    void Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts);
 
-    // Command table.
+    // Command table (main_window_commands.cpp).
     CommandState QueryCommandState(int id) const;
     // Runs a command if it is enabled; false when disabled or unhandled.
     bool ExecuteCommand(int id);
@@ -72,40 +70,42 @@ public:
     // The menu bar's top-level menus of menu 128 or 129.
     QList<QMenu*> Menus(int menuId) const;
     QAction* CommandAction(int id) const;
-    // The accelerator actions (shortcut → command id).
-    const std::vector<std::pair<QAction*, int>>& accelerators() const { return accelerators_; }
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* messagePane() const { return messagePane_; }
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
-    QPrinter& Printer() { return printer_; }
+    QMdiArea* mdiArea() const { return mdiArea_; }
+    // The strips the Instrument bar can be pinned to.
+    AutoHideStrips& autoHide() const { return *autoHide_; }
 
-    // Documents.
+    // Documents (main_window_documents.cpp).
     DocumentWindow* NewDocument();
     // Reads a ".recorder" file into a new document window; null (after the reader's message) on failure.
     DocumentWindow* OpenDocumentFile(const QString& path);
     // Shows `document` in a new window (also the engine's way in for the live and downloaded documents).
     DocumentWindow* CreateDocumentWindow(std::shared_ptr<RecordingDocument> document);
-    DocumentWindowBase* activeDocumentFrame() const;
+    DocumentWindow* activeDocumentWindow() const;
     RecordingDocument* activeDocument() const;
-    QList<DocumentWindowBase*> documentFrames() const;
+    QList<DocumentWindow*> documentWindows() const;
 
     const RecentFileList& recentFiles() const { return recent_; }
 
-    // View › Instrument: shows the bar when hidden, hides it when visible; a bar pinned to a strip counts as
-    // visible and is docked again, hidden.
+    // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
+    // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
     void ToggleInstrumentBar();
     bool isInstrumentBarShown() const;
+    // Puts `page` alone on the Instrument bar, as its "Instrument" page (the receiver tree or the panel).
+    void ShowInstrumentPage(QWidget* page);
 
-    // FrameTimers.
-    void StartTimer(int id, int periodMs) override;
-    void StopTimer(int id) override;
+    // The engine's timers (ids of EngineTimer): each tick goes to the attached target until the timer stops.
+    void StartTimer(int id, int periodMs);
+    void StopTimer(int id);
     bool IsTimerRunning(int id) const;
     // What a timer tick runs.
     void OnTimer(int id);
 
     // The window showing `document`, or null.
-    DocumentWindowBase* FrameOf(const RecordingDocument* document) const;
+    DocumentWindow* WindowOf(const RecordingDocument* document) const;
     // Tells every view of `document` that it changed.
     void UpdateViews(RecordingDocument& document);
 
@@ -117,7 +117,7 @@ public:
     QString AskSavePath();
     // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
     bool SaveDocumentAs(RecordingDocument& document, const QString& chosenPath);
-    bool SaveRecordOnly(DocumentWindowBase& frame, const QString& path);
+    bool SaveRecordOnly(DocumentWindow& frame, const QString& path);
 
 Q_SIGNALS:
     void commandExecuted(int id);
@@ -157,7 +157,7 @@ private:
     void OnPrintSetup();
     void OnHelp();
     void OnAbout();
-    void OnDocumentClosing(DocumentWindowBase* frame, bool& accept);
+    void OnDocumentClosing(DocumentWindow* frame, bool& accept);
     void OnDocumentDestroyed(RecordingDocument* document);
     void AddRecent(const QString& path);
     void LoadRecent();
@@ -165,10 +165,8 @@ private:
     void OpenRecent(int index);
 
     CommandTarget* target_ = nullptr;
-    std::unique_ptr<RecordingState> ownState_;
-    RecordingState* state_;
-    std::unique_ptr<UserPrompts> ownPrompts_;
-    UserPrompts* prompts_;
+    RecordingState* state_ = nullptr;
+    UserPrompts* prompts_ = nullptr;
 
     std::map<int, QAction*> commands_;
     std::vector<std::pair<QAction*, int>> accelerators_;
@@ -179,6 +177,8 @@ private:
     std::vector<QAction*> recentActions_;
     RecentFileList recent_{4};
 
+    QMdiArea* mdiArea_;
+    AutoHideStrips* autoHide_;
     QToolBar* toolBar_ = nullptr;
     QLabel* messagePane_ = nullptr;
     std::vector<QLabel*> lockPanes_;
@@ -188,6 +188,7 @@ private:
     QTreeWidget* instrumentTree_ = nullptr;
     std::map<int, QTimer*> timers_;
     QPrinter printer_;
+    const TabTable& documentTabs_;
     int untitledCount_ = 0;
 };
 

@@ -10,6 +10,7 @@ bool MessageBoxPrompts::AskYesNo(const std::u16string& question) {
 }
 
 void MessageBoxPrompts::ShowMessage(const std::u16string& text, MessageIcon icon) {
+    // Without an icon ("Pair failed!") the box still carries the program's title and an OK button.
     QMessageBox box(icon == MessageIcon::Information   ? QMessageBox::Information
                     : icon == MessageIcon::Exclamation ? QMessageBox::Warning
                     : icon == MessageIcon::Question    ? QMessageBox::Question

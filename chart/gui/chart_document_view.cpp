@@ -12,14 +12,14 @@ ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document
     if (!hooks.showFrameBars) {
         hooks.showFrameBars = [this] {
             // Only after a print preview hid them: showing them lays the frame out again.
-            DocumentWindowBase* frame = documentWindow();
+            DocumentWindow* frame = documentWindow();
             if (frame && frame->tabStrip() && frame->tabStrip()->tabBar()->isHidden())
                 frame->ShowBars();
         };
     }
     if (!hooks.previewEnded) {
         hooks.previewEnded = [this] {
-            if (DocumentWindowBase* frame = documentWindow())
+            if (DocumentWindow* frame = documentWindow())
                 frame->RecalcLayout();
         };
     }
@@ -30,9 +30,9 @@ ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document
     setFocusProxy(chart_);
 }
 
-DocumentWindowBase* ChartDocumentView::documentWindow() const {
+DocumentWindow* ChartDocumentView::documentWindow() const {
     for (QObject* parent = this->parent(); parent != nullptr; parent = parent->parent()) {
-        if (auto* frame = qobject_cast<DocumentWindowBase*>(parent))
+        if (auto* frame = qobject_cast<DocumentWindow*>(parent))
             return frame;
     }
     return nullptr;

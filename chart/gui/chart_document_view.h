@@ -10,7 +10,7 @@
 
 namespace calvora {
 
-class DocumentWindowBase;
+class DocumentWindow;
 
 class ChartDocumentView : public DocumentView {
     Q_OBJECT
@@ -29,7 +29,7 @@ public:
     void PrintPreview(QPrinter& printer) override;
 
 private:
-    DocumentWindowBase* documentWindow() const;
+    DocumentWindow* documentWindow() const;
 
     ChartView* chart_;
 };

@@ -2,7 +2,6 @@
 
 #include <QApplication>
 #include <QDrag>
-#include <QMdiArea>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QStyle>
@@ -341,7 +340,7 @@ AutoHideStrip::AutoHideStrip(Qt::DockWidgetArea side, QMainWindow* frame)
 AutoHideStrip::~AutoHideStrip() = default;
 
 void AutoHideStrip::AddItem(std::unique_ptr<DockPage> page, DockPageBar* owner, Qt::DockWidgetArea ownerSide,
-                           QSize ownerSize) {
+                            QSize ownerSize) {
     if (page == nullptr) {
         return;
     }
@@ -430,8 +429,7 @@ QSize AutoHideStrip::minimumSizeHint() const {
 
 QRect AutoHideStrip::FloatTarget(const Item& item) const {
     // The float window covers the frame between the strips: the central area and the docked bars.
-    QRect inner =
-        frame_->centralWidget() != nullptr ? frame_->centralWidget()->geometry() : frame_->rect();
+    QRect inner = frame_->centralWidget() != nullptr ? frame_->centralWidget()->geometry() : frame_->rect();
     for (QDockWidget* dock : frame_->findChildren<QDockWidget*>(Qt::FindDirectChildrenOnly)) {
         if (dock->isVisible() && !dock->isFloating()) {
             inner = inner.united(dock->geometry());
@@ -552,24 +550,22 @@ void AutoHideStrip::leaveEvent(QEvent*) {
 
 // ---------------------------------------------------------------------------------------------------------
 
-AutoHideMainWindow::AutoHideMainWindow(QWidget* parent) : QMainWindow(parent), mdiArea_(new QMdiArea(this)) {
-    setCentralWidget(mdiArea_);
-    setContextMenuPolicy(Qt::PreventContextMenu);
+AutoHideStrips::AutoHideStrips(QMainWindow& window) : QObject(&window), window_(window) {
 }
 
-AutoHideMainWindow::~AutoHideMainWindow() = default;
+AutoHideStrips::~AutoHideStrips() = default;
 
-void AutoHideMainWindow::EnableDocking(Qt::DockWidgetAreas sides) {
+void AutoHideStrips::EnableDocking(Qt::DockWidgetAreas sides) {
     for (Qt::DockWidgetArea side : kSides) {
         if (!sides.testFlag(side) || strips_.count(side) != 0) {
             continue;
         }
-        auto* strip = new AutoHideStrip(side, this);
+        auto* strip = new AutoHideStrip(side, &window_);
         if (side == Qt::TopDockWidgetArea) {
             // Below the toolbar, on a line of its own.
-            addToolBarBreak(Qt::TopToolBarArea);
+            window_.addToolBarBreak(Qt::TopToolBarArea);
         }
-        addToolBar(ToolBarAreaFor(side), strip);
+        window_.addToolBar(ToolBarAreaFor(side), strip);
         strip->hide();
         connect(strip, &AutoHideStrip::pinBackRequested, this,
                 [this](DockPageBar* bar) { UnpinBar(bar, true); });
@@ -579,21 +575,21 @@ void AutoHideMainWindow::EnableDocking(Qt::DockWidgetAreas sides) {
     }
 }
 
-AutoHideStrip* AutoHideMainWindow::AutoHideBar(Qt::DockWidgetArea side) const {
+AutoHideStrip* AutoHideStrips::Strip(Qt::DockWidgetArea side) const {
     const auto it = strips_.find(side);
     return it == strips_.end() ? nullptr : it->second;
 }
 
-void AutoHideMainWindow::AttachPageBar(DockPageBar* bar) {
-    connect(bar, &DockPageBar::pinRequested, this, &AutoHideMainWindow::PinBar);
+void AutoHideStrips::AttachPageBar(DockPageBar* bar) {
+    connect(bar, &DockPageBar::pinRequested, this, &AutoHideStrips::PinBar);
 }
 
-void AutoHideMainWindow::PinBar(DockPageBar* bar) {
+void AutoHideStrips::PinBar(DockPageBar* bar) {
     if (bar == nullptr || IsPinned(bar)) {
         return;
     }
     const Qt::DockWidgetArea side = bar->dockSide();
-    AutoHideStrip* strip = AutoHideBar(side);
+    AutoHideStrip* strip = Strip(side);
     if (strip == nullptr || bar->pageCount() == 0) {
         return;
     }
@@ -608,7 +604,7 @@ void AutoHideMainWindow::PinBar(DockPageBar* bar) {
     Q_EMIT pinStateChanged(bar);
 }
 
-void AutoHideMainWindow::UnpinBar(DockPageBar* bar, bool show) {
+void AutoHideStrips::UnpinBar(DockPageBar* bar, bool show) {
     for (auto& [side, strip] : strips_) {
         if (!strip->HoldsItemsOf(bar)) {
             continue;
@@ -625,7 +621,7 @@ void AutoHideMainWindow::UnpinBar(DockPageBar* bar, bool show) {
     Q_EMIT pinStateChanged(bar);
 }
 
-bool AutoHideMainWindow::IsPinned(const DockPageBar* bar) const {
+bool AutoHideStrips::IsPinned(const DockPageBar* bar) const {
     return std::any_of(strips_.begin(), strips_.end(),
                        [bar](const auto& entry) { return entry.second->HoldsItemsOf(bar); });
 }

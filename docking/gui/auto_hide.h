@@ -16,8 +16,6 @@
 #include <memory>
 #include <vector>
 
-class QMdiArea;
-
 namespace calvora {
 
 // Strip control ids per side.
@@ -187,18 +185,17 @@ private:
     QPoint hoverPos_;
 };
 
-// The multi-document frame with auto-hide support: a QMainWindow around a QMdiArea with one strip per side.
-class AutoHideMainWindow : public QMainWindow {
+// The auto-hide strips of one main window: a strip per side, and the pin and unpin of the page bars docked
+// there. The window stays an ordinary QMainWindow; this object lives as long as it (it is its child).
+class AutoHideStrips : public QObject {
     Q_OBJECT
 public:
-    explicit AutoHideMainWindow(QWidget* parent = nullptr);
-    ~AutoHideMainWindow() override;
-
-    QMdiArea* mdiArea() const { return mdiArea_; }
+    explicit AutoHideStrips(QMainWindow& window);
+    ~AutoHideStrips() override;
 
     // Creates the strip of every named side that has none yet.
     void EnableDocking(Qt::DockWidgetAreas sides);
-    AutoHideStrip* AutoHideBar(Qt::DockWidgetArea side) const;
+    AutoHideStrip* Strip(Qt::DockWidgetArea side) const;
 
     // Connects the bar's pin button to PinBar.
     void AttachPageBar(DockPageBar* bar);
@@ -212,7 +209,7 @@ Q_SIGNALS:
     void pinStateChanged(calvora::DockPageBar* bar);
 
 private:
-    QMdiArea* mdiArea_;
+    QMainWindow& window_;
     std::map<Qt::DockWidgetArea, AutoHideStrip*> strips_;
 };
 

@@ -327,7 +327,7 @@ void DataListView::PrintPreview(QPrinter& printer) {
     preview.exec();
     // The frame hid its tabs for the preview; the list has no paint of its own that brings them back.
     for (QObject* ancestor = parent(); ancestor != nullptr; ancestor = ancestor->parent()) {
-        if (auto* frame = qobject_cast<DocumentWindowBase*>(ancestor)) {
+        if (auto* frame = qobject_cast<DocumentWindow*>(ancestor)) {
             frame->ShowBars();
             break;
         }

@@ -20,11 +20,10 @@ TEST(ChartDocView, DataGraphTabShowsTheChartAndRestoresTheBarsAfterAPreview) {
         return ChartHooks{};
     })};
     table.groups.push_back(group);
-    DocumentWindow::InstallTabTable(&table);
 
     std::shared_ptr<RecordingDocument> document = testing::MakeDocument({1, 2, 3});
     {
-        DocumentWindow frame;
+        DocumentWindow frame(table);
         frame.resize(900, 700);
         ASSERT_TRUE(frame.CreateClient(document));
         frame.show();
@@ -41,7 +40,6 @@ TEST(ChartDocView, DataGraphTabShowsTheChartAndRestoresTheBarsAfterAPreview) {
         EXPECT_FALSE(frame.tabStrip()->tabBar()->isHidden());
         EXPECT_FALSE(frame.dialogBar()->isHidden());
     }
-    DocumentWindow::InstallTabTable(nullptr);
 }
 
 } // namespace

@@ -5,7 +5,7 @@
 
 #include <QLabel>
 #include <QLineEdit>
-#include <QMdiArea>
+#include <QMainWindow>
 #include <QTest>
 
 namespace calvora {
@@ -72,14 +72,18 @@ TEST(AutoHideStrip, ActiveItemShowsItsTitle) {
 class DockingTest : public ::testing::Test {
 protected:
     void SetUp() override {
-        frame = std::make_unique<AutoHideMainWindow>();
+        frame = std::make_unique<QMainWindow>();
         frame->resize(900, 600);
-        frame->EnableDocking(Qt::AllDockWidgetAreas);
+        centre = new QWidget;
+        centre->setFocusPolicy(Qt::StrongFocus);
+        frame->setCentralWidget(centre);
+        strips = new AutoHideStrips(*frame);
+        strips->EnableDocking(Qt::AllDockWidgetAreas);
         bar = new DockPageBar(frame.get());
         ASSERT_TRUE(bar->Create(QStringLiteral("DockPageBar1"), frame.get(), QSize(320, 260), true, 123));
         bar->EnableDocking(Qt::AllDockWidgetAreas);
         bar->DockAt(Qt::LeftDockWidgetArea);
-        frame->AttachPageBar(bar);
+        strips->AttachPageBar(bar);
         frame->show();
         ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
     }
@@ -91,7 +95,9 @@ protected:
         return page;
     }
 
-    std::unique_ptr<AutoHideMainWindow> frame;
+    std::unique_ptr<QMainWindow> frame;
+    QWidget* centre = nullptr;
+    AutoHideStrips* strips = nullptr;
     DockPageBar* bar = nullptr;
     std::vector<QPointer<QLabel>> pages;
 };
@@ -190,7 +196,7 @@ TEST_F(DockingTest, CaptionIsActiveWhileTheFocusIsInside) {
     ASSERT_TRUE(QTest::qWaitForWindowActive(frame.get()));
     edit->setFocus();
     EXPECT_TRUE(QTest::qWaitFor([&] { return bar->isActive(); }, 2000));
-    frame->mdiArea()->setFocus();
+    centre->setFocus();
     EXPECT_TRUE(QTest::qWaitFor([&] { return !bar->isActive(); }, 2000));
 }
 
@@ -207,12 +213,12 @@ struct ScriptedPointer {
 TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
     QLabel* one = AddLabelPage(QStringLiteral("One"));
     AddLabelPage(QStringLiteral("Two"));
-    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    AutoHideStrip* strip = strips->Strip(Qt::LeftDockWidgetArea);
     ASSERT_NE(strip, nullptr);
     EXPECT_FALSE(strip->isVisible());
 
     QTest::mouseClick(bar->caption(), Qt::LeftButton, {}, bar->caption()->pinButtonRect().center());
-    EXPECT_TRUE(frame->IsPinned(bar));
+    EXPECT_TRUE(strips->IsPinned(bar));
     EXPECT_TRUE(bar->isHidden());
     EXPECT_EQ(bar->pageCount(), 0);
     EXPECT_TRUE(strip->isVisible());
@@ -225,8 +231,8 @@ TEST_F(DockingTest, PinSendsThePagesToTheStripOfItsSide) {
 
 TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
     AddLabelPage(QStringLiteral("Instrument"));
-    frame->PinBar(bar);
-    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    strips->PinBar(bar);
+    AutoHideStrip* strip = strips->Strip(Qt::LeftDockWidgetArea);
     AutoHideFlyout* window = strip->floatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
@@ -288,8 +294,8 @@ TEST_F(DockingTest, HoverOrClickSlidesOutInSixStepsAndLeavingSlidesBack) {
 
 TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
     AddLabelPage(QStringLiteral("Instrument"));
-    frame->PinBar(bar);
-    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    strips->PinBar(bar);
+    AutoHideStrip* strip = strips->Strip(Qt::LeftDockWidgetArea);
     AutoHideFlyout* window = strip->floatWindow();
     ScriptedPointer pointer;
     window->SetPointerProbe(pointer.Probe());
@@ -302,12 +308,12 @@ TEST_F(DockingTest, RealTimersFinishTheSlideWithinTheirPeriods) {
 
 TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
     QLabel* page = AddLabelPage(QStringLiteral("Instrument"));
-    frame->PinBar(bar);
-    AutoHideStrip* strip = frame->AutoHideBar(Qt::LeftDockWidgetArea);
+    strips->PinBar(bar);
+    AutoHideStrip* strip = strips->Strip(Qt::LeftDockWidgetArea);
     AutoHideFlyout* window = strip->floatWindow();
     strip->ShowItem(0);
     QTest::mouseClick(window->panel(), Qt::LeftButton, {}, window->pinButtonRect().center());
-    EXPECT_FALSE(frame->IsPinned(bar));
+    EXPECT_FALSE(strips->IsPinned(bar));
     EXPECT_FALSE(window->isVisible());
     EXPECT_FALSE(strip->isVisible());
     EXPECT_FALSE(bar->isHidden());
@@ -315,10 +321,10 @@ TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
     EXPECT_EQ(bar->pageCount(), 1);
     EXPECT_EQ(page->parentWidget(), bar->pageArea());
 
-    frame->PinBar(bar);
+    strips->PinBar(bar);
     strip->ShowItem(0);
     QTest::mouseClick(window->panel(), Qt::LeftButton, {}, window->closeButtonRect().center());
-    EXPECT_FALSE(frame->IsPinned(bar));
+    EXPECT_FALSE(strips->IsPinned(bar));
     EXPECT_FALSE(window->isVisible());
     EXPECT_TRUE(bar->isHidden());
     EXPECT_EQ(bar->pageCount(), 1);
@@ -327,10 +333,10 @@ TEST_F(DockingTest, FloatWindowPinDocksAgainAndCloseHides) {
 TEST_F(DockingTest, ABarDockedAtTheTopPinsToTheTopStrip) {
     AddLabelPage(QStringLiteral("Instrument"));
     bar->DockAt(Qt::TopDockWidgetArea);
-    frame->PinBar(bar);
-    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->itemCount(), 1);
-    EXPECT_EQ(frame->AutoHideBar(Qt::LeftDockWidgetArea)->itemCount(), 0);
-    EXPECT_EQ(frame->AutoHideBar(Qt::TopDockWidgetArea)->height(), 24);
+    strips->PinBar(bar);
+    EXPECT_EQ(strips->Strip(Qt::TopDockWidgetArea)->itemCount(), 1);
+    EXPECT_EQ(strips->Strip(Qt::LeftDockWidgetArea)->itemCount(), 0);
+    EXPECT_EQ(strips->Strip(Qt::TopDockWidgetArea)->height(), 24);
 }
 
 } // namespace

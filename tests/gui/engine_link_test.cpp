@@ -1,10 +1,10 @@
 #include "app/command_ids.h"
+#include "app/gui/calvora_application.h"
 #include "app/gui/engine_link.h"
 #include "app/gui/instrument_panel_page.h"
 #include "app/gui/integer_field_dialogs.h"
-#include "app/gui/main_window.h"
 #include "app/gui/loading_dialog.h"
-#include "app/gui/calvora_application.h"
+#include "app/gui/main_window.h"
 #include "app/int_field.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
@@ -151,7 +151,7 @@ TEST_F(EngineLinkTest, NewDocumentWindowsComeFromTheFrame) {
     ASSERT_NE(document, nullptr);
     EXPECT_EQ(frame->activeDocument(), document);
     link->state().documents().recordingDocument = document;
-    frame->activeDocumentFrame()->close();
+    frame->activeDocumentWindow()->close();
     EXPECT_EQ(link->state().documents().recordingDocument, nullptr);
 }
 

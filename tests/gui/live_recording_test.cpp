@@ -1,9 +1,9 @@
 // Readings from a receiver on a pseudo-terminal reach a recording document through the reader thread, the
 // hand-off to the user-interface thread and the chart, as in the program.
-#include "app/gui/engine_link.h"
-#include "app/gui/main_window.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/engine_link.h"
+#include "app/gui/main_window.h"
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
@@ -43,13 +43,12 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
     QTemporaryDir dir;
     SettingsFile settings(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
 
-    TabTable table = MakeDocumentTabTable(MakeChartViewFactory({}));
-    DocumentWindow::InstallTabTable(&table);
     {
-        MainWindow frame;
-        ASSERT_TRUE(frame.Create());
+        CalvoraApplication app;
+        ASSERT_TRUE(app.Assemble({.inventory = inventory, .settings = settings}));
+        MainWindow& frame = *app.mainWindow();
+        EngineLink& link = *app.link();
         frame.show();
-        EngineLink link(frame, inventory, settings, false);
         link.Start();
         QTreeWidget* tree = frame.instrumentTree();
         ASSERT_EQ(tree->topLevelItemCount(), 1);
@@ -60,7 +59,7 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         RecordingDocument* document = frame.activeDocument();
         ASSERT_NE(document, nullptr);
         EXPECT_EQ(document->title, u"RealTime Panel");
-        EXPECT_NE(qobject_cast<ChartDocumentView*>(frame.activeDocumentFrame()->activeView()), nullptr);
+        EXPECT_NE(qobject_cast<ChartDocumentView*>(frame.activeDocumentWindow()->activeView()), nullptr);
 
         sim::ReadingSettings reading;
         for (int32_t count : {1000, 2000, 3000, 4000}) {
@@ -72,9 +71,7 @@ TEST(LiveRecording, ReadingsFromThePortFillTheRealTimePanel) {
         EXPECT_TRUE(QTest::qWaitFor([&] { return !link.state().documents().recording; }, 2000));
         EXPECT_EQ(document->sampleCount(), 3u);
         EXPECT_TRUE(frame.CommandAction(32775)->isEnabled());
-        link.Stop();
     }
-    DocumentWindow::InstallTabTable(nullptr);
     close(master);
 }
 

@@ -39,7 +39,7 @@ protected:
         frame->resize(1000, 700);
         frame->move(40, 30);
         frame->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
         inventory.ports = {{kReceiverDescription, "COM5", ""}};
         // The scan selects the receiver, so the frames fed below are handed on as from its port.
         link->Start();
@@ -62,7 +62,7 @@ protected:
         return records;
     }
     // Shows the "Data List" tab of `window` and waits for its list.
-    static DataListView* ShowList(DocumentWindowBase* window) {
+    static DataListView* ShowList(DocumentWindow* window) {
         window->tabStrip()->tabBar()->setCurrentIndex(1);
         auto* view = qobject_cast<DataListView*>(window->activeView());
         if (view == nullptr || !QTest::qWaitFor([&] { return view->list() != nullptr; }, 2000)) {
@@ -75,7 +75,7 @@ protected:
 
 TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
     link->state().StartRecordingOf(500);
-    DocumentWindowBase* window = frame->activeDocumentFrame();
+    DocumentWindow* window = frame->activeDocumentWindow();
     ASSERT_NE(window, nullptr);
     RecordingDocument* document = window->document();
     ASSERT_EQ(document->title, u"RealTime Panel");
@@ -135,7 +135,7 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     Feed(burst[5]);
     EXPECT_EQ(link->progress(), nullptr);
 
-    DocumentWindowBase* window = frame->activeDocumentFrame();
+    DocumentWindow* window = frame->activeDocumentWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_EQ(window->document()->title, u"Datalog Panel");
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Datalog Panel"));
@@ -153,14 +153,14 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
 
     // A second download refills the same window and brings it to the front.
     DocumentWindow* other = frame->NewDocument();
-    ASSERT_EQ(frame->activeDocumentFrame(), other);
+    ASSERT_EQ(frame->activeDocumentWindow(), other);
     const qsizetype windows = frame->mdiArea()->subWindowList().size();
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(30))) {
         Feed(bytes);
     }
     EXPECT_EQ(link->progress(), nullptr);
     EXPECT_EQ(frame->mdiArea()->subWindowList().size(), windows);
-    EXPECT_EQ(frame->activeDocumentFrame(), window);
+    EXPECT_EQ(frame->activeDocumentWindow(), window);
     EXPECT_EQ(window->activeView(), list);
     EXPECT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 30; }, 2000));
     EXPECT_EQ(list->model()->data(list->model()->index(29, 0), Qt::DisplayRole).toString(),
@@ -198,7 +198,7 @@ TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {
     for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(80))) {
         Feed(bytes);
     }
-    DocumentWindowBase* window = frame->activeDocumentFrame();
+    DocumentWindow* window = frame->activeDocumentWindow();
     ASSERT_NE(window, nullptr);
     ASSERT_NE(ShowList(window), nullptr);
     ASSERT_TRUE(frame->QueryCommandState(ID_FILE_PRINT).enabled);

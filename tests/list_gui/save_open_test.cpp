@@ -1,12 +1,12 @@
 // Save and Open from the window, through their dialogs: the names the two files get, the document's title,
 // and the files that are refused on every way of opening.
 #include "app/command_ids.h"
-#include "app/gui/main_window.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/main_window.h"
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "tests/support/shown_main_window.h"
 
@@ -137,11 +137,11 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
     };
     DocumentWindow* window = frame->NewDocument();
     RecordingDocument* document = window->document();
-    frame->state().recordingDocument = document;
+    documents().recordingDocument = document;
     const QRegularExpression defaultName(
         QStringLiteral("^Multimeter \\d\\d-\\d\\d-\\d\\d  \\d\\d\\.\\d\\d\\.\\d\\d\\.recorder$"));
     for (const Case& c : cases) {
-        frame->state().dataSaved = false;
+        documents().dataSaved = false;
         QString offered;
         AnswerFileDialog([&](QFileDialog& dialog) {
             EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptSave);
@@ -164,7 +164,7 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
                                          : QFileInfo(offered).completeBaseName() + QStringLiteral(".csv");
         EXPECT_TRUE(QFile::exists(QDir(SaveFolder()).filePath(record))) << record.toStdString();
         EXPECT_TRUE(QFile::exists(QDir(SaveFolder()).filePath(text))) << text.toStdString();
-        EXPECT_TRUE(frame->state().dataSaved);
+        EXPECT_TRUE(documents().dataSaved);
         // The save is an export: the window keeps its name and has no file of its own.
         EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
         EXPECT_EQ(document->title, u"Multimeter1");
@@ -175,11 +175,11 @@ TEST_F(SaveOpenTest, SaveDialogAndTheTwoFilesItWrites) {
 
     // Cancel writes nothing and leaves dataSaved alone.
     const QStringList before = QDir(SaveFolder()).entryList(QDir::Files);
-    frame->state().dataSaved = false;
+    documents().dataSaved = false;
     AnswerFileDialog([](QFileDialog&) { return false; });
     EXPECT_TRUE(frame->ExecuteCommand(ID_SAVE_DATA));
     EXPECT_EQ(QDir(SaveFolder()).entryList(QDir::Files), before);
-    EXPECT_FALSE(frame->state().dataSaved);
+    EXPECT_FALSE(documents().dataSaved);
 }
 
 TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
@@ -212,8 +212,8 @@ TEST_F(SaveOpenTest, AddedExtensionAsksBeforeReplacingAFile) {
 
 TEST_F(SaveOpenTest, FrameworkSaveAsWritesOnlyTheRecordAndNamesTheWindow) {
     DocumentWindow* window = frame->NewDocument();
-    frame->state().recordingDocument = window->document();
-    frame->state().dataSaved = false;
+    documents().recordingDocument = window->document();
+    documents().dataSaved = false;
     const QString folder = home.path();
     AnswerFileDialog([&](QFileDialog& dialog) {
         EXPECT_EQ(dialog.nameFilters(), QStringList{QStringLiteral("Multimeter Files (*.recorder)")});
@@ -226,7 +226,7 @@ TEST_F(SaveOpenTest, FrameworkSaveAsWritesOnlyTheRecordAndNamesTheWindow) {
     EXPECT_TRUE(QFile::exists(QDir(folder).filePath(QStringLiteral("kept.recorder"))));
     EXPECT_FALSE(QFile::exists(QDir(folder).filePath(QStringLiteral("kept.csv"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("kept.recorder"));
-    EXPECT_FALSE(frame->state().dataSaved);
+    EXPECT_FALSE(documents().dataSaved);
 }
 
 TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
@@ -261,7 +261,7 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
              QFile::remove(path);
              ASSERT_TRUE(QFile::copy(good, path));
              ASSERT_NE(frame->OpenDocumentFile(path), nullptr);
-             frame->activeDocumentFrame()->close();
+             frame->activeDocumentWindow()->close();
              ASSERT_TRUE(QTest::qWaitFor([&] { return frame->mdiArea()->subWindowList().isEmpty(); }, 2000));
              ASSERT_TRUE(QFile::remove(path));
              ASSERT_TRUE(QFile::copy(foreign, path));
@@ -274,13 +274,13 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
     for (const Way& way : ways) {
         prompts.messages.clear();
         prompts.icons.clear();
-        frame->state().loadRejected = false;
+        documents().loadRejected = false;
         way.open(foreign);
         EXPECT_TRUE(frame->mdiArea()->subWindowList().isEmpty()) << way.name;
         ASSERT_EQ(prompts.messages.size(), 1u) << way.name;
         EXPECT_EQ(prompts.messages[0], u"Invalid Format!") << way.name;
         EXPECT_EQ(prompts.icons[0], MessageIcon::Exclamation) << way.name;
-        EXPECT_TRUE(frame->state().loadRejected) << way.name;
+        EXPECT_TRUE(documents().loadRejected) << way.name;
     }
 
     // A good file opens in a window titled with its name, and clears the rejection.
@@ -288,7 +288,7 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
     ASSERT_NE(frame->activeDocument(), nullptr);
     EXPECT_EQ(frame->activeDocument()->title, u"good.recorder");
     EXPECT_EQ(frame->activeDocument()->sampleCount(), 3u);
-    EXPECT_FALSE(frame->state().loadRejected);
+    EXPECT_FALSE(documents().loadRejected);
 }
 
 } // namespace

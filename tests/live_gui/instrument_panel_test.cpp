@@ -1,8 +1,8 @@
 // The instrument panel on the Instrument bar, driven by live frames from the meter's side of the wire.
 #include "live_panel_support.h"
 
-#include "panel/gui/lcd_controls.h"
 #include "panel/gui/instrument_panel.h"
+#include "panel/gui/lcd_controls.h"
 #include "protocol/text.h"
 
 #include <QImage>
@@ -288,7 +288,7 @@ TEST_F(MeterPanelTest, PanelKeepsTheMeterDisplaysProportions) {
     }
     // The whole display fits the Instrument bar at its default width.
     frame->show();
-    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
     EXPECT_LE(panel->Control(kMeterFrameId)->geometry().right(), panel->width());
 }
 

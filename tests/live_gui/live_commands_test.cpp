@@ -3,8 +3,8 @@
 #include "live_panel_support.h"
 
 #include "app/command_ids.h"
-#include "app/gui/integer_field_dialogs.h"
 #include "app/gui/document_window.h"
+#include "app/gui/integer_field_dialogs.h"
 #include "panel/gui/instrument_panel.h"
 #include "recording/recording_document.h"
 
@@ -54,35 +54,6 @@ ModalScript::Step Escape() {
 
 class LiveCommandsTest : public LiveWindowTest {};
 
-TEST_F(LiveCommandsTest, InstrumentMenuAndToolbarOfferTheMeterCommands) {
-    QMenu* instrument = nullptr;
-    for (QMenu* menu : frame->Menus(MainWindow::kMenuWithoutDocument)) {
-        if (menu->title() == QStringLiteral("&Instrument")) {
-            instrument = menu;
-        }
-    }
-    ASSERT_NE(instrument, nullptr);
-    QStringList items;
-    for (QAction* action : instrument->actions()) {
-        if (!action->isSeparator()) {
-            items << action->text();
-        }
-    }
-    for (const QString& expected :
-         {QStringLiteral("Pair"), QStringLiteral("Real Time Chart Recording"),
-          QStringLiteral("Stop Recording"), QStringLiteral("&Reconnect"), QStringLiteral("&Comport...")}) {
-        EXPECT_TRUE(items.contains(expected)) << expected.toStdString();
-    }
-    EXPECT_EQ(frame->CommandAction(ID_PAIR)->statusTip(),
-              QStringLiteral("Pair with the new wirless device."));
-    const QList<QAction*> buttons = frame->toolBar()->actions();
-    ASSERT_GE(buttons.size(), 6);
-    EXPECT_EQ(buttons[4], frame->CommandAction(ID_START_RECORDING));
-    EXPECT_EQ(buttons[5], frame->CommandAction(ID_STOP_RECORDING));
-    EXPECT_EQ(buttons[4]->toolTip(), QStringLiteral("Real Time Chart Recording."));
-    EXPECT_EQ(buttons[5]->toolTip(), QStringLiteral("Stop Recording."));
-}
-
 TEST_F(LiveCommandsTest, PairWaitsForAPortThenForTheAcknowledgement) {
     // Listed but not opened: nothing to pair through.
     EXPECT_FALSE(frame->CommandAction(ID_PAIR)->isEnabled());
@@ -129,9 +100,10 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     {
         // The count is checked before it is taken.
         std::vector<Seen> seen;
-        ModalScript script({Type<SamplingSetupDialog>(QStringLiteral("0"), &titles), Answer(QMessageBox::Ok, &seen),
-                            Type<SamplingSetupDialog>(QStringLiteral("20001")), Answer(QMessageBox::Ok, &seen),
-                            Type<SamplingSetupDialog>(QStringLiteral("2"))});
+        ModalScript script({Type<SamplingSetupDialog>(QStringLiteral("0"), &titles),
+                            Answer(QMessageBox::Ok, &seen),
+                            Type<SamplingSetupDialog>(QStringLiteral("20001")),
+                            Answer(QMessageBox::Ok, &seen), Type<SamplingSetupDialog>(QStringLiteral("2"))});
         ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
         EXPECT_TRUE(script.done());
         ASSERT_EQ(seen.size(), 2u);
@@ -176,7 +148,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
     }
     EXPECT_TRUE(link->state().documents().recording);
     EXPECT_EQ(link->state().documents().recordingDocument, document);
-    EXPECT_EQ(frame->documentFrames().size(), 1);
+    EXPECT_EQ(frame->documentWindows().size(), 1);
     Feed(sim::ReadingSettings{}, 3000);
     EXPECT_EQ(document->sampleCount(), 1u);
 
@@ -194,7 +166,7 @@ TEST_F(LiveCommandsTest, RecordingRunsToItsCountAndAsksBeforeStartingOver) {
         ASSERT_EQ(seen.size(), 1u);
         EXPECT_EQ(seen[0].text, QStringLiteral("Do you want to save the data before closing?"));
     }
-    EXPECT_TRUE(frame->documentFrames().isEmpty());
+    EXPECT_TRUE(frame->documentWindows().isEmpty());
 }
 
 TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {

@@ -1,17 +1,17 @@
-// The desktop program's main window as a user sees it: the document tab table installed, an empty
+// The desktop program's main window as a user sees it: assembled with its engine, no receiver, an empty
 // recent-file list, shown and exposed, its questions and messages going to scripted prompts.
 #pragma once
 
-#include "app/gui/main_window.h"
 #include "app/gui/document_window.h"
+#include "app/gui/main_window.h"
 #include "recording/recording_state.h"
+#include "tests/support/window_with_engine.h"
 
 #include <gtest/gtest.h>
 
 #include <QSettings>
 #include <QTest>
 
-#include <memory>
 #include <string>
 #include <vector>
 
@@ -34,28 +34,20 @@ public:
     std::vector<MessageIcon> icons;
 };
 
-class ShownMainWindowTest : public ::testing::Test {
+class ShownMainWindowTest : public WindowWithEngineTest {
 protected:
     void SetUp() override {
         QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
             .remove(QStringLiteral("Recent File List"));
-        table = MakeDocumentTabTable();
-        DocumentWindow::InstallTabTable(&table);
-        frame = std::make_unique<MainWindow>();
-        ASSERT_TRUE(frame->Create());
-        frame->SetPrompts(&prompts);
+        Assemble(&prompts);
+        ASSERT_FALSE(HasFatalFailure());
+        link->Start();
         frame->resize(1000, 700);
         frame->show();
-        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame.get()));
-    }
-    void TearDown() override {
-        frame.reset();
-        DocumentWindow::InstallTabTable(nullptr);
+        ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
     }
 
-    TabTable table;
     ScriptedPrompts prompts;
-    std::unique_ptr<MainWindow> frame;
 };
 
 } // namespace calvora::testing

@@ -1,11 +1,11 @@
-// The desktop program's main frame on the document tab table, with its engine link, the settings file in a
-// scratch folder and receivers named by the test. Device monitoring stays off; tests start the link.
+// The desktop program as CalvoraApplication assembles it, on receivers named by the test and the settings
+// file in a scratch folder, without device monitoring. Tests start the link (the first receiver scan)
+// themselves.
 #pragma once
 
+#include "app/gui/calvora_application.h"
 #include "app/gui/engine_link.h"
 #include "app/gui/main_window.h"
-#include "app/gui/calvora_application.h"
-#include "app/gui/document_window.h"
 #include "link/settings_file.h"
 #include "tests/support/fake_receiver.h"
 
@@ -19,31 +19,27 @@ namespace calvora::testing {
 
 class WindowWithEngineTest : public ::testing::Test {
 protected:
-    void SetUp() override {
-        table = MakeDocumentTabTable();
-        DocumentWindow::InstallTabTable(&table);
+    void SetUp() override { Assemble(nullptr); }
+    void TearDown() override { app.reset(); }
+
+    // Questions and messages go to `prompts`, or to message boxes when null.
+    void Assemble(UserPrompts* prompts) {
         settings =
             std::make_unique<SettingsFile>(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
-        frame = std::make_unique<MainWindow>();
-        ASSERT_TRUE(frame->Create());
-        link = std::make_unique<EngineLink>(*frame, inventory, *settings, false);
-    }
-    void TearDown() override {
-        if (link) {
-            link->Stop();
-        }
-        frame.reset();
-        link.reset();
-        DocumentWindow::InstallTabTable(nullptr);
+        app = std::make_unique<CalvoraApplication>();
+        ASSERT_TRUE(app->Assemble({.inventory = inventory, .settings = *settings, .prompts = prompts}));
+        frame = app->mainWindow();
+        link = app->link();
     }
     bool Enabled(int id) const { return frame->QueryCommandState(id).enabled; }
+    RecordingState& documents() const { return app->engine()->documents(); }
 
     QTemporaryDir dir;
-    TabTable table;
     ListedInventory inventory;
     std::unique_ptr<SettingsFile> settings;
-    std::unique_ptr<MainWindow> frame;
-    std::unique_ptr<EngineLink> link;
+    std::unique_ptr<CalvoraApplication> app;
+    MainWindow* frame = nullptr;
+    EngineLink* link = nullptr;
 };
 
 } // namespace calvora::testing

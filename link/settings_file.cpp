@@ -1,6 +1,6 @@
 #include "link/settings_file.h"
 
-#include "link/atomic_file.h"
+#include "recording/atomic_file.h"
 
 #include <ini.h>
 

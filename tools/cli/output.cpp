@@ -46,7 +46,7 @@ CLI::Validator PairBase() {
                                      "convert and export write one file to -")
                        : std::string();
         },
-        "BASE");
+        "");
 }
 
 void TellHowToRecover(const std::filesystem::path& journal) {

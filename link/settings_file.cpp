@@ -1,19 +1,111 @@
 #include "link/settings_file.h"
 
-#include "link/atomic_file.h"
+#include "recording/atomic_file.h"
 
 #include <ini.h>
 
+#include <fcntl.h>
 #include <pwd.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
+#include <cerrno>
 #include <climits>
 #include <cstdlib>
+#include <cstring>
 
 namespace calvora {
 
 namespace {
+
+bool Fail(std::string* error, std::string reason) {
+    if (error)
+        *error = std::move(reason);
+    return false;
+}
+
+std::string ErrnoText(int error) {
+    char buffer[160];
+    // GNU strerror_r: returns the text, which may or may not live in `buffer`.
+    return strerror_r(error, buffer, sizeof buffer);
+}
+
+std::string NotRegular(mode_t mode) {
+    const char* kind = S_ISFIFO(mode)   ? "a FIFO"
+                       : S_ISCHR(mode)  ? "a character device"
+                       : S_ISBLK(mode)  ? "a block device"
+                       : S_ISDIR(mode)  ? "a folder"
+                       : S_ISSOCK(mode) ? "a socket"
+                                        : nullptr;
+    return kind ? std::string("it is ") + kind + ", not a regular file" : "it is not a regular file";
+}
+
+std::string TooLarge(size_t limit) {
+    return "it is larger than " +
+           (limit % 1024 == 0 ? std::to_string(limit / 1024) + " KiB" : std::to_string(limit) + " bytes");
+}
+
+struct Descriptor {
+    int fd;
+    ~Descriptor() {
+        if (fd >= 0)
+            ::close(fd);
+    }
+};
+
+// The whole file when it is a regular file of at most `limit` bytes; otherwise nothing, with the reason in
+// `error` (left empty when the file simply does not exist).
+std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit, std::string* error) {
+    if (error)
+        error->clear();
+    struct stat info {};
+    if (::stat(path.c_str(), &info) != 0) {
+        if (errno != ENOENT)
+            Fail(error, ErrnoText(errno));
+        return std::nullopt;
+    }
+    // Checked before opening: opening a FIFO waits for a writer, opening a device may act on it.
+    if (!S_ISREG(info.st_mode)) {
+        Fail(error, NotRegular(info.st_mode));
+        return std::nullopt;
+    }
+    if (static_cast<unsigned long long>(info.st_size) > limit) {
+        Fail(error, TooLarge(limit));
+        return std::nullopt;
+    }
+    // Non-blocking all the same, in case something else was put there since the check.
+    const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
+    if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
+        if (errno != ENOENT)
+            Fail(error, ErrnoText(errno));
+        return std::nullopt;
+    }
+    if (!S_ISREG(info.st_mode)) {
+        Fail(error, NotRegular(info.st_mode));
+        return std::nullopt;
+    }
+    std::string text;
+    char buffer[4096];
+    for (;;) {
+        const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
+        if (got < 0 && errno == EINTR)
+            continue;
+        if (got < 0) {
+            Fail(error, ErrnoText(errno));
+            return std::nullopt;
+        }
+        if (got == 0)
+            return text;
+        text.append(buffer, static_cast<size_t>(got));
+        // The size checked above may have been stale (a file that grows, or one whose size the
+        // system does not report): the limit holds for what is actually read.
+        if (text.size() > limit) {
+            Fail(error, TooLarge(limit));
+            return std::nullopt;
+        }
+    }
+}
 
 // Blanks around names and values, a stray carriage return among them.
 constexpr std::string_view kBlanks = " \t\r\v\f";

@@ -7,6 +7,7 @@
 #include <algorithm>
 #include <array>
 #include <bit>
+#include <cctype>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -61,6 +62,28 @@ uint32_t GetU32(const uint8_t* p) {
 }
 uint16_t GetU16(const uint8_t* p) {
     return static_cast<uint16_t>(p[0] | p[1] << 8);
+}
+
+// The program's name as journal file names carry it: PROGRAM-PID-N.journal.
+std::string ProgramTag() {
+    std::string tag;
+    for (const char* c = program_invocation_short_name; c && *c; ++c)
+        tag += std::isalnum(static_cast<unsigned char>(*c)) || *c == '-' || *c == '_' || *c == '.' ? *c : '_';
+    return tag.empty() ? "recording" : tag;
+}
+
+// The program a journal's file name names; empty for names of another form and for "recording", which
+// older versions of both programs wrote.
+std::string ProgramOf(const std::filesystem::path& path) {
+    std::string stem = path.stem().string();
+    for (int part = 0; part < 2; ++part) {
+        const size_t dash = stem.rfind('-');
+        if (dash == std::string::npos || dash + 1 == stem.size() ||
+            stem.find_first_not_of("0123456789", dash + 1) != std::string::npos)
+            return {};
+        stem.resize(dash);
+    }
+    return stem == "recording" ? std::string() : stem;
 }
 
 std::u16string ReasonText(const std::filesystem::path& path, std::u16string_view what, int error) {
@@ -236,7 +259,7 @@ bool Journal::Begin() {
     int fd = -1;
     std::filesystem::path path;
     for (int attempt = 0; attempt < 100 && fd < 0; ++attempt) {
-        path = folder_ / ("recording-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
+        path = folder_ / (ProgramTag() + "-" + std::to_string(::getpid()) + "-" + std::to_string(counter++) +
                           std::string(kExtension));
         fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0600);
         if (fd < 0 && errno != EEXIST)
@@ -393,17 +416,40 @@ std::u16string Journal::errorText() const {
 
 // ---------------------------------------------------------------------------------------- recovery
 
-std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path& folder) {
+namespace {
+constexpr std::string_view kRecoveredSuffix = ".recovered";
+constexpr std::string_view kDiscardedSuffix = ".discarded";
+
+bool EndsWith(const std::string& text, std::string_view end) {
+    return text.size() >= end.size() && text.compare(text.size() - end.size(), end.size(), end) == 0;
+}
+
+bool IsEndedJournal(const std::string& name) {
+    return EndsWith(name, std::string(kExtension) + std::string(kRecoveredSuffix)) ||
+           EndsWith(name, std::string(kExtension) + std::string(kDiscardedSuffix));
+}
+} // namespace
+
+std::vector<LeftJournal> ListLeftJournals(const std::filesystem::path& folder) {
     std::error_code error;
-    std::vector<std::pair<std::filesystem::file_time_type, std::filesystem::path>> candidates;
+    const auto now = std::filesystem::file_time_type::clock::now();
+    std::vector<LeftJournal> left;
     for (std::filesystem::directory_iterator it(folder, error), end; !error && it != end;
          it.increment(error)) {
-        if (it->path().extension() != kExtension || !it->is_regular_file(error))
+        std::error_code entryError;
+        if (!it->is_regular_file(entryError))
             continue;
-        candidates.emplace_back(it->last_write_time(error), it->path());
-    }
-    std::sort(candidates.begin(), candidates.end());
-    for (const auto& [time, path] : candidates) {
+        const std::filesystem::path& path = it->path();
+        const auto written = it->last_write_time(entryError);
+        if (entryError)
+            continue;
+        if (IsEndedJournal(path.filename().string())) {
+            if (now - written > kEndedJournalKept)
+                ::unlink(path.c_str());
+            continue;
+        }
+        if (path.extension() != kExtension)
+            continue;
         const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
         if (fd < 0)
             continue;
@@ -417,9 +463,63 @@ std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path
             ::unlink(path.c_str()); // a crash before the first sample reached the disk
         ::close(fd);
         if (entries && !entries->empty())
-            return path;
+            left.push_back({path, written, static_cast<uint32_t>(entries->size()), ProgramOf(path)});
     }
-    return std::nullopt;
+    std::sort(left.begin(), left.end(), [](const LeftJournal& a, const LeftJournal& b) {
+        return a.written != b.written ? a.written > b.written : a.path > b.path;
+    });
+    return left;
+}
+
+std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path& folder) {
+    const std::vector<LeftJournal> left = ListLeftJournals(folder);
+    if (left.empty())
+        return std::nullopt;
+    return left.back().path;
+}
+
+bool EndJournal(const std::filesystem::path& path, JournalEnd end, std::u16string* error) {
+    if (path.extension() != kExtension)
+        return true;
+    std::filesystem::path ended = path;
+    ended += end == JournalEnd::Recovered ? kRecoveredSuffix : kDiscardedSuffix;
+    if (::rename(path.c_str(), ended.c_str()) != 0) {
+        if (error)
+            *error = ReasonText(path, u"Cannot put aside ", errno);
+        return false;
+    }
+    // The days it is kept count from now.
+    ::utimensat(AT_FDCWD, ended.c_str(), nullptr, 0);
+    return true;
+}
+
+void DiscardJournal(const std::filesystem::path& path) {
+    EndJournal(path, JournalEnd::Discarded);
+}
+
+JournalHold::JournalHold(const std::filesystem::path& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    if (fd < 0) {
+        reason_ = fromUtf8(std::strerror(errno));
+        return;
+    }
+    struct stat info {};
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
+        reason_ = fromUtf8(std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
+        ::close(fd);
+        return;
+    }
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
+        reason_ = u"in use by a running recording";
+        ::close(fd);
+        return;
+    }
+    fd_ = fd;
+}
+
+JournalHold::~JournalHold() {
+    if (fd_ >= 0)
+        ::close(fd_);
 }
 
 namespace {
@@ -467,11 +567,6 @@ bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& docume
         return false;
     }
     return RecoverFrom(*bytes, document, error, path);
-}
-
-void DiscardJournal(const std::filesystem::path& path) {
-    if (path.extension() == kExtension)
-        ::unlink(path.c_str());
 }
 
 } // namespace calvora

@@ -97,8 +97,23 @@ private:
     std::atomic<bool> failed_{false};
 };
 
-// A journal in `folder` that no running session holds, oldest first; nullopt when there is none.
-// Journals without a single complete sample are removed on the way: there is nothing to offer.
+// A journal left by a session that ended without saving its recording.
+struct LeftJournal {
+    std::filesystem::path path;
+    std::filesystem::file_time_type written; // its last write: about when the session ended
+    uint32_t samples = 0;                    // complete samples it holds
+    std::string program;                     // the program that wrote it; empty when its name does not say
+};
+
+// A recovered or discarded journal is kept this long (from then), in case it is needed after all.
+inline constexpr std::chrono::hours kEndedJournalKept{24 * 30};
+
+// The journals in `folder` that no running session holds, newest first. On the way, journals without a
+// single complete sample are removed (there is nothing to offer) and so are journals recovered or
+// discarded longer than kEndedJournalKept ago.
+std::vector<LeftJournal> ListLeftJournals(const std::filesystem::path& folder = JournalFolder());
+
+// The oldest of ListLeftJournals; nullopt when there is none.
 std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path& folder = JournalFolder());
 
 // Fills `document` with every complete sample of the journal at `path` as an unsaved "RealTime Panel"
@@ -107,8 +122,32 @@ std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path
 // is then left empty. The file is not touched.
 bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& document, std::u16string* error);
 
-// The user chose not to recover: the file is removed.
+enum class JournalEnd { Recovered, Discarded };
+// The journal's samples were saved elsewhere, or the user does not want them: it is renamed to
+// NAME.journal.recovered or NAME.journal.discarded, no longer offered, and removed by ListLeftJournals
+// once kEndedJournalKept has passed. A file whose name does not end in ".journal" is left as it is.
+bool EndJournal(const std::filesystem::path& path, JournalEnd end, std::u16string* error = nullptr);
+
+// The user chose not to recover: EndJournal(path, JournalEnd::Discarded).
 void DiscardJournal(const std::filesystem::path& path);
+
+// Holds a left journal while it is recovered, as a running session holds its own: ListLeftJournals,
+// other sessions and other recoveries pass over it meanwhile.
+class JournalHold {
+public:
+    explicit JournalHold(const std::filesystem::path& path);
+    ~JournalHold();
+    JournalHold(const JournalHold&) = delete;
+    JournalHold& operator=(const JournalHold&) = delete;
+
+    bool held() const { return fd_ >= 0; }
+    // Why not: the system's reason, or "in use by a running recording".
+    const std::u16string& reason() const { return reason_; }
+
+private:
+    int fd_ = -1;
+    std::u16string reason_;
+};
 
 // For the fuzzer and the tests: RecoverJournal on bytes in memory.
 bool RecoverJournalBytes(std::string_view bytes, RecordingDocument& document, std::u16string* error);

@@ -1,12 +1,11 @@
 #include "recording/save.h"
 
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "recording/text_export.h"
 
-#include <atomic>
 #include <cerrno>
 #include <cstdlib>
 #include <cstring>
@@ -104,142 +103,6 @@ SavePaths DerivePaths(const std::filesystem::path& chosen) {
     return {folder / (name + ".recorder"), folder / (name + ".csv")};
 }
 
-std::u16string SaveResult::message() const {
-    return u"Cannot save " + fromUtf8(file.string()) + u": " + reason;
-}
-
-class AtomicFile::FdSink final : public ByteSink {
-public:
-    explicit FdSink(int fd) : fd_(fd) {}
-    bool Write(const uint8_t* data, size_t size) override {
-        while (error == 0 && size > 0) {
-            const ssize_t written = ::write(fd_, data, size);
-            if (written < 0 && errno == EINTR)
-                continue;
-            if (written <= 0) {
-                error = written < 0 ? errno : EIO;
-                break;
-            }
-            data += written;
-            size -= static_cast<size_t>(written);
-        }
-        return error == 0;
-    }
-    int error = 0;
-
-private:
-    int fd_;
-};
-
-namespace {
-// Fails every write: the sink of a file that could not be opened.
-class RefusingSink final : public ByteSink {
-public:
-    bool Write(const uint8_t*, size_t) override { return false; }
-};
-} // namespace
-
-AtomicFile::AtomicFile(std::filesystem::path target) : target_(std::move(target)) {
-}
-
-AtomicFile::~AtomicFile() {
-    if (!committed_)
-        Discard();
-}
-
-void AtomicFile::Discard() {
-    if (fd_ >= 0) {
-        ::close(fd_);
-        fd_ = -1;
-    }
-    if (!temporary_.empty()) {
-        ::unlink(temporary_.c_str());
-        temporary_.clear();
-    }
-}
-
-SaveResult AtomicFile::Fail(int error) {
-    Discard();
-    return {false, target_, fromUtf8(std::strerror(error))};
-}
-
-SaveResult AtomicFile::Open() {
-    static std::atomic<unsigned> counter{0};
-    const std::string name = target_.filename().string();
-    for (int attempt = 0; attempt < 100; ++attempt) {
-        const std::string temporary = "." + name + ".tmp-" + std::to_string(::getpid()) + "-" +
-                                      std::to_string(counter.fetch_add(1, std::memory_order_relaxed));
-        const std::filesystem::path path = target_.parent_path() / temporary;
-        fd_ = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
-        if (fd_ >= 0) {
-            temporary_ = path;
-            sink_ = std::make_unique<FdSink>(fd_);
-            // A replaced file keeps its permissions.
-            struct stat existing {};
-            if (::stat(target_.c_str(), &existing) == 0 && S_ISREG(existing.st_mode))
-                ::fchmod(fd_, existing.st_mode & 07777);
-            return {};
-        }
-        if (errno != EEXIST)
-            return Fail(errno);
-    }
-    return Fail(EEXIST);
-}
-
-ByteSink& AtomicFile::sink() {
-    static RefusingSink refusing;
-    if (!sink_ || fd_ < 0)
-        return refusing;
-    return *sink_;
-}
-
-SaveResult AtomicFile::Finish() {
-    if (fd_ < 0)
-        return Fail(EBADF);
-    if (sink_->error != 0)
-        return Fail(sink_->error);
-    if (::fsync(fd_) != 0)
-        return Fail(errno);
-    const int fd = fd_;
-    fd_ = -1;
-    if (::close(fd) != 0)
-        return Fail(errno);
-    finished_ = true;
-    return {};
-}
-
-SaveResult AtomicFile::Commit() {
-    if (!finished_ || temporary_.empty())
-        return Fail(EBADF);
-    if (::rename(temporary_.c_str(), target_.c_str()) != 0)
-        return Fail(errno);
-    temporary_.clear();
-    committed_ = true;
-    // Make the rename itself durable; the data is already synced, so a failure here is not reported.
-    std::filesystem::path folder = target_.parent_path();
-    if (folder.empty())
-        folder = ".";
-    const int dir = ::open(folder.c_str(), O_RDONLY | O_DIRECTORY | O_CLOEXEC);
-    if (dir >= 0) {
-        ::fsync(dir);
-        ::close(dir);
-    }
-    return {};
-}
-
-SaveResult WriteFileAtomically(const std::filesystem::path& target,
-                               const std::function<bool(ByteSink&)>& write) {
-    AtomicFile file(target);
-    SaveResult result = file.Open();
-    if (!result.ok)
-        return result;
-    const bool written = write(file.sink());
-    result = file.Finish();
-    if (result.ok && !written)
-        return {false, target, fromUtf8(std::strerror(EIO))};
-    return result.ok ? file.Commit() : result;
-}
-
 SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
                         RecordingState& state) {
     const SavePaths paths = DerivePaths(chosen);
@@ -248,6 +111,8 @@ SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem
     SaveResult result = record.Open();
     if (result.ok)
         result = text.Open();
+    if (result.ok && record.SameFileAs(text))
+        result = {false, paths.text, u"the same file as " + fromUtf8(paths.record.string())};
     if (!result.ok)
         return result;
     WriteTextExport(document, text.sink());
@@ -256,12 +121,61 @@ SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem
     if (result.ok)
         result = record.Finish();
     if (result.ok)
-        result = record.Commit();
-    if (result.ok)
-        result = text.Commit();
+        result = CommitPair(record, text);
     if (result.ok && &document == state.recordingDocument)
         state.dataSaved = true;
     return result;
+}
+
+namespace {
+bool CreateExclusively(const std::filesystem::path& path, int& error) {
+    const int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_EXCL | O_CLOEXEC, 0666);
+    if (fd < 0) {
+        error = errno;
+        return false;
+    }
+    ::close(fd);
+    return true;
+}
+
+// Removes a claimed file unless something else than the empty claim is there now.
+void GiveBack(const std::filesystem::path& path) {
+    struct stat info {};
+    if (::lstat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) && info.st_size == 0)
+        ::unlink(path.c_str());
+}
+} // namespace
+
+SaveResult SaveDocumentUnderNewName(const RecordingDocument& document, const std::filesystem::path& base,
+                                    RecordingState& state, SavePaths* written) {
+    for (int number = 1; number < 10000; ++number) {
+        std::filesystem::path candidate = base;
+        if (number > 1)
+            candidate += " (" + std::to_string(number) + ")";
+        const SavePaths paths = {std::filesystem::path(candidate) += ".recorder",
+                                 std::filesystem::path(candidate) += ".csv"};
+        int error = 0;
+        if (!CreateExclusively(paths.record, error)) {
+            if (error == EEXIST)
+                continue;
+            return {false, paths.record, fromUtf8(std::strerror(error))};
+        }
+        if (!CreateExclusively(paths.text, error)) {
+            GiveBack(paths.record);
+            if (error == EEXIST)
+                continue;
+            return {false, paths.text, fromUtf8(std::strerror(error))};
+        }
+        const SaveResult result = SaveDocument(document, paths.record, state);
+        if (!result.ok) {
+            GiveBack(paths.record);
+            GiveBack(paths.text);
+        } else if (written) {
+            *written = paths;
+        }
+        return result;
+    }
+    return {false, std::filesystem::path(base) += ".recorder", fromUtf8(std::strerror(EEXIST))};
 }
 
 } // namespace calvora

@@ -39,6 +39,8 @@
 #include <QUrl>
 
 #include <deque>
+#include <filesystem>
+#include <fstream>
 
 namespace calvora {
 namespace {
@@ -494,6 +496,25 @@ TEST_F(MainWindowTest, FailedSaveIsReported) {
         frame->SaveDocumentAs(*window->document(), dir.filePath(QStringLiteral("missing/run.recorder"))));
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].rfind(u"Cannot save", 0), 0u);
+}
+
+// Both save paths write the file a link names and keep the link (it was replaced by a plain file).
+TEST_F(MainWindowTest, SavingOntoALinkWritesItsFileAndKeepsTheLink) {
+    DocumentWindow* window = frame->NewDocument();
+    const std::filesystem::path folder = dir.path().toStdString();
+    for (const char* name : {"pair", "record"}) {
+        std::ofstream(folder / (std::string(name) + "-real.recorder")) << "old";
+        std::filesystem::create_symlink(std::string(name) + "-real.recorder",
+                                        folder / (std::string(name) + ".recorder"));
+    }
+    ASSERT_TRUE(frame->SaveDocumentAs(*window->document(), dir.filePath(QStringLiteral("pair.recorder"))));
+    ASSERT_TRUE(frame->SaveRecordOnly(*window, dir.filePath(QStringLiteral("record.recorder"))));
+    for (const char* name : {"pair", "record"}) {
+        SCOPED_TRACE(name);
+        EXPECT_TRUE(std::filesystem::is_symlink(folder / (std::string(name) + ".recorder")));
+        RecordingDocument reopened;
+        EXPECT_TRUE(ReadRecordFile(folder / (std::string(name) + "-real.recorder"), reopened).ok());
+    }
 }
 
 TEST_F(MainWindowTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {

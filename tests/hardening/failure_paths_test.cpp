@@ -3,9 +3,9 @@
 #include "link/settings_file.h"
 #include "protocol/text.h"
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
 #include "tests/engine/fake_view.h"
@@ -13,6 +13,7 @@
 #include "tests/support/simulator_process.h"
 
 #include <fcntl.h>
+#include <sys/sysmacros.h>
 #include <sys/wait.h>
 
 #include <gtest/gtest.h>
@@ -191,6 +192,52 @@ TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete
         oldHex += pair;
     }
     EXPECT_EQ(holder.ReadLine(5000ms), oldHex);
+}
+
+// /dev/null, /dev/full and /dev/stdout as targets of calvora-cli running as root, which could replace
+// them: it runs in a mount namespace of its own whose /dev is a fresh tmpfs holding copies of them, so a
+// writer that replaced one spoils only that copy. The script's exit code says which check failed.
+TEST(FailurePaths, DevicesAndStandardOutputAreWrittenNotReplaced) {
+    ScratchFolder folder;
+    const std::string cli = testing::BuildPath("tools/cli/calvora-cli");
+    const std::string record = (folder / "run.recorder").string();
+    RecordingState state;
+    ASSERT_TRUE(SaveDocument(Recording(3), record, state).ok);
+    const char* script = R"sh(cli=$1; rec=$2; cd "$3" || exit 9
+"$cli" convert "$rec" /dev/null || exit 10
+[ -c /dev/null ] || exit 11
+"$cli" export "$rec" /dev/null || exit 12
+[ -c /dev/null ] || exit 13
+"$cli" convert "$rec" /dev/full 2>/dev/null && exit 14
+[ -c /dev/full ] || exit 15
+"$cli" convert "$rec" /dev/stdout >out.recorder || exit 16
+[ -L /dev/stdout ] || exit 17
+cmp -s out.recorder "$rec" || exit 18
+"$cli" convert "$rec" /dev/stdout | cmp -s - "$rec" || exit 19
+[ "$(ls -A /dev | wc -l)" -eq 6 ] || exit 20
+exit 0)sh";
+    const pid_t child = ::fork();
+    if (child == 0) {
+        // Only system calls between fork and exec.
+        if (::unshare(CLONE_NEWNS) != 0 || ::mount("none", "/", nullptr, MS_REC | MS_PRIVATE, nullptr) != 0 ||
+            ::mount("tmpfs", "/dev", "tmpfs", 0, "mode=0755") != 0)
+            ::_exit(77);
+        if (::mknod("/dev/null", S_IFCHR | 0666, makedev(1, 3)) != 0 ||
+            ::mknod("/dev/full", S_IFCHR | 0666, makedev(1, 7)) != 0 ||
+            ::symlink("/proc/self/fd", "/dev/fd") != 0 || ::symlink("/proc/self/fd/0", "/dev/stdin") != 0 ||
+            ::symlink("/proc/self/fd/1", "/dev/stdout") != 0 ||
+            ::symlink("/proc/self/fd/2", "/dev/stderr") != 0)
+            ::_exit(78);
+        ::execl("/bin/sh", "sh", "-c", script, "sh", cli.c_str(), record.c_str(), folder.path().c_str(),
+                nullptr);
+        ::_exit(79);
+    }
+    int status = 0;
+    ASSERT_EQ(::waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status));
+    if (WEXITSTATUS(status) == 77)
+        GTEST_SKIP() << "no private mount namespace (not root?)";
+    EXPECT_EQ(WEXITSTATUS(status), 0) << "see the script for the check that failed";
 }
 
 struct BadFile {

@@ -1,5 +1,5 @@
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "tests/recording/file_bytes.h"
 
@@ -69,14 +69,43 @@ TEST(RecordWriter, OneSampleExample) {
     EXPECT_EQ(Written(document), expected);
 }
 
-TEST(RecordWriter, LongStringTakesSixteenBitLength) {
-    RecordingDocument document;
-    document.SetChannelCount(1);
-    document.channelName[0] = std::u16string(300, u'x');
-    const auto bytes = Written(document);
-    const std::vector<uint8_t> prefix(bytes.begin() + 68, bytes.begin() + 74);
-    EXPECT_EQ(prefix, (std::vector<uint8_t>{0xFF, 0xFE, 0xFF, 0xFF, 0x2C, 0x01}));
-    EXPECT_EQ(bytes.size(), 99u + 600 + 2);
+// The length prefix changes form at 255 and at 65534 characters; a name just below and just above
+// each step is written in the right form and reads back whole, in a sample and in a channel block.
+TEST(RecordWriter, NamesAtTheLengthFormBoundariesRoundTrip) {
+    struct Case {
+        size_t length;
+        std::vector<uint8_t> prefix; // after the wide marker FF FE FF
+    };
+    const Case cases[] = {
+        {254, {0xFE}},
+        {255, {0xFF, 0xFF, 0x00}},
+        {256, {0xFF, 0x00, 0x01}},
+        {300, {0xFF, 0x2C, 0x01}},
+        {65533, {0xFF, 0xFD, 0xFF}},
+        {65534, {0xFF, 0xFF, 0xFF, 0xFE, 0xFF, 0x00, 0x00}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.length);
+        RecordingDocument document;
+        document.SetChannelCount(1);
+        const size_t unnamed = Written(document).size(); // its empty name takes FF FE FF 00
+        document.channelName[0] = std::u16string(c.length, u'x');
+        std::vector<uint8_t> expected = {0xFF, 0xFE, 0xFF};
+        expected.insert(expected.end(), c.prefix.begin(), c.prefix.end());
+        const auto bytes = Written(document);
+        EXPECT_EQ(
+            std::vector<uint8_t>(bytes.begin() + 68, bytes.begin() + 68 + std::ptrdiff_t(expected.size())),
+            expected);
+        EXPECT_EQ(bytes.size(), unnamed - 4 + expected.size() + 2 * c.length);
+
+        document.FillRows(1);
+        document.SetTexts(0, std::u16string(c.length, u'f'), u"DC", u"V", u" t");
+        RecordingDocument reopened;
+        ASSERT_TRUE(ReadRecord(Written(document), reopened).ok());
+        EXPECT_EQ(reopened.channelName[0], document.channelName[0]);
+        EXPECT_EQ(reopened.functionName(0), document.functionName(0));
+        EXPECT_EQ(reopened.mode(0), u"DC");
+    }
 }
 
 TEST(RecordReader, ReadsTheExampleAndWritesItBackIdentically) {

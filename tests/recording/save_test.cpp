@@ -1,5 +1,5 @@
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
@@ -12,7 +12,10 @@
 #include <filesystem>
 #include <fstream>
 #include <iterator>
+#include <latch>
+#include <set>
 #include <sys/resource.h>
+#include <thread>
 #include <unistd.h>
 
 namespace calvora {
@@ -190,6 +193,121 @@ TEST_F(SaveTest, TargetThatCannotBeReplacedFailsLoudly) {
     EXPECT_TRUE(fs::is_directory(dir_ / "data.recorder"));
     EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
     ExpectOnlyFiles({"data.recorder", "data.csv"});
+}
+
+} // namespace
+} // namespace calvora
+
+namespace calvora {
+namespace {
+
+// A record name of 255 bytes is what ext4 and tmpfs allow; the temporary file beside it must not
+// need more. 256 is refused with the system's reason before anything is written.
+TEST_F(SaveTest, NamesUpToTheFileSystemsLimitSaveAndReopen) {
+    for (const size_t length : {254u, 255u, 256u}) {
+        SCOPED_TRACE(length);
+        const std::string record = std::string(length - 9, 'n') + ".recorder";
+        const SaveResult result = SaveDocument(document_, dir_ / record, state_);
+        if (length > 255) {
+            EXPECT_FALSE(result.ok);
+            EXPECT_EQ(result.reason, u"File name too long");
+            EXPECT_FALSE(fs::exists(dir_ / (std::string(length - 9, 'n') + ".csv")));
+            continue;
+        }
+        ASSERT_TRUE(result.ok) << std::string(result.reason.begin(), result.reason.end());
+        RecordingDocument reopened;
+        ASSERT_TRUE(ReadRecordFile(dir_ / record, reopened).ok());
+        EXPECT_EQ(reopened.sampleCount(), document_.sampleCount());
+        EXPECT_EQ(reopened.timeText(99), document_.timeText(99));
+    }
+    ExpectOnlyFiles({std::string(245, 'n') + ".recorder", std::string(245, 'n') + ".csv",
+                     std::string(246, 'n') + ".recorder", std::string(246, 'n') + ".csv"});
+}
+
+TEST_F(SaveTest, APairLeadingToOneFileIsRefusedUntouched) {
+    Put(dir_ / "one", "old");
+    fs::create_symlink("one", dir_ / "b.recorder");
+    fs::create_symlink("one", dir_ / "b.csv");
+    const SaveResult result = SaveDocument(document_, dir_ / "b.recorder", state_);
+    EXPECT_FALSE(result.ok);
+    EXPECT_EQ(result.file, dir_ / "b.csv");
+    EXPECT_EQ(Contents(dir_ / "one"), "old");
+    ExpectOnlyFiles({"one", "b.recorder", "b.csv"});
+}
+
+TEST_F(SaveTest, AFailingSyncKeepsBothOldFilesAndGivesANewNameBack) {
+    Put(dir_ / "data.recorder", "previous record");
+    Put(dir_ / "data.csv", "previous text");
+    ReplaceSyncCall([](int) {
+        errno = EIO;
+        return -1;
+    });
+    const SaveResult replaced = SaveDocument(document_, dir_ / "data.recorder", state_);
+    const SaveResult fresh = SaveDocumentUnderNewName(document_, dir_ / "fresh", state_);
+    ReplaceSyncCall(nullptr);
+    EXPECT_FALSE(replaced.ok);
+    EXPECT_EQ(replaced.reason, u"Input/output error");
+    EXPECT_EQ(Contents(dir_ / "data.recorder"), "previous record");
+    EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
+    EXPECT_FALSE(fresh.ok);
+    ExpectOnlyFiles({"data.recorder", "data.csv"});
+}
+
+RecordingDocument Marked(const std::u16string& marker) {
+    RecordingDocument document;
+    document.SetChannelCount(1);
+    document.FillRows(1);
+    document.SetTexts(0, marker, u"DC", u"V", u" 12/07/26 22:05:20");
+    return document;
+}
+
+// Shell loops of short recordings save by default name within one second; so do programs running
+// side by side. Nobody's pair is written over, and each pair's two files belong together.
+TEST_F(SaveTest, DefaultNamesNeverWriteOverAPair) {
+    const fs::path base = dir_ / "Multimeter 26-12-07  22.05.20";
+    const char* const expected[] = {"Multimeter 26-12-07  22.05.20", "Multimeter 26-12-07  22.05.20 (2)",
+                                    "Multimeter 26-12-07  22.05.20 (3)"};
+    for (int i = 0; i < 3; ++i) {
+        SavePaths written;
+        ASSERT_TRUE(
+            SaveDocumentUnderNewName(Marked(u"first" + std::u16string(1, u'0' + i)), base, state_, &written)
+                .ok);
+        EXPECT_EQ(written.record, dir_ / (std::string(expected[i]) + ".recorder"));
+        EXPECT_EQ(written.text, dir_ / (std::string(expected[i]) + ".csv"));
+    }
+    // A lone .csv of that name takes the name too: the pair would not belong together.
+    Put(dir_ / "lone.csv", "someone's table");
+    SavePaths lone;
+    ASSERT_TRUE(SaveDocumentUnderNewName(Marked(u"lone"), dir_ / "lone", state_, &lone).ok);
+    EXPECT_EQ(lone.record, dir_ / "lone (2).recorder");
+    EXPECT_EQ(Contents(dir_ / "lone.csv"), "someone's table");
+
+    const fs::path shared = dir_ / "together";
+    std::vector<std::thread> savers;
+    std::latch start(8);
+    std::vector<SavePaths> paths(8);
+    for (int i = 0; i < 8; ++i) {
+        savers.emplace_back([&, i] {
+            RecordingState state;
+            const RecordingDocument document = Marked(u"saver" + std::u16string(1, u'0' + i));
+            start.arrive_and_wait();
+            EXPECT_TRUE(SaveDocumentUnderNewName(document, shared, state, &paths[i]).ok);
+        });
+    }
+    for (std::thread& saver : savers)
+        saver.join();
+    std::set<fs::path> records;
+    for (int i = 0; i < 8; ++i) {
+        records.insert(paths[i].record);
+        RecordingDocument reopened;
+        ASSERT_TRUE(ReadRecordFile(paths[i].record, reopened).ok());
+        const std::u16string marker = u"saver" + std::u16string(1, u'0' + i);
+        EXPECT_EQ(reopened.functionName(0), marker);
+        MemorySink text;
+        WriteTextExport(Marked(marker), text);
+        EXPECT_EQ(Contents(paths[i].text), Bytes(text.bytes));
+    }
+    EXPECT_EQ(records.size(), 8u);
 }
 
 } // namespace

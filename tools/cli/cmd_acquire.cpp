@@ -3,11 +3,11 @@
 // timers are deadlines checked by the loop, documents live in memory until they are saved.
 #include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/journal.h"
-#include "recording/save.h"
+#include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/output.h"
 
 #include <algorithm>
 #include <atomic>
@@ -148,24 +148,6 @@ struct Session {
     MeterEngine state;
 };
 
-std::filesystem::path BaseOrDefault(const std::string& base) {
-    return base.empty() ? std::filesystem::path(toUtf8(DefaultFileNameNow())) : std::filesystem::path(base);
-}
-
-// Writes BASE.recorder and BASE.csv as the Save command does.
-int SaveAs(const RecordingDocument& document, const std::filesystem::path& base, RecordingState& documents) {
-    std::filesystem::path chosen = base;
-    chosen += ".recorder";
-    const SaveResult result = SaveDocument(document, chosen, documents);
-    if (!result.ok) {
-        std::cerr << "calvora-cli: " << toUtf8(result.message()) << '\n';
-        return ExitFailure;
-    }
-    const SavePaths paths = DerivePaths(chosen);
-    std::cout << paths.record.string() << '\n' << paths.text.string() << '\n';
-    return ExitOk;
-}
-
 bool Exclusive(const std::string& port, const std::string& input) {
     if (port.empty() == input.empty()) {
         std::cerr << "calvora-cli: give exactly one of --port and --input\n";
@@ -231,11 +213,11 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         return ExitFailure;
     }
     warnJournal();
-    const int saved = SaveAs(*document, BaseOrDefault(base), session.state.documents());
+    const int saved = SaveAs(*document, base, session.state.documents());
     if (saved == ExitOk)
         session.state.OnDocumentSaved(*document);
     else if (journal.Sync() && !journal.path().empty())
-        std::cerr << "calvora-cli: the samples are kept in " << journal.path().string() << '\n';
+        TellHowToRecover(journal.path());
     return saved;
 }
 
@@ -266,7 +248,7 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
         std::cerr << "calvora-cli: no complete stored log arrived\n";
         return ExitFailure;
     }
-    return SaveAs(*filled, BaseOrDefault(base), session.state.documents());
+    return SaveAs(*filled, base, session.state.documents());
 }
 
 // ----------------------------------------------------------------------------------------- monitor
@@ -280,7 +262,8 @@ int RunMonitor(const std::string& port, bool text) {
     if (!session.Open(port))
         return ExitFailure;
     bool removed = false;
-    while (!interrupted && !removed) {
+    // Readings nobody can see are not worth waiting for: a failed standard output ends the watch.
+    while (!interrupted && !removed && std::cout.good()) {
         session.state.handOff().WaitAndRun(std::chrono::milliseconds(50));
         removed = session.state.PollReaderEnd();
     }
@@ -343,7 +326,8 @@ const bool registered = [] {
                          port->excludes(input);
                          sub.add_option("--samples", options->samples, "Readings to record (1-20000)")
                              ->required();
-                         sub.add_option("--out", options->out, "Base name of the two files written");
+                         sub.add_option("--out", options->out, "Base name of the two files written")
+                             ->check(PairBase());
                          return CommandRunner([options] {
                              return RunRecord(options->port, options->input, options->samples, options->out);
                          });
@@ -355,7 +339,7 @@ const bool registered = [] {
              auto* port = sub.add_option("--port", options->port, "Device path or COM number");
              auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
              port->excludes(input);
-             sub.add_option("--out", options->out, "Base name of the two files written");
+             sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
              sub.add_option("--timeout", options->timeout, "Seconds to wait for the log (default 120)")
                  ->check(CLI::PositiveNumber);
              return CommandRunner(

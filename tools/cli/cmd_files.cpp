@@ -1,14 +1,14 @@
 // calvora-cli info / export / convert: look into a .recorder file, write its text table, or
 // rewrite it with the record writer. These are how files are checked from outside the program.
 #include "protocol/formatters.h"
-#include "protocol/text.h"
-#include "recording/recording_document.h"
-#include "recording/record_file.h"
-#include "recording/save.h"
-#include "recording/text_export.h"
 #include "protocol/hex_text.h"
+#include "protocol/text.h"
+#include "recording/record_file.h"
+#include "recording/recording_document.h"
+#include "recording/text_export.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/output.h"
 
 #include <nlohmann/json.hpp>
 
@@ -31,14 +31,6 @@ int Load(const std::string& file, RecordingDocument& document) {
     else
         std::cerr << toUtf8(result.message) << "\n";
     return ExitUsage;
-}
-
-int Store(const std::string& out, const std::function<bool(ByteSink&)>& write) {
-    const SaveResult result = WriteFileAtomically(out, write);
-    if (result.ok)
-        return ExitOk;
-    std::cerr << "calvora-cli: " << toUtf8(result.message()) << "\n";
-    return ExitFailure;
 }
 
 Json DocumentJson(const RecordingDocument& document) {
@@ -140,13 +132,14 @@ const bool registered = [] {
                          auto file = std::make_shared<std::string>();
                          auto out = std::make_shared<std::string>();
                          sub.add_option("FILE", *file, "Recording (.recorder)")->required();
-                         sub.add_option("OUT", *out, "Text table to write")->required();
+                         sub.add_option("OUT", *out, "Text table to write (- for standard output)")
+                             ->required();
                          return CommandRunner([file, out] {
                              RecordingDocument document;
                              if (const int code = Load(*file, document); code != ExitOk)
                                  return code;
-                             return Store(*out,
-                                          [&](ByteSink& sink) { return WriteTextExport(document, sink); });
+                             return WriteOutput(
+                                 *out, [&](ByteSink& sink) { return WriteTextExport(document, sink); });
                          });
                      }});
     registerCommand(
@@ -154,12 +147,12 @@ const bool registered = [] {
              auto in = std::make_shared<std::string>();
              auto out = std::make_shared<std::string>();
              sub.add_option("IN", *in, "Recording to read")->required();
-             sub.add_option("OUT", *out, "Recording to write")->required();
+             sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
              return CommandRunner([in, out] {
                  RecordingDocument document;
                  if (const int code = Load(*in, document); code != ExitOk)
                      return code;
-                 return Store(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });
+                 return WriteOutput(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });
              });
          }});
     return true;

@@ -1,6 +1,7 @@
 // calvora-cli: the headless face of the Calvora core (decode captures, inspect and convert
 // recordings, record from a receiver). Exit codes: 0 success, 1 runtime failure, 2 bad usage or input.
 #include "tools/cli/command_registry.h"
+#include "tools/cli/output.h"
 
 #include <iostream>
 
@@ -23,5 +24,5 @@ int main(int argc, char** argv) {
         return calvora::cli::ExitUsage;
     }
     auto runner = commands.selected();
-    return runner ? runner() : calvora::cli::ExitUsage;
+    return calvora::cli::FinishStandardOutput(runner ? runner() : calvora::cli::ExitUsage);
 }

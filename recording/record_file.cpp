@@ -318,7 +318,8 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
     const uint64_t samples = header.sampleCount;
     // Each sample block holds at least its values, four one-byte string lengths and lowLimit; a
     // count that cannot fit the bytes left must not reach the allocation.
-    if (channels > kMaxChannels || (channels == 0 && samples > 0) || samples * (8 * channels + 8) > in.left())
+    if (channels > kMaxChannels || (channels == 0 && samples > 0) || samples > kMaxFileSamples ||
+        samples * (8 * channels + 8) > in.left())
         return Unexpected(document);
 
     document.SetReserved(header.reserved);

@@ -74,7 +74,13 @@ std::optional<std::vector<Entry>> ParseJournal(std::string_view bytes) {
         const uint8_t* payload = data + at + 4;
         if (LittleEndian32(payload + length) != Fnv1a(payload, length))
             break;
-        if (LittleEndian32(payload) != entries.size())
+        // A record written twice is replayed once; a row out of order ends the trusted part.
+        const uint32_t row = LittleEndian32(payload);
+        if (!entries.empty() && row == entries.size() - 1) {
+            at += 8 + length;
+            continue;
+        }
+        if (row != entries.size())
             break;
         Entry entry;
         entry.value = std::bit_cast<float>(LittleEndian32(payload + 4));

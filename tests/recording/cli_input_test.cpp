@@ -5,6 +5,7 @@
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "tests/hardening/hardening_support.h"
+#include "tests/recording/file_bytes.h"
 #include "tests/support/simulator_process.h"
 
 #include <gtest/gtest.h>
@@ -218,6 +219,39 @@ TEST_F(CliInputTest, OutOfRangePortsAndTimeoutsAreBadUsage) {
         EXPECT_EQ(Cli("download" + input + " --timeout " + timeout).exitCode, 0);
         EXPECT_EQ(SavedSamples("log"), 5);
     }
+}
+
+// A recording's texts cannot drive the terminal: escape sequences, carriage returns, bells and C1
+// controls are shown as escapes; JSON escapes them by itself.
+TEST_F(CliInputTest, InfoShowsControlCharactersFromAFileAsEscapes) {
+    const auto file = test::FileBytes()
+                          .model()
+                          .Header(1, 1)
+                          .F32(1)
+                          .F32(4)
+                          .Wide(u"\x1b]0;owned\x07VDC")
+                          .Wide(u"DC\r\x1b[2J")
+                          .Wide(u"V\x9b"
+                                "1m\\")
+                          .Wide(std::u16string(u" 12/07/26 22:05:20") + u'\0' + u"\x7f")
+                          .U32(static_cast<uint32_t>(-4))
+                          .DefaultChannel()
+                          .DefaultChartTrailer()
+                          .bytes;
+    const fs::path path = Put("titled.recorder", file);
+    const CliRun run = Cli("info " + Quoted(path));
+    ASSERT_EQ(run.exitCode, 0) << run.err;
+    EXPECT_NE(run.out.find("First:     1: \\x1b]0;owned\\x07VDC DC\\x0d\\x1b[2J 1.0000 V\\u009b1m\\\\, "
+                           "12/07/26 22:05:20\\x00\\x7f\n"),
+              std::string::npos)
+        << run.out;
+    for (const char c : run.out)
+        EXPECT_FALSE((c >= 0 && c < 0x20 && c != '\n') || c == 0x7F) << "control byte " << int{c};
+    EXPECT_EQ(run.out.find("\xC2\x9B"), std::string::npos) << "no C1 control in UTF-8 either";
+
+    const CliRun json = Cli("info --json " + Quoted(path));
+    ASSERT_EQ(json.exitCode, 0) << json.err;
+    EXPECT_NE(json.out.find(R"("functionName":"\u001b]0;owned\u0007VDC")"), std::string::npos) << json.out;
 }
 
 // Another program holding the receiver is named as the reason.

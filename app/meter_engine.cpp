@@ -113,7 +113,8 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
     if (!document.AppendSample(reading.value, static_cast<float>(reading.fullScale),
                                static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
                                reading.unit, TimeText())) {
-        documents_.recording = false; // every planned row is used
+        // Only a failed allocation leaves fewer rows than planned samples.
+        documents_.EndRecording(RecordingEnd::OutOfMemory);
         return;
     }
     if (journal_)
@@ -148,7 +149,7 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
         document.listDirty = 1;
 
     if (document.sampleCount() >= documents_.plannedSamples)
-        documents_.recording = false;
+        documents_.EndRecording(RecordingEnd::PlannedCount);
 }
 
 std::u16string MeterEngine::TimeText() const {
@@ -211,15 +212,15 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
     if (documents_.recording || plannedSamples == 0)
         return;
     documents_.plannedSamples = plannedSamples;
-    documents_.recording = true;
+    documents_.BeginRecording();
     if (RecordingDocument* document = documents_.recordingDocument)
         document->ResetSampleCount();
     else
         CreateAdoptedDocument(false);
 }
 
-void MeterEngine::StopRecording() {
-    documents_.recording = false;
+void MeterEngine::StopRecording(RecordingEnd why) {
+    documents_.EndRecording(why);
     if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = 0;
 }
@@ -265,7 +266,7 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
         discardingBurst_ = false;
     }
     if (!assembler_.downloading()) {
-        documents_.recording = false;
+        documents_.EndRecording(RecordingEnd::DownloadStarted);
         SetDownloading(true);
         packetCounter_ = 0;
         endState_ = 1;
@@ -504,7 +505,7 @@ void MeterEngine::OnDeviceRemoved() {
     scanSucceeded_ = false;
     view_.StartTimer(kRescanTimer, kRescanDelayMs);
     if (documents_.recording)
-        StopRecording();
+        StopRecording(RecordingEnd::ReceiverRemoved);
 }
 
 int MeterEngine::BeginComport() {

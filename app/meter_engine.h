@@ -134,7 +134,8 @@ public:
     void StartRecording();
     // Starts a recording of `plannedSamples` without the dialog (command-line tool).
     void StartRecordingOf(uint32_t plannedSamples);
-    void StopRecording();
+    // Ends a running recording; documents().recordingEnd keeps `why` (RecordingEndMessage words it).
+    void StopRecording(RecordingEnd why = RecordingEnd::Stopped);
 
     // --- the stored-log download ---
     // The user closed the progress window: the burst is abandoned, nothing is filled.

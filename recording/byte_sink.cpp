@@ -16,8 +16,8 @@ void BufferedWriter::Utf16(std::u16string_view text) {
         uint8_t bytes[kPiece * 2];
         uint8_t* out = bytes;
         for (char16_t c : piece) {
-            *out++ = static_cast<uint8_t>(c);
-            *out++ = static_cast<uint8_t>(c >> 8);
+            PutLittleEndian16(out, c);
+            out += 2;
         }
         Bytes(bytes, piece.size() * 2);
         text.remove_prefix(piece.size());

@@ -2,6 +2,8 @@
 // their output in a buffer and hand it over in large pieces, so one virtual call per piece is cheap.
 #pragma once
 
+#include "recording/little_endian.h"
+
 #include <cstddef>
 #include <cstdint>
 #include <string>
@@ -41,12 +43,13 @@ public:
     }
     void U8(uint8_t v) { Bytes(&v, 1); }
     void U16(uint16_t v) {
-        const uint8_t b[2] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8)};
+        uint8_t b[2];
+        PutLittleEndian16(b, v);
         Bytes(b, 2);
     }
     void U32(uint32_t v) {
-        const uint8_t b[4] = {static_cast<uint8_t>(v), static_cast<uint8_t>(v >> 8),
-                              static_cast<uint8_t>(v >> 16), static_cast<uint8_t>(v >> 24)};
+        uint8_t b[4];
+        PutLittleEndian32(b, v);
         Bytes(b, 4);
     }
     void F32(float v);

@@ -2,6 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "protocol/text.h"
+#include "recording/little_endian.h"
 #include "recording/recording_document.h"
 
 #include <algorithm>
@@ -41,27 +42,11 @@ uint32_t Fnv1a(const uint8_t* data, size_t size) {
     return hash;
 }
 
-void PutU16(std::vector<uint8_t>& out, uint16_t v) {
-    out.push_back(static_cast<uint8_t>(v));
-    out.push_back(static_cast<uint8_t>(v >> 8));
-}
-void PutU32(std::vector<uint8_t>& out, uint32_t v) {
-    for (int shift = 0; shift < 32; shift += 8)
-        out.push_back(static_cast<uint8_t>(v >> shift));
-}
 void PutText(std::vector<uint8_t>& out, std::u16string_view text) {
     const size_t length = std::min<size_t>(text.size(), 0xFFFF);
-    PutU16(out, static_cast<uint16_t>(length));
+    AppendLittleEndian16(out, static_cast<uint16_t>(length));
     for (size_t i = 0; i < length; ++i)
-        PutU16(out, static_cast<uint16_t>(text[i]));
-}
-
-uint32_t GetU32(const uint8_t* p) {
-    return static_cast<uint32_t>(p[0]) | static_cast<uint32_t>(p[1]) << 8 |
-           static_cast<uint32_t>(p[2]) << 16 | static_cast<uint32_t>(p[3]) << 24;
-}
-uint16_t GetU16(const uint8_t* p) {
-    return static_cast<uint16_t>(p[0] | p[1] << 8);
+        AppendLittleEndian16(out, static_cast<uint16_t>(text[i]));
 }
 
 // The program's name as journal file names carry it: PROGRAM-PID-N.journal.
@@ -106,18 +91,24 @@ std::optional<std::vector<Entry>> ParseJournal(std::string_view bytes) {
     size_t at = kMagic.size();
     std::vector<Entry> entries;
     while (bytes.size() - at >= 8) {
-        const uint32_t length = GetU32(data + at);
+        const uint32_t length = LittleEndian32(data + at);
         if (length < kFixedPayload + 8 || length > kMaxPayload || bytes.size() - at - 8 < length)
             break;
         const uint8_t* payload = data + at + 4;
-        if (GetU32(payload + length) != Fnv1a(payload, length))
+        if (LittleEndian32(payload + length) != Fnv1a(payload, length))
             break;
-        if (GetU32(payload) != entries.size())
+        // A record written twice is replayed once; a row out of order ends the trusted part.
+        const uint32_t row = LittleEndian32(payload);
+        if (!entries.empty() && row == entries.size() - 1) {
+            at += 8 + length;
+            continue;
+        }
+        if (row != entries.size())
             break;
         Entry entry;
-        entry.value = std::bit_cast<float>(GetU32(payload + 4));
-        entry.fullScale = std::bit_cast<float>(GetU32(payload + 8));
-        entry.lowLimit = static_cast<int32_t>(GetU32(payload + 12));
+        entry.value = std::bit_cast<float>(LittleEndian32(payload + 4));
+        entry.fullScale = std::bit_cast<float>(LittleEndian32(payload + 8));
+        entry.lowLimit = static_cast<int32_t>(LittleEndian32(payload + 12));
         size_t field = kFixedPayload;
         bool whole = true;
         for (std::u16string& text : entry.texts) {
@@ -125,7 +116,7 @@ std::optional<std::vector<Entry>> ParseJournal(std::string_view bytes) {
                 whole = false;
                 break;
             }
-            const size_t units = GetU16(payload + field);
+            const size_t units = LittleEndian16(payload + field);
             field += 2;
             if ((length - field) / 2 < units) {
                 whole = false;
@@ -133,7 +124,7 @@ std::optional<std::vector<Entry>> ParseJournal(std::string_view bytes) {
             }
             text.resize(units);
             for (size_t i = 0; i < units; ++i)
-                text[i] = static_cast<char16_t>(GetU16(payload + field + 2 * i));
+                text[i] = static_cast<char16_t>(LittleEndian16(payload + field + 2 * i));
             field += 2 * units;
         }
         if (!whole || field != length)
@@ -220,19 +211,18 @@ void Journal::Record(uint32_t row, const JournalSample& sample) {
     std::vector<uint8_t> record;
     record.reserve(64 + 2 * (sample.functionName.size() + sample.mode.size() + sample.unit.size() +
                              sample.timeText.size()));
-    PutU32(record, 0); // length, filled in below
-    PutU32(record, row);
-    PutU32(record, std::bit_cast<uint32_t>(sample.value));
-    PutU32(record, std::bit_cast<uint32_t>(sample.fullScale));
-    PutU32(record, static_cast<uint32_t>(sample.lowLimit));
+    AppendLittleEndian32(record, 0); // length, filled in below
+    AppendLittleEndian32(record, row);
+    AppendLittleEndian32(record, std::bit_cast<uint32_t>(sample.value));
+    AppendLittleEndian32(record, std::bit_cast<uint32_t>(sample.fullScale));
+    AppendLittleEndian32(record, static_cast<uint32_t>(sample.lowLimit));
     PutText(record, sample.functionName);
     PutText(record, sample.mode);
     PutText(record, sample.unit);
     PutText(record, sample.timeText);
     const auto length = static_cast<uint32_t>(record.size() - 4);
-    for (int i = 0; i < 4; ++i)
-        record[i] = static_cast<uint8_t>(length >> (8 * i));
-    PutU32(record, Fnv1a(record.data() + 4, length));
+    PutLittleEndian32(record.data(), length);
+    AppendLittleEndian32(record, Fnv1a(record.data() + 4, length));
     {
         std::lock_guard lock(pendingMutex_);
         pending_.insert(pending_.end(), record.begin(), record.end());

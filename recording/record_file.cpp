@@ -2,6 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "protocol/text.h"
+#include "recording/little_endian.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
 
@@ -64,15 +65,14 @@ public:
     bool U16(uint16_t& v) {
         if (!Ensure(2))
             return false;
-        v = static_cast<uint16_t>(data_[at_] | data_[at_ + 1] << 8);
+        v = LittleEndian16(data_ + at_);
         at_ += 2;
         return true;
     }
     bool U32(uint32_t& v) {
         if (!Ensure(4))
             return false;
-        v = static_cast<uint32_t>(data_[at_]) | static_cast<uint32_t>(data_[at_ + 1]) << 8 |
-            static_cast<uint32_t>(data_[at_ + 2]) << 16 | static_cast<uint32_t>(data_[at_ + 3]) << 24;
+        v = LittleEndian32(data_ + at_);
         at_ += 4;
         return true;
     }
@@ -176,7 +176,7 @@ public:
         if (field.wide) {
             out.resize(field.length);
             for (size_t i = 0; i < field.length; ++i)
-                out[i] = static_cast<char16_t>(field.chars[2 * i] | field.chars[2 * i + 1] << 8);
+                out[i] = static_cast<char16_t>(LittleEndian16(field.chars + 2 * i));
         } else {
             out = fromWindows1252(std::string_view(reinterpret_cast<const char*>(field.chars), field.length));
         }
@@ -318,7 +318,8 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
     const uint64_t samples = header.sampleCount;
     // Each sample block holds at least its values, four one-byte string lengths and lowLimit; a
     // count that cannot fit the bytes left must not reach the allocation.
-    if (channels > kMaxChannels || (channels == 0 && samples > 0) || samples * (8 * channels + 8) > in.left())
+    if (channels > kMaxChannels || (channels == 0 && samples > 0) || samples > kMaxFileSamples ||
+        samples * (8 * channels + 8) > in.left())
         return Unexpected(document);
 
     document.SetReserved(header.reserved);
@@ -414,8 +415,8 @@ ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& 
     return result;
 }
 
-ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document, RecordingState& state,
-                          UserPrompts& prompts) {
+ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
+                          RecordingState& state, UserPrompts& prompts) {
     ReadResult result = ReadRecordFile(path, document);
     if (result.status == ReadStatus::InvalidFormat)
         state.loadRejected = true;

@@ -20,6 +20,10 @@ class UserPrompts;
 inline constexpr std::u16string_view kModelString = u"QM310/QM312";
 inline constexpr std::u16string_view kInvalidFormat = u"Invalid Format!";
 inline constexpr std::u16string_view kUnexpectedFileFormat = u"Unexpected file format.";
+// The reader refuses larger sample counts. No recording of this program comes near it (a live recording
+// holds at most 20,000 samples, a downloaded log 65,535), while a corrupt or zero-filled file of a few
+// hundred megabytes could otherwise ask for gigabytes of rows.
+inline constexpr uint32_t kMaxFileSamples = 16'777'216;
 
 // Writes the document; false when the sink failed.
 bool WriteRecord(const RecordingDocument& document, ByteSink& sink);
@@ -44,7 +48,7 @@ ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& 
 
 // The Open path: reads the file, sets loadRejected (1 for another model's file, 0 after a good
 // read) and shows any failure with an exclamation icon.
-ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document, RecordingState& state,
-                          UserPrompts& prompts);
+ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
+                          RecordingState& state, UserPrompts& prompts);
 
 } // namespace calvora

@@ -1,13 +1,14 @@
 #include "recording/recording_document.h"
 
+#include "recording/little_endian.h"
+
 #include <algorithm>
 
 namespace calvora {
 
 std::array<uint8_t, RecordingHeader::kSize> RecordingHeader::ToBytes() const {
     std::array<uint8_t, kSize> bytes{};
-    for (int i = 0; i < 4; ++i)
-        bytes[i] = static_cast<uint8_t>(sampleCount >> (8 * i));
+    PutLittleEndian32(bytes.data(), sampleCount);
     bytes[4] = channelCount;
     std::copy(reserved.begin(), reserved.end(), bytes.begin() + 5);
     return bytes;
@@ -15,8 +16,7 @@ std::array<uint8_t, RecordingHeader::kSize> RecordingHeader::ToBytes() const {
 
 RecordingHeader RecordingHeader::FromBytes(const uint8_t* bytes) {
     RecordingHeader header;
-    header.sampleCount = static_cast<uint32_t>(bytes[0]) | static_cast<uint32_t>(bytes[1]) << 8 |
-                         static_cast<uint32_t>(bytes[2]) << 16 | static_cast<uint32_t>(bytes[3]) << 24;
+    header.sampleCount = LittleEndian32(bytes);
     header.channelCount = bytes[4];
     std::copy(bytes + 5, bytes + kSize, header.reserved.begin());
     return header;

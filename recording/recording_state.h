@@ -24,10 +24,36 @@ public:
 
 inline constexpr std::u16string_view kSaveBeforeClosing = u"Do you want to save the data before closing?";
 
+// Why the last live recording ended.
+enum class RecordingEnd {
+    None,            // still running, or none has run
+    PlannedCount,    // it took every planned sample
+    Stopped,         // "Stop Recording"
+    ReceiverRemoved, // a device-removal notification, or the reader lost its device
+    DownloadStarted, // the first frame of a stored-log download
+    DocumentClosed,  // its document went away
+    OutOfMemory,     // the rows for the planned count could not be had
+    EndOfInput,      // the capture file being replayed ended
+    Interrupted,     // Ctrl+C or a termination request
+};
+
+// The reason as the user reads it, e.g. "the receiver was removed"; empty for None and PlannedCount.
+std::u16string_view RecordingEndReason(RecordingEnd end);
+
+// "stopped after N of M samples: REASON" for a recording that ended before its planned count; empty
+// when it took them all or has not ended.
+std::u16string RecordingEndMessage(uint32_t recorded, uint32_t planned, RecordingEnd end);
+
 class RecordingState {
 public:
+    // Starts a recording: `recording` set, no end reason yet.
+    void BeginRecording();
+    // Ends a running recording for `why`; without one it changes nothing, so the first reason stays.
+    void EndRecording(RecordingEnd why);
+
     // Read by the serial reader thread as well, hence atomic.
     std::atomic<bool> recording{false};
+    RecordingEnd recordingEnd = RecordingEnd::None;
     std::atomic<bool> downloading{false};
     std::atomic<bool> closePrompted{false};
 
@@ -44,7 +70,8 @@ public:
 // Closing a document: only the live recording document with unsaved samples asks, and only
 // until the application's close has asked. Returns true when the user wants to save first; the
 // caller then runs Save before closing.
-bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document, UserPrompts& prompts);
+bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document,
+                          UserPrompts& prompts);
 
 // Closing the main window: asks the same question when the live recording holds unsaved samples,
 // then marks the question as answered so closing the documents does not ask again. Returns true

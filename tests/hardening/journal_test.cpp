@@ -2,8 +2,8 @@
 // calvora-cli settle it, and what a SIGKILL during a long recording costs.
 #include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/journal.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 #include "tests/hardening/hardening_support.h"
 #include "tests/support/simulator_process.h"
@@ -137,6 +137,41 @@ TEST(Journal, ACrashInTheMiddleOfAWriteCostsOnlyTheTornSample) {
         bytes[damage.offset] = static_cast<char>(bytes[damage.offset] ^ 0x40);
         WriteBytes(copy, bytes);
         EXPECT_EQ(Recovered(copy), damage.expected) << "damage at " << damage.offset;
+    }
+}
+
+// A record written twice (same row, valid checksum) is replayed once, and the rows after it still
+// count; a row that jumps ahead or back still ends the recovery.
+TEST(Journal, ARepeatedRowIsReplayedOnceAndAJumpEndsTheRecovery) {
+    struct Case {
+        const char* name;
+        std::vector<uint32_t> rows;
+        std::vector<uint32_t> recovered; // rows whose samples come back, in order
+    };
+    const Case cases[] = {
+        {"repeat in the middle", {0, 1, 1, 2}, {0, 1, 2}},
+        {"repeat at the end", {0, 1, 2, 2}, {0, 1, 2}},
+        {"first row twice", {0, 0, 1}, {0, 1}},
+        {"row skipped", {0, 1, 3, 4}, {0, 1}},
+        {"row goes back", {0, 1, 2, 1}, {0, 1, 2}},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.name);
+        ScratchFolder folder;
+        Journal journal(folder.path());
+        for (uint32_t row : c.rows) {
+            const Row& r = Rows()[row];
+            journal.Record(row,
+                           {r.value, r.fullScale, r.lowLimit, r.functionName, r.mode, r.unit, r.timeText});
+        }
+        ASSERT_TRUE(journal.Sync());
+        RecordingDocument document;
+        ASSERT_TRUE(RecoverJournal(journal.path(), document, nullptr));
+        ASSERT_EQ(document.sampleCount(), c.recovered.size());
+        for (uint32_t i = 0; i < c.recovered.size(); ++i) {
+            EXPECT_EQ(document.lowLimit(i), Rows()[c.recovered[i]].lowLimit) << i;
+            EXPECT_EQ(document.timeText(i), Rows()[c.recovered[i]].timeText) << i;
+        }
     }
 }
 

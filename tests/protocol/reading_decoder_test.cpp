@@ -45,6 +45,13 @@ TEST(ReadingDecoder, ReadingFields) {
         {"sign covers 16 bits", 0x0100, 0x11, 0x01, 0x00, "VDC", "DC", "V", 10000, -256, 4, -4, false, 0,
          "-0.0256"},
         {"negative zero", 0, 0x11, 0x01, 0x00, "VDC", "DC", "V", 10000, 0, 4, -4, false, 0, "0.0000"},
+        // Both limits are strict: exactly full scale is a reading, one count beyond it is overload.
+        {"VDC at full scale", 40000, 0x01, 0x01, 0x00, "VDC", "DC", "V", 10000, 40000, 4, -4, false, 40,
+         "4.0000"},
+        {"VDC at negative full scale", 40000, 0x11, 0x01, 0x00, "VDC", "DC", "V", 10000, -40000, 4, -4, false,
+         40, "-4.0000"},
+        {"VDC beyond negative full scale", 40001, 0x11, 0x01, 0x00, "VDC", "DC", "V", 10000, -40001, 4, -4,
+         false, 40, "-OL"},
         {"VAC range 4 over", 10001, 0x04, 0x00, 0x00, "VAC", "AC", "V", 10, 10001, 1000, 0, true, 10, "OL"},
         {"VAC range 4 half", 5000, 0x04, 0x00, 0x00, "VAC", "AC", "V", 10, 5000, 1000, 0, true, 5, "0500.0"},
         {"Temp C over", 12010, 0x00, 0x04, 0x00, "Temp", "TK", "C", 10, 12010, 1200, -50, false, 0, "OL"},

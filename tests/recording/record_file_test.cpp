@@ -230,6 +230,36 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
         ReadStatus status;
     };
     const auto tail = [](FileBytes file) { return file.DefaultChartTrailer().bytes; };
+    // Whole files, so that only the rule named in each case can refuse them.
+    FileBytes sixChannels;
+    sixChannels.model().Header(1, 6);
+    for (int c = 0; c < 6; ++c)
+        sixChannels.F32(1).F32(4);
+    sixChannels.Wide(u"VDC").Wide(u"DC").Wide(u"V").Wide(kTime).U32(0);
+    for (int c = 0; c < 6; ++c)
+        sixChannels.DefaultChannel();
+    const auto highHalfName = [](uint32_t high) {
+        return FileBytes()
+            .model()
+            .Header(0, 1)
+            .U8(0xFF)
+            .U16(0xFFFF)
+            .U32(0xFFFFFFFF)
+            .U32(1)
+            .U32(high)
+            .Raw("n")
+            .U8(1)
+            .U8(1)
+            .U8(1)
+            .U8(1)
+            .U32(0xFF)
+            .U8(0)
+            .DefaultChartTrailer()
+            .bytes;
+    };
+    RecordingDocument control;
+    ASSERT_TRUE(ReadRecord(highHalfName(0), control).ok()) << "the same file with a zero high half is good";
+    ASSERT_EQ(control.channelName[0], u"n");
     const std::vector<Case> cases = {
         {"other model", tail(FileBytes().Wide(u"QM320").Header(0, 0)), ReadStatus::InvalidFormat},
         {"model in other case", tail(FileBytes().Wide(u"qm310/qm312").Header(0, 0)),
@@ -238,6 +268,7 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
          ReadStatus::InvalidFormat},
         {"empty file", {}, ReadStatus::UnexpectedFormat},
         {"six channels", tail(FileBytes().model().Header(0, 6)), ReadStatus::UnexpectedFormat},
+        {"six channels with every block present", tail(sixChannels), ReadStatus::UnexpectedFormat},
         {"samples without channels",
          tail(FileBytes().model().Header(1, 0).Wide(u"").Wide(u"").Wide(u"").Wide(u"").U32(0)),
          ReadStatus::UnexpectedFormat},
@@ -255,6 +286,7 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
         {"64-bit length with a high half",
          tail(FileBytes().model().Header(0, 1).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32)),
          ReadStatus::UnexpectedFormat},
+        {"64-bit length with a high half, characters present", highHalfName(1), ReadStatus::UnexpectedFormat},
         {"chart trailer cut short", FileBytes().model().Header(0, 0).F32(0).F32(0).bytes,
          ReadStatus::UnexpectedFormat},
     };
@@ -356,6 +388,23 @@ TEST(RecordReader, FileReadAcrossTheWindowMatchesTheBytesInMemory) {
     RecordingDocument cut;
     EXPECT_EQ(ReadRecordFile(path, cut).status, ReadStatus::UnexpectedFormat);
     EXPECT_EQ(cut.sampleCount(), 0u);
+    std::filesystem::remove(path);
+}
+
+// A valid model and header followed by zeros reads as empty samples; past the cap such a file is
+// refused before any row is allocated (the file is sparse, so it costs no disk).
+TEST(RecordReader, RefusesSampleCountsAboveTheCap) {
+    const auto path =
+        std::filesystem::temp_directory_path() / ("calvora-zeros-" + std::to_string(::getpid()));
+    const auto head = FileBytes().model().Header(kMaxFileSamples + 1, 1).bytes;
+    std::ofstream(path, std::ios::binary)
+        .write(reinterpret_cast<const char*>(head.data()), static_cast<std::streamsize>(head.size()));
+    // Each zero sample is two floats, four empty narrow strings and lowLimit; then a channel block
+    // with an empty name and the chart trailer.
+    std::filesystem::resize_file(path, head.size() + (uint64_t{kMaxFileSamples} + 1) * 16 + 10 + 18);
+    RecordingDocument document;
+    EXPECT_EQ(ReadRecordFile(path, document).status, ReadStatus::UnexpectedFormat);
+    EXPECT_EQ(document.rowCapacity(), 0u);
     std::filesystem::remove(path);
 }
 

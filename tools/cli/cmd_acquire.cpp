@@ -10,6 +10,7 @@
 #include "tools/cli/output.h"
 
 #include <algorithm>
+#include <array>
 #include <atomic>
 #include <cerrno>
 #include <charconv>
@@ -17,12 +18,12 @@
 #include <csignal>
 #include <cstdio>
 #include <cstring>
-#include <fstream>
+#include <fcntl.h>
 #include <iostream>
-#include <iterator>
 #include <map>
 #include <memory>
 #include <optional>
+#include <sys/stat.h>
 #include <unistd.h>
 #include <vector>
 
@@ -87,6 +88,7 @@ public:
     bool AskYesNo(const std::u16string&) override { return false; }
     void ShowMessage(const std::u16string& text, MessageIcon) override {
         std::cerr << "calvora-cli: " << toUtf8(text) << '\n';
+        lastMessage = text;
     }
     void ShowLiveReading(const LiveReading& reading) override {
         if (onReading)
@@ -94,30 +96,38 @@ public:
     }
 
     std::function<void(const LiveReading&)> onReading;
+    std::u16string lastMessage;
 
 private:
     std::map<int, Clock::time_point> deadlines_;
     std::vector<std::unique_ptr<RecordingDocument>> documents_;
 };
 
+// How replaying a capture file ended.
+enum class Feed {
+    Refused, // not opened: missing, unreadable, or neither a regular file nor a FIFO (message printed)
+    Stopped, // the caller's condition held before the input ended
+    Ended,   // every byte was handed on
+    Failed,  // reading failed part-way (message printed)
+};
+
+// The receiver's chunk size, which the capture replay keeps so a file decodes as the port would deliver it.
+constexpr size_t kCaptureChunk = 19;
+
 // The engine with everything a subcommand needs around it.
 struct Session {
     Session() : settings(SettingsFile::DefaultPath()), state(view, inventory, settings) {}
 
-    // `port` is a device path or a COM number.
+    // `port` is a device path or a COM number (checked by the option's validator). Prints the reason
+    // when the port cannot be opened.
     bool Open(const std::string& port) {
-        if (!port.empty() && port.find_first_not_of("0123456789") == std::string::npos) {
-            int number = 0;
-            // Digits beyond the int range are refused, not wrapped round into a valid COM number.
-            const bool inRange =
-                std::from_chars(port.data(), port.data() + port.size(), number).ec == std::errc();
-            if (!inRange || number < 1 || number > 255) {
-                std::cerr << "calvora-cli: COM numbers run from 1 to 255\n";
-                return false;
-            }
-            return state.OpenDevice(std::string(), number);
-        }
-        return state.OpenDevice(port);
+        const bool opened = IsComNumber(port) ? state.OpenDevice(std::string(), std::atoi(port.c_str()))
+                                              : state.OpenDevice(port);
+        // The engine's warning names the port; the reason (busy, missing, no access) comes from the port.
+        const std::u16string& reason = state.lastOpenError();
+        if (!opened && !reason.empty() && view.lastMessage.find(reason) == std::u16string::npos)
+            std::cerr << "calvora-cli: " << toUtf8(reason) << '\n';
+        return opened;
     }
 
     // One turn of the loop: frames from the reader, due timers, a vanished device.
@@ -128,24 +138,90 @@ struct Session {
         state.PollReaderEnd();
     }
 
-    // Feeds a capture file in 19-byte chunks, as the reader would deliver it, until `done` says stop.
-    bool FeedFile(const std::string& path, const std::function<bool()>& done) {
-        std::ifstream in(path, std::ios::binary);
-        if (!in) {
-            std::cerr << "calvora-cli: cannot open " << path << ": " << std::strerror(errno) << '\n';
-            return false;
-        }
-        const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    // Replays a capture file (or a FIFO a capture is written into) in the receiver's chunks until it
+    // ends or `done` says stop. Only a read buffer and one chunk are held, whatever the input's size.
+    Feed FeedFile(const std::string& path, const std::function<bool()>& done) {
+        const auto refuse = [&](const char* reason) {
+            std::cerr << "calvora-cli: cannot read " << path << ": " << reason << '\n';
+            return Feed::Refused;
+        };
+        const auto refusedKind = [](const struct stat& info) -> const char* {
+            if (S_ISDIR(info.st_mode))
+                return std::strerror(EISDIR);
+            if (!S_ISREG(info.st_mode) && !S_ISFIFO(info.st_mode))
+                return "not a regular file or a FIFO";
+            return nullptr;
+        };
+        // Checked before opening: opening a device can have effects of its own.
+        struct stat info {};
+        if (::stat(path.c_str(), &info) != 0)
+            return refuse(std::strerror(errno));
+        if (const char* reason = refusedKind(info))
+            return refuse(reason);
+        // A FIFO waits here for its writer; Ctrl+C interrupts the wait.
+        const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+        if (fd < 0)
+            return errno == EINTR ? Feed::Stopped : refuse(std::strerror(errno));
+        const FileDescriptor closer{fd};
+        if (::fstat(fd, &info) != 0)
+            return refuse(std::strerror(errno));
+        if (const char* reason = refusedKind(info))
+            return refuse(reason);
+
         state.SelectCaptureSource();
-        for (size_t offset = 0; offset < bytes.size() && !done(); offset += 19)
-            state.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
-        return true;
+        std::array<uint8_t, 64 * 1024> buffer;
+        size_t at = 0;
+        size_t held = 0;
+        std::array<uint8_t, kCaptureChunk> chunk;
+        size_t filled = 0;
+        bool ended = false;
+        while (!done()) {
+            // A chunk is whole unless the input ends, as the decode command cuts it.
+            while (filled < chunk.size() && !ended) {
+                if (at == held) {
+                    const ssize_t got = ::read(fd, buffer.data(), buffer.size());
+                    if (got < 0 && errno == EINTR) {
+                        if (done())
+                            return Feed::Stopped;
+                        continue;
+                    }
+                    if (got < 0) {
+                        std::cerr << "calvora-cli: cannot read " << path << ": " << std::strerror(errno)
+                                  << '\n';
+                        return Feed::Failed;
+                    }
+                    at = 0;
+                    held = static_cast<size_t>(got);
+                    ended = got == 0;
+                    continue;
+                }
+                const size_t step = std::min(chunk.size() - filled, held - at);
+                std::memcpy(chunk.data() + filled, buffer.data() + at, step);
+                filled += step;
+                at += step;
+            }
+            if (filled == 0)
+                return Feed::Ended;
+            state.ReceiveChunk(chunk.data(), static_cast<int>(filled));
+            filled = 0;
+        }
+        return Feed::Stopped;
+    }
+
+    static bool IsComNumber(const std::string& port) {
+        return !port.empty() && port.find_first_not_of("0123456789") == std::string::npos;
     }
 
     HeadlessView view;
     UdevInventory inventory;
     SettingsFile settings;
     MeterEngine state;
+
+private:
+    struct FileDescriptor {
+        int fd;
+        ~FileDescriptor() { ::close(fd); }
+    };
 };
 
 bool Exclusive(const std::string& port, const std::string& input) {
@@ -185,8 +261,11 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
 
     if (!input.empty()) {
         session.state.StartRecordingOf(samples);
-        if (!session.FeedFile(input, [&] { return !session.state.documents().recording || interrupted; }))
+        const Feed fed =
+            session.FeedFile(input, [&] { return !session.state.documents().recording || interrupted; });
+        if (fed == Feed::Refused)
             return ExitUsage;
+        session.state.StopRecording(interrupted ? RecordingEnd::Interrupted : RecordingEnd::EndOfInput);
     } else {
         if (!session.Open(port))
             return ExitFailure;
@@ -202,11 +281,15 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         }
         if (terminal)
             std::fputc('\n', stderr);
-        session.state.StopRecording();
+        session.state.StopRecording(RecordingEnd::Interrupted);
         session.state.ClosePort();
     }
-    session.state.StopRecording();
 
+    // Whatever ended the recording early is said, and the exit status tells a script it is short.
+    const std::u16string ending =
+        RecordingEndMessage(recorded(), samples, session.state.documents().recordingEnd);
+    if (!ending.empty())
+        std::cerr << "calvora-cli: " << toUtf8(ending) << '\n';
     const RecordingDocument* document = session.state.documents().recordingDocument;
     if (!document || document->sampleCount() == 0) {
         std::cerr << "calvora-cli: no reading was recorded\n";
@@ -218,7 +301,9 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         session.state.OnDocumentSaved(*document);
     else if (journal.Sync() && !journal.path().empty())
         TellHowToRecover(journal.path());
-    return saved;
+    if (saved != ExitOk)
+        return saved;
+    return ending.empty() ? ExitOk : ExitFailure;
 }
 
 // ---------------------------------------------------------------------------------------- download
@@ -232,7 +317,7 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
     session.state.SetDownloadObserver([&](const RecordingDocument& document) { filled = &document; });
 
     if (!input.empty()) {
-        if (!session.FeedFile(input, [&] { return filled != nullptr; }))
+        if (session.FeedFile(input, [&] { return filled != nullptr || interrupted; }) == Feed::Refused)
             return ExitUsage;
     } else {
         if (!session.Open(port))
@@ -309,6 +394,32 @@ int RunPorts() {
     return ExitOk;
 }
 
+// The longest --timeout: a day. Longer waits overflowed the deadline into the past.
+constexpr double kMaxTimeoutSeconds = 86400;
+
+// --port takes a device path or a COM number; a number outside 1-255 is bad usage like any bad option.
+const CLI::Validator kPortValidator(
+    [](std::string& port) -> std::string {
+        if (!Session::IsComNumber(port))
+            return {};
+        unsigned number = 0;
+        const auto [end, error] = std::from_chars(port.data(), port.data() + port.size(), number);
+        if (error != std::errc() || number < 1 || number > 255)
+            return "COM numbers run from 1 to 255";
+        return {};
+    },
+    "");
+
+// NaN fails both comparisons, so it is refused with the rest.
+const CLI::Validator kTimeoutValidator(
+    [](std::string& text) -> std::string {
+        double seconds = 0;
+        if (!CLI::detail::lexical_cast(text, seconds) || !(seconds > 0 && seconds <= kMaxTimeoutSeconds))
+            return "SECONDS must be more than 0 and at most 86400";
+        return {};
+    },
+    "(0-86400]");
+
 struct Options {
     std::string port;
     std::string input;
@@ -319,41 +430,47 @@ struct Options {
 };
 
 const bool registered = [] {
-    registerCommand({"record", "Record live readings into BASE.recorder and BASE.csv", 20, [](CLI::App& sub) {
-                         auto options = std::make_shared<Options>();
-                         auto* port = sub.add_option("--port", options->port, "Device path or COM number");
-                         auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
-                         port->excludes(input);
-                         sub.add_option("--samples", options->samples, "Readings to record (1-20000)")
-                             ->required();
-                         sub.add_option("--out", options->out, "Base name of the two files written")
-                             ->check(PairBase());
-                         return CommandRunner([options] {
-                             return RunRecord(options->port, options->input, options->samples, options->out);
-                         });
-                     }});
+    registerCommand(
+        {"record", "Record live readings into BASE.recorder and BASE.csv", 20, [](CLI::App& sub) {
+             auto options = std::make_shared<Options>();
+             auto* port =
+                 sub.add_option("--port", options->port, "Device path or COM number")->check(kPortValidator);
+             auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
+             port->excludes(input);
+             sub.add_option("--samples", options->samples, "Readings to record (1-20000)")->required();
+             sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
+             return CommandRunner([options] {
+                 return RunRecord(options->port, options->input, options->samples, options->out);
+             });
+         }});
     registerCommand(
         {"download", "Wait for the meter's stored log and write it to BASE.recorder and BASE.csv", 21,
          [](CLI::App& sub) {
              auto options = std::make_shared<Options>();
-             auto* port = sub.add_option("--port", options->port, "Device path or COM number");
+             auto* port =
+                 sub.add_option("--port", options->port, "Device path or COM number")->check(kPortValidator);
              auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
              port->excludes(input);
              sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
              sub.add_option("--timeout", options->timeout, "Seconds to wait for the log (default 120)")
-                 ->check(CLI::PositiveNumber);
-             return CommandRunner(
-                 [options] { return RunDownload(options->port, options->input, options->out, options->timeout); });
+                 ->check(kTimeoutValidator);
+             return CommandRunner([options] {
+                 return RunDownload(options->port, options->input, options->out, options->timeout);
+             });
          }});
     registerCommand({"monitor", "Print every live reading until interrupted", 22, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();
-                         sub.add_option("--port", options->port, "Device path or COM number")->required();
+                         sub.add_option("--port", options->port, "Device path or COM number")
+                             ->check(kPortValidator)
+                             ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
                          return CommandRunner([options] { return RunMonitor(options->port, options->text); });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();
-                         sub.add_option("--port", options->port, "Device path or COM number")->required();
+                         sub.add_option("--port", options->port, "Device path or COM number")
+                             ->check(kPortValidator)
+                             ->required();
                          return CommandRunner([options] { return RunPair(options->port); });
                      }});
     registerCommand({"ports", "List the receivers found on this computer", 24, [](CLI::App&) {

@@ -33,33 +33,49 @@ int Load(const std::string& file, RecordingDocument& document) {
     return ExitUsage;
 }
 
-Json DocumentJson(const RecordingDocument& document) {
-    const int channels = document.channelCount();
-    Json json;
-    json["model"] = toUtf8(kModelString);
-    json["sampleCount"] = document.sampleCount();
-    json["channelCount"] = channels;
-    json["reserved"] = ToHexText(document.header().reserved.data(), document.header().reserved.size());
-    Json samples = Json::array();
-    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
-        Json values = Json::array();
-        Json fullScales = Json::array();
-        for (int c = 0; c < channels; ++c) {
-            values.push_back(ShortestNumber(document.value(row, c)));
-            fullScales.push_back(ShortestNumber(document.fullScale(row, c)));
-        }
-        Json sample;
-        sample["value"] = std::move(values);
-        sample["fullScale"] = std::move(fullScales);
-        sample["lowLimit"] = document.lowLimit(row);
-        sample["functionName"] = toUtf8(document.functionName(row));
-        sample["mode"] = toUtf8(document.mode(row));
-        sample["unit"] = toUtf8(document.unit(row));
-        sample["timeText"] = toUtf8(document.timeText(row));
-        samples.push_back(std::move(sample));
+std::string Dumped(const Json& json) {
+    return json.dump(-1, ' ', false, Json::error_handler_t::replace);
+}
+
+Json SampleJson(const RecordingDocument& document, uint32_t row) {
+    Json values = Json::array();
+    Json fullScales = Json::array();
+    for (int c = 0; c < document.channelCount(); ++c) {
+        values.push_back(ShortestNumber(document.value(row, c)));
+        fullScales.push_back(ShortestNumber(document.fullScale(row, c)));
     }
-    json["samples"] = std::move(samples);
+    Json sample;
+    sample["value"] = std::move(values);
+    sample["fullScale"] = std::move(fullScales);
+    sample["lowLimit"] = document.lowLimit(row);
+    sample["functionName"] = toUtf8(document.functionName(row));
+    sample["mode"] = toUtf8(document.mode(row));
+    sample["unit"] = toUtf8(document.unit(row));
+    sample["timeText"] = toUtf8(document.timeText(row));
+    return sample;
+}
+
+// The whole document as one JSON object, written a sample at a time: built as one tree, the samples
+// took about twenty times the memory of the document itself.
+void WriteDocumentJson(std::ostream& out, const RecordingDocument& document) {
+    const int channels = document.channelCount();
+    Json head;
+    head["model"] = toUtf8(kModelString);
+    head["sampleCount"] = document.sampleCount();
+    head["channelCount"] = channels;
+    head["reserved"] = ToHexText(document.header().reserved.data(), document.header().reserved.size());
+    std::string text = Dumped(head);
+    text.pop_back(); // the closing brace: the samples come next
+    out << text << ",\"samples\":[";
+    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
+        if (row > 0)
+            out << ',';
+        out << Dumped(SampleJson(document, row));
+    }
+    out << ']';
+
     const ChartSettings& settings = document.settings;
+    Json tail;
     Json channelList = Json::array();
     for (int c = 0; c < channels; ++c) {
         Json channel;
@@ -72,7 +88,7 @@ Json DocumentJson(const RecordingDocument& document) {
         channel["traceAxis"] = settings.traceAxis[c];
         channelList.push_back(std::move(channel));
     }
-    json["channels"] = std::move(channelList);
+    tail["channels"] = std::move(channelList);
     Json chart;
     chart["customMax"] = ShortestNumber(settings.customMax);
     chart["customMin"] = ShortestNumber(settings.customMin);
@@ -80,14 +96,34 @@ Json DocumentJson(const RecordingDocument& document) {
     chart["verticalAxisVisible"] = settings.verticalAxisVisible;
     chart["backgroundColour"] = settings.backgroundColour;
     chart["gridColour"] = settings.gridColour;
-    json["chart"] = std::move(chart);
-    json["axisMin"] = ShortestNumber(settings.axisMin);
-    json["axisMax"] = ShortestNumber(settings.axisMax);
-    return json;
+    tail["chart"] = std::move(chart);
+    tail["axisMin"] = ShortestNumber(settings.axisMin);
+    tail["axisMax"] = ShortestNumber(settings.axisMax);
+    text = Dumped(tail);
+    out << ',' << std::string_view(text).substr(1) << '\n';
+}
+
+// Texts from a file as a terminal may show them: control characters (escape, carriage return, bell and
+// the rest) become visible escapes, so a recording cannot retitle, clear or rewrite the user's terminal.
+std::string TerminalText(std::u16string_view text) {
+    std::u16string shown;
+    shown.reserve(text.size());
+    for (const char16_t c : text) {
+        if (c < 0x20 || c == 0x7F || (c >= 0x80 && c <= 0x9F)) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, c < 0x80 ? "\\x%02x" : "\\u%04x", static_cast<unsigned>(c));
+            shown += fromAscii(escape);
+        } else if (c == u'\\') {
+            shown += u"\\\\"; // so that an escape in the output always stands for a control character
+        } else {
+            shown += c;
+        }
+    }
+    return toUtf8(shown);
 }
 
 void PrintSummary(const std::string& file, const RecordingDocument& document) {
-    std::printf("File:      %s\n", file.c_str());
+    std::printf("File:      %s\n", TerminalText(fromUtf8(file)).c_str());
     std::printf("Model:     %s\n", toUtf8(kModelString).c_str());
     std::printf("Samples:   %u\n", document.sampleCount());
     std::printf("Channels:  %d\n", document.channelCount());
@@ -95,12 +131,13 @@ void PrintSummary(const std::string& file, const RecordingDocument& document) {
                 toUtf8(FormatScaleValue(document.settings.axisMax)).c_str());
     const uint32_t count = document.sampleCount();
     const auto printRow = [&](const char* label, uint32_t row) {
-        std::printf("%s %u: %s %s %s %s,%s\n", label, row + 1, toUtf8(document.functionName(row)).c_str(),
-                    toUtf8(document.mode(row)).c_str(),
+        std::printf("%s %u: %s %s %s %s,%s\n", label, row + 1,
+                    TerminalText(document.functionName(row)).c_str(),
+                    TerminalText(document.mode(row)).c_str(),
                     toUtf8(FormatStoredValue(document.value(row, 0), document.fullScale(row, 0),
                                              document.lowLimit(row)))
                         .c_str(),
-                    toUtf8(document.unit(row)).c_str(), toUtf8(document.timeText(row)).c_str());
+                    TerminalText(document.unit(row)).c_str(), TerminalText(document.timeText(row)).c_str());
     };
     if (count > 0)
         printRow("First:    ", 0);
@@ -119,9 +156,7 @@ const bool registered = [] {
                              if (const int code = Load(*file, document); code != ExitOk)
                                  return code;
                              if (*json)
-                                 std::cout << DocumentJson(document).dump(-1, ' ', false,
-                                                                          Json::error_handler_t::replace)
-                                           << "\n";
+                                 WriteDocumentJson(std::cout, document);
                              else
                                  PrintSummary(*file, document);
                              return static_cast<int>(ExitOk);

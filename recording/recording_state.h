@@ -31,7 +31,6 @@ public:
     std::atomic<bool> downloading{false};
     std::atomic<bool> closePrompted{false};
 
-    bool adoptNextDocument = false;
     // Starts set: a live document that never received a sample has nothing to lose.
     bool dataSaved = true;
     bool loadRejected = false;
@@ -44,7 +43,8 @@ public:
 // Closing a document: only the live recording document with unsaved samples asks, and only
 // until the application's close has asked. Returns true when the user wants to save first; the
 // caller then runs Save before closing.
-bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document, UserPrompts& prompts);
+bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document,
+                          UserPrompts& prompts);
 
 // Closing the main window: asks the same question when the live recording holds unsaved samples,
 // then marks the question as answered so closing the documents does not ask again. Returns true

@@ -1,8 +1,8 @@
 #include "app/gui/calvora_application.h"
 
 #include "app/gui/engine_link.h"
-#include "app/gui/text_document_view.h"
 #include "app/gui/main_window.h"
+#include "app/gui/text_document_view.h"
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
@@ -82,12 +82,7 @@ ChartHooks CalvoraApplication::MakeChartHooks() {
     MainWindow* frame = frame_.get();
     hooks.documents = &frame->state();
     hooks.save = [frame](RecordingDocument& document) { return frame->SaveWithDialog(document); };
-    hooks.updateAllViews = [frame](RecordingDocument& document) { frame->UpdateViews(document); };
     hooks.prompts = &frame->prompts();
-    if (engine_ != nullptr) {
-        EngineLink* engine = engine_.get();
-        hooks.fillDownload = [engine](RecordingDocument&) { engine->state().FillDownloadDocument(); };
-    }
     return hooks;
 }
 
@@ -110,7 +105,7 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     // The chart takes the "Data Graph" tab, the list view the "Data List" tab. The hooks are asked for when a
     // view is made, by which time the frame and the engine stand.
     tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([this] { return MakeChartHooks(); }),
-                                      MakeLogListViewFactory());
+                                     MakeLogListViewFactory());
     DocumentWindow::InstallTabTable(&tabTable_);
 
     frame_ = std::make_unique<MainWindow>();
@@ -160,7 +155,8 @@ void CalvoraApplication::OfferLeftJournal() {
     std::u16string error;
     if (engine_->state().RecoverJournal(*left, &error) == nullptr) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        frame_->prompts().ShowMessage(u"Cannot recover the live recording: " + error,
+                                      MessageIcon::Exclamation);
     }
 }
 

@@ -2,12 +2,11 @@
 
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_controls.h"
-#include "chart/gui/cursor_readout.h"
 #include "chart/gui/chart_toolbar.h"
+#include "chart/gui/cursor_readout.h"
 #include "chart/gui/scale_format_dialog.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_document.h"
-#include "recording/recording_state.h"
 #include "recording/save.h"
 
 #include <QCursor>
@@ -138,30 +137,23 @@ ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* par
     connect(vBar_, &QScrollBar::actionTriggered, this, &ChartView::OnVerticalAction);
     connect(&dragTimer_, &QTimer::timeout, this, &ChartView::OnDragTimer);
     PlaceChildren();
+    subscription_ = document_.Subscribe(*this);
 }
 
 ChartView::~ChartView() = default;
 
 // --------------------------------------------------------------------------- painting
 
-void ChartView::AdoptPendingDocument() {
-    RecordingState* state = hooks_.documents;
-    if (!state || !state->adoptNextDocument)
-        return;
-    state->adoptNextDocument = false;
-    ApplyNewChartDefaults(document_);
-    hBar_->setEnabled(false);
-    vBar_->setEnabled(false);
-    if (state->recording) {
-        document_.title = u"RealTime Panel";
-        state->recordingDocument = &document_;
-    }
-    if (state->downloading) {
-        state->downloadDocument = &document_;
-        document_.title = u"Datalog Panel";
-        if (hooks_.fillDownload)
-            hooks_.fillDownload(document_);
-    }
+void ChartView::OnSamplesAppended(RecordingDocument&, uint32_t, uint32_t) {
+    AppendLiveSample();
+}
+
+void ChartView::OnDocumentReset(RecordingDocument&) {
+    RedrawChart();
+}
+
+void ChartView::OnSettingsChanged(RecordingDocument&) {
+    RedrawChart();
 }
 
 void ChartView::PlaceChildren() {
@@ -203,7 +195,6 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         blank();
         return false;
     }
-    AdoptPendingDocument();
     if (!printing && suspendPaint_)
         return false;
 
@@ -295,7 +286,7 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
 }
 
 void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
-                              const DrawRange& range) {
+                           const DrawRange& range) {
     const ChartSettings& settings = document_.settings;
     const int channels = std::min<int>(document_.channelCount(), kMaxChannels);
     // Kept from paint to paint: a long recording's picture holds thousands of lines and marks.
@@ -314,7 +305,7 @@ void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis
 }
 
 void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
-                              const DrawRange& range) {
+                           const DrawRange& range) {
     // Tick marks first, straight into the pixels; then the texts through a painter.
     const PixelBuffer pixels = BufferOf(image);
     constexpr uint32_t kBlack = 0xFF000000;
@@ -478,15 +469,9 @@ void ChartView::PrintPreview(QPrinter& printer) {
 // --------------------------------------------------------------------------- toolbar commands
 
 void ChartView::OpenScaleFormat() {
+    // Every view of the document draws the new scale.
     ScaleFormatDialog dialog(
-        document_, hooks_.prompts,
-        [this] {
-            if (hooks_.updateAllViews)
-                hooks_.updateAllViews(document_);
-            else
-                RedrawChart();
-        },
-        this);
+        document_, hooks_.prompts, [this] { document_.AnnounceSettingsChanged(); }, this);
     dialog.exec();
 }
 
@@ -646,9 +631,8 @@ void ChartView::OnHorizontalAction(int action) {
     // A thumb that cannot resolve every sample: take the mouse along the plot instead.
     if (action == QAbstractSlider::SliderMove && samples > 32767)
         thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), plot_);
-    const int64_t position =
-        ScrollHorizontally(*request, HorizontalPosition(layout), document_.sampleCount(),
-                           HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
+    const int64_t position = ScrollHorizontally(*request, HorizontalPosition(layout), document_.sampleCount(),
+                                                HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
     SetHorizontalPosition(layout, position);
     hBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();

@@ -9,6 +9,7 @@
 #include "chart/chart_interaction.h"
 #include "chart/gui/cursor_readout.h"
 #include "chart/gui/graph_format_dialog.h"
+#include "recording/document_listeners.h"
 
 #include <QImage>
 #include <QPointer>
@@ -35,15 +36,10 @@ class RecordingDocument;
 
 // What the chart needs from the program around it. Every member may be left empty.
 struct ChartHooks {
-    // The main frame's recording flags: adoption of a pending new document, and the save rule of Graph
-    // Format.
+    // The main frame's recording flags, for the save rule of Graph Format.
     RecordingState* documents = nullptr;
-    // Runs after a download document was adopted, to fill it (the engine's download fill).
-    std::function<void(RecordingDocument&)> fillDownload;
     // The Save command for the document ("Save this setting").
     std::function<bool(RecordingDocument&)> save;
-    // Every view of the document repaints (after a scale change); defaults to this view.
-    std::function<void(RecordingDocument&)> updateAllViews;
     // A paint to the screen shows the tabbed frame's tab strip and dialog bar again (print preview hides
     // them).
     std::function<void()> showFrameBars;
@@ -68,7 +64,8 @@ ChartProgramState& ChartProgram();
 // from), and the point marks. Lines far outside the clip cost nothing.
 void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip);
 
-class ChartView : public QWidget {
+// Listens to its document: a live sample takes the cheap path, anything else repaints the chart.
+class ChartView : public QWidget, private DocumentListener {
     Q_OBJECT
 public:
     static constexpr int kHorizontalBarId = 152;
@@ -86,7 +83,7 @@ public:
     // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
     // button face). `printTime` adds the footer.
     bool OnDraw(QImage& image, const std::tm* printTime = nullptr);
-    // After each live sample stored while the chart tab is shown.
+    // After each live sample: lays the chart out again and draws the newest segment alone when it can.
     void AppendLiveSample();
     // Invalidates the chart (not its toolbar and scroll bars) for a full paint.
     void RedrawChart();
@@ -124,7 +121,10 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    void AdoptPendingDocument();
+    void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
+    void OnDocumentReset(RecordingDocument& document) override;
+    void OnSettingsChanged(RecordingDocument& document) override;
+
     void PlaceChildren();
     void UpdateScrollBars();
     void DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
@@ -165,6 +165,7 @@ private:
     int crosshairOldX_ = 0;
     bool channelPicked_ = false;
     int32_t vScrolled_ = 0;
+    DocumentSubscription subscription_;
 };
 
 } // namespace calvora

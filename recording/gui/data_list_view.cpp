@@ -153,6 +153,7 @@ DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget*
     listHeight_ = static_cast<int>(screenSize.height() * 0.76171875);
     timer_.setInterval(kTimerPeriodMs);
     connect(&timer_, &QTimer::timeout, this, &DataListView::OnTimer);
+    subscription_ = this->document().Subscribe(*this);
 }
 
 DataListView::~DataListView() {
@@ -226,6 +227,20 @@ void DataListView::OnUpdate() {
         model_->Refresh();
     }
     update();
+}
+
+void DataListView::OnSamplesAppended(RecordingDocument& document, uint32_t, uint32_t) {
+    // The list grows at most once a second, at the timer's tick.
+    document.listDirty = 1;
+}
+
+void DataListView::OnDocumentReset(RecordingDocument&) {
+    OnUpdate();
+}
+
+void DataListView::OnSettingsChanged(RecordingDocument&) {
+    // A new scale repaints every view of the document; the list's paint catches up with the samples.
+    OnUpdate();
 }
 
 void DataListView::OnTimer() {

@@ -1,7 +1,7 @@
 #include "chart/chart_interaction.h"
+#include "chart/gui/chart_toolbar.h"
 #include "chart/gui/chart_view.h"
 #include "chart/gui/cursor_readout.h"
-#include "chart/gui/chart_toolbar.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_state.h"
 #include "tests/chart_gui/chart_test_documents.h"
@@ -165,9 +165,8 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     auto view = MakeView(live.document);
     Painted(*view);
     for (int i = 0; i < 40; ++i) {
-        live.Append(static_cast<float>(2 + (i * 7) % 6));
         const int before = CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed);
-        view->AppendLiveSample();
+        live.Append(static_cast<float>(2 + (i * 7) % 6));
         if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
             EXPECT_GT(CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
         }
@@ -176,6 +175,15 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     const QImage incremental = view->backBuffer().copy();
     view->RedrawChart();
     EXPECT_EQ(Painted(*view), incremental);
+}
+
+TEST_F(ChartViewTest, StopsListeningToItsDocumentWhenDestroyedFirst) {
+    auto document = MakeDocument({1, 2, 3, 4});
+    auto view = MakeView(*document);
+    EXPECT_EQ(document->listenerCount(), 1u);
+    view.reset();
+    EXPECT_EQ(document->listenerCount(), 0u);
+    document->AnnounceSettingsChanged(); // nobody left to hear it
 }
 
 TEST_F(ChartViewTest, CrosshairDrawnTwiceRestoresThePicture) {
@@ -534,41 +542,6 @@ TEST_F(ChartViewTest, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
             EXPECT_LT(lines[1] * 4, lines[0]) << c.what;
         }
     }
-}
-
-TEST_F(ChartViewTest, AdoptsAPendingDocumentOnItsFirstPaint) {
-    RecordingState state;
-    state.adoptNextDocument = true;
-    state.recording = true;
-    RecordingDocument document;
-    document.settings.backgroundColour = 0x123456;
-    ChartHooks hooks;
-    hooks.documents = &state;
-    ChartView view(document, hooks);
-    view.resize(800, 600);
-    Painted(view);
-    EXPECT_FALSE(state.adoptNextDocument);
-    EXPECT_EQ(state.recordingDocument, &document);
-    EXPECT_EQ(document.title, u"RealTime Panel");
-    EXPECT_EQ(document.channelCount(), 1);
-    EXPECT_EQ(document.settings.backgroundColour, kDefaultBackground);
-
-    // A download document is filled by the frame once adopted.
-    RecordingState downloading;
-    downloading.adoptNextDocument = true;
-    downloading.downloading = true;
-    RecordingDocument log;
-    int fills = 0;
-    ChartHooks logHooks;
-    logHooks.documents = &downloading;
-    logHooks.fillDownload = [&](RecordingDocument& filled) { fills += &filled == &log ? 1 : 100; };
-    ChartView logView(log, logHooks);
-    logView.resize(800, 600);
-    Painted(logView);
-    Painted(logView);
-    EXPECT_EQ(fills, 1);
-    EXPECT_EQ(downloading.downloadDocument, &log);
-    EXPECT_EQ(log.title, u"Datalog Panel");
 }
 
 } // namespace

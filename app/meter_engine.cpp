@@ -97,13 +97,13 @@ void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
     if (documents_.recording && documents_.recordingDocument)
         RecordReading(decoded->reading);
     else if (documents_.recordingDocument)
-        documents_.recordingDocument->liveActive = 0;
+        documents_.recordingDocument->liveActive = false;
     view_.ShowLiveReading(*decoded);
 }
 
 void MeterEngine::RecordReading(const MeterReading& reading) {
     RecordingDocument& document = *documents_.recordingDocument;
-    document.liveActive = 1;
+    document.liveActive = true;
 
     if (document.sampleCount() == 0) {
         view_.ActivateDocumentWindow(document);
@@ -199,7 +199,7 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
 void MeterEngine::StopRecording() {
     documents_.recording = false;
     if (documents_.recordingDocument)
-        documents_.recordingDocument->liveActive = 0;
+        documents_.recordingDocument->liveActive = false;
 }
 
 RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {

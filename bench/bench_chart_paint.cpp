@@ -145,10 +145,9 @@ BENCHMARK(BM_Trace)->Args({65535, 0})->Args({65535, 1})->Unit(benchmark::kMillis
 class FixedScaleLiveRules final : public DocumentListener {
 public:
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override {
-        document.layout.firstSample = 1;
-        document.layout.lastSample = static_cast<int32_t>(document.sampleCount());
+        document.layout.laidOut = {1, static_cast<int32_t>(document.sampleCount())};
         for (uint32_t n = first + 1; n <= first + count; ++n)
-            GrowLiveWindow(document.layout, n);
+            document.layout.GrowLiveWindow(n);
     }
 };
 
@@ -171,13 +170,13 @@ void BM_AppendLiveSampleAt20000(benchmark::State& state) {
         rules.Attach(document);
     } else {
         fixedSubscription = document.Subscribe(fixed, ListenerRank::DerivedState);
-        StartLiveWindow(document.layout);
+        document.layout.liveWindow.Start();
         document.settings.axisMin = 0;
         document.settings.axisMax = 10;
     }
     uint32_t allocated = 0;
     document.BeginLiveStorage(kStart + kMore, allocated);
-    document.liveActive = 1;
+    document.liveActive = true;
     auto append = [&document](float value) {
         document.AppendSample(value, 1000, -1000, u"VDC", u"DC", u"V", u" 05/03/17 14:22:10");
     };

@@ -42,7 +42,7 @@ bool IsPlotValid(const PlotRect& plot) {
 
 SampleAxis SampleAxisOf(const RecordingDocument& document) {
     SampleAxis axis;
-    axis.hShift = document.layout.hShift;
+    axis.shift = document.layout.horizontal.shift;
     if (document.sampleCount() == 0)
         return axis;
     axis.x0 = document.xPos(0, 0);
@@ -53,7 +53,7 @@ SampleAxis SampleAxisOf(const RecordingDocument& document) {
 
 DrawRange VisibleSamples(const ChartLayout& layout, const SampleAxis& axis, const PlotRect& plot) {
     DrawRange range;
-    range.first = static_cast<int64_t>(layout.hOrigin) - layout.hShift + 1;
+    range.first = layout.horizontal.position();
     const double across = axis.dx > 0 ? std::floor(plot.width() / axis.dx) : 0;
     range.end = range.first + static_cast<int64_t>(std::min(across, 1.0e9)) + 2;
     return range;
@@ -323,7 +323,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         // A rough guess is enough (the loops below settle it), so a multiplication stands in for the
         // division and the whole part plus one for the ceiling (which has no single instruction on plain
         // x86-64 and sat on the way of every column).
-        const double guess = (cx + 1 - axis_.x0) * samplesPerPixel - axis_.hShift;
+        const double guess = (cx + 1 - axis_.x0) * samplesPerPixel - axis_.shift;
         int64_t stop = guess > static_cast<double>(n + 1) && guess < static_cast<double>(end)
                            ? static_cast<int64_t>(guess) + 1
                            : (guess >= static_cast<double>(end) ? end : n + 1);
@@ -365,7 +365,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
 
 // --------------------------------------------------------------------------- live update
 
-LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, bool& vScrolled,
                         std::u16string& lastFunction) {
     LivePlan plan;
     const uint32_t count = document.sampleCount();
@@ -381,16 +381,16 @@ LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool 
     if (!layout.fullView) {
         if (document.liveActive && previousX >= plot.right) {
             if (vScrolled)
-                vScrolled = 0;
+                vScrolled = false;
             else
-                layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hShift) - 1);
+                layout.horizontal.MoveTrace(-1);
         }
-        plan.horizontalPosition = HorizontalPosition(layout);
+        plan.horizontalPosition = layout.horizontal.position();
         plan.action = LiveAction::Redraw;
         return plan;
     }
-    if (layout.liveWindowGrew) {
-        layout.liveWindowGrew = 0;
+    if (layout.liveWindow.grew) {
+        layout.liveWindow.grew = false;
         plan.action = LiveAction::Redraw;
         return plan;
     }
@@ -420,14 +420,6 @@ DragRect NormalisedDrag(int x0, int y0, int x1, int y1) {
     return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
 }
 
-double ValueAtRow(const ChartLayout& layout, const PlotRect& plot, int axis, double py) {
-    const double* tick = layout.tick[axis];
-    const double height = plot.height();
-    if (height <= 0)
-        return tick[0];
-    return tick[0] + (plot.bottom - py) * (tick[kTickCount - 1] - tick[0]) / height;
-}
-
 namespace {
 int StepRows(const DragRect& drag) {
     return (drag.bottom - drag.top) / 10;
@@ -440,9 +432,9 @@ ZoomVerdict CheckZoom(const RecordingDocument& document, const PlotRect& plot, c
         return ZoomVerdict::TooFewSamples;
     if (drag.right - drag.left <= 3 || drag.bottom - drag.top <= 3)
         return ZoomVerdict::TooSmall;
-    const ChartLayout& layout = document.layout;
-    const double low = ValueAtRow(layout, plot, 0, drag.bottom);
-    const double step = ValueAtRow(layout, plot, 0, drag.bottom - StepRows(drag));
+    const TickTable& ticks = document.layout.ticks[0];
+    const double low = ticks.ValueAtRow(plot, drag.bottom);
+    const double step = ticks.ValueAtRow(plot, drag.bottom - StepRows(drag));
     if (!(step - low >= 0.00001))
         return ZoomVerdict::StepTooFine;
     const double newDx = plot.width() * axis.dx / (drag.right - drag.left);
@@ -455,18 +447,20 @@ ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const Dr
     ChartLayout& layout = document.layout;
     const ChartSettings& settings = document.settings;
 
-    // vMid and vRange count tick steps of the layout before this zoom.
-    const double tickStep = layout.tick[0][1] - layout.tick[0][0];
+    // The vertical range and middle count tick steps of the layout before this zoom.
+    const TickTable& before = layout.ticks[0];
+    const double tickStep = before.step();
     if (tickStep != 0) {
-        layout.vMid = ClampToInt32(IntegerPart((layout.tick[0][5] - settings.axisMin) / tickStep));
-        layout.vRange = ClampToInt32(IntegerPart((settings.axisMax - settings.axisMin) / tickStep));
+        layout.vertical.middle = ClampToInt32(IntegerPart((before.values[5] - settings.axisMin) / tickStep));
+        layout.vertical.range = ClampToInt32(IntegerPart((settings.axisMax - settings.axisMin) / tickStep));
     } else {
-        layout.vMid = 0;
-        layout.vRange = 0;
+        layout.vertical.middle = 0;
+        layout.vertical.range = 0;
     }
-    for (int a = 0; a < 2; ++a) {
-        layout.zoomBase[a] = TruncateForScale(ValueAtRow(layout, plot, a, drag.bottom));
-        layout.zoomNext[a] = TruncateForScale(ValueAtRow(layout, plot, a, drag.bottom - StepRows(drag)));
+    for (size_t a = 0; a < layout.zoomScale.size(); ++a) {
+        const TickTable& ticks = layout.ticks[a];
+        layout.zoomScale[a] = {TruncateForScale(ticks.ValueAtRow(plot, drag.bottom)),
+                               TruncateForScale(ticks.ValueAtRow(plot, drag.bottom - StepRows(drag)))};
     }
     const double scale = static_cast<double>(plot.width()) / (drag.right - drag.left);
     const int channels = document.channelCount();
@@ -474,32 +468,25 @@ ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const Dr
         for (int c = 0; c < channels; ++c)
             document.SetXPos(row, c, plot.left + scale * (document.xPos(row, c) - drag.left));
     }
-    layout.fullView = 0;
-    layout.vShift = 0;
+    layout.fullView = false;
+    layout.vertical.shift = 0;
 
     const SampleAxis axis = SampleAxisOf(document);
+    HorizontalScroll& horizontal = layout.horizontal;
     if (axis.dx > 0) {
-        const double origin = (plot.left - (axis.x0 + layout.hShift * axis.dx)) / axis.dx;
-        layout.hOrigin = ClampToInt32(IntegerPart(origin) + layout.hShift);
+        const double origin = (plot.left - (axis.x0 + horizontal.shift * axis.dx)) / axis.dx;
+        horizontal.origin = ClampToInt32(IntegerPart(origin) + horizontal.shift);
     }
 
     ZoomScroll scroll;
-    scroll.horizontal.maximum = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
-    scroll.horizontal.position = HorizontalPosition(layout);
-    scroll.vertical.maximum = layout.vRange;
-    scroll.vertical.position = VerticalPosition(layout);
+    scroll.horizontal.maximum = layout.laidOut.count();
+    scroll.horizontal.position = horizontal.position();
+    scroll.vertical.maximum = layout.vertical.range;
+    scroll.vertical.position = layout.vertical.position();
     return scroll;
 }
 
 // --------------------------------------------------------------------------- scrolling
-
-int64_t HorizontalPosition(const ChartLayout& layout) {
-    return static_cast<int64_t>(layout.hOrigin) - layout.hShift + 1;
-}
-
-void SetHorizontalPosition(ChartLayout& layout, int64_t position) {
-    layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hOrigin) + 1 - position);
-}
 
 int64_t ScrollHorizontally(ScrollRequest request, int64_t p, int64_t sampleCount, int64_t page,
                            int64_t thumb) {
@@ -536,14 +523,6 @@ int64_t TrackFromMouse(int64_t count, int mouseX, const PlotRect& plot) {
                                 static_cast<double>(count));
 }
 
-int64_t VerticalPosition(const ChartLayout& layout) {
-    return static_cast<int64_t>(layout.vRange) - layout.vMid - layout.vShift;
-}
-
-void SetVerticalPosition(ChartLayout& layout, int64_t position) {
-    layout.vShift = ClampToInt32(static_cast<int64_t>(layout.vRange) - layout.vMid - position);
-}
-
 int64_t ScrollVertically(ScrollRequest request, int64_t q, int64_t range, int64_t thumb) {
     switch (request) {
     case ScrollRequest::LineBack:
@@ -563,11 +542,11 @@ int64_t ScrollVertically(ScrollRequest request, int64_t q, int64_t range, int64_
 std::optional<int64_t> WheelScroll(ChartLayout& layout, int64_t sampleCount, int delta) {
     if (layout.fullView || delta == 0)
         return std::nullopt;
-    const int64_t p = HorizontalPosition(layout);
+    const int64_t p = layout.horizontal.position();
     if (!(p > 0 && p < sampleCount))
         return std::nullopt;
-    layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hShift) + (delta > 0 ? 1 : -1));
-    return HorizontalPosition(layout);
+    layout.horizontal.MoveTrace(delta > 0 ? 1 : -1);
+    return layout.horizontal.position();
 }
 
 bool FarOutsidePlot(const PlotRect& plot, int x, int y) {
@@ -581,9 +560,9 @@ std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mo
     const SampleAxis axis = SampleAxisOf(document);
     if (count < 2 || !(axis.dx > 0))
         return std::nullopt;
-    int64_t u = IntegerPart((mouseX - axis.x0) / axis.dx) - axis.hShift;
+    int64_t u = IntegerPart((mouseX - axis.x0) / axis.dx) - axis.shift;
     double xs = axis.X(u + 1);
-    if (mouseX - xs > axis.dx / 2 && u < static_cast<int64_t>(document.layout.lastSample) - 1) {
+    if (mouseX - xs > axis.dx / 2 && u < static_cast<int64_t>(document.layout.laidOut.last) - 1) {
         xs += axis.dx;
         ++u;
     }

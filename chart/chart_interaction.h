@@ -25,18 +25,19 @@ inline constexpr int kPlotInsetBottom = 130;
 PlotRect PlotFromClient(int width, int height);
 bool IsPlotValid(const PlotRect& plot);
 
-// Sample numbers are 1-based; x(n) = x0 + (hShift + n - 1) * dx with x0 and dx taken from the laid-out
-// positions of samples 1 and 2 (channel 0). dx is 0 for a document with fewer than two samples.
+// Sample numbers are 1-based; x(n) = x0 + (shift + n - 1) * dx with x0 and dx taken from the laid-out
+// positions of samples 1 and 2 (channel 0) and shift the samples a zoomed trace has been scrolled right. dx
+// is 0 for a document with fewer than two samples.
 struct SampleAxis {
     double x0 = 0;
     double dx = 0;
-    int32_t hShift = 0;
+    int32_t shift = 0;
 
-    double X(int64_t n) const { return x0 + (static_cast<double>(hShift) + static_cast<double>(n) - 1) * dx; }
+    double X(int64_t n) const { return x0 + (static_cast<double>(shift) + static_cast<double>(n) - 1) * dx; }
 };
 SampleAxis SampleAxisOf(const RecordingDocument& document);
 
-// First sample drawn (P = hOrigin - hShift + 1) and one past the last candidate (E = P + W/dx + 2).
+// First sample drawn (the horizontal scroll position P) and one past the last candidate (E = P + W/dx + 2).
 struct DrawRange {
     int64_t first = 1;
     int64_t end = 1;
@@ -138,7 +139,7 @@ struct LivePlan {
 // a full redraw, and drawing only the newest segment. A zoomed live trace at the right edge moves one
 // sample left unless `vScrolled` (which this clears). `lastFunction` is the function name the chart
 // remembers; a change repaints the whole chart.
-LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, bool& vScrolled,
                         std::u16string& lastFunction);
 
 // --- zoom ---
@@ -151,9 +152,6 @@ struct DragRect {
 };
 // The corners ordered so that left <= right and top <= bottom.
 DragRect NormalisedDrag(int x0, int y0, int x1, int y1);
-
-// Value of axis `axis` at pixel row py under the current tick table.
-double ValueAtRow(const ChartLayout& layout, const PlotRect& plot, int axis, double py);
 
 enum class ZoomVerdict { Zoom, TooSmall, StepTooFine, UnderOneSample, TooFewSamples };
 
@@ -170,28 +168,23 @@ struct ZoomScroll {
     ScrollInfo vertical;
 };
 
-// Zooms into `drag` (normalised): zoom base and step from the current ticks, every xPos stretched,
-// hOrigin, vRange and vMid. vShift starts again at 0: the base already includes the old shift.
+// Zooms into `drag` (normalised): the zoomed scale from the current ticks, every xPos stretched, the
+// horizontal origin and the vertical range and middle. The vertical shift starts again at 0: the zoomed
+// scale's base already includes the old one.
 ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const DragRect& drag);
 
 // --- scrolling ---
 
 enum class ScrollRequest { LineBack, LineForward, PageBack, PageForward, Track };
 
-// P = hOrigin - hShift + 1, the number of the first sample drawn.
-int64_t HorizontalPosition(const ChartLayout& layout);
-// Moves to position P (hShift changes by the opposite amount).
-void SetHorizontalPosition(ChartLayout& layout, int64_t position);
-// The horizontal bar's table. `pageSamples` = W / dx + 1.
+// The horizontal bar's table: the new position from the old one. `pageSamples` = W / dx + 1.
 int64_t ScrollHorizontally(ScrollRequest request, int64_t position, int64_t sampleCount, int64_t pageSamples,
                            int64_t thumb);
 int64_t HorizontalPageSamples(const SampleAxis& axis, const PlotRect& plot);
 // Thumb position of a bar whose range the thumb cannot resolve: taken from the mouse along the plot.
 int64_t TrackFromMouse(int64_t count, int mouseX, const PlotRect& plot);
 
-// Q = vRange - vMid - vShift: the vertical bar's position, the value it shows right after the zoom.
-int64_t VerticalPosition(const ChartLayout& layout);
-void SetVerticalPosition(ChartLayout& layout, int64_t position);
+// The vertical bar's table: the new position from the old one.
 int64_t ScrollVertically(ScrollRequest request, int64_t position, int64_t range, int64_t thumb);
 
 // The wheel while zoomed: one sample per message, forward shows earlier samples. Returns the new

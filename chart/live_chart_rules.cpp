@@ -27,7 +27,7 @@ void LiveChartRules::OnSamplesAppended(RecordingDocument& document, uint32_t fir
         // A new recording: its scale owes nothing to the one before.
         runningMax_ = kStartMax;
         runningMin_ = kStartMin;
-        StartLiveWindow(layout);
+        layout.liveWindow.Start();
         ApplyChannelDefaults(settings);
     }
     const uint32_t end = std::min(first + count, document.sampleCount());
@@ -42,18 +42,17 @@ void LiveChartRules::OnSamplesAppended(RecordingDocument& document, uint32_t fir
     const AutoLimits limits = ComputeAutoLimits(runningMin_, runningMax_);
     settings.autoMin = static_cast<float>(limits.low);
     settings.autoMax = static_cast<float>(limits.high);
-    layout.firstSample = 1;
-    layout.lastSample = static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX));
+    layout.laidOut = {1, static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX))};
     // Whatever scale was chosen gives way to the automatic one once the samples move it.
     if (static_cast<double>(settings.autoMin) != settings.axisMin ||
         static_cast<double>(settings.autoMax) != settings.axisMax) {
         settings.axisMin = settings.autoMin;
         settings.axisMax = settings.autoMax;
-        ResetZoom(layout);
+        layout.ResetZoom();
         document.AnnounceSettingsChanged();
     }
     for (uint32_t row = first; row < end; ++row)
-        GrowLiveWindow(layout, row + 1);
+        layout.GrowLiveWindow(row + 1);
 }
 
 } // namespace calvora

@@ -378,8 +378,8 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
         return Unexpected(document);
 
     SetLimitsFromSamples(document);
-    ResetZoom(document.layout);
-    document.layout.vRange = 0;
+    document.layout.ResetZoom();
+    document.layout.vertical.range = 0;
     document.Compact();
     return {};
 }
@@ -414,8 +414,8 @@ ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& 
     return result;
 }
 
-ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document, RecordingState& state,
-                          UserPrompts& prompts) {
+ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
+                          RecordingState& state, UserPrompts& prompts) {
     ReadResult result = ReadRecordFile(path, document);
     if (result.status == ReadStatus::InvalidFormat)
         state.loadRejected = true;

@@ -136,10 +136,10 @@ public:
     ChartSettings settings;
     ChartLayout layout;
     std::u16string title;
-    int32_t liveActive = 0;
-    int32_t activeTab = 0; // 0 "Data Graph", 1 "Data List"
-    int32_t listTimerStarted = 0;
-    int32_t listDirty = 0;
+    bool liveActive = false; // live samples are arriving
+    int32_t activeTab = 0;   // 0 "Data Graph", 1 "Data List"
+    bool listTimerStarted = false;
+    bool listDirty = false; // samples arrived since the list's last tick
 
 private:
     enum TextColumn { kFunction, kMode, kUnit, kTime };

@@ -175,11 +175,12 @@ void ChartView::UpdateScrollBars() {
         }
         return;
     }
-    const int64_t hMax = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    const int64_t hMax = layout.laidOut.count();
     hBar_->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
-    hBar_->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));
-    vBar_->setRange(0, std::max(0, layout.vRange));
-    vBar_->setValue(static_cast<int>(std::clamp<int64_t>(VerticalPosition(layout), INT32_MIN, INT32_MAX)));
+    hBar_->setValue(
+        static_cast<int>(std::clamp<int64_t>(layout.horizontal.position(), INT32_MIN, INT32_MAX)));
+    vBar_->setRange(0, std::max(0, layout.vertical.range));
+    vBar_->setValue(static_cast<int>(std::clamp<int64_t>(layout.vertical.position(), INT32_MIN, INT32_MAX)));
     hBar_->setEnabled(true);
     vBar_->setEnabled(true);
 }
@@ -341,8 +342,10 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
         const int y = ValueTickY(plot, l);
         RasterRule(pixels, plot.left - 8, y, plot.left - 3, y, kBlack, RuleStyle::Solid);
         RasterRule(pixels, plot.right + 8, y, plot.right + 3, y, kBlack, RuleStyle::Solid);
-        QString left = QString::fromStdU16String(FormatScaleValue(layout.tick[0][kTickCount - 1 - l]));
-        QString right = QString::fromStdU16String(FormatScaleValue(layout.tick[1][kTickCount - 1 - l]));
+        QString left =
+            QString::fromStdU16String(FormatScaleValue(layout.ticks[0].values[kTickCount - 1 - l]));
+        QString right =
+            QString::fromStdU16String(FormatScaleValue(layout.ticks[1].values[kTickCount - 1 - l]));
         const int leftX = plot.left - static_cast<int>(left.size()) * 6 - 15;
         labels.push_back({leftX, y - 7, std::move(left)});
         labels.push_back({plot.right + 12, y - 7, std::move(right)});
@@ -486,7 +489,7 @@ void ChartView::OpenGraphFormat() {
 }
 
 void ChartView::UndoZoom() {
-    ResetZoom(document_.layout);
+    document_.layout.ResetZoom();
     RedrawChart();
 }
 
@@ -626,14 +629,15 @@ void ChartView::OnHorizontalAction(int action) {
     ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
-    const int64_t samples = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    const int64_t samples = layout.laidOut.count();
     int64_t thumb = hBar_->sliderPosition();
     // A thumb that cannot resolve every sample: take the mouse along the plot instead.
     if (action == QAbstractSlider::SliderMove && samples > 32767)
         thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), plot_);
-    const int64_t position = ScrollHorizontally(*request, HorizontalPosition(layout), document_.sampleCount(),
-                                                HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
-    SetHorizontalPosition(layout, position);
+    const int64_t position =
+        ScrollHorizontally(*request, layout.horizontal.position(), document_.sampleCount(),
+                           HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
+    layout.horizontal.SetPosition(position);
     hBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }
@@ -643,10 +647,10 @@ void ChartView::OnVerticalAction(int action) {
     ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
-    vScrolled_ = 1;
-    const int64_t position =
-        ScrollVertically(*request, VerticalPosition(layout), layout.vRange, vBar_->sliderPosition());
-    SetVerticalPosition(layout, position);
+    vScrolled_ = true;
+    const int64_t position = ScrollVertically(*request, layout.vertical.position(), layout.vertical.range,
+                                              vBar_->sliderPosition());
+    layout.vertical.SetPosition(position);
     vBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }

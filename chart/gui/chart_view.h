@@ -164,7 +164,7 @@ private:
     int crosshairOldY_ = 0;
     int crosshairOldX_ = 0;
     bool channelPicked_ = false;
-    int32_t vScrolled_ = 0;
+    bool vScrolled_ = false;
     DocumentSubscription subscription_;
 };
 

@@ -158,7 +158,7 @@ DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget*
 
 DataListView::~DataListView() {
     // The timer goes with this view: the next list view of the document must start its own.
-    document().listTimerStarted = 0;
+    document().listTimerStarted = false;
     // The model reads the document, which may go with this view's reference before QWidget deletes children.
     delete list_;
 }
@@ -205,11 +205,11 @@ void DataListView::paintEvent(QPaintEvent*) {
     RecordingDocument& document = this->document();
     model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
-    if (document.listTimerStarted == 0) {
-        document.listTimerStarted = 1;
+    if (!document.listTimerStarted) {
+        document.listTimerStarted = true;
         timer_.start();
     }
-    if (document.liveActive == 1) {
+    if (document.liveActive) {
         ShowLastItem();
     }
 }
@@ -231,7 +231,7 @@ void DataListView::OnUpdate() {
 
 void DataListView::OnSamplesAppended(RecordingDocument& document, uint32_t, uint32_t) {
     // The list grows at most once a second, at the timer's tick.
-    document.listDirty = 1;
+    document.listDirty = true;
 }
 
 void DataListView::OnDocumentReset(RecordingDocument&) {
@@ -245,10 +245,10 @@ void DataListView::OnSettingsChanged(RecordingDocument&) {
 
 void DataListView::OnTimer() {
     RecordingDocument& document = this->document();
-    if (document.liveActive != 1 || list_ == nullptr || document.listDirty != 1) {
+    if (!document.liveActive || list_ == nullptr || !document.listDirty) {
         return;
     }
-    document.listDirty = 0;
+    document.listDirty = false;
     model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     ShowLastItem();
 }

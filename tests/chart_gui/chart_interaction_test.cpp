@@ -157,7 +157,8 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
 }
 
 // A recording of `channels` channels: channel c holds wave(i, c). Limits from channel 0 as a file load does.
-template <typename Wave> std::unique_ptr<RecordingDocument> WithChannels(int channels, int samples, Wave wave) {
+template <typename Wave>
+std::unique_ptr<RecordingDocument> WithChannels(int channels, int samples, Wave wave) {
     auto document = std::make_unique<RecordingDocument>();
     ApplyNewChartDefaults(*document);
     document->SetChannelCount(static_cast<uint8_t>(channels));
@@ -178,8 +179,8 @@ TEST(ChartLayoutFull, EveryChannelLandsWhereTheFormulaPutsIt) {
         SetScale(*document, -5, 5);
         LayoutSamples(*document, kPlot);
         const double xStep = kPlot.width() / 996.0;
-        const double lo = document->layout.tick[0][0];
-        const double pixelsPerUnit = kPlot.height() / (document->layout.tick[0][kTickCount - 1] - lo);
+        const double lo = document->layout.ticks[0].values[0];
+        const double pixelsPerUnit = kPlot.height() / (document->layout.ticks[0].values[kTickCount - 1] - lo);
         EXPECT_DOUBLE_EQ(lo, -5);
         for (uint32_t row = 0; row < 997; ++row) {
             for (int c = 0; c < channels; ++c) {
@@ -256,7 +257,7 @@ TEST(TraceSegments, MergedRangeMatchesAddingEachSegmentInTurn) {
 TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
     LiveDocument live(50);
     std::u16string lastFunction;
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     auto plan = [&] { return PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action; };
     live.Append(5);
     EXPECT_EQ(plan(), LiveAction::Redraw);
@@ -282,16 +283,16 @@ TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
 TEST(LiveUpdate, GrowingWindowRedrawsOnce) {
     LiveDocument live(200);
     std::u16string lastFunction = u"VDC";
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     for (int i = 0; i < 100; ++i)
         live.Append(5);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::DrawNewestSegment);
     live.Append(5); // the 101st sample grows the window to 109
-    EXPECT_EQ(live.document.layout.liveWindow[live.document.layout.liveWindowIndex], 109U);
+    EXPECT_EQ(live.document.layout.liveWindow.sizes[live.document.layout.liveWindow.index], 109U);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::Redraw);
-    EXPECT_EQ(live.document.layout.liveWindowGrew, 0);
+    EXPECT_FALSE(live.document.layout.liveWindow.grew);
     live.Append(5);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::DrawNewestSegment);
@@ -300,24 +301,24 @@ TEST(LiveUpdate, GrowingWindowRedrawsOnce) {
 TEST(LiveUpdate, ZoomedTraceAtTheRightEdgeMovesLeftUnlessJustScrolledVertically) {
     LiveDocument live(50);
     std::u16string lastFunction;
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     for (int i = 0; i < 10; ++i)
         live.Append(5);
     PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
     ChartLayout& layout = live.document.layout;
-    layout.fullView = 0;
-    layout.hShift = 95; // pushes sample 9 past the right side
+    layout.fullView = false;
+    layout.horizontal.shift = 95; // pushes sample 9 past the right side
     live.Append(5);
     LivePlan plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
     EXPECT_EQ(plan.action, LiveAction::Redraw);
-    EXPECT_EQ(layout.hShift, 94);
-    EXPECT_EQ(plan.horizontalPosition, HorizontalPosition(layout));
+    EXPECT_EQ(layout.horizontal.shift, 94);
+    EXPECT_EQ(plan.horizontalPosition, layout.horizontal.position());
 
-    vScrolled = 1;
+    vScrolled = true;
     live.Append(5);
     plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
-    EXPECT_EQ(layout.hShift, 94);
-    EXPECT_EQ(vScrolled, 0);
+    EXPECT_EQ(layout.horizontal.shift, 94);
+    EXPECT_FALSE(vScrolled);
     EXPECT_EQ(plan.action, LiveAction::Redraw);
 }
 
@@ -353,26 +354,26 @@ TEST(Zoom, Verdicts) {
 TEST(Zoom, ApplyZoomStretchesPositionsAndSetsTheScrollState) {
     auto document = FiveSamples();
     ChartLayout& layout = document->layout;
-    layout.vShift = 3; // left over from scrolling an earlier zoom
+    layout.vertical.shift = 3; // left over from scrolling an earlier zoom
     const ZoomScroll scroll = ApplyZoom(*document, kPlot, {200, 100, 400, 300});
-    EXPECT_EQ(layout.fullView, 0);
-    EXPECT_EQ(layout.vMid, 5);
-    EXPECT_EQ(layout.vRange, 10);
-    EXPECT_EQ(layout.vShift, 0);
-    EXPECT_DOUBLE_EQ(layout.zoomBase[0], 4.25); // (470 - 300) / 40
-    EXPECT_DOUBLE_EQ(layout.zoomNext[0], 4.75); // 20 rows higher
-    EXPECT_DOUBLE_EQ(layout.zoomBase[1], 4.25);
+    EXPECT_FALSE(layout.fullView);
+    EXPECT_EQ(layout.vertical.middle, 5);
+    EXPECT_EQ(layout.vertical.range, 10);
+    EXPECT_EQ(layout.vertical.shift, 0);
+    EXPECT_DOUBLE_EQ(layout.zoomScale[0].base, 4.25); // (470 - 300) / 40
+    EXPECT_DOUBLE_EQ(layout.zoomScale[0].next, 4.75); // 20 rows higher
+    EXPECT_DOUBLE_EQ(layout.zoomScale[1].base, 4.25);
     EXPECT_DOUBLE_EQ(document->xPos(0, 0), 110 + 2.9 * (110 - 200));
     EXPECT_DOUBLE_EQ(document->xPos(1, 0), 110 + 2.9 * (255 - 200));
-    EXPECT_EQ(layout.hOrigin, 0);
+    EXPECT_EQ(layout.horizontal.origin, 0);
     EXPECT_EQ(scroll.horizontal.maximum, 5);
     EXPECT_EQ(scroll.horizontal.position, 1);
     EXPECT_EQ(scroll.vertical.maximum, 10);
     EXPECT_EQ(scroll.vertical.position, 5);
 
     LayoutZoomed(*document, kPlot);
-    EXPECT_DOUBLE_EQ(layout.tick[0][0], 4.25);
-    EXPECT_DOUBLE_EQ(layout.tick[0][10], 9.25);
+    EXPECT_DOUBLE_EQ(layout.ticks[0].values[0], 4.25);
+    EXPECT_DOUBLE_EQ(layout.ticks[0].values[10], 9.25);
 }
 
 TEST(Scrolling, HorizontalTable) {
@@ -394,11 +395,11 @@ TEST(Scrolling, HorizontalTable) {
             << static_cast<int>(c.request) << " from " << c.p;
 
     ChartLayout layout;
-    layout.hOrigin = 4;
-    EXPECT_EQ(HorizontalPosition(layout), 5);
-    SetHorizontalPosition(layout, 7); // two samples on: the trace moves two samples left
-    EXPECT_EQ(layout.hShift, -2);
-    EXPECT_EQ(HorizontalPosition(layout), 7);
+    layout.horizontal.origin = 4;
+    EXPECT_EQ(layout.horizontal.position(), 5);
+    layout.horizontal.SetPosition(7); // two samples on: the trace moves two samples left
+    EXPECT_EQ(layout.horizontal.shift, -2);
+    EXPECT_EQ(layout.horizontal.position(), 7);
 
     auto document = FiveSamples();
     EXPECT_EQ(HorizontalPageSamples(SampleAxisOf(*document), kPlot), 5); // 580 / 145 + 1
@@ -426,28 +427,28 @@ TEST(Scrolling, VerticalTable) {
             << static_cast<int>(c.request) << " from " << c.q;
 
     ChartLayout layout;
-    layout.vRange = 10;
-    layout.vMid = 5;
-    EXPECT_EQ(VerticalPosition(layout), 5);
-    SetVerticalPosition(layout, 4); // line up: the scale moves up one zoom step
-    EXPECT_EQ(layout.vShift, 1);
-    SetVerticalPosition(layout, 5); // the thumb back where the zoom put it: no shift
-    EXPECT_EQ(layout.vShift, 0);
+    layout.vertical.range = 10;
+    layout.vertical.middle = 5;
+    EXPECT_EQ(layout.vertical.position(), 5);
+    layout.vertical.SetPosition(4); // line up: the scale moves up one zoom step
+    EXPECT_EQ(layout.vertical.shift, 1);
+    layout.vertical.SetPosition(5); // the thumb back where the zoom put it: no shift
+    EXPECT_EQ(layout.vertical.shift, 0);
 }
 
 TEST(Scrolling, WheelOnlyWhileZoomedAndInsideTheSamples) {
     ChartLayout layout;
     EXPECT_FALSE(WheelScroll(layout, 10, 120)); // full view
-    layout.fullView = 0;
-    layout.hOrigin = 3; // P = 4
+    layout.fullView = false;
+    layout.horizontal.origin = 3; // P = 4
     EXPECT_EQ(WheelScroll(layout, 10, 120), 3);
-    EXPECT_EQ(layout.hShift, 1); // forward shows earlier samples
+    EXPECT_EQ(layout.horizontal.shift, 1); // forward shows earlier samples
     EXPECT_EQ(WheelScroll(layout, 10, -240), 4);
-    EXPECT_EQ(layout.hShift, 0); // one sample per message whatever the delta
+    EXPECT_EQ(layout.horizontal.shift, 0); // one sample per message whatever the delta
     EXPECT_FALSE(WheelScroll(layout, 10, 0));
-    layout.hShift = 4; // P = 0
+    layout.horizontal.shift = 4; // P = 0
     EXPECT_FALSE(WheelScroll(layout, 10, 120));
-    layout.hShift = -6; // P = 10 = N
+    layout.horizontal.shift = -6; // P = 10 = N
     EXPECT_FALSE(WheelScroll(layout, 10, -120));
 }
 
@@ -478,8 +479,8 @@ TEST(Cursor, SnapsToTheNearestSampleInsideTheRecording) {
         EXPECT_DOUBLE_EQ(pick->x, c.x) << c.mouseX;
     }
     // Zoomed and scrolled right so that sample 1 is drawn at 400: left of it the first sample is taken.
-    document->layout.fullView = 0;
-    document->layout.hShift = 2;
+    document->layout.fullView = false;
+    document->layout.horizontal.shift = 2;
     const auto left = CursorSample(*document, 200);
     ASSERT_TRUE(left);
     EXPECT_EQ(left->row, 0U);

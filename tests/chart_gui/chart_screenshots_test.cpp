@@ -45,7 +45,7 @@ TEST(ChartScreenshots, DISABLED_Write) {
     Mouse(liveView, QEvent::MouseButtonPress, QPoint(350, 150), Qt::LeftButton);
     Mouse(liveView, QEvent::MouseMove, QPoint(650, 400), Qt::LeftButton);
     Mouse(liveView, QEvent::MouseButtonRelease, QPoint(650, 400), Qt::NoButton);
-    EXPECT_EQ(live.document.layout.fullView, 0);
+    EXPECT_FALSE(live.document.layout.fullView);
     EXPECT_TRUE(liveView.grab().save(folder + QStringLiteral("/chart-zoomed.png")));
 
     // The cursor on a finished recording.

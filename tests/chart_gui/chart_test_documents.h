@@ -49,8 +49,8 @@ public:
     explicit LiveDocument(uint32_t planned, double low = 0, double high = 10) {
         ApplyNewChartDefaults(document);
         document.BeginLiveStorage(planned, allocated);
-        StartLiveWindow(document.layout);
-        document.liveActive = 1;
+        document.layout.liveWindow.Start();
+        document.liveActive = true;
         SetScale(document, low, high);
         fixedScale_ = document.Subscribe(*this, ListenerRank::DerivedState);
     }
@@ -71,10 +71,9 @@ public:
 
 private:
     void OnSamplesAppended(RecordingDocument&, uint32_t first, uint32_t count) override {
-        document.layout.firstSample = 1;
-        document.layout.lastSample = static_cast<int32_t>(document.sampleCount());
+        document.layout.laidOut = {1, static_cast<int32_t>(document.sampleCount())};
         for (uint32_t n = first + 1; n <= first + count; ++n)
-            GrowLiveWindow(document.layout, n);
+            document.layout.GrowLiveWindow(n);
     }
 
     DocumentSubscription fixedScale_;

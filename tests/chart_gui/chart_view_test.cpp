@@ -243,13 +243,13 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     EXPECT_NE(view->backBuffer(), before); // the inverting band
     Release(*view, QPoint(203, 300));
     EXPECT_EQ(view->backBuffer(), before); // erased exactly
-    EXPECT_EQ(document->layout.fullView, 1);
+    EXPECT_TRUE(document->layout.fullView);
 
     Press(*view, QPoint(200, 100));
     Drag(*view, QPoint(300, 200));
     Drag(*view, QPoint(400, 300));
     Release(*view, QPoint(400, 300));
-    EXPECT_EQ(document->layout.fullView, 0);
+    EXPECT_FALSE(document->layout.fullView);
     Painted(*view);
     EXPECT_TRUE(view->horizontalBar()->isEnabled());
     EXPECT_TRUE(view->verticalBar()->isEnabled());
@@ -257,7 +257,7 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     EXPECT_EQ(view->verticalBar()->value(), 5);
 
     view->UndoZoom();
-    EXPECT_EQ(document->layout.fullView, 1);
+    EXPECT_TRUE(document->layout.fullView);
     Painted(*view);
     EXPECT_FALSE(view->horizontalBar()->isEnabled());
 }
@@ -270,32 +270,32 @@ TEST_F(ChartViewTest, ScrollBarsAndWheelMoveTheZoomedChart) {
     auto view = MakeView(*document);
     Painted(*view);
     Wheel(*view, 120);
-    EXPECT_EQ(document->layout.hShift, 0); // nothing in the full view
+    EXPECT_EQ(document->layout.horizontal.shift, 0); // nothing in the full view
 
     Press(*view, QPoint(200, 100));
     Drag(*view, QPoint(400, 300));
     Release(*view, QPoint(400, 300));
-    ASSERT_EQ(document->layout.fullView, 0);
+    ASSERT_FALSE(document->layout.fullView);
     Painted(*view);
     ChartLayout& layout = document->layout;
-    const int64_t start = HorizontalPosition(layout);
+    const int64_t start = layout.horizontal.position();
     ASSERT_GT(start, 0);
 
     view->horizontalBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(HorizontalPosition(layout), start + 1);
-    EXPECT_EQ(layout.hShift, -1);
+    EXPECT_EQ(layout.horizontal.position(), start + 1);
+    EXPECT_EQ(layout.horizontal.shift, -1);
     EXPECT_EQ(view->horizontalBar()->value(), start + 1);
 
     Wheel(*view, 120);
-    EXPECT_EQ(layout.hShift, 0);
+    EXPECT_EQ(layout.horizontal.shift, 0);
     Wheel(*view, -360);
-    EXPECT_EQ(layout.hShift, -1);
+    EXPECT_EQ(layout.horizontal.shift, -1);
 
     view->verticalBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(layout.vShift, 1);
+    EXPECT_EQ(layout.vertical.shift, 1);
     view->verticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    EXPECT_EQ(VerticalPosition(layout), 10); // page down from 4 stops at the range
-    EXPECT_EQ(layout.vShift, -5);
+    EXPECT_EQ(layout.vertical.position(), 10); // page down from 4 stops at the range
+    EXPECT_EQ(layout.vertical.shift, -5);
 }
 
 TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
@@ -313,11 +313,11 @@ TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
     toolbar->zoomModeButton()->click();
     EXPECT_EQ(document->layout.mouseMode, MouseMode::Zoom);
 
-    document->layout.fullView = 0;
-    document->layout.hShift = 3;
+    document->layout.fullView = false;
+    document->layout.horizontal.shift = 3;
     toolbar->undoZoomButton()->click();
-    EXPECT_EQ(document->layout.fullView, 1);
-    EXPECT_EQ(document->layout.hShift, 0);
+    EXPECT_TRUE(document->layout.fullView);
+    EXPECT_EQ(document->layout.horizontal.shift, 0);
 }
 
 TEST_F(ChartViewTest, DragFarOutsideThePlotIsCancelledByTheTimer) {

@@ -122,7 +122,7 @@ TEST_F(MeterEngineTest, ScaleFollowsTheRunningExtremesAndRedrawsOnlyWhenItChange
     Feed(LiveFrame(30000)); // 3.0: inside, nothing changes
     EXPECT_EQ(view_.viewUpdates(), updates + 1);
     EXPECT_EQ(view_.liveAppends(), 3);
-    EXPECT_EQ(LiveDocument()->layout.lastSample, 3);
+    EXPECT_EQ(LiveDocument()->layout.laidOut.last, 3);
 }
 
 TEST_F(MeterEngineTest, ASecondRecordingOfSmallerValuesGetsItsOwnScaleAndLiveWindow) {
@@ -131,7 +131,7 @@ TEST_F(MeterEngineTest, ASecondRecordingOfSmallerValuesGetsItsOwnScaleAndLiveWin
     Feed(LiveFrame(30000));   // 3.0
     ASSERT_FALSE(state_.documents().recording);
     EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 2.6f);
-    EXPECT_GT(LiveDocument()->layout.liveWindowIndex, 0u) << "120 samples outgrow the first live window";
+    EXPECT_GT(LiveDocument()->layout.liveWindow.index, 0u) << "120 samples outgrow the first live window";
 
     state_.StartRecordingOf(2);
     Feed(LiveFrame(10000)); // 1.0
@@ -141,9 +141,9 @@ TEST_F(MeterEngineTest, ASecondRecordingOfSmallerValuesGetsItsOwnScaleAndLiveWin
     EXPECT_FLOAT_EQ(second.settings.autoMax, 1.6f);
     EXPECT_EQ(second.settings.axisMin, static_cast<double>(second.settings.autoMin));
     EXPECT_EQ(second.settings.axisMax, static_cast<double>(second.settings.autoMax));
-    EXPECT_EQ(second.layout.liveWindowIndex, 0u);
-    EXPECT_EQ(second.layout.liveWindow[0], 100u);
-    EXPECT_EQ(second.layout.lastSample, 2);
+    EXPECT_EQ(second.layout.liveWindow.index, 0u);
+    EXPECT_EQ(second.layout.liveWindow.sizes[0], 100u);
+    EXPECT_EQ(second.layout.laidOut.last, 2);
 }
 
 TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
@@ -152,7 +152,7 @@ TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
     state_.StopRecording();
     FeedReadings(3);
     EXPECT_EQ(LiveDocument()->sampleCount(), 7u);
-    EXPECT_EQ(LiveDocument()->liveActive, 0);
+    EXPECT_FALSE(LiveDocument()->liveActive);
 
     view_.answers = {false};
     state_.StartRecordingOf(100);
@@ -234,7 +234,7 @@ TEST_F(MeterEngineTest, NewLiveAndDownloadDocumentsAreAdoptedAtOnceWithTheChartD
     view_.prepareDocument = [](RecordingDocument& document) {
         document.settings.backgroundColour = 0x123456;
         document.settings.traceColour[2] = 0x00FF00;
-        document.layout.fullView = 0;
+        document.layout.fullView = false;
     };
     state_.StartRecordingOf(5);
     RecordingDocument* live = LiveDocument();
@@ -243,7 +243,7 @@ TEST_F(MeterEngineTest, NewLiveAndDownloadDocumentsAreAdoptedAtOnceWithTheChartD
     EXPECT_EQ(live->channelCount(), 1);
     EXPECT_EQ(live->settings.backgroundColour, kDefaultBackground);
     EXPECT_EQ(live->settings.traceColour[2], kRed);
-    EXPECT_EQ(live->layout.fullView, 1);
+    EXPECT_TRUE(live->layout.fullView);
     EXPECT_EQ(view_.titled, std::vector<RecordingDocument*>{live}) << "the window shows the new title";
 
     Feed(Burst(25));

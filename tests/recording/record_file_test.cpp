@@ -1,5 +1,5 @@
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 #include "tests/recording/file_bytes.h"
 
@@ -293,9 +293,9 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
         EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
         EXPECT_EQ(document.settings.autoMin, static_cast<float>(c.low));
         EXPECT_EQ(document.settings.autoMax, static_cast<float>(c.high));
-        EXPECT_EQ(document.layout.firstSample, 1);
-        EXPECT_EQ(document.layout.lastSample, static_cast<int32_t>(c.values.size()));
-        EXPECT_EQ(document.layout.fullView, 1);
+        EXPECT_EQ(document.layout.laidOut.first, 1);
+        EXPECT_EQ(document.layout.laidOut.last, static_cast<int32_t>(c.values.size()));
+        EXPECT_TRUE(document.layout.fullView);
     }
 }
 

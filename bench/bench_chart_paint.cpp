@@ -1,8 +1,8 @@
 // The chart's full paint at 1920 x 1080 with 20000 and 65535 samples beside the paint of the same chart
 // without samples and with 100 (the grid and labels that any recording brings), the trace alone drawn per
 // segment and merged, and the live update from the 20000th sample.
-#include "chart/chart_interaction.h"
 #include "chart/chart_layout.h"
+#include "chart/chart_trace.h"
 #include "chart/gui/chart_view.h"
 #include "chart/live_chart_rules.h"
 #include "chart/pixel_raster.h"

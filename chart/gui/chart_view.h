@@ -6,7 +6,7 @@
 // inverting rubber band and crosshair) change the image in place and the paint event only copies it.
 #pragma once
 
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/cursor_readout.h"
 #include "chart/gui/graph_format_dialog.h"
 #include "recording/document_listeners.h"

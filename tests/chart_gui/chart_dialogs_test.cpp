@@ -2,7 +2,7 @@
 #include "chart/gui/graph_format_dialog.h"
 #include "chart/gui/scale_format_dialog.h"
 #include "recording/recording_state.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 

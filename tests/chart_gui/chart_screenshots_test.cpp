@@ -1,7 +1,7 @@
 // Pictures of the chart to look at: run with --gtest_also_run_disabled_tests and CALVORA_SCREENSHOT_DIR set.
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/chart_view.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 

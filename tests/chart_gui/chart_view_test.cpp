@@ -1,10 +1,10 @@
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/chart_toolbar.h"
 #include "chart/gui/chart_view.h"
 #include "chart/gui/cursor_readout.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_state.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 

@@ -72,10 +72,12 @@ TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
     return table;
 }
 
-CalvoraApplication::CalvoraApplication() = default;
+CalvoraApplication::CalvoraApplication() : charts_(std::make_shared<SharedChartState>()) {
+}
 
 ChartHooks CalvoraApplication::MakeChartHooks() {
     ChartHooks hooks;
+    hooks.shared = charts_;
     if (frame_ == nullptr) {
         return hooks;
     }

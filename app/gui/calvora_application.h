@@ -13,6 +13,7 @@ namespace calvora {
 
 class MainWindow;
 struct ChartHooks;
+struct SharedChartState;
 class EngineLink;
 class ExtraDevicesInventory;
 class Journal;
@@ -61,6 +62,8 @@ private:
     ChartHooks MakeChartHooks();
 
     TabTable tabTable_;
+    // What the program's charts share (the remembered mark columns and function, the cursor's channel).
+    std::shared_ptr<SharedChartState> charts_;
     QStringList receiverPaths_;
     std::unique_ptr<UdevInventory> udev_;
     std::unique_ptr<ExtraDevicesInventory> inventory_;

@@ -26,11 +26,6 @@
 
 namespace calvora {
 
-ChartProgramState& ChartProgram() {
-    static ChartProgramState state;
-    return state;
-}
-
 namespace {
 PixelBuffer BufferOf(QImage& image) {
     return {reinterpret_cast<uint32_t*>(image.bits()), image.bytesPerLine() / 4, image.width(),
@@ -121,7 +116,8 @@ int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double 
 } // namespace
 
 ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* parent)
-    : QWidget(parent), document_(document), hooks_(std::move(hooks)), toolbar_(nullptr),
+    : QWidget(parent), document_(document), hooks_(std::move(hooks)),
+      shared_(hooks_.shared ? hooks_.shared : std::make_shared<SharedChartState>()), toolbar_(nullptr),
       hBar_(new QScrollBar(Qt::Horizontal, this)), vBar_(new QScrollBar(Qt::Vertical, this)),
       labels_(std::make_unique<LabelCache>()), labelFont_(LabelFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -298,7 +294,7 @@ void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis
         picture.lines.clear();
         picture.markCentres.clear();
         TraceBuilder builder(document_, axis, plot, c, TraceDrawing::Merged,
-                             ChartProgram().markedX[static_cast<size_t>(c)], picture);
+                             shared_->markedX[static_cast<size_t>(c)], picture);
         builder.AddRange(range);
         PaintTrace(image, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]).rgb(),
                    QRect(plot.left, plot.top, plot.width(), plot.height()));
@@ -402,7 +398,7 @@ void ChartView::AppendLiveSample() {
         return;
     }
     ReleaseWideVectorState();
-    ChartProgramState& program = ChartProgram();
+    SharedChartState& program = *shared_;
     const LivePlan plan = PlanLiveUpdate(document_, plot_, dragMoved_, vScrolled_, program.lastFunction);
     if (plan.horizontalPosition) {
         const QSignalBlocker block(hBar_);
@@ -661,7 +657,7 @@ void ChartView::CursorStep(int x, int y) {
     const std::optional<CursorPick> pick = CursorSample(document_, x);
     if (!pick)
         return;
-    ChartProgramState& program = ChartProgram();
+    SharedChartState& program = *shared_;
     if (!channelPicked_) {
         program.pickedChannel = static_cast<uint8_t>(NearestChannel(document_, pick->row, y));
         channelPicked_ = true;

@@ -34,6 +34,13 @@ class RecordingState;
 class UserPrompts;
 class RecordingDocument;
 
+// What every chart view of the program shares: the program makes one and hands it to each chart.
+struct SharedChartState {
+    std::array<int, kMaxChannels> markedX{}; // the last marked column per channel
+    std::u16string lastFunction;             // a change repaints a live chart
+    uint8_t pickedChannel = 0;               // the channel the cursor follows
+};
+
 // What the chart needs from the program around it. Every member may be left empty.
 struct ChartHooks {
     // The main frame's recording flags, for the save rule of Graph Format.
@@ -49,15 +56,9 @@ struct ChartHooks {
     UserPrompts* prompts = nullptr;
     // The colour dialog of Graph Format; empty uses the system's.
     ColourPicker pickColour;
+    // Shared with the program's other charts; a chart given none keeps its own.
+    std::shared_ptr<SharedChartState> shared;
 };
-
-// State shared by every chart view of the program run.
-struct ChartProgramState {
-    std::array<int, kMaxChannels> markedX{}; // the last marked column per channel
-    std::u16string lastFunction;             // a change repaints a live chart
-    uint8_t pickedChannel = 0;               // the channel the cursor follows
-};
-ChartProgramState& ChartProgram();
 
 // Sets the pixels of a trace inside `clip`, straight into an RGB32 image: per line one pixel per step
 // along its longer axis (the ideal line rounded, both ends included, the same whichever end it starts
@@ -142,6 +143,7 @@ private:
 
     RecordingDocument& document_;
     ChartHooks hooks_;
+    std::shared_ptr<SharedChartState> shared_;
     ChartToolbar* toolbar_;
     QScrollBar* hBar_;
     QScrollBar* vBar_;

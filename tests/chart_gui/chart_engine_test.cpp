@@ -39,7 +39,6 @@ private:
 };
 
 TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
-    ChartProgram() = {};
     const auto folder =
         std::filesystem::temp_directory_path() / ("calvora-chart-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);

@@ -27,7 +27,6 @@ float Reading(int i) {
 
 TEST(ChartScreenshots, DISABLED_Write) {
     const QString folder = qEnvironmentVariable("CALVORA_SCREENSHOT_DIR", QDir::tempPath());
-    ChartProgram() = {};
 
     // A live recording part way: the window has grown twice.
     testing::LiveDocument live(400, 0, 1);

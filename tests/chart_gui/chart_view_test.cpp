@@ -87,8 +87,6 @@ void Wheel(QWidget& widget, int delta) {
 
 class ChartViewTest : public ::testing::Test {
 protected:
-    void SetUp() override { ChartProgram() = {}; }
-
     // An 800 x 600 view: plot (110, 70) - (690, 470).
     std::unique_ptr<ChartView> MakeView(RecordingDocument& document, QSize size = QSize(800, 600)) {
         auto view = std::make_unique<ChartView>(document);
@@ -175,6 +173,29 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     const QImage incremental = view->backBuffer().copy();
     view->RedrawChart();
     EXPECT_EQ(Painted(*view), incremental);
+}
+
+TEST_F(ChartViewTest, ChartsOfOneProgramShareTheRememberedMarkColumn) {
+    // Two samples of 5 on 0..10: one segment along y = 270 from the plot's left side, x = 110.
+    auto first = MakeDocument({5, 5});
+    auto second = MakeDocument({5, 5});
+    SetScale(*first, 0, 10);
+    SetScale(*second, 0, 10);
+    auto marked = [](ChartView& view) { return Painted(view).pixel(111, 269) == kRed; };
+
+    ChartHooks hooks;
+    hooks.shared = std::make_shared<SharedChartState>();
+    ChartView firstView(*first, hooks);
+    firstView.resize(800, 600);
+    EXPECT_TRUE(marked(firstView));
+    EXPECT_EQ(hooks.shared->markedX[0], 110);
+    // The second chart of the program starts in the column the first one marked last: no mark there.
+    ChartView secondView(*second, hooks);
+    secondView.resize(800, 600);
+    EXPECT_FALSE(marked(secondView));
+    // A chart on its own remembers nothing yet.
+    auto alone = MakeView(*second);
+    EXPECT_TRUE(marked(*alone));
 }
 
 TEST_F(ChartViewTest, StopsListeningToItsDocumentWhenDestroyedFirst) {

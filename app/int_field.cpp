@@ -2,6 +2,7 @@
 
 #include "protocol/text.h"
 
+#include <charconv>
 #include <string>
 
 namespace calvora {
@@ -44,6 +45,37 @@ IntFieldResult ParseIntField(std::u16string_view text, int32_t minimum, int32_t 
     result.ok = true;
     result.value = static_cast<int32_t>(value);
     return result;
+}
+
+double LeadingNumber(std::u16string_view text) {
+    size_t i = 0;
+    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
+        ++i;
+    std::string number;
+    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
+        if (text[i] == u'-')
+            number += '-';
+        ++i;
+    }
+    bool digits = false;
+    auto takeDigits = [&] {
+        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
+            number += static_cast<char>(text[i]);
+            digits = true;
+            ++i;
+        }
+    };
+    takeDigits();
+    if (i < text.size() && text[i] == u'.') {
+        number += '.';
+        ++i;
+        takeDigits();
+    }
+    if (!digits)
+        return 0;
+    double value = 0;
+    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
+    return result.ec == std::errc() ? value : 0;
 }
 
 } // namespace calvora

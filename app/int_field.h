@@ -1,5 +1,5 @@
-// The integer edit fields of the dialogs (sample count, port number): what is accepted on OK and the
-// message for what is not.
+// The number edit fields of the dialogs: for the integer fields (sample count, port number) what is
+// accepted on OK and the message for what is not; for the scale limits the number a text starts with.
 #pragma once
 
 #include <cstdint>
@@ -17,5 +17,9 @@ struct IntFieldResult {
 
 // Blanks around the number are allowed, then an optional sign and decimal digits, nothing else.
 IntFieldResult ParseIntField(std::u16string_view text, int32_t minimum, int32_t maximum);
+
+// The number fields that take any text (the scale limits) keep its leading number: "12.5x" gives 12.5,
+// "1-.2" gives 1; 0 when there is none.
+double LeadingNumber(std::u16string_view text);
 
 } // namespace calvora

@@ -1,12 +1,11 @@
 #include "app/meter_engine.h"
 
 #include "chart/chart_layout.h"
-#include "chart/chart_model.h"
 #include "protocol/meter_tables.h"
 #include "protocol/pairing.h"
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/journal.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 #include <cerrno>
@@ -30,7 +29,9 @@ constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
 constexpr uint8_t kFlowNone = 0;
 
-uint16_t BigEndian16(const uint8_t* bytes) { return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]); }
+uint16_t BigEndian16(const uint8_t* bytes) {
+    return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
+}
 
 // "COM5" gives 5: the number after the first three characters. A number beyond the COM range gives 0,
 // so the device is opened and remembered by its path rather than by a wrapped number.
@@ -44,11 +45,14 @@ int PortNumberOfDeviceId(const std::string& deviceId) {
 } // namespace
 
 MeterEngine::MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
-                               std::function<void()> wakeUi)
+                         std::function<void()> wakeUi)
     : view_(view), inventory_(inventory), settings_(settings), handOff_(std::move(wakeUi)), assembler_(*this),
-      uiThread_(std::this_thread::get_id()) {}
+      uiThread_(std::this_thread::get_id()) {
+}
 
-MeterEngine::~MeterEngine() { ClosePort(); }
+MeterEngine::~MeterEngine() {
+    ClosePort();
+}
 
 // ---------------------------------------------------------------- frames from the reader thread
 
@@ -60,7 +64,9 @@ void MeterEngine::ReceiveRoutine(void* context, const uint8_t* bytes, int32_t co
     state->assembler_.OnReceive(bytes, count);
 }
 
-void MeterEngine::ReceiveChunk(const uint8_t* bytes, int count) { assembler_.OnReceive(bytes, count); }
+void MeterEngine::ReceiveChunk(const uint8_t* bytes, int count) {
+    assembler_.OnReceive(bytes, count);
+}
 
 void MeterEngine::Deliver(const std::function<void()>& task) {
     if (std::this_thread::get_id() == uiThread_)
@@ -91,25 +97,21 @@ void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
     if (documents_.recording && documents_.recordingDocument)
         RecordReading(decoded->reading);
     else if (documents_.recordingDocument)
-        documents_.recordingDocument->liveActive = 0;
+        documents_.recordingDocument->liveActive = false;
     view_.ShowLiveReading(*decoded);
 }
 
 void MeterEngine::RecordReading(const MeterReading& reading) {
     RecordingDocument& document = *documents_.recordingDocument;
-    ChartSettings& settings = document.settings;
-    ChartLayout& layout = document.layout;
-    document.liveActive = 1;
+    document.liveActive = true;
 
     if (document.sampleCount() == 0) {
-        runningMax_ = -10000;
-        runningMin_ = 10000;
         view_.ActivateDocumentWindow(document);
-        StartLiveWindow(layout);
+        liveChart_.Attach(document);
         document.BeginLiveStorage(documents_.plannedSamples, documents_.allocatedRows);
-        ApplyChannelDefaults(settings);
     }
 
+    // The document tells its listeners: the chart's rules first, then the views.
     if (!document.AppendSample(reading.value, static_cast<float>(reading.fullScale),
                                static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
                                reading.unit, TimeText())) {
@@ -121,32 +123,7 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
         journal_->Record(document, document.sampleCount() - 1);
     if (sampleObserver_)
         sampleObserver_(document, document.sampleCount() - 1);
-
-    const double value = reading.value;
-    if (value > runningMax_)
-        runningMax_ = value;
-    if (value < runningMin_)
-        runningMin_ = value;
-
-    const AutoLimits limits = ComputeAutoLimits(runningMin_, runningMax_);
-    settings.autoMin = static_cast<float>(limits.low);
-    settings.autoMax = static_cast<float>(limits.high);
-    layout.firstSample = 1;
-    layout.lastSample = static_cast<int32_t>(document.sampleCount());
-    if (static_cast<double>(settings.autoMin) != settings.axisMin ||
-        static_cast<double>(settings.autoMax) != settings.axisMax) {
-        settings.axisMin = settings.autoMin;
-        settings.axisMax = settings.autoMax;
-        ResetZoom(layout);
-        view_.UpdateAllViews(document);
-    }
-    GrowLiveWindow(layout, document.sampleCount());
     documents_.dataSaved = false;
-
-    if (document.activeTab == 0)
-        view_.AppendLiveSample(document);
-    else if (document.activeTab == 1)
-        document.listDirty = 1;
 
     if (document.sampleCount() >= documents_.plannedSamples)
         documents_.EndRecording(RecordingEnd::PlannedCount);
@@ -188,7 +165,8 @@ RecordingDocument* MeterEngine::RecoverJournal(const std::filesystem::path& path
         documents_.plannedSamples = document->sampleCount();
         documents_.dataSaved = false;
     }
-    view_.UpdateAllViews(*document);
+    document->AnnounceReset();
+    view_.ShowDocumentTitle(*document);
     return document;
 }
 
@@ -222,19 +200,15 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
 void MeterEngine::StopRecording(RecordingEnd why) {
     documents_.EndRecording(why);
     if (documents_.recordingDocument)
-        documents_.recordingDocument->liveActive = 0;
+        documents_.recordingDocument->liveActive = false;
 }
 
 RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
-    documents_.adoptNextDocument = true;
     RecordingDocument* document = view_.CreateDocumentWindow();
-    if (!document) {
-        documents_.adoptNextDocument = false;
+    if (!document)
         return nullptr;
-    }
-    // Adopted at once rather than at the chart's first paint, so a window that is never painted
-    // (minimised, headless) still gets its live or downloaded data.
-    documents_.adoptNextDocument = false;
+    // Adopted as soon as it exists, whatever its views do, so a window that is never painted (minimised,
+    // headless) still gets its live or downloaded data.
     ApplyNewChartDefaults(*document);
     // One document is never both: a recording started during a burst, or a burst ending during a
     // recording, would otherwise overwrite the live samples with the download or the other way round.
@@ -246,7 +220,7 @@ RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
         document->title = std::u16string(kDownloadDocumentTitle);
         FillDownloadDocument();
     }
-    view_.UpdateAllViews(*document);
+    view_.ShowDocumentTitle(*document);
     return document;
 }
 
@@ -317,7 +291,8 @@ void MeterEngine::FillDownloadDocument() {
     document->FillRows(downloadRecordCount_);
     const std::u16string timeText = TimeText();
     for (uint32_t row = 0; row < downloadRecordCount_; ++row) {
-        const StoredReading reading = DecodeStoredReading(downloadBuffer_.data() + size_t{row} * kRecordBytes);
+        const StoredReading reading =
+            DecodeStoredReading(downloadBuffer_.data() + size_t{row} * kRecordBytes);
         document->SetValue(row, 0, reading.value, reading.fullScale);
         document->SetLowLimit(row, reading.lowLimit);
         document->SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
@@ -328,7 +303,7 @@ void MeterEngine::FillDownloadDocument() {
     downloadBuffer_.clear();
     downloadBuffer_.shrink_to_fit();
     endState_ = 0;
-    view_.UpdateAllViews(*document);
+    document->AnnounceReset();
     if (downloadObserver_)
         downloadObserver_(*document);
 }
@@ -360,7 +335,8 @@ void MeterEngine::Pair() {
 void MeterEngine::SelectPort(int index) {
     selectedPortIndex_ = index;
     const bool valid = index >= 0 && index < static_cast<int>(portList_.size());
-    assembler_.SetSelectedPortLabel(valid ? std::u16string_view(portList_[index].label) : std::u16string_view());
+    assembler_.SetSelectedPortLabel(valid ? std::u16string_view(portList_[index].label)
+                                          : std::u16string_view());
 }
 
 void MeterEngine::ScanReceivers() {
@@ -375,8 +351,8 @@ void MeterEngine::ScanReceivers() {
                 break;
             if (port.description != kReceiverDescription)
                 continue;
-            receivers.push_back({std::u16string(kMultimeterLabel), PortNumberOfDeviceId(port.deviceId), 0,
-                                 port.devicePath});
+            receivers.push_back(
+                {std::u16string(kMultimeterLabel), PortNumberOfDeviceId(port.deviceId), 0, port.devicePath});
         }
 
         portList_.clear();
@@ -474,7 +450,9 @@ void MeterEngine::ClosePort() {
     handOff_.Open();
 }
 
-void MeterEngine::ShowPanelPage() { view_.ShowInstrumentPanel(); }
+void MeterEngine::ShowPanelPage() {
+    view_.ShowInstrumentPanel();
+}
 
 void MeterEngine::OnReceiverDoubleClicked(int itemId) {
     if (connectedLabel_.empty())

@@ -8,8 +8,9 @@
 #pragma once
 
 #include "app/sync_hand_off.h"
-#include "link/receiver_port.h"
+#include "chart/live_chart_rules.h"
 #include "link/receiver_inventory.h"
+#include "link/receiver_port.h"
 #include "link/settings_file.h"
 #include "protocol/frame_assembler.h"
 #include "protocol/reading_decoder.h"
@@ -53,8 +54,10 @@ inline constexpr int kMaxReceivers = 100;
 inline constexpr int kDefaultPortNumber = 3;
 
 inline constexpr std::u16string_view kMultimeterLabel = u"Multimeter";
-inline constexpr std::u16string_view kPairFailed = u"Pair failed! Make sure the meter is opened and sending data!";
-inline constexpr std::u16string_view kSaveBeforeContinuing = u"Do you want to save the existing data before continuing?";
+inline constexpr std::u16string_view kPairFailed =
+    u"Pair failed! Make sure the meter is opened and sending data!";
+inline constexpr std::u16string_view kSaveBeforeContinuing =
+    u"Do you want to save the existing data before continuing?";
 inline constexpr std::u16string_view kLiveDocumentTitle = u"RealTime Panel";
 inline constexpr std::u16string_view kDownloadDocumentTitle = u"Datalog Panel";
 
@@ -75,9 +78,9 @@ public:
     virtual bool AskPlannedSamples(uint32_t& samples) = 0;
 
     virtual void ActivateDocumentWindow(RecordingDocument& /*document*/) {}
-    virtual void UpdateAllViews(RecordingDocument& /*document*/) {}
-    // The chart's cheap path for one new live sample.
-    virtual void AppendLiveSample(RecordingDocument& /*document*/) {}
+    // The window of `document` shows the title the state has just given it. What the document holds is
+    // announced by the document itself, to the views that listen to it.
+    virtual void ShowDocumentTitle(RecordingDocument& /*document*/) {}
 
     // Every live reading after decoding, for the instrument panel.
     virtual void ShowLiveReading(const LiveReading& /*reading*/) {}
@@ -100,7 +103,7 @@ public:
     // `settings` and `inventory` must outlive the state. `wakeUi` is called on the reader thread when
     // a frame waits for the user-interface thread (see SyncHandOff).
     MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
-                   std::function<void()> wakeUi = {});
+                std::function<void()> wakeUi = {});
     ~MeterEngine() override;
     MeterEngine(const MeterEngine&) = delete;
     MeterEngine& operator=(const MeterEngine&) = delete;
@@ -229,9 +232,8 @@ private:
     std::u16string lastOpenError_;
     bool readerEndReported_ = false;
 
-    // Running extremes of the recording in progress.
-    double runningMax_ = -10000;
-    double runningMin_ = 10000;
+    // The chart's scale and live window follow the live recording document.
+    LiveChartRules liveChart_;
 
     // Stored-log download.
     uint32_t downloadRecordCount_ = 0;

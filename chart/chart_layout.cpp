@@ -9,16 +9,16 @@
 namespace calvora {
 
 namespace {
-// Rows (0-based) that the layout covers: firstSample..lastSample cut to the samples held.
+// Rows (0-based) that the layout covers: the laid-out samples cut to the samples held.
 struct RowRange {
     uint32_t first = 0;
     uint32_t end = 0;
 };
 
 RowRange LaidOutRows(const RecordingDocument& document) {
-    const ChartLayout& layout = document.layout;
-    const int64_t first = std::max<int64_t>(layout.firstSample, 1);
-    const int64_t last = std::min<int64_t>(layout.lastSample, document.sampleCount());
+    const SampleRange& laidOut = document.layout.laidOut;
+    const int64_t first = std::max<int64_t>(laidOut.first, 1);
+    const int64_t last = std::min<int64_t>(laidOut.last, document.sampleCount());
     if (last < first)
         return {};
     return {static_cast<uint32_t>(first - 1), static_cast<uint32_t>(last)};
@@ -48,23 +48,19 @@ void LayoutSamples(RecordingDocument& document, const PlotRect& plot) {
     const double height = plot.height();
 
     if (document.liveActive) {
-        const uint32_t window =
-            layout.liveWindow[std::min<uint32_t>(layout.liveWindowIndex, kLiveWindowSlots - 1)];
-        layout.xStep = window > 1 ? width / (window - 1) : width;
+        const uint32_t window = layout.liveWindow.samples();
+        layout.pixelsPerSample = window > 1 ? width / (window - 1) : width;
     } else {
-        const int64_t span = static_cast<int64_t>(layout.lastSample) - layout.firstSample;
-        layout.xStep = span > 0 ? width / static_cast<double>(span) : width;
+        const int64_t span = layout.laidOut.span();
+        layout.pixelsPerSample = span > 0 ? width / static_cast<double>(span) : width;
     }
 
     if (!layout.fullView)
         return;
-    for (int axis = 0; axis < 2; ++axis) {
-        for (int l = 0; l < kTickCount; ++l)
-            layout.tick[axis][l] = settings.axisMin + (settings.axisMax - settings.axisMin) / 10 * l;
-    }
-    const ValueToY toY[2] = {
-        {double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
-        {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
+    for (TickTable& ticks : layout.ticks)
+        ticks.Spread(settings.axisMin, settings.axisMax);
+    const ValueToY toY[2] = {{double(plot.bottom), height, layout.ticks[0].bottom(), layout.ticks[0].top()},
+                             {double(plot.bottom), height, layout.ticks[1].bottom(), layout.ticks[1].top()}};
     const RowRange rows = LaidOutRows(document);
     // Cells past the allocated rows or channels hold nothing to lay out (SetXPos would ignore them),
     // so the loops below can index the columns directly.
@@ -77,7 +73,7 @@ void LayoutSamples(RecordingDocument& document, const PlotRect& plot) {
     double* xs = document.xPosColumn();
     double* ys = document.yPosColumn();
     const double left = plot.left;
-    const double xStep = layout.xStep;
+    const double xStep = layout.pixelsPerSample;
     const uint32_t count = end - rows.first;
     if (stride == 1 && count <= static_cast<uint32_t>(INT32_MAX)) {
         const ValueToY y0 = toY[0];
@@ -120,15 +116,13 @@ void LayoutSamples(RecordingDocument& document, const PlotRect& plot) {
 
 void LayoutZoomed(RecordingDocument& document, const PlotRect& plot) {
     ChartLayout& layout = document.layout;
-    const double step = layout.zoomNext[0] - layout.zoomBase[0];
-    for (int axis = 0; axis < 2; ++axis) {
-        for (int l = 0; l < kTickCount; ++l)
-            layout.tick[axis][l] = layout.zoomBase[0] + (l + layout.vShift) * step;
-    }
+    // Both axes follow the left axis's zoom.
+    const ZoomedScale& zoom = layout.zoomScale[0];
+    for (TickTable& ticks : layout.ticks)
+        ticks.StepFrom(zoom.base, zoom.step(), layout.vertical.shift);
     const double height = plot.height();
-    const ValueToY toY[2] = {
-        {double(plot.bottom), height, layout.tick[0][0], layout.tick[0][kTickCount - 1]},
-        {double(plot.bottom), height, layout.tick[1][0], layout.tick[1][kTickCount - 1]}};
+    const ValueToY toY[2] = {{double(plot.bottom), height, layout.ticks[0].bottom(), layout.ticks[0].top()},
+                             {double(plot.bottom), height, layout.ticks[1].bottom(), layout.ticks[1].top()}};
     const RowRange rows = LaidOutRows(document);
     const int channels = document.channelCount();
     const PlotRect old = layout.plotRect;
@@ -148,7 +142,7 @@ void LayoutZoomed(RecordingDocument& document, const PlotRect& plot) {
 
 void ApplyNewChartDefaults(RecordingDocument& document) {
     document.SetChannelCount(1);
-    ResetZoom(document.layout);
+    document.layout.ResetZoom();
     ApplyChannelDefaults(document.settings);
     document.settings.backgroundColour = kDefaultBackground;
     document.settings.gridColour = kDefaultGrid;
@@ -170,8 +164,8 @@ void SetLimitsFromSamples(RecordingDocument& document) {
     settings.axisMax = limits.high;
     settings.autoMin = static_cast<float>(limits.low);
     settings.autoMax = static_cast<float>(limits.high);
-    document.layout.firstSample = 1;
-    document.layout.lastSample = static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX));
+    document.layout.laidOut = {1,
+                               static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX))};
 }
 
 } // namespace calvora

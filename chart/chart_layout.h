@@ -8,11 +8,11 @@ namespace calvora {
 
 class RecordingDocument;
 
-// Fills xStep, the tick tables (full view only) and, in the full view, every sample's xPos/yPos.
+// Fills pixelsPerSample, the tick tables (full view only) and, in the full view, every sample's xPos/yPos.
 // Does nothing for a document without samples.
 void LayoutSamples(RecordingDocument& document, const PlotRect& plot);
 
-// The zoomed layout, run after LayoutSamples while fullView is 0: ticks from the zoom base and
+// The zoomed layout, run after LayoutSamples while zoomed: ticks from the zoom base and
 // step, yPos against each channel's axis, xPos carried over when the plot rectangle changed.
 void LayoutZoomed(RecordingDocument& document, const PlotRect& plot);
 
@@ -21,7 +21,7 @@ void LayoutZoomed(RecordingDocument& document, const PlotRect& plot);
 void ApplyNewChartDefaults(RecordingDocument& document);
 
 // Scale of a downloaded or opened document: extremes of channel 0 from -4000/4000, then the auto
-// limits into axisMin/axisMax and (narrowed) autoMin/autoMax; firstSample/lastSample cover every
+// limits into axisMin/axisMax and (narrowed) autoMin/autoMax; the laid-out range covers every
 // sample. Infinite values are left out of the extremes: they would make the whole scale infinite.
 void SetLimitsFromSamples(RecordingDocument& document);
 

@@ -2,7 +2,9 @@
 
 #include "protocol/text.h"
 
+#include <algorithm>
 #include <cmath>
+#include <cstdint>
 #include <cstdio>
 
 namespace calvora {
@@ -53,30 +55,60 @@ std::u16string FormatScaleValue(double x) {
     return fromAscii(buffer);
 }
 
-void ResetZoom(ChartLayout& layout) {
-    layout.fullView = 1;
-    layout.hShift = 0;
-    layout.hOrigin = 0;
-    layout.vShift = 0;
-    layout.vMid = 0;
+namespace {
+int32_t ClampToInt32(int64_t value) {
+    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
+}
+} // namespace
+
+void TickTable::Spread(double low, double high) {
+    for (int l = 0; l < kTickCount; ++l)
+        values[static_cast<size_t>(l)] = low + (high - low) / 10 * l;
 }
 
-void StartLiveWindow(ChartLayout& layout) {
-    layout.liveWindowIndex = 0;
-    layout.liveWindow[0] = kFirstLiveWindow;
+void TickTable::StepFrom(double base, double step, int32_t shift) {
+    for (int l = 0; l < kTickCount; ++l)
+        values[static_cast<size_t>(l)] = base + (l + shift) * step;
 }
 
-bool GrowLiveWindow(ChartLayout& layout, uint32_t sampleCount) {
-    const uint32_t index = layout.liveWindowIndex;
-    if (index + 1 >= layout.liveWindow.size())
+double TickTable::ValueAtRow(const PlotRect& plot, double y) const {
+    const double height = plot.height();
+    if (height <= 0)
+        return bottom();
+    return bottom() + (plot.bottom - y) * (top() - bottom()) / height;
+}
+
+void HorizontalScroll::SetPosition(int64_t firstSampleDrawn) {
+    shift = ClampToInt32(int64_t{origin} + 1 - firstSampleDrawn);
+}
+
+void HorizontalScroll::MoveTrace(int64_t samples) {
+    shift = ClampToInt32(int64_t{shift} + samples);
+}
+
+void VerticalScroll::SetPosition(int64_t position) {
+    shift = ClampToInt32(int64_t{range} - middle - position);
+}
+
+void LiveWindow::Start() {
+    index = 0;
+    sizes[0] = kFirstLiveWindow;
+}
+
+bool LiveWindow::Grow(int64_t shown) {
+    if (index + 1 >= sizes.size() || shown < static_cast<int64_t>(sizes[index]))
         return false;
-    const int64_t shown = static_cast<int64_t>(sampleCount) - layout.firstSample;
-    if (shown < static_cast<int64_t>(layout.liveWindow[index]))
-        return false;
-    layout.liveWindow[index + 1] = (layout.liveWindow[index] - 1) * 12 / 11 + 1;
-    layout.liveWindowIndex = index + 1;
-    layout.liveWindowGrew = 1;
+    sizes[index + 1] = (sizes[index] - 1) * 12 / 11 + 1;
+    ++index;
+    grew = true;
     return true;
+}
+
+void ChartLayout::ResetZoom() {
+    fullView = true;
+    horizontal = {};
+    vertical.middle = 0;
+    vertical.shift = 0;
 }
 
 void ApplyChannelDefaults(ChartSettings& settings) {
@@ -104,7 +136,7 @@ bool ApplyScale(ChartSettings& settings, ChartLayout& layout, ScaleMode mode, fl
         settings.axisMin = settings.autoMin;
         settings.axisMax = settings.autoMax;
     }
-    ResetZoom(layout);
+    layout.ResetZoom();
     return true;
 }
 

@@ -2,6 +2,7 @@
 // numeric rules for its vertical scale. No document or window here: see chart/chart_layout.h.
 #pragma once
 
+#include <algorithm>
 #include <array>
 #include <cstdint>
 #include <string>
@@ -54,26 +55,97 @@ inline constexpr int kTickCount = 11;
 inline constexpr int kLiveWindowSlots = 100;
 inline constexpr uint32_t kFirstLiveWindow = 100;
 
+// Sample numbers first..last (1-based); empty when last < first.
+struct SampleRange {
+    int32_t first = 1;
+    int32_t last = 0;
+
+    // From the first to the last sample, in sample steps (-1 when empty).
+    int64_t span() const { return int64_t{last} - first; }
+    int64_t count() const { return std::max<int64_t>(span() + 1, 0); }
+};
+
+// The values of one vertical axis's 11 tick lines, from the bottom line (0) to the top (10).
+struct TickTable {
+    std::array<double, kTickCount> values{};
+
+    double bottom() const { return values.front(); }
+    double top() const { return values.back(); }
+    double step() const { return values[1] - values[0]; }
+    // Evenly from `low` at the bottom line to `high` at the top (the full view).
+    void Spread(double low, double high);
+    // Zoomed: line l shows base + (l + shift) * step.
+    void StepFrom(double base, double step, int32_t shift);
+    // The value at pixel row `y` of `plot`, whose bottom line shows bottom() and top line top().
+    double ValueAtRow(const PlotRect& plot, double y) const;
+};
+
+// What a zoom keeps per axis: the value at the zoom rectangle's bottom edge and the value a tenth of its
+// height above it, both cut to the scale's decimals. Their difference is one tick step of the zoomed scale.
+struct ZoomedScale {
+    double base = 0;
+    double next = 0;
+
+    double step() const { return next - base; }
+};
+
+// Horizontal scrolling of a zoomed trace. The scroll bar's position is the number of the first sample drawn.
+struct HorizontalScroll {
+    int32_t origin = 0; // samples left of the plot's left side right after the zoom
+    int32_t shift = 0;  // samples the trace has been moved right by scrolling since
+
+    int64_t position() const { return int64_t{origin} - shift + 1; }
+    void SetPosition(int64_t firstSampleDrawn);
+    // Moves the trace `samples` to the right (negative: to the left).
+    void MoveTrace(int64_t samples);
+};
+
+// Vertical scrolling of a zoomed value scale, in tick steps. range and middle count the tick steps of the
+// layout before the zoom; shift counts those of the zoomed scale (the two units differ).
+struct VerticalScroll {
+    int32_t range = 0;
+    int32_t middle = 0;
+    int32_t shift = 0; // zoomed tick steps the scale has been scrolled by
+
+    int64_t position() const { return int64_t{range} - middle - shift; }
+    void SetPosition(int64_t position);
+};
+
+// How many samples a live chart spans: 100 when a recording begins, then 12/11 of the last size (rounded
+// down) whenever the newest sample reaches the right side: 100, 109, 118, 128 ... A recording of at most
+// 20000 samples uses 63 of the slots.
+struct LiveWindow {
+    std::array<uint32_t, kLiveWindowSlots> sizes{kFirstLiveWindow};
+    uint32_t index = 0;
+    bool grew = false; // set by a growth, cleared by the chart's next live update
+
+    uint32_t samples() const { return sizes[std::min<uint32_t>(index, kLiveWindowSlots - 1)]; }
+    void Start();
+    // After a live sample that lies `shown` samples past the first one laid out. True when it grew.
+    bool Grow(int64_t shown);
+};
+
 // What the chart computes. The per-sample pixel positions are columns of the document
 // (RecordingDocument::xPos / yPos) so they are allocated and released with the samples.
 struct ChartLayout {
-    int32_t firstSample = 1; // 1-based range laid out
-    int32_t lastSample = 0;
-    double xStep = 0;
-    double tick[2][kTickCount] = {}; // [axis: 0 left, 1 right][0 = bottom ... 10 = top]
-    int32_t fullView = 1;
-    double zoomBase[2] = {};
-    double zoomNext[2] = {};
-    int32_t hShift = 0;
-    int32_t hOrigin = 0;
-    int32_t vShift = 0;
-    int32_t vRange = 0;
-    int32_t vMid = 0;
+    SampleRange laidOut;            // always 1 .. the sample count
+    double pixelsPerSample = 0;     // in the full view
+    std::array<TickTable, 2> ticks; // left (0) and right (1) axis; the right repeats the left
+    bool fullView = true;
+    std::array<ZoomedScale, 2> zoomScale;
+    HorizontalScroll horizontal;
+    VerticalScroll vertical;
     MouseMode mouseMode = MouseMode::Zoom;
-    std::array<uint32_t, kLiveWindowSlots> liveWindow{kFirstLiveWindow};
-    uint32_t liveWindowIndex = 0;
-    int32_t liveWindowGrew = 0;
-    PlotRect plotRect;
+    LiveWindow liveWindow;
+    PlotRect plotRect; // the plot the pixel positions were computed for
+
+    // "Undo Zoom": back to the full view with no scrolling. The vertical range is kept; the next zoom sets
+    // it.
+    void ResetZoom();
+    // After the live sample numbered `sampleCount`: the live window grows once the samples fill it.
+    bool GrowLiveWindow(uint32_t sampleCount) {
+        return liveWindow.Grow(int64_t{sampleCount} - laidOut.first);
+    }
 };
 
 struct AutoLimits {
@@ -91,16 +163,6 @@ double TruncateForScale(double x);
 
 // Tick label: "%.2f" from 1000 up, "%.3f" from 100, "%.4f" from 10, "%.5f" below.
 std::u16string FormatScaleValue(double x);
-
-// "Undo Zoom": back to the full view with no scrolling. vRange is kept; the next zoom sets it.
-void ResetZoom(ChartLayout& layout);
-
-// Starts the live window of a recording at 100 samples.
-void StartLiveWindow(ChartLayout& layout);
-
-// After a live sample: once the trace reaches the right edge the window grows by 12/11
-// (100, 109, 118, 128 ...). Returns true when it grew (and sets liveWindowGrew).
-bool GrowLiveWindow(ChartLayout& layout, uint32_t sampleCount);
 
 // The per-channel defaults a live recording or a download applies to its chart.
 void ApplyChannelDefaults(ChartSettings& settings);

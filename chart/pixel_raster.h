@@ -3,7 +3,7 @@
 // pixel, and the pixels set are those the chart's painter would set.
 #pragma once
 
-#include "chart/chart_interaction.h"
+#include "chart/chart_trace.h"
 
 #include <cstddef>
 #include <cstdint>

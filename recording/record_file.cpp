@@ -379,8 +379,8 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
         return Unexpected(document);
 
     SetLimitsFromSamples(document);
-    ResetZoom(document.layout);
-    document.layout.vRange = 0;
+    document.layout.ResetZoom();
+    document.layout.vertical.range = 0;
     document.Compact();
     return {};
 }

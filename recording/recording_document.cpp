@@ -52,8 +52,8 @@ bool RecordingDocument::BeginLiveStorage(uint32_t plannedSamples, uint32_t& allo
 }
 
 bool RecordingDocument::AppendSample(float value, float fullScale, int32_t lowLimit,
-                               std::u16string_view functionName, std::u16string_view mode,
-                               std::u16string_view unit, std::u16string_view timeText) {
+                                     std::u16string_view functionName, std::u16string_view mode,
+                                     std::u16string_view unit, std::u16string_view timeText) {
     const uint32_t row = header_.sampleCount;
     if (row >= rowCapacity_ || columnChannels_ < 1)
         return false;
@@ -61,6 +61,7 @@ bool RecordingDocument::AppendSample(float value, float fullScale, int32_t lowLi
     lowLimits_[row] = lowLimit;
     SetTexts(row, functionName, mode, unit, timeText);
     header_.sampleCount = row + 1;
+    listeners_.SamplesAppended(*this, row, 1);
     return true;
 }
 
@@ -125,7 +126,7 @@ void RecordingDocument::SetLowLimit(uint32_t row, int32_t lowLimit) {
 }
 
 void RecordingDocument::SetTexts(uint32_t row, std::u16string_view functionName, std::u16string_view mode,
-                           std::u16string_view unit, std::u16string_view timeText) {
+                                 std::u16string_view unit, std::u16string_view timeText) {
     if (row >= rowCapacity_)
         return;
     // A time text is shared with the row before when equal; otherwise it is new (time moves on).
@@ -137,8 +138,8 @@ void RecordingDocument::SetTexts(uint32_t row, std::u16string_view functionName,
     texts_[row] = {pool_.Intern(functionName), pool_.Intern(mode), pool_.Intern(unit), time};
 }
 
-void RecordingDocument::SetTextIds(uint32_t row, TextPool::Id functionName, TextPool::Id mode, TextPool::Id unit,
-                             TextPool::Id timeText) {
+void RecordingDocument::SetTextIds(uint32_t row, TextPool::Id functionName, TextPool::Id mode,
+                                   TextPool::Id unit, TextPool::Id timeText) {
     const TextPool::Id limit = static_cast<TextPool::Id>(pool_.size());
     if (row < rowCapacity_ && functionName < limit && mode < limit && unit < limit && timeText < limit)
         texts_[row] = {functionName, mode, unit, timeText};

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "chart/chart_model.h"
+#include "recording/document_listeners.h"
 #include "recording/text_pool.h"
 
 #include <array>
@@ -65,12 +66,12 @@ public:
     // allocatedRows to plannedSamples.
     // Returns false (no rows, allocatedRows 0) when memory runs out.
     bool BeginLiveStorage(uint32_t plannedSamples, uint32_t& allocatedRows);
-    // Stores row sampleCount and counts it. Returns false (and stores nothing) when every
-    // allocated row is used.
+    // Stores row sampleCount, counts it and tells the listeners. Returns false (and stores nothing) when
+    // every allocated row is used.
     bool AppendSample(float value, float fullScale, int32_t lowLimit, std::u16string_view functionName,
                       std::u16string_view mode, std::u16string_view unit, std::u16string_view timeText);
     // Download and file reader: n rows of channelCount channels, all zero and empty;
-    // sampleCount = rowCapacity = n.
+    // sampleCount = rowCapacity = n. The filler announces the finished document (AnnounceReset).
     // Returns false (no rows, sampleCount 0) when memory runs out.
     bool FillRows(uint32_t n);
     void ReleaseRows();
@@ -114,6 +115,18 @@ public:
     double* xPosColumn() { return xPos_.data(); }
     double* yPosColumn() { return yPos_.data(); }
 
+    // Listeners hear of appended samples, of a document filled anew and of changed chart settings. A
+    // listener of rank DerivedState hears before every View.
+    [[nodiscard]] DocumentSubscription Subscribe(DocumentListener& listener,
+                                                 ListenerRank rank = ListenerRank::View) {
+        return listeners_.Add(listener, rank);
+    }
+    size_t listenerCount() const { return listeners_.size(); }
+    // Told by whoever replaced the samples as a whole, once the document is complete.
+    void AnnounceReset() { listeners_.Reset(*this); }
+    // Told by whoever changed the chart settings or scale.
+    void AnnounceSettingsChanged() { listeners_.SettingsChanged(*this); }
+
     // Bytes held on the heap for the rows and their texts.
     size_t memoryBytes() const;
     // Releases the pool's spare capacity once a document is complete.
@@ -123,10 +136,10 @@ public:
     ChartSettings settings;
     ChartLayout layout;
     std::u16string title;
-    int32_t liveActive = 0;
-    int32_t activeTab = 0; // 0 "Data Graph", 1 "Data List"
-    int32_t listTimerStarted = 0;
-    int32_t listDirty = 0;
+    bool liveActive = false; // live samples are arriving
+    int32_t activeTab = 0;   // 0 "Data Graph", 1 "Data List"
+    bool listTimerStarted = false;
+    bool listDirty = false; // samples arrived since the list's last tick
 
 private:
     enum TextColumn { kFunction, kMode, kUnit, kTime };
@@ -183,6 +196,7 @@ private:
     Column<double> xPos_;
     Column<double> yPos_;
     TextPool pool_;
+    DocumentListeners listeners_;
 };
 
 } // namespace calvora

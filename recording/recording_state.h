@@ -57,7 +57,6 @@ public:
     std::atomic<bool> downloading{false};
     std::atomic<bool> closePrompted{false};
 
-    bool adoptNextDocument = false;
     // Starts set: a live document that never received a sample has nothing to lose.
     bool dataSaved = true;
     bool loadRejected = false;

@@ -65,7 +65,8 @@ TabTable MakeDocumentTabTable(ViewFactory graphView, ViewFactory listView) {
     return table;
 }
 
-CalvoraApplication::CalvoraApplication() = default;
+CalvoraApplication::CalvoraApplication() : charts_(std::make_shared<SharedChartState>()) {
+}
 
 CalvoraApplication::~CalvoraApplication() {
     // The port and its reader stop first, while the window still stands; then the window with its views,
@@ -140,14 +141,13 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     // commands share the engine's recording flags.
     window->Attach(*link, engine->documents(), *prompts_);
 
-    // The views: the chart on the "Data Graph" tab saves, repaints and asks through the window, and fills a
-    // downloaded document through the engine; the list takes the "Data List" tab.
+    // The views: the chart on the "Data Graph" tab saves and asks through the window and shares its remembered
+    // marks with the program's other charts; the list takes the "Data List" tab.
     ChartHooks chartHooks;
+    chartHooks.shared = charts_;
     chartHooks.documents = &engine->documents();
     chartHooks.save = [window](RecordingDocument& document) { return window->SaveWithDialog(document); };
-    chartHooks.updateAllViews = [window](RecordingDocument& document) { window->UpdateViews(document); };
     chartHooks.prompts = prompts_;
-    chartHooks.fillDownload = [engine](RecordingDocument&) { engine->FillDownloadDocument(); };
     tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([chartHooks] { return chartHooks; }),
                                      MakeLogListViewFactory());
     return true;

@@ -12,6 +12,7 @@
 
 namespace calvora {
 
+struct SharedChartState;
 class EngineLink;
 class ExtraDevicesInventory;
 class Journal;
@@ -79,6 +80,8 @@ private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.
     void OfferLeftJournal();
 
+    // What the program's charts share (the remembered mark columns and function, the cursor's channel).
+    std::shared_ptr<SharedChartState> charts_;
     QStringList receiverPaths_;
     // The system's services, when InitInstance made them.
     std::unique_ptr<UdevInventory> udev_;

@@ -1,19 +1,19 @@
 #include "app/gui/engine_link.h"
 
 #include "app/command_ids.h"
+#include "app/gui/document_window.h"
 #include "app/gui/instrument_panel_page.h"
 #include "app/gui/integer_field_dialogs.h"
-#include "app/gui/main_window.h"
 #include "app/gui/loading_dialog.h"
-#include "app/gui/document_window.h"
+#include "app/gui/main_window.h"
 #include "app/gui/toolbar_images.h"
-#include "chart/gui/chart_document_view.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/gui/meter_symbols.h"
 #include "recording/recording_document.h"
 
 #include <QMdiArea>
 #include <QMenuBar>
+#include <QMessageBox>
 #include <QProgressBar>
 #include <QSocketNotifier>
 #include <QTreeWidget>
@@ -131,18 +131,11 @@ void EngineLink::ActivateDocumentWindow(RecordingDocument& document) {
     }
 }
 
-void EngineLink::UpdateAllViews(RecordingDocument& document) {
-    frame_.UpdateViews(document);
-}
-
-void EngineLink::AppendLiveSample(RecordingDocument& document) {
-    // The chart draws the newest segment only; other views refresh as a whole.
-    DocumentWindow* window = frame_.WindowOf(&document);
-    if (auto* chart = window != nullptr ? qobject_cast<ChartDocumentView*>(window->activeView()) : nullptr) {
-        chart->AppendLiveSample();
-    } else {
-        frame_.UpdateViews(document);
+void EngineLink::ShowDocumentTitle(RecordingDocument& document) {
+    if (DocumentWindow* window = frame_.WindowOf(&document)) {
+        window->UpdateTitle();
     }
+    // The main window's caption names the active document.
     frame_.UpdateCommandUI();
 }
 

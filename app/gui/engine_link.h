@@ -54,8 +54,7 @@ public:
     bool SaveDocument(RecordingDocument& document) override;
     bool AskPlannedSamples(uint32_t& samples) override;
     void ActivateDocumentWindow(RecordingDocument& document) override;
-    void UpdateAllViews(RecordingDocument& document) override;
-    void AppendLiveSample(RecordingDocument& document) override;
+    void ShowDocumentTitle(RecordingDocument& document) override;
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
     void SetReceiverConnected(int itemId, bool connected) override;
     void ShowInstrumentPanel() override;

@@ -7,7 +7,8 @@
 
 namespace calvora {
 
-ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent)
+ChartDocumentView::ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks,
+                                     QWidget* parent)
     : DocumentView(document, parent), chart_(nullptr) {
     if (!hooks.showFrameBars) {
         hooks.showFrameBars = [this] {
@@ -40,10 +41,6 @@ DocumentWindow* ChartDocumentView::documentWindow() const {
 
 void ChartDocumentView::OnUpdate() {
     chart_->RedrawChart();
-}
-
-void ChartDocumentView::AppendLiveSample() {
-    chart_->AppendLiveSample();
 }
 
 void ChartDocumentView::Print(QPrinter& printer) {

@@ -22,8 +22,6 @@ public:
 
     // The document changed as a whole (new scale, a download filled it): full repaint.
     void OnUpdate() override;
-    // One more live sample: the chart's cheap path.
-    void AppendLiveSample();
     bool canPrint() const override { return true; }
     void Print(QPrinter& printer) override;
     void PrintPreview(QPrinter& printer) override;

@@ -2,12 +2,11 @@
 
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_controls.h"
-#include "chart/gui/cursor_readout.h"
 #include "chart/gui/chart_toolbar.h"
+#include "chart/gui/cursor_readout.h"
 #include "chart/gui/scale_format_dialog.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_document.h"
-#include "recording/recording_state.h"
 #include "recording/save.h"
 
 #include <QCursor>
@@ -26,11 +25,6 @@
 #include <vector>
 
 namespace calvora {
-
-ChartProgramState& ChartProgram() {
-    static ChartProgramState state;
-    return state;
-}
 
 namespace {
 PixelBuffer BufferOf(QImage& image) {
@@ -122,7 +116,8 @@ int64_t FirstAtOrRight(const SampleAxis& axis, int64_t first, int64_t k, double 
 } // namespace
 
 ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* parent)
-    : QWidget(parent), document_(document), hooks_(std::move(hooks)), toolbar_(nullptr),
+    : QWidget(parent), document_(document), hooks_(std::move(hooks)),
+      shared_(hooks_.shared ? hooks_.shared : std::make_shared<SharedChartState>()), toolbar_(nullptr),
       hBar_(new QScrollBar(Qt::Horizontal, this)), vBar_(new QScrollBar(Qt::Vertical, this)),
       labels_(std::make_unique<LabelCache>()), labelFont_(LabelFont()) {
     setAttribute(Qt::WA_OpaquePaintEvent);
@@ -138,30 +133,23 @@ ChartView::ChartView(RecordingDocument& document, ChartHooks hooks, QWidget* par
     connect(vBar_, &QScrollBar::actionTriggered, this, &ChartView::OnVerticalAction);
     connect(&dragTimer_, &QTimer::timeout, this, &ChartView::OnDragTimer);
     PlaceChildren();
+    subscription_ = document_.Subscribe(*this);
 }
 
 ChartView::~ChartView() = default;
 
 // --------------------------------------------------------------------------- painting
 
-void ChartView::AdoptPendingDocument() {
-    RecordingState* state = hooks_.documents;
-    if (!state || !state->adoptNextDocument)
-        return;
-    state->adoptNextDocument = false;
-    ApplyNewChartDefaults(document_);
-    hBar_->setEnabled(false);
-    vBar_->setEnabled(false);
-    if (state->recording) {
-        document_.title = u"RealTime Panel";
-        state->recordingDocument = &document_;
-    }
-    if (state->downloading) {
-        state->downloadDocument = &document_;
-        document_.title = u"Datalog Panel";
-        if (hooks_.fillDownload)
-            hooks_.fillDownload(document_);
-    }
+void ChartView::OnSamplesAppended(RecordingDocument&, uint32_t, uint32_t) {
+    AppendLiveSample();
+}
+
+void ChartView::OnDocumentReset(RecordingDocument&) {
+    RedrawChart();
+}
+
+void ChartView::OnSettingsChanged(RecordingDocument&) {
+    RedrawChart();
 }
 
 void ChartView::PlaceChildren() {
@@ -183,11 +171,12 @@ void ChartView::UpdateScrollBars() {
         }
         return;
     }
-    const int64_t hMax = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    const int64_t hMax = layout.laidOut.count();
     hBar_->setRange(0, static_cast<int>(std::clamp<int64_t>(hMax, 0, INT32_MAX)));
-    hBar_->setValue(static_cast<int>(std::clamp<int64_t>(HorizontalPosition(layout), INT32_MIN, INT32_MAX)));
-    vBar_->setRange(0, std::max(0, layout.vRange));
-    vBar_->setValue(static_cast<int>(std::clamp<int64_t>(VerticalPosition(layout), INT32_MIN, INT32_MAX)));
+    hBar_->setValue(
+        static_cast<int>(std::clamp<int64_t>(layout.horizontal.position(), INT32_MIN, INT32_MAX)));
+    vBar_->setRange(0, std::max(0, layout.vertical.range));
+    vBar_->setValue(static_cast<int>(std::clamp<int64_t>(layout.vertical.position(), INT32_MIN, INT32_MAX)));
     hBar_->setEnabled(true);
     vBar_->setEnabled(true);
 }
@@ -203,7 +192,6 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         blank();
         return false;
     }
-    AdoptPendingDocument();
     if (!printing && suspendPaint_)
         return false;
 
@@ -295,7 +283,7 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
 }
 
 void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis,
-                              const DrawRange& range) {
+                           const DrawRange& range) {
     const ChartSettings& settings = document_.settings;
     const int channels = std::min<int>(document_.channelCount(), kMaxChannels);
     // Kept from paint to paint: a long recording's picture holds thousands of lines and marks.
@@ -306,7 +294,7 @@ void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis
         picture.lines.clear();
         picture.markCentres.clear();
         TraceBuilder builder(document_, axis, plot, c, TraceDrawing::Merged,
-                             ChartProgram().markedX[static_cast<size_t>(c)], picture);
+                             shared_->markedX[static_cast<size_t>(c)], picture);
         builder.AddRange(range);
         PaintTrace(image, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]).rgb(),
                    QRect(plot.left, plot.top, plot.width(), plot.height()));
@@ -314,7 +302,7 @@ void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis
 }
 
 void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
-                              const DrawRange& range) {
+                           const DrawRange& range) {
     // Tick marks first, straight into the pixels; then the texts through a painter.
     const PixelBuffer pixels = BufferOf(image);
     constexpr uint32_t kBlack = 0xFF000000;
@@ -350,8 +338,10 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
         const int y = ValueTickY(plot, l);
         RasterRule(pixels, plot.left - 8, y, plot.left - 3, y, kBlack, RuleStyle::Solid);
         RasterRule(pixels, plot.right + 8, y, plot.right + 3, y, kBlack, RuleStyle::Solid);
-        QString left = QString::fromStdU16String(FormatScaleValue(layout.tick[0][kTickCount - 1 - l]));
-        QString right = QString::fromStdU16String(FormatScaleValue(layout.tick[1][kTickCount - 1 - l]));
+        QString left =
+            QString::fromStdU16String(FormatScaleValue(layout.ticks[0].values[kTickCount - 1 - l]));
+        QString right =
+            QString::fromStdU16String(FormatScaleValue(layout.ticks[1].values[kTickCount - 1 - l]));
         const int leftX = plot.left - static_cast<int>(left.size()) * 6 - 15;
         labels.push_back({leftX, y - 7, std::move(left)});
         labels.push_back({plot.right + 12, y - 7, std::move(right)});
@@ -408,7 +398,7 @@ void ChartView::AppendLiveSample() {
         return;
     }
     ReleaseWideVectorState();
-    ChartProgramState& program = ChartProgram();
+    SharedChartState& program = *shared_;
     const LivePlan plan = PlanLiveUpdate(document_, plot_, dragMoved_, vScrolled_, program.lastFunction);
     if (plan.horizontalPosition) {
         const QSignalBlocker block(hBar_);
@@ -478,15 +468,9 @@ void ChartView::PrintPreview(QPrinter& printer) {
 // --------------------------------------------------------------------------- toolbar commands
 
 void ChartView::OpenScaleFormat() {
+    // Every view of the document draws the new scale.
     ScaleFormatDialog dialog(
-        document_, hooks_.prompts,
-        [this] {
-            if (hooks_.updateAllViews)
-                hooks_.updateAllViews(document_);
-            else
-                RedrawChart();
-        },
-        this);
+        document_, hooks_.prompts, [this] { document_.AnnounceSettingsChanged(); }, this);
     dialog.exec();
 }
 
@@ -501,7 +485,7 @@ void ChartView::OpenGraphFormat() {
 }
 
 void ChartView::UndoZoom() {
-    ResetZoom(document_.layout);
+    document_.layout.ResetZoom();
     RedrawChart();
 }
 
@@ -641,15 +625,15 @@ void ChartView::OnHorizontalAction(int action) {
     ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
-    const int64_t samples = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
+    const int64_t samples = layout.laidOut.count();
     int64_t thumb = hBar_->sliderPosition();
     // A thumb that cannot resolve every sample: take the mouse along the plot instead.
     if (action == QAbstractSlider::SliderMove && samples > 32767)
         thumb = TrackFromMouse(samples, mapFromGlobal(QCursor::pos()).x(), plot_);
     const int64_t position =
-        ScrollHorizontally(*request, HorizontalPosition(layout), document_.sampleCount(),
+        ScrollHorizontally(*request, layout.horizontal.position(), document_.sampleCount(),
                            HorizontalPageSamples(SampleAxisOf(document_), plot_), thumb);
-    SetHorizontalPosition(layout, position);
+    layout.horizontal.SetPosition(position);
     hBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }
@@ -659,10 +643,10 @@ void ChartView::OnVerticalAction(int action) {
     ChartLayout& layout = document_.layout;
     if (!request || layout.fullView)
         return;
-    vScrolled_ = 1;
-    const int64_t position =
-        ScrollVertically(*request, VerticalPosition(layout), layout.vRange, vBar_->sliderPosition());
-    SetVerticalPosition(layout, position);
+    vScrolled_ = true;
+    const int64_t position = ScrollVertically(*request, layout.vertical.position(), layout.vertical.range,
+                                              vBar_->sliderPosition());
+    layout.vertical.SetPosition(position);
     vBar_->setSliderPosition(static_cast<int>(std::clamp<int64_t>(position, INT32_MIN, INT32_MAX)));
     RedrawChart();
 }
@@ -673,7 +657,7 @@ void ChartView::CursorStep(int x, int y) {
     const std::optional<CursorPick> pick = CursorSample(document_, x);
     if (!pick)
         return;
-    ChartProgramState& program = ChartProgram();
+    SharedChartState& program = *shared_;
     if (!channelPicked_) {
         program.pickedChannel = static_cast<uint8_t>(NearestChannel(document_, pick->row, y));
         channelPicked_ = true;

@@ -6,9 +6,10 @@
 // inverting rubber band and crosshair) change the image in place and the paint event only copies it.
 #pragma once
 
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/cursor_readout.h"
 #include "chart/gui/graph_format_dialog.h"
+#include "recording/document_listeners.h"
 
 #include <QImage>
 #include <QPointer>
@@ -33,17 +34,19 @@ class RecordingState;
 class UserPrompts;
 class RecordingDocument;
 
+// What every chart view of the program shares: the program makes one and hands it to each chart.
+struct SharedChartState {
+    std::array<int, kMaxChannels> markedX{}; // the last marked column per channel
+    std::u16string lastFunction;             // a change repaints a live chart
+    uint8_t pickedChannel = 0;               // the channel the cursor follows
+};
+
 // What the chart needs from the program around it. Every member may be left empty.
 struct ChartHooks {
-    // The main frame's recording flags: adoption of a pending new document, and the save rule of Graph
-    // Format.
+    // The main frame's recording flags, for the save rule of Graph Format.
     RecordingState* documents = nullptr;
-    // Runs after a download document was adopted, to fill it (the engine's download fill).
-    std::function<void(RecordingDocument&)> fillDownload;
     // The Save command for the document ("Save this setting").
     std::function<bool(RecordingDocument&)> save;
-    // Every view of the document repaints (after a scale change); defaults to this view.
-    std::function<void(RecordingDocument&)> updateAllViews;
     // A paint to the screen shows the tabbed frame's tab strip and dialog bar again (print preview hides
     // them).
     std::function<void()> showFrameBars;
@@ -53,22 +56,17 @@ struct ChartHooks {
     UserPrompts* prompts = nullptr;
     // The colour dialog of Graph Format; empty uses the system's.
     ColourPicker pickColour;
+    // Shared with the program's other charts; a chart given none keeps its own.
+    std::shared_ptr<SharedChartState> shared;
 };
-
-// State shared by every chart view of the program run.
-struct ChartProgramState {
-    std::array<int, kMaxChannels> markedX{}; // the last marked column per channel
-    std::u16string lastFunction;             // a change repaints a live chart
-    uint8_t pickedChannel = 0;               // the channel the cursor follows
-};
-ChartProgramState& ChartProgram();
 
 // Sets the pixels of a trace inside `clip`, straight into an RGB32 image: per line one pixel per step
 // along its longer axis (the ideal line rounded, both ends included, the same whichever end it starts
 // from), and the point marks. Lines far outside the clip cost nothing.
 void PaintTrace(QImage& image, const TracePicture& picture, QRgb colour, const QRect& clip);
 
-class ChartView : public QWidget {
+// Listens to its document: a live sample takes the cheap path, anything else repaints the chart.
+class ChartView : public QWidget, private DocumentListener {
     Q_OBJECT
 public:
     static constexpr int kHorizontalBarId = 152;
@@ -86,7 +84,7 @@ public:
     // (another tab shown, paint suspended, or the plot rectangle is empty: the image is then the plain
     // button face). `printTime` adds the footer.
     bool OnDraw(QImage& image, const std::tm* printTime = nullptr);
-    // After each live sample stored while the chart tab is shown.
+    // After each live sample: lays the chart out again and draws the newest segment alone when it can.
     void AppendLiveSample();
     // Invalidates the chart (not its toolbar and scroll bars) for a full paint.
     void RedrawChart();
@@ -124,7 +122,10 @@ protected:
     void wheelEvent(QWheelEvent* event) override;
 
 private:
-    void AdoptPendingDocument();
+    void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
+    void OnDocumentReset(RecordingDocument& document) override;
+    void OnSettingsChanged(RecordingDocument& document) override;
+
     void PlaceChildren();
     void UpdateScrollBars();
     void DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
@@ -142,6 +143,7 @@ private:
 
     RecordingDocument& document_;
     ChartHooks hooks_;
+    std::shared_ptr<SharedChartState> shared_;
     ChartToolbar* toolbar_;
     QScrollBar* hBar_;
     QScrollBar* vBar_;
@@ -164,7 +166,8 @@ private:
     int crosshairOldY_ = 0;
     int crosshairOldX_ = 0;
     bool channelPicked_ = false;
-    int32_t vScrolled_ = 0;
+    bool vScrolled_ = false;
+    DocumentSubscription subscription_;
 };
 
 } // namespace calvora

@@ -1,6 +1,6 @@
 #include "chart/gui/scale_format_dialog.h"
 
-#include "chart/chart_interaction.h"
+#include "app/int_field.h"
 #include "chart/gui/chart_controls.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -23,8 +23,8 @@ QString FiveDecimals(double value) {
 }
 } // namespace
 
-ScaleFormatDialog::ScaleFormatDialog(RecordingDocument& document, UserPrompts* prompts, std::function<void()> applied,
-                                 QWidget* parent)
+ScaleFormatDialog::ScaleFormatDialog(RecordingDocument& document, UserPrompts* prompts,
+                                     std::function<void()> applied, QWidget* parent)
     : QDialog(parent), document_(document), prompts_(prompts), applied_(std::move(applied)),
       minEdit_(new NumberEdit(this)), maxEdit_(new NumberEdit(this)),
       auto_(new QRadioButton(QStringLiteral("Auto scale"), this)),

@@ -153,11 +153,12 @@ DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget*
     listHeight_ = static_cast<int>(screenSize.height() * 0.76171875);
     timer_.setInterval(kTimerPeriodMs);
     connect(&timer_, &QTimer::timeout, this, &DataListView::OnTimer);
+    subscription_ = this->document().Subscribe(*this);
 }
 
 DataListView::~DataListView() {
     // The timer goes with this view: the next list view of the document must start its own.
-    document().listTimerStarted = 0;
+    document().listTimerStarted = false;
     // The model reads the document, which may go with this view's reference before QWidget deletes children.
     delete list_;
 }
@@ -204,11 +205,11 @@ void DataListView::paintEvent(QPaintEvent*) {
     RecordingDocument& document = this->document();
     model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
-    if (document.listTimerStarted == 0) {
-        document.listTimerStarted = 1;
+    if (!document.listTimerStarted) {
+        document.listTimerStarted = true;
         timer_.start();
     }
-    if (document.liveActive == 1) {
+    if (document.liveActive) {
         ShowLastItem();
     }
 }
@@ -228,12 +229,26 @@ void DataListView::OnUpdate() {
     update();
 }
 
+void DataListView::OnSamplesAppended(RecordingDocument& document, uint32_t, uint32_t) {
+    // The list grows at most once a second, at the timer's tick.
+    document.listDirty = true;
+}
+
+void DataListView::OnDocumentReset(RecordingDocument&) {
+    OnUpdate();
+}
+
+void DataListView::OnSettingsChanged(RecordingDocument&) {
+    // A new scale repaints every view of the document; the list's paint catches up with the samples.
+    OnUpdate();
+}
+
 void DataListView::OnTimer() {
     RecordingDocument& document = this->document();
-    if (document.liveActive != 1 || list_ == nullptr || document.listDirty != 1) {
+    if (!document.liveActive || list_ == nullptr || !document.listDirty) {
         return;
     }
-    document.listDirty = 0;
+    document.listDirty = false;
     model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
     ShowLastItem();
 }

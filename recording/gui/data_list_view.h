@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/gui/document_view.h"
+#include "recording/document_listeners.h"
 
 #include <QAbstractTableModel>
 #include <QFont>
@@ -64,7 +65,8 @@ private:
     int itemCount_ = 0;
 };
 
-class DataListView : public DocumentView {
+// Listens to its document: a live sample marks the list for its next timer tick, anything else refreshes it.
+class DataListView : public DocumentView, private DocumentListener {
     Q_OBJECT
 public:
     static constexpr int kListId = 159;
@@ -96,6 +98,10 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
+    void OnDocumentReset(RecordingDocument& document) override;
+    void OnSettingsChanged(RecordingDocument& document) override;
+
     void CreateList();
     void OnTimer();
     void ShowLastItem();
@@ -108,6 +114,7 @@ private:
     int listHeight_;
     QTimer timer_;
     std::function<std::time_t()> clock_;
+    DocumentSubscription subscription_;
 };
 
 // The "Data List" factory for the tab table.

@@ -61,14 +61,14 @@ TEST(FormatScaleValue, DecimalsFollowTheMagnitude) {
 
 TEST(LiveWindow, GrowsByTwelveElevenths) {
     ChartLayout layout;
-    layout.liveWindow[0] = 0;
-    StartLiveWindow(layout);
-    std::vector<uint32_t> sizes = {layout.liveWindow[0]};
+    layout.liveWindow.sizes[0] = 0;
+    layout.liveWindow.Start();
+    std::vector<uint32_t> sizes = {layout.liveWindow.sizes[0]};
     uint32_t firstGrowth = 0;
     for (uint32_t count = 1; count <= 20000; ++count) {
-        layout.lastSample = static_cast<int32_t>(count);
-        if (GrowLiveWindow(layout, count)) {
-            sizes.push_back(layout.liveWindow[layout.liveWindowIndex]);
+        layout.laidOut.last = static_cast<int32_t>(count);
+        if (layout.GrowLiveWindow(count)) {
+            sizes.push_back(layout.liveWindow.sizes[layout.liveWindow.index]);
             if (!firstGrowth)
                 firstGrowth = count;
         }
@@ -76,17 +76,17 @@ TEST(LiveWindow, GrowsByTwelveElevenths) {
     const std::vector<uint32_t> start = {100, 109, 118, 128, 139, 151, 164, 178, 194, 211, 230};
     EXPECT_EQ(std::vector<uint32_t>(sizes.begin(), sizes.begin() + 11), start);
     EXPECT_EQ(firstGrowth, 101u) << "the 101st sample grows the window";
-    EXPECT_EQ(layout.liveWindowGrew, 1);
-    EXPECT_EQ(layout.liveWindowIndex, 62u);
-    EXPECT_EQ(layout.liveWindow[62], 20611u);
+    EXPECT_TRUE(layout.liveWindow.grew);
+    EXPECT_EQ(layout.liveWindow.index, 62u);
+    EXPECT_EQ(layout.liveWindow.sizes[62], 20611u);
 }
 
 TEST(LiveWindow, StopsAtTheLastSlot) {
     ChartLayout layout;
-    StartLiveWindow(layout);
+    layout.liveWindow.Start();
     for (uint32_t count = 1; count < 4000000000u; count += count / 8 + 1)
-        GrowLiveWindow(layout, count);
-    EXPECT_EQ(layout.liveWindowIndex, kLiveWindowSlots - 1);
+        layout.GrowLiveWindow(count);
+    EXPECT_EQ(layout.liveWindow.index, kLiveWindowSlots - 1);
 }
 
 TEST(ApplyScale, CustomAndAutoLimits) {
@@ -94,20 +94,20 @@ TEST(ApplyScale, CustomAndAutoLimits) {
     ChartLayout layout;
     settings.autoMin = -1;
     settings.autoMax = 3;
-    layout.fullView = 0;
-    layout.hShift = 4;
-    layout.vRange = 9;
+    layout.fullView = false;
+    layout.horizontal.shift = 4;
+    layout.vertical.range = 9;
 
     EXPECT_FALSE(ApplyScale(settings, layout, ScaleMode::Custom, 5, 5));
     EXPECT_EQ(settings.scaleMode, ScaleMode::Unset);
-    EXPECT_EQ(layout.fullView, 0);
+    EXPECT_FALSE(layout.fullView);
 
     ASSERT_TRUE(ApplyScale(settings, layout, ScaleMode::Custom, 2, 7));
     EXPECT_EQ(settings.axisMin, 2);
     EXPECT_EQ(settings.axisMax, 7);
-    EXPECT_EQ(layout.fullView, 1);
-    EXPECT_EQ(layout.hShift, 0);
-    EXPECT_EQ(layout.vRange, 9) << "the next zoom sets vRange";
+    EXPECT_TRUE(layout.fullView);
+    EXPECT_EQ(layout.horizontal.shift, 0);
+    EXPECT_EQ(layout.vertical.range, 9) << "the next zoom sets the range";
 
     ASSERT_TRUE(ApplyScale(settings, layout, ScaleMode::Auto, 10, 20));
     EXPECT_EQ(settings.axisMin, -1);
@@ -133,10 +133,10 @@ TEST(LayoutSamples, AllZeroSamplesGetTheUnitScale) {
     RecordingDocument document = WithValues({0, 0, 0});
     LayoutSamples(document, kPlot);
     for (int l = 0; l < kTickCount; ++l) {
-        EXPECT_NEAR(document.layout.tick[0][l], l / 10.0, 1e-12);
-        EXPECT_EQ(document.layout.tick[1][l], document.layout.tick[0][l]);
+        EXPECT_NEAR(document.layout.ticks[0].values[l], l / 10.0, 1e-12);
+        EXPECT_EQ(document.layout.ticks[1].values[l], document.layout.ticks[0].values[l]);
     }
-    EXPECT_EQ(FormatScaleValue(document.layout.tick[0][10]), u"1.00000");
+    EXPECT_EQ(FormatScaleValue(document.layout.ticks[0].values[10]), u"1.00000");
     EXPECT_EQ(document.yPos(1, 0), 470);
     EXPECT_EQ(document.xPos(2, 0), 910);
 }
@@ -147,7 +147,7 @@ TEST(LayoutSamples, FullView) {
     document.settings.axisMin = 0;
     document.settings.axisMax = 14;
     LayoutSamples(document, kPlot);
-    EXPECT_DOUBLE_EQ(document.layout.xStep, 200);
+    EXPECT_DOUBLE_EQ(document.layout.pixelsPerSample, 200);
     const double expectedY[] = {470 - 400 * 2 / 14.0, 270, 470 - 400 * 12 / 14.0, 470 - 400 * 20 / 14.0,
                                 470 + 400 * 7 / 14.0};
     for (uint32_t row = 0; row < 5; ++row) {
@@ -159,28 +159,28 @@ TEST(LayoutSamples, FullView) {
 TEST(LayoutSamples, OneSampleSitsOnTheLeftEdge) {
     RecordingDocument document = WithValues({5});
     LayoutSamples(document, kPlot);
-    EXPECT_EQ(document.layout.xStep, 800);
+    EXPECT_EQ(document.layout.pixelsPerSample, 800);
     EXPECT_EQ(document.xPos(0, 0), 110);
     EXPECT_DOUBLE_EQ(document.yPos(0, 0), 270); // 5 on the scale 4..6
 }
 
 TEST(LayoutSamples, LiveStepFollowsTheWindow) {
     RecordingDocument document = WithValues({1, 2, 3});
-    document.liveActive = 1;
-    StartLiveWindow(document.layout);
+    document.liveActive = true;
+    document.layout.liveWindow.Start();
     LayoutSamples(document, kPlot);
-    EXPECT_DOUBLE_EQ(document.layout.xStep, 800 / 99.0);
-    document.layout.liveWindowIndex = 1;
-    document.layout.liveWindow[1] = 109;
+    EXPECT_DOUBLE_EQ(document.layout.pixelsPerSample, 800 / 99.0);
+    document.layout.liveWindow.index = 1;
+    document.layout.liveWindow.sizes[1] = 109;
     LayoutSamples(document, kPlot);
-    EXPECT_DOUBLE_EQ(document.layout.xStep, 800 / 108.0);
+    EXPECT_DOUBLE_EQ(document.layout.pixelsPerSample, 800 / 108.0);
 }
 
 TEST(LayoutSamples, SecondChannelUsesTheRightAxisAndEmptyDocumentIsLeftAlone) {
     RecordingDocument empty;
-    empty.layout.xStep = 3;
+    empty.layout.pixelsPerSample = 3;
     LayoutSamples(empty, kPlot);
-    EXPECT_EQ(empty.layout.xStep, 3);
+    EXPECT_EQ(empty.layout.pixelsPerSample, 3);
 
     RecordingDocument document;
     document.SetChannelCount(2);
@@ -199,10 +199,10 @@ TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
     document.settings.traceAxis[0] = 0;
     LayoutSamples(document, kPlot);
     document.layout.plotRect = kPlot;
-    document.layout.fullView = 0;
-    document.layout.zoomBase[0] = 1.5;
-    document.layout.zoomNext[0] = 1.6;
-    document.layout.vShift = 2;
+    document.layout.fullView = false;
+    document.layout.zoomScale[0].base = 1.5;
+    document.layout.zoomScale[0].next = 1.6;
+    document.layout.vertical.shift = 2;
     document.SetXPos(1, 0, 510); // the zoom left sample 2 in the middle of the plot
 
     const PlotRect wider{110, 70, 1710, 270}; // twice as wide, half as high
@@ -210,15 +210,15 @@ TEST(LayoutZoomed, TicksFromTheZoomAndPositionsCarriedOnResize) {
     EXPECT_EQ(document.xPos(1, 0), 510) << "zoomed positions are not rewritten by the full layout";
     LayoutZoomed(document, wider);
     for (int l = 0; l < kTickCount; ++l)
-        EXPECT_NEAR(document.layout.tick[0][l], 1.5 + (l + 2) * 0.1, 1e-12);
+        EXPECT_NEAR(document.layout.ticks[0].values[l], 1.5 + (l + 2) * 0.1, 1e-12);
     EXPECT_DOUBLE_EQ(document.xPos(1, 0), 910);
     // Value 2 on ticks 1.7..2.7 is 0.3 of the 200-pixel height above the bottom.
     EXPECT_NEAR(document.yPos(1, 0), 270 - 200 * 0.3, 1e-9);
     EXPECT_EQ(document.layout.plotRect, wider);
 
-    ResetZoom(document.layout);
-    EXPECT_EQ(document.layout.fullView, 1);
-    EXPECT_EQ(document.layout.vShift, 0);
+    document.layout.ResetZoom();
+    EXPECT_TRUE(document.layout.fullView);
+    EXPECT_EQ(document.layout.vertical.shift, 0);
     LayoutSamples(document, wider);
     EXPECT_DOUBLE_EQ(document.xPos(1, 0), 910);
 }

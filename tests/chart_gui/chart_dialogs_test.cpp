@@ -2,7 +2,7 @@
 #include "chart/gui/graph_format_dialog.h"
 #include "chart/gui/scale_format_dialog.h"
 #include "recording/recording_state.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -53,7 +53,7 @@ TEST(ScaleFormat, FreshChartShowsTheAutoLimitsDisabled) {
 
 TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     auto document = MakeDocument({0, 5, 10});
-    document->layout.fullView = 0;
+    document->layout.fullView = false;
     RecordedPrompts prompts;
     int applied = 0;
     ScaleFormatDialog dialog(*document, &prompts, [&] { ++applied; });
@@ -66,7 +66,7 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     EXPECT_EQ(dialog.result(), QDialog::Rejected); // still open
     EXPECT_EQ(applied, 0);
     EXPECT_EQ(document->settings.axisMax, 12);
-    EXPECT_EQ(document->layout.fullView, 0);
+    EXPECT_FALSE(document->layout.fullView);
 
     dialog.minimumEdit()->setText(QStringLiteral("0"));
     dialog.maximumEdit()->setText(QStringLiteral("0.00001"));
@@ -76,7 +76,7 @@ TEST(ScaleFormat, RefusesAMaximumNotAboveTheMinimum) {
     EXPECT_EQ(document->settings.axisMin, 0);
     EXPECT_DOUBLE_EQ(document->settings.axisMax, 0.00001f);
     EXPECT_EQ(document->settings.scaleMode, ScaleMode::Custom);
-    EXPECT_EQ(document->layout.fullView, 1); // the zoom is reset
+    EXPECT_TRUE(document->layout.fullView); // the zoom is reset
 }
 
 TEST(ScaleFormat, AutoAfterCustomKeepsTheTypedLimits) {

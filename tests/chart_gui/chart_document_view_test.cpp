@@ -1,6 +1,6 @@
 #include "app/gui/document_window.h"
 #include "chart/gui/chart_document_view.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 

@@ -14,8 +14,9 @@
 namespace calvora {
 namespace {
 
-// The engine's window with a chart view per document window.
-class ChartingView : public testing::FakeView {
+// The engine's window with a chart view per document window; after every sample the chart has drawn, the
+// window system paints it.
+class ChartingView : public testing::FakeView, private DocumentListener {
 public:
     RecordingDocument* CreateDocumentWindow() override {
         RecordingDocument* document = FakeView::CreateDocumentWindow();
@@ -23,24 +24,21 @@ public:
         chart->resize(900, 600);
         chart->grab();
         charts[document] = std::move(chart);
+        paints.push_back(document->Subscribe(*this));
         return document;
-    }
-    void UpdateAllViews(RecordingDocument& document) override {
-        FakeView::UpdateAllViews(document);
-        charts.at(&document)->RedrawChart();
-    }
-    void AppendLiveSample(RecordingDocument& document) override {
-        FakeView::AppendLiveSample(document);
-        ChartView& chart = *charts.at(&document);
-        chart.AppendLiveSample();
-        chart.grab(); // the window system's paint between two readings
     }
 
     std::map<RecordingDocument*, std::unique_ptr<ChartView>> charts;
+
+private:
+    void OnSamplesAppended(RecordingDocument& document, uint32_t, uint32_t) override {
+        charts.at(&document)->grab();
+    }
+
+    std::vector<DocumentSubscription> paints;
 };
 
 TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
-    ChartProgram() = {};
     const auto folder =
         std::filesystem::temp_directory_path() / ("calvora-chart-" + std::to_string(::getpid()));
     std::filesystem::create_directories(folder);
@@ -66,7 +64,7 @@ TEST(ChartWithEngine, LiveRecordingDrawsTheSamePictureAsARepaint) {
         RecordingDocument* document = state.documents().recordingDocument;
         ASSERT_NE(document, nullptr);
         EXPECT_EQ(document->sampleCount(), 130U);
-        EXPECT_EQ(view.liveAppends, 130);
+        EXPECT_EQ(view.liveAppends(), 130);
         ChartView& chart = *view.charts.at(document);
         const QImage live = chart.backBuffer().copy();
         int red = 0;

@@ -33,7 +33,8 @@ float Reading(int64_t i, Shape shape, int channel) {
     case Shape::Smooth:
         return static_cast<float>(drift + static_cast<double>((i * 7919) % 13) * 0.002);
     case Shape::Noisy:
-        return static_cast<float>(drift + 1.5 * std::sin(t * 0.37) + static_cast<double>((i * 7919) % 13) * 0.05);
+        return static_cast<float>(drift + 1.5 * std::sin(t * 0.37) +
+                                  static_cast<double>((i * 7919) % 13) * 0.05);
     case Shape::Spiky:
         return static_cast<float>(i % 7 == 0 ? 5000.0 : drift);
     }
@@ -66,6 +67,9 @@ TEST(ChartGolden, DISABLED_Write) {
     const Size sizes[] = {{1920, 1080}, {1003, 611}, {700, 205}, {700, 260}, {700, 400}};
     const uint32_t counts[] = {0, 1, 2, 17, 500, 5000, 20000, 65535};
     int written = 0;
+    // One program's charts, one after the other, as in the desktop program: they share the remembered marks.
+    ChartHooks hooks;
+    hooks.shared = std::make_shared<SharedChartState>();
     for (const bool marks : {true, false}) {
         for (const uint32_t count : counts) {
             for (const Shape shape : {Shape::Smooth, Shape::Noisy, Shape::Spiky}) {
@@ -78,7 +82,7 @@ TEST(ChartGolden, DISABLED_Write) {
                         auto document = Recording(count, shape, channels, marks);
                         if (count == 500 && shape == Shape::Smooth)
                             document->settings.gridVisible = 0;
-                        ChartView view(*document);
+                        ChartView view(*document, hooks);
                         view.resize(size.width, size.height);
                         const QString name = QStringLiteral("%1/c%2-s%3-ch%4-m%5-%6x%7")
                                                  .arg(folder)

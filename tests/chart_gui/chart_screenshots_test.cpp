@@ -1,7 +1,7 @@
 // Pictures of the chart to look at: run with --gtest_also_run_disabled_tests and CALVORA_SCREENSHOT_DIR set.
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/chart_view.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -27,26 +27,15 @@ float Reading(int i) {
 
 TEST(ChartScreenshots, DISABLED_Write) {
     const QString folder = qEnvironmentVariable("CALVORA_SCREENSHOT_DIR", QDir::tempPath());
-    ChartProgram() = {};
 
     // A live recording part way: the window has grown twice.
     testing::LiveDocument live(400, 0, 1);
-    double low = 1e9;
-    double high = -1e9;
+    live.UseAutomaticScale();
     ChartView liveView(live.document);
     liveView.resize(1000, 640);
     liveView.grab();
     for (int i = 0; i < 115; ++i) {
-        const float v = Reading(i);
-        live.Append(v);
-        low = std::min<double>(low, v);
-        high = std::max<double>(high, v);
-        const AutoLimits limits = ComputeAutoLimits(low, high);
-        if (limits.low != live.document.settings.axisMin || limits.high != live.document.settings.axisMax) {
-            testing::SetScale(live.document, limits.low, limits.high);
-            liveView.RedrawChart();
-        }
-        liveView.AppendLiveSample();
+        live.Append(Reading(i));
         liveView.grab();
     }
     EXPECT_TRUE(liveView.grab().save(folder + QStringLiteral("/chart-live.png")));
@@ -55,7 +44,7 @@ TEST(ChartScreenshots, DISABLED_Write) {
     Mouse(liveView, QEvent::MouseButtonPress, QPoint(350, 150), Qt::LeftButton);
     Mouse(liveView, QEvent::MouseMove, QPoint(650, 400), Qt::LeftButton);
     Mouse(liveView, QEvent::MouseButtonRelease, QPoint(650, 400), Qt::NoButton);
-    EXPECT_EQ(live.document.layout.fullView, 0);
+    EXPECT_FALSE(live.document.layout.fullView);
     EXPECT_TRUE(liveView.grab().save(folder + QStringLiteral("/chart-zoomed.png")));
 
     // The cursor on a finished recording.

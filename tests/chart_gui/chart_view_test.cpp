@@ -1,10 +1,10 @@
-#include "chart/chart_interaction.h"
+#include "chart/chart_navigation.h"
+#include "chart/gui/chart_toolbar.h"
 #include "chart/gui/chart_view.h"
 #include "chart/gui/cursor_readout.h"
-#include "chart/gui/chart_toolbar.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_state.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -87,8 +87,6 @@ void Wheel(QWidget& widget, int delta) {
 
 class ChartViewTest : public ::testing::Test {
 protected:
-    void SetUp() override { ChartProgram() = {}; }
-
     // An 800 x 600 view: plot (110, 70) - (690, 470).
     std::unique_ptr<ChartView> MakeView(RecordingDocument& document, QSize size = QSize(800, 600)) {
         auto view = std::make_unique<ChartView>(document);
@@ -165,9 +163,8 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     auto view = MakeView(live.document);
     Painted(*view);
     for (int i = 0; i < 40; ++i) {
-        live.Append(static_cast<float>(2 + (i * 7) % 6));
         const int before = CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed);
-        view->AppendLiveSample();
+        live.Append(static_cast<float>(2 + (i * 7) % 6));
         if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
             EXPECT_GT(CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
         }
@@ -176,6 +173,38 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     const QImage incremental = view->backBuffer().copy();
     view->RedrawChart();
     EXPECT_EQ(Painted(*view), incremental);
+}
+
+TEST_F(ChartViewTest, ChartsOfOneProgramShareTheRememberedMarkColumn) {
+    // Two samples of 5 on 0..10: one segment along y = 270 from the plot's left side, x = 110.
+    auto first = MakeDocument({5, 5});
+    auto second = MakeDocument({5, 5});
+    SetScale(*first, 0, 10);
+    SetScale(*second, 0, 10);
+    auto marked = [](ChartView& view) { return Painted(view).pixel(111, 269) == kRed; };
+
+    ChartHooks hooks;
+    hooks.shared = std::make_shared<SharedChartState>();
+    ChartView firstView(*first, hooks);
+    firstView.resize(800, 600);
+    EXPECT_TRUE(marked(firstView));
+    EXPECT_EQ(hooks.shared->markedX[0], 110);
+    // The second chart of the program starts in the column the first one marked last: no mark there.
+    ChartView secondView(*second, hooks);
+    secondView.resize(800, 600);
+    EXPECT_FALSE(marked(secondView));
+    // A chart on its own remembers nothing yet.
+    auto alone = MakeView(*second);
+    EXPECT_TRUE(marked(*alone));
+}
+
+TEST_F(ChartViewTest, StopsListeningToItsDocumentWhenDestroyedFirst) {
+    auto document = MakeDocument({1, 2, 3, 4});
+    auto view = MakeView(*document);
+    EXPECT_EQ(document->listenerCount(), 1u);
+    view.reset();
+    EXPECT_EQ(document->listenerCount(), 0u);
+    document->AnnounceSettingsChanged(); // nobody left to hear it
 }
 
 TEST_F(ChartViewTest, CrosshairDrawnTwiceRestoresThePicture) {
@@ -235,13 +264,13 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     EXPECT_NE(view->backBuffer(), before); // the inverting band
     Release(*view, QPoint(203, 300));
     EXPECT_EQ(view->backBuffer(), before); // erased exactly
-    EXPECT_EQ(document->layout.fullView, 1);
+    EXPECT_TRUE(document->layout.fullView);
 
     Press(*view, QPoint(200, 100));
     Drag(*view, QPoint(300, 200));
     Drag(*view, QPoint(400, 300));
     Release(*view, QPoint(400, 300));
-    EXPECT_EQ(document->layout.fullView, 0);
+    EXPECT_FALSE(document->layout.fullView);
     Painted(*view);
     EXPECT_TRUE(view->horizontalBar()->isEnabled());
     EXPECT_TRUE(view->verticalBar()->isEnabled());
@@ -249,7 +278,7 @@ TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {
     EXPECT_EQ(view->verticalBar()->value(), 5);
 
     view->UndoZoom();
-    EXPECT_EQ(document->layout.fullView, 1);
+    EXPECT_TRUE(document->layout.fullView);
     Painted(*view);
     EXPECT_FALSE(view->horizontalBar()->isEnabled());
 }
@@ -262,32 +291,32 @@ TEST_F(ChartViewTest, ScrollBarsAndWheelMoveTheZoomedChart) {
     auto view = MakeView(*document);
     Painted(*view);
     Wheel(*view, 120);
-    EXPECT_EQ(document->layout.hShift, 0); // nothing in the full view
+    EXPECT_EQ(document->layout.horizontal.shift, 0); // nothing in the full view
 
     Press(*view, QPoint(200, 100));
     Drag(*view, QPoint(400, 300));
     Release(*view, QPoint(400, 300));
-    ASSERT_EQ(document->layout.fullView, 0);
+    ASSERT_FALSE(document->layout.fullView);
     Painted(*view);
     ChartLayout& layout = document->layout;
-    const int64_t start = HorizontalPosition(layout);
+    const int64_t start = layout.horizontal.position();
     ASSERT_GT(start, 0);
 
     view->horizontalBar()->triggerAction(QAbstractSlider::SliderSingleStepAdd);
-    EXPECT_EQ(HorizontalPosition(layout), start + 1);
-    EXPECT_EQ(layout.hShift, -1);
+    EXPECT_EQ(layout.horizontal.position(), start + 1);
+    EXPECT_EQ(layout.horizontal.shift, -1);
     EXPECT_EQ(view->horizontalBar()->value(), start + 1);
 
     Wheel(*view, 120);
-    EXPECT_EQ(layout.hShift, 0);
+    EXPECT_EQ(layout.horizontal.shift, 0);
     Wheel(*view, -360);
-    EXPECT_EQ(layout.hShift, -1);
+    EXPECT_EQ(layout.horizontal.shift, -1);
 
     view->verticalBar()->triggerAction(QAbstractSlider::SliderSingleStepSub);
-    EXPECT_EQ(layout.vShift, 1);
+    EXPECT_EQ(layout.vertical.shift, 1);
     view->verticalBar()->triggerAction(QAbstractSlider::SliderPageStepAdd);
-    EXPECT_EQ(VerticalPosition(layout), 10); // page down from 4 stops at the range
-    EXPECT_EQ(layout.vShift, -5);
+    EXPECT_EQ(layout.vertical.position(), 10); // page down from 4 stops at the range
+    EXPECT_EQ(layout.vertical.shift, -5);
 }
 
 TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
@@ -305,11 +334,11 @@ TEST_F(ChartViewTest, ToolbarSwitchesTheModeAndUndoesTheZoom) {
     toolbar->zoomModeButton()->click();
     EXPECT_EQ(document->layout.mouseMode, MouseMode::Zoom);
 
-    document->layout.fullView = 0;
-    document->layout.hShift = 3;
+    document->layout.fullView = false;
+    document->layout.horizontal.shift = 3;
     toolbar->undoZoomButton()->click();
-    EXPECT_EQ(document->layout.fullView, 1);
-    EXPECT_EQ(document->layout.hShift, 0);
+    EXPECT_TRUE(document->layout.fullView);
+    EXPECT_EQ(document->layout.horizontal.shift, 0);
 }
 
 TEST_F(ChartViewTest, DragFarOutsideThePlotIsCancelledByTheTimer) {
@@ -534,41 +563,6 @@ TEST_F(ChartViewTest, MergedTraceCoversTheSamePixelsPerColumnAsPerSegment) {
             EXPECT_LT(lines[1] * 4, lines[0]) << c.what;
         }
     }
-}
-
-TEST_F(ChartViewTest, AdoptsAPendingDocumentOnItsFirstPaint) {
-    RecordingState state;
-    state.adoptNextDocument = true;
-    state.recording = true;
-    RecordingDocument document;
-    document.settings.backgroundColour = 0x123456;
-    ChartHooks hooks;
-    hooks.documents = &state;
-    ChartView view(document, hooks);
-    view.resize(800, 600);
-    Painted(view);
-    EXPECT_FALSE(state.adoptNextDocument);
-    EXPECT_EQ(state.recordingDocument, &document);
-    EXPECT_EQ(document.title, u"RealTime Panel");
-    EXPECT_EQ(document.channelCount(), 1);
-    EXPECT_EQ(document.settings.backgroundColour, kDefaultBackground);
-
-    // A download document is filled by the frame once adopted.
-    RecordingState downloading;
-    downloading.adoptNextDocument = true;
-    downloading.downloading = true;
-    RecordingDocument log;
-    int fills = 0;
-    ChartHooks logHooks;
-    logHooks.documents = &downloading;
-    logHooks.fillDownload = [&](RecordingDocument& filled) { fills += &filled == &log ? 1 : 100; };
-    ChartView logView(log, logHooks);
-    logView.resize(800, 600);
-    Painted(logView);
-    Painted(logView);
-    EXPECT_EQ(fills, 1);
-    EXPECT_EQ(downloading.downloadDocument, &log);
-    EXPECT_EQ(log.title, u"Datalog Panel");
 }
 
 } // namespace

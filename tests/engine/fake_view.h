@@ -8,12 +8,26 @@
 
 #include <deque>
 #include <filesystem>
+#include <functional>
 #include <map>
 #include <memory>
 #include <string>
 #include <vector>
 
 namespace calvora::testing {
+
+// Stands for the views of each document window: counts what the document announces.
+class CountingViews final : public DocumentListener {
+public:
+    void OnSamplesAppended(RecordingDocument&, uint32_t, uint32_t count) override {
+        liveAppends += static_cast<int>(count);
+    }
+    void OnDocumentReset(RecordingDocument&) override { ++updates; }
+    void OnSettingsChanged(RecordingDocument&) override { ++updates; }
+
+    int updates = 0;
+    int liveAppends = 0;
+};
 
 class FakeView : public EngineView {
 public:
@@ -25,6 +39,9 @@ public:
     // Documents
     RecordingDocument* CreateDocumentWindow() override {
         documents.push_back(std::make_unique<RecordingDocument>());
+        if (prepareDocument)
+            prepareDocument(*documents.back());
+        subscriptions.push_back(documents.back()->Subscribe(views));
         ++windowsCreated;
         return documents.back().get();
     }
@@ -43,8 +60,10 @@ public:
         return true;
     }
     void ActivateDocumentWindow(RecordingDocument& document) override { activated.push_back(&document); }
-    void UpdateAllViews(RecordingDocument&) override { ++viewUpdates; }
-    void AppendLiveSample(RecordingDocument&) override { ++liveAppends; }
+    void ShowDocumentTitle(RecordingDocument& document) override { titled.push_back(&document); }
+    // What the views of every document heard: whole redraws, and live samples.
+    int viewUpdates() const { return views.updates; }
+    int liveAppends() const { return views.liveAppends; }
 
     // Prompts
     bool AskYesNo(const std::u16string& question) override {
@@ -80,6 +99,8 @@ public:
 
     std::map<int, int> timers;
     std::vector<std::unique_ptr<RecordingDocument>> documents;
+    // Runs on every new document before the state sees it.
+    std::function<void(RecordingDocument&)> prepareDocument;
     int windowsCreated = 0;
     int saves = 0;
     bool saveSucceeds = true;
@@ -88,8 +109,9 @@ public:
     uint32_t plannedAnswer = 0;
     uint32_t proposedSamples = 0;
     std::vector<RecordingDocument*> activated;
-    int viewUpdates = 0;
-    int liveAppends = 0;
+    std::vector<RecordingDocument*> titled;
+    CountingViews views;
+    std::vector<DocumentSubscription> subscriptions;
     std::deque<bool> answers;
     std::vector<std::u16string> questions;
     std::vector<std::u16string> messages;

@@ -1,8 +1,8 @@
 #include "app/meter_engine.h"
 #include "protocol/frame_builder.h"
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 
 #include <gtest/gtest.h>
@@ -28,8 +28,8 @@ std::vector<uint8_t> Records(int count) {
     std::vector<uint8_t> bytes;
     for (int i = 0; i < count; ++i) {
         const uint16_t magnitude = static_cast<uint16_t>(1000 + i);
-        bytes.insert(bytes.end(), {static_cast<uint8_t>(magnitude >> 8), static_cast<uint8_t>(magnitude & 0xFF),
-                                   kRange1, kVdc});
+        bytes.insert(bytes.end(), {static_cast<uint8_t>(magnitude >> 8),
+                                   static_cast<uint8_t>(magnitude & 0xFF), kRange1, kVdc});
     }
     return bytes;
 }
@@ -71,7 +71,8 @@ protected:
     // Feeds bytes the way the reader delivers them: 19-byte chunks.
     void Feed(const std::vector<uint8_t>& bytes) {
         for (size_t offset = 0; offset < bytes.size(); offset += 19)
-            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
+            state_.ReceiveChunk(bytes.data() + offset,
+                                static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
     }
     void FeedReadings(int count, uint16_t magnitude = 12345) {
         for (int i = 0; i < count; ++i)
@@ -113,24 +114,36 @@ TEST_F(MeterEngineTest, ScaleFollowsTheRunningExtremesAndRedrawsOnlyWhenItChange
     Feed(LiveFrame(10000)); // 1.0
     EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 0.8f);
     EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMax, 1.2f);
-    const int updates = view_.viewUpdates;
+    const int updates = view_.viewUpdates();
     Feed(LiveFrame(50000)); // 5.0
     EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 0.2f);
     EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMax, 5.8f);
-    EXPECT_EQ(view_.viewUpdates, updates + 1);
+    EXPECT_EQ(view_.viewUpdates(), updates + 1);
     Feed(LiveFrame(30000)); // 3.0: inside, nothing changes
-    EXPECT_EQ(view_.viewUpdates, updates + 1);
-    EXPECT_EQ(view_.liveAppends, 3);
-    EXPECT_EQ(LiveDocument()->layout.lastSample, 3);
+    EXPECT_EQ(view_.viewUpdates(), updates + 1);
+    EXPECT_EQ(view_.liveAppends(), 3);
+    EXPECT_EQ(LiveDocument()->layout.laidOut.last, 3);
 }
 
-TEST_F(MeterEngineTest, ListTabMarksTheListInsteadOfDrawing) {
-    state_.StartRecordingOf(5);
-    Feed(LiveFrame(100));
-    LiveDocument()->activeTab = 1;
-    Feed(LiveFrame(200));
-    EXPECT_EQ(view_.liveAppends, 1);
-    EXPECT_EQ(LiveDocument()->listDirty, 1);
+TEST_F(MeterEngineTest, ASecondRecordingOfSmallerValuesGetsItsOwnScaleAndLiveWindow) {
+    state_.StartRecordingOf(120);
+    FeedReadings(119, 50000); // 5.0
+    Feed(LiveFrame(30000));   // 3.0
+    ASSERT_FALSE(state_.documents().recording);
+    EXPECT_FLOAT_EQ(LiveDocument()->settings.autoMin, 2.6f);
+    EXPECT_GT(LiveDocument()->layout.liveWindow.index, 0u) << "120 samples outgrow the first live window";
+
+    state_.StartRecordingOf(2);
+    Feed(LiveFrame(10000)); // 1.0
+    Feed(LiveFrame(15000)); // 1.5
+    const RecordingDocument& second = *LiveDocument();
+    EXPECT_FLOAT_EQ(second.settings.autoMin, 0.9f) << "the first recording's extremes must not count";
+    EXPECT_FLOAT_EQ(second.settings.autoMax, 1.6f);
+    EXPECT_EQ(second.settings.axisMin, static_cast<double>(second.settings.autoMin));
+    EXPECT_EQ(second.settings.axisMax, static_cast<double>(second.settings.autoMax));
+    EXPECT_EQ(second.layout.liveWindow.index, 0u);
+    EXPECT_EQ(second.layout.liveWindow.sizes[0], 100u);
+    EXPECT_EQ(second.layout.laidOut.last, 2);
 }
 
 TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
@@ -139,7 +152,7 @@ TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
     state_.StopRecording();
     FeedReadings(3);
     EXPECT_EQ(LiveDocument()->sampleCount(), 7u);
-    EXPECT_EQ(LiveDocument()->liveActive, 0);
+    EXPECT_FALSE(LiveDocument()->liveActive);
 
     view_.answers = {false};
     state_.StartRecordingOf(100);
@@ -215,6 +228,33 @@ TEST_F(MeterEngineTest, SavedRecordingReadsBack) {
     EXPECT_FLOAT_EQ(reread.value(49, 0), 4.9f);
     EXPECT_EQ(reread.unit(10), u"V");
     EXPECT_TRUE(std::filesystem::exists(settingsPath_ / "saved.csv"));
+}
+
+TEST_F(MeterEngineTest, NewLiveAndDownloadDocumentsAreAdoptedAtOnceWithTheChartDefaults) {
+    view_.prepareDocument = [](RecordingDocument& document) {
+        document.settings.backgroundColour = 0x123456;
+        document.settings.traceColour[2] = 0x00FF00;
+        document.layout.fullView = false;
+    };
+    state_.StartRecordingOf(5);
+    RecordingDocument* live = LiveDocument();
+    ASSERT_NE(live, nullptr);
+    EXPECT_EQ(live->title, u"RealTime Panel");
+    EXPECT_EQ(live->channelCount(), 1);
+    EXPECT_EQ(live->settings.backgroundColour, kDefaultBackground);
+    EXPECT_EQ(live->settings.traceColour[2], kRed);
+    EXPECT_TRUE(live->layout.fullView);
+    EXPECT_EQ(view_.titled, std::vector<RecordingDocument*>{live}) << "the window shows the new title";
+
+    Feed(Burst(25));
+    RecordingDocument* log = state_.documents().downloadDocument;
+    ASSERT_NE(log, nullptr);
+    EXPECT_NE(log, live);
+    EXPECT_EQ(log->title, u"Datalog Panel");
+    EXPECT_EQ(log->sampleCount(), 25u);
+    EXPECT_EQ(log->settings.backgroundColour, kDefaultBackground);
+    EXPECT_EQ(view_.viewUpdates(), 1) << "the filled log is announced once";
+    EXPECT_EQ(view_.titled.back(), log);
 }
 
 TEST_F(MeterEngineTest, DownloadOf25RecordsFillsTheDatalogDocumentAndASecondRefillsIt) {

@@ -1,6 +1,6 @@
 // The "Data List" view on its own: cell texts, the list's fixed size, the live refresh timer and printing.
-#include "recording/recording_document.h"
 #include "recording/gui/data_list_view.h"
+#include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"
 
 #include <gtest/gtest.h>
@@ -170,22 +170,23 @@ TEST(LogListView, TimerExtendsALiveListOnlyWhenMarked) {
         }
     };
     append(3);
-    document->liveActive = 1;
+    document->liveActive = true;
     auto view = std::make_unique<DataListView>(document, nullptr);
     ASSERT_TRUE(Painted(*view));
     EXPECT_EQ(view->model()->rowCount(), 3);
-    EXPECT_EQ(document->listTimerStarted, 1);
+    EXPECT_TRUE(document->listTimerStarted);
     EXPECT_TRUE(view->timer().isActive());
     EXPECT_EQ(view->timer().interval(), 1000);
 
-    // The hand-off marks the list for each sample stored while the list tab shows.
+    // Each sample the document announces marks the list; it grows at the next tick, not before.
+    document->listDirty = false;
     append(60);
-    document->listDirty = 1;
+    EXPECT_TRUE(document->listDirty);
     EXPECT_EQ(view->model()->rowCount(), 3);
     QSignalSpy ticks(&view->timer(), &QTimer::timeout);
     ASSERT_TRUE(ticks.wait(1500));
     EXPECT_EQ(view->model()->rowCount(), 63);
-    EXPECT_EQ(document->listDirty, 0);
+    EXPECT_FALSE(document->listDirty);
     // The newest row is wholly in sight.
     QTableView* list = view->list();
     QCoreApplication::processEvents();
@@ -193,14 +194,14 @@ TEST(LogListView, TimerExtendsALiveListOnlyWhenMarked) {
 
     // No longer live: the tick leaves the mark (and the list) alone.
     append(2);
-    document->liveActive = 0;
-    document->listDirty = 1;
+    document->liveActive = false;
+    document->listDirty = true;
     ASSERT_TRUE(ticks.wait(1500));
-    EXPECT_EQ(document->listDirty, 1);
+    EXPECT_TRUE(document->listDirty);
 
     // The timer goes with the view; the next list view of the document starts its own.
     view.reset();
-    EXPECT_EQ(document->listTimerStarted, 0);
+    EXPECT_FALSE(document->listTimerStarted);
     DataListView next(document, nullptr);
     ASSERT_TRUE(Painted(next));
     EXPECT_TRUE(next.timer().isActive());
@@ -286,7 +287,7 @@ protected:
 TEST(LogListView, APaintDoesNotAskForTheNext) {
     // A live list scrolls at every paint; that must not make the view paint again and again.
     auto document = DocumentOf(500);
-    document->liveActive = 1;
+    document->liveActive = true;
     CountingListView view(document, nullptr);
     ASSERT_TRUE(Painted(view));
     auto settle = [] {

@@ -354,9 +354,9 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
         EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
         EXPECT_EQ(document.settings.autoMin, static_cast<float>(c.low));
         EXPECT_EQ(document.settings.autoMax, static_cast<float>(c.high));
-        EXPECT_EQ(document.layout.firstSample, 1);
-        EXPECT_EQ(document.layout.lastSample, static_cast<int32_t>(c.values.size()));
-        EXPECT_EQ(document.layout.fullView, 1);
+        EXPECT_EQ(document.layout.laidOut.first, 1);
+        EXPECT_EQ(document.layout.laidOut.last, static_cast<int32_t>(c.values.size()));
+        EXPECT_TRUE(document.layout.fullView);
     }
 }
 

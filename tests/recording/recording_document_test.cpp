@@ -5,6 +5,9 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <functional>
+#include <string>
+#include <vector>
 
 namespace calvora {
 namespace {
@@ -172,6 +175,120 @@ TEST(CloseDocument, DestroyingTheSpecialDocumentsClearsTheirMembers) {
     ForgetDocument(state, download);
     EXPECT_FALSE(state.downloading);
     EXPECT_EQ(state.downloadDocument, nullptr);
+}
+
+// Writes down what it hears, and may act on the list while it is being notified.
+class Recorder final : public DocumentListener {
+public:
+    Recorder(std::string name, std::vector<std::string>& heard) : name_(std::move(name)), heard_(heard) {}
+
+    void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override {
+        heard_.push_back(name_ + " appended " + std::to_string(first) + "+" + std::to_string(count));
+        if (onAppended)
+            onAppended(document);
+    }
+    void OnDocumentReset(RecordingDocument&) override { heard_.push_back(name_ + " reset"); }
+    void OnSettingsChanged(RecordingDocument&) override { heard_.push_back(name_ + " settings"); }
+
+    std::function<void(RecordingDocument&)> onAppended;
+
+private:
+    std::string name_;
+    std::vector<std::string>& heard_;
+};
+
+bool AppendOne(RecordingDocument& document) {
+    return document.AppendSample(1, 6, -6, u"VDC", u"DC", u"V", TimeText(0));
+}
+
+TEST(DocumentListeners, HearEveryChangeWithDerivedStateBeforeTheViews) {
+    std::vector<std::string> heard;
+    Recorder view("view", heard);
+    Recorder rules("rules", heard);
+    RecordingDocument document;
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(3, allocated);
+    const DocumentSubscription viewFirst = document.Subscribe(view);
+    const DocumentSubscription rulesLater = document.Subscribe(rules, ListenerRank::DerivedState);
+
+    EXPECT_TRUE(AppendOne(document));
+    EXPECT_TRUE(AppendOne(document));
+    document.AnnounceSettingsChanged();
+    document.AnnounceReset();
+    EXPECT_THAT(heard, testing::ElementsAre("rules appended 0+1", "view appended 0+1", "rules appended 1+1",
+                                            "view appended 1+1", "rules settings", "view settings",
+                                            "rules reset", "view reset"));
+
+    // A sample that finds no row is not stored, and not announced.
+    heard.clear();
+    EXPECT_TRUE(AppendOne(document));
+    EXPECT_FALSE(AppendOne(document));
+    EXPECT_EQ(heard.size(), 2u);
+}
+
+TEST(DocumentListeners, MayUnsubscribeOrSubscribeWhileBeingNotified) {
+    std::vector<std::string> heard;
+    Recorder first("first", heard);
+    Recorder second("second", heard);
+    Recorder third("third", heard);
+    Recorder late("late", heard);
+    RecordingDocument document;
+    uint32_t allocated = 0;
+    document.BeginLiveStorage(10, allocated);
+    DocumentSubscription firstSubscription = document.Subscribe(first);
+    DocumentSubscription secondSubscription = document.Subscribe(second);
+    DocumentSubscription thirdSubscription = document.Subscribe(third);
+    DocumentSubscription lateSubscription;
+
+    // The first listener leaves, sends the second away before its turn and brings in a late one; the
+    // late one hears from the next change on.
+    first.onAppended = [&](RecordingDocument& notifying) {
+        firstSubscription.Reset();
+        secondSubscription.Reset();
+        lateSubscription = notifying.Subscribe(late);
+        first.onAppended = nullptr;
+    };
+    AppendOne(document);
+    EXPECT_THAT(heard, testing::ElementsAre("first appended 0+1", "third appended 0+1"));
+    heard.clear();
+    AppendOne(document);
+    EXPECT_THAT(heard, testing::ElementsAre("third appended 1+1", "late appended 1+1"));
+    EXPECT_EQ(document.listenerCount(), 2u);
+
+    // A listener may also cause another announcement while it hears one.
+    heard.clear();
+    third.onAppended = [](RecordingDocument& notifying) { notifying.AnnounceSettingsChanged(); };
+    thirdSubscription.Reset();
+    thirdSubscription = document.Subscribe(third, ListenerRank::DerivedState);
+    AppendOne(document);
+    EXPECT_THAT(heard, testing::ElementsAre("third appended 2+1", "third settings", "late settings",
+                                            "late appended 2+1"));
+}
+
+TEST(DocumentListeners, StayWithTheObjectWhenItsContentsMoveAndOutliveItHarmlessly) {
+    std::vector<std::string> heard;
+    Recorder view("view", heard);
+    DocumentSubscription subscription;
+    {
+        RecordingDocument document;
+        subscription = document.Subscribe(view);
+        // A file or journal read into a document replaces its contents, not those who watch it.
+        RecordingDocument read;
+        read.SetChannelCount(1);
+        read.FillRows(4);
+        document = std::move(read);
+        document.AnnounceReset();
+        EXPECT_EQ(document.sampleCount(), 4u);
+        EXPECT_EQ(read.listenerCount(), 0u);
+        RecordingDocument movedOut(std::move(document));
+        movedOut.AnnounceReset();
+        document = RecordingDocument{};
+        document.AnnounceReset();
+        EXPECT_TRUE(subscription.active());
+    }
+    EXPECT_THAT(heard, testing::ElementsAre("view reset", "view reset"));
+    EXPECT_FALSE(subscription.active());
+    subscription.Reset(); // the document is gone: nothing to do, nothing touched
 }
 
 } // namespace

@@ -1,33 +1,16 @@
-#include "chart/chart_interaction.h"
+#include "chart/chart_trace.h"
 
 #include "chart/chart_layout.h"
-#include "protocol/formatters.h"
-#include "protocol/text.h"
 #include "recording/recording_document.h"
 
 #include <algorithm>
-#include <charconv>
 #include <cmath>
 #include <cstdlib>
 #include <cstring>
-#include <limits>
-#include <string>
 
 namespace calvora {
 
 namespace {
-// Integer part of a double, kept inside the 32-bit range; 0 for a value that is not a number.
-int64_t IntegerPart(double value) {
-    if (std::isnan(value))
-        return 0;
-    constexpr double kLimit = 2.0e9;
-    return static_cast<int64_t>(std::trunc(std::clamp(value, -kLimit, kLimit)));
-}
-
-int32_t ClampToInt32(int64_t value) {
-    return static_cast<int32_t>(std::clamp<int64_t>(value, INT32_MIN, INT32_MAX));
-}
-
 // Pixel coordinates beyond this are far outside any plot; segments are cut there before they become ints.
 constexpr double kFar = 1 << 20;
 } // namespace
@@ -42,7 +25,7 @@ bool IsPlotValid(const PlotRect& plot) {
 
 SampleAxis SampleAxisOf(const RecordingDocument& document) {
     SampleAxis axis;
-    axis.hShift = document.layout.hShift;
+    axis.shift = document.layout.horizontal.shift;
     if (document.sampleCount() == 0)
         return axis;
     axis.x0 = document.xPos(0, 0);
@@ -53,7 +36,7 @@ SampleAxis SampleAxisOf(const RecordingDocument& document) {
 
 DrawRange VisibleSamples(const ChartLayout& layout, const SampleAxis& axis, const PlotRect& plot) {
     DrawRange range;
-    range.first = static_cast<int64_t>(layout.hOrigin) - layout.hShift + 1;
+    range.first = layout.horizontal.position();
     const double across = axis.dx > 0 ? std::floor(plot.width() / axis.dx) : 0;
     range.end = range.first + static_cast<int64_t>(std::min(across, 1.0e9)) + 2;
     return range;
@@ -323,7 +306,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
         // A rough guess is enough (the loops below settle it), so a multiplication stands in for the
         // division and the whole part plus one for the ceiling (which has no single instruction on plain
         // x86-64 and sat on the way of every column).
-        const double guess = (cx + 1 - axis_.x0) * samplesPerPixel - axis_.hShift;
+        const double guess = (cx + 1 - axis_.x0) * samplesPerPixel - axis_.shift;
         int64_t stop = guess > static_cast<double>(n + 1) && guess < static_cast<double>(end)
                            ? static_cast<int64_t>(guess) + 1
                            : (guess >= static_cast<double>(end) ? end : n + 1);
@@ -365,7 +348,7 @@ void TraceBuilder::AddRange(const DrawRange& range) {
 
 // --------------------------------------------------------------------------- live update
 
-LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, bool& vScrolled,
                         std::u16string& lastFunction) {
     LivePlan plan;
     const uint32_t count = document.sampleCount();
@@ -381,16 +364,16 @@ LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool 
     if (!layout.fullView) {
         if (document.liveActive && previousX >= plot.right) {
             if (vScrolled)
-                vScrolled = 0;
+                vScrolled = false;
             else
-                layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hShift) - 1);
+                layout.horizontal.MoveTrace(-1);
         }
-        plan.horizontalPosition = HorizontalPosition(layout);
+        plan.horizontalPosition = layout.horizontal.position();
         plan.action = LiveAction::Redraw;
         return plan;
     }
-    if (layout.liveWindowGrew) {
-        layout.liveWindowGrew = 0;
+    if (layout.liveWindow.grew) {
+        layout.liveWindow.grew = false;
         plan.action = LiveAction::Redraw;
         return plan;
     }
@@ -412,251 +395,6 @@ LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool 
     }
     plan.action = LiveAction::DrawNewestSegment;
     return plan;
-}
-
-// --------------------------------------------------------------------------- zoom
-
-DragRect NormalisedDrag(int x0, int y0, int x1, int y1) {
-    return {std::min(x0, x1), std::min(y0, y1), std::max(x0, x1), std::max(y0, y1)};
-}
-
-double ValueAtRow(const ChartLayout& layout, const PlotRect& plot, int axis, double py) {
-    const double* tick = layout.tick[axis];
-    const double height = plot.height();
-    if (height <= 0)
-        return tick[0];
-    return tick[0] + (plot.bottom - py) * (tick[kTickCount - 1] - tick[0]) / height;
-}
-
-namespace {
-int StepRows(const DragRect& drag) {
-    return (drag.bottom - drag.top) / 10;
-}
-} // namespace
-
-ZoomVerdict CheckZoom(const RecordingDocument& document, const PlotRect& plot, const DragRect& drag) {
-    const SampleAxis axis = SampleAxisOf(document);
-    if (document.sampleCount() < 2 || !(axis.dx > 0))
-        return ZoomVerdict::TooFewSamples;
-    if (drag.right - drag.left <= 3 || drag.bottom - drag.top <= 3)
-        return ZoomVerdict::TooSmall;
-    const ChartLayout& layout = document.layout;
-    const double low = ValueAtRow(layout, plot, 0, drag.bottom);
-    const double step = ValueAtRow(layout, plot, 0, drag.bottom - StepRows(drag));
-    if (!(step - low >= 0.00001))
-        return ZoomVerdict::StepTooFine;
-    const double newDx = plot.width() * axis.dx / (drag.right - drag.left);
-    if (!(plot.width() > newDx))
-        return ZoomVerdict::UnderOneSample;
-    return ZoomVerdict::Zoom;
-}
-
-ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const DragRect& drag) {
-    ChartLayout& layout = document.layout;
-    const ChartSettings& settings = document.settings;
-
-    // vMid and vRange count tick steps of the layout before this zoom.
-    const double tickStep = layout.tick[0][1] - layout.tick[0][0];
-    if (tickStep != 0) {
-        layout.vMid = ClampToInt32(IntegerPart((layout.tick[0][5] - settings.axisMin) / tickStep));
-        layout.vRange = ClampToInt32(IntegerPart((settings.axisMax - settings.axisMin) / tickStep));
-    } else {
-        layout.vMid = 0;
-        layout.vRange = 0;
-    }
-    for (int a = 0; a < 2; ++a) {
-        layout.zoomBase[a] = TruncateForScale(ValueAtRow(layout, plot, a, drag.bottom));
-        layout.zoomNext[a] = TruncateForScale(ValueAtRow(layout, plot, a, drag.bottom - StepRows(drag)));
-    }
-    const double scale = static_cast<double>(plot.width()) / (drag.right - drag.left);
-    const int channels = document.channelCount();
-    for (uint32_t row = 0; row < document.sampleCount(); ++row) {
-        for (int c = 0; c < channels; ++c)
-            document.SetXPos(row, c, plot.left + scale * (document.xPos(row, c) - drag.left));
-    }
-    layout.fullView = 0;
-    layout.vShift = 0;
-
-    const SampleAxis axis = SampleAxisOf(document);
-    if (axis.dx > 0) {
-        const double origin = (plot.left - (axis.x0 + layout.hShift * axis.dx)) / axis.dx;
-        layout.hOrigin = ClampToInt32(IntegerPart(origin) + layout.hShift);
-    }
-
-    ZoomScroll scroll;
-    scroll.horizontal.maximum = static_cast<int64_t>(layout.lastSample) - layout.firstSample + 1;
-    scroll.horizontal.position = HorizontalPosition(layout);
-    scroll.vertical.maximum = layout.vRange;
-    scroll.vertical.position = VerticalPosition(layout);
-    return scroll;
-}
-
-// --------------------------------------------------------------------------- scrolling
-
-int64_t HorizontalPosition(const ChartLayout& layout) {
-    return static_cast<int64_t>(layout.hOrigin) - layout.hShift + 1;
-}
-
-void SetHorizontalPosition(ChartLayout& layout, int64_t position) {
-    layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hOrigin) + 1 - position);
-}
-
-int64_t ScrollHorizontally(ScrollRequest request, int64_t p, int64_t sampleCount, int64_t page,
-                           int64_t thumb) {
-    switch (request) {
-    case ScrollRequest::LineBack:
-        return p > 0 ? p - 1 : p;
-    case ScrollRequest::LineForward:
-        return p < sampleCount ? p + 1 : p;
-    case ScrollRequest::PageBack:
-        return p > page ? p - page : 0;
-    case ScrollRequest::PageForward:
-        return p < sampleCount - page ? p + page : sampleCount;
-    case ScrollRequest::Track:
-        return thumb;
-    }
-    return p;
-}
-
-int64_t HorizontalPageSamples(const SampleAxis& axis, const PlotRect& plot) {
-    if (!(axis.dx > 0))
-        return 1;
-    return IntegerPart(plot.width() / axis.dx) + 1;
-}
-
-int64_t TrackFromMouse(int64_t count, int mouseX, const PlotRect& plot) {
-    if (mouseX < plot.left + 30)
-        return 0;
-    if (mouseX > plot.right - 30)
-        return count;
-    const int usable = plot.width() - 60;
-    if (usable <= 0)
-        return 0;
-    return static_cast<int64_t>(static_cast<double>(mouseX - plot.left - 30) / usable *
-                                static_cast<double>(count));
-}
-
-int64_t VerticalPosition(const ChartLayout& layout) {
-    return static_cast<int64_t>(layout.vRange) - layout.vMid - layout.vShift;
-}
-
-void SetVerticalPosition(ChartLayout& layout, int64_t position) {
-    layout.vShift = ClampToInt32(static_cast<int64_t>(layout.vRange) - layout.vMid - position);
-}
-
-int64_t ScrollVertically(ScrollRequest request, int64_t q, int64_t range, int64_t thumb) {
-    switch (request) {
-    case ScrollRequest::LineBack:
-        return q > 0 ? q - 1 : q;
-    case ScrollRequest::LineForward:
-        return q < range ? q + 1 : q;
-    case ScrollRequest::PageBack:
-        return q > 10 ? q - 10 : 0;
-    case ScrollRequest::PageForward:
-        return q < range - 10 ? q + 10 : range;
-    case ScrollRequest::Track:
-        return thumb;
-    }
-    return q;
-}
-
-std::optional<int64_t> WheelScroll(ChartLayout& layout, int64_t sampleCount, int delta) {
-    if (layout.fullView || delta == 0)
-        return std::nullopt;
-    const int64_t p = HorizontalPosition(layout);
-    if (!(p > 0 && p < sampleCount))
-        return std::nullopt;
-    layout.hShift = ClampToInt32(static_cast<int64_t>(layout.hShift) + (delta > 0 ? 1 : -1));
-    return HorizontalPosition(layout);
-}
-
-bool FarOutsidePlot(const PlotRect& plot, int x, int y) {
-    return y >= plot.bottom + 50 || y <= plot.top - 50 || x >= plot.right + 50 || x <= plot.left - 50;
-}
-
-// --------------------------------------------------------------------------- cursor
-
-std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mouseX) {
-    const int64_t count = document.sampleCount();
-    const SampleAxis axis = SampleAxisOf(document);
-    if (count < 2 || !(axis.dx > 0))
-        return std::nullopt;
-    int64_t u = IntegerPart((mouseX - axis.x0) / axis.dx) - axis.hShift;
-    double xs = axis.X(u + 1);
-    if (mouseX - xs > axis.dx / 2 && u < static_cast<int64_t>(document.layout.lastSample) - 1) {
-        xs += axis.dx;
-        ++u;
-    }
-    if (u >= count - 1) {
-        u = count - 1;
-        xs = axis.X(u + 1);
-    }
-    // Left of the first sample (a zoomed trace scrolled right): the first sample, as the last one is
-    // taken right of the trace.
-    if (u < 0) {
-        u = 0;
-        xs = axis.X(1);
-    }
-    return CursorPick{static_cast<uint32_t>(u), xs};
-}
-
-int NearestChannel(const RecordingDocument& document, uint32_t row, double y) {
-    int best = 0;
-    double bestDistance = std::numeric_limits<double>::infinity();
-    for (int c = 0; c < document.channelCount(); ++c) {
-        const double distance = std::fabs(document.yPos(row, c) - y);
-        if (distance < bestDistance) {
-            bestDistance = distance;
-            best = c;
-        }
-    }
-    return best;
-}
-
-std::array<std::u16string, kReadoutTexts> ReadoutTexts(const RecordingDocument& document, uint32_t row,
-                                                       int channel) {
-    std::array<std::u16string, kReadoutTexts> texts;
-    texts[kReadoutNumber] = fromAscii(std::to_string(static_cast<uint64_t>(row) + 1));
-    texts[kReadoutChannel] = std::u16string(document.functionName(row));
-    texts[kReadoutFunction] = std::u16string(document.mode(row));
-    texts[kReadoutValue] = FormatStoredValue(document.value(row, channel), document.fullScale(row, channel),
-                                             document.lowLimit(row)) +
-                           std::u16string(document.unit(row));
-    texts[kReadoutTime] = std::u16string(document.timeText(row));
-    return texts;
-}
-
-// --------------------------------------------------------------------------- dialogs
-
-double LeadingNumber(std::u16string_view text) {
-    size_t i = 0;
-    while (i < text.size() && (text[i] == u' ' || text[i] == u'\t'))
-        ++i;
-    std::string number;
-    if (i < text.size() && (text[i] == u'-' || text[i] == u'+')) {
-        if (text[i] == u'-')
-            number += '-';
-        ++i;
-    }
-    bool digits = false;
-    auto takeDigits = [&] {
-        while (i < text.size() && text[i] >= u'0' && text[i] <= u'9') {
-            number += static_cast<char>(text[i]);
-            digits = true;
-            ++i;
-        }
-    };
-    takeDigits();
-    if (i < text.size() && text[i] == u'.') {
-        number += '.';
-        ++i;
-        takeDigits();
-    }
-    if (!digits)
-        return 0;
-    double value = 0;
-    const auto result = std::from_chars(number.data(), number.data() + number.size(), value);
-    return result.ec == std::errc() ? value : 0;
 }
 
 } // namespace calvora

@@ -1,15 +1,13 @@
-// The chart view's arithmetic without a window: where samples land on the sample axis, which
-// segments of a trace are drawn and how, the live update decision, rubber-band zoom, scrolling and
-// the snapping cursor. chart/gui/ turns the results into pixels and widget state.
+// What the chart draws, worked out without a window: where the plot lies in the view, where samples land on
+// the sample axis, the grid step, which segments of a trace are drawn and how (TraceBuilder), and what a
+// live sample asks of the chart. chart/gui turns the results into pixels.
 #pragma once
 
 #include "chart/chart_model.h"
 
-#include <array>
 #include <cstdint>
 #include <optional>
 #include <string>
-#include <string_view>
 #include <vector>
 
 namespace calvora {
@@ -25,18 +23,19 @@ inline constexpr int kPlotInsetBottom = 130;
 PlotRect PlotFromClient(int width, int height);
 bool IsPlotValid(const PlotRect& plot);
 
-// Sample numbers are 1-based; x(n) = x0 + (hShift + n - 1) * dx with x0 and dx taken from the laid-out
-// positions of samples 1 and 2 (channel 0). dx is 0 for a document with fewer than two samples.
+// Sample numbers are 1-based; x(n) = x0 + (shift + n - 1) * dx with x0 and dx taken from the laid-out
+// positions of samples 1 and 2 (channel 0) and shift the samples a zoomed trace has been scrolled right. dx
+// is 0 for a document with fewer than two samples.
 struct SampleAxis {
     double x0 = 0;
     double dx = 0;
-    int32_t hShift = 0;
+    int32_t shift = 0;
 
-    double X(int64_t n) const { return x0 + (static_cast<double>(hShift) + static_cast<double>(n) - 1) * dx; }
+    double X(int64_t n) const { return x0 + (static_cast<double>(shift) + static_cast<double>(n) - 1) * dx; }
 };
 SampleAxis SampleAxisOf(const RecordingDocument& document);
 
-// First sample drawn (P = hOrigin - hShift + 1) and one past the last candidate (E = P + W/dx + 2).
+// First sample drawn (the horizontal scroll position P) and one past the last candidate (E = P + W/dx + 2).
 struct DrawRange {
     int64_t first = 1;
     int64_t end = 1;
@@ -125,7 +124,7 @@ private:
     int64_t lastAdded_ = -1;
 };
 
-// --- live update ---
+// A live sample
 
 enum class LiveAction { Nothing, Redraw, DrawNewestSegment };
 
@@ -138,96 +137,7 @@ struct LivePlan {
 // a full redraw, and drawing only the newest segment. A zoomed live trace at the right edge moves one
 // sample left unless `vScrolled` (which this clears). `lastFunction` is the function name the chart
 // remembers; a change repaints the whole chart.
-LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, int32_t& vScrolled,
+LivePlan PlanLiveUpdate(RecordingDocument& document, const PlotRect& plot, bool dragMoved, bool& vScrolled,
                         std::u16string& lastFunction);
-
-// --- zoom ---
-
-struct DragRect {
-    int left = 0;
-    int top = 0;
-    int right = 0;
-    int bottom = 0;
-};
-// The corners ordered so that left <= right and top <= bottom.
-DragRect NormalisedDrag(int x0, int y0, int x1, int y1);
-
-// Value of axis `axis` at pixel row py under the current tick table.
-double ValueAtRow(const ChartLayout& layout, const PlotRect& plot, int axis, double py);
-
-enum class ZoomVerdict { Zoom, TooSmall, StepTooFine, UnderOneSample, TooFewSamples };
-
-// The rubber band's tests: more than 3 pixels both ways, a value step of at least 0.00001 over a tenth
-// of its height, and more than one sample step across the plot afterwards. Needs two samples.
-ZoomVerdict CheckZoom(const RecordingDocument& document, const PlotRect& plot, const DragRect& drag);
-
-struct ScrollInfo {
-    int64_t maximum = 0;
-    int64_t position = 0;
-};
-struct ZoomScroll {
-    ScrollInfo horizontal;
-    ScrollInfo vertical;
-};
-
-// Zooms into `drag` (normalised): zoom base and step from the current ticks, every xPos stretched,
-// hOrigin, vRange and vMid. vShift starts again at 0: the base already includes the old shift.
-ZoomScroll ApplyZoom(RecordingDocument& document, const PlotRect& plot, const DragRect& drag);
-
-// --- scrolling ---
-
-enum class ScrollRequest { LineBack, LineForward, PageBack, PageForward, Track };
-
-// P = hOrigin - hShift + 1, the number of the first sample drawn.
-int64_t HorizontalPosition(const ChartLayout& layout);
-// Moves to position P (hShift changes by the opposite amount).
-void SetHorizontalPosition(ChartLayout& layout, int64_t position);
-// The horizontal bar's table. `pageSamples` = W / dx + 1.
-int64_t ScrollHorizontally(ScrollRequest request, int64_t position, int64_t sampleCount, int64_t pageSamples,
-                           int64_t thumb);
-int64_t HorizontalPageSamples(const SampleAxis& axis, const PlotRect& plot);
-// Thumb position of a bar whose range the thumb cannot resolve: taken from the mouse along the plot.
-int64_t TrackFromMouse(int64_t count, int mouseX, const PlotRect& plot);
-
-// Q = vRange - vMid - vShift: the vertical bar's position, the value it shows right after the zoom.
-int64_t VerticalPosition(const ChartLayout& layout);
-void SetVerticalPosition(ChartLayout& layout, int64_t position);
-int64_t ScrollVertically(ScrollRequest request, int64_t position, int64_t range, int64_t thumb);
-
-// The wheel while zoomed: one sample per message, forward shows earlier samples. Returns the new
-// horizontal position when it moved.
-std::optional<int64_t> WheelScroll(ChartLayout& layout, int64_t sampleCount, int delta);
-
-// The drag is cancelled once the mouse is 50 pixels or more outside the plot.
-bool FarOutsidePlot(const PlotRect& plot, int x, int y);
-
-// --- cursor ---
-
-struct CursorPick {
-    uint32_t row = 0; // 0-based
-    double x = 0;     // where the sample is drawn
-};
-// The sample at or nearest right of the mouse's column, never before the first or past the last sample.
-// Empty with fewer than two samples.
-std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mouseX);
-// The channel whose point at `row` is nearest to y; the first wins a tie.
-int NearestChannel(const RecordingDocument& document, uint32_t row, double y);
-
-enum ReadoutText {
-    kReadoutNumber,
-    kReadoutChannel,
-    kReadoutFunction,
-    kReadoutValue,
-    kReadoutTime,
-    kReadoutTexts
-};
-// "No.:", "Channel:", "Function:", "Data Value:", "Time:" of one sample.
-std::array<std::u16string, kReadoutTexts> ReadoutTexts(const RecordingDocument& document, uint32_t row,
-                                                       int channel);
-
-// --- dialogs ---
-
-// The leading number of a typed text ("12.5x" gives 12.5, "1-.2" gives 1); 0 when there is none.
-double LeadingNumber(std::u16string_view text);
 
 } // namespace calvora

@@ -1,6 +1,8 @@
-#include "chart/chart_interaction.h"
+// The chart's drawing arithmetic: plot geometry, grid steps, trace segments and their merging, the full
+// layout and the live update plan.
 #include "chart/chart_layout.h"
-#include "tests/chart_gui/chart_test_documents.h"
+#include "chart/chart_trace.h"
+#include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
 
@@ -157,7 +159,8 @@ TEST(TraceSegments, MergingJoinsOnlyChainedSegmentsOfOneColumn) {
 }
 
 // A recording of `channels` channels: channel c holds wave(i, c). Limits from channel 0 as a file load does.
-template <typename Wave> std::unique_ptr<RecordingDocument> WithChannels(int channels, int samples, Wave wave) {
+template <typename Wave>
+std::unique_ptr<RecordingDocument> WithChannels(int channels, int samples, Wave wave) {
     auto document = std::make_unique<RecordingDocument>();
     ApplyNewChartDefaults(*document);
     document->SetChannelCount(static_cast<uint8_t>(channels));
@@ -178,8 +181,8 @@ TEST(ChartLayoutFull, EveryChannelLandsWhereTheFormulaPutsIt) {
         SetScale(*document, -5, 5);
         LayoutSamples(*document, kPlot);
         const double xStep = kPlot.width() / 996.0;
-        const double lo = document->layout.tick[0][0];
-        const double pixelsPerUnit = kPlot.height() / (document->layout.tick[0][kTickCount - 1] - lo);
+        const double lo = document->layout.ticks[0].values[0];
+        const double pixelsPerUnit = kPlot.height() / (document->layout.ticks[0].values[kTickCount - 1] - lo);
         EXPECT_DOUBLE_EQ(lo, -5);
         for (uint32_t row = 0; row < 997; ++row) {
             for (int c = 0; c < channels; ++c) {
@@ -256,7 +259,7 @@ TEST(TraceSegments, MergedRangeMatchesAddingEachSegmentInTurn) {
 TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
     LiveDocument live(50);
     std::u16string lastFunction;
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     auto plan = [&] { return PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action; };
     live.Append(5);
     EXPECT_EQ(plan(), LiveAction::Redraw);
@@ -282,16 +285,16 @@ TEST(LiveUpdate, FirstSamplesRedrawThenOnlyTheNewestSegment) {
 TEST(LiveUpdate, GrowingWindowRedrawsOnce) {
     LiveDocument live(200);
     std::u16string lastFunction = u"VDC";
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     for (int i = 0; i < 100; ++i)
         live.Append(5);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::DrawNewestSegment);
     live.Append(5); // the 101st sample grows the window to 109
-    EXPECT_EQ(live.document.layout.liveWindow[live.document.layout.liveWindowIndex], 109U);
+    EXPECT_EQ(live.document.layout.liveWindow.sizes[live.document.layout.liveWindow.index], 109U);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::Redraw);
-    EXPECT_EQ(live.document.layout.liveWindowGrew, 0);
+    EXPECT_FALSE(live.document.layout.liveWindow.grew);
     live.Append(5);
     EXPECT_EQ(PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction).action,
               LiveAction::DrawNewestSegment);
@@ -300,231 +303,25 @@ TEST(LiveUpdate, GrowingWindowRedrawsOnce) {
 TEST(LiveUpdate, ZoomedTraceAtTheRightEdgeMovesLeftUnlessJustScrolledVertically) {
     LiveDocument live(50);
     std::u16string lastFunction;
-    int32_t vScrolled = 0;
+    bool vScrolled = false;
     for (int i = 0; i < 10; ++i)
         live.Append(5);
     PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
     ChartLayout& layout = live.document.layout;
-    layout.fullView = 0;
-    layout.hShift = 95; // pushes sample 9 past the right side
+    layout.fullView = false;
+    layout.horizontal.shift = 95; // pushes sample 9 past the right side
     live.Append(5);
     LivePlan plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
     EXPECT_EQ(plan.action, LiveAction::Redraw);
-    EXPECT_EQ(layout.hShift, 94);
-    EXPECT_EQ(plan.horizontalPosition, HorizontalPosition(layout));
+    EXPECT_EQ(layout.horizontal.shift, 94);
+    EXPECT_EQ(plan.horizontalPosition, layout.horizontal.position());
 
-    vScrolled = 1;
+    vScrolled = true;
     live.Append(5);
     plan = PlanLiveUpdate(live.document, kPlot, false, vScrolled, lastFunction);
-    EXPECT_EQ(layout.hShift, 94);
-    EXPECT_EQ(vScrolled, 0);
+    EXPECT_EQ(layout.horizontal.shift, 94);
+    EXPECT_FALSE(vScrolled);
     EXPECT_EQ(plan.action, LiveAction::Redraw);
-}
-
-TEST(Zoom, Verdicts) {
-    struct Case {
-        const char* what;
-        double high; // scale 0..high
-        DragRect drag;
-        ZoomVerdict verdict;
-    };
-    const Case cases[] = {
-        {"3 pixels wide", 10, {200, 100, 203, 300}, ZoomVerdict::TooSmall},
-        {"3 pixels high", 10, {200, 100, 400, 103}, ZoomVerdict::TooSmall},
-        {"4 pixels each way, step of 0 rows", 10, {200, 100, 204, 104}, ZoomVerdict::StepTooFine},
-        {"step 7.5e-6", 0.0001, {200, 100, 400, 400}, ZoomVerdict::StepTooFine},
-        {"step 7.5e-5", 0.001, {200, 100, 400, 400}, ZoomVerdict::Zoom},
-        {"narrower than one sample step", 10, {200, 100, 340, 300}, ZoomVerdict::UnderOneSample},
-        {"a fair rectangle", 10, {200, 100, 400, 300}, ZoomVerdict::Zoom},
-    };
-    for (const Case& c : cases) {
-        auto document = FiveSamples();
-        SetScale(*document, 0, c.high);
-        LayoutSamples(*document, kPlot);
-        EXPECT_EQ(CheckZoom(*document, kPlot, c.drag), c.verdict) << c.what;
-    }
-    auto single = MakeDocument({4});
-    LayoutSamples(*single, kPlot);
-    EXPECT_EQ(CheckZoom(*single, kPlot, {200, 100, 400, 300}), ZoomVerdict::TooFewSamples);
-    EXPECT_EQ(NormalisedDrag(400, 300, 200, 100).left, 200);
-    EXPECT_EQ(NormalisedDrag(400, 300, 200, 100).bottom, 300);
-}
-
-TEST(Zoom, ApplyZoomStretchesPositionsAndSetsTheScrollState) {
-    auto document = FiveSamples();
-    ChartLayout& layout = document->layout;
-    layout.vShift = 3; // left over from scrolling an earlier zoom
-    const ZoomScroll scroll = ApplyZoom(*document, kPlot, {200, 100, 400, 300});
-    EXPECT_EQ(layout.fullView, 0);
-    EXPECT_EQ(layout.vMid, 5);
-    EXPECT_EQ(layout.vRange, 10);
-    EXPECT_EQ(layout.vShift, 0);
-    EXPECT_DOUBLE_EQ(layout.zoomBase[0], 4.25); // (470 - 300) / 40
-    EXPECT_DOUBLE_EQ(layout.zoomNext[0], 4.75); // 20 rows higher
-    EXPECT_DOUBLE_EQ(layout.zoomBase[1], 4.25);
-    EXPECT_DOUBLE_EQ(document->xPos(0, 0), 110 + 2.9 * (110 - 200));
-    EXPECT_DOUBLE_EQ(document->xPos(1, 0), 110 + 2.9 * (255 - 200));
-    EXPECT_EQ(layout.hOrigin, 0);
-    EXPECT_EQ(scroll.horizontal.maximum, 5);
-    EXPECT_EQ(scroll.horizontal.position, 1);
-    EXPECT_EQ(scroll.vertical.maximum, 10);
-    EXPECT_EQ(scroll.vertical.position, 5);
-
-    LayoutZoomed(*document, kPlot);
-    EXPECT_DOUBLE_EQ(layout.tick[0][0], 4.25);
-    EXPECT_DOUBLE_EQ(layout.tick[0][10], 9.25);
-}
-
-TEST(Scrolling, HorizontalTable) {
-    struct Case {
-        ScrollRequest request;
-        int64_t p;
-        int64_t expected;
-    };
-    // N = 10 samples, a page of 4, thumb at 8.
-    const Case cases[] = {
-        {ScrollRequest::LineBack, 3, 2},    {ScrollRequest::LineBack, 0, 0},
-        {ScrollRequest::LineForward, 3, 4}, {ScrollRequest::LineForward, 10, 10},
-        {ScrollRequest::PageBack, 7, 3},    {ScrollRequest::PageBack, 4, 0},
-        {ScrollRequest::PageForward, 3, 7}, {ScrollRequest::PageForward, 6, 10},
-        {ScrollRequest::Track, 3, 8},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ScrollHorizontally(c.request, c.p, 10, 4, 8), c.expected)
-            << static_cast<int>(c.request) << " from " << c.p;
-
-    ChartLayout layout;
-    layout.hOrigin = 4;
-    EXPECT_EQ(HorizontalPosition(layout), 5);
-    SetHorizontalPosition(layout, 7); // two samples on: the trace moves two samples left
-    EXPECT_EQ(layout.hShift, -2);
-    EXPECT_EQ(HorizontalPosition(layout), 7);
-
-    auto document = FiveSamples();
-    EXPECT_EQ(HorizontalPageSamples(SampleAxisOf(*document), kPlot), 5); // 580 / 145 + 1
-    EXPECT_EQ(TrackFromMouse(40000, 130, kPlot), 0);
-    EXPECT_EQ(TrackFromMouse(40000, 670, kPlot), 40000);
-    EXPECT_EQ(TrackFromMouse(40000, 400, kPlot), 20000);
-}
-
-TEST(Scrolling, VerticalTable) {
-    struct Case {
-        ScrollRequest request;
-        int64_t q;
-        int64_t range;
-        int64_t expected;
-    };
-    const Case cases[] = {
-        {ScrollRequest::LineBack, 5, 10, 4},     {ScrollRequest::LineBack, 0, 10, 0},
-        {ScrollRequest::LineForward, 5, 10, 6},  {ScrollRequest::LineForward, 10, 10, 10},
-        {ScrollRequest::PageBack, 15, 20, 5},    {ScrollRequest::PageBack, 10, 20, 0},
-        {ScrollRequest::PageForward, 5, 20, 15}, {ScrollRequest::PageForward, 10, 20, 20},
-        {ScrollRequest::Track, 5, 20, 7},
-    };
-    for (const Case& c : cases)
-        EXPECT_EQ(ScrollVertically(c.request, c.q, c.range, 7), c.expected)
-            << static_cast<int>(c.request) << " from " << c.q;
-
-    ChartLayout layout;
-    layout.vRange = 10;
-    layout.vMid = 5;
-    EXPECT_EQ(VerticalPosition(layout), 5);
-    SetVerticalPosition(layout, 4); // line up: the scale moves up one zoom step
-    EXPECT_EQ(layout.vShift, 1);
-    SetVerticalPosition(layout, 5); // the thumb back where the zoom put it: no shift
-    EXPECT_EQ(layout.vShift, 0);
-}
-
-TEST(Scrolling, WheelOnlyWhileZoomedAndInsideTheSamples) {
-    ChartLayout layout;
-    EXPECT_FALSE(WheelScroll(layout, 10, 120)); // full view
-    layout.fullView = 0;
-    layout.hOrigin = 3; // P = 4
-    EXPECT_EQ(WheelScroll(layout, 10, 120), 3);
-    EXPECT_EQ(layout.hShift, 1); // forward shows earlier samples
-    EXPECT_EQ(WheelScroll(layout, 10, -240), 4);
-    EXPECT_EQ(layout.hShift, 0); // one sample per message whatever the delta
-    EXPECT_FALSE(WheelScroll(layout, 10, 0));
-    layout.hShift = 4; // P = 0
-    EXPECT_FALSE(WheelScroll(layout, 10, 120));
-    layout.hShift = -6; // P = 10 = N
-    EXPECT_FALSE(WheelScroll(layout, 10, -120));
-}
-
-TEST(Scrolling, DragCancelDistance) {
-    EXPECT_TRUE(FarOutsidePlot(kPlot, 740, 200));
-    EXPECT_FALSE(FarOutsidePlot(kPlot, 739, 200));
-    EXPECT_TRUE(FarOutsidePlot(kPlot, 60, 200));
-    EXPECT_FALSE(FarOutsidePlot(kPlot, 61, 200));
-    EXPECT_TRUE(FarOutsidePlot(kPlot, 300, 520));
-    EXPECT_TRUE(FarOutsidePlot(kPlot, 300, 20));
-    EXPECT_FALSE(FarOutsidePlot(kPlot, 300, 21));
-}
-
-TEST(Cursor, SnapsToTheNearestSampleInsideTheRecording) {
-    auto document = FiveSamples();
-    struct Case {
-        int mouseX;
-        uint32_t row;
-        double x;
-    };
-    const Case cases[] = {
-        {110, 0, 110}, {182, 0, 110}, {183, 1, 255}, {400, 2, 400}, {690, 4, 690}, {800, 4, 690}, {0, 0, 110},
-    };
-    for (const Case& c : cases) {
-        const auto pick = CursorSample(*document, c.mouseX);
-        ASSERT_TRUE(pick) << c.mouseX;
-        EXPECT_EQ(pick->row, c.row) << c.mouseX;
-        EXPECT_DOUBLE_EQ(pick->x, c.x) << c.mouseX;
-    }
-    // Zoomed and scrolled right so that sample 1 is drawn at 400: left of it the first sample is taken.
-    document->layout.fullView = 0;
-    document->layout.hShift = 2;
-    const auto left = CursorSample(*document, 200);
-    ASSERT_TRUE(left);
-    EXPECT_EQ(left->row, 0U);
-    EXPECT_DOUBLE_EQ(left->x, 400);
-
-    auto single = MakeDocument({3});
-    LayoutSamples(*single, kPlot);
-    EXPECT_FALSE(CursorSample(*single, 110));
-}
-
-TEST(Cursor, NearestChannelFirstWinsTies) {
-    auto document = FiveSamples();
-    EXPECT_EQ(NearestChannel(*document, 0, 0), 0);
-    RecordingDocument two;
-    two.SetChannelCount(2);
-    two.FillRows(1);
-    two.SetYPos(0, 0, 100);
-    two.SetYPos(0, 1, 200);
-    EXPECT_EQ(NearestChannel(two, 0, 160), 1);
-    EXPECT_EQ(NearestChannel(two, 0, 150), 0);
-    EXPECT_EQ(NearestChannel(two, 0, 120), 0);
-}
-
-TEST(Cursor, ReadoutTexts) {
-    auto document = MakeDocument({12.5f, 2000});
-    const auto first = ReadoutTexts(*document, 0, 0);
-    EXPECT_EQ(first[kReadoutNumber], u"1");
-    EXPECT_EQ(first[kReadoutChannel], u"VDC");
-    EXPECT_EQ(first[kReadoutFunction], u"DC");
-    EXPECT_EQ(first[kReadoutValue], u"12.500V");
-    EXPECT_EQ(first[kReadoutTime], testing::kTestTime);
-    EXPECT_EQ(ReadoutTexts(*document, 1, 0)[kReadoutValue], u"OLV"); // above the full scale of 1000
-}
-
-TEST(Dialogs, LeadingNumber) {
-    struct Case {
-        std::u16string_view text;
-        double value;
-    };
-    const Case cases[] = {
-        {u"12.5x", 12.5}, {u"1-.2", 1}, {u"-.5", -0.5}, {u"", 0},    {u"abc", 0},        {u"-", 0},
-        {u"  7", 7},      {u"3.", 3},   {u".25", 0.25}, {u"--1", 0}, {u"0.00001", 1e-5}, {u"+4", 4},
-    };
-    for (const Case& c : cases)
-        EXPECT_DOUBLE_EQ(LeadingNumber(c.text), c.value);
 }
 
 } // namespace

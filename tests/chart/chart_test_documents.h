@@ -4,6 +4,7 @@
 
 #include "chart/chart_layout.h"
 #include "chart/chart_model.h"
+#include "chart/live_chart_rules.h"
 #include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"
 
@@ -40,25 +41,43 @@ inline void SetScale(RecordingDocument& document, double low, double high) {
     document.settings.axisMax = high;
 }
 
-// A live recording of `planned` samples on a fixed scale.
-struct LiveDocument {
+// A live recording of `planned` samples. Each sample reaches the document's listeners as a recording's does:
+// first the layout rules of a live chart on a fixed scale (or, once UseAutomaticScale is called, the chart's
+// own live rules), then the views.
+class LiveDocument : private DocumentListener {
+public:
     explicit LiveDocument(uint32_t planned, double low = 0, double high = 10) {
         ApplyNewChartDefaults(document);
         document.BeginLiveStorage(planned, allocated);
-        StartLiveWindow(document.layout);
-        document.liveActive = 1;
+        document.layout.liveWindow.Start();
+        document.liveActive = true;
         SetScale(document, low, high);
+        fixedScale_ = document.Subscribe(*this, ListenerRank::DerivedState);
     }
-    // What the recording hand-off does with one reading, short of drawing.
+    LiveDocument(const LiveDocument&) = delete;
+    LiveDocument& operator=(const LiveDocument&) = delete;
+
+    // One reading stored, as the recording hand-off stores it.
     void Append(float value, std::u16string_view function = u"VDC") {
         document.AppendSample(value, 1000, -1000, function, u"DC", u"V", kTestTime);
-        document.layout.firstSample = 1;
-        document.layout.lastSample = static_cast<int32_t>(document.sampleCount());
-        GrowLiveWindow(document.layout, document.sampleCount());
+    }
+    void UseAutomaticScale() {
+        fixedScale_.Reset();
+        rules_.Attach(document);
     }
 
     RecordingDocument document;
     uint32_t allocated = 0;
+
+private:
+    void OnSamplesAppended(RecordingDocument&, uint32_t first, uint32_t count) override {
+        document.layout.laidOut = {1, static_cast<int32_t>(document.sampleCount())};
+        for (uint32_t n = first + 1; n <= first + count; ++n)
+            document.layout.GrowLiveWindow(n);
+    }
+
+    DocumentSubscription fixedScale_;
+    LiveChartRules rules_;
 };
 
 } // namespace calvora::testing

@@ -24,8 +24,6 @@ public:
 
     // Runs once the view is in place, before it is shown.
     virtual void OnInitialUpdate() {}
-    // The document changed (new samples, a download filled it).
-    virtual void OnUpdate() {}
     // Printing: views that print say so; File › Print and Print Preview stay disabled for the others.
     virtual bool canPrint() const { return false; }
     virtual void Print(QPrinter& printer) { (void)printer; }

@@ -106,8 +106,6 @@ public:
 
     // The window showing `document`, or null.
     DocumentWindow* WindowOf(const RecordingDocument* document) const;
-    // Tells every view of `document` that it changed.
-    void UpdateViews(RecordingDocument& document);
 
     // The Save command (32780) for `document`: the dialog, then both files. True when they were written.
     bool SaveWithDialog(RecordingDocument& document);

@@ -184,16 +184,6 @@ DocumentWindow* MainWindow::WindowOf(const RecordingDocument* document) const {
     return nullptr;
 }
 
-void MainWindow::UpdateViews(RecordingDocument& document) {
-    if (DocumentWindow* frame = WindowOf(&document)) {
-        frame->UpdateTitle();
-        if (frame->activeView() != nullptr) {
-            frame->activeView()->OnUpdate();
-        }
-    }
-    UpdateTitle();
-}
-
 // ---------------------------------------------------------------------------------------------------------
 // Open and save
 

@@ -39,10 +39,6 @@ DocumentWindow* ChartDocumentView::documentWindow() const {
     return nullptr;
 }
 
-void ChartDocumentView::OnUpdate() {
-    chart_->RedrawChart();
-}
-
 void ChartDocumentView::Print(QPrinter& printer) {
     chart_->Print(printer);
 }

@@ -20,8 +20,6 @@ public:
 
     ChartView& chart() const { return *chart_; }
 
-    // The document changed as a whole (new scale, a download filled it): full repaint.
-    void OnUpdate() override;
     bool canPrint() const override { return true; }
     void Print(QPrinter& printer) override;
     void PrintPreview(QPrinter& printer) override;

@@ -221,7 +221,7 @@ void DataListView::resizeEvent(QResizeEvent* event) {
     }
 }
 
-void DataListView::OnUpdate() {
+void DataListView::Refresh() {
     // A refilled document may keep its count but not its texts.
     if (model_ != nullptr) {
         model_->Refresh();
@@ -235,12 +235,12 @@ void DataListView::OnSamplesAppended(RecordingDocument& document, uint32_t, uint
 }
 
 void DataListView::OnDocumentReset(RecordingDocument&) {
-    OnUpdate();
+    Refresh();
 }
 
 void DataListView::OnSettingsChanged(RecordingDocument&) {
     // A new scale repaints every view of the document; the list's paint catches up with the samples.
-    OnUpdate();
+    Refresh();
 }
 
 void DataListView::OnTimer() {

@@ -77,7 +77,6 @@ public:
     DataListView(std::shared_ptr<RecordingDocument> document, QWidget* parent);
     ~DataListView() override;
 
-    void OnUpdate() override;
     bool canPrint() const override { return true; }
     void Print(QPrinter& printer) override;
     void PrintPreview(QPrinter& printer) override;
@@ -98,6 +97,8 @@ protected:
     void resizeEvent(QResizeEvent* event) override;
 
 private:
+    // The document changed as a whole: the model reads it again.
+    void Refresh();
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
     void OnDocumentReset(RecordingDocument& document) override;
     void OnSettingsChanged(RecordingDocument& document) override;

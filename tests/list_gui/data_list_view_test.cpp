@@ -155,7 +155,7 @@ TEST(LogListView, RowsPastTheSampleCountAreEmptyUntilTheNextPaint) {
     for (int column = 0; column < 6; ++column) {
         EXPECT_EQ(Cell(view, 4, column), QString()) << column;
     }
-    view.OnUpdate();
+    document->AnnounceReset();
     EXPECT_TRUE(QTest::qWaitFor([&] { return view.model()->rowCount() == 0; }, 2000));
 }
 

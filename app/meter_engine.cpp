@@ -20,7 +20,6 @@ namespace {
 constexpr int kRecordBytes = 4;
 constexpr int kBlockPayloadBytes = 40;
 constexpr int kMemoryPayloadOffset = 7;
-constexpr int32_t kReceiveChunkSize = 19;
 constexpr uint32_t kReceiverBaudRate = 115200;
 constexpr uint32_t kInitialPlannedSamples = 10000;
 

@@ -32,6 +32,10 @@ public:
     virtual void OnPairAcknowledged() = 0;
 };
 
+// Bytes the reader asks for per read once a receiver is connected: chunks reach the receive routine
+// in at most this size. Capture files are fed in chunks of it too.
+inline constexpr int kReceiveChunkSize = 19;
+
 class FrameAssembler {
 public:
     static constexpr int kFrameBufferSize = 60;

@@ -68,10 +68,11 @@ protected:
     }
     ~MeterEngineTest() override { std::filesystem::remove_all(settingsPath_); }
 
-    // Feeds bytes the way the reader delivers them: 19-byte chunks.
+    // Feeds bytes the way the reader delivers them, in its chunk size.
     void Feed(const std::vector<uint8_t>& bytes) {
-        for (size_t offset = 0; offset < bytes.size(); offset += 19)
-            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
+        constexpr size_t kChunk = kReceiveChunkSize;
+        for (size_t offset = 0; offset < bytes.size(); offset += kChunk)
+            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min(kChunk, bytes.size() - offset)));
     }
     void FeedReadings(int count, uint16_t magnitude = 12345) {
         for (int i = 0; i < count; ++i)

@@ -1,6 +1,7 @@
 // calvora-sim as the tests and the demo use it: a separate process behind a pseudo-terminal, read
 // through the real port object.
 #include "link/receiver_port.h"
+#include "protocol/frame_assembler.h"
 #include "protocol/text.h"
 #include "tests/link/link_test_support.h"
 #include "tests/support/simulator_process.h"
@@ -59,7 +60,7 @@ struct SimulatedLine {
         EXPECT_FALSE(path.empty()) << "calvora-sim printed no device path";
         EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.lastErrorText());
         port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
-        port.SetChunkSize(19);
+        port.SetChunkSize(kReceiveChunkSize);
     }
 };
 

@@ -124,7 +124,7 @@ struct Session {
         state.PollReaderEnd();
     }
 
-    // Feeds a capture file in 19-byte chunks, as the reader would deliver it, until `done` says stop.
+    // Feeds a capture file in the reader's chunks, as the reader would deliver it, until `done` says stop.
     bool FeedFile(const std::string& path, const std::function<bool()>& done) {
         std::ifstream in(path, std::ios::binary);
         if (!in) {
@@ -133,8 +133,9 @@ struct Session {
         }
         const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
         state.SelectCaptureSource();
-        for (size_t offset = 0; offset < bytes.size() && !done(); offset += 19)
-            state.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
+        constexpr size_t kChunk = kReceiveChunkSize;
+        for (size_t offset = 0; offset < bytes.size() && !done(); offset += kChunk)
+            state.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min(kChunk, bytes.size() - offset)));
         return true;
     }
 

@@ -128,7 +128,7 @@ const bool registered = registerCommand({
     "Decode a raw received byte stream into JSON lines (live readings, memory frames, pairing)",
     10,
     [](CLI::App& sub) -> CommandRunner {
-        auto chunkSize = std::make_shared<int>(19);
+        auto chunkSize = std::make_shared<int>(kReceiveChunkSize);
         auto path = std::make_shared<std::string>();
         sub.add_option("--chunk", *chunkSize, "Bytes per chunk handed to the frame assembler (default 19)")
             ->check(CLI::Range(1, std::numeric_limits<int>::max()));

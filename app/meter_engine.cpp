@@ -358,7 +358,8 @@ void MeterEngine::Pair() {
 void MeterEngine::SelectPort(int index) {
     selectedPortIndex_ = index;
     const bool valid = index >= 0 && index < static_cast<int>(portList_.size());
-    assembler_.SetSelectedPortLabel(valid ? std::u16string_view(portList_[index].label) : std::u16string_view());
+    // Live frames are handed on only while the selected port is a meter's receiver.
+    assembler_.SetLiveFramesEnabled(valid && portList_[index].label == kMultimeterLabel);
 }
 
 void MeterEngine::ScanReceivers() {

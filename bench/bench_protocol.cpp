@@ -101,7 +101,7 @@ template <typename Sink> void FeedCapture(benchmark::State& state) {
     for (auto _ : state) {
         Sink sink;
         FrameAssembler assembler(sink);
-        assembler.SetSelectedPortLabel(u"Multimeter");
+        assembler.SetLiveFramesEnabled(true);
         for (size_t at = 0; at < capture.size(); at += chunk) {
             const size_t length = std::min(chunk, capture.size() - at);
             assembler.OnReceive(capture.data() + at, static_cast<int>(length));
@@ -133,7 +133,7 @@ void BM_OneFramePerChunk(benchmark::State& state) {
     }
     CountingSink sink;
     FrameAssembler assembler(sink);
-    assembler.SetSelectedPortLabel(u"Multimeter");
+    assembler.SetLiveFramesEnabled(true);
     size_t next = 0;
     for (auto _ : state) {
         const Bytes& chunk = chunks[next];

@@ -94,7 +94,7 @@ inline bool StreamInputHolds(const uint8_t* data, size_t size) {
     const uint8_t setup = in.Byte();
     if (setup & 1) {
         state.SelectCaptureSource();
-        assembler.SetSelectedPortLabel(u"Multimeter");
+        assembler.SetLiveFramesEnabled(true);
     }
     if (setup & 2)
         state.StartRecordingOf(1 + (setup >> 2));

@@ -82,7 +82,7 @@ Bytes ShiftedByADigit(const Bytes& frame, char before, char after) {
 
 class FrameAssemblerTest : public ::testing::Test {
 protected:
-    FrameAssemblerTest() { assembler.SetSelectedPortLabel(u"Multimeter"); }
+    FrameAssemblerTest() { assembler.SetLiveFramesEnabled(true); }
     void Feed(const Bytes& chunk) { assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size())); }
     // Feeds `stream` in the given chunk lengths; returns the events after each chunk.
     std::vector<std::vector<Event>> FeedSplit(const Bytes& stream, std::initializer_list<size_t> lengths) {
@@ -154,7 +154,7 @@ TEST_F(FrameAssemblerTest, ChunkingSequences) {
         SCOPED_TRACE(c.what);
         RecordingSink fresh;
         FrameAssembler local(fresh);
-        local.SetSelectedPortLabel(u"Multimeter");
+        local.SetLiveFramesEnabled(true);
         size_t at = 0;
         size_t index = 0;
         for (size_t length : c.chunks) {
@@ -267,12 +267,13 @@ TEST_F(FrameAssemblerTest, TextWithoutMarkersKeepsOnlyWhatCouldStartOne) {
     EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(a)});
 }
 
-TEST_F(FrameAssemblerTest, LiveFramesOfOtherReceiversAreConsumedSilently) {
+TEST_F(FrameAssemblerTest, LiveFramesAreConsumedSilentlyWhileDisabled) {
     const Bytes a = Live(5), b = Live(6);
-    assembler.SetSelectedPortLabel(u"USB Serial Port");
+    assembler.SetLiveFramesEnabled(false);
     Feed(a);
     EXPECT_TRUE(sink.Take().empty());
-    assembler.SetSelectedPortLabel(u"Multimeter");
+    EXPECT_TRUE(assembler.receiveText().empty());
+    assembler.SetLiveFramesEnabled(true);
     Feed(b);
     EXPECT_EQ(sink.Take(), std::vector<Event>{LiveEvent(b)});
 }
@@ -324,7 +325,7 @@ TEST(FrameAssemblerCapture, EveryChunkSizeHandsOnWhatTheRulesDictate) {
         SCOPED_TRACE("chunk size " + std::to_string(chunk));
         RecordingSink sink;
         FrameAssembler assembler(sink);
-        assembler.SetSelectedPortLabel(u"Multimeter");
+        assembler.SetLiveFramesEnabled(true);
         for (size_t at = 0; at < capture.size(); at += chunk) {
             const size_t length = std::min(chunk, capture.size() - at);
             assembler.OnReceive(capture.data() + at, static_cast<int>(length));
@@ -439,7 +440,7 @@ TEST(FrameAssemblerRandom, AgreesWithTheLiteralRules) {
         const Bytes stream = RandomStream(random);
         RecordingSink sink;
         FrameAssembler assembler(sink);
-        assembler.SetSelectedPortLabel(u"Multimeter");
+        assembler.SetLiveFramesEnabled(true);
         LiteralRules rules;
         const int longest = round % 2 == 0 ? 40 : 4;
         for (size_t at = 0; at < stream.size();) {

@@ -84,7 +84,7 @@ int RunDecode(int chunkSize, const std::string& path) {
 
     JsonLinePrinter printer(std::cout);
     FrameAssembler assembler(printer);
-    assembler.SetSelectedPortLabel(u"Multimeter");
+    assembler.SetLiveFramesEnabled(true);
     // The chunk grows only as bytes arrive, so a huge --chunk costs no more memory than the input.
     constexpr size_t kReadStep = 64 * 1024;
     const auto wanted = static_cast<size_t>(chunkSize);

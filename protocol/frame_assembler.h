@@ -51,7 +51,10 @@ public:
     FrameAssembler(const FrameAssembler&) = delete;
     FrameAssembler& operator=(const FrameAssembler&) = delete;
 
-    // The receive routine, called on the reader thread with each chunk as the port delivered it.
+    // The receive routine, called on the reader thread with each chunk as the port delivered it. The
+    // chunk is first tested for the pairing acknowledgement (as delivered), then appended as hex text;
+    // the passes then run in rounds as long as the last round consumed a frame or dropped the marker
+    // of an oversized tail, so every frame complete in the text is handed on before it returns.
     void OnReceive(const uint8_t* bytes, int count);
 
     // Flags shared between the reader thread and the user-interface thread.

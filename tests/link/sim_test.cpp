@@ -132,7 +132,7 @@ TEST(Simulator, StoredLogBurstOnRequest) {
     EXPECT_EQ(memory[4].kind, 0xF3);
     EXPECT_EQ(memory[5].kind, 0xF3);
 
-    // The two tails must not share a chunk: the receiving side takes one frame of a kind per chunk.
+    // The last tail comes in a chunk of its own: a live marker in the same chunk would cut it away.
     size_t chunksWithTail = 0;
     for (const auto& chunk : line.collector.chunks()) {
         for (size_t i = 0; i + 2 < chunk.bytes.size(); ++i) {
@@ -201,6 +201,22 @@ TEST(Simulator, CaptureWritesTheStreamOfCountFrames) {
     const auto faulty = Capture({"--count", "50", "--drop", "0.1", "--garbage", "0.3", "--seed", "11"});
     EXPECT_EQ(faulty, Capture({"--count", "50", "--drop", "0.1", "--garbage", "0.3", "--seed", "11"}));
     EXPECT_NE(faulty.size(), 50 * sim::kLiveFrameSize);
+}
+
+// The example of tools/sim/README.md: twenty readings captured back to back decode to twenty.
+TEST(Simulator, TheReadmeCaptureDecodesToEveryReading) {
+    const auto file =
+        std::filesystem::temp_directory_path() / ("calvora-readme-" + std::to_string(getpid()) + ".bin");
+    ChildProcess simulator({BuildPath("tools/sim/calvora-sim"), "--capture", file.string(), "--count", "20",
+                            "--waveform", "sine", "--amplitude", "2000"});
+    ASSERT_EQ(simulator.Wait(5000ms), 0);
+    ChildProcess decode({BuildPath("tools/cli/calvora-cli"), "decode", file.string()});
+    int readings = 0;
+    for (std::string line = decode.ReadLine(5000ms); !line.empty(); line = decode.ReadLine(5000ms))
+        readings += line.find(R"("kind":"live")") != std::string::npos;
+    EXPECT_EQ(decode.Wait(5000ms), 0);
+    std::filesystem::remove(file);
+    EXPECT_EQ(readings, 20);
 }
 
 TEST(Simulator, ScriptFramesAreReplayedInALoop) {

@@ -236,7 +236,7 @@ private:
         for (size_t i = 0; i < frames.size(); ++i) {
             if (i > 0)
                 at += gap;
-            // Both tails in one chunk would hide the second, and a live frame behind it would cut it away.
+            // A live frame's marker in the same chunk as the last tail would cut the tail away.
             at = ScheduleFrame(frames[i], at, i + 1 == frames.size());
         }
         std::fprintf(stderr, "calvora-sim: stored-log burst of %zu records\n", count);
@@ -361,7 +361,7 @@ int RunCapture(const SimOptions& options) {
         for (size_t i = 0; i < frames.size(); ++i) {
             // A file has no silence: the quiet around the second tail frame becomes filler, so a reader
             // cutting the file into chunks of up to 32 bytes never sees that tail share a chunk with
-            // the first tail or with the next live frame.
+            // the next live frame, whose marker would cut it away.
             const bool secondTail = i + 1 == frames.size();
             if (secondTail)
                 write(Bytes(kCaptureQuietFill, 0xFF));

@@ -172,6 +172,7 @@ TEST(CliDecode, BadUsageAndUnreadableInputExitWithTwo) {
     const std::string cases[] = {
         std::string("--chunk 0 ") + Quoted(capture),
         std::string("--chunk -3 ") + Quoted(capture),
+        std::string("--chunk 4097 ") + Quoted(capture), // more than the driver's input queue
         std::string("--chunk many ") + Quoted(capture),
         Quoted(TempPath("missing.bin")),
         Quoted(::testing::TempDir()), // a directory
@@ -183,6 +184,9 @@ TEST(CliDecode, BadUsageAndUnreadableInputExitWithTwo) {
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.lines.empty());
         EXPECT_FALSE(run.errors.empty());
+        if (arguments.rfind("--chunk", 0) == 0) {
+            EXPECT_NE(run.errors.find("--chunk"), std::string::npos) << run.errors;
+        }
     }
 }
 

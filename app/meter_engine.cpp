@@ -43,9 +43,10 @@ uint8_t PortNumberOfDeviceId(const std::string& deviceId) {
 } // namespace
 
 MeterEngine::MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
-                               std::function<void()> wakeUi)
+                         std::function<void()> wakeUi)
     : view_(view), inventory_(inventory), settings_(settings), handOff_(std::move(wakeUi)), assembler_(*this),
-      uiThread_(std::this_thread::get_id()) {}
+      documents_(assembler_), uiThread_(std::this_thread::get_id()) {
+}
 
 MeterEngine::~MeterEngine() { ClosePort(); }
 
@@ -251,8 +252,7 @@ RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
 // ---------------------------------------------------------------- stored-log download
 
 void MeterEngine::SetDownloading(bool downloading) {
-    assembler_.SetDownloading(downloading);
-    documents_.downloading = downloading;
+    documents_.SetDownloading(downloading);
 }
 
 void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {

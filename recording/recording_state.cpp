@@ -1,8 +1,20 @@
 #include "recording/recording_state.h"
 
+#include "protocol/frame_assembler.h"
 #include "recording/recording_document.h"
 
 namespace calvora {
+
+bool RecordingState::downloading() const {
+    return assembler_ ? assembler_->downloading() : downloadingWithoutReceiver_.load();
+}
+
+void RecordingState::SetDownloading(bool downloading) {
+    if (assembler_)
+        assembler_->SetDownloading(downloading);
+    else
+        downloadingWithoutReceiver_ = downloading;
+}
 
 bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document, UserPrompts& prompts) {
     if (&document != state.recordingDocument || state.dataSaved || state.closePrompted)
@@ -25,7 +37,7 @@ void ForgetDocument(RecordingState& state, RecordingDocument& document) {
         state.allocatedRows = 0;
     }
     if (state.downloadDocument == &document) {
-        state.downloading = false;
+        state.SetDownloading(false);
         state.downloadDocument = nullptr;
     }
 }

@@ -9,6 +9,7 @@
 
 namespace calvora {
 
+class FrameAssembler;
 class RecordingDocument;
 
 enum class MessageIcon { None, Information, Exclamation, Question };
@@ -26,9 +27,19 @@ inline constexpr std::u16string_view kSaveBeforeClosing = u"Do you want to save 
 
 class RecordingState {
 public:
+    // Documents without a receiver (files, tests) keep the download flag here.
+    RecordingState() = default;
+    // The download flag is the frame assembler's, which the reader thread clears at a live-reading
+    // marker: one flag, so the assembler and the documents never disagree about a download.
+    explicit RecordingState(FrameAssembler& assembler) : assembler_(&assembler) {}
+    RecordingState(const RecordingState&) = delete;
+    RecordingState& operator=(const RecordingState&) = delete;
+
+    bool downloading() const;
+    void SetDownloading(bool downloading);
+
     // Read by the serial reader thread as well, hence atomic.
     std::atomic<bool> recording{false};
-    std::atomic<bool> downloading{false};
     std::atomic<bool> closePrompted{false};
 
     bool adoptNextDocument = false;
@@ -39,6 +50,10 @@ public:
     RecordingDocument* downloadDocument = nullptr;
     uint32_t plannedSamples = 0;
     uint32_t allocatedRows = 0;
+
+private:
+    FrameAssembler* assembler_ = nullptr;
+    std::atomic<bool> downloadingWithoutReceiver_{false}; // used only while assembler_ is null
 };
 
 // Closing a document: only the live recording document with unsaved samples asks, and only

@@ -156,7 +156,7 @@ void ChartView::AdoptPendingDocument() {
         document_.title = u"RealTime Panel";
         state->recordingDocument = &document_;
     }
-    if (state->downloading) {
+    if (state->downloading()) {
         state->downloadDocument = &document_;
         document_.title = u"Datalog Panel";
         if (hooks_.fillDownload)

@@ -556,7 +556,7 @@ TEST_F(ChartViewTest, AdoptsAPendingDocumentOnItsFirstPaint) {
     // A download document is filled by the frame once adopted.
     RecordingState downloading;
     downloading.adoptNextDocument = true;
-    downloading.downloading = true;
+    downloading.SetDownloading(true);
     RecordingDocument log;
     int fills = 0;
     ChartHooks logHooks;

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace calvora {
 namespace {
@@ -277,6 +278,31 @@ TEST_F(MeterEngineTest, MemoryHeaderEndsARecordingAndBlockZeroWritesNothing) {
     Feed({0x00});
     ASSERT_NE(state_.documents().downloadDocument, nullptr);
     EXPECT_FLOAT_EQ(state_.documents().downloadDocument->value(0, 0), 0.0f);
+}
+
+// The reader thread clears the download flag at a live marker, the user-interface side sets and clears
+// it through the documents: both must read the same flag at every step.
+TEST_F(MeterEngineTest, TheAssemblerAndTheDocumentsShareOneDownloadFlag) {
+    const std::vector<uint8_t> live = LiveFrame(100);
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool downloading;
+    };
+    const Step steps[] = {
+        {"a memory header starts a download", [&] { Feed(MakeMemoryHeader(10)); }, true},
+        {"a live frame ends it", [&] { Feed(live); }, false},
+        {"another header", [&] { Feed(MakeMemoryHeader(10)); }, true},
+        {"the user gives the download up", [&] { state_.AbandonDownload(); }, false},
+        {"set through the documents", [&] { state_.documents().SetDownloading(true); }, true},
+        {"cleared through the documents", [&] { state_.documents().SetDownloading(false); }, false},
+        {"a complete burst", [&] { Feed(Burst(5)); }, false},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(state_.downloading(), step.downloading) << step.what;
+        EXPECT_EQ(state_.documents().downloading(), step.downloading) << step.what;
+    }
 }
 
 TEST_F(MeterEngineTest, AbandonedDownloadClosesTheProgressAndFillsNothing) {

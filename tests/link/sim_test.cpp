@@ -145,6 +145,42 @@ TEST(Simulator, StoredLogBurstOnRequest) {
     EXPECT_EQ(chunksWithTail, 2u);
 }
 
+// SIGUSR2 asks for the counts while it runs; they come again on exit. Standard output keeps only
+// the device path.
+TEST(Simulator, TellsWhatItSentOnRequestAndOnExit) {
+    SimulatorProcess simulator({"--rate", "50", "--burst-gap", "5"}, true);
+    ASSERT_FALSE(simulator.devicePath().empty());
+    ChildProcess& process = simulator.process();
+    ASSERT_TRUE(process.Write("log 25\n"));
+    SimulatorSent sent;
+    // The burst ends with 150 ms of quiet on either side of its last tail; ask until it is out.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            process.Signal(SIGUSR2);
+            return ReadSimulatorSent(process, sent, 1000ms) && sent.storedRecords == 25;
+        },
+        5000ms));
+    const SimulatorSent during = sent;
+    EXPECT_GT(during.liveFrames, 0u);
+
+    EXPECT_EQ(process.Stop(SIGTERM), 0);
+    ASSERT_TRUE(ReadSimulatorSent(process, sent, 2000ms)) << "no counts on exit";
+    EXPECT_GE(sent.liveFrames, during.liveFrames);
+    EXPECT_EQ(sent.storedRecords, 25u);
+
+    // A capture reports the same way.
+    const auto file =
+        std::filesystem::temp_directory_path() / ("calvora-sent-" + std::to_string(getpid()) + ".bin");
+    ChildProcess capture(
+        {BuildPath("tools/sim/calvora-sim"), "--capture", file.string(), "--count", "7", "--log", "25"},
+        true);
+    ASSERT_TRUE(ReadSimulatorSent(capture, sent, 5000ms));
+    EXPECT_EQ(capture.Wait(5000ms), 0);
+    std::filesystem::remove(file);
+    EXPECT_EQ(sent.liveFrames, 7u);
+    EXPECT_EQ(sent.storedRecords, 25u);
+}
+
 TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
     struct Case {
         const char* how;

@@ -89,6 +89,39 @@ TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHan
     EXPECT_EQ(outOfOrder, 0);
 }
 
+// Twenty seconds at 100 readings a second, counted against what the simulator says it sent. The start
+// is exact: the simulator is held while the port opens, which discards what it wrote before; asked
+// for its count while held, it answers before its next write. The stop is not: once it has ended, the
+// frames still in the terminal's buffer are lost with the hang-up, as with a receiver pulled out. The
+// reader takes each 12-byte frame as it arrives, one every 10 ms, so at most the frame just written
+// and one behind it while the reader waits on a hand-off can be in flight: two are allowed.
+TEST_F(EndToEndTest, ARecordingAtOneHundredReadingsASecondKeepsEveryReadingSent) {
+    SimulatorProcess simulator({"--rate", "100", "--waveform", "ramp"}, true);
+    ASSERT_FALSE(simulator.devicePath().empty());
+    ChildProcess& process = simulator.process();
+    ASSERT_TRUE(process.Pause());
+    state_.StartRecordingOf(kMaxPlannedSamples);
+    ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+    ASSERT_TRUE(process.Signal(SIGUSR2));
+    ASSERT_TRUE(process.Resume());
+    testing::SimulatorSent beforeOpen;
+    ASSERT_TRUE(testing::ReadSimulatorSent(process, beforeOpen, 5000ms));
+
+    constexpr uint32_t kTwentySeconds = 2000;
+    ASSERT_TRUE(
+        RunUntil([&] { return LiveDocument() && LiveDocument()->sampleCount() >= kTwentySeconds; }, 60000ms));
+    EXPECT_EQ(process.Stop(SIGTERM), 0);
+    testing::SimulatorSent atEnd;
+    ASSERT_TRUE(testing::ReadSimulatorSent(process, atEnd, 5000ms)) << "no counts on exit";
+    ASSERT_TRUE(RunUntil([&] { return !state_.documents().recording; }, 10000ms))
+        << "the hang-up ends the recording";
+
+    const auto sent = static_cast<int64_t>(atEnd.liveFrames - beforeOpen.liveFrames);
+    const auto recorded = static_cast<int64_t>(LiveDocument()->sampleCount());
+    EXPECT_LE(recorded, sent);
+    EXPECT_GE(recorded, sent - 2) << "sent " << sent << ", recorded " << recorded;
+}
+
 TEST_F(EndToEndTest, DownloadPairAndSettingsThroughTheSimulator) {
     SimulatorProcess simulator({"--rate", "20"});
     ASSERT_FALSE(simulator.devicePath().empty());

@@ -99,6 +99,15 @@ public:
         return ::write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
     bool Signal(int signal) { return pid_ > 0 && kill(pid_, signal) == 0; }
+    // Stops the program (SIGSTOP) and returns once it is stopped; false when it did not stop.
+    bool Pause() {
+        int status = 0;
+        return Signal(SIGSTOP) &&
+               WaitFor(
+                   [&] { return waitpid(pid_, &status, WNOHANG | WUNTRACED) == pid_ && WIFSTOPPED(status); },
+                   std::chrono::milliseconds(5000));
+    }
+    bool Resume() { return Signal(SIGCONT); }
     // Sends `signal` and reaps the process; returns its exit status (-1 when killed after 5 s).
     int Stop(int signal) {
         if (pid_ <= 0)

@@ -165,6 +165,11 @@ private:
                     nextLive_ = now + period;
             }
             while (!pending_.empty() && pending_.begin()->first <= now) {
+                // Signals first: a report asked for before this write must not count it, and nothing
+                // is written after a stop was asked for, wherever the loop was when the signal came.
+                HandleSignals();
+                if (stop_)
+                    break;
                 const Write& next = pending_.begin()->second;
                 // Quiet is measured from the last real write, so a late write before it cannot shorten it.
                 if (next.alone && now < lastWrite_ + kQuietGap)
@@ -300,6 +305,19 @@ private:
         }
     }
 
+    // Takes every signal waiting on the signal descriptor (it does not block).
+    void HandleSignals() {
+        signalfd_siginfo info{};
+        while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            if (info.ssi_signo == SIGUSR1)
+                ScheduleBurst(options_.logCount, Clock::now());
+            else if (info.ssi_signo == SIGUSR2)
+                sent_.Report();
+            else
+                stop_ = true;
+        }
+    }
+
     void Wait(Clock::time_point wake) {
         // Nanosecond time-outs: millisecond ones would cap the rate near 1000 frames per second.
         timespec timeout{60, 0};
@@ -323,17 +341,8 @@ private:
             // Not expected while we hold the slave; stop listening rather than spin.
             hostWatched_ = false;
         }
-        if (watched[1].revents & POLLIN) {
-            signalfd_siginfo info{};
-            while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                if (info.ssi_signo == SIGUSR1)
-                    ScheduleBurst(options_.logCount, Clock::now());
-                else if (info.ssi_signo == SIGUSR2)
-                    sent_.Report();
-                else
-                    stop_ = true;
-            }
-        }
+        if (watched[1].revents & POLLIN)
+            HandleSignals();
         if (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buffer[256];
             const ssize_t n = ::read(0, buffer, sizeof buffer);

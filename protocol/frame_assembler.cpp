@@ -23,9 +23,18 @@ constexpr size_t kCompactThreshold = 4096;
 // memory header holding up the memory passes, say).
 constexpr size_t kMaxBacklogChars = 2 * 4096;
 
-// Only our own lowercase digits reach this.
+// Only our own lowercase digits reach this: a lookup instead of HexDigitValue's range tests keeps the
+// conversion of each frame cheap.
+constexpr std::array<uint8_t, 256> kNibbleOfDigit = [] {
+    std::array<uint8_t, 256> nibbles{};
+    for (int digit = 0; digit < 16; ++digit)
+        nibbles[static_cast<uint8_t>("0123456789abcdef"[digit])] = static_cast<uint8_t>(digit);
+    return nibbles;
+}();
+
 inline uint8_t HexPair(const char* text) {
-    return static_cast<uint8_t>((HexDigitValue(text[0]) << 4) | HexDigitValue(text[1]));
+    return static_cast<uint8_t>(kNibbleOfDigit[static_cast<uint8_t>(text[0])] << 4 |
+                                kNibbleOfDigit[static_cast<uint8_t>(text[1])]);
 }
 
 // A frame's length as its length rule reads it from the frame's text.

@@ -19,7 +19,6 @@ namespace {
 constexpr int kRecordBytes = 4;
 constexpr int kBlockPayloadBytes = 40;
 constexpr int kMemoryPayloadOffset = 7;
-constexpr int32_t kReceiveChunkSize = 19;
 constexpr uint32_t kReceiverBaudRate = 115200;
 constexpr uint32_t kInitialPlannedSamples = 10000;
 
@@ -47,7 +46,7 @@ int PortNumberOfDeviceId(const std::string& deviceId) {
 MeterEngine::MeterEngine(EngineView& view, ReceiverInventory& inventory, SettingsFile& settings,
                          std::function<void()> wakeUi)
     : view_(view), inventory_(inventory), settings_(settings), handOff_(std::move(wakeUi)), assembler_(*this),
-      uiThread_(std::this_thread::get_id()) {
+      documents_(assembler_), uiThread_(std::this_thread::get_id()) {
 }
 
 MeterEngine::~MeterEngine() {
@@ -227,8 +226,7 @@ RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
 // ---------------------------------------------------------------- stored-log download
 
 void MeterEngine::SetDownloading(bool downloading) {
-    assembler_.SetDownloading(downloading);
-    documents_.downloading = downloading;
+    documents_.SetDownloading(downloading);
 }
 
 void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
@@ -335,8 +333,8 @@ void MeterEngine::Pair() {
 void MeterEngine::SelectPort(int index) {
     selectedPortIndex_ = index;
     const bool valid = index >= 0 && index < static_cast<int>(portList_.size());
-    assembler_.SetSelectedPortLabel(valid ? std::u16string_view(portList_[index].label)
-                                          : std::u16string_view());
+    // Live frames are handed on only while the selected port is a meter's receiver.
+    assembler_.SetLiveFramesEnabled(valid && portList_[index].label == kMultimeterLabel);
 }
 
 void MeterEngine::ScanReceivers() {

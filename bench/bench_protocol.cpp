@@ -1,4 +1,4 @@
-// Frame assembly and decoding of a long mixed capture, fed in the reader's 19-byte chunks.
+// Frame assembly and decoding of a long mixed capture, fed in the reader's chunks.
 // The serial line carries at most 11,520 bytes/s; the pipeline must keep up with 1000 times that.
 #include "protocol/frame_assembler.h"
 #include "protocol/frame_builder.h"
@@ -101,7 +101,7 @@ template <typename Sink> void FeedCapture(benchmark::State& state) {
     for (auto _ : state) {
         Sink sink;
         FrameAssembler assembler(sink);
-        assembler.SetSelectedPortLabel(u"Multimeter");
+        assembler.SetLiveFramesEnabled(true);
         for (size_t at = 0; at < capture.size(); at += chunk) {
             const size_t length = std::min(chunk, capture.size() - at);
             assembler.OnReceive(capture.data() + at, static_cast<int>(length));
@@ -123,6 +123,29 @@ void BM_AssembleOnly(benchmark::State& state) {
     FeedCapture<CountingSink>(state);
 }
 
+// The meter's own pace: each read returns one live frame after the radio's pause, so every chunk
+// holds exactly one whole frame. Reported per chunk.
+void BM_OneFramePerChunk(benchmark::State& state) {
+    std::vector<Bytes> chunks;
+    for (uint16_t i = 0; i < 1024; ++i) {
+        const auto frame = calvora::MakeLiveFrame(static_cast<uint16_t>(i * 37 % 40000), 0x01, 0x01, 0x00);
+        chunks.emplace_back(frame.begin(), frame.end());
+    }
+    CountingSink sink;
+    FrameAssembler assembler(sink);
+    assembler.SetLiveFramesEnabled(true);
+    size_t next = 0;
+    for (auto _ : state) {
+        const Bytes& chunk = chunks[next];
+        next = (next + 1) % chunks.size();
+        assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size()));
+    }
+    if (sink.frames != static_cast<int64_t>(state.iterations()))
+        state.SkipWithError("a chunk did not hand on its frame");
+    state.counters["chunks/s"] =
+        benchmark::Counter(static_cast<double>(state.iterations()), benchmark::Counter::kIsRate);
+}
+
 void BM_DecodeLiveFrame(benchmark::State& state) {
     const auto frame = calvora::MakeLiveFrame(12345, 0x01, 0x01, 0x00);
     for (auto _ : state) {
@@ -135,6 +158,7 @@ void BM_DecodeLiveFrame(benchmark::State& state) {
 
 } // namespace
 
-BENCHMARK(BM_AssembleAndDecode)->Arg(19)->Unit(benchmark::kMillisecond);
-BENCHMARK(BM_AssembleOnly)->Arg(19)->Arg(1)->Arg(2048)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AssembleAndDecode)->Arg(calvora::kReceiveChunkSize)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_AssembleOnly)->Arg(calvora::kReceiveChunkSize)->Arg(1)->Arg(2048)->Unit(benchmark::kMillisecond);
+BENCHMARK(BM_OneFramePerChunk);
 BENCHMARK(BM_DecodeLiveFrame);

@@ -110,6 +110,16 @@ int main(int argc, char** argv) {
                                                  0x07 | 5 << 3, 0x07 | 0 << 3, 0x05, 0x07 | 1 << 3});
     Write(stream / "raw-noise-and-markers", Bytes{0x01, 0x00 | 11 << 3, 0x00, 0xD5, 0xF0, 0x12, 0x00, 0xD5,
                                                   0xF3, 0x00, 0x01, 0x00, 0x40, 0x00});
+    // Two live frames and the start of a third in one chunk: both complete ones are handed on at once.
+    Write(stream / "back-to-back-live", [] {
+        Bytes ops = {0x01, 0x00 | 29 << 3};
+        for (uint16_t magnitude : {1000, 1001, 1002}) {
+            const auto frame = MakeLiveFrame(magnitude, 0x01, 0x01, 0x00);
+            ops.insert(ops.end(), frame.begin(), frame.end());
+        }
+        ops.resize(2 + 30);
+        return ops;
+    }());
     Write(stream / "functions-and-ranges", [] {
         Bytes ops = {0x03};
         for (uint8_t function = 0; function < 16; ++function)

@@ -1,5 +1,6 @@
 #include "recording/recording_state.h"
 
+#include "protocol/frame_assembler.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 
@@ -48,6 +49,17 @@ void RecordingState::EndRecording(RecordingEnd why) {
         recordingEnd = why;
 }
 
+bool RecordingState::downloading() const {
+    return assembler_ ? assembler_->downloading() : downloadingWithoutReceiver_.load();
+}
+
+void RecordingState::SetDownloading(bool downloading) {
+    if (assembler_)
+        assembler_->SetDownloading(downloading);
+    else
+        downloadingWithoutReceiver_ = downloading;
+}
+
 bool AskSaveBeforeClosing(const RecordingState& state, const RecordingDocument& document,
                           UserPrompts& prompts) {
     if (&document != state.recordingDocument || state.dataSaved || state.closePrompted)
@@ -70,7 +82,7 @@ void ForgetDocument(RecordingState& state, RecordingDocument& document) {
         state.allocatedRows = 0;
     }
     if (state.downloadDocument == &document) {
-        state.downloading = false;
+        state.SetDownloading(false);
         state.downloadDocument = nullptr;
     }
 }

@@ -9,6 +9,7 @@
 
 namespace calvora {
 
+class FrameAssembler;
 class RecordingDocument;
 
 enum class MessageIcon { None, Information, Exclamation, Question };
@@ -46,6 +47,17 @@ std::u16string RecordingEndMessage(uint32_t recorded, uint32_t planned, Recordin
 
 class RecordingState {
 public:
+    // Documents without a receiver (files, tests) keep the download flag here.
+    RecordingState() = default;
+    // The download flag is the frame assembler's, which the reader thread clears at a live-reading
+    // marker: one flag, so the assembler and the documents never disagree about a download.
+    explicit RecordingState(FrameAssembler& assembler) : assembler_(&assembler) {}
+    RecordingState(const RecordingState&) = delete;
+    RecordingState& operator=(const RecordingState&) = delete;
+
+    bool downloading() const;
+    void SetDownloading(bool downloading);
+
     // Starts a recording: `recording` set, no end reason yet.
     void BeginRecording();
     // Ends a running recording for `why`; without one it changes nothing, so the first reason stays.
@@ -54,7 +66,6 @@ public:
     // Read by the serial reader thread as well, hence atomic.
     std::atomic<bool> recording{false};
     RecordingEnd recordingEnd = RecordingEnd::None;
-    std::atomic<bool> downloading{false};
     std::atomic<bool> closePrompted{false};
 
     // Starts set: a live document that never received a sample has nothing to lose.
@@ -64,6 +75,10 @@ public:
     RecordingDocument* downloadDocument = nullptr;
     uint32_t plannedSamples = 0;
     uint32_t allocatedRows = 0;
+
+private:
+    FrameAssembler* assembler_ = nullptr;
+    std::atomic<bool> downloadingWithoutReceiver_{false}; // used only while assembler_ is null
 };
 
 // Closing a document: only the live recording document with unsaved samples asks, and only

@@ -9,6 +9,7 @@
 
 #include <filesystem>
 #include <fstream>
+#include <functional>
 
 namespace calvora {
 namespace {
@@ -68,11 +69,11 @@ protected:
     }
     ~MeterEngineTest() override { std::filesystem::remove_all(settingsPath_); }
 
-    // Feeds bytes the way the reader delivers them: 19-byte chunks.
+    // Feeds bytes the way the reader delivers them, in its chunk size.
     void Feed(const std::vector<uint8_t>& bytes) {
-        for (size_t offset = 0; offset < bytes.size(); offset += 19)
-            state_.ReceiveChunk(bytes.data() + offset,
-                                static_cast<int>(std::min<size_t>(19, bytes.size() - offset)));
+        constexpr size_t kChunk = kReceiveChunkSize;
+        for (size_t offset = 0; offset < bytes.size(); offset += kChunk)
+            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min(kChunk, bytes.size() - offset)));
     }
     void FeedReadings(int count, uint16_t magnitude = 12345) {
         for (int i = 0; i < count; ++i)
@@ -162,6 +163,21 @@ TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
     EXPECT_TRUE(view_.TimerRunning(kRescanTimer));
     FeedReadings(2);
     EXPECT_EQ(LiveDocument()->sampleCount(), 4u);
+}
+
+// A capture without the meter's pauses (calvora-cli record --input reads one this way): every reading
+// is recorded, however many frames a chunk completes.
+TEST_F(MeterEngineTest, BackToBackReadingsAreAllRecorded) {
+    std::vector<uint8_t> capture;
+    for (uint16_t i = 0; i < 60; ++i) {
+        const auto frame = LiveFrame(static_cast<uint16_t>(1000 + i));
+        capture.insert(capture.end(), frame.begin(), frame.end());
+    }
+    state_.StartRecordingOf(100);
+    Feed(capture);
+    ASSERT_EQ(LiveDocument()->sampleCount(), 60u);
+    for (uint32_t row = 0; row < 60; ++row)
+        EXPECT_FLOAT_EQ(LiveDocument()->value(row, 0), static_cast<float>(1000 + row) / 10000) << row;
 }
 
 TEST_F(MeterEngineTest, StartingOverUnsavedSamplesAsksAndRefusesToLoseThemWhenTheSaveFails) {
@@ -282,11 +298,9 @@ TEST_F(MeterEngineTest, DownloadProgressRangeAndPositionFor95Records) {
     const auto burst = Burst(95);
     const size_t withoutTails = burst.size() - 18;
     Feed(std::vector<uint8_t>(burst.begin(), burst.begin() + withoutTails));
-    Feed({0x00}); // the last block is handed on with the next chunk
     EXPECT_TRUE(view_.progressShown);
     EXPECT_EQ(view_.progressRange, 200);
     Feed(std::vector<uint8_t>(burst.begin() + withoutTails, burst.end()));
-    Feed({0x00});
     EXPECT_EQ(view_.progressPosition, 120);
     EXPECT_EQ(state_.documents().downloadDocument->sampleCount(), 95u);
 }
@@ -303,6 +317,31 @@ TEST_F(MeterEngineTest, MemoryHeaderEndsARecordingAndBlockZeroWritesNothing) {
     Feed({0x00});
     ASSERT_NE(state_.documents().downloadDocument, nullptr);
     EXPECT_FLOAT_EQ(state_.documents().downloadDocument->value(0, 0), 0.0f);
+}
+
+// The reader thread clears the download flag at a live marker, the user-interface side sets and clears
+// it through the documents: both must read the same flag at every step.
+TEST_F(MeterEngineTest, TheAssemblerAndTheDocumentsShareOneDownloadFlag) {
+    const std::vector<uint8_t> live = LiveFrame(100);
+    struct Step {
+        const char* what;
+        std::function<void()> act;
+        bool downloading;
+    };
+    const Step steps[] = {
+        {"a memory header starts a download", [&] { Feed(MakeMemoryHeader(10)); }, true},
+        {"a live frame ends it", [&] { Feed(live); }, false},
+        {"another header", [&] { Feed(MakeMemoryHeader(10)); }, true},
+        {"the user gives the download up", [&] { state_.AbandonDownload(); }, false},
+        {"set through the documents", [&] { state_.documents().SetDownloading(true); }, true},
+        {"cleared through the documents", [&] { state_.documents().SetDownloading(false); }, false},
+        {"a complete burst", [&] { Feed(Burst(5)); }, false},
+    };
+    for (const Step& step : steps) {
+        step.act();
+        EXPECT_EQ(state_.downloading(), step.downloading) << step.what;
+        EXPECT_EQ(state_.documents().downloading(), step.downloading) << step.what;
+    }
 }
 
 TEST_F(MeterEngineTest, AbandonedDownloadClosesTheProgressAndFillsNothing) {

@@ -1,4 +1,5 @@
 #include "link/receiver_port.h"
+#include "protocol/frame_assembler.h"
 #include "protocol/text.h"
 #include "tests/link/link_test_support.h"
 
@@ -40,8 +41,8 @@ TEST(ReceiverPort, ChunksCompleteOnSizeOrSilence) {
         std::vector<size_t> expected;
     };
     const Case cases[] = {
-        {19, 19, {19}}, // the main frame's size, arriving at once
-        {19, 5, {5}},   // a short burst, completed by silence
+        {kReceiveChunkSize, 19, {19}}, // the engine's size, arriving at once
+        {kReceiveChunkSize, 5, {5}},   // a short burst, completed by silence
         {kInitialChunkSize, 30, {14, 14, 2}},
         {kMaxChunkSize, 300, {300}},
     };

@@ -1,6 +1,7 @@
 // calvora-sim as the tests and the demo use it: a separate process behind a pseudo-terminal, read
 // through the real port object.
 #include "link/receiver_port.h"
+#include "protocol/frame_assembler.h"
 #include "protocol/text.h"
 #include "tests/link/link_test_support.h"
 #include "tests/support/simulator_process.h"
@@ -59,7 +60,7 @@ struct SimulatedLine {
         EXPECT_FALSE(path.empty()) << "calvora-sim printed no device path";
         EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.lastErrorText());
         port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
-        port.SetChunkSize(19);
+        port.SetChunkSize(kReceiveChunkSize);
     }
 };
 
@@ -131,7 +132,7 @@ TEST(Simulator, StoredLogBurstOnRequest) {
     EXPECT_EQ(memory[4].kind, 0xF3);
     EXPECT_EQ(memory[5].kind, 0xF3);
 
-    // The two tails must not share a chunk: the receiving side takes one frame of a kind per chunk.
+    // The last tail comes in a chunk of its own: a live marker in the same chunk would cut it away.
     size_t chunksWithTail = 0;
     for (const auto& chunk : line.collector.chunks()) {
         for (size_t i = 0; i + 2 < chunk.bytes.size(); ++i) {
@@ -142,6 +143,42 @@ TEST(Simulator, StoredLogBurstOnRequest) {
         }
     }
     EXPECT_EQ(chunksWithTail, 2u);
+}
+
+// SIGUSR2 asks for the counts while it runs; they come again on exit. Standard output keeps only
+// the device path.
+TEST(Simulator, TellsWhatItSentOnRequestAndOnExit) {
+    SimulatorProcess simulator({"--rate", "50", "--burst-gap", "5"}, true);
+    ASSERT_FALSE(simulator.devicePath().empty());
+    ChildProcess& process = simulator.process();
+    ASSERT_TRUE(process.Write("log 25\n"));
+    SimulatorSent sent;
+    // The burst ends with 150 ms of quiet on either side of its last tail; ask until it is out.
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            process.Signal(SIGUSR2);
+            return ReadSimulatorSent(process, sent, 1000ms) && sent.storedRecords == 25;
+        },
+        5000ms));
+    const SimulatorSent during = sent;
+    EXPECT_GT(during.liveFrames, 0u);
+
+    EXPECT_EQ(process.Stop(SIGTERM), 0);
+    ASSERT_TRUE(ReadSimulatorSent(process, sent, 2000ms)) << "no counts on exit";
+    EXPECT_GE(sent.liveFrames, during.liveFrames);
+    EXPECT_EQ(sent.storedRecords, 25u);
+
+    // A capture reports the same way.
+    const auto file =
+        std::filesystem::temp_directory_path() / ("calvora-sent-" + std::to_string(getpid()) + ".bin");
+    ChildProcess capture(
+        {BuildPath("tools/sim/calvora-sim"), "--capture", file.string(), "--count", "7", "--log", "25"},
+        true);
+    ASSERT_TRUE(ReadSimulatorSent(capture, sent, 5000ms));
+    EXPECT_EQ(capture.Wait(5000ms), 0);
+    std::filesystem::remove(file);
+    EXPECT_EQ(sent.liveFrames, 7u);
+    EXPECT_EQ(sent.storedRecords, 25u);
 }
 
 TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
@@ -200,6 +237,22 @@ TEST(Simulator, CaptureWritesTheStreamOfCountFrames) {
     const auto faulty = Capture({"--count", "50", "--drop", "0.1", "--garbage", "0.3", "--seed", "11"});
     EXPECT_EQ(faulty, Capture({"--count", "50", "--drop", "0.1", "--garbage", "0.3", "--seed", "11"}));
     EXPECT_NE(faulty.size(), 50 * sim::kLiveFrameSize);
+}
+
+// The example of tools/sim/README.md: twenty readings captured back to back decode to twenty.
+TEST(Simulator, TheReadmeCaptureDecodesToEveryReading) {
+    const auto file =
+        std::filesystem::temp_directory_path() / ("calvora-readme-" + std::to_string(getpid()) + ".bin");
+    ChildProcess simulator({BuildPath("tools/sim/calvora-sim"), "--capture", file.string(), "--count", "20",
+                            "--waveform", "sine", "--amplitude", "2000"});
+    ASSERT_EQ(simulator.Wait(5000ms), 0);
+    ChildProcess decode({BuildPath("tools/cli/calvora-cli"), "decode", file.string()});
+    int readings = 0;
+    for (std::string line = decode.ReadLine(5000ms); !line.empty(); line = decode.ReadLine(5000ms))
+        readings += line.find(R"("kind":"live")") != std::string::npos;
+    EXPECT_EQ(decode.Wait(5000ms), 0);
+    std::filesystem::remove(file);
+    EXPECT_EQ(readings, 20);
 }
 
 TEST(Simulator, ScriptFramesAreReplayedInALoop) {

@@ -150,11 +150,29 @@ TEST(CliDecode, PrintsOneJsonLinePerEvent) {
     EXPECT_EQ(fromFile.lines, std::vector<std::string>(expected.begin(), expected.end() - 1));
 }
 
+// Twenty readings without the meter's pauses between them, as calvora-sim --capture writes them.
+TEST(CliDecode, ABackToBackCaptureDecodesEveryReadingAtAnyChunkSize) {
+    Bytes capture;
+    for (int i = 0; i < 20; ++i)
+        Append(capture, MakeLiveFrame(static_cast<uint16_t>(100 + i), 0x01, 0x01, 0x00));
+    const std::string path = WriteCapture("back-to-back.bin", capture);
+    for (const char* chunk : {"1", "5", "19", "25", "64", "4096"}) {
+        SCOPED_TRACE(std::string("--chunk ") + chunk);
+        const CliRun run = RunDecode(std::string("--chunk ") + chunk + " " + Quoted(path));
+        EXPECT_EQ(run.exitCode, 0) << run.errors;
+        ASSERT_EQ(run.lines.size(), 20u);
+        for (int i = 0; i < 20; ++i)
+            EXPECT_NE(run.lines[i].find("\"raw\":" + std::to_string(100 + i) + ","), std::string::npos)
+                << run.lines[i];
+    }
+}
+
 TEST(CliDecode, BadUsageAndUnreadableInputExitWithTwo) {
     const std::string capture = WriteCapture("usage.bin", SmallCapture());
     const std::string cases[] = {
         std::string("--chunk 0 ") + Quoted(capture),
         std::string("--chunk -3 ") + Quoted(capture),
+        std::string("--chunk 4097 ") + Quoted(capture), // more than the driver's input queue
         std::string("--chunk many ") + Quoted(capture),
         Quoted(TempPath("missing.bin")),
         Quoted(::testing::TempDir()), // a directory
@@ -166,6 +184,9 @@ TEST(CliDecode, BadUsageAndUnreadableInputExitWithTwo) {
         EXPECT_EQ(run.exitCode, 2);
         EXPECT_TRUE(run.lines.empty());
         EXPECT_FALSE(run.errors.empty());
+        if (arguments.rfind("--chunk", 0) == 0) {
+            EXPECT_NE(run.errors.find("--chunk"), std::string::npos) << run.errors;
+        }
     }
 }
 

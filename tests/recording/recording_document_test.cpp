@@ -160,7 +160,7 @@ TEST(CloseDocument, DestroyingTheSpecialDocumentsClearsTheirMembers) {
     state.recordingDocument = &live;
     state.downloadDocument = &download;
     state.recording = true;
-    state.downloading = true;
+    state.SetDownloading(true);
 
     ForgetDocument(state, file);
     EXPECT_TRUE(state.recording);
@@ -170,10 +170,10 @@ TEST(CloseDocument, DestroyingTheSpecialDocumentsClearsTheirMembers) {
     EXPECT_FALSE(state.recording);
     EXPECT_EQ(state.recordingDocument, nullptr);
     EXPECT_EQ(live.rowCapacity(), 0u);
-    EXPECT_TRUE(state.downloading);
+    EXPECT_TRUE(state.downloading());
 
     ForgetDocument(state, download);
-    EXPECT_FALSE(state.downloading);
+    EXPECT_FALSE(state.downloading());
     EXPECT_EQ(state.downloadDocument, nullptr);
 }
 

@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <chrono>
+#include <cstdio>
 #include <cstdlib>
 #include <functional>
 #include <string>
@@ -97,6 +98,16 @@ public:
     bool Write(const std::string& text) {
         return ::write(stdin_, text.data(), text.size()) == static_cast<ssize_t>(text.size());
     }
+    bool Signal(int signal) { return pid_ > 0 && kill(pid_, signal) == 0; }
+    // Stops the program (SIGSTOP) and returns once it is stopped; false when it did not stop.
+    bool Pause() {
+        int status = 0;
+        return Signal(SIGSTOP) &&
+               WaitFor(
+                   [&] { return waitpid(pid_, &status, WNOHANG | WUNTRACED) == pid_ && WIFSTOPPED(status); },
+                   std::chrono::milliseconds(5000));
+    }
+    bool Resume() { return Signal(SIGCONT); }
     // Sends `signal` and reaps the process; returns its exit status (-1 when killed after 5 s).
     int Stop(int signal) {
         if (pid_ <= 0)
@@ -132,11 +143,13 @@ private:
     std::string pending_;
 };
 
-// calvora-sim with `arguments`; devicePath() is the pseudo-terminal it serves.
+// calvora-sim with `arguments`; devicePath() is the pseudo-terminal it serves. With `mergeErrors` its
+// notes on standard error follow the device path through process().ReadLine.
 class SimulatorProcess {
 public:
-    explicit SimulatorProcess(std::vector<std::string> arguments)
-        : process_(WithProgram(std::move(arguments))), devicePath_(process_.ReadLine(std::chrono::seconds(5))) {}
+    explicit SimulatorProcess(std::vector<std::string> arguments, bool mergeErrors = false)
+        : process_(WithProgram(std::move(arguments)), mergeErrors),
+          devicePath_(process_.ReadLine(std::chrono::seconds(5))) {}
     const std::string& devicePath() const { return devicePath_; }
     ChildProcess& process() { return process_; }
 
@@ -148,5 +161,32 @@ private:
     ChildProcess process_;
     std::string devicePath_;
 };
+
+// The counts calvora-sim reports on SIGUSR2 and on exit:
+// "calvora-sim: sent N live frames, M stored-log records".
+struct SimulatorSent {
+    unsigned long long liveFrames = 0;
+    unsigned long long storedRecords = 0;
+};
+
+inline bool ParseSimulatorSent(const std::string& line, SimulatorSent& sent) {
+    return std::sscanf(line.c_str(), "calvora-sim: sent %llu live frames, %llu stored-log records",
+                       &sent.liveFrames, &sent.storedRecords) == 2;
+}
+
+// Reads lines until one carries the counts; false after `bound`.
+inline bool ReadSimulatorSent(ChildProcess& simulator, SimulatorSent& sent, std::chrono::milliseconds bound) {
+    const auto deadline = std::chrono::steady_clock::now() + bound;
+    while (std::chrono::steady_clock::now() < deadline) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(
+            deadline - std::chrono::steady_clock::now());
+        const std::string line = simulator.ReadLine(left);
+        if (line.empty())
+            return false;
+        if (ParseSimulatorSent(line, sent))
+            return true;
+    }
+    return false;
+}
 
 } // namespace calvora::testing

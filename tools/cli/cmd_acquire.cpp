@@ -35,7 +35,9 @@ using Clock = std::chrono::steady_clock;
 
 std::atomic<bool> interrupted{false};
 
-void OnInterrupt(int) { interrupted = true; }
+void OnInterrupt(int) {
+    interrupted = true;
+}
 
 // Ctrl+C ends the wait (and a recording still saves what it has).
 class InterruptGuard {
@@ -111,9 +113,6 @@ enum class Feed {
     Failed,  // reading failed part-way (message printed)
 };
 
-// The receiver's chunk size, which the capture replay keeps so a file decodes as the port would deliver it.
-constexpr size_t kCaptureChunk = 19;
-
 // The engine with everything a subcommand needs around it.
 struct Session {
     Session() : settings(SettingsFile::DefaultPath()), state(view, inventory, settings) {}
@@ -172,7 +171,7 @@ struct Session {
         std::array<uint8_t, 64 * 1024> buffer;
         size_t at = 0;
         size_t held = 0;
-        std::array<uint8_t, kCaptureChunk> chunk;
+        std::array<uint8_t, kReceiveChunkSize> chunk;
         size_t filled = 0;
         bool ended = false;
         while (!done()) {
@@ -322,7 +321,8 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
     } else {
         if (!session.Open(port))
             return ExitFailure;
-        std::cerr << "Waiting for the stored log on " << port << " (start the transfer on the meter)" << std::endl;
+        std::cerr << "Waiting for the stored log on " << port << " (start the transfer on the meter)"
+                  << std::endl;
         const auto deadline = Clock::now() + std::chrono::duration_cast<Clock::duration>(
                                                  std::chrono::duration<double>(timeout));
         while (!filled && !interrupted && Clock::now() < deadline)
@@ -389,8 +389,8 @@ int RunPorts() {
         return ExitFailure;
     }
     for (const PortEntry& entry : session.state.portList())
-        std::cout << "COM" << int(entry.portNumber) << '\t' << entry.devicePath << '\t' << kReceiverDescription
-                  << '\n';
+        std::cout << "COM" << int(entry.portNumber) << '\t' << entry.devicePath << '\t'
+                  << kReceiverDescription << '\n';
     return ExitOk;
 }
 
@@ -473,9 +473,8 @@ const bool registered = [] {
                              ->required();
                          return CommandRunner([options] { return RunPair(options->port); });
                      }});
-    registerCommand({"ports", "List the receivers found on this computer", 24, [](CLI::App&) {
-                         return CommandRunner([] { return RunPorts(); });
-                     }});
+    registerCommand({"ports", "List the receivers found on this computer", 24,
+                     [](CLI::App&) { return CommandRunner([] { return RunPorts(); }); }});
     return true;
 }();
 

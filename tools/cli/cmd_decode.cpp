@@ -7,12 +7,10 @@
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
 
-#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
 #include <iostream>
-#include <limits>
 #include <memory>
 #include <string>
 #include <utility>
@@ -65,6 +63,9 @@ private:
     bool printed_ = false;
 };
 
+// No read from the receiver returns more than the driver's input queue holds.
+constexpr int kMaxChunk = 4096;
+
 struct FileCloser {
     void operator()(std::FILE* file) const { std::fclose(file); }
 };
@@ -84,32 +85,19 @@ int RunDecode(int chunkSize, const std::string& path) {
 
     JsonLinePrinter printer(std::cout);
     FrameAssembler assembler(printer);
-    assembler.SetSelectedPortLabel(u"Multimeter");
-    // The chunk grows only as bytes arrive, so a huge --chunk costs no more memory than the input.
-    constexpr size_t kReadStep = 64 * 1024;
-    const auto wanted = static_cast<size_t>(chunkSize);
-    std::vector<uint8_t> chunk;
-    bool ended = false;
-    while (!ended) {
-        chunk.clear();
-        while (chunk.size() < wanted) {
-            const size_t offset = chunk.size();
-            const size_t step = std::min(wanted - offset, kReadStep);
-            chunk.resize(offset + step);
-            // fread waits for the whole step unless the stream ends, so only the last chunk is short.
-            const size_t got = std::fread(chunk.data() + offset, 1, step, input);
-            chunk.resize(offset + got);
-            if (got < step) {
-                ended = true;
-                break;
-            }
-        }
-        if (!chunk.empty()) {
-            assembler.OnReceive(chunk.data(), static_cast<int>(chunk.size()));
+    assembler.SetLiveFramesEnabled(true);
+    std::vector<uint8_t> chunk(static_cast<size_t>(chunkSize));
+    for (;;) {
+        // fread waits for the whole chunk unless the stream ends, so only the last chunk is short.
+        const size_t got = std::fread(chunk.data(), 1, chunk.size(), input);
+        if (got > 0) {
+            assembler.OnReceive(chunk.data(), static_cast<int>(got));
             // A live pipe (a receiver or the simulator) should show its events as they happen.
             if (printer.TakePrinted())
                 std::cout.flush();
         }
+        if (got < chunk.size())
+            break;
     }
     if (std::ferror(input)) {
         std::cerr << "calvora-cli decode: cannot read " << name << ": " << std::strerror(errno) << '\n';
@@ -128,10 +116,11 @@ const bool registered = registerCommand({
     "Decode a raw received byte stream into JSON lines (live readings, memory frames, pairing)",
     10,
     [](CLI::App& sub) -> CommandRunner {
-        auto chunkSize = std::make_shared<int>(19);
+        auto chunkSize = std::make_shared<int>(kReceiveChunkSize);
         auto path = std::make_shared<std::string>();
-        sub.add_option("--chunk", *chunkSize, "Bytes per chunk handed to the frame assembler (default 19)")
-            ->check(CLI::Range(1, std::numeric_limits<int>::max()));
+        sub.add_option("--chunk", *chunkSize,
+                       "Bytes per chunk handed to the frame assembler, 1 to 4096 (default 19)")
+            ->check(CLI::Range(1, kMaxChunk));
         sub.add_option("FILE", *path, "Raw received bytes (standard input when omitted)");
         return [chunkSize, path] { return RunDecode(*chunkSize, *path); };
     },

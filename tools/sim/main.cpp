@@ -21,7 +21,8 @@ int main(int argc, char** argv) {
         "Meter simulator: opens a pseudo-terminal, prints its device path on stdout and behaves like "
         "the wireless receiver with a meter behind it (live readings, pair acknowledgement, stored-log "
         "bursts).\nWhile running, a line 'log N' on stdin (or SIGUSR1, for the default count) sends a "
-        "stored-log burst; 'quit' or SIGINT/SIGTERM ends it.",
+        "stored-log burst; 'quit' or SIGINT/SIGTERM ends it. On SIGUSR2 and on exit it reports on stderr "
+        "how many live frames and stored-log records it has sent.",
         "calvora-sim"};
     app.add_option("--rate", options.rate, "Live readings per second")
         ->check(CLI::Range(0.01, 10000.0))

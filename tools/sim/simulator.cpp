@@ -10,6 +10,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <csignal>
 #include <cstdio>
 #include <cstdlib>
 #include <cstring>
@@ -78,6 +79,27 @@ void Note(const char* text) {
     std::fprintf(stderr, "calvora-sim: %s\n", text);
 }
 
+// Stored records carried by a memory frame: a block's or tail's payload length over four bytes.
+size_t RecordsIn(const Bytes& frame) {
+    if (frame.size() < 7 || (frame[2] != 0xF2 && frame[2] != 0xF3))
+        return 0;
+    return static_cast<size_t>(frame[5] << 8 | frame[6]) / 4;
+}
+
+// What was written to the device or file so far. Reported on stderr in one stable line, so tests and
+// scripts can compare what arrived with what was sent.
+struct SentCounts {
+    uint64_t liveFrames = 0;
+    uint64_t storedRecords = 0;
+
+    void Report() const {
+        std::fprintf(stderr, "calvora-sim: sent %llu live frames, %llu stored-log records\n",
+                     static_cast<unsigned long long>(liveFrames),
+                     static_cast<unsigned long long>(storedRecords));
+        std::fflush(stderr);
+    }
+};
+
 class PseudoTerminalRun {
 public:
     explicit PseudoTerminalRun(const SimOptions& options) : options_(options), meter_(options) {}
@@ -106,7 +128,14 @@ public:
         }
         std::printf("%s\n", slavePath_.c_str());
         std::fflush(stdout);
+        const int status = Serve();
+        sent_.Report();
+        return status;
+    }
 
+private:
+    // Sends until the count is reached, the device is unplugged or a stop is asked for.
+    int Serve() {
         const auto start = Clock::now();
         nextLive_ = start;
         lastScheduled_ = start;
@@ -129,19 +158,26 @@ public:
             const bool wantLive = options_.frameCount < 0 || liveWritten_ < options_.frameCount;
             // A live frame waits while anything else is on its way, so frames never interleave.
             if (wantLive && now >= nextLive_ && pending_.empty() && now >= busyUntil_) {
-                ScheduleFrame(meter_.NextLiveFrame(), now);
+                ScheduleFrame(meter_.NextLiveFrame(), now, false, true);
                 ++liveWritten_;
                 nextLive_ += period;
                 if (nextLive_ <= now)
                     nextLive_ = now + period;
             }
             while (!pending_.empty() && pending_.begin()->first <= now) {
+                // Signals first: a report asked for before this write must not count it, and nothing
+                // is written after a stop was asked for, wherever the loop was when the signal came.
+                HandleSignals();
+                if (stop_)
+                    break;
                 const Write& next = pending_.begin()->second;
                 // Quiet is measured from the last real write, so a late write before it cannot shorten it.
                 if (next.alone && now < lastWrite_ + kQuietGap)
                     break;
                 // Nobody reading fills the terminal's buffer: the rest of that write is lost, as on air.
                 WriteAll(master_, next.bytes);
+                sent_.liveFrames += next.liveFrames;
+                sent_.storedRecords += next.records;
                 lastWrite_ = Clock::now();
                 if (next.alone)
                     busyUntil_ = std::max(busyUntil_, lastWrite_ + kQuietGap);
@@ -161,7 +197,6 @@ public:
         return 0;
     }
 
-private:
     bool OpenTerminal() {
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_CLOEXEC);
         char name[128] = {};
@@ -191,7 +226,7 @@ private:
     bool WatchSignals() {
         sigset_t set;
         sigemptyset(&set);
-        for (const int signal : {SIGUSR1, SIGINT, SIGTERM, SIGHUP})
+        for (const int signal : {SIGUSR1, SIGUSR2, SIGINT, SIGTERM, SIGHUP})
             sigaddset(&set, signal);
         sigprocmask(SIG_BLOCK, &set, nullptr);
         // Started in the background of a shell, reading the terminal must not stop us: the read fails
@@ -216,14 +251,18 @@ private:
     }
 
     // Schedules the writes of one frame at `at` or later, after everything already scheduled. A frame
-    // written `alone` gets kQuietGap of silence before and after it.
-    Clock::time_point ScheduleFrame(const Bytes& frame, Clock::time_point at, bool alone = false) {
+    // written `alone` gets kQuietGap of silence before and after it. The frame counts as sent with its
+    // last piece.
+    Clock::time_point ScheduleFrame(const Bytes& frame, Clock::time_point at, bool alone = false,
+                                    bool live = false) {
         at = std::max(at, lastScheduled_);
         const auto pieces = meter_.Writes(frame);
         for (size_t i = 0; i < pieces.size(); ++i) {
             if (i > 0)
                 at += kSplitGap;
-            pending_.emplace(at, Write{pieces[i], alone && i == 0});
+            const bool last = i + 1 == pieces.size();
+            pending_.emplace(
+                at, Write{pieces[i], alone && i == 0, last && live ? 1u : 0u, last ? RecordsIn(frame) : 0});
         }
         lastScheduled_ = at;
         return at;
@@ -236,7 +275,7 @@ private:
         for (size_t i = 0; i < frames.size(); ++i) {
             if (i > 0)
                 at += gap;
-            // Both tails in one chunk would hide the second, and a live frame behind it would cut it away.
+            // A live frame's marker in the same chunk as the last tail would cut the tail away.
             at = ScheduleFrame(frames[i], at, i + 1 == frames.size());
         }
         std::fprintf(stderr, "calvora-sim: stored-log burst of %zu records\n", count);
@@ -249,7 +288,7 @@ private:
         }
         // Silence on both sides, so the host sees the acknowledgement at the start of its own chunk.
         lastScheduled_ = std::max(now, lastScheduled_);
-        pending_.emplace(lastScheduled_, Write{Bytes(kPairAck.begin(), kPairAck.end()), true});
+        pending_.emplace(lastScheduled_, Write{Bytes(kPairAck.begin(), kPairAck.end()), true, 0, 0});
         Note("pair request answered");
     }
 
@@ -263,6 +302,19 @@ private:
             stop_ = true;
         } else if (fields >= 1) {
             std::fprintf(stderr, "calvora-sim: unknown command '%s' (log [N], quit)\n", line.c_str());
+        }
+    }
+
+    // Takes every signal waiting on the signal descriptor (it does not block).
+    void HandleSignals() {
+        signalfd_siginfo info{};
+        while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
+            if (info.ssi_signo == SIGUSR1)
+                ScheduleBurst(options_.logCount, Clock::now());
+            else if (info.ssi_signo == SIGUSR2)
+                sent_.Report();
+            else
+                stop_ = true;
         }
     }
 
@@ -289,15 +341,8 @@ private:
             // Not expected while we hold the slave; stop listening rather than spin.
             hostWatched_ = false;
         }
-        if (watched[1].revents & POLLIN) {
-            signalfd_siginfo info{};
-            while (::read(signals_, &info, sizeof info) == static_cast<ssize_t>(sizeof info)) {
-                if (info.ssi_signo == SIGUSR1)
-                    ScheduleBurst(options_.logCount, Clock::now());
-                else
-                    stop_ = true;
-            }
-        }
+        if (watched[1].revents & POLLIN)
+            HandleSignals();
         if (watched[2].revents & (POLLIN | POLLHUP | POLLERR)) {
             char buffer[256];
             const ssize_t n = ::read(0, buffer, sizeof buffer);
@@ -328,19 +373,33 @@ private:
     std::string commandLine_;
     struct Write {
         Bytes bytes;
-        bool alone; // needs kQuietGap of silence on both sides
+        bool alone;          // needs kQuietGap of silence on both sides
+        unsigned liveFrames; // 1 on the last piece of a live frame
+        size_t records;      // stored records, on the last piece of a memory frame
     };
     std::multimap<Clock::time_point, Write> pending_;
     Clock::time_point nextLive_{};
     Clock::time_point lastScheduled_{};
     Clock::time_point busyUntil_{};
     Clock::time_point lastWrite_{};
-    int64_t liveWritten_ = 0;
+    int64_t liveWritten_ = 0; // scheduled, for --count
+    SentCounts sent_;
 };
+
+volatile std::sig_atomic_t reportAsked = 0;
+
+void AskForReport(int) {
+    reportAsked = 1;
+}
 
 } // namespace
 
 int RunCapture(const SimOptions& options) {
+    // Only a flag is set in the handler; the report is written from the loop below.
+    struct sigaction action {};
+    action.sa_handler = AskForReport;
+    sigemptyset(&action.sa_mask);
+    sigaction(SIGUSR2, &action, nullptr);
     std::FILE* file = std::fopen(options.capturePath.c_str(), "wb");
     if (!file) {
         std::fprintf(stderr, "calvora-sim: can't write %s: %s\n", options.capturePath.c_str(),
@@ -348,31 +407,39 @@ int RunCapture(const SimOptions& options) {
         return 1;
     }
     Meter meter(options);
+    SentCounts sent;
     bool ok = true;
     auto write = [&](const Bytes& bytes) {
         ok = ok && std::fwrite(bytes.data(), 1, bytes.size(), file) == bytes.size();
     };
-    auto put = [&](const Bytes& frame) {
+    auto put = [&](const Bytes& frame, bool live) {
         for (const Bytes& piece : meter.Writes(frame))
             write(piece);
+        sent.liveFrames += live ? 1 : 0;
+        sent.storedRecords += RecordsIn(frame);
+        if (reportAsked) {
+            reportAsked = 0;
+            sent.Report();
+        }
     };
     if (options.logAtStart) {
         const auto frames = meter.Burst(*options.logAtStart);
         for (size_t i = 0; i < frames.size(); ++i) {
             // A file has no silence: the quiet around the second tail frame becomes filler, so a reader
             // cutting the file into chunks of up to 32 bytes never sees that tail share a chunk with
-            // the first tail or with the next live frame.
+            // the next live frame, whose marker would cut it away.
             const bool secondTail = i + 1 == frames.size();
             if (secondTail)
                 write(Bytes(kCaptureQuietFill, 0xFF));
-            put(frames[i]);
+            put(frames[i], false);
             if (secondTail)
                 write(Bytes(kCaptureQuietFill, 0xFF));
         }
     }
     for (int64_t k = 0; k < options.frameCount; ++k)
-        put(meter.NextLiveFrame());
+        put(meter.NextLiveFrame(), true);
     ok = std::fclose(file) == 0 && ok;
+    sent.Report();
     if (!ok) {
         std::fprintf(stderr, "calvora-sim: writing %s failed\n", options.capturePath.c_str());
         return 1;

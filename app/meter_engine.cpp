@@ -154,6 +154,7 @@ RecordingDocument* MeterEngine::RecoverJournal(const std::filesystem::path& path
     RecordingDocument recovered;
     if (!calvora::RecoverJournal(path, recovered, error))
         return nullptr;
+    PrepareRecoveredDocument(recovered);
     RecordingDocument* document = view_.CreateDocumentWindow();
     if (!document)
         return nullptr;
@@ -490,7 +491,8 @@ int MeterEngine::BeginComport() {
     const int number = settings_.ReadPortNumber(label, kDefaultPortNumber, &unreadable);
     // The file is used as if it were missing, and the user learns why the remembered port is not.
     if (!unreadable.empty())
-        view_.ShowMessage(fromUtf8(unreadable) + u"\nCOM" + fromAscii(std::to_string(number)) + u" is used instead.",
+        view_.ShowMessage(fromUtf8(unreadable) + u"\nCOM" + fromAscii(std::to_string(number)) +
+                              u" is used instead.",
                           MessageIcon::Information);
     PortEntry entry{std::u16string(kMultimeterLabel), number, 0, {}};
     // A device without a COM number (a pseudo-terminal, say) is remembered by its path.

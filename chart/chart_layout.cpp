@@ -148,6 +148,17 @@ void ApplyNewChartDefaults(RecordingDocument& document) {
     document.settings.gridColour = kDefaultGrid;
 }
 
+void PrepareOpenedDocument(RecordingDocument& document) {
+    SetLimitsFromSamples(document);
+    document.layout.ResetZoom();
+    document.layout.vertical.range = 0;
+}
+
+void PrepareRecoveredDocument(RecordingDocument& document) {
+    ApplyNewChartDefaults(document);
+    SetLimitsFromSamples(document);
+}
+
 void SetLimitsFromSamples(RecordingDocument& document) {
     double maximum = -4000;
     double minimum = 4000;

@@ -2,7 +2,7 @@
 // rectangle, so it runs and is tested without a window.
 #pragma once
 
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 
 namespace calvora {
 
@@ -24,5 +24,14 @@ void ApplyNewChartDefaults(RecordingDocument& document);
 // limits into axisMin/axisMax and (narrowed) autoMin/autoMax; the laid-out range covers every
 // sample. Infinite values are left out of the extremes: they would make the whole scale infinite.
 void SetLimitsFromSamples(RecordingDocument& document);
+
+// A document read from a record file, made ready for its chart: the scale from its samples, the full view
+// without a remembered vertical zoom. The reader leaves the chart alone, so every program that opens a
+// file calls this.
+void PrepareOpenedDocument(RecordingDocument& document);
+
+// A recording recovered from a crash journal, made ready for its chart as a live recording would be: the
+// new chart's defaults and the scale from its samples.
+void PrepareRecoveredDocument(RecordingDocument& document);
 
 } // namespace calvora

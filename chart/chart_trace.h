@@ -3,7 +3,7 @@
 // live sample asks of the chart. chart/gui turns the results into pixels.
 #pragma once
 
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 
 #include <cstdint>
 #include <optional>

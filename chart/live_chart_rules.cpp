@@ -1,6 +1,6 @@
 #include "chart/live_chart_rules.h"
 
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 #include "recording/recording_document.h"
 
 #include <algorithm>

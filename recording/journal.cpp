@@ -1,6 +1,5 @@
 #include "recording/journal.h"
 
-#include "chart/chart_layout.h"
 #include "protocol/text.h"
 #include "recording/little_endian.h"
 #include "recording/recording_document.h"
@@ -528,7 +527,7 @@ bool RecoverFrom(std::string_view bytes, RecordingDocument& document, std::u16st
         return fail(u" holds no complete sample");
 
     RecordingDocument recovered;
-    ApplyNewChartDefaults(recovered);
+    recovered.SetChannelCount(1);
     recovered.FillRows(static_cast<uint32_t>(entries->size()));
     for (uint32_t row = 0; row < entries->size(); ++row) {
         const Entry& entry = (*entries)[row];
@@ -537,7 +536,6 @@ bool RecoverFrom(std::string_view bytes, RecordingDocument& document, std::u16st
         recovered.SetTexts(row, entry.texts[0], entry.texts[1], entry.texts[2], entry.texts[3]);
     }
     recovered.Compact();
-    SetLimitsFromSamples(recovered);
     recovered.title = u"RealTime Panel";
     document = std::move(recovered);
     return true;

@@ -1,6 +1,5 @@
 #include "recording/record_file.h"
 
-#include "chart/chart_layout.h"
 #include "protocol/text.h"
 #include "recording/little_endian.h"
 #include "recording/recording_document.h"
@@ -378,9 +377,6 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
         !in.U32(settings.gridColour))
         return Unexpected(document);
 
-    SetLimitsFromSamples(document);
-    document.layout.ResetZoom();
-    document.layout.vertical.range = 0;
     document.Compact();
     return {};
 }

@@ -3,7 +3,7 @@
 // document's TextPool so a loaded one-channel sample stays well under 128 bytes.
 #pragma once
 
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 #include "recording/document_listeners.h"
 #include "recording/text_pool.h"
 

@@ -123,6 +123,12 @@ DocumentView* DocumentWindow::CreateView(int index) {
     if (view != nullptr) {
         view->setParent(client_);
         view->raise();
+        connect(view, &DocumentView::barsWanted, this, [this] {
+            // Only after a print preview hid them: showing them lays the window out again.
+            if (strip_ != nullptr && strip_->tabBar()->isHidden())
+                ShowBars();
+        });
+        connect(view, &DocumentView::layoutWanted, this, &DocumentWindow::RecalcLayout);
     }
     return view;
 }

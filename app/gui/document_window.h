@@ -2,7 +2,7 @@
 // per kind of view; choosing a tab replaces the view by a new view of that tab's kind on the same document.
 #pragma once
 
-#include "app/gui/document_view.h"
+#include "recording/gui/document_view.h"
 
 #include <QFont>
 #include <QMdiSubWindow>

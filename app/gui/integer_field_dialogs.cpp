@@ -1,6 +1,6 @@
 #include "app/gui/integer_field_dialogs.h"
 
-#include "app/int_field.h"
+#include "protocol/number_fields.h"
 #include "recording/recording_state.h"
 
 #include <QLabel>

@@ -2,6 +2,7 @@
 #include "app/gui/main_window.h"
 
 #include "app/gui/toolbar_images.h"
+#include "chart/chart_layout.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -131,6 +132,7 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
         }
         return nullptr;
     }
+    PrepareOpenedDocument(*document);
     document->title = QFileInfo(absolute).fileName().toStdU16String();
     DocumentWindow* frame = CreateDocumentWindow(std::move(document));
     if (frame != nullptr) {

@@ -2,20 +2,18 @@
 // view factory for the tab table.
 #pragma once
 
-#include "app/gui/document_view.h"
 #include "chart/gui/chart_view.h"
+#include "recording/gui/document_view.h"
 
 #include <functional>
 #include <memory>
 
 namespace calvora {
 
-class DocumentWindow;
-
 class ChartDocumentView : public DocumentView {
     Q_OBJECT
 public:
-    // Empty showFrameBars and previewEnded hooks are filled in with the view's own tabbed frame.
+    // Empty showFrameBars and previewEnded hooks become the view's barsWanted and layoutWanted signals.
     ChartDocumentView(std::shared_ptr<RecordingDocument> document, ChartHooks hooks, QWidget* parent);
 
     ChartView& chart() const { return *chart_; }
@@ -25,8 +23,6 @@ public:
     void PrintPreview(QPrinter& printer) override;
 
 private:
-    DocumentWindow* documentWindow() const;
-
     ChartView* chart_;
 };
 

@@ -2,7 +2,7 @@
 // written to the document on OK.
 #pragma once
 
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 
 #include <QDialog>
 

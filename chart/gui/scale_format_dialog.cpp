@@ -1,6 +1,6 @@
 #include "chart/gui/scale_format_dialog.h"
 
-#include "app/int_field.h"
+#include "protocol/number_fields.h"
 #include "chart/gui/chart_controls.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"

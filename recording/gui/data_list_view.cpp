@@ -1,6 +1,5 @@
 #include "recording/gui/data_list_view.h"
 
-#include "app/gui/document_window.h"
 #include "protocol/formatters.h"
 #include "recording/recording_document.h"
 
@@ -340,13 +339,8 @@ void DataListView::PrintPreview(QPrinter& printer) {
     connect(&preview, &QPrintPreviewDialog::paintRequested, this,
             [this](QPrinter* target) { Print(*target); });
     preview.exec();
-    // The frame hid its tabs for the preview; the list has no paint of its own that brings them back.
-    for (QObject* ancestor = parent(); ancestor != nullptr; ancestor = ancestor->parent()) {
-        if (auto* frame = qobject_cast<DocumentWindow*>(ancestor)) {
-            frame->ShowBars();
-            break;
-        }
-    }
+    // The window hid its tabs for the preview; the list has no paint of its own that brings them back.
+    Q_EMIT barsWanted();
 }
 
 ViewFactory MakeLogListViewFactory() {

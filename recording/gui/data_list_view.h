@@ -2,8 +2,8 @@
 // is asked for, grows once a second during a live recording, and prints 75 rows a page.
 #pragma once
 
-#include "app/gui/document_view.h"
 #include "recording/document_listeners.h"
+#include "recording/gui/document_view.h"
 
 #include <QAbstractTableModel>
 #include <QFont>

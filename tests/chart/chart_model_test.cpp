@@ -1,5 +1,5 @@
 #include "chart/chart_layout.h"
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 #include "recording/recording_document.h"
 
 #include <gtest/gtest.h>

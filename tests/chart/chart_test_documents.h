@@ -3,7 +3,7 @@
 #pragma once
 
 #include "chart/chart_layout.h"
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 #include "chart/live_chart_rules.h"
 #include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"

@@ -5,7 +5,7 @@
 #include "app/gui/integer_field_dialogs.h"
 #include "app/gui/loading_dialog.h"
 #include "app/gui/main_window.h"
-#include "app/int_field.h"
+#include "protocol/number_fields.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "protocol/text.h"

@@ -1,3 +1,4 @@
+#include "chart/chart_layout.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -334,7 +335,7 @@ TEST(RecordReader, SurvivesEverySingleByteCorruption) {
     }
 }
 
-TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
+TEST(RecordReader, AnOpenedFilesScaleComesFromItsSamplesStartingAtFourThousand) {
     struct Case {
         std::vector<float> values;
         double low;
@@ -350,6 +351,7 @@ TEST(RecordReader, ScaleFromSamplesStartsAtFourThousand) {
         file.DefaultChannel().DefaultChartTrailer();
         RecordingDocument document;
         ASSERT_TRUE(ReadRecord(file.bytes, document).ok());
+        PrepareOpenedDocument(document);
         EXPECT_DOUBLE_EQ(document.settings.axisMin, c.low);
         EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
         EXPECT_EQ(document.settings.autoMin, static_cast<float>(c.low));

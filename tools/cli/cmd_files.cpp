@@ -1,5 +1,6 @@
 // calvora-cli info / export / convert: look into a .recorder file, write its text table, or
 // rewrite it with the record writer. These are how files are checked from outside the program.
+#include "chart/chart_layout.h"
 #include "protocol/formatters.h"
 #include "protocol/hex_text.h"
 #include "protocol/text.h"
@@ -24,8 +25,11 @@ namespace {
 // Reads FILE into `document`; prints why not and gives the exit code when it fails.
 int Load(const std::string& file, RecordingDocument& document) {
     const ReadResult result = ReadRecordFile(file, document);
-    if (result.ok())
+    if (result.ok()) {
+        // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
+        PrepareOpenedDocument(document);
         return ExitOk;
+    }
     if (result.status == ReadStatus::CannotOpen)
         std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(result.message) << "\n";
     else
@@ -162,21 +166,20 @@ const bool registered = [] {
                              return static_cast<int>(ExitOk);
                          });
                      }});
-    registerCommand({"export", "Write the text table of a .recorder file, as Save writes the .csv", 31,
-                     [](CLI::App& sub) {
-                         auto file = std::make_shared<std::string>();
-                         auto out = std::make_shared<std::string>();
-                         sub.add_option("FILE", *file, "Recording (.recorder)")->required();
-                         sub.add_option("OUT", *out, "Text table to write (- for standard output)")
-                             ->required();
-                         return CommandRunner([file, out] {
-                             RecordingDocument document;
-                             if (const int code = Load(*file, document); code != ExitOk)
-                                 return code;
-                             return WriteOutput(
-                                 *out, [&](ByteSink& sink) { return WriteTextExport(document, sink); });
-                         });
-                     }});
+    registerCommand(
+        {"export", "Write the text table of a .recorder file, as Save writes the .csv", 31,
+         [](CLI::App& sub) {
+             auto file = std::make_shared<std::string>();
+             auto out = std::make_shared<std::string>();
+             sub.add_option("FILE", *file, "Recording (.recorder)")->required();
+             sub.add_option("OUT", *out, "Text table to write (- for standard output)")->required();
+             return CommandRunner([file, out] {
+                 RecordingDocument document;
+                 if (const int code = Load(*file, document); code != ExitOk)
+                     return code;
+                 return WriteOutput(*out, [&](ByteSink& sink) { return WriteTextExport(document, sink); });
+             });
+         }});
     registerCommand(
         {"convert", "Read a .recorder file and write it again with the record writer", 32, [](CLI::App& sub) {
              auto in = std::make_shared<std::string>();

@@ -1,6 +1,7 @@
 // calvora-cli recover: the crash journals that live recordings left behind (a crash, a killed session,
 // a save that failed), listed, written out as BASE.recorder + BASE.csv exactly as Save writes them, or
 // discarded. The same journal reader the desktop program offers a left journal with at start.
+#include "chart/chart_layout.h"
 #include "protocol/text.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
@@ -81,6 +82,7 @@ int RunRecover(const RecoverOptions& options) {
         std::cerr << "calvora-cli: cannot recover " << toUtf8(error) << '\n';
         return ExitUsage;
     }
+    PrepareRecoveredDocument(document);
     RecordingState documents;
     const int saved = SaveAs(document, options.out, documents);
     if (saved == ExitOk && !EndJournal(path, JournalEnd::Recovered, &error))

@@ -1,4 +1,4 @@
-#include "app/int_field.h"
+#include "protocol/number_fields.h"
 
 #include "protocol/text.h"
 

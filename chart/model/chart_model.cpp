@@ -1,4 +1,4 @@
-#include "chart/chart_model.h"
+#include "chart/model/chart_model.h"
 
 #include "protocol/text.h"
 

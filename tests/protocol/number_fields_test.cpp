@@ -1,5 +1,5 @@
 // The number a typed text starts with, as the scale limit fields take it.
-#include "app/int_field.h"
+#include "protocol/number_fields.h"
 
 #include <gtest/gtest.h>
 

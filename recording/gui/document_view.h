@@ -29,6 +29,13 @@ public:
     virtual void Print(QPrinter& printer) { (void)printer; }
     virtual void PrintPreview(QPrinter& printer) { (void)printer; }
 
+Q_SIGNALS:
+    // A print preview hid the window's tab strip and dialog bar: the view is on the screen again and wants
+    // them back.
+    void barsWanted();
+    // A print preview ended: the window lays out its strip and the view again.
+    void layoutWanted();
+
 private:
     std::shared_ptr<RecordingDocument> document_;
 };

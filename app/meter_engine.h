@@ -32,7 +32,7 @@ class RecordingDocument;
 // One receiver found by the scan (or named by the settings file or the user).
 struct PortEntry {
     std::u16string label; // always "Multimeter" for receivers
-    int portNumber = 0; // 1..255; 0 for a device known only by its path; anything else fails to open
+    int portNumber = 0;   // 1..255; 0 for a device known only by its path; anything else fails to open
     uint32_t baudRate = 0;
     std::string devicePath; // opened instead of the COM number when not empty
 };

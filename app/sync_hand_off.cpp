@@ -8,9 +8,12 @@ struct SyncHandOff::Pending {
     State state = State::Queued;
 };
 
-SyncHandOff::SyncHandOff(std::function<void()> wakeUi) : wakeUi_(std::move(wakeUi)) {}
+SyncHandOff::SyncHandOff(std::function<void()> wakeUi) : wakeUi_(std::move(wakeUi)) {
+}
 
-SyncHandOff::~SyncHandOff() { Close(); }
+SyncHandOff::~SyncHandOff() {
+    Close();
+}
 
 bool SyncHandOff::Send(std::function<void()> task) {
     auto pending = std::make_shared<Pending>();

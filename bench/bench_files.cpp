@@ -1,8 +1,8 @@
 // Record file and text export throughput, each beside plain sequential I/O of the same byte count,
 // and the memory a loaded one-channel sample holds. Run from a Release build:
 //   build/recording-rel/bench/bench_files
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
 

@@ -2,8 +2,8 @@
 // whose every row can be read.
 #pragma once
 
-#include "recording/recording_document.h"
 #include "recording/journal.h"
+#include "recording/recording_document.h"
 
 #include <cstddef>
 #include <cstdint>

@@ -2,9 +2,9 @@
 #include "chart/chart_layout.h"
 #include "protocol/frame_builder.h"
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
 #include "recording/journal.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "recording/byte_sink.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/text_export.h"
 
 #include <cstddef>

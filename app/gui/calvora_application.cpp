@@ -141,8 +141,8 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     // commands share the engine's recording flags.
     window->Attach(*link, engine->documents(), *prompts_);
 
-    // The views: the chart on the "Data Graph" tab saves and asks through the window and shares its remembered
-    // marks with the program's other charts; the list takes the "Data List" tab.
+    // The views: the chart on the "Data Graph" tab saves and asks through the window and shares its
+    // remembered marks with the program's other charts; the list takes the "Data List" tab.
     ChartHooks chartHooks;
     chartHooks.shared = charts_;
     chartHooks.documents = &engine->documents();

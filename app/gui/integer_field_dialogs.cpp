@@ -10,7 +10,8 @@
 
 namespace calvora {
 
-IntegerFieldDialog::IntegerFieldDialog(int minimum, int maximum, int initial, UserPrompts& prompts, QWidget* parent)
+IntegerFieldDialog::IntegerFieldDialog(int minimum, int maximum, int initial, UserPrompts& prompts,
+                                       QWidget* parent)
     : QDialog(parent), field_(new QLineEdit(this)), minimum_(minimum), maximum_(maximum), value_(initial),
       prompts_(prompts) {
     setWindowFlag(Qt::WindowContextHelpButtonHint, false);
@@ -48,7 +49,8 @@ void IntegerFieldDialog::accept() {
     QDialog::accept();
 }
 
-SamplingSetupDialog::SamplingSetupDialog(UserPrompts& prompts, QWidget* parent) : IntegerFieldDialog(1, 20000, 10000, prompts, parent) {
+SamplingSetupDialog::SamplingSetupDialog(UserPrompts& prompts, QWidget* parent)
+    : IntegerFieldDialog(1, 20000, 10000, prompts, parent) {
     setWindowTitle(QStringLiteral("Sampling Setup"));
     setFixedSize(DialogRect(0, 0, 162, 78).size());
     auto* label = new QLabel(QStringLiteral("Samples"), this);
@@ -67,7 +69,8 @@ SamplingSetupDialog::SamplingSetupDialog(UserPrompts& prompts, QWidget* parent) 
     connect(ok, &QPushButton::clicked, this, &IntegerFieldDialog::accept);
 }
 
-ComportDialog::ComportDialog(UserPrompts& prompts, QWidget* parent) : IntegerFieldDialog(1, 255, 3, prompts, parent) {
+ComportDialog::ComportDialog(UserPrompts& prompts, QWidget* parent)
+    : IntegerFieldDialog(1, 255, 3, prompts, parent) {
     setWindowTitle(QStringLiteral("Comport"));
     setFixedSize(DialogRect(0, 0, 219, 73).size());
     auto* label = new QLabel(QStringLiteral("Comport"), this);

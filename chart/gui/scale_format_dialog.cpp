@@ -1,7 +1,7 @@
 #include "chart/gui/scale_format_dialog.h"
 
-#include "protocol/number_fields.h"
 #include "chart/gui/chart_controls.h"
+#include "protocol/number_fields.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
 

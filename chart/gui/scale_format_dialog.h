@@ -22,7 +22,7 @@ public:
     // `applied` runs after OK has changed the scale (every view of the document repaints). `prompts` shows
     // the refusal; null uses a message box.
     ScaleFormatDialog(RecordingDocument& document, UserPrompts* prompts, std::function<void()> applied,
-                    QWidget* parent = nullptr);
+                      QWidget* parent = nullptr);
 
     NumberEdit* minimumEdit() const { return minEdit_; }
     NumberEdit* maximumEdit() const { return maxEdit_; }

@@ -30,7 +30,7 @@ SizingDockBar::SizingDockBar(QWidget* parent) : QDockWidget(parent) {
 }
 
 bool SizingDockBar::Create(const QString& windowName, QMainWindow* frame, QSize defaultSize, bool gripper,
-                               int controlId) {
+                           int controlId) {
     if (frame == nullptr) {
         return false;
     }

@@ -1,5 +1,5 @@
-// InstrumentPanel: the instrument panel, a page of the Instrument bar that imitates the meter's display. It has
-// no logic of its own: the reading decoder decides every text and every shown control, the connection
+// InstrumentPanel: the instrument panel, a page of the Instrument bar that imitates the meter's display. It
+// has no logic of its own: the reading decoder decides every text and every shown control, the connection
 // handling puts it in its waiting state.
 #pragma once
 

@@ -3,8 +3,8 @@
 #pragma once
 
 #include "chart/chart_layout.h"
-#include "chart/model/chart_model.h"
 #include "chart/live_chart_rules.h"
+#include "chart/model/chart_model.h"
 #include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"
 

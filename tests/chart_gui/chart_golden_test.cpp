@@ -2,8 +2,8 @@
 // the code before it: run with --gtest_also_run_disabled_tests --gtest_filter='ChartGolden.*' and
 // CALVORA_GOLDEN_DIR set, once per version, then compare the folders (cmp or sha256sum).
 #include "chart/chart_layout.h"
-#include "chart/model/chart_model.h"
 #include "chart/gui/chart_view.h"
+#include "chart/model/chart_model.h"
 #include "recording/recording_document.h"
 
 #include <gtest/gtest.h>

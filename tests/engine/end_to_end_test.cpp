@@ -1,8 +1,8 @@
 // The engine against calvora-sim on a pseudo-terminal, with the real reader thread and hand-off.
 #include "app/meter_engine.h"
 #include "protocol/text.h"
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
 #include "tests/support/simulator_process.h"
 
@@ -181,8 +181,8 @@ TEST_F(EndToEndTest, CommandLinePairAndDownloadAgainstTheSimulator) {
     SimulatorProcess simulator({"--rate", "10"});
     ASSERT_FALSE(simulator.devicePath().empty());
     const std::string base = (folder_ / "log").string();
-    ChildProcess download({testing::BuildPath("tools/cli/calvora-cli"), "download", "--port", simulator.devicePath(),
-                           "--out", base, "--timeout", "20"},
+    ChildProcess download({testing::BuildPath("tools/cli/calvora-cli"), "download", "--port",
+                           simulator.devicePath(), "--out", base, "--timeout", "20"},
                           true);
     // The burst must start after the port is open: a burst joined half-way is a different download.
     EXPECT_NE(download.ReadLine(10000ms).find("Waiting"), std::string::npos);
@@ -192,7 +192,8 @@ TEST_F(EndToEndTest, CommandLinePairAndDownloadAgainstTheSimulator) {
     ASSERT_EQ(ReadRecordFile(base + ".recorder", document).status, ReadStatus::Ok);
     EXPECT_EQ(document.sampleCount(), 95u);
 
-    ChildProcess pair({testing::BuildPath("tools/cli/calvora-cli"), "pair", "--port", simulator.devicePath()});
+    ChildProcess pair(
+        {testing::BuildPath("tools/cli/calvora-cli"), "pair", "--port", simulator.devicePath()});
     EXPECT_EQ(pair.Wait(15000ms), 0);
 }
 

@@ -57,7 +57,8 @@ public:
 };
 
 TEST(ExtraDevicesInventory, ListsGivenDevicesAsReceiversWhileTheyExist) {
-    const auto present = std::filesystem::temp_directory_path() / ("calvora-extra-" + std::to_string(::getpid()));
+    const auto present =
+        std::filesystem::temp_directory_path() / ("calvora-extra-" + std::to_string(::getpid()));
     std::ofstream(present) << "";
     OneTtyInventory base;
     ExtraDevicesInventory inventory(base, {present.string(), "/nonexistent/calvora-meter"});

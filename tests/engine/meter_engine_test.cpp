@@ -73,7 +73,8 @@ protected:
     void Feed(const std::vector<uint8_t>& bytes) {
         constexpr size_t kChunk = kReceiveChunkSize;
         for (size_t offset = 0; offset < bytes.size(); offset += kChunk)
-            state_.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min(kChunk, bytes.size() - offset)));
+            state_.ReceiveChunk(bytes.data() + offset,
+                                static_cast<int>(std::min(kChunk, bytes.size() - offset)));
     }
     void FeedReadings(int count, uint16_t magnitude = 12345) {
         for (int i = 0; i < count; ++i)

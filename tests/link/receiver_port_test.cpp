@@ -13,8 +13,6 @@
 namespace calvora::testing {
 namespace {
 
-
-
 Bytes Sequence(size_t count, uint8_t first = 1) {
     Bytes bytes(count);
     for (size_t i = 0; i < count; ++i)

@@ -9,8 +9,6 @@
 namespace calvora::testing {
 namespace {
 
-
-
 termios Blank() {
     termios settings{};
     settings.c_cflag = CS8;

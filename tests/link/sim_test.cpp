@@ -17,7 +17,6 @@
 #include <fstream>
 #include <iterator>
 
-
 namespace calvora::testing {
 namespace {
 

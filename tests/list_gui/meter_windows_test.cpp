@@ -1,15 +1,15 @@
 // The meter's bytes, as the simulator builds them, reaching the window: a live recording on the "Data List"
 // tab, and stored-log downloads with their "Loading..." window and the "Datalog Panel" document.
 #include "app/command_ids.h"
-#include "app/gui/engine_link.h"
-#include "app/gui/main_window.h"
-#include "app/gui/loading_dialog.h"
 #include "app/gui/calvora_application.h"
 #include "app/gui/document_window.h"
+#include "app/gui/engine_link.h"
+#include "app/gui/loading_dialog.h"
+#include "app/gui/main_window.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
-#include "recording/recording_document.h"
 #include "recording/gui/data_list_view.h"
+#include "recording/recording_document.h"
 #include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
@@ -17,8 +17,8 @@
 
 #include <QApplication>
 #include <QMdiArea>
-#include <QPrintPreviewDialog>
 #include <QMenuBar>
+#include <QPrintPreviewDialog>
 #include <QProgressBar>
 #include <QSignalSpy>
 #include <QTabBar>
@@ -70,7 +70,6 @@ protected:
         }
         return view;
     }
-
 };
 
 TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
@@ -121,7 +120,8 @@ TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel
     // 25 records round up to 30: range 0 … 60.
     EXPECT_EQ(progress->bar()->minimum(), 0);
     EXPECT_EQ(progress->bar()->maximum(), 60);
-    // Centred across the main window's client area (below the menu bar), four of its own heights below its top.
+    // Centred across the main window's client area (below the menu bar), four of its own heights below its
+    // top.
     const QPoint client = frame->mapToGlobal(QPoint(0, frame->menuBar()->height()));
     EXPECT_EQ(progress->pos(), QPoint(client.x() + frame->width() / 2 - progress->width() / 2,
                                       client.y() + 4 * progress->height()));

@@ -2,9 +2,9 @@
 // pseudo-terminal, frames from the meter's side of the wire, and a script that answers modal windows.
 #pragma once
 
+#include "app/gui/calvora_application.h"
 #include "app/gui/engine_link.h"
 #include "app/gui/main_window.h"
-#include "app/gui/calvora_application.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "tests/support/fake_receiver.h"

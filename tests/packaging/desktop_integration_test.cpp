@@ -1,8 +1,8 @@
 // The files that tie Calvora into a Linux desktop, checked against what the program really does: the
 // file-type magic against files the record writer writes, the menu entry against the file type and the
 // icons, and the receiver's udev rule against the bridges the receiver inventory recognises.
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/save.h"
 #include "recording/text_export.h"
 #include "tests/packaging/source_files.h"

@@ -1,6 +1,6 @@
 // Runs the real calvora-cli on files built from the byte layout.
-#include "recording/recording_document.h"
 #include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/text_export.h"
 #include "tests/recording/file_bytes.h"
 

@@ -115,7 +115,8 @@ public:
         if (signal != 0)
             kill(pid_, signal);
         int status = 0;
-        if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; }, std::chrono::milliseconds(5000))) {
+        if (!WaitFor([&] { return waitpid(pid_, &status, WNOHANG) == pid_; },
+                     std::chrono::milliseconds(5000))) {
             kill(pid_, SIGKILL);
             waitpid(pid_, &status, 0);
         }

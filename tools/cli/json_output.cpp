@@ -29,8 +29,12 @@ template <typename Number> Json Shortest(Number number) {
 
 } // namespace
 
-Json ShortestNumber(float number) { return Shortest(number); }
-Json ShortestNumber(double number) { return Shortest(number); }
+Json ShortestNumber(float number) {
+    return Shortest(number);
+}
+Json ShortestNumber(double number) {
+    return Shortest(number);
+}
 
 Json LiveJson(const LiveReading& live) {
     const MeterReading& r = live.reading;

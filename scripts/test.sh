@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it:
+#   0. every C++ source file laid out as .clang-format says;
 #   1. the link, engine and hardening tests under ThreadSanitizer;
 #   2. every libFuzzer target for CALVORA_FUZZ_SECONDS (default 40) under ASan and UBSan;
 #   3. the installed tree, the desktop integration files, the man pages and the .deb;
@@ -19,6 +20,13 @@ stage() {
   stage_start=$SECONDS
   echo "== $1"
 }
+
+stage "Source layout (clang-format)"
+if git rev-parse --is-inside-work-tree >/dev/null 2>&1; then
+  git ls-files -z '*.h' '*.cpp'
+else
+  find . -path ./build -prune -o \( -name '*.h' -o -name '*.cpp' \) -print0
+fi | xargs -0 clang-format --dry-run --Werror
 
 stage "ThreadSanitizer"
 bash scripts/tsan.sh

@@ -71,14 +71,19 @@ void InstallCleanupHandlers() {
     }
 }
 
+// Copies `text` into a fixed field, cut to fit and terminated. An empty view may have no data at all, which
+// memcpy must not be given even for no bytes.
+template <size_t N> void CopyField(char (&field)[N], std::string_view text) {
+    const size_t length = std::min(text.size(), N - 1);
+    if (length > 0)
+        std::memcpy(field, text.data(), length);
+    field[length] = '\0';
+}
+
 void Fill(CleanupEntry& entry, int folder, std::string_view name, std::string_view restoreOver) {
     entry.folder = folder;
-    const size_t nameLength = std::min(name.size(), sizeof entry.name - 1);
-    std::memcpy(entry.name, name.data(), nameLength);
-    entry.name[nameLength] = '\0';
-    const size_t overLength = std::min(restoreOver.size(), sizeof entry.restoreOver - 1);
-    std::memcpy(entry.restoreOver, restoreOver.data(), overLength);
-    entry.restoreOver[overLength] = '\0';
+    CopyField(entry.name, name);
+    CopyField(entry.restoreOver, restoreOver);
 }
 
 // -1 when every entry is taken: the file is then written without the clean-up.

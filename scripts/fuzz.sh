@@ -19,19 +19,36 @@ cmake --build "$build" --target fuzz_seeds "${targets[@]/#/fuzz_}"
 export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1
 export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
 mkdir -p "$build/artifacts"
-status=0
-for target in "${targets[@]}"; do
+# One target per processor at a time: the fuzzers are single-threaded.
+parallel=$(nproc 2>/dev/null || echo 1)
+run_target() {
+  local target=$1
   # New inputs go to a scratch corpus: the committed seeds stay small.
-  work="$build/corpus/$target"
+  local work="$build/corpus/$target"
   mkdir -p "$work"
-  echo "== fuzz_$target for ${seconds}s"
-  if ! "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
-      -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" "$work" "fuzz/corpus/$target" \
-      2>"$build/fuzz_$target.log"; then
-    echo "fuzz_$target FAILED: see $build/fuzz_$target.log and $build/artifacts/" >&2
-    tail -40 "$build/fuzz_$target.log" >&2
-    status=1
-  fi
-  grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$build/fuzz_$target.log" || true
+  "$build/fuzz/fuzz_$target" -max_total_time="$seconds" -max_len=4096 -timeout=10 -rss_limit_mb=2048 \
+    -print_final_stats=1 -artifact_prefix="$build/artifacts/$target-" "$work" "fuzz/corpus/$target" \
+    2>"$build/fuzz_$target.log"
+}
+status=0
+pending=("${targets[@]}")
+while ((${#pending[@]})); do
+  batch=("${pending[@]:0:parallel}")
+  pending=("${pending[@]:parallel}")
+  pids=()
+  for target in "${batch[@]}"; do
+    echo "== fuzz_$target for ${seconds}s"
+    run_target "$target" &
+    pids+=($!)
+  done
+  for i in "${!batch[@]}"; do
+    target=${batch[$i]}
+    if ! wait "${pids[$i]}"; then
+      echo "fuzz_$target FAILED: see $build/fuzz_$target.log and $build/artifacts/" >&2
+      tail -40 "$build/fuzz_$target.log" >&2
+      status=1
+    fi
+    grep -E '^#[0-9]+[[:space:]]+DONE|stat::number_of_executed_units|stat::peak_rss_mb' "$build/fuzz_$target.log" || true
+  done
 done
 exit $status

@@ -1,5 +1,6 @@
 #include "link/settings_file.h"
 
+#include "protocol/text.h"
 #include "recording/atomic_file.h"
 
 #include <ini.h>
@@ -367,8 +368,8 @@ bool SettingsFile::WritePort(const std::string& label, int portNumber, const std
     const auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         CreateDirectories(path_.substr(0, slash));
-    if (!WriteFileAtomically(path_, *text, &why))
-        return fail(why);
+    if (const Outcome<void> written = WriteFileAtomically(path_, *text); !written)
+        return fail(toUtf8(written.reason()));
     return true;
 }
 

@@ -62,17 +62,17 @@ void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const
                                       std::string_view reason, const std::function<void()>& breakFolder) {
     RecordingState state;
     const RecordingDocument first = Recording(3);
-    ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state).ok);
+    ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state));
     const std::string oldRecord = FileBytes(folder / "run.recorder");
     const std::string oldText = FileBytes(folder / "run.csv");
     breakFolder();
 
     state.recordingDocument = const_cast<RecordingDocument*>(&bigger);
     state.dataSaved = false;
-    const SaveResult result = SaveDocument(bigger, folder / "run.recorder", state);
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(Contains(result.message(), reason)) << toUtf8(result.message());
-    EXPECT_TRUE(Contains(result.message(), "run.")) << "the message names the file";
+    const Outcome<void> saved = SaveDocument(bigger, folder / "run.recorder", state);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(Contains(saved.reason(), reason)) << toUtf8(saved.reason());
+    EXPECT_TRUE(Contains(saved.reason(), "run.")) << "the message names the file";
     EXPECT_FALSE(state.dataSaved);
     EXPECT_EQ(FileBytes(folder / "run.recorder"), oldRecord);
     EXPECT_EQ(FileBytes(folder / "run.csv"), oldText);
@@ -109,9 +109,9 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
         // Root ignores permissions; a folder that is really a file stops everyone.
         std::ofstream(folder / "file") << "x";
         RecordingState state;
-        const SaveResult result = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
-        EXPECT_FALSE(result.ok);
-        EXPECT_TRUE(Contains(result.message(), "Not a directory")) << toUtf8(result.message());
+        const Outcome<void> saved = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
+        EXPECT_FALSE(saved);
+        EXPECT_TRUE(Contains(saved.reason(), "Not a directory")) << toUtf8(saved.reason());
         GTEST_SKIP() << "no private tmpfs (not root?): only a file as folder was tried";
     }
     const RecordingDocument bigger = Recording(20);
@@ -162,7 +162,7 @@ TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete
     ScratchFolder folder;
     const std::filesystem::path target = folder / "held.recorder";
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(3), target, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(3), target, state));
     const std::string old = FileBytes(target);
 
     ChildProcess holder({"/bin/sh", "-c",
@@ -173,14 +173,14 @@ TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete
     MemorySink newBytes;
     WriteRecord(Recording(400, 7.0f), newBytes);
     AtomicFile file(target);
-    ASSERT_TRUE(file.Open().ok);
+    ASSERT_TRUE(file.Open());
     const size_t half = newBytes.bytes.size() / 2;
     ASSERT_TRUE(file.sink().Write(newBytes.bytes.data(), half));
     EXPECT_EQ(FileBytes(target), old) << "half a new file never shows under the name";
     ASSERT_TRUE(file.sink().Write(newBytes.bytes.data() + half, newBytes.bytes.size() - half));
-    ASSERT_TRUE(file.Finish().ok);
+    ASSERT_TRUE(file.Finish());
     EXPECT_EQ(FileBytes(target), old);
-    ASSERT_TRUE(file.Commit().ok);
+    ASSERT_TRUE(file.Commit());
     EXPECT_EQ(FileBytes(target), std::string(newBytes.bytes.begin(), newBytes.bytes.end()));
 
     // The holder still reads the old file whole.
@@ -202,7 +202,7 @@ TEST(FailurePaths, DevicesAndStandardOutputAreWrittenNotReplaced) {
     const std::string cli = testing::BuildPath("tools/cli/calvora-cli");
     const std::string record = (folder / "run.recorder").string();
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(3), record, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(3), record, state));
     const char* script = R"sh(cli=$1; rec=$2; cd "$3" || exit 9
 "$cli" convert "$rec" /dev/null || exit 10
 [ -c /dev/null ] || exit 11
@@ -304,7 +304,7 @@ TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
     std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
     const std::filesystem::path path = folder / "secret.recorder";
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(2), path, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(2), path, state));
     std::filesystem::permissions(path, std::filesystem::perms::none);
 
     const pid_t child = ::fork();

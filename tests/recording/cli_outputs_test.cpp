@@ -280,7 +280,7 @@ TEST_F(CliOutputsTest, RecoverListsWritesOutAndDiscardsLeftJournals) {
     RecordingDocument document;
     ASSERT_TRUE(RecoverJournal(fs::path(newer) += ".recovered", document, nullptr));
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(document, dir_ / "expected.recorder", state).ok);
+    ASSERT_TRUE(SaveDocument(document, dir_ / "expected.recorder", state));
     EXPECT_EQ(Contents(work() / "newest.recorder"), Contents(dir_ / "expected.recorder"));
     EXPECT_EQ(Contents(work() / "newest.csv"), Contents(dir_ / "expected.csv"));
     EXPECT_FALSE(fs::exists(newer));

@@ -157,7 +157,7 @@ void BM_ReadRecord(benchmark::State& state) {
     for (auto _ : state) {
         const size_t before = mallinfo2().uordblks;
         RecordingDocument document;
-        if (!ReadRecordFile(path, document).ok())
+        if (!ReadRecordFile(path, document))
             state.SkipWithError("read failed");
         held = document.memoryBytes();
         heapDelta = mallinfo2().uordblks - before;

@@ -122,10 +122,10 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
         }
     }
     auto document = std::make_shared<RecordingDocument>();
-    const ReadResult result = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
-    if (!result.ok()) {
+    const auto read = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
+    if (!read) {
         // The reader has told the user; no empty document is left behind, whichever path opened the file.
-        if (result.status == ReadStatus::CannotOpen) {
+        if (read.kind() == ReadFailure::CannotOpen) {
             recent_.Remove(absolute.toStdU16String());
             StoreRecent();
             UpdateCommandUI();

@@ -243,7 +243,7 @@ exit 0)sh";
 struct BadFile {
     std::string name;
     std::function<void(const std::filesystem::path&)> make;
-    ReadStatus status;
+    ReadFailure failure;
     std::string message;
 };
 
@@ -260,16 +260,17 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
     std::string foreign = bytes;
     foreign[4] = 'X'; // "QX310/QM312"
     const std::vector<BadFile> cases = {
-        {"empty", withBytes(""), ReadStatus::UnexpectedFormat, "Unexpected file format."},
-        {"foreign", withBytes(foreign), ReadStatus::InvalidFormat, "Invalid Format!"},
-        {"text", withBytes("time\tvalue\n1\t2\n"), ReadStatus::UnexpectedFormat, "Unexpected file format."},
-        {"half", withBytes(bytes.substr(0, bytes.size() / 2)), ReadStatus::UnexpectedFormat,
+        {"empty", withBytes(""), ReadFailure::UnexpectedFormat, "Unexpected file format."},
+        {"foreign", withBytes(foreign), ReadFailure::InvalidFormat, "Invalid Format!"},
+        {"text", withBytes("time\tvalue\n1\t2\n"), ReadFailure::UnexpectedFormat, "Unexpected file format."},
+        {"half", withBytes(bytes.substr(0, bytes.size() / 2)), ReadFailure::UnexpectedFormat,
          "Unexpected file format."},
-        {"no trailer", withBytes(bytes.substr(0, bytes.size() - 1)), ReadStatus::UnexpectedFormat,
+        {"no trailer", withBytes(bytes.substr(0, bytes.size() - 1)), ReadFailure::UnexpectedFormat,
          "Unexpected file format."},
         {"folder", [](const std::filesystem::path& path) { std::filesystem::create_directory(path); },
-         ReadStatus::CannotOpen, "Is a directory"},
-        {"missing", [](const std::filesystem::path&) {}, ReadStatus::CannotOpen, "No such file or directory"},
+         ReadFailure::CannotOpen, "Is a directory"},
+        {"missing", [](const std::filesystem::path&) {}, ReadFailure::CannotOpen,
+         "No such file or directory"},
     };
     for (const BadFile& c : cases) {
         SCOPED_TRACE(c.name);
@@ -278,20 +279,22 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
         RecordingDocument document;
         RecordingState state;
         testing::FakeView prompts;
-        const ReadResult result = OpenRecordFile(path, document, state, prompts);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_TRUE(Contains(result.message, c.message)) << toUtf8(result.message);
+        const auto read = OpenRecordFile(path, document, state, prompts);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.kind(), c.failure);
+        EXPECT_TRUE(Contains(read.reason(), c.message)) << toUtf8(read.reason());
         EXPECT_EQ(document.sampleCount(), 0u);
         ASSERT_EQ(prompts.messages.size(), 1u) << "the user is told";
-        EXPECT_EQ(prompts.messages[0], result.message);
+        EXPECT_EQ(prompts.messages[0], read.reason());
         EXPECT_EQ(prompts.icons[0], MessageIcon::Exclamation);
-        EXPECT_EQ(state.loadRejected, c.status == ReadStatus::InvalidFormat);
+        EXPECT_EQ(state.loadRejected, c.failure == ReadFailure::InvalidFormat);
     }
     // Every cut of a good file is refused, never half read.
     for (size_t length = 0; length < bytes.size(); ++length) {
         RecordingDocument document;
-        const ReadResult result = ReadRecord({good.bytes.data(), length}, document);
-        ASSERT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
+        const auto read = ReadRecord({good.bytes.data(), length}, document);
+        ASSERT_FALSE(read) << "cut at " << length;
+        ASSERT_EQ(read.kind(), ReadFailure::UnexpectedFormat) << "cut at " << length;
         ASSERT_EQ(document.sampleCount(), 0u);
     }
 }
@@ -312,9 +315,9 @@ TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
             ::_exit(3);
         RecordingDocument document;
-        const ReadResult result = ReadRecordFile(path, document);
+        const auto read = ReadRecordFile(path, document);
         const bool told =
-            result.status == ReadStatus::CannotOpen && Contains(result.message, "Permission denied");
+            !read && read.kind() == ReadFailure::CannotOpen && Contains(read.reason(), "Permission denied");
         ::_exit(told && document.sampleCount() == 0 ? 0 : 1);
     }
     int status = 0;

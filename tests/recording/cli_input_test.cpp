@@ -83,7 +83,7 @@ protected:
     // Samples in BASE.recorder; -1 when it is missing or unreadable.
     int SavedSamples(const std::string& base) const {
         RecordingDocument document;
-        if (!ReadRecordFile(folder_ / (base + ".recorder"), document).ok())
+        if (!ReadRecordFile(folder_ / (base + ".recorder"), document))
             return -1;
         return static_cast<int>(document.sampleCount());
     }

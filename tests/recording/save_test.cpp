@@ -217,7 +217,7 @@ TEST_F(SaveTest, NamesUpToTheFileSystemsLimitSaveAndReopen) {
         }
         ASSERT_TRUE(saved) << toUtf8(saved.reason());
         RecordingDocument reopened;
-        ASSERT_TRUE(ReadRecordFile(dir_ / record, reopened).ok());
+        ASSERT_TRUE(ReadRecordFile(dir_ / record, reopened));
         EXPECT_EQ(reopened.sampleCount(), document_.sampleCount());
         EXPECT_EQ(reopened.timeText(99), document_.timeText(99));
     }
@@ -303,7 +303,7 @@ TEST_F(SaveTest, DefaultNamesNeverWriteOverAPair) {
     for (int i = 0; i < 8; ++i) {
         records.insert(paths[i].record);
         RecordingDocument reopened;
-        ASSERT_TRUE(ReadRecordFile(paths[i].record, reopened).ok());
+        ASSERT_TRUE(ReadRecordFile(paths[i].record, reopened));
         const std::u16string marker = u"saver" + std::u16string(1, u'0' + i);
         EXPECT_EQ(reopened.functionName(0), marker);
         MemorySink text;

@@ -487,11 +487,11 @@ void MeterEngine::OnDeviceRemoved() {
 
 int MeterEngine::BeginComport() {
     const std::string label = toUtf8(kMultimeterLabel);
-    std::string unreadable;
-    const int number = settings_.ReadPortNumber(label, kDefaultPortNumber, &unreadable);
+    const Outcome<int> remembered = settings_.ReadPortNumber(label, kDefaultPortNumber);
+    const int number = remembered.value_or(kDefaultPortNumber);
     // The file is used as if it were missing, and the user learns why the remembered port is not.
-    if (!unreadable.empty())
-        view_.ShowMessage(fromUtf8(unreadable) + u"\nCOM" + fromAscii(std::to_string(number)) +
+    if (!remembered)
+        view_.ShowMessage(remembered.reason() + u"\nCOM" + fromAscii(std::to_string(number)) +
                               u" is used instead.",
                           MessageIcon::Information);
     PortEntry entry{std::u16string(kMultimeterLabel), number, 0, {}};

@@ -132,7 +132,7 @@ TEST_F(EndToEndTest, DownloadPairAndSettingsThroughTheSimulator) {
     SimulatorProcess simulator({"--rate", "20"});
     ASSERT_FALSE(simulator.devicePath().empty());
     ASSERT_TRUE(state_.OpenDevice(simulator.devicePath(), 5));
-    EXPECT_EQ(SettingsFile(settings_.path()).ReadPortNumber("Multimeter"), 5);
+    EXPECT_EQ(SettingsFile(settings_.path()).ReadPortNumber("Multimeter").value(), 5);
 
     state_.Pair();
     ASSERT_TRUE(RunUntil([&] { return state_.paired(); }, 5000ms));

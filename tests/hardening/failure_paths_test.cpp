@@ -119,11 +119,11 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
                                      [&] { ASSERT_TRUE(readOnly.RemountReadOnly()); });
 
     // The settings file and the journal fail there with a reason too, and change nothing.
-    std::string error;
     const SettingsFile settings((folder / "ro" / "calvora" / "ZAZEDOVADIZO.ini").string());
-    EXPECT_FALSE(settings.WritePort("Multimeter", 5, "", &error));
-    EXPECT_NE(error.find("ZAZEDOVADIZO.ini"), std::string::npos) << error;
-    EXPECT_EQ(settings.ReadPortNumber("Multimeter"), 3);
+    const Outcome<void> written = settings.WritePort("Multimeter", 5, "");
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(Contains(written.reason(), "ZAZEDOVADIZO.ini")) << toUtf8(written.reason());
+    EXPECT_EQ(settings.ReadPortNumber("Multimeter").value(), 3);
 
     Journal journal(folder / "ro" / "state");
     journal.Record(0, {1.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});

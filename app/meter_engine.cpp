@@ -150,15 +150,15 @@ void MeterEngine::OnDocumentSaved(const RecordingDocument& document) {
         journal_->Remove();
 }
 
-RecordingDocument* MeterEngine::RecoverJournal(const std::filesystem::path& path, std::u16string* error) {
-    RecordingDocument recovered;
-    if (!calvora::RecoverJournal(path, recovered, error))
-        return nullptr;
-    PrepareRecoveredDocument(recovered);
+Outcome<RecordingDocument*> MeterEngine::RecoverJournal(const std::filesystem::path& path) {
+    Outcome<RecordingDocument> recovered = calvora::RecoverJournal(path);
+    if (!recovered)
+        return recovered.failure();
+    PrepareRecoveredDocument(recovered.value());
     RecordingDocument* document = view_.CreateDocumentWindow();
     if (!document)
-        return nullptr;
-    *document = std::move(recovered);
+        return Failure(u"no window could be opened for it");
+    *document = std::move(recovered).value();
     if (!documents_.recordingDocument && !documents_.recording && (!journal_ || journal_->Adopt(path))) {
         documents_.recordingDocument = document;
         documents_.allocatedRows = document->rowCapacity();

@@ -13,6 +13,7 @@
 #include "link/receiver_port.h"
 #include "link/settings_file.h"
 #include "protocol/frame_assembler.h"
+#include "protocol/outcome.h"
 #include "protocol/reading_decoder.h"
 #include "recording/recording_state.h"
 
@@ -188,8 +189,7 @@ public:
     void OnDocumentSaved(const RecordingDocument& document);
     // Opens a journal left by an earlier session as an unsaved "RealTime Panel" document in a new
     // window; it becomes the live recording document, so saving or closing it settles the journal.
-    // Null, with the reason in `error`, when the journal cannot be recovered.
-    RecordingDocument* RecoverJournal(const std::filesystem::path& path, std::u16string* error);
+    Outcome<RecordingDocument*> RecoverJournal(const std::filesystem::path& path);
     // Called after a download filled its document.
     void SetDownloadObserver(std::function<void(const RecordingDocument&)> observer) {
         downloadObserver_ = std::move(observer);

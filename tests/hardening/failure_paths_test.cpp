@@ -128,9 +128,10 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
     Journal journal(folder / "ro" / "state");
     journal.Record(0, {1.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
     journal.Record(1, {2.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
-    EXPECT_TRUE(journal.failed());
-    EXPECT_TRUE(Contains(journal.errorText(), "Read-only file system")) << toUtf8(journal.errorText());
-    EXPECT_FALSE(journal.Sync());
+    const Outcome<void> kept = journal.kept();
+    EXPECT_FALSE(kept);
+    EXPECT_TRUE(Contains(kept.reason(), "Read-only file system")) << toUtf8(kept.reason());
+    EXPECT_EQ(journal.Sync().reason(), kept.reason());
 }
 
 TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
@@ -140,16 +141,17 @@ TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
         GTEST_SKIP() << "no private tmpfs (not root?)";
     Journal journal(folder / "small");
     uint32_t row = 0;
-    for (; row < 20000 && !journal.failed(); ++row) {
+    for (; row < 20000 && journal.kept(); ++row) {
         journal.Record(row, {float(row), 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
         if (row % 50 == 49)
             journal.Sync();
     }
-    ASSERT_TRUE(journal.failed()) << "32 KiB cannot hold 20000 samples";
-    EXPECT_TRUE(Contains(journal.errorText(), "No space left on device")) << toUtf8(journal.errorText());
-    RecordingDocument recovered;
-    std::u16string error;
-    ASSERT_TRUE(RecoverJournal(journal.path(), recovered, &error)) << toUtf8(error);
+    const Outcome<void> kept = journal.kept();
+    ASSERT_FALSE(kept) << "32 KiB cannot hold 20000 samples";
+    EXPECT_TRUE(Contains(kept.reason(), "No space left on device")) << toUtf8(kept.reason());
+    const Outcome<RecordingDocument> recoveredOutcome = RecoverJournal(journal.path());
+    ASSERT_TRUE(recoveredOutcome) << toUtf8(recoveredOutcome.reason());
+    const RecordingDocument& recovered = recoveredOutcome.value();
     EXPECT_GE(recovered.sampleCount(), 100u);
     EXPECT_EQ(std::filesystem::file_size(journal.path()) > 0, true);
     for (uint32_t r = 0; r < recovered.sampleCount(); ++r)

@@ -171,9 +171,10 @@ TEST_F(CliInputTest, CtrlCWhileAFifoIsOpenSavesWhatCameAndSaysSo) {
         [&] {
             std::error_code error;
             for (const auto& entry : fs::directory_iterator(folder_ / "calvora", error)) {
-                RecordingDocument document;
-                if (entry.path().extension() == ".journal" &&
-                    RecoverJournal(entry.path(), document, nullptr) && document.sampleCount() == 4)
+                if (entry.path().extension() != ".journal")
+                    continue;
+                if (const auto recovered = RecoverJournal(entry.path());
+                    recovered && recovered.value().sampleCount() == 4)
                     return true;
             }
             return false;

@@ -277,10 +277,10 @@ TEST_F(CliOutputsTest, RecoverListsWritesOutAndDiscardsLeftJournals) {
     ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
     EXPECT_NE(recovered.err.find("2 journals are left; taking the newest"), std::string::npos)
         << recovered.err;
-    RecordingDocument document;
-    ASSERT_TRUE(RecoverJournal(fs::path(newer) += ".recovered", document, nullptr));
+    const Outcome<RecordingDocument> document = RecoverJournal(fs::path(newer) += ".recovered");
+    ASSERT_TRUE(document);
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(document, dir_ / "expected.recorder", state));
+    ASSERT_TRUE(SaveDocument(document.value(), dir_ / "expected.recorder", state));
     EXPECT_EQ(Contents(work() / "newest.recorder"), Contents(dir_ / "expected.recorder"));
     EXPECT_EQ(Contents(work() / "newest.csv"), Contents(dir_ / "expected.csv"));
     EXPECT_FALSE(fs::exists(newer));

@@ -248,9 +248,11 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
     const bool terminal = ::isatty(STDERR_FILENO);
     bool journalWarned = false;
     auto warnJournal = [&] {
-        if (journal.failed() && !journalWarned) {
+        if (journalWarned)
+            return;
+        if (const Outcome<void> kept = journal.kept(); !kept) {
             journalWarned = true;
-            std::cerr << "calvora-cli: " << toUtf8(journal.errorText()) << " (recording on in memory)\n";
+            std::cerr << "calvora-cli: " << toUtf8(kept.reason()) << " (recording on in memory)\n";
         }
     };
     auto recorded = [&]() -> uint32_t {

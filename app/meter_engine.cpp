@@ -382,15 +382,15 @@ void MeterEngine::ScanReceivers() {
     }
 }
 
-bool MeterEngine::OpenSelectedPort() {
+PortOutcome<> MeterEngine::OpenSelectedPort() {
     ClosePort();
     if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
-        return false;
+        return Failure(EINVAL, u"No receiver is selected.");
     PortEntry& entry = portList_[selectedPortIndex_];
     if (entry.label == kMultimeterLabel)
         entry.baudRate = kReceiverBaudRate;
 
-    const bool opened =
+    PortOutcome<> opened =
         entry.devicePath.empty()
             ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
             : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
@@ -400,25 +400,25 @@ bool MeterEngine::OpenSelectedPort() {
             std::snprintf(text, sizeof text, "Warning:Can't open COM%d!", entry.portNumber);
         else
             std::snprintf(text, sizeof text, "Warning:Can't open %.100s!", entry.devicePath.c_str());
-        lastOpenError_ = port_.lastErrorText();
         std::u16string message = fromAscii(text);
         // Linux users commonly lack access to serial devices: say how to get it. A number outside the
         // COM range (from the settings file) is named as such.
-        if (port_.lastError() == EACCES || port_.lastError() == EPERM || port_.lastError() == EINVAL)
-            message += u"\n" + lastOpenError_;
+        if (opened.kind() == EACCES || opened.kind() == EPERM || opened.kind() == EINVAL)
+            message += u"\n" + opened.reason();
         view_.ShowMessage(message, MessageIcon::Information);
-        return false;
+        return opened;
     }
 
     connectedLabel_ = entry.label;
     readerEndReported_ = false;
     port_.SetReceiveCallback(&MeterEngine::ReceiveRoutine, this);
     port_.SetChunkSize(kReceiveChunkSize);
+    // Not remembering the port costs only the next start's guess; the open itself succeeded.
     settings_.WritePort(toUtf8(entry.label), entry.portNumber, entry.devicePath);
-    return true;
+    return opened;
 }
 
-bool MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
+PortOutcome<> MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
     portList_ = {PortEntry{std::u16string(kMultimeterLabel), portNumber, 0, devicePath}};
     SelectPort(0);
     return OpenSelectedPort();

@@ -63,7 +63,8 @@ TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHan
     SimulatorProcess simulator({"--rate", "5000", "--waveform", "ramp", "--offset", "30000", "--amplitude",
                                 "25000", "--period", "50000"});
     ASSERT_FALSE(simulator.devicePath().empty());
-    ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+    const PortOutcome<> opened = state_.OpenDevice(simulator.devicePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
     ASSERT_TRUE(RunUntil([&] { return !view_.readings.empty(); }, 5000ms));
 
     size_t readingsAtStart = 0;
@@ -103,7 +104,8 @@ TEST_F(EndToEndTest, ARecordingAtOneHundredReadingsASecondKeepsEveryReadingSent)
     ASSERT_FALSE(simulator.devicePath().empty());
     ChildProcess& process = simulator.process();
     state_.StartRecordingOf(kMaxPlannedSamples);
-    ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+    const PortOutcome<> opened = state_.OpenDevice(simulator.devicePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
 
     auto recorded = [&] { return LiveDocument() ? LiveDocument()->sampleCount() : 0u; };
     constexpr uint32_t kTwentySeconds = 2000;

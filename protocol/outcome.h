@@ -12,6 +12,7 @@
 #include <concepts>
 #include <optional>
 #include <string>
+#include <type_traits>
 #include <utility>
 #include <variant>
 
@@ -37,6 +38,8 @@ private:
 };
 
 template <typename T = void, typename Kind = NoKind> class Outcome {
+    static_assert(!std::is_same_v<T, bool>, "if (outcome) would test success, not the value");
+
 public:
     Outcome(T value) : state_(std::in_place_index<0>, std::move(value)) {}
     Outcome(Failure<Kind> failure) : state_(std::in_place_index<1>, std::move(failure)) {}

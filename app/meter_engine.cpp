@@ -150,15 +150,15 @@ void MeterEngine::OnDocumentSaved(const RecordingDocument& document) {
         journal_->Remove();
 }
 
-RecordingDocument* MeterEngine::RecoverJournal(const std::filesystem::path& path, std::u16string* error) {
-    RecordingDocument recovered;
-    if (!calvora::RecoverJournal(path, recovered, error))
-        return nullptr;
-    PrepareRecoveredDocument(recovered);
+Outcome<RecordingDocument*> MeterEngine::RecoverJournal(const std::filesystem::path& path) {
+    Outcome<RecordingDocument> recovered = calvora::RecoverJournal(path);
+    if (!recovered)
+        return recovered.failure();
+    PrepareRecoveredDocument(recovered.value());
     RecordingDocument* document = view_.CreateDocumentWindow();
     if (!document)
-        return nullptr;
-    *document = std::move(recovered);
+        return Failure(u"no window could be opened for it");
+    *document = std::move(recovered).value();
     if (!documents_.recordingDocument && !documents_.recording && (!journal_ || journal_->Adopt(path))) {
         documents_.recordingDocument = document;
         documents_.allocatedRows = document->rowCapacity();
@@ -382,15 +382,15 @@ void MeterEngine::ScanReceivers() {
     }
 }
 
-bool MeterEngine::OpenSelectedPort() {
+PortOutcome<> MeterEngine::OpenSelectedPort() {
     ClosePort();
     if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
-        return false;
+        return Failure(EINVAL, u"No receiver is selected.");
     PortEntry& entry = portList_[selectedPortIndex_];
     if (entry.label == kMultimeterLabel)
         entry.baudRate = kReceiverBaudRate;
 
-    const bool opened =
+    PortOutcome<> opened =
         entry.devicePath.empty()
             ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
             : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
@@ -400,25 +400,25 @@ bool MeterEngine::OpenSelectedPort() {
             std::snprintf(text, sizeof text, "Warning:Can't open COM%d!", entry.portNumber);
         else
             std::snprintf(text, sizeof text, "Warning:Can't open %.100s!", entry.devicePath.c_str());
-        lastOpenError_ = port_.lastErrorText();
         std::u16string message = fromAscii(text);
         // Linux users commonly lack access to serial devices: say how to get it. A number outside the
         // COM range (from the settings file) is named as such.
-        if (port_.lastError() == EACCES || port_.lastError() == EPERM || port_.lastError() == EINVAL)
-            message += u"\n" + lastOpenError_;
+        if (opened.kind() == EACCES || opened.kind() == EPERM || opened.kind() == EINVAL)
+            message += u"\n" + opened.reason();
         view_.ShowMessage(message, MessageIcon::Information);
-        return false;
+        return opened;
     }
 
     connectedLabel_ = entry.label;
     readerEndReported_ = false;
     port_.SetReceiveCallback(&MeterEngine::ReceiveRoutine, this);
     port_.SetChunkSize(kReceiveChunkSize);
+    // Not remembering the port costs only the next start's guess; the open itself succeeded.
     settings_.WritePort(toUtf8(entry.label), entry.portNumber, entry.devicePath);
-    return true;
+    return opened;
 }
 
-bool MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
+PortOutcome<> MeterEngine::OpenDevice(const std::string& devicePath, int portNumber) {
     portList_ = {PortEntry{std::u16string(kMultimeterLabel), portNumber, 0, devicePath}};
     SelectPort(0);
     return OpenSelectedPort();
@@ -487,11 +487,11 @@ void MeterEngine::OnDeviceRemoved() {
 
 int MeterEngine::BeginComport() {
     const std::string label = toUtf8(kMultimeterLabel);
-    std::string unreadable;
-    const int number = settings_.ReadPortNumber(label, kDefaultPortNumber, &unreadable);
+    const Outcome<int> remembered = settings_.ReadPortNumber(label, kDefaultPortNumber);
+    const int number = remembered.value_or(kDefaultPortNumber);
     // The file is used as if it were missing, and the user learns why the remembered port is not.
-    if (!unreadable.empty())
-        view_.ShowMessage(fromUtf8(unreadable) + u"\nCOM" + fromAscii(std::to_string(number)) +
+    if (!remembered)
+        view_.ShowMessage(remembered.reason() + u"\nCOM" + fromAscii(std::to_string(number)) +
                               u" is used instead.",
                           MessageIcon::Information);
     PortEntry entry{std::u16string(kMultimeterLabel), number, 0, {}};

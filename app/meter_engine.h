@@ -13,6 +13,7 @@
 #include "link/receiver_port.h"
 #include "link/settings_file.h"
 #include "protocol/frame_assembler.h"
+#include "protocol/outcome.h"
 #include "protocol/reading_decoder.h"
 #include "recording/recording_state.h"
 
@@ -110,7 +111,9 @@ public:
 
     // --- receivers and the port ---
     void ScanReceivers();
-    bool OpenSelectedPort();
+    // Opens the selected receiver's port. A failure is also shown as a warning that names the port; its
+    // reason is the port's (busy, missing, no access ...).
+    PortOutcome<> OpenSelectedPort();
     void OnReceiverDoubleClicked(int itemId);
     void OnDeviceArrived();
     void OnDeviceRemoved();
@@ -119,7 +122,7 @@ public:
     int BeginComport();
     void ConfirmComport(int portNumber);
     // Opens a device path directly (the command-line tool's --port).
-    bool OpenDevice(const std::string& devicePath, int portNumber = 0);
+    PortOutcome<> OpenDevice(const std::string& devicePath, int portNumber = 0);
     void ClosePort();
     void OnTimer(int id);
     // A reader that ended because its device went away is treated as a removal notification: a pulled
@@ -172,8 +175,6 @@ public:
     const RecordingState& documents() const { return documents_; }
     ReceiverPort& port() { return port_; }
     uint32_t downloadRecordCount() const { return downloadRecordCount_; }
-    // The last reason the port could not be opened, with a hint when it is a permission problem.
-    const std::u16string& lastOpenError() const { return lastOpenError_; }
 
     // Local time source for sample time texts (tests pin it).
     void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
@@ -188,8 +189,7 @@ public:
     void OnDocumentSaved(const RecordingDocument& document);
     // Opens a journal left by an earlier session as an unsaved "RealTime Panel" document in a new
     // window; it becomes the live recording document, so saving or closing it settles the journal.
-    // Null, with the reason in `error`, when the journal cannot be recovered.
-    RecordingDocument* RecoverJournal(const std::filesystem::path& path, std::u16string* error);
+    Outcome<RecordingDocument*> RecoverJournal(const std::filesystem::path& path);
     // Called after a download filled its document.
     void SetDownloadObserver(std::function<void(const RecordingDocument&)> observer) {
         downloadObserver_ = std::move(observer);
@@ -229,7 +229,6 @@ private:
     int lastConnectedTreeItem_ = 0;
     int nextTreeItemId_ = 1;
     std::vector<ReceiverItem> treeItems_;
-    std::u16string lastOpenError_;
     bool readerEndReported_ = false;
 
     // The chart's scale and live window follow the live recording document.

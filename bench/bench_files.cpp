@@ -144,7 +144,7 @@ void BM_WriteRecordAtomic(benchmark::State& state) {
     const RecordingDocument document = MakeDocument(static_cast<uint32_t>(state.range(0)));
     const fs::path path = BenchFolder() / "atomic.recorder";
     for (auto _ : state) {
-        if (!WriteFileAtomically(path, [&](ByteSink& sink) { return WriteRecord(document, sink); }).ok)
+        if (!WriteFileAtomically(path, [&](ByteSink& sink) { return WriteRecord(document, sink); }))
             state.SkipWithError("write failed");
     }
     state.SetBytesProcessed(static_cast<int64_t>(state.iterations() * RecordBytes(document)));
@@ -157,7 +157,7 @@ void BM_ReadRecord(benchmark::State& state) {
     for (auto _ : state) {
         const size_t before = mallinfo2().uordblks;
         RecordingDocument document;
-        if (!ReadRecordFile(path, document).ok())
+        if (!ReadRecordFile(path, document))
             state.SkipWithError("read failed");
         held = document.memoryBytes();
         heapDelta = mallinfo2().uordblks - before;

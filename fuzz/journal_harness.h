@@ -13,12 +13,12 @@ namespace calvora::fuzz {
 
 // False when the input breaks a rule; the fuzz target turns that into a crash.
 inline bool JournalInputHolds(const uint8_t* data, size_t size) {
-    RecordingDocument document;
-    std::u16string error;
-    const bool ok = RecoverJournalBytes({reinterpret_cast<const char*>(data), size}, document, &error);
-    if (ok != error.empty() || (ok && (document.sampleCount() == 0 || document.channelCount() != 1)))
-        return false;
-    if (!ok && document.sampleCount() != 0)
+    const Outcome<RecordingDocument> recovered =
+        RecoverJournalBytes({reinterpret_cast<const char*>(data), size});
+    if (!recovered)
+        return !recovered.reason().empty(); // a refused journal says why
+    const RecordingDocument& document = recovered.value();
+    if (document.sampleCount() == 0 || document.channelCount() != 1)
         return false;
     size_t characters = 0;
     for (uint32_t row = 0; row < document.sampleCount(); ++row)

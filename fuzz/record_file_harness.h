@@ -15,9 +15,9 @@ namespace calvora::fuzz {
 // False when the input breaks a rule; the fuzz target turns that into a crash.
 inline bool RecordFileInputHolds(const uint8_t* data, size_t size) {
     RecordingDocument document;
-    const ReadResult result = ReadRecord({data, size}, document);
-    if (!result.ok()) {
-        if (document.sampleCount() != 0 || result.message.empty())
+    const auto read = ReadRecord({data, size}, document);
+    if (!read) {
+        if (document.sampleCount() != 0 || read.reason().empty())
             return false; // a refused file leaves the document empty and says why
         return true;
     }
@@ -25,7 +25,7 @@ inline bool RecordFileInputHolds(const uint8_t* data, size_t size) {
     if (!WriteRecord(document, first))
         return false;
     RecordingDocument again;
-    if (!ReadRecord(first.bytes, again).ok() || again.sampleCount() != document.sampleCount())
+    if (!ReadRecord(first.bytes, again) || again.sampleCount() != document.sampleCount())
         return false;
     MemorySink second;
     WriteRecord(again, second);

@@ -69,8 +69,8 @@ inline bool SettingsFileInputHolds(const uint8_t* data, size_t size) {
     settings.ReadDevicePath("Multimeter");
     if (!settings.WritePort("Multimeter", std::stoi(port), "/dev/ttyUSB4"))
         return true;
-    return settings.ReadPortNumber("Multimeter", -1) == std::stoi(port) &&
-           settings.ReadDevicePath("Multimeter") == "/dev/ttyUSB4";
+    return settings.ReadPortNumber("Multimeter", -1).value_or(-1) == std::stoi(port) &&
+           settings.ReadDevicePath("Multimeter").value_or(std::string()) == "/dev/ttyUSB4";
 }
 
 } // namespace calvora::fuzz

@@ -162,20 +162,17 @@ ReaderThread::~ReaderThread() {
         Finish();
 }
 
-bool ReaderThread::Start(std::shared_ptr<ReceiverBinding> binding, std::u16string* why) {
+Outcome<void> ReaderThread::Start(std::shared_ptr<ReceiverBinding> binding) {
     state_->binding = std::move(binding);
     auto* handle = new std::shared_ptr<ReaderState>(state_);
     const int error = pthread_create(&thread_, nullptr, ReaderMain, handle);
     if (error != 0) {
         delete handle;
-        if (why) {
-            char buffer[160];
-            *why = fromUtf8(strerror_r(error, buffer, sizeof buffer));
-        }
-        return false;
+        char buffer[160];
+        return Failure(fromUtf8(strerror_r(error, buffer, sizeof buffer)));
     }
     started_ = true;
-    return true;
+    return {};
 }
 
 bool ReaderThread::SetChunkSize(int32_t size) {
@@ -246,33 +243,29 @@ ReceiverPort::~ReceiverPort() {
     Close();
 }
 
-bool ReceiverPort::Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                        uint8_t stopBits, uint8_t flowControl) {
+PortOutcome<> ReceiverPort::Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                                 uint8_t stopBits, uint8_t flowControl) {
     Close();
     serialPort_ = std::make_unique<SerialPort>();
     return Start(serialPort_->Open(portNumber, baudRate, parity, dataBits, stopBits, flowControl));
 }
 
-bool ReceiverPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                        uint8_t stopBits, uint8_t flowControl) {
+PortOutcome<> ReceiverPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity,
+                                 uint8_t dataBits, uint8_t stopBits, uint8_t flowControl) {
     Close();
     serialPort_ = std::make_unique<SerialPort>();
     return Start(serialPort_->Open(devicePath, baudRate, parity, dataBits, stopBits, flowControl));
 }
 
-bool ReceiverPort::Start(bool opened) {
-    lastError_ = serialPort_->lastError();
-    lastErrorText_ = serialPort_->lastErrorText();
+PortOutcome<> ReceiverPort::Start(PortOutcome<> opened) {
     if (!opened)
-        return false;
+        return opened;
     auto fail = [this](int error, std::u16string text) {
-        lastError_ = error;
-        lastErrorText_ = std::move(text);
         if (closeEvent_ >= 0)
             ::close(closeEvent_);
         closeEvent_ = -1;
         serialPort_->Close();
-        return false;
+        return Failure(error, std::move(text));
     };
     portNumber_ = serialPort_->portNumber();
     // Whatever sat in the queues before we owned the line is not ours to deliver.
@@ -283,13 +276,12 @@ bool ReceiverPort::Start(bool opened) {
         return fail(errno, u"Can't create the close event.");
     closing_.store(false, std::memory_order_release);
     reader_ = std::make_unique<ReaderThread>(serialPort_->nativeHandle(), closeEvent_, kInitialChunkSize);
-    std::u16string why;
-    if (!reader_->Start(binding_, &why)) {
+    if (const Outcome<void> started = reader_->Start(binding_); !started) {
         reader_.reset();
         // A port without a reader would never deliver a byte: report it rather than "open".
-        return fail(EAGAIN, u"CreateThread failed. " + why);
+        return fail(EAGAIN, u"CreateThread failed. " + started.reason());
     }
-    return true;
+    return {};
 }
 
 void ReceiverPort::SetReceiveCallback(ReceiveCallback callback, void* context) {
@@ -304,18 +296,15 @@ bool ReceiverPort::isOpen() const {
     return serialPort_ && serialPort_->isOpen();
 }
 
-int32_t ReceiverPort::Write(const uint8_t* bytes, int32_t count) {
-    if (!isOpen() || !bytes || count <= 0)
-        return 0;
+PortOutcome<> ReceiverPort::Write(const uint8_t* bytes, int32_t count) {
+    if (!isOpen())
+        return Failure(EBADF, u"The port is not open.");
+    if (count <= 0)
+        return {};
     // A reader that ended on a hang-up means the device is gone; don't even try.
     if (reader_ && reader_->endReason() == ReaderEnd::HangUp)
-        return 0;
-    const int32_t written = serialPort_->Write(bytes, count, kWriteTimeoutMs);
-    if (written < count) {
-        lastError_ = serialPort_->lastError();
-        lastErrorText_ = serialPort_->lastErrorText();
-    }
-    return written;
+        return Failure(EIO, u"The device has hung up.");
+    return serialPort_->Write(bytes, count, kWriteTimeoutMs);
 }
 
 void ReceiverPort::Close(const std::function<void()>& serviceWhileWaiting) {

@@ -58,8 +58,8 @@ public:
     ReaderThread(const ReaderThread&) = delete;
     ReaderThread& operator=(const ReaderThread&) = delete;
 
-    // Starts the thread; false (with the reason) when it could not be created.
-    bool Start(std::shared_ptr<ReceiverBinding> binding, std::u16string* why);
+    // Starts the thread; fails with the system's reason when it could not be created.
+    Outcome<void> Start(std::shared_ptr<ReceiverBinding> binding);
 
     // 1..kMaxChunkSize; takes effect from the next read. Returns false for values outside.
     bool SetChunkSize(int32_t size);
@@ -91,20 +91,20 @@ public:
     ReceiverPort& operator=(const ReceiverPort&) = delete;
 
     // COM n opens /dev/ttyUSB<n-1>. Codes as in serial_port.h. This program passes 115200, ParityNone,
-    // 8, StopOne, FlowNone.
-    bool Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
-              uint8_t flowControl);
-    bool Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-              uint8_t stopBits, uint8_t flowControl);
+    // 8, StopOne, FlowNone. Fails as SerialPort::Open does, or when the reader cannot be started.
+    PortOutcome<> Open(int32_t portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                       uint8_t stopBits, uint8_t flowControl);
+    PortOutcome<> Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                       uint8_t stopBits, uint8_t flowControl);
 
     void SetReceiveCallback(ReceiveCallback callback, void* context);
     // Bytes asked for by each read: 14 after Open, at most kMaxChunkSize. False when not open or out
     // of range.
     bool SetChunkSize(int32_t size);
 
-    // Synchronous, bounded by kWriteTimeoutMs. Returns the bytes written: 0 at once when not open or
-    // the device has gone, fewer than `count` when the write could not complete.
-    int32_t Write(const uint8_t* bytes, int32_t count);
+    // Synchronous, bounded by kWriteTimeoutMs. Fails at once when not open or the device has gone, and
+    // when the bytes could not all be written.
+    PortOutcome<> Write(const uint8_t* bytes, int32_t count);
 
     void Close(const std::function<void()>& serviceWhileWaiting = {});
 
@@ -115,11 +115,8 @@ public:
     // The reader while the port is open (it may have ended on a hang-up); null otherwise.
     ReaderThread* readerThread() const { return reader_.get(); }
 
-    int lastError() const { return lastError_; }
-    const std::u16string& lastErrorText() const { return lastErrorText_; }
-
 private:
-    bool Start(bool opened);
+    PortOutcome<> Start(PortOutcome<> opened);
 
     std::unique_ptr<SerialPort> serialPort_;
     std::shared_ptr<ReceiverBinding> binding_;
@@ -127,8 +124,6 @@ private:
     int closeEvent_ = -1;
     std::unique_ptr<ReaderThread> reader_;
     std::atomic<bool> closing_{false};
-    int lastError_ = 0;
-    std::u16string lastErrorText_;
 };
 
 } // namespace calvora

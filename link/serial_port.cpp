@@ -46,6 +46,14 @@ std::u16string ErrnoText(int error) {
     return fromUtf8(strerror_r(error, buffer, sizeof buffer));
 }
 
+Failure<int> SystemFailure(int error) {
+    return Failure(error, ErrnoText(error));
+}
+
+Failure<int> NotOpen() {
+    return Failure(EBADF, u"The port is not open.");
+}
+
 // Closes a descriptor this object opened, dropping the exclusive flag first: on a pseudo-terminal the
 // flag outlives the descriptor and would refuse the next open.
 void CloseDevice(int fd) {
@@ -65,21 +73,16 @@ std::string DevicePathForPort(int portNumber) {
     return "/dev/ttyUSB" + std::to_string(portNumber - 1);
 }
 
-bool ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                       uint8_t stopBits, uint8_t flowControl, std::u16string* why) {
-    auto refuse = [why](std::u16string text) {
-        if (why)
-            *why = std::move(text);
-        return false;
-    };
+Outcome<void> ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                                uint8_t stopBits, uint8_t flowControl) {
     speed_t speed = B0;
     if (!BaudConstant(baudRate, speed))
-        return refuse(u"The baud rate " + fromAscii(std::to_string(baudRate)) + u" is not supported.");
+        return Failure(u"The baud rate " + fromAscii(std::to_string(baudRate)) + u" is not supported.");
     if (dataBits < 5 || dataBits > 8)
-        return refuse(u"Data bits must be 5 to 8, not " + fromAscii(std::to_string(dataBits)) + u".");
+        return Failure(u"Data bits must be 5 to 8, not " + fromAscii(std::to_string(dataBits)) + u".");
     // termios has no DSR-gated output; refusing beats running without the flow control asked for.
     if (flowControl == FlowDsrRts || flowControl == FlowDsrDtr)
-        return refuse(u"Flow control on DSR is not available on Linux serial ports.");
+        return Failure(u"Flow control on DSR is not available on Linux serial ports.");
 
     // Raw bytes: no echo, no signals, no line editing, no CR/LF translation on either side.
     // Parity errors are not checked on input (INPCK off): bytes arrive as received.
@@ -160,7 +163,7 @@ bool ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uin
     default:
         break;
     }
-    return true;
+    return {};
 }
 
 std::u16string DescribeOpenFailure(int error, const std::string& path) {
@@ -194,30 +197,24 @@ SerialPort::~SerialPort() {
     Close();
 }
 
-bool SerialPort::Fail(int error, std::u16string text) {
-    lastError_ = error;
-    lastErrorText_ = std::move(text);
-    return false;
-}
-
-bool SerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
-                      uint8_t flowControl) {
+PortOutcome<> SerialPort::Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                               uint8_t stopBits, uint8_t flowControl) {
     Close();
     portNumber_ = portNumber;
     const std::string path = DevicePathForPort(portNumber);
     if (path.empty()) {
         devicePath_.clear();
-        return Fail(EINVAL, u"COM" + fromAscii(std::to_string(portNumber)) +
-                                u" is not a port number between 1 and 255.");
+        return Failure(EINVAL, u"COM" + fromAscii(std::to_string(portNumber)) +
+                                   u" is not a port number between 1 and 255.");
     }
     const int keep = portNumber_;
-    const bool opened = Open(path, baudRate, parity, dataBits, stopBits, flowControl);
+    PortOutcome<> opened = Open(path, baudRate, parity, dataBits, stopBits, flowControl);
     portNumber_ = keep;
     return opened;
 }
 
-bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                      uint8_t stopBits, uint8_t flowControl) {
+PortOutcome<> SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity,
+                               uint8_t dataBits, uint8_t stopBits, uint8_t flowControl) {
     Close();
     portNumber_ = 0;
     devicePath_ = devicePath;
@@ -225,11 +222,11 @@ bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t 
     const int fd = ::open(devicePath.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
     if (fd < 0) {
         const int error = errno;
-        return Fail(error, DescribeOpenFailure(error, devicePath));
+        return Failure(error, DescribeOpenFailure(error, devicePath));
     }
     auto failAndClose = [&](int error, std::u16string text) {
         CloseDevice(fd);
-        return Fail(error, std::move(text));
+        return Failure(error, std::move(text));
     };
     if (!isatty(fd))
         return failAndClose(ENOTTY, DescribeOpenFailure(ENOTTY, devicePath));
@@ -249,9 +246,10 @@ bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t 
         const int error = errno;
         return failAndClose(error, DescribeOpenFailure(error, devicePath));
     }
-    std::u16string why;
-    if (!ApplyLineSettings(settings, baudRate, parity, dataBits, stopBits, flowControl, &why))
-        return failAndClose(EINVAL, u"Can't open " + fromUtf8(devicePath) + u": " + why);
+    if (const Outcome<void> applied =
+            ApplyLineSettings(settings, baudRate, parity, dataBits, stopBits, flowControl);
+        !applied)
+        return failAndClose(EINVAL, u"Can't open " + fromUtf8(devicePath) + u": " + applied.reason());
     if (tcsetattr(fd, TCSANOW, &settings) != 0) {
         const int error = errno;
         return failAndClose(error, u"Can't set the line settings of " + fromUtf8(devicePath) + u": " +
@@ -269,9 +267,7 @@ bool SerialPort::Open(const std::string& devicePath, uint32_t baudRate, uint8_t 
     }
 
     fd_ = fd;
-    lastError_ = 0;
-    lastErrorText_.clear();
-    return true;
+    return {};
 }
 
 void SerialPort::Close() {
@@ -287,73 +283,65 @@ int SerialPort::Release() {
     return fd;
 }
 
-bool SerialPort::GetState(termios& settings) {
+PortOutcome<termios> SerialPort::GetState() {
     if (fd_ < 0)
-        return Fail(EBADF, u"The port is not open.");
+        return NotOpen();
+    termios settings{};
     if (tcgetattr(fd_, &settings) != 0)
-        return Fail(errno, ErrnoText(errno));
-    return true;
+        return SystemFailure(errno);
+    return settings;
 }
 
-bool SerialPort::SetState(const termios& settings) {
+PortOutcome<> SerialPort::SetState(const termios& settings) {
     if (fd_ < 0)
-        return Fail(EBADF, u"The port is not open.");
+        return NotOpen();
     if (tcsetattr(fd_, TCSANOW, &settings) != 0)
-        return Fail(errno, ErrnoText(errno));
-    return true;
+        return SystemFailure(errno);
+    return {};
 }
 
-bool SerialPort::Purge(uint32_t flags) {
+PortOutcome<> SerialPort::Purge(uint32_t flags) {
     if (fd_ < 0)
-        return Fail(EBADF, u"The port is not open.");
+        return NotOpen();
     // Nothing is ever pending in the kernel on our behalf, so "abort" and "clear" both empty the queue.
     const bool input = (flags & (PurgeRxAbort | PurgeRxClear)) != 0;
     const bool output = (flags & (PurgeTxAbort | PurgeTxClear)) != 0;
     if (!input && !output)
-        return true;
+        return {};
     const int queue = input && output ? TCIOFLUSH : input ? TCIFLUSH : TCOFLUSH;
     if (tcflush(fd_, queue) != 0)
-        return Fail(errno, ErrnoText(errno));
-    return true;
+        return SystemFailure(errno);
+    return {};
 }
 
-bool SerialPort::GetQueueStatus(QueueStatus& status) {
+PortOutcome<QueueStatus> SerialPort::GetQueueStatus() {
     if (fd_ < 0)
-        return Fail(EBADF, u"The port is not open.");
+        return NotOpen();
     int in = 0;
     int out = 0;
     if (ioctl(fd_, TIOCINQ, &in) != 0 || ioctl(fd_, TIOCOUTQ, &out) != 0)
-        return Fail(errno, ErrnoText(errno));
-    status.bytesIn = static_cast<uint32_t>(in);
-    status.bytesOut = static_cast<uint32_t>(out);
-    return true;
+        return SystemFailure(errno);
+    return QueueStatus{static_cast<uint32_t>(in), static_cast<uint32_t>(out)};
 }
 
-int32_t SerialPort::Read(uint8_t* buffer, int32_t count) {
-    if (fd_ < 0) {
-        Fail(EBADF, u"The port is not open.");
-        return -1;
-    }
+PortOutcome<int32_t> SerialPort::Read(uint8_t* buffer, int32_t count) {
+    if (fd_ < 0)
+        return NotOpen();
     if (count <= 0)
         return 0;
     const ssize_t n = ::read(fd_, buffer, static_cast<size_t>(count));
     if (n > 0)
         return static_cast<int32_t>(n);
-    if (n == 0) {
-        Fail(EIO, u"The device has hung up.");
-        return -1;
-    }
+    if (n == 0)
+        return Failure(EIO, u"The device has hung up.");
     if (errno == EAGAIN || errno == EINTR)
         return 0;
-    Fail(errno, ErrnoText(errno));
-    return -1;
+    return SystemFailure(errno);
 }
 
-int32_t SerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
-    if (fd_ < 0) {
-        Fail(EBADF, u"The port is not open.");
-        return 0;
-    }
+PortOutcome<> SerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
+    if (fd_ < 0)
+        return NotOpen();
     using Clock = std::chrono::steady_clock;
     const auto deadline = Clock::now() + std::chrono::milliseconds(timeoutMs);
     int32_t written = 0;
@@ -365,22 +353,16 @@ int32_t SerialPort::Write(const uint8_t* bytes, int32_t count, int timeoutMs) {
         }
         if (n < 0 && errno == EINTR)
             continue;
-        if (n < 0 && errno != EAGAIN) {
-            Fail(errno, ErrnoText(errno));
-            return written;
-        }
+        if (n < 0 && errno != EAGAIN)
+            return SystemFailure(errno);
         const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
-        if (left.count() <= 0) {
-            Fail(ETIMEDOUT, u"The write did not complete in time.");
-            return written;
-        }
+        if (left.count() <= 0)
+            return Failure(ETIMEDOUT, u"The write did not complete in time.");
         pollfd entry{fd_, POLLOUT, 0};
-        if (poll(&entry, 1, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR) {
-            Fail(errno, ErrnoText(errno));
-            return written;
-        }
+        if (poll(&entry, 1, static_cast<int>(left.count()) + 1) < 0 && errno != EINTR)
+            return SystemFailure(errno);
     }
-    return written;
+    return {};
 }
 
 } // namespace calvora

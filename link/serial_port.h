@@ -2,6 +2,8 @@
 // file and callers use, raw non-blocking I/O. No threads and no buffers of its own.
 #pragma once
 
+#include "protocol/outcome.h"
+
 #include <termios.h>
 
 #include <cstdint>
@@ -29,13 +31,18 @@ struct QueueStatus {
     uint32_t bytesOut = 0; // written, not yet sent
 };
 
+// What a port operation gives: its value, or the reason the user reads with the system's error number
+// (errno) as the kind, by which callers tell a missing device (ENOENT), a busy one (EBUSY) or missing
+// access rights (EACCES) apart.
+template <typename T = void> using PortOutcome = Outcome<T, int>;
+
 // A COM number n (1..255) names the CP210x receiver's /dev/ttyUSB<n-1>; empty outside 1..255.
 std::string DevicePathForPort(int portNumber);
 
 // Writes the line settings into `settings` (raw mode, receiver on, modem lines ignored). A code above
-// its range leaves that part as it was. Returns false and sets `why` for settings termios cannot express.
-bool ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-                       uint8_t stopBits, uint8_t flowControl, std::u16string* why);
+// its range leaves that part as it was. Fails for settings termios cannot express.
+Outcome<void> ApplyLineSettings(termios& settings, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                                uint8_t stopBits, uint8_t flowControl);
 
 // The text shown for a failed open of `path` with `error` (an errno value); names the fix where a
 // Linux user needs one (the dialout group, a udev rule, the receiver being plugged in).
@@ -48,26 +55,26 @@ public:
     SerialPort(const SerialPort&) = delete;
     SerialPort& operator=(const SerialPort&) = delete;
 
-    // Opens /dev/ttyUSB<n-1> (see DevicePathForPort) and remembers n.
-    bool Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
-              uint8_t flowControl);
+    // Opens /dev/ttyUSB<n-1> (see DevicePathForPort) and remembers n. A failure names the port and,
+    // where a Linux user needs one, the fix (see DescribeOpenFailure).
+    PortOutcome<> Open(int portNumber, uint32_t baudRate, uint8_t parity, uint8_t dataBits, uint8_t stopBits,
+                       uint8_t flowControl);
     // Opens a device path exclusively: a second open, from this or another process, fails.
-    bool Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
-              uint8_t stopBits, uint8_t flowControl);
+    PortOutcome<> Open(const std::string& devicePath, uint32_t baudRate, uint8_t parity, uint8_t dataBits,
+                       uint8_t stopBits, uint8_t flowControl);
     void Close();
     bool isOpen() const { return fd_ >= 0; }
 
-    bool GetState(termios& settings);
-    bool SetState(const termios& settings);
-    bool Purge(uint32_t flags);
-    bool GetQueueStatus(QueueStatus& status);
+    PortOutcome<termios> GetState();
+    PortOutcome<> SetState(const termios& settings);
+    PortOutcome<> Purge(uint32_t flags);
+    PortOutcome<QueueStatus> GetQueueStatus();
 
-    // Non-blocking: the bytes read (0 when none are waiting), or -1 with lastError() set.
-    // A hung-up device reads as -1 with EIO.
-    int32_t Read(uint8_t* buffer, int32_t count);
-    // Writes all bytes, waiting for room at most `timeoutMs`. Returns the bytes written; fewer than
-    // `count` means failure (time-out, vanished device, closed port).
-    int32_t Write(const uint8_t* bytes, int32_t count, int timeoutMs = 2000);
+    // Non-blocking: the bytes read, 0 when none are waiting. A hung-up device fails with EIO.
+    PortOutcome<int32_t> Read(uint8_t* buffer, int32_t count);
+    // Writes all bytes, waiting for room at most `timeoutMs`; fails when they could not all be written
+    // (time-out, vanished device, closed port).
+    PortOutcome<> Write(const uint8_t* bytes, int32_t count, int timeoutMs = 2000);
 
     // The descriptor for poll(); -1 while closed.
     int nativeHandle() const { return fd_; }
@@ -76,17 +83,11 @@ public:
 
     int portNumber() const { return portNumber_; }
     const std::string& devicePath() const { return devicePath_; }
-    int lastError() const { return lastError_; }
-    const std::u16string& lastErrorText() const { return lastErrorText_; }
 
 private:
-    bool Fail(int error, std::u16string text);
-
     int fd_ = -1;
     int portNumber_ = 0;
     std::string devicePath_;
-    int lastError_ = 0;
-    std::u16string lastErrorText_;
 };
 
 } // namespace calvora

@@ -1,5 +1,6 @@
 #include "link/settings_file.h"
 
+#include "protocol/text.h"
 #include "recording/atomic_file.h"
 
 #include <ini.h>
@@ -19,31 +20,26 @@ namespace calvora {
 
 namespace {
 
-bool Fail(std::string* error, std::string reason) {
-    if (error)
-        *error = std::move(reason);
-    return false;
-}
-
-std::string ErrnoText(int error) {
+Failure<> SystemFailure(int error) {
     char buffer[160];
     // GNU strerror_r: returns the text, which may or may not live in `buffer`.
-    return strerror_r(error, buffer, sizeof buffer);
+    return Failure(fromUtf8(strerror_r(error, buffer, sizeof buffer)));
 }
 
-std::string NotRegular(mode_t mode) {
-    const char* kind = S_ISFIFO(mode)   ? "a FIFO"
-                       : S_ISCHR(mode)  ? "a character device"
-                       : S_ISBLK(mode)  ? "a block device"
-                       : S_ISDIR(mode)  ? "a folder"
-                       : S_ISSOCK(mode) ? "a socket"
-                                        : nullptr;
-    return kind ? std::string("it is ") + kind + ", not a regular file" : "it is not a regular file";
+Failure<> NotRegular(mode_t mode) {
+    const char16_t* kind = S_ISFIFO(mode)   ? u"a FIFO"
+                           : S_ISCHR(mode)  ? u"a character device"
+                           : S_ISBLK(mode)  ? u"a block device"
+                           : S_ISDIR(mode)  ? u"a folder"
+                           : S_ISSOCK(mode) ? u"a socket"
+                                            : nullptr;
+    return Failure(kind ? u"it is " + std::u16string(kind) + u", not a regular file"
+                        : u"it is not a regular file");
 }
 
-std::string TooLarge(size_t limit) {
-    return "it is larger than " +
-           (limit % 1024 == 0 ? std::to_string(limit / 1024) + " KiB" : std::to_string(limit) + " bytes");
+Failure<> TooLarge(size_t limit) {
+    return Failure(u"it is larger than " + fromAscii(limit % 1024 == 0 ? std::to_string(limit / 1024) + " KiB"
+                                                                       : std::to_string(limit) + " bytes"));
 }
 
 struct Descriptor {
@@ -54,56 +50,45 @@ struct Descriptor {
     }
 };
 
-// The whole file when it is a regular file of at most `limit` bytes; otherwise nothing, with the reason in
-// `error` (left empty when the file simply does not exist).
-std::optional<std::string> ReadBoundedFile(const std::string& path, size_t limit, std::string* error) {
-    if (error)
-        error->clear();
+// The whole file when it is a regular file of at most `limit` bytes, nothing when it does not exist; a
+// failure saying why it cannot be read otherwise.
+Outcome<std::optional<std::string>> ReadBoundedFile(const std::string& path, size_t limit) {
+    const std::optional<std::string> missing;
     struct stat info {};
     if (::stat(path.c_str(), &info) != 0) {
-        if (errno != ENOENT)
-            Fail(error, ErrnoText(errno));
-        return std::nullopt;
+        if (errno == ENOENT)
+            return missing;
+        return SystemFailure(errno);
     }
     // Checked before opening: opening a FIFO waits for a writer, opening a device may act on it.
-    if (!S_ISREG(info.st_mode)) {
-        Fail(error, NotRegular(info.st_mode));
-        return std::nullopt;
-    }
-    if (static_cast<unsigned long long>(info.st_size) > limit) {
-        Fail(error, TooLarge(limit));
-        return std::nullopt;
-    }
+    if (!S_ISREG(info.st_mode))
+        return NotRegular(info.st_mode);
+    if (static_cast<unsigned long long>(info.st_size) > limit)
+        return TooLarge(limit);
     // Non-blocking all the same, in case something else was put there since the check.
     const Descriptor file{::open(path.c_str(), O_RDONLY | O_NONBLOCK | O_NOCTTY | O_CLOEXEC)};
     if (file.fd < 0 || ::fstat(file.fd, &info) != 0) {
-        if (errno != ENOENT)
-            Fail(error, ErrnoText(errno));
-        return std::nullopt;
+        if (errno == ENOENT)
+            return missing;
+        return SystemFailure(errno);
     }
-    if (!S_ISREG(info.st_mode)) {
-        Fail(error, NotRegular(info.st_mode));
-        return std::nullopt;
-    }
+    if (!S_ISREG(info.st_mode))
+        return NotRegular(info.st_mode);
     std::string text;
     char buffer[4096];
     for (;;) {
         const ssize_t got = ::read(file.fd, buffer, sizeof buffer);
         if (got < 0 && errno == EINTR)
             continue;
-        if (got < 0) {
-            Fail(error, ErrnoText(errno));
-            return std::nullopt;
-        }
+        if (got < 0)
+            return SystemFailure(errno);
         if (got == 0)
-            return text;
+            return std::optional(std::move(text));
         text.append(buffer, static_cast<size_t>(got));
         // The size checked above may have been stale (a file that grows, or one whose size the
         // system does not report): the limit holds for what is actually read.
-        if (text.size() > limit) {
-            Fail(error, TooLarge(limit));
-            return std::nullopt;
-        }
+        if (text.size() > limit)
+            return TooLarge(limit);
     }
 }
 
@@ -312,64 +297,65 @@ std::string SettingsFile::DefaultPath() {
     return base + "/calvora/ZAZEDOVADIZO.ini";
 }
 
-std::optional<std::string> SettingsFile::ReadValue(const std::string& label, const std::string& keySuffix,
-                                                   std::string* error) const {
-    std::string why;
-    const auto text = ReadBoundedFile(path_, kMaxSettingsFileBytes, &why);
-    if (error)
-        *error = why.empty() ? std::string() : "Can't read the settings file " + path_ + ": " + why + ".";
+Outcome<std::optional<std::string>> SettingsFile::ReadValue(const std::string& label,
+                                                            const std::string& keySuffix) const {
+    const auto text = ReadBoundedFile(path_, kMaxSettingsFileBytes);
     if (!text)
-        return std::nullopt;
-    return ReadProfileValue(*text, label + "COMPORT", label + keySuffix);
+        return Failure(u"Can't read the settings file " + fromUtf8(path_) + u": " + text.reason() + u".");
+    if (!text.value())
+        return std::optional<std::string>();
+    return ReadProfileValue(*text.value(), label + "COMPORT", label + keySuffix);
 }
 
-int SettingsFile::ReadPortNumber(const std::string& label, int fallback, std::string* error) const {
-    const auto value = ReadValue(label, "PORTNUM", error);
-    return value ? LeadingNumber(*value) : fallback;
+Outcome<int> SettingsFile::ReadPortNumber(const std::string& label, int fallback) const {
+    const auto value = ReadValue(label, "PORTNUM");
+    if (!value)
+        return value.failure();
+    return value.value() ? LeadingNumber(*value.value()) : fallback;
 }
 
-std::optional<std::string> SettingsFile::ReadDevicePath(const std::string& label, std::string* error) const {
-    auto value = ReadValue(label, "DEVICE", error);
-    if (value && value->empty())
-        return std::nullopt;
-    return value;
+Outcome<std::string> SettingsFile::ReadDevicePath(const std::string& label) const {
+    auto value = ReadValue(label, "DEVICE");
+    if (!value)
+        return value.failure();
+    return std::move(value).value().value_or(std::string());
 }
 
-bool SettingsFile::WritePort(const std::string& label, int portNumber, const std::string& devicePath,
-                             std::string* error) const {
-    auto fail = [&](const std::string& why) {
-        if (error)
-            *error = "Can't write the settings file " + path_ + ": " + why + ".";
-        return false;
+Outcome<void> SettingsFile::WritePort(const std::string& label, int portNumber,
+                                      const std::string& devicePath) const {
+    auto fail = [&](std::u16string_view why) {
+        return Failure(u"Can't write the settings file " + fromUtf8(path_) + u": " + std::u16string(why) +
+                       u".");
     };
     if (portNumber < 0 || portNumber > 255)
-        return fail("the port number " + std::to_string(portNumber) + " is not between 0 and 255");
+        return fail(u"the port number " + fromAscii(std::to_string(portNumber)) +
+                    u" is not between 0 and 255");
     if (!FitsOnALine(label) || label.find_first_of("[]=") != std::string::npos)
-        return fail("the label \"" + label + "\" cannot be a section name");
+        return fail(u"the label \"" + fromUtf8(label) + u"\" cannot be a section name");
     if (!FitsOnALine(devicePath))
-        return fail("the device path cannot be stored on one line");
+        return fail(u"the device path cannot be stored on one line");
 
-    std::string why;
-    const auto current = ReadBoundedFile(path_, kMaxSettingsFileBytes, &why);
+    const auto current = ReadBoundedFile(path_, kMaxSettingsFileBytes);
     // A file that cannot be read whole is not replaced: what could not be read would be lost.
-    if (!why.empty())
-        return fail(why);
+    if (!current)
+        return fail(current.reason());
     const std::string section = label + "COMPORT";
-    std::optional<std::string> text = WriteProfileValue(current.value_or(std::string()), section,
+    std::optional<std::string> text = WriteProfileValue(current.value().value_or(std::string()), section,
                                                         label + "PORTNUM", std::to_string(portNumber));
     if (text && !devicePath.empty())
         text = WriteProfileValue(*text, section, label + "DEVICE", devicePath);
     if (!text)
-        return fail("its lines cannot be changed in place without changing what they mean");
+        return fail(u"its lines cannot be changed in place without changing what they mean");
     if (text->size() > kMaxSettingsFileBytes)
-        return fail("it would grow beyond " + std::to_string(kMaxSettingsFileBytes / 1024) + " KiB");
+        return fail(u"it would grow beyond " + fromAscii(std::to_string(kMaxSettingsFileBytes / 1024)) +
+                    u" KiB");
 
     const auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         CreateDirectories(path_.substr(0, slash));
-    if (!WriteFileAtomically(path_, *text, &why))
-        return fail(why);
-    return true;
+    if (const Outcome<void> written = WriteFileAtomically(path_, *text); !written)
+        return fail(written.reason());
+    return {};
 }
 
 } // namespace calvora

@@ -9,6 +9,8 @@
 // blank lines, CRLF line ends, a missing final line end) stays as it was.
 #pragma once
 
+#include "protocol/outcome.h"
+
 #include <cstddef>
 #include <optional>
 #include <string>
@@ -40,24 +42,25 @@ public:
     const std::string& path() const { return path_; }
 
     // [<label>COMPORT] <label>PORTNUM: its leading decimal number (0 when there is none; a number
-    // beyond the range of int gives the nearest int, never a wrapped one). `fallback` when the file,
-    // section or key is missing, and also when the file is there but cannot be read (it is not a regular
-    // file, is larger than kMaxSettingsFileBytes, or is not readable): then `error` says why.
-    int ReadPortNumber(const std::string& label, int fallback = 3, std::string* error = nullptr) const;
-    // [<label>COMPORT] <label>DEVICE: the device path of the last open, written beside the number.
-    std::optional<std::string> ReadDevicePath(const std::string& label, std::string* error = nullptr) const;
+    // beyond the range of int gives the nearest int, never a wrapped one); `fallback` when the file,
+    // section or key is missing. A failure, "Can't read the settings file <path>: <why>.", when the file
+    // is there but cannot be read (it is not a regular file, is larger than kMaxSettingsFileBytes, or is
+    // not readable); callers then go on as if it were missing.
+    Outcome<int> ReadPortNumber(const std::string& label, int fallback = 3) const;
+    // [<label>COMPORT] <label>DEVICE: the device path of the last open, written beside the number; empty
+    // when none is remembered. Fails as ReadPortNumber does.
+    Outcome<std::string> ReadDevicePath(const std::string& label) const;
 
     // Writes the port number (0..255, 0 for a device known only by its path) and the device path when
     // not empty, changing nothing else in the file; the folder is created when missing. The file is
-    // replaced atomically (a link to it stays a link). Refused, leaving the file as it was: a number
-    // outside 0..255, a device path that cannot be stored on one line, and a file that cannot be read
-    // (see ReadPortNumber). Returns false with the reason in `error`.
-    bool WritePort(const std::string& label, int portNumber, const std::string& devicePath,
-                   std::string* error = nullptr) const;
+    // replaced atomically (a link to it stays a link). Refused with "Can't write the settings file
+    // <path>: <why>.", leaving the file as it was: a number outside 0..255, a device path that cannot be
+    // stored on one line, and a file that cannot be read (see ReadPortNumber).
+    Outcome<void> WritePort(const std::string& label, int portNumber, const std::string& devicePath) const;
 
 private:
-    std::optional<std::string> ReadValue(const std::string& label, const std::string& keySuffix,
-                                         std::string* error) const;
+    Outcome<std::optional<std::string>> ReadValue(const std::string& label,
+                                                  const std::string& keySuffix) const;
     std::string path_;
 };
 

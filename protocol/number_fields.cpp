@@ -7,8 +7,7 @@
 
 namespace calvora {
 
-IntFieldResult ParseIntField(std::u16string_view text, int32_t minimum, int32_t maximum) {
-    IntFieldResult result;
+Outcome<int32_t> ParseIntField(std::u16string_view text, int32_t minimum, int32_t maximum) {
     const auto blank = [](char16_t c) { return c == u' ' || c == u'\t'; };
     size_t begin = 0;
     size_t end = text.size();
@@ -33,18 +32,12 @@ IntFieldResult ParseIntField(std::u16string_view text, int32_t minimum, int32_t 
         }
     }
     const int64_t value = negative ? -magnitude : magnitude;
-    if (i == firstDigit || i != end || value < INT32_MIN || value > INT32_MAX) {
-        result.message = u"Enter an integer.";
-        return result;
-    }
-    if (value < minimum || value > maximum) {
-        result.message = u"Enter an integer between " + fromAscii(std::to_string(minimum)) + u" and " +
-                         fromAscii(std::to_string(maximum)) + u".";
-        return result;
-    }
-    result.ok = true;
-    result.value = static_cast<int32_t>(value);
-    return result;
+    if (i == firstDigit || i != end || value < INT32_MIN || value > INT32_MAX)
+        return Failure(u"Enter an integer.");
+    if (value < minimum || value > maximum)
+        return Failure(u"Enter an integer between " + fromAscii(std::to_string(minimum)) + u" and " +
+                       fromAscii(std::to_string(maximum)) + u".");
+    return static_cast<int32_t>(value);
 }
 
 double LeadingNumber(std::u16string_view text) {

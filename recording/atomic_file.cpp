@@ -211,8 +211,8 @@ SyncCall ReplaceSyncCall(SyncCall call) {
     return syncCall.exchange(call ? call : &::fsync);
 }
 
-std::u16string SaveResult::message() const {
-    return u"Cannot save " + fromUtf8(file.string()) + u": " + reason;
+Failure<> CannotSave(const std::filesystem::path& file, std::u16string_view reason) {
+    return Failure(u"Cannot save " + fromUtf8(file.string()) + u": " + std::u16string(reason));
 }
 
 class AtomicFile::FdSink final : public ByteSink {
@@ -259,16 +259,16 @@ void AtomicFile::Discard() {
     Disarm(cleanupSlot_);
 }
 
-SaveResult AtomicFile::Fail(int error) {
+Failure<> AtomicFile::Fail(int error) {
     return FailWith(fromUtf8(std::strerror(error)));
 }
 
-SaveResult AtomicFile::FailWith(std::u16string reason) {
+Failure<> AtomicFile::FailWith(std::u16string_view reason) {
     Discard();
-    return {false, target_, std::move(reason)};
+    return CannotSave(target_, reason);
 }
 
-SaveResult AtomicFile::OpenDirect(const char* path, int descriptor) {
+Outcome<void> AtomicFile::OpenDirect(const char* path, int descriptor) {
     fd_ = path ? ::open(path, O_WRONLY | O_CLOEXEC | O_NOCTTY) : ::fcntl(descriptor, F_DUPFD_CLOEXEC, 3);
     if (fd_ < 0)
         return Fail(errno);
@@ -282,7 +282,7 @@ SaveResult AtomicFile::OpenDirect(const char* path, int descriptor) {
     return {};
 }
 
-SaveResult AtomicFile::Open() {
+Outcome<void> AtomicFile::Open() {
     InstallCleanupHandlers();
     const Resolved resolved = FollowLinks(target_);
     if (resolved.error != 0)
@@ -355,7 +355,7 @@ ByteSink& AtomicFile::sink() {
     return *sink_;
 }
 
-SaveResult AtomicFile::Finish() {
+Outcome<void> AtomicFile::Finish() {
     if (fd_ < 0)
         return Fail(EBADF);
     if (sink_->error != 0)
@@ -371,7 +371,7 @@ SaveResult AtomicFile::Finish() {
     return {};
 }
 
-SaveResult AtomicFile::Commit() {
+Outcome<void> AtomicFile::Commit() {
     if (!finished_)
         return Fail(EBADF);
     if (direct_) {
@@ -433,7 +433,7 @@ int AtomicFile::KeepPreviousAside() {
     return 0;
 }
 
-SaveResult AtomicFile::CommitKeepingPrevious() {
+Outcome<void> AtomicFile::CommitKeepingPrevious() {
     if (!finished_)
         return Fail(EBADF);
     if (direct_)
@@ -486,38 +486,35 @@ bool AtomicFile::SameFileAs(const AtomicFile& other) const {
            name_ == other.name_ && (device_ != 0 || inode_ != 0);
 }
 
-SaveResult CommitPair(AtomicFile& first, AtomicFile& second) {
-    SaveResult result = first.CommitKeepingPrevious();
-    if (!result.ok)
-        return result;
-    result = second.Commit();
-    if (result.ok)
+Outcome<void> CommitPair(AtomicFile& first, AtomicFile& second) {
+    if (Outcome<void> kept = first.CommitKeepingPrevious(); !kept)
+        return kept;
+    Outcome<void> committed = second.Commit();
+    if (committed)
         first.DropPrevious();
     else
         first.RestorePrevious();
-    return result;
+    return committed;
 }
 
-SaveResult WriteFileAtomically(const std::filesystem::path& target,
-                               const std::function<bool(ByteSink&)>& write) {
+Outcome<void> WriteFileAtomically(const std::filesystem::path& target,
+                                  const std::function<bool(ByteSink&)>& write) {
     AtomicFile file(target);
-    SaveResult result = file.Open();
-    if (!result.ok)
-        return result;
+    if (Outcome<void> opened = file.Open(); !opened)
+        return opened;
     const bool written = write(file.sink());
-    result = file.Finish();
-    if (result.ok && !written)
-        return {false, target, fromUtf8(std::strerror(EIO))};
-    return result.ok ? file.Commit() : result;
+    Outcome<void> finished = file.Finish();
+    if (!finished)
+        return finished;
+    if (!written)
+        return CannotSave(target, fromUtf8(std::strerror(EIO)));
+    return file.Commit();
 }
 
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error) {
-    const SaveResult result = WriteFileAtomically(std::filesystem::path(path), [content](ByteSink& sink) {
+Outcome<void> WriteFileAtomically(const std::filesystem::path& target, std::string_view content) {
+    return WriteFileAtomically(target, [content](ByteSink& sink) {
         return sink.Write(reinterpret_cast<const uint8_t*>(content.data()), content.size());
     });
-    if (!result.ok && error)
-        *error = toUtf8(result.message());
-    return result.ok;
 }
 
 bool CreateDirectories(const std::string& path) {

@@ -11,6 +11,7 @@
 // CommitKeepingPrevious) before the signal ends it.
 #pragma once
 
+#include "protocol/outcome.h"
 #include "recording/byte_sink.h"
 
 #include <filesystem>
@@ -22,13 +23,8 @@
 
 namespace calvora {
 
-struct SaveResult {
-    bool ok = true;
-    std::filesystem::path file; // the file that could not be written
-    std::u16string reason;      // the system's reason
-    // "Cannot save <file>: <reason>" for a message box or standard error.
-    std::u16string message() const;
-};
+// "Cannot save <file>: <reason>", the failure of every write below, for a message box or standard error.
+Failure<> CannotSave(const std::filesystem::path& file, std::u16string_view reason);
 
 class AtomicFile {
 public:
@@ -41,15 +37,15 @@ public:
 
     // Follows links, refuses what cannot be written, and opens the temporary file (or the FIFO, device
     // or descriptor). The target itself is not touched yet.
-    SaveResult Open();
+    Outcome<void> Open();
     ByteSink& sink();
-    // Flushes, syncs and closes (the result of every write so far).
-    SaveResult Finish();
+    // Flushes, syncs and closes (the outcome of every write so far).
+    Outcome<void> Finish();
     // Renames the finished temporary file over the target.
-    SaveResult Commit();
+    Outcome<void> Commit();
     // Commit for the first file of a pair: the replaced file (or the fact that there was none) is kept
     // until DropPrevious, so that RestorePrevious can undo the commit if the second file fails.
-    SaveResult CommitKeepingPrevious();
+    Outcome<void> CommitKeepingPrevious();
     void RestorePrevious();
     void DropPrevious();
 
@@ -60,9 +56,9 @@ public:
 
 private:
     class FdSink;
-    SaveResult Fail(int error);
-    SaveResult FailWith(std::u16string reason);
-    SaveResult OpenDirect(const char* path, int descriptor);
+    Failure<> Fail(int error);
+    Failure<> FailWith(std::u16string_view reason);
+    Outcome<void> OpenDirect(const char* path, int descriptor);
     int KeepPreviousAside();
     void Discard();
 
@@ -85,13 +81,13 @@ private:
 
 // Commits two finished files as one: when the second cannot be put in place, the first file's old
 // content is put back.
-SaveResult CommitPair(AtomicFile& first, AtomicFile& second);
+Outcome<void> CommitPair(AtomicFile& first, AtomicFile& second);
 
 // One file written through AtomicFile by `write`.
-SaveResult WriteFileAtomically(const std::filesystem::path& target,
-                               const std::function<bool(ByteSink&)>& write);
-// The same for text in memory; false with "Cannot save <path>: <reason>" in `error`.
-bool WriteFileAtomically(const std::string& path, std::string_view content, std::string* error = nullptr);
+Outcome<void> WriteFileAtomically(const std::filesystem::path& target,
+                                  const std::function<bool(ByteSink&)>& write);
+// The same for bytes in memory.
+Outcome<void> WriteFileAtomically(const std::filesystem::path& target, std::string_view content);
 
 // mkdir -p; returns whether the directory exists afterwards.
 bool CreateDirectories(const std::string& path);

@@ -15,6 +15,7 @@
 #include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
+#include <utility>
 
 namespace calvora {
 
@@ -300,16 +301,18 @@ void Journal::FlushLoop() {
     }
 }
 
-bool Journal::Sync() {
-    std::lock_guard fileLock(fileMutex_);
-    std::vector<uint8_t> batch;
+Outcome<void> Journal::Sync() {
     {
-        std::lock_guard lock(pendingMutex_);
-        batch.swap(pending_);
+        std::lock_guard fileLock(fileMutex_);
+        std::vector<uint8_t> batch;
+        {
+            std::lock_guard lock(pendingMutex_);
+            batch.swap(pending_);
+        }
+        if (!batch.empty())
+            WriteOut(batch);
     }
-    if (batch.empty())
-        return !failed();
-    return WriteOut(batch);
+    return kept();
 }
 
 bool Journal::WriteOut(const std::vector<uint8_t>& bytes) {
@@ -398,9 +401,11 @@ std::filesystem::path Journal::path() const {
     return path_;
 }
 
-std::u16string Journal::errorText() const {
+Outcome<void> Journal::kept() const {
+    if (!failed())
+        return {};
     std::lock_guard lock(fileMutex_);
-    return error_;
+    return Failure(error_);
 }
 
 // ---------------------------------------------------------------------------------------- recovery
@@ -467,43 +472,33 @@ std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path
     return left.back().path;
 }
 
-bool EndJournal(const std::filesystem::path& path, JournalEnd end, std::u16string* error) {
+Outcome<void> EndJournal(const std::filesystem::path& path, JournalEnd end) {
     if (path.extension() != kExtension)
-        return true;
+        return {};
     std::filesystem::path ended = path;
     ended += end == JournalEnd::Recovered ? kRecoveredSuffix : kDiscardedSuffix;
-    if (::rename(path.c_str(), ended.c_str()) != 0) {
-        if (error)
-            *error = ReasonText(path, u"Cannot put aside ", errno);
-        return false;
-    }
+    if (::rename(path.c_str(), ended.c_str()) != 0)
+        return Failure(ReasonText(path, u"Cannot put aside ", errno));
     // The days it is kept count from now.
     ::utimensat(AT_FDCWD, ended.c_str(), nullptr, 0);
-    return true;
+    return {};
 }
 
 void DiscardJournal(const std::filesystem::path& path) {
     EndJournal(path, JournalEnd::Discarded);
 }
 
-JournalHold::JournalHold(const std::filesystem::path& path) {
+Outcome<JournalHold> JournalHold::Take(const std::filesystem::path& path) {
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-    if (fd < 0) {
-        reason_ = fromUtf8(std::strerror(errno));
-        return;
-    }
+    if (fd < 0)
+        return Failure(fromUtf8(std::strerror(errno)));
+    JournalHold hold(fd);
     struct stat info {};
-    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-        reason_ = fromUtf8(std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL));
-        ::close(fd);
-        return;
-    }
-    if (::flock(fd, LOCK_EX | LOCK_NB) != 0) {
-        reason_ = u"in use by a running recording";
-        ::close(fd);
-        return;
-    }
-    fd_ = fd;
+    if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode))
+        return Failure(fromUtf8(std::strerror(S_ISDIR(info.st_mode) ? EISDIR : EINVAL)));
+    if (::flock(fd, LOCK_EX | LOCK_NB) != 0)
+        return Failure(u"in use by a running recording");
+    return hold;
 }
 
 JournalHold::~JournalHold() {
@@ -511,14 +506,22 @@ JournalHold::~JournalHold() {
         ::close(fd_);
 }
 
+JournalHold::JournalHold(JournalHold&& other) noexcept : fd_(std::exchange(other.fd_, -1)) {
+}
+
+JournalHold& JournalHold::operator=(JournalHold&& other) noexcept {
+    if (this != &other) {
+        if (fd_ >= 0)
+            ::close(fd_);
+        fd_ = std::exchange(other.fd_, -1);
+    }
+    return *this;
+}
+
 namespace {
-bool RecoverFrom(std::string_view bytes, RecordingDocument& document, std::u16string* error,
-                 const std::filesystem::path& path) {
+Outcome<RecordingDocument> RecoverFrom(std::string_view bytes, const std::filesystem::path& path) {
     auto fail = [&](std::u16string_view what) {
-        if (error)
-            *error = fromUtf8(path.string()) + std::u16string(what);
-        document = RecordingDocument{};
-        return false;
+        return Failure(fromUtf8(path.string()) + std::u16string(what));
     };
     const auto entries = ParseJournal(bytes);
     if (!entries)
@@ -537,24 +540,19 @@ bool RecoverFrom(std::string_view bytes, RecordingDocument& document, std::u16st
     }
     recovered.Compact();
     recovered.title = u"RealTime Panel";
-    document = std::move(recovered);
-    return true;
+    return recovered;
 }
 } // namespace
 
-bool RecoverJournalBytes(std::string_view bytes, RecordingDocument& document, std::u16string* error) {
-    return RecoverFrom(bytes, document, error, "journal");
+Outcome<RecordingDocument> RecoverJournalBytes(std::string_view bytes) {
+    return RecoverFrom(bytes, "journal");
 }
 
-bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& document, std::u16string* error) {
+Outcome<RecordingDocument> RecoverJournal(const std::filesystem::path& path) {
     const auto bytes = ReadWhole(path);
-    if (!bytes) {
-        if (error)
-            *error = ReasonText(path, u"Cannot read ", errno);
-        document = RecordingDocument{};
-        return false;
-    }
-    return RecoverFrom(*bytes, document, error, path);
+    if (!bytes)
+        return Failure(ReasonText(path, u"Cannot read ", errno));
+    return RecoverFrom(*bytes, path);
 }
 
 } // namespace calvora

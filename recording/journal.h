@@ -8,6 +8,8 @@
 // kJournalSyncPeriod, so the recording hand-off never waits for the disk.
 #pragma once
 
+#include "protocol/outcome.h"
+
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
@@ -56,8 +58,8 @@ public:
     // Takes over a file left by another session (after RecoverJournal), so that Remove or the next
     // recording removes it. False when this journal has a file already or another session holds it.
     bool Adopt(const std::filesystem::path& path);
-    // Writes and syncs what is pending now. False when the journal has failed.
-    bool Sync();
+    // Writes and syncs what is pending now; fails as kept() does.
+    Outcome<void> Sync();
     // The recording was saved or discarded: stops journaling it and removes the file.
     void Remove();
 
@@ -65,12 +67,12 @@ public:
     std::filesystem::path path() const;
     // Samples handed to Record since the file was started.
     uint32_t samples() const { return samples_; }
-    // Set when the file could not be created or written; the recording goes on in memory only.
-    bool failed() const { return failed_.load(std::memory_order_acquire); }
-    // "Cannot keep the journal <file>: <reason>", empty while all is well.
-    std::u16string errorText() const;
+    // Success while every sample so far is kept; once the file could not be created or written, the
+    // failure "Cannot keep the journal <file>: <reason>" (the recording goes on in memory only).
+    Outcome<void> kept() const;
 
 private:
+    bool failed() const { return failed_.load(std::memory_order_acquire); }
     bool Begin();
     void Close();
     void FlushLoop();
@@ -116,17 +118,16 @@ std::vector<LeftJournal> ListLeftJournals(const std::filesystem::path& folder = 
 // The oldest of ListLeftJournals; nullopt when there is none.
 std::optional<std::filesystem::path> FindLeftJournal(const std::filesystem::path& folder = JournalFolder());
 
-// Fills `document` with every complete sample of the journal at `path` as an unsaved "RealTime Panel"
-// document. A torn last record (the crash came in the middle of a write) is left out. False, with the
-// reason in `error`, when the file cannot be read, is not a journal or holds no sample; the document
-// is then left empty. The file is not touched.
-bool RecoverJournal(const std::filesystem::path& path, RecordingDocument& document, std::u16string* error);
+// Every complete sample of the journal at `path` as an unsaved "RealTime Panel" document. A torn last
+// record (the crash came in the middle of a write) is left out. Fails when the file cannot be read, is
+// not a journal or holds no sample. The file is not touched.
+Outcome<RecordingDocument> RecoverJournal(const std::filesystem::path& path);
 
 enum class JournalEnd { Recovered, Discarded };
 // The journal's samples were saved elsewhere, or the user does not want them: it is renamed to
 // NAME.journal.recovered or NAME.journal.discarded, no longer offered, and removed by ListLeftJournals
 // once kEndedJournalKept has passed. A file whose name does not end in ".journal" is left as it is.
-bool EndJournal(const std::filesystem::path& path, JournalEnd end, std::u16string* error = nullptr);
+Outcome<void> EndJournal(const std::filesystem::path& path, JournalEnd end);
 
 // The user chose not to recover: EndJournal(path, JournalEnd::Discarded).
 void DiscardJournal(const std::filesystem::path& path);
@@ -135,21 +136,18 @@ void DiscardJournal(const std::filesystem::path& path);
 // other sessions and other recoveries pass over it meanwhile.
 class JournalHold {
 public:
-    explicit JournalHold(const std::filesystem::path& path);
+    // Fails with the system's reason, or "in use by a running recording".
+    static Outcome<JournalHold> Take(const std::filesystem::path& path);
     ~JournalHold();
-    JournalHold(const JournalHold&) = delete;
-    JournalHold& operator=(const JournalHold&) = delete;
-
-    bool held() const { return fd_ >= 0; }
-    // Why not: the system's reason, or "in use by a running recording".
-    const std::u16string& reason() const { return reason_; }
+    JournalHold(JournalHold&& other) noexcept;
+    JournalHold& operator=(JournalHold&& other) noexcept;
 
 private:
+    explicit JournalHold(int fd) : fd_(fd) {}
     int fd_ = -1;
-    std::u16string reason_;
 };
 
 // For the fuzzer and the tests: RecoverJournal on bytes in memory.
-bool RecoverJournalBytes(std::string_view bytes, RecordingDocument& document, std::u16string* error);
+Outcome<RecordingDocument> RecoverJournalBytes(std::string_view bytes);
 
 } // namespace calvora

@@ -246,19 +246,15 @@ private:
     int error_ = 0;
 };
 
-ReadResult Failure(ReadStatus status, std::u16string_view message) {
-    return {status, std::u16string(message)};
-}
-
-ReadResult Unexpected(RecordingDocument& document) {
+Failure<ReadFailure> Unexpected(RecordingDocument& document) {
     std::u16string title = std::move(document.title);
     document = RecordingDocument{};
     document.title = std::move(title);
-    return Failure(ReadStatus::UnexpectedFormat, kUnexpectedFileFormat);
+    return Failure(ReadFailure::UnexpectedFormat, std::u16string(kUnexpectedFileFormat));
 }
 
-std::u16string SystemError(int error) {
-    return fromUtf8(std::strerror(error));
+Failure<ReadFailure> CannotOpen(int error) {
+    return Failure(ReadFailure::CannotOpen, fromUtf8(std::strerror(error)));
 }
 
 } // namespace
@@ -302,12 +298,12 @@ bool WriteRecord(const RecordingDocument& document, ByteSink& sink) {
 }
 
 namespace {
-ReadResult Parse(Cursor& in, RecordingDocument& document) {
+Outcome<void, ReadFailure> Parse(Cursor& in, RecordingDocument& document) {
     std::u16string model;
     if (!in.String(model))
         return Unexpected(document);
     if (model != kModelString)
-        return Failure(ReadStatus::InvalidFormat, kInvalidFormat);
+        return Failure(ReadFailure::InvalidFormat, std::u16string(kInvalidFormat));
 
     const uint8_t* headerBytes = in.Take(RecordingHeader::kSize);
     if (!headerBytes)
@@ -325,7 +321,7 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
     document.SetChannelCount(header.channelCount);
     if (!document.FillRows(header.sampleCount)) {
         Unexpected(document);
-        return Failure(ReadStatus::CannotOpen, SystemError(ENOMEM));
+        return CannotOpen(ENOMEM);
     }
 
     // Consecutive samples mostly repeat their texts byte for byte (same function, same second), so
@@ -382,45 +378,47 @@ ReadResult Parse(Cursor& in, RecordingDocument& document) {
 }
 } // namespace
 
-ReadResult ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document) {
+Outcome<void, ReadFailure> ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document) {
     Cursor in(bytes);
     return Parse(in, document);
 }
 
-ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document) {
+Outcome<void, ReadFailure> ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document) {
     // Non-blocking so that a FIFO named by mistake is refused instead of waiting for a writer.
     const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0)
-        return Failure(ReadStatus::CannotOpen, SystemError(errno));
+        return CannotOpen(errno);
     struct stat info {};
     if (::fstat(fd, &info) != 0) {
         const int error = errno;
         ::close(fd);
-        return Failure(ReadStatus::CannotOpen, SystemError(error));
+        return CannotOpen(error);
     }
     if (!S_ISREG(info.st_mode)) {
         ::close(fd);
-        return Failure(ReadStatus::CannotOpen,
-                       S_ISDIR(info.st_mode) ? SystemError(EISDIR) : std::u16string(u"Not a regular file"));
+        if (S_ISDIR(info.st_mode))
+            return CannotOpen(EISDIR);
+        return Failure(ReadFailure::CannotOpen, u"Not a regular file");
     }
     Cursor in(fd, static_cast<uint64_t>(info.st_size));
-    ReadResult result = Parse(in, document);
+    Outcome<void, ReadFailure> read = Parse(in, document);
     ::close(fd);
-    if (!result.ok() && in.error() != 0)
-        return Failure(ReadStatus::CannotOpen, SystemError(in.error()));
-    return result;
+    if (!read && in.error() != 0)
+        return CannotOpen(in.error());
+    return read;
 }
 
-ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
-                          RecordingState& state, UserPrompts& prompts) {
-    ReadResult result = ReadRecordFile(path, document);
-    if (result.status == ReadStatus::InvalidFormat)
-        state.loadRejected = true;
-    else if (result.ok())
+Outcome<void, ReadFailure> OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
+                                          RecordingState& state, UserPrompts& prompts) {
+    Outcome<void, ReadFailure> read = ReadRecordFile(path, document);
+    if (read) {
         state.loadRejected = false;
-    if (!result.ok())
-        prompts.ShowMessage(result.message, MessageIcon::Exclamation);
-    return result;
+        return read;
+    }
+    if (read.kind() == ReadFailure::InvalidFormat)
+        state.loadRejected = true;
+    prompts.ShowMessage(read.reason(), MessageIcon::Exclamation);
+    return read;
 }
 
 } // namespace calvora

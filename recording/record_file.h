@@ -4,6 +4,7 @@
 // that are really there.
 #pragma once
 
+#include "protocol/outcome.h"
 #include "recording/byte_sink.h"
 
 #include <cstdint>
@@ -28,27 +29,20 @@ inline constexpr uint32_t kMaxFileSamples = 16'777'216;
 // Writes the document; false when the sink failed.
 bool WriteRecord(const RecordingDocument& document, ByteSink& sink);
 
-enum class ReadStatus {
-    Ok,
+enum class ReadFailure {
     InvalidFormat,    // another model's file: "Invalid Format!"
     UnexpectedFormat, // truncated or impossible counts: "Unexpected file format."
-    CannotOpen,       // the file could not be read; message holds the system's reason
-};
-
-struct ReadResult {
-    ReadStatus status = ReadStatus::Ok;
-    std::u16string message; // empty when Ok
-    bool ok() const { return status == ReadStatus::Ok; }
+    CannotOpen,       // the file could not be read; the reason is the system's
 };
 
 // Fills an empty document from file bytes, computes its scale and clears its zoom. On failure the
 // document is left empty.
-ReadResult ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document);
-ReadResult ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document);
+Outcome<void, ReadFailure> ReadRecord(std::span<const uint8_t> bytes, RecordingDocument& document);
+Outcome<void, ReadFailure> ReadRecordFile(const std::filesystem::path& path, RecordingDocument& document);
 
 // The Open path: reads the file, sets loadRejected (1 for another model's file, 0 after a good
 // read) and shows any failure with an exclamation icon.
-ReadResult OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
-                          RecordingState& state, UserPrompts& prompts);
+Outcome<void, ReadFailure> OpenRecordFile(const std::filesystem::path& path, RecordingDocument& document,
+                                          RecordingState& state, UserPrompts& prompts);
 
 } // namespace calvora

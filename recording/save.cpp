@@ -103,26 +103,26 @@ SavePaths DerivePaths(const std::filesystem::path& chosen) {
     return {folder / (name + ".recorder"), folder / (name + ".csv")};
 }
 
-SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
-                        RecordingState& state) {
+Outcome<void> SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
+                           RecordingState& state) {
     const SavePaths paths = DerivePaths(chosen);
     AtomicFile record(paths.record);
     AtomicFile text(paths.text);
-    SaveResult result = record.Open();
-    if (result.ok)
+    Outcome<void> result = record.Open();
+    if (result)
         result = text.Open();
-    if (result.ok && record.SameFileAs(text))
-        result = {false, paths.text, u"the same file as " + fromUtf8(paths.record.string())};
-    if (!result.ok)
+    if (result && record.SameFileAs(text))
+        result = CannotSave(paths.text, u"the same file as " + fromUtf8(paths.record.string()));
+    if (!result)
         return result;
     WriteTextExport(document, text.sink());
     WriteRecord(document, record.sink());
     result = text.Finish();
-    if (result.ok)
+    if (result)
         result = record.Finish();
-    if (result.ok)
+    if (result)
         result = CommitPair(record, text);
-    if (result.ok && &document == state.recordingDocument)
+    if (result && &document == state.recordingDocument)
         state.dataSaved = true;
     return result;
 }
@@ -146,8 +146,8 @@ void GiveBack(const std::filesystem::path& path) {
 }
 } // namespace
 
-SaveResult SaveDocumentUnderNewName(const RecordingDocument& document, const std::filesystem::path& base,
-                                    RecordingState& state, SavePaths* written) {
+Outcome<SavePaths> SaveDocumentUnderNewName(const RecordingDocument& document,
+                                            const std::filesystem::path& base, RecordingState& state) {
     for (int number = 1; number < 10000; ++number) {
         std::filesystem::path candidate = base;
         if (number > 1)
@@ -158,24 +158,23 @@ SaveResult SaveDocumentUnderNewName(const RecordingDocument& document, const std
         if (!CreateExclusively(paths.record, error)) {
             if (error == EEXIST)
                 continue;
-            return {false, paths.record, fromUtf8(std::strerror(error))};
+            return CannotSave(paths.record, fromUtf8(std::strerror(error)));
         }
         if (!CreateExclusively(paths.text, error)) {
             GiveBack(paths.record);
             if (error == EEXIST)
                 continue;
-            return {false, paths.text, fromUtf8(std::strerror(error))};
+            return CannotSave(paths.text, fromUtf8(std::strerror(error)));
         }
-        const SaveResult result = SaveDocument(document, paths.record, state);
-        if (!result.ok) {
+        const Outcome<void> saved = SaveDocument(document, paths.record, state);
+        if (!saved) {
             GiveBack(paths.record);
             GiveBack(paths.text);
-        } else if (written) {
-            *written = paths;
+            return saved.failure();
         }
-        return result;
+        return paths;
     }
-    return {false, std::filesystem::path(base) += ".recorder", fromUtf8(std::strerror(EEXIST))};
+    return CannotSave(std::filesystem::path(base) += ".recorder", fromUtf8(std::strerror(EEXIST)));
 }
 
 } // namespace calvora

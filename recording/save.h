@@ -35,14 +35,14 @@ SavePaths DerivePaths(const std::filesystem::path& chosen);
 // `chosen`. Both targets are checked before either is written, and both are replaced only when both
 // are complete: if the second cannot be put in place, the first gets its old content back. dataSaved
 // is set only on success and only for the live recording document.
-SaveResult SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
-                        RecordingState& state);
+Outcome<void> SaveDocument(const RecordingDocument& document, const std::filesystem::path& chosen,
+                           RecordingState& state);
 
 // SaveDocument under a name nobody has: `base` + ".recorder"/".csv" when both are free, else
 // `base` + " (2)", " (3)" ... The pair is claimed by creating both files empty and exclusively before
 // the save, so two programs saving in the same second never write over each other; a failed save
-// gives the claim back. `written` receives the paths of a successful save.
-SaveResult SaveDocumentUnderNewName(const RecordingDocument& document, const std::filesystem::path& base,
-                                    RecordingState& state, SavePaths* written = nullptr);
+// gives the claim back. Returns the paths written.
+Outcome<SavePaths> SaveDocumentUnderNewName(const RecordingDocument& document,
+                                            const std::filesystem::path& base, RecordingState& state);
 
 } // namespace calvora

@@ -170,10 +170,10 @@ void CalvoraApplication::OfferLeftJournal() {
         DiscardJournal(*left);
         return;
     }
-    std::u16string error;
-    if (engine_->RecoverJournal(*left, &error) == nullptr) {
+    if (const Outcome<RecordingDocument*> recovered = engine_->RecoverJournal(*left); !recovered) {
         // The file stays where it is, so nothing is lost by a failed recovery.
-        prompts_->ShowMessage(u"Cannot recover the live recording: " + error, MessageIcon::Exclamation);
+        prompts_->ShowMessage(u"Cannot recover the live recording: " + recovered.reason(),
+                              MessageIcon::Exclamation);
     }
 }
 

@@ -38,14 +38,14 @@ void IntegerFieldDialog::showEvent(QShowEvent* event) {
 }
 
 void IntegerFieldDialog::accept() {
-    const IntFieldResult result = ParseIntField(field_->text().toStdU16String(), minimum_, maximum_);
-    if (!result.ok) {
-        prompts_.ShowMessage(result.message, MessageIcon::Exclamation);
+    const Outcome<int32_t> parsed = ParseIntField(field_->text().toStdU16String(), minimum_, maximum_);
+    if (!parsed) {
+        prompts_.ShowMessage(parsed.reason(), MessageIcon::Exclamation);
         field_->setFocus();
         field_->selectAll();
         return;
     }
-    value_ = result.value;
+    value_ = parsed.value();
     QDialog::accept();
 }
 

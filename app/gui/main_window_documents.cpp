@@ -122,10 +122,10 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
         }
     }
     auto document = std::make_shared<RecordingDocument>();
-    const ReadResult result = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
-    if (!result.ok()) {
+    const auto read = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
+    if (!read) {
         // The reader has told the user; no empty document is left behind, whichever path opened the file.
-        if (result.status == ReadStatus::CannotOpen) {
+        if (read.kind() == ReadFailure::CannotOpen) {
             recent_.Remove(absolute.toStdU16String());
             StoreRecent();
             UpdateCommandUI();
@@ -191,15 +191,15 @@ DocumentWindow* MainWindow::WindowOf(const RecordingDocument* document) const {
 
 bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chosenPath) {
     QApplication::setOverrideCursor(Qt::WaitCursor);
-    const SaveResult result = SaveDocument(document, ToPath(chosenPath), *state_);
+    const Outcome<void> saved = SaveDocument(document, ToPath(chosenPath), *state_);
     QApplication::restoreOverrideCursor();
-    if (!result.ok) {
+    if (!saved) {
         // A failed save is reported: silence would let the user believe the data is on disk.
-        prompts_->ShowMessage(result.message(), MessageIcon::Exclamation);
+        prompts_->ShowMessage(saved.reason(), MessageIcon::Exclamation);
     } else if (target_ != nullptr) {
         target_->OnDocumentSaved(document);
     }
-    return result.ok;
+    return static_cast<bool>(saved);
 }
 
 void MainWindow::OnFileSave() {
@@ -246,10 +246,10 @@ bool MainWindow::SaveRecordOnly(DocumentWindow& frame, const QString& path) {
     if (document == nullptr) {
         return false;
     }
-    const SaveResult result = WriteFileAtomically(
+    const Outcome<void> written = WriteFileAtomically(
         ToPath(path), [document](ByteSink& sink) { return WriteRecord(*document, sink); });
-    if (!result.ok) {
-        prompts_->ShowMessage(result.message(), MessageIcon::Exclamation);
+    if (!written) {
+        prompts_->ShowMessage(written.reason(), MessageIcon::Exclamation);
         return false;
     }
     const QString absolute = QFileInfo(path).absoluteFilePath();

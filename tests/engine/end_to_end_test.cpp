@@ -63,7 +63,8 @@ TEST_F(EndToEndTest, TwentyThousandSamplesAtFullRateLoseNothingThatReachedTheHan
     SimulatorProcess simulator({"--rate", "5000", "--waveform", "ramp", "--offset", "30000", "--amplitude",
                                 "25000", "--period", "50000"});
     ASSERT_FALSE(simulator.devicePath().empty());
-    ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+    const PortOutcome<> opened = state_.OpenDevice(simulator.devicePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
     ASSERT_TRUE(RunUntil([&] { return !view_.readings.empty(); }, 5000ms));
 
     size_t readingsAtStart = 0;
@@ -103,7 +104,8 @@ TEST_F(EndToEndTest, ARecordingAtOneHundredReadingsASecondKeepsEveryReadingSent)
     ASSERT_FALSE(simulator.devicePath().empty());
     ChildProcess& process = simulator.process();
     state_.StartRecordingOf(kMaxPlannedSamples);
-    ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+    const PortOutcome<> opened = state_.OpenDevice(simulator.devicePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
 
     auto recorded = [&] { return LiveDocument() ? LiveDocument()->sampleCount() : 0u; };
     constexpr uint32_t kTwentySeconds = 2000;
@@ -132,7 +134,7 @@ TEST_F(EndToEndTest, DownloadPairAndSettingsThroughTheSimulator) {
     SimulatorProcess simulator({"--rate", "20"});
     ASSERT_FALSE(simulator.devicePath().empty());
     ASSERT_TRUE(state_.OpenDevice(simulator.devicePath(), 5));
-    EXPECT_EQ(SettingsFile(settings_.path()).ReadPortNumber("Multimeter"), 5);
+    EXPECT_EQ(SettingsFile(settings_.path()).ReadPortNumber("Multimeter").value(), 5);
 
     state_.Pair();
     ASSERT_TRUE(RunUntil([&] { return state_.paired(); }, 5000ms));
@@ -172,7 +174,7 @@ TEST_F(EndToEndTest, CommandLineRecordWritesBothFilesThatReadBack) {
                       "--samples", "50", "--out", base});
     ASSERT_EQ(cli.Wait(30000ms), 0);
     RecordingDocument document;
-    ASSERT_EQ(ReadRecordFile(base + ".recorder", document).status, ReadStatus::Ok);
+    ASSERT_TRUE(ReadRecordFile(base + ".recorder", document));
     EXPECT_EQ(document.sampleCount(), 50u);
     EXPECT_TRUE(std::filesystem::exists(base + ".csv"));
 }
@@ -189,7 +191,7 @@ TEST_F(EndToEndTest, CommandLinePairAndDownloadAgainstTheSimulator) {
     simulator.process().Write("log 95\n");
     ASSERT_EQ(download.Wait(30000ms), 0);
     RecordingDocument document;
-    ASSERT_EQ(ReadRecordFile(base + ".recorder", document).status, ReadStatus::Ok);
+    ASSERT_TRUE(ReadRecordFile(base + ".recorder", document));
     EXPECT_EQ(document.sampleCount(), 95u);
 
     ChildProcess pair(

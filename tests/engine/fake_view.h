@@ -49,8 +49,7 @@ public:
         ++saves;
         if (saveFolder.empty())
             return saveSucceeds;
-        const auto result = calvora::SaveDocument(document, saveFolder / "saved.recorder", *state);
-        return result.ok;
+        return static_cast<bool>(calvora::SaveDocument(document, saveFolder / "saved.recorder", *state));
     }
     bool AskPlannedSamples(uint32_t& samples) override {
         proposedSamples = samples;

@@ -239,8 +239,8 @@ TEST_F(MeterEngineTest, SavedRecordingReadsBack) {
     ASSERT_TRUE(view_.SaveDocument(*LiveDocument()));
     EXPECT_TRUE(state_.documents().dataSaved);
     RecordingDocument reread;
-    const auto result = ReadRecordFile(settingsPath_ / "saved.recorder", reread);
-    ASSERT_EQ(result.status, ReadStatus::Ok);
+    const auto read = ReadRecordFile(settingsPath_ / "saved.recorder", reread);
+    ASSERT_TRUE(read) << toUtf8(read.reason());
     ASSERT_EQ(reread.sampleCount(), 50u);
     EXPECT_FLOAT_EQ(reread.value(49, 0), 4.9f);
     EXPECT_EQ(reread.unit(10), u"V");

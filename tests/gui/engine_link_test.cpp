@@ -49,14 +49,14 @@ TEST(IntField, AcceptsBlanksSignAndDigitsOnly) {
         {u"99999999999", false, 0, u"Enter an integer."},
     };
     for (const Case& c : cases) {
-        const IntFieldResult result = ParseIntField(c.text, 1, 20000);
-        EXPECT_EQ(result.ok, c.ok) << toUtf8(c.text);
-        EXPECT_EQ(result.message, c.message) << toUtf8(c.text);
+        const Outcome<int32_t> parsed = ParseIntField(c.text, 1, 20000);
+        EXPECT_EQ(static_cast<bool>(parsed), c.ok) << toUtf8(c.text);
+        EXPECT_EQ(parsed.reason(), c.message) << toUtf8(c.text);
         if (c.ok) {
-            EXPECT_EQ(result.value, c.value) << toUtf8(c.text);
+            EXPECT_EQ(parsed.value(), c.value) << toUtf8(c.text);
         }
     }
-    EXPECT_EQ(ParseIntField(u"256", 1, 255).message, u"Enter an integer between 1 and 255.");
+    EXPECT_EQ(ParseIntField(u"256", 1, 255).reason(), u"Enter an integer between 1 and 255.");
 }
 
 class CountingPrompts : public UserPrompts {

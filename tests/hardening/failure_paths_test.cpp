@@ -62,17 +62,17 @@ void ExpectFailedSaveKeepsTheOldFiles(const std::filesystem::path& folder, const
                                       std::string_view reason, const std::function<void()>& breakFolder) {
     RecordingState state;
     const RecordingDocument first = Recording(3);
-    ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state).ok);
+    ASSERT_TRUE(SaveDocument(first, folder / "run.recorder", state));
     const std::string oldRecord = FileBytes(folder / "run.recorder");
     const std::string oldText = FileBytes(folder / "run.csv");
     breakFolder();
 
     state.recordingDocument = const_cast<RecordingDocument*>(&bigger);
     state.dataSaved = false;
-    const SaveResult result = SaveDocument(bigger, folder / "run.recorder", state);
-    EXPECT_FALSE(result.ok);
-    EXPECT_TRUE(Contains(result.message(), reason)) << toUtf8(result.message());
-    EXPECT_TRUE(Contains(result.message(), "run.")) << "the message names the file";
+    const Outcome<void> saved = SaveDocument(bigger, folder / "run.recorder", state);
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(Contains(saved.reason(), reason)) << toUtf8(saved.reason());
+    EXPECT_TRUE(Contains(saved.reason(), "run.")) << "the message names the file";
     EXPECT_FALSE(state.dataSaved);
     EXPECT_EQ(FileBytes(folder / "run.recorder"), oldRecord);
     EXPECT_EQ(FileBytes(folder / "run.csv"), oldText);
@@ -109,9 +109,9 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
         // Root ignores permissions; a folder that is really a file stops everyone.
         std::ofstream(folder / "file") << "x";
         RecordingState state;
-        const SaveResult result = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
-        EXPECT_FALSE(result.ok);
-        EXPECT_TRUE(Contains(result.message(), "Not a directory")) << toUtf8(result.message());
+        const Outcome<void> saved = SaveDocument(Recording(2), folder / "file" / "run.recorder", state);
+        EXPECT_FALSE(saved);
+        EXPECT_TRUE(Contains(saved.reason(), "Not a directory")) << toUtf8(saved.reason());
         GTEST_SKIP() << "no private tmpfs (not root?): only a file as folder was tried";
     }
     const RecordingDocument bigger = Recording(20);
@@ -119,18 +119,19 @@ TEST(FailurePaths, SavingIntoAReadOnlyFolderKeepsTheOldFiles) {
                                      [&] { ASSERT_TRUE(readOnly.RemountReadOnly()); });
 
     // The settings file and the journal fail there with a reason too, and change nothing.
-    std::string error;
     const SettingsFile settings((folder / "ro" / "calvora" / "ZAZEDOVADIZO.ini").string());
-    EXPECT_FALSE(settings.WritePort("Multimeter", 5, "", &error));
-    EXPECT_NE(error.find("ZAZEDOVADIZO.ini"), std::string::npos) << error;
-    EXPECT_EQ(settings.ReadPortNumber("Multimeter"), 3);
+    const Outcome<void> written = settings.WritePort("Multimeter", 5, "");
+    EXPECT_FALSE(written);
+    EXPECT_TRUE(Contains(written.reason(), "ZAZEDOVADIZO.ini")) << toUtf8(written.reason());
+    EXPECT_EQ(settings.ReadPortNumber("Multimeter").value(), 3);
 
     Journal journal(folder / "ro" / "state");
     journal.Record(0, {1.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
     journal.Record(1, {2.0f, 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
-    EXPECT_TRUE(journal.failed());
-    EXPECT_TRUE(Contains(journal.errorText(), "Read-only file system")) << toUtf8(journal.errorText());
-    EXPECT_FALSE(journal.Sync());
+    const Outcome<void> kept = journal.kept();
+    EXPECT_FALSE(kept);
+    EXPECT_TRUE(Contains(kept.reason(), "Read-only file system")) << toUtf8(kept.reason());
+    EXPECT_EQ(journal.Sync().reason(), kept.reason());
 }
 
 TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
@@ -140,16 +141,17 @@ TEST(FailurePaths, AJournalOnAFullDeviceKeepsEveryWholeSampleAndSaysSo) {
         GTEST_SKIP() << "no private tmpfs (not root?)";
     Journal journal(folder / "small");
     uint32_t row = 0;
-    for (; row < 20000 && !journal.failed(); ++row) {
+    for (; row < 20000 && journal.kept(); ++row) {
         journal.Record(row, {float(row), 6.0f, 0, u"VDC", u"DC", u"V", u" 12/08/26 15:04:05"});
         if (row % 50 == 49)
             journal.Sync();
     }
-    ASSERT_TRUE(journal.failed()) << "32 KiB cannot hold 20000 samples";
-    EXPECT_TRUE(Contains(journal.errorText(), "No space left on device")) << toUtf8(journal.errorText());
-    RecordingDocument recovered;
-    std::u16string error;
-    ASSERT_TRUE(RecoverJournal(journal.path(), recovered, &error)) << toUtf8(error);
+    const Outcome<void> kept = journal.kept();
+    ASSERT_FALSE(kept) << "32 KiB cannot hold 20000 samples";
+    EXPECT_TRUE(Contains(kept.reason(), "No space left on device")) << toUtf8(kept.reason());
+    const Outcome<RecordingDocument> recoveredOutcome = RecoverJournal(journal.path());
+    ASSERT_TRUE(recoveredOutcome) << toUtf8(recoveredOutcome.reason());
+    const RecordingDocument& recovered = recoveredOutcome.value();
     EXPECT_GE(recovered.sampleCount(), 100u);
     EXPECT_EQ(std::filesystem::file_size(journal.path()) > 0, true);
     for (uint32_t r = 0; r < recovered.sampleCount(); ++r)
@@ -162,7 +164,7 @@ TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete
     ScratchFolder folder;
     const std::filesystem::path target = folder / "held.recorder";
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(3), target, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(3), target, state));
     const std::string old = FileBytes(target);
 
     ChildProcess holder({"/bin/sh", "-c",
@@ -173,14 +175,14 @@ TEST(FailurePaths, AFileAnotherProgramHoldsIsReplacedOnlyWhenTheNewOneIsComplete
     MemorySink newBytes;
     WriteRecord(Recording(400, 7.0f), newBytes);
     AtomicFile file(target);
-    ASSERT_TRUE(file.Open().ok);
+    ASSERT_TRUE(file.Open());
     const size_t half = newBytes.bytes.size() / 2;
     ASSERT_TRUE(file.sink().Write(newBytes.bytes.data(), half));
     EXPECT_EQ(FileBytes(target), old) << "half a new file never shows under the name";
     ASSERT_TRUE(file.sink().Write(newBytes.bytes.data() + half, newBytes.bytes.size() - half));
-    ASSERT_TRUE(file.Finish().ok);
+    ASSERT_TRUE(file.Finish());
     EXPECT_EQ(FileBytes(target), old);
-    ASSERT_TRUE(file.Commit().ok);
+    ASSERT_TRUE(file.Commit());
     EXPECT_EQ(FileBytes(target), std::string(newBytes.bytes.begin(), newBytes.bytes.end()));
 
     // The holder still reads the old file whole.
@@ -202,7 +204,7 @@ TEST(FailurePaths, DevicesAndStandardOutputAreWrittenNotReplaced) {
     const std::string cli = testing::BuildPath("tools/cli/calvora-cli");
     const std::string record = (folder / "run.recorder").string();
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(3), record, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(3), record, state));
     const char* script = R"sh(cli=$1; rec=$2; cd "$3" || exit 9
 "$cli" convert "$rec" /dev/null || exit 10
 [ -c /dev/null ] || exit 11
@@ -243,7 +245,7 @@ exit 0)sh";
 struct BadFile {
     std::string name;
     std::function<void(const std::filesystem::path&)> make;
-    ReadStatus status;
+    ReadFailure failure;
     std::string message;
 };
 
@@ -260,16 +262,17 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
     std::string foreign = bytes;
     foreign[4] = 'X'; // "QX310/QM312"
     const std::vector<BadFile> cases = {
-        {"empty", withBytes(""), ReadStatus::UnexpectedFormat, "Unexpected file format."},
-        {"foreign", withBytes(foreign), ReadStatus::InvalidFormat, "Invalid Format!"},
-        {"text", withBytes("time\tvalue\n1\t2\n"), ReadStatus::UnexpectedFormat, "Unexpected file format."},
-        {"half", withBytes(bytes.substr(0, bytes.size() / 2)), ReadStatus::UnexpectedFormat,
+        {"empty", withBytes(""), ReadFailure::UnexpectedFormat, "Unexpected file format."},
+        {"foreign", withBytes(foreign), ReadFailure::InvalidFormat, "Invalid Format!"},
+        {"text", withBytes("time\tvalue\n1\t2\n"), ReadFailure::UnexpectedFormat, "Unexpected file format."},
+        {"half", withBytes(bytes.substr(0, bytes.size() / 2)), ReadFailure::UnexpectedFormat,
          "Unexpected file format."},
-        {"no trailer", withBytes(bytes.substr(0, bytes.size() - 1)), ReadStatus::UnexpectedFormat,
+        {"no trailer", withBytes(bytes.substr(0, bytes.size() - 1)), ReadFailure::UnexpectedFormat,
          "Unexpected file format."},
         {"folder", [](const std::filesystem::path& path) { std::filesystem::create_directory(path); },
-         ReadStatus::CannotOpen, "Is a directory"},
-        {"missing", [](const std::filesystem::path&) {}, ReadStatus::CannotOpen, "No such file or directory"},
+         ReadFailure::CannotOpen, "Is a directory"},
+        {"missing", [](const std::filesystem::path&) {}, ReadFailure::CannotOpen,
+         "No such file or directory"},
     };
     for (const BadFile& c : cases) {
         SCOPED_TRACE(c.name);
@@ -278,20 +281,22 @@ TEST(FailurePaths, BadFilesAreRefusedWithTheirReasonAndLeaveNoDocument) {
         RecordingDocument document;
         RecordingState state;
         testing::FakeView prompts;
-        const ReadResult result = OpenRecordFile(path, document, state, prompts);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_TRUE(Contains(result.message, c.message)) << toUtf8(result.message);
+        const auto read = OpenRecordFile(path, document, state, prompts);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.kind(), c.failure);
+        EXPECT_TRUE(Contains(read.reason(), c.message)) << toUtf8(read.reason());
         EXPECT_EQ(document.sampleCount(), 0u);
         ASSERT_EQ(prompts.messages.size(), 1u) << "the user is told";
-        EXPECT_EQ(prompts.messages[0], result.message);
+        EXPECT_EQ(prompts.messages[0], read.reason());
         EXPECT_EQ(prompts.icons[0], MessageIcon::Exclamation);
-        EXPECT_EQ(state.loadRejected, c.status == ReadStatus::InvalidFormat);
+        EXPECT_EQ(state.loadRejected, c.failure == ReadFailure::InvalidFormat);
     }
     // Every cut of a good file is refused, never half read.
     for (size_t length = 0; length < bytes.size(); ++length) {
         RecordingDocument document;
-        const ReadResult result = ReadRecord({good.bytes.data(), length}, document);
-        ASSERT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
+        const auto read = ReadRecord({good.bytes.data(), length}, document);
+        ASSERT_FALSE(read) << "cut at " << length;
+        ASSERT_EQ(read.kind(), ReadFailure::UnexpectedFormat) << "cut at " << length;
         ASSERT_EQ(document.sampleCount(), 0u);
     }
 }
@@ -304,7 +309,7 @@ TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
     std::filesystem::permissions(folder.path(), std::filesystem::perms::all);
     const std::filesystem::path path = folder / "secret.recorder";
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(Recording(2), path, state).ok);
+    ASSERT_TRUE(SaveDocument(Recording(2), path, state));
     std::filesystem::permissions(path, std::filesystem::perms::none);
 
     const pid_t child = ::fork();
@@ -312,9 +317,9 @@ TEST(FailurePaths, AnUnreadableFileSaysPermissionDenied) {
         if (::setresgid(65534, 65534, 65534) != 0 || ::setresuid(65534, 65534, 65534) != 0)
             ::_exit(3);
         RecordingDocument document;
-        const ReadResult result = ReadRecordFile(path, document);
+        const auto read = ReadRecordFile(path, document);
         const bool told =
-            result.status == ReadStatus::CannotOpen && Contains(result.message, "Permission denied");
+            !read && read.kind() == ReadFailure::CannotOpen && Contains(read.reason(), "Permission denied");
         ::_exit(told && document.sampleCount() == 0 ? 0 : 1);
     }
     int status = 0;

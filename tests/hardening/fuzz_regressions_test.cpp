@@ -88,10 +88,10 @@ TEST(FuzzRegressions, WritingThePortChangesTheSectionTheReaderUses) {
     std::ofstream(path) << "[MultimeterCOMPORT]\nMultimeterPORTNUM=5\n[Other]\nkey=1\n"
                            "[MultimeterCOMPORT]\nMultimeterPORTNUM=6\n";
     const SettingsFile settings(path.string());
-    EXPECT_EQ(settings.ReadPortNumber("Multimeter"), 5);
+    EXPECT_EQ(settings.ReadPortNumber("Multimeter").value(), 5);
     ASSERT_TRUE(settings.WritePort("Multimeter", 7, "/dev/ttyUSB6"));
-    EXPECT_EQ(settings.ReadPortNumber("Multimeter"), 7);
-    EXPECT_EQ(settings.ReadDevicePath("Multimeter"), "/dev/ttyUSB6");
+    EXPECT_EQ(settings.ReadPortNumber("Multimeter").value(), 7);
+    EXPECT_EQ(settings.ReadDevicePath("Multimeter").value(), "/dev/ttyUSB6");
 }
 
 } // namespace

@@ -63,21 +63,22 @@ void WriteBytes(const std::filesystem::path& path, std::string_view bytes) {
         .write(bytes.data(), std::streamsize(bytes.size()));
 }
 
-uint32_t Recovered(const std::filesystem::path& path, std::u16string* error = nullptr) {
-    RecordingDocument document;
-    return RecoverJournal(path, document, error) ? document.sampleCount() : 0;
+uint32_t Recovered(const std::filesystem::path& path) {
+    const Outcome<RecordingDocument> recovered = RecoverJournal(path);
+    return recovered ? recovered.value().sampleCount() : 0;
 }
 
 TEST(Journal, RecoversEverySampleAsAnUnsavedLivePanel) {
     ScratchFolder folder;
     Journal journal(folder.path());
     RecordRows(journal, static_cast<uint32_t>(Rows().size()));
-    ASSERT_TRUE(journal.Sync()) << toUtf8(journal.errorText());
+    const Outcome<void> synced = journal.Sync();
+    ASSERT_TRUE(synced) << toUtf8(synced.reason());
     EXPECT_EQ(journal.path().parent_path(), folder.path());
 
-    RecordingDocument document;
-    std::u16string error;
-    ASSERT_TRUE(RecoverJournal(journal.path(), document, &error)) << toUtf8(error);
+    const Outcome<RecordingDocument> recovered = RecoverJournal(journal.path());
+    ASSERT_TRUE(recovered) << toUtf8(recovered.reason());
+    const RecordingDocument& document = recovered.value();
     EXPECT_EQ(document.title, u"RealTime Panel");
     EXPECT_EQ(document.channelCount(), 1);
     ASSERT_EQ(document.sampleCount(), Rows().size());
@@ -120,9 +121,8 @@ TEST(Journal, ACrashInTheMiddleOfAWriteCostsOnlyTheTornSample) {
     }
     for (size_t length = 0; length < 8; ++length) {
         WriteBytes(copy, std::string_view(whole).substr(0, length));
-        std::u16string error;
-        EXPECT_EQ(Recovered(copy, &error), 0u);
-        EXPECT_NE(toUtf8(error).find("not a recording journal"), std::string::npos) << length;
+        EXPECT_EQ(RecoverJournal(copy).reason(), fromUtf8(copy.string()) + u" is not a recording journal")
+            << length;
     }
 
     struct Damage {
@@ -165,8 +165,9 @@ TEST(Journal, ARepeatedRowIsReplayedOnceAndAJumpEndsTheRecovery) {
                            {r.value, r.fullScale, r.lowLimit, r.functionName, r.mode, r.unit, r.timeText});
         }
         ASSERT_TRUE(journal.Sync());
-        RecordingDocument document;
-        ASSERT_TRUE(RecoverJournal(journal.path(), document, nullptr));
+        const Outcome<RecordingDocument> recovered = RecoverJournal(journal.path());
+        ASSERT_TRUE(recovered);
+        const RecordingDocument& document = recovered.value();
         ASSERT_EQ(document.sampleCount(), c.recovered.size());
         for (uint32_t i = 0; i < c.recovered.size(); ++i) {
             EXPECT_EQ(document.lowLimit(i), Rows()[c.recovered[i]].lowLimit) << i;
@@ -187,12 +188,10 @@ TEST(Journal, UnreadableAndForeignFilesAreRefusedWithAReason) {
                           {"folder.journal", "Is a directory"},
                           {"missing.journal", "No such file or directory"}};
     for (const Case& c : cases) {
-        RecordingDocument document;
-        document.title = u"before";
-        std::u16string error;
-        EXPECT_FALSE(RecoverJournal(folder / c.name, document, &error));
-        EXPECT_NE(toUtf8(error).find(c.reason), std::string::npos) << c.name << ": " << toUtf8(error);
-        EXPECT_EQ(document.sampleCount(), 0u);
+        const Outcome<RecordingDocument> recovered = RecoverJournal(folder / c.name);
+        EXPECT_FALSE(recovered);
+        EXPECT_NE(toUtf8(recovered.reason()).find(c.reason), std::string::npos)
+            << c.name << ": " << toUtf8(recovered.reason());
     }
 }
 
@@ -279,11 +278,11 @@ TEST_F(JournalEngineTest, EverySampleIsJournaledUntilTheFinishedRecordingIsSaved
     Feed(6, 200);
     EXPECT_FALSE(state_.documents().recording);
     ASSERT_TRUE(journal_.Sync());
-    RecordingDocument recovered;
-    ASSERT_TRUE(RecoverJournal(path, recovered, nullptr));
-    ASSERT_EQ(recovered.sampleCount(), 10u);
+    const Outcome<RecordingDocument> recovered = RecoverJournal(path);
+    ASSERT_TRUE(recovered);
+    ASSERT_EQ(recovered.value().sampleCount(), 10u);
     for (uint32_t row = 0; row < 10; ++row)
-        EXPECT_EQ(recovered.value(row, 0), Live().value(row, 0)) << row;
+        EXPECT_EQ(recovered.value().value(row, 0), Live().value(row, 0)) << row;
 
     // Another document's save says nothing about the live samples.
     RecordingDocument other;
@@ -327,9 +326,9 @@ TEST_F(JournalEngineTest, ALeftJournalComesBackAsTheUnsavedLiveDocument) {
     }
     const auto found = FindLeftJournal(folder_ / "state");
     ASSERT_EQ(found, left);
-    std::u16string error;
-    RecordingDocument* document = state_.RecoverJournal(*found, &error);
-    ASSERT_NE(document, nullptr) << toUtf8(error);
+    const Outcome<RecordingDocument*> opened = state_.RecoverJournal(*found);
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
+    RecordingDocument* document = opened.value();
     EXPECT_EQ(document->title, u"RealTime Panel");
     EXPECT_EQ(document->sampleCount(), 5u);
     EXPECT_EQ(state_.documents().recordingDocument, document);
@@ -343,8 +342,9 @@ TEST_F(JournalEngineTest, ALeftJournalComesBackAsTheUnsavedLiveDocument) {
     EXPECT_FALSE(std::filesystem::exists(left));
     state_.OnDocumentDestroyed(*document);
 
-    EXPECT_EQ(state_.RecoverJournal(left, &error), nullptr);
-    EXPECT_NE(toUtf8(error).find("No such file"), std::string::npos);
+    const Outcome<RecordingDocument*> again = state_.RecoverJournal(left);
+    EXPECT_FALSE(again);
+    EXPECT_NE(toUtf8(again.reason()).find("No such file"), std::string::npos);
 }
 
 // ------------------------------------------------------------------------------ killed session
@@ -413,9 +413,9 @@ TEST_F(KilledRecordingTest, SigkillDuringATwentyThousandSampleRecordingLosesAtMo
 
     const auto left = FindLeftJournal(folder_ / "calvora");
     ASSERT_TRUE(left.has_value()) << "the killed session's journal is offered";
-    RecordingDocument recovered;
-    std::u16string error;
-    ASSERT_TRUE(RecoverJournal(*left, recovered, &error)) << toUtf8(error);
+    const Outcome<RecordingDocument> recoveredOutcome = RecoverJournal(*left);
+    ASSERT_TRUE(recoveredOutcome) << toUtf8(recoveredOutcome.reason());
+    const RecordingDocument& recovered = recoveredOutcome.value();
     ASSERT_GE(recovered.sampleCount(), 2000u);
     EXPECT_LT(recovered.sampleCount(), 20000u);
     // A stream this fast outruns the one-frame-per-chunk rule, so readings are given up before the

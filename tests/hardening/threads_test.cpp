@@ -127,7 +127,8 @@ TEST_F(EngineThreadsTest, CloseDuringTrafficIsQuickAndTheNextOpenCarriesOn) {
     state_.SelectCaptureSource();
     for (int round = 0; round < 6; ++round) {
         SCOPED_TRACE(round);
-        ASSERT_TRUE(state_.OpenDevice(simulator.devicePath())) << toUtf8(state_.lastOpenError());
+        const PortOutcome<> opened = state_.OpenDevice(simulator.devicePath());
+        ASSERT_TRUE(opened) << toUtf8(opened.reason());
         if (round == 1)
             state_.StartRecordingOf(kMaxPlannedSamples);
         const size_t before = view_.readings.size();
@@ -192,7 +193,8 @@ TEST(EngineUnplug, ReceiverPulledDuringAHandOffEndsTheRecordingAndKeepsItsSample
     FakeInventory inventory;
     SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
     MeterEngine state(view, inventory, settings);
-    ASSERT_TRUE(state.OpenDevice(terminal.slavePath())) << toUtf8(state.lastOpenError());
+    const PortOutcome<> opened = state.OpenDevice(terminal.slavePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
     state.StartRecordingOf(100);
 
     std::thread meter([&] { view.Meter(terminal); });
@@ -222,7 +224,8 @@ TEST(EngineUnplug, ReceiverPulledDuringAHandOffEndsTheRecordingAndKeepsItsSample
 
 TEST_F(EngineThreadsTest, ReceiverVanishingWhileCloseReleasesAWaitingReader) {
     PseudoTerminal terminal;
-    ASSERT_TRUE(state_.OpenDevice(terminal.slavePath())) << toUtf8(state_.lastOpenError());
+    const PortOutcome<> opened = state_.OpenDevice(terminal.slavePath());
+    ASSERT_TRUE(opened) << toUtf8(opened.reason());
     ASSERT_TRUE(terminal.Send(testing::LiveFrame(42)));
     // The reader now waits for this thread, which is busy elsewhere when the receiver goes.
     ASSERT_TRUE(WaitForPending(3000ms));

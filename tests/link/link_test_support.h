@@ -135,7 +135,7 @@ template <typename Predicate> bool WaitUntil(Predicate done, std::chrono::millis
     return true;
 }
 
-inline bool OpenMeterLine(ReceiverPort& port, const std::string& path) {
+inline PortOutcome<> OpenMeterLine(ReceiverPort& port, const std::string& path) {
     return port.Open(path, 115200, ParityNone, 8, StopOne, FlowNone);
 }
 

@@ -2,6 +2,10 @@
 
 #include <gtest/gtest.h>
 
+#include <filesystem>
+#include <fstream>
+#include <unistd.h>
+
 namespace calvora::sim {
 namespace {
 
@@ -119,6 +123,21 @@ TEST(ParseHexLine, AcceptsCommonSpellingsAndRefusesJunk) {
             EXPECT_EQ(bytes, c.bytes) << c.line;
         }
     }
+}
+
+TEST(LoadHexLines, KeepsTheLinesWithBytesAndNamesTheLineThatIsNot) {
+    const std::filesystem::path path =
+        std::filesystem::temp_directory_path() / ("calvora-hex-lines-" + std::to_string(::getpid()));
+    std::ofstream(path) << "00 D5\n# comment\n\n0x05,0x4c\n";
+    const Outcome<std::vector<Bytes>> good = LoadHexLines(path.string());
+    ASSERT_TRUE(good) << std::string(good.reason().begin(), good.reason().end());
+    EXPECT_EQ(good.value(), (std::vector<Bytes>{{0x00, 0xD5}, {0x05, 0x4C}}));
+
+    std::ofstream(path) << "00 D5\n0g\n";
+    EXPECT_EQ(LoadHexLines(path.string()).reason(),
+              std::u16string(path.u16string()) + u":2: not a line of hex bytes");
+    std::filesystem::remove(path);
+    EXPECT_EQ(LoadHexLines(path.string()).reason(), u"can't read " + path.u16string());
 }
 
 TEST(PairDetector, FindsTheRequestAcrossWrites) {

@@ -26,7 +26,8 @@ struct OpenLine {
     ReceiverPort port;
 
     explicit OpenLine(bool withCallback = true) {
-        EXPECT_TRUE(OpenMeterLine(port, terminal.slavePath())) << toUtf8(port.lastErrorText());
+        const PortOutcome<> opened = OpenMeterLine(port, terminal.slavePath());
+        EXPECT_TRUE(opened) << toUtf8(opened.reason());
         if (withCallback)
             port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
     }
@@ -87,18 +88,19 @@ TEST(ReceiverPort, ChunkSizeLimits) {
     EXPECT_EQ(line.port.readerThread()->chunkSize(), kMaxChunkSize);
 }
 
-TEST(ReceiverPort, WriteReachesTheDeviceAndIsZeroWhenNotOpen) {
+TEST(ReceiverPort, WriteReachesTheDeviceAndFailsWhenNotOpen) {
     const Bytes request{0x05, 0x4C, 0x4B, 0x08, 0x00, 0x00};
     ReceiverPort never;
-    EXPECT_EQ(never.Write(request.data(), 6), 0);
+    EXPECT_EQ(never.Write(request.data(), 6).kind(), EBADF);
 
     OpenLine line;
-    EXPECT_EQ(line.port.Write(request.data(), 6), 6);
+    const PortOutcome<> written = line.port.Write(request.data(), 6);
+    EXPECT_TRUE(written) << toUtf8(written.reason());
     EXPECT_EQ(line.terminal.Receive(6, 2000ms), request);
 
     line.port.Close();
     EXPECT_FALSE(line.port.isOpen());
-    EXPECT_EQ(line.port.Write(request.data(), 6), 0);
+    EXPECT_EQ(line.port.Write(request.data(), 6).reason(), u"The port is not open.");
 }
 
 TEST(ReceiverPort, CloseCompletesQuicklyInEveryState) {
@@ -117,7 +119,8 @@ TEST(ReceiverPort, CloseCompletesQuicklyInEveryState) {
     EXPECT_TRUE(line.port.closing());
 
     // The device can be opened again: the lock and the exclusive flag went with the close.
-    EXPECT_TRUE(OpenMeterLine(line.port, line.terminal.slavePath())) << toUtf8(line.port.lastErrorText());
+    const PortOutcome<> reopened = OpenMeterLine(line.port, line.terminal.slavePath());
+    EXPECT_TRUE(reopened) << toUtf8(reopened.reason());
     EXPECT_FALSE(line.port.closing());
 }
 
@@ -131,7 +134,7 @@ TEST(ReceiverPort, ReaderEndsOnHangUpAndThePortStaysOpenUntilClose) {
 
     const Bytes request{0x05, 0x4C, 0x4B, 0x08, 0x00, 0x00};
     const auto start = Clock::now();
-    EXPECT_EQ(line.port.Write(request.data(), 6), 0);
+    EXPECT_EQ(line.port.Write(request.data(), 6).kind(), EIO);
     line.port.Close();
     EXPECT_LT(Clock::now() - start, 500ms);
     EXPECT_FALSE(line.port.isOpen());
@@ -140,11 +143,12 @@ TEST(ReceiverPort, ReaderEndsOnHangUpAndThePortStaysOpenUntilClose) {
 TEST(ReceiverPort, OpenFailsOnAHeldDeviceAndReportsWhy) {
     OpenLine line;
     ReceiverPort second;
-    EXPECT_FALSE(OpenMeterLine(second, line.terminal.slavePath()));
+    const PortOutcome<> opened = OpenMeterLine(second, line.terminal.slavePath());
+    ASSERT_FALSE(opened);
     EXPECT_FALSE(second.isOpen());
-    EXPECT_EQ(second.lastError(), EBUSY);
-    EXPECT_NE(toUtf8(second.lastErrorText()).find(line.terminal.slavePath()), std::string::npos);
-    EXPECT_EQ(second.Write(Sequence(2).data(), 2), 0);
+    EXPECT_EQ(opened.kind(), EBUSY);
+    EXPECT_NE(toUtf8(opened.reason()).find(line.terminal.slavePath()), std::string::npos);
+    EXPECT_FALSE(second.Write(Sequence(2).data(), 2));
     second.Close();
 }
 
@@ -230,8 +234,14 @@ TEST(ReceiverPort, CloseIsBoundedByAStuckCallbackAndTheDeviceIsReleasedLater) {
     // Once the callback returns, the reader ends and gives the device back.
     owner.Serve();
     ReceiverPort again;
-    EXPECT_TRUE(WaitUntil([&] { return OpenMeterLine(again, line.terminal.slavePath()); }, 3000ms))
-        << toUtf8(again.lastErrorText());
+    PortOutcome<> reopened;
+    EXPECT_TRUE(WaitUntil(
+        [&] {
+            reopened = OpenMeterLine(again, line.terminal.slavePath());
+            return static_cast<bool>(reopened);
+        },
+        3000ms))
+        << toUtf8(reopened.reason());
 }
 
 // Swapping the callback while chunks arrive never pairs a callback with another callback's context.

@@ -43,7 +43,7 @@ TEST(ApplyLineSettings, ParityCodes) {
         for (const auto& c : cases) {
             termios settings = Blank();
             settings.c_cflag |= before;
-            ASSERT_TRUE(ApplyLineSettings(settings, 115200, c.code, 8, StopOne, FlowNone, nullptr));
+            ASSERT_TRUE(ApplyLineSettings(settings, 115200, c.code, 8, StopOne, FlowNone));
             EXPECT_EQ((settings.c_cflag & PARENB) != 0, c.enabled) << int(c.code);
             EXPECT_EQ((settings.c_cflag & PARODD) != 0, c.odd) << int(c.code);
             EXPECT_EQ((settings.c_cflag & CMSPAR) != 0, c.sticky) << int(c.code);
@@ -55,13 +55,13 @@ TEST(ApplyLineSettings, StopBitsAndDataBits) {
     for (const auto& [code, twoStops] : stops) {
         termios settings = Blank();
         settings.c_cflag |= twoStops ? 0 : CSTOPB;
-        ASSERT_TRUE(ApplyLineSettings(settings, 9600, ParityNone, 8, code, FlowNone, nullptr));
+        ASSERT_TRUE(ApplyLineSettings(settings, 9600, ParityNone, 8, code, FlowNone));
         EXPECT_EQ((settings.c_cflag & CSTOPB) != 0, twoStops) << int(code);
     }
     const std::pair<uint8_t, tcflag_t> sizes[] = {{5, CS5}, {6, CS6}, {7, CS7}, {8, CS8}};
     for (const auto& [bits, flag] : sizes) {
         termios settings = Blank();
-        ASSERT_TRUE(ApplyLineSettings(settings, 9600, ParityNone, bits, StopOne, FlowNone, nullptr));
+        ASSERT_TRUE(ApplyLineSettings(settings, 9600, ParityNone, bits, StopOne, FlowNone));
         EXPECT_EQ(settings.c_cflag & CSIZE, flag) << int(bits);
     }
 }
@@ -80,11 +80,10 @@ TEST(ApplyLineSettings, FlowControlCodes) {
         termios settings = Blank();
         settings.c_cflag |= c.rtsCts ? 0 : CRTSCTS;
         settings.c_iflag |= c.xonXoff ? 0 : IXON | IXOFF;
-        std::u16string why;
-        ASSERT_EQ(ApplyLineSettings(settings, 115200, ParityNone, 8, StopOne, c.code, &why), c.accepted)
-            << int(c.code);
+        const Outcome<void> applied = ApplyLineSettings(settings, 115200, ParityNone, 8, StopOne, c.code);
+        ASSERT_EQ(static_cast<bool>(applied), c.accepted) << int(c.code);
         if (!c.accepted) {
-            EXPECT_NE(toUtf8(why).find("DSR"), std::string::npos);
+            EXPECT_NE(toUtf8(applied.reason()).find("DSR"), std::string::npos);
             continue;
         }
         EXPECT_EQ((settings.c_cflag & CRTSCTS) != 0, c.rtsCts) << int(c.code);
@@ -101,7 +100,7 @@ TEST(ApplyLineSettings, CodesAboveTheirRangeLeaveThatPartAlone) {
         termios settings = Blank();
         settings.c_cflag |= before;
         settings.c_iflag |= before ? IXON | IXOFF : 0;
-        ASSERT_TRUE(ApplyLineSettings(settings, 115200, 5, 8, 3, 6, nullptr));
+        ASSERT_TRUE(ApplyLineSettings(settings, 115200, 5, 8, 3, 6));
         EXPECT_EQ(settings.c_cflag & (PARENB | PARODD | CMSPAR | CSTOPB | CRTSCTS), before);
         EXPECT_EQ((settings.c_iflag & (IXON | IXOFF)) != 0, before != 0);
     }
@@ -112,18 +111,18 @@ TEST(ApplyLineSettings, RawModeAndRefusals) {
     settings.c_lflag = ECHO | ICANON | ISIG;
     settings.c_oflag = OPOST;
     settings.c_iflag = ICRNL;
-    ASSERT_TRUE(ApplyLineSettings(settings, 115200, ParityNone, 8, StopOne, FlowNone, nullptr));
+    ASSERT_TRUE(ApplyLineSettings(settings, 115200, ParityNone, 8, StopOne, FlowNone));
     EXPECT_EQ(settings.c_lflag & (ECHO | ICANON | ISIG), 0u);
     EXPECT_EQ(settings.c_oflag & OPOST, 0u);
     EXPECT_EQ(settings.c_iflag & ICRNL, 0u);
     EXPECT_EQ(settings.c_cflag & (CLOCAL | CREAD), tcflag_t{CLOCAL | CREAD});
     EXPECT_EQ(cfgetospeed(&settings), speed_t{B115200});
 
-    std::u16string why;
-    EXPECT_FALSE(ApplyLineSettings(settings, 12345, ParityNone, 8, StopOne, FlowNone, &why));
-    EXPECT_NE(toUtf8(why).find("12345"), std::string::npos);
-    EXPECT_FALSE(ApplyLineSettings(settings, 115200, ParityNone, 4, StopOne, FlowNone, nullptr));
-    EXPECT_FALSE(ApplyLineSettings(settings, 115200, ParityNone, 9, StopOne, FlowNone, nullptr));
+    EXPECT_EQ(ApplyLineSettings(settings, 12345, ParityNone, 8, StopOne, FlowNone).reason(),
+              u"The baud rate 12345 is not supported.");
+    EXPECT_EQ(ApplyLineSettings(settings, 115200, ParityNone, 4, StopOne, FlowNone).reason(),
+              u"Data bits must be 5 to 8, not 4.");
+    EXPECT_FALSE(ApplyLineSettings(settings, 115200, ParityNone, 9, StopOne, FlowNone));
 }
 
 TEST(DescribeOpenFailure, NamesTheFixALinuxUserNeeds) {
@@ -152,10 +151,12 @@ TEST(SerialPort, PseudoTerminalTakesTheLineSettings) {
     PseudoTerminal terminal;
     for (const auto& c : cases) {
         SerialPort port;
-        ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, c.stopBits, c.flow))
-            << toUtf8(port.lastErrorText());
-        termios settings{};
-        ASSERT_TRUE(port.GetState(settings));
+        const PortOutcome<> opened =
+            port.Open(terminal.slavePath(), 115200, ParityNone, 8, c.stopBits, c.flow);
+        ASSERT_TRUE(opened) << toUtf8(opened.reason());
+        const PortOutcome<termios> state = port.GetState();
+        ASSERT_TRUE(state) << toUtf8(state.reason());
+        const termios& settings = state.value();
         EXPECT_EQ(settings.c_cflag & (PARENB | CSTOPB | CRTSCTS), c.controlBits) << int(c.flow);
         EXPECT_EQ(settings.c_iflag & (IXON | IXOFF), c.inputBits) << int(c.flow);
         EXPECT_EQ(settings.c_iflag & ICRNL, 0u);
@@ -169,15 +170,16 @@ TEST(SerialPort, SettingsTheDriverDropsFailTheOpen) {
     PseudoTerminal terminal;
     for (const uint8_t parity : {ParityEven, ParityOdd, ParityMark, ParitySpace}) {
         SerialPort port;
-        EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, parity, 8, StopOne, FlowNone)) << int(parity);
-        EXPECT_EQ(port.lastError(), EINVAL);
+        const PortOutcome<> opened = port.Open(terminal.slavePath(), 115200, parity, 8, StopOne, FlowNone);
+        ASSERT_FALSE(opened) << int(parity);
+        EXPECT_EQ(opened.kind(), EINVAL);
         EXPECT_FALSE(port.isOpen());
     }
     SerialPort port;
     EXPECT_FALSE(port.Open(terminal.slavePath(), 115200, ParityNone, 7, StopOne, FlowNone));
     // The failed opens left the device free.
-    EXPECT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone))
-        << toUtf8(port.lastErrorText());
+    const PortOutcome<> opened = port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone);
+    EXPECT_TRUE(opened) << toUtf8(opened.reason());
 }
 
 TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
@@ -186,9 +188,8 @@ TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
     ASSERT_TRUE(first.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
 
     SerialPort second;
-    EXPECT_FALSE(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
+    EXPECT_EQ(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone).kind(), EBUSY);
     EXPECT_FALSE(second.isOpen());
-    EXPECT_EQ(second.lastError(), EBUSY);
 
     // From another process too.
     const pid_t child = fork();
@@ -202,21 +203,25 @@ TEST(SerialPort, SecondOpenOfAHeldDeviceFails) {
     EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the other process could open the device";
 
     first.Close();
-    EXPECT_TRUE(second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone))
-        << toUtf8(second.lastErrorText());
+    const PortOutcome<> reopened =
+        second.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone);
+    EXPECT_TRUE(reopened) << toUtf8(reopened.reason());
 }
 
 TEST(SerialPort, OpenFailuresReportTheReason) {
     SerialPort port;
-    EXPECT_FALSE(port.Open("/dev/calvora-no-such-device", 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.lastError(), ENOENT);
-    EXPECT_NE(toUtf8(port.lastErrorText()).find("plugged in"), std::string::npos);
+    const PortOutcome<> missing =
+        port.Open("/dev/calvora-no-such-device", 115200, ParityNone, 8, StopOne, FlowNone);
+    ASSERT_FALSE(missing);
+    EXPECT_EQ(missing.kind(), ENOENT);
+    EXPECT_NE(toUtf8(missing.reason()).find("plugged in"), std::string::npos);
 
-    EXPECT_FALSE(port.Open("/dev/null", 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.lastError(), ENOTTY);
+    EXPECT_EQ(port.Open("/dev/null", 115200, ParityNone, 8, StopOne, FlowNone).kind(), ENOTTY);
 
-    EXPECT_FALSE(port.Open(0, 115200, ParityNone, 8, StopOne, FlowNone));
-    EXPECT_EQ(port.lastError(), EINVAL);
+    const PortOutcome<> outOfRange = port.Open(0, 115200, ParityNone, 8, StopOne, FlowNone);
+    ASSERT_FALSE(outOfRange);
+    EXPECT_EQ(outOfRange.kind(), EINVAL);
+    EXPECT_EQ(outOfRange.reason(), u"COM0 is not a port number between 1 and 255.");
     EXPECT_EQ(port.portNumber(), 0);
     EXPECT_FALSE(port.isOpen());
 }
@@ -228,10 +233,10 @@ TEST(SerialPort, WriteIsBoundedWhenNothingDrainsTheLine) {
     ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
     const Bytes flood(1 << 20, 0x55);
     const auto start = Clock::now();
-    const int32_t written = port.Write(flood.data(), static_cast<int32_t>(flood.size()), 200);
+    const PortOutcome<> written = port.Write(flood.data(), static_cast<int32_t>(flood.size()), 200);
     const auto took = Clock::now() - start;
-    EXPECT_LT(written, static_cast<int32_t>(flood.size()));
-    EXPECT_EQ(port.lastError(), ETIMEDOUT);
+    ASSERT_FALSE(written);
+    EXPECT_EQ(written.kind(), ETIMEDOUT);
     EXPECT_GE(took, 150ms);
     EXPECT_LT(took, 1500ms);
 }
@@ -241,18 +246,18 @@ TEST(SerialPort, ReadWriteAndHangUp) {
     SerialPort port;
     ASSERT_TRUE(port.Open(terminal.slavePath(), 115200, ParityNone, 8, StopOne, FlowNone));
     uint8_t buffer[16];
-    EXPECT_EQ(port.Read(buffer, sizeof buffer), 0) << "nothing waiting reads as 0, not as a hang-up";
+    EXPECT_EQ(port.Read(buffer, sizeof buffer).value(), 0) << "nothing waiting reads as 0, not as a hang-up";
 
     const Bytes request{0x05, 0x4C, 0x4B, 0x08, 0x00, 0x00};
-    EXPECT_EQ(port.Write(request.data(), 6), 6);
+    EXPECT_TRUE(port.Write(request.data(), 6));
     EXPECT_EQ(terminal.Receive(6, 2000ms), request);
 
     terminal.Hangup();
-    EXPECT_EQ(port.Read(buffer, sizeof buffer), -1);
-    EXPECT_EQ(port.Write(request.data(), 6), 0);
+    EXPECT_EQ(port.Read(buffer, sizeof buffer).kind(), EIO);
+    EXPECT_FALSE(port.Write(request.data(), 6));
     port.Close();
     port.Close();
-    EXPECT_EQ(port.Write(request.data(), 6), 0);
+    EXPECT_EQ(port.Write(request.data(), 6).kind(), EBADF);
 }
 
 } // namespace

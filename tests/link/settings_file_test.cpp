@@ -2,6 +2,8 @@
 // that are refused.
 #include "link/settings_file.h"
 
+#include "protocol/text.h"
+
 #include <gtest/gtest.h>
 
 #include <fcntl.h>
@@ -64,10 +66,10 @@ void WithinBound(const std::function<void()>& work, const fs::path& fifo) {
 
 TEST_F(SettingsFileTest, MissingFileGivesTheDefaultPortThree) {
     SettingsFile file(PathOf("ZAZEDOVADIZO.ini"));
-    std::string error = "stale";
-    EXPECT_EQ(file.ReadPortNumber("Multimeter", 3, &error), 3);
-    EXPECT_EQ(error, "") << "a missing file is no error";
-    EXPECT_FALSE(file.ReadDevicePath("Multimeter"));
+    const Outcome<int> port = file.ReadPortNumber("Multimeter", 3);
+    ASSERT_TRUE(port) << "a missing file is no error";
+    EXPECT_EQ(port.value(), 3);
+    EXPECT_EQ(file.ReadDevicePath("Multimeter").value(), "");
 }
 
 // Writing the port changes that one value, or adds its line to the first section of the name, or
@@ -120,11 +122,11 @@ TEST_F(SettingsFileTest, WritingThePortKeepsEverythingElseOfTheFile) {
         const fs::path path = dir_ / "ZAZEDOVADIZO.ini";
         Put(path, c.before);
         const SettingsFile file(path.string());
-        EXPECT_EQ(file.ReadPortNumber("Multimeter"), c.portBefore);
-        std::string error;
-        ASSERT_TRUE(file.WritePort("Multimeter", 5, "", &error)) << error;
+        EXPECT_EQ(file.ReadPortNumber("Multimeter").value(), c.portBefore);
+        const Outcome<void> written = file.WritePort("Multimeter", 5, "");
+        ASSERT_TRUE(written) << toUtf8(written.reason());
         EXPECT_EQ(Contents(path), c.after);
-        EXPECT_EQ(file.ReadPortNumber("Multimeter"), 5);
+        EXPECT_EQ(file.ReadPortNumber("Multimeter").value(), 5);
         ASSERT_TRUE(file.WritePort("Multimeter", 5, ""));
         EXPECT_EQ(Contents(path), c.after) << "a second write of the same port changes nothing";
     }
@@ -134,8 +136,8 @@ TEST_F(SettingsFileTest, CreatesTheFolderAndRemembersTheDevicePath) {
     SettingsFile file(PathOf("a/b/ZAZEDOVADIZO.ini"));
     ASSERT_TRUE(file.WritePort("Multimeter", 5, "/dev/ttyUSB4"));
     SettingsFile reread(PathOf("a/b/ZAZEDOVADIZO.ini"));
-    EXPECT_EQ(reread.ReadPortNumber("Multimeter"), 5);
-    EXPECT_EQ(reread.ReadDevicePath("Multimeter").value_or(""), "/dev/ttyUSB4");
+    EXPECT_EQ(reread.ReadPortNumber("Multimeter").value(), 5);
+    EXPECT_EQ(reread.ReadDevicePath("Multimeter").value(), "/dev/ttyUSB4");
 }
 
 // Port numbers come back as written, never folded into the 1..255 range: 300 must not become COM44.
@@ -149,16 +151,16 @@ TEST_F(SettingsFileTest, PortNumbersAreReadWithoutWrappingAndOnlyValidOnesWritte
     const fs::path path = dir_ / "ZAZEDOVADIZO.ini";
     for (const auto& n : numbers) {
         Put(path, std::string("[MultimeterCOMPORT]\nMultimeterPORTNUM=") + n.value + "\n");
-        EXPECT_EQ(SettingsFile(path.string()).ReadPortNumber("Multimeter"), n.port) << n.value;
+        EXPECT_EQ(SettingsFile(path.string()).ReadPortNumber("Multimeter").value(), n.port) << n.value;
     }
 
     const std::string before = "[MultimeterCOMPORT]\nMultimeterPORTNUM=5\n";
     Put(path, before);
     const SettingsFile file(path.string());
     for (int port : {-1, 256, 300}) {
-        std::string error;
-        EXPECT_FALSE(file.WritePort("Multimeter", port, "", &error)) << port;
-        EXPECT_NE(error.find(std::to_string(port)), std::string::npos) << error;
+        EXPECT_EQ(file.WritePort("Multimeter", port, "").reason(),
+                  u"Can't write the settings file " + fromUtf8(path.string()) + u": the port number " +
+                      fromAscii(std::to_string(port)) + u" is not between 0 and 255.");
     }
     EXPECT_FALSE(file.WritePort("Multimeter", 7, "/dev/x\n[Evil]")) << "a path that would add lines";
     EXPECT_EQ(Contents(path), before);
@@ -167,9 +169,11 @@ TEST_F(SettingsFileTest, PortNumbersAreReadWithoutWrappingAndOnlyValidOnesWritte
 
 TEST_F(SettingsFileTest, AnUnwritablePlaceFailsWithAReason) {
     Put(dir_ / "plain-file", "x");
-    std::string error;
-    EXPECT_FALSE(SettingsFile(PathOf("plain-file/ZAZEDOVADIZO.ini")).WritePort("Multimeter", 5, "", &error));
-    EXPECT_NE(error.find("ZAZEDOVADIZO.ini"), std::string::npos) << error;
+    const Outcome<void> written =
+        SettingsFile(PathOf("plain-file/ZAZEDOVADIZO.ini")).WritePort("Multimeter", 5, "");
+    EXPECT_FALSE(written);
+    EXPECT_NE(toUtf8(written.reason()).find("ZAZEDOVADIZO.ini"), std::string::npos)
+        << toUtf8(written.reason());
 }
 
 // A FIFO, a device or a folder where the settings file should be (directly or behind a link) is
@@ -198,12 +202,12 @@ TEST_F(SettingsFileTest, SpecialFilesAreRefusedAndLeftInPlace) {
         const SettingsFile file(path.string());
         WithinBound(
             [&] {
-                std::string error;
-                EXPECT_EQ(file.ReadPortNumber("Multimeter", 3, &error), 3);
-                EXPECT_NE(error.find(c.reason), std::string::npos) << error;
-                EXPECT_NE(error.find(path.string()), std::string::npos) << error;
-                EXPECT_FALSE(file.WritePort("Multimeter", 5, "", &error));
-                EXPECT_NE(error.find(c.reason), std::string::npos) << error;
+                const std::string read = toUtf8(file.ReadPortNumber("Multimeter", 3).reason());
+                EXPECT_NE(read.find(c.reason), std::string::npos) << read;
+                EXPECT_NE(read.find(path.string()), std::string::npos) << read;
+                EXPECT_FALSE(file.ReadDevicePath("Multimeter"));
+                const std::string written = toUtf8(file.WritePort("Multimeter", 5, "").reason());
+                EXPECT_NE(written.find(c.reason), std::string::npos) << written;
             },
             fs::is_fifo(path) ? path : fifo);
         EXPECT_EQ(fs::symlink_status(path).type(), typeBefore) << "replaced by a plain file";
@@ -219,12 +223,13 @@ TEST_F(SettingsFileTest, AFileBeyondTheBoundIsNeitherReadNorRewritten) {
         const std::string text = head + std::string(size - head.size() - 1, 'x') + "\n";
         Put(path, text);
         const SettingsFile file(path.string());
-        std::string error;
         const bool fits = size <= kMaxSettingsFileBytes;
-        EXPECT_EQ(file.ReadPortNumber("Multimeter", 3, &error), fits ? 9 : 3) << size;
-        EXPECT_EQ(error.find("larger than 64 KiB") != std::string::npos, !fits) << error;
+        const Outcome<int> port = file.ReadPortNumber("Multimeter", 3);
+        EXPECT_EQ(port.value_or(3), fits ? 9 : 3) << size;
+        EXPECT_EQ(toUtf8(port.reason()).find("larger than 64 KiB") != std::string::npos, !fits)
+            << toUtf8(port.reason());
         if (!fits) {
-            EXPECT_FALSE(file.WritePort("Multimeter", 5, "", &error));
+            EXPECT_FALSE(file.WritePort("Multimeter", 5, ""));
             EXPECT_EQ(Contents(path), text) << "never cut short by a rewrite";
         }
     }
@@ -237,9 +242,9 @@ TEST_F(SettingsFileTest, ALinkIsKeptAndItsTargetWritten) {
     fs::create_symlink("real/settings.ini", dir_ / "middle.ini");       // relative
     fs::create_symlink(dir_ / "middle.ini", dir_ / "ZAZEDOVADIZO.ini"); // a chain of two
     const SettingsFile file(PathOf("ZAZEDOVADIZO.ini"));
-    EXPECT_EQ(file.ReadPortNumber("Multimeter"), 4);
-    std::string error;
-    ASSERT_TRUE(file.WritePort("Multimeter", 6, "", &error)) << error;
+    EXPECT_EQ(file.ReadPortNumber("Multimeter").value(), 4);
+    const Outcome<void> written = file.WritePort("Multimeter", 6, "");
+    ASSERT_TRUE(written) << toUtf8(written.reason());
     EXPECT_TRUE(fs::is_symlink(dir_ / "ZAZEDOVADIZO.ini"));
     EXPECT_TRUE(fs::is_symlink(dir_ / "middle.ini"));
     EXPECT_EQ(Contents(dir_ / "real" / "settings.ini"), "; mine\n[MultimeterCOMPORT]\nMultimeterPORTNUM=6\n");
@@ -249,7 +254,8 @@ TEST_F(SettingsFileTest, ALinkIsKeptAndItsTargetWritten) {
     fs::remove(dir_ / "real" / "settings.ini");
     ASSERT_TRUE(file.WritePort("Multimeter", 8, "")) << "a dangling link gets its target created";
     EXPECT_TRUE(fs::is_symlink(dir_ / "ZAZEDOVADIZO.ini"));
-    EXPECT_EQ(SettingsFile((dir_ / "real" / "settings.ini").string()).ReadPortNumber("Multimeter"), 8);
+    EXPECT_EQ(SettingsFile((dir_ / "real" / "settings.ini").string()).ReadPortNumber("Multimeter").value(),
+              8);
 }
 
 TEST_F(SettingsFileTest, PermissionsAndOwnerAreKeptAndNewFilesFollowTheUmask) {
@@ -282,17 +288,17 @@ TEST_F(SettingsFileTest, PermissionsAndOwnerAreKeptAndNewFilesFollowTheUmask) {
         // The folder is the user's, so only the file's own permissions stand in the way.
         ASSERT_EQ(::chown(dir_.c_str(), 65534, 65534), 0);
     }
-    std::string error;
-    bool written = true;
+    Outcome<void> written;
     std::thread([&] {
         if (root &&
             (::syscall(SYS_setresgid, -1, 65534, -1) != 0 || ::syscall(SYS_setresuid, -1, 65534, -1) != 0))
             return;
-        written = file.WritePort("Multimeter", 7, "", &error);
+        written = file.WritePort("Multimeter", 7, "");
     }).join();
     EXPECT_FALSE(written);
-    EXPECT_NE(error.find("Permission denied"), std::string::npos) << error;
-    EXPECT_EQ(file.ReadPortNumber("Multimeter"), 6);
+    EXPECT_NE(toUtf8(written.reason()).find("Permission denied"), std::string::npos)
+        << toUtf8(written.reason());
+    EXPECT_EQ(file.ReadPortNumber("Multimeter").value(), 6);
 }
 
 TEST(SettingsFilePath, FollowsXdgConfigHomeAndNeverFallsBackToASharedFolder) {

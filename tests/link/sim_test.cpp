@@ -57,7 +57,8 @@ struct SimulatedLine {
     explicit SimulatedLine(std::vector<std::string> arguments) : simulator(std::move(arguments)) {
         path = simulator.devicePath();
         EXPECT_FALSE(path.empty()) << "calvora-sim printed no device path";
-        EXPECT_TRUE(OpenMeterLine(port, path)) << toUtf8(port.lastErrorText());
+        const PortOutcome<> opened = OpenMeterLine(port, path);
+        EXPECT_TRUE(opened) << toUtf8(opened.reason());
         port.SetReceiveCallback(&ChunkCollector::Receive, &collector);
         port.SetChunkSize(kReceiveChunkSize);
     }
@@ -83,7 +84,7 @@ TEST(Simulator, AnswersThePairRequestInAChunkOfItsOwn) {
         SimulatedLine line(arguments);
         ASSERT_TRUE(line.collector.WaitForChunks(1, 5000ms));
         const sim::Bytes request(sim::kPairRequest.begin(), sim::kPairRequest.end());
-        ASSERT_EQ(line.port.Write(request.data(), static_cast<int32_t>(request.size())), 6);
+        ASSERT_TRUE(line.port.Write(request.data(), static_cast<int32_t>(request.size())));
 
         // The receiving side only recognises an acknowledgement at the start of a chunk.
         auto acknowledged = [&] {
@@ -201,7 +202,7 @@ TEST(Simulator, ThePortSurvivesTheReceiverGoing) {
 
         const auto start = Clock::now();
         const sim::Bytes request(sim::kPairRequest.begin(), sim::kPairRequest.end());
-        EXPECT_EQ(line.port.Write(request.data(), 6), 0) << c.how;
+        EXPECT_FALSE(line.port.Write(request.data(), 6)) << c.how;
         line.port.Close();
         EXPECT_LT(Clock::now() - start, 500ms) << c.how;
     }

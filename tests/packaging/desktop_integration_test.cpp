@@ -210,7 +210,7 @@ TEST_F(RecorderFileType, MagicRecognisesTheNarrowModelStringTheReaderAccepts) {
     narrow.insert(narrow.end(), bytes.begin() + 26, bytes.end());
 
     RecordingDocument reread;
-    ASSERT_TRUE(ReadRecord(narrow, reread).ok());
+    ASSERT_TRUE(ReadRecord(narrow, reread));
     EXPECT_EQ(reread.sampleCount(), 2u);
     EXPECT_TRUE(MagicRecognises(type_, narrow));
 }
@@ -231,7 +231,7 @@ TEST_F(RecorderFileType, MagicRejectsTheTextExportAndOtherModelsFiles) {
     std::vector<uint8_t> other = Record(recorded);
     other[4 + 2 * 3] = '2'; // marker and length, then Q M 3: QM310 becomes QM320
     RecordingDocument refused;
-    EXPECT_EQ(ReadRecord(other, refused).status, ReadStatus::InvalidFormat);
+    EXPECT_EQ(ReadRecord(other, refused).kind(), ReadFailure::InvalidFormat);
     EXPECT_FALSE(MagicRecognises(type_, other));
 
     for (const std::vector<uint8_t>& tooShort :

@@ -111,13 +111,13 @@ TEST_F(AtomicFileTest, FollowsLinksAndKeepsThemRefusesWhatCannotHoldAFile) {
         c.make(dir_);
         const auto before = Names(dir_);
         const bool wasLink = fs::is_symlink(dir_ / "out");
-        const SaveResult result = WriteFileAtomically(dir_ / "out", Text("new"));
-        EXPECT_EQ(result.ok, c.written != nullptr);
+        const Outcome<void> written = WriteFileAtomically(dir_ / "out", Text("new"));
+        EXPECT_EQ(static_cast<bool>(written), c.written != nullptr);
         if (c.written) {
             EXPECT_EQ(Contents(dir_ / c.written), "new");
         } else {
-            EXPECT_EQ(result.reason, fromUtf8(c.reason));
-            EXPECT_EQ(result.file, dir_ / "out");
+            EXPECT_EQ(written.reason(),
+                      u"Cannot save " + fromUtf8((dir_ / "out").string()) + u": " + fromUtf8(c.reason));
         }
         EXPECT_EQ(fs::is_symlink(dir_ / "out"), wasLink) << "a link stays a link";
         auto after = before;
@@ -132,7 +132,7 @@ TEST_F(AtomicFileTest, FifosAndDescriptorsAreWrittenDirectly) {
     // A reader that is already there lets the writer's open go through; the text fits the pipe buffer.
     const int reader = ::open((dir_ / "fifo").c_str(), O_RDONLY | O_NONBLOCK | O_CLOEXEC);
     ASSERT_GE(reader, 0);
-    ASSERT_TRUE(WriteFileAtomically(dir_ / "fifo", Text("through the fifo")).ok);
+    ASSERT_TRUE(WriteFileAtomically(dir_ / "fifo", Text("through the fifo")));
     EXPECT_EQ(Drain(reader), "through the fifo");
     ::close(reader);
     struct stat info {};
@@ -143,14 +143,14 @@ TEST_F(AtomicFileTest, FifosAndDescriptorsAreWrittenDirectly) {
     ASSERT_EQ(::pipe2(pipe, O_NONBLOCK | O_CLOEXEC), 0);
     const std::string number = std::to_string(pipe[1]);
     for (const std::string& path : {"/dev/fd/" + number, "/proc/self/fd/" + number}) {
-        ASSERT_TRUE(WriteFileAtomically(path, Text(path)).ok) << path;
+        ASSERT_TRUE(WriteFileAtomically(path, Text(path))) << path;
         EXPECT_EQ(Drain(pipe[0]), path);
     }
     // "-" is standard output, borrowed here for a moment.
     std::fflush(stdout);
     const int savedOut = ::dup(1);
     ::dup2(pipe[1], 1);
-    const bool dashWritten = WriteFileAtomically("-", Text("to standard output")).ok;
+    const bool dashWritten = static_cast<bool>(WriteFileAtomically("-", Text("to standard output")));
     ::dup2(savedOut, 1);
     ::close(savedOut);
     EXPECT_TRUE(dashWritten);
@@ -174,16 +174,17 @@ TEST_F(AtomicFileTest, APairWhoseSecondRenameFailsPutsTheFirstBack) {
         }
         AtomicFile first(dir_ / "b.recorder");
         AtomicFile second(dir_ / "b.csv");
-        ASSERT_TRUE(first.Open().ok);
-        ASSERT_TRUE(second.Open().ok);
+        ASSERT_TRUE(first.Open());
+        ASSERT_TRUE(second.Open());
         ASSERT_TRUE(first.sink().Write(reinterpret_cast<const uint8_t*>("NEW"), 3));
-        ASSERT_TRUE(first.Finish().ok);
-        ASSERT_TRUE(second.Finish().ok);
+        ASSERT_TRUE(first.Finish());
+        ASSERT_TRUE(second.Finish());
         fs::create_directories(dir_ / "b.csv" / "taken");
 
-        const SaveResult result = CommitPair(first, second);
-        EXPECT_FALSE(result.ok);
-        EXPECT_EQ(result.file, dir_ / "b.csv");
+        const Outcome<void> committed = CommitPair(first, second);
+        EXPECT_TRUE(
+            committed.reason().starts_with(u"Cannot save " + fromUtf8((dir_ / "b.csv").string()) + u": "))
+            << toUtf8(committed.reason());
         if (firstExisted) {
             EXPECT_EQ(Contents(dir_ / "b.recorder"), "OLD");
             EXPECT_EQ(fs::status(dir_ / "b.recorder").permissions(),
@@ -201,19 +202,18 @@ TEST_F(AtomicFileTest, AFailingSyncFailsTheSaveAndKeepsTheOldFile) {
         errno = EIO;
         return -1;
     });
-    std::string error;
-    EXPECT_FALSE(WriteFileAtomically((dir_ / "settings.ini").string(), "new", &error));
-    EXPECT_EQ(error, "Cannot save " + (dir_ / "settings.ini").string() + ": Input/output error");
+    EXPECT_EQ(WriteFileAtomically(dir_ / "settings.ini", "new").reason(),
+              u"Cannot save " + fromUtf8((dir_ / "settings.ini").string()) + u": Input/output error");
     EXPECT_EQ(Contents(dir_ / "settings.ini"), "old");
     EXPECT_EQ(Names(dir_), std::set<std::string>{"settings.ini"});
 }
 
 TEST_F(AtomicFileTest, ANewFileFollowsTheUmaskAReplacedOneKeepsItsMode) {
     const mode_t oldMask = ::umask(027);
-    ASSERT_TRUE(WriteFileAtomically((dir_ / "new").string(), "x"));
+    ASSERT_TRUE(WriteFileAtomically(dir_ / "new", "x"));
     Put(dir_ / "kept", "old");
     fs::permissions(dir_ / "kept", fs::perms::owner_read | fs::perms::owner_write | fs::perms::others_read);
-    ASSERT_TRUE(WriteFileAtomically((dir_ / "kept").string(), "x"));
+    ASSERT_TRUE(WriteFileAtomically(dir_ / "kept", "x"));
     ::umask(oldMask);
     EXPECT_EQ(fs::status(dir_ / "new").permissions(),
               fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
@@ -236,11 +236,11 @@ TEST_F(AtomicFileTest, AnInterruptedSaveLeavesTheOldFilesOnly) {
             if (child == 0) {
                 AtomicFile first(dir_ / "b.recorder");
                 AtomicFile second(dir_ / "b.csv");
-                if (!first.Open().ok || !second.Open().ok ||
+                if (!first.Open() || !second.Open() ||
                     !first.sink().Write(reinterpret_cast<const uint8_t*>("N"), 1))
                     ::_exit(2);
                 if (when == When::BetweenThePairsRenames &&
-                    (!first.Finish().ok || !second.Finish().ok || !first.CommitKeepingPrevious().ok))
+                    (!first.Finish() || !second.Finish() || !first.CommitKeepingPrevious()))
                     ::_exit(3);
                 ::raise(signal);
                 ::_exit(4);

@@ -136,7 +136,7 @@ TEST_F(CliFilesTest, ExportWritesWhatSaveWritesAsText) {
     const CliRun run = Cli("export " + Quoted(in) + " " + Quoted(dir_ / "a.csv"));
     ASSERT_EQ(run.exitCode, 0) << run.err;
     RecordingDocument document;
-    ASSERT_TRUE(ReadRecordFile(in, document).ok());
+    ASSERT_TRUE(ReadRecordFile(in, document));
     MemorySink expected;
     WriteTextExport(document, expected);
     EXPECT_EQ(Contents(dir_ / "a.csv"), std::string(expected.bytes.begin(), expected.bytes.end()));

@@ -83,7 +83,7 @@ protected:
     // Samples in BASE.recorder; -1 when it is missing or unreadable.
     int SavedSamples(const std::string& base) const {
         RecordingDocument document;
-        if (!ReadRecordFile(folder_ / (base + ".recorder"), document).ok())
+        if (!ReadRecordFile(folder_ / (base + ".recorder"), document))
             return -1;
         return static_cast<int>(document.sampleCount());
     }
@@ -171,9 +171,10 @@ TEST_F(CliInputTest, CtrlCWhileAFifoIsOpenSavesWhatCameAndSaysSo) {
         [&] {
             std::error_code error;
             for (const auto& entry : fs::directory_iterator(folder_ / "calvora", error)) {
-                RecordingDocument document;
-                if (entry.path().extension() == ".journal" &&
-                    RecoverJournal(entry.path(), document, nullptr) && document.sampleCount() == 4)
+                if (entry.path().extension() != ".journal")
+                    continue;
+                if (const auto recovered = RecoverJournal(entry.path());
+                    recovered && recovered.value().sampleCount() == 4)
                     return true;
             }
             return false;

@@ -111,7 +111,7 @@ protected:
 
 TEST_F(CliOutputsTest, ConvertAndExportWriteThroughLinksFifosAndStandardOutput) {
     RecordingDocument document;
-    ASSERT_TRUE(ReadRecordFile(dir_ / "rec.recorder", document).ok());
+    ASSERT_TRUE(ReadRecordFile(dir_ / "rec.recorder", document));
     MemorySink table;
     WriteTextExport(document, table);
     const std::string record = Contents(dir_ / "rec.recorder");
@@ -196,8 +196,8 @@ TEST_F(CliOutputsTest, APairThatCannotBeCompletedLeavesTheOldFileAndNamesRecover
     EXPECT_EQ(recovered.out, "c.recorder\nc.csv\n");
     RecordingDocument rescued;
     RecordingDocument recorded;
-    ASSERT_TRUE(ReadRecordFile(work() / "c.recorder", rescued).ok());
-    ASSERT_TRUE(ReadRecordFile(dir_ / "rec.recorder", recorded).ok());
+    ASSERT_TRUE(ReadRecordFile(work() / "c.recorder", rescued));
+    ASSERT_TRUE(ReadRecordFile(dir_ / "rec.recorder", recorded));
     ASSERT_EQ(rescued.sampleCount(), 3u);
     for (uint32_t row = 0; row < 3; ++row)
         EXPECT_EQ(rescued.value(row, 0), recorded.value(row, 0));
@@ -235,7 +235,7 @@ TEST_F(CliOutputsTest, DefaultNamesInTheSameSecondDoNotOverwrite) {
             EXPECT_EQ(secondLines[1], base + " (2).csv");
             for (const std::string& written : {firstLines[0], secondLines[0]}) {
                 RecordingDocument document;
-                EXPECT_TRUE(ReadRecordFile(work() / written, document).ok()) << written;
+                EXPECT_TRUE(ReadRecordFile(work() / written, document)) << written;
                 EXPECT_EQ(document.sampleCount(), 3u) << written;
             }
             EXPECT_TRUE(fs::exists(work() / firstLines[1]));
@@ -277,10 +277,10 @@ TEST_F(CliOutputsTest, RecoverListsWritesOutAndDiscardsLeftJournals) {
     ASSERT_EQ(recovered.exitCode, 0) << recovered.err;
     EXPECT_NE(recovered.err.find("2 journals are left; taking the newest"), std::string::npos)
         << recovered.err;
-    RecordingDocument document;
-    ASSERT_TRUE(RecoverJournal(fs::path(newer) += ".recovered", document, nullptr));
+    const Outcome<RecordingDocument> document = RecoverJournal(fs::path(newer) += ".recovered");
+    ASSERT_TRUE(document);
     RecordingState state;
-    ASSERT_TRUE(SaveDocument(document, dir_ / "expected.recorder", state).ok);
+    ASSERT_TRUE(SaveDocument(document.value(), dir_ / "expected.recorder", state));
     EXPECT_EQ(Contents(work() / "newest.recorder"), Contents(dir_ / "expected.recorder"));
     EXPECT_EQ(Contents(work() / "newest.csv"), Contents(dir_ / "expected.csv"));
     EXPECT_FALSE(fs::exists(newer));

@@ -1,4 +1,5 @@
 #include "chart/chart_layout.h"
+#include "protocol/text.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -102,7 +103,7 @@ TEST(RecordWriter, NamesAtTheLengthFormBoundariesRoundTrip) {
         document.FillRows(1);
         document.SetTexts(0, std::u16string(c.length, u'f'), u"DC", u"V", u" t");
         RecordingDocument reopened;
-        ASSERT_TRUE(ReadRecord(Written(document), reopened).ok());
+        ASSERT_TRUE(ReadRecord(Written(document), reopened));
         EXPECT_EQ(reopened.channelName[0], document.channelName[0]);
         EXPECT_EQ(reopened.functionName(0), document.functionName(0));
         EXPECT_EQ(reopened.mode(0), u"DC");
@@ -112,7 +113,7 @@ TEST(RecordWriter, NamesAtTheLengthFormBoundariesRoundTrip) {
 TEST(RecordReader, ReadsTheExampleAndWritesItBackIdentically) {
     const auto file = OneSampleFile();
     RecordingDocument document;
-    ASSERT_TRUE(ReadRecord(file, document).ok());
+    ASSERT_TRUE(ReadRecord(file, document));
     ASSERT_EQ(document.sampleCount(), 1u);
     EXPECT_EQ(document.channelCount(), 1);
     EXPECT_EQ(document.rowCapacity(), 1u);
@@ -170,7 +171,7 @@ TEST(RecordReader, CarriesReservedHeaderBytesAndSettingsOfTwoChannels) {
                           .U32(0x00654321)
                           .bytes;
     RecordingDocument document;
-    ASSERT_TRUE(ReadRecord(file, document).ok());
+    ASSERT_TRUE(ReadRecord(file, document));
     EXPECT_EQ(document.channelCount(), 2);
     EXPECT_EQ(document.value(1, 0), 3.0f);
     EXPECT_EQ(document.value(1, 1), -4.0f);
@@ -215,8 +216,8 @@ TEST(RecordReader, AcceptsNarrowAndLongLengthForms) {
             file.bytes.insert(file.bytes.end(), c.field.begin(), c.field.end());
         file.U32(0).DefaultChannel().DefaultChartTrailer();
         RecordingDocument document;
-        const ReadResult result = ReadRecord(file.bytes, document);
-        ASSERT_TRUE(result.ok()) << static_cast<int>(result.status);
+        const auto read = ReadRecord(file.bytes, document);
+        ASSERT_TRUE(read) << toUtf8(read.reason());
         EXPECT_EQ(document.functionName(0), c.expected);
         EXPECT_EQ(document.mode(0), c.expected);
         EXPECT_EQ(document.unit(0), c.expected);
@@ -228,7 +229,7 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
     struct Case {
         const char* name;
         std::vector<uint8_t> bytes;
-        ReadStatus status;
+        ReadFailure failure;
     };
     const auto tail = [](FileBytes file) { return file.DefaultChartTrailer().bytes; };
     // Whole files, so that only the rule named in each case can refuse them.
@@ -259,46 +260,48 @@ TEST(RecordReader, RejectsForeignAndCorruptFiles) {
             .bytes;
     };
     RecordingDocument control;
-    ASSERT_TRUE(ReadRecord(highHalfName(0), control).ok()) << "the same file with a zero high half is good";
+    ASSERT_TRUE(ReadRecord(highHalfName(0), control)) << "the same file with a zero high half is good";
     ASSERT_EQ(control.channelName[0], u"n");
     const std::vector<Case> cases = {
-        {"other model", tail(FileBytes().Wide(u"QM320").Header(0, 0)), ReadStatus::InvalidFormat},
+        {"other model", tail(FileBytes().Wide(u"QM320").Header(0, 0)), ReadFailure::InvalidFormat},
         {"model in other case", tail(FileBytes().Wide(u"qm310/qm312").Header(0, 0)),
-         ReadStatus::InvalidFormat},
+         ReadFailure::InvalidFormat},
         {"model with suffix", tail(FileBytes().Wide(u"QM310/QM3120").Header(0, 0)),
-         ReadStatus::InvalidFormat},
-        {"empty file", {}, ReadStatus::UnexpectedFormat},
-        {"six channels", tail(FileBytes().model().Header(0, 6)), ReadStatus::UnexpectedFormat},
-        {"six channels with every block present", tail(sixChannels), ReadStatus::UnexpectedFormat},
+         ReadFailure::InvalidFormat},
+        {"empty file", {}, ReadFailure::UnexpectedFormat},
+        {"six channels", tail(FileBytes().model().Header(0, 6)), ReadFailure::UnexpectedFormat},
+        {"six channels with every block present", tail(sixChannels), ReadFailure::UnexpectedFormat},
         {"samples without channels",
          tail(FileBytes().model().Header(1, 0).Wide(u"").Wide(u"").Wide(u"").Wide(u"").U32(0)),
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
         {"sample count beyond the file", tail(FileBytes().model().Header(0xFFFFFFFF, 1).DefaultChannel()),
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
         {"sample count one too many",
          tail(FileBytes().model().Header(5, 1).F32(1).F32(1).Narrow("").Narrow("").Narrow("").Narrow("").U32(
              0)),
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
         {"string longer than the file",
          tail(FileBytes().model().Header(0, 1).U8(0xFF).U16(0xFFFE).U8(0xFF).U16(0xFFFF).U32(0x7FFFFFFF)),
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
         {"narrow string longer than the file", tail(FileBytes().model().Header(0, 1).U8(200)),
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
         {"64-bit length with a high half",
          tail(FileBytes().model().Header(0, 1).U8(0xFF).U16(0xFFFF).U32(0xFFFFFFFF).U64(uint64_t{1} << 32)),
-         ReadStatus::UnexpectedFormat},
-        {"64-bit length with a high half, characters present", highHalfName(1), ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
+        {"64-bit length with a high half, characters present", highHalfName(1),
+         ReadFailure::UnexpectedFormat},
         {"chart trailer cut short", FileBytes().model().Header(0, 0).F32(0).F32(0).bytes,
-         ReadStatus::UnexpectedFormat},
+         ReadFailure::UnexpectedFormat},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.name);
         RecordingDocument document;
         document.title = u"kept";
-        const ReadResult result = ReadRecord(c.bytes, document);
-        EXPECT_EQ(result.status, c.status);
-        EXPECT_EQ(result.message,
-                  c.status == ReadStatus::InvalidFormat ? u"Invalid Format!" : u"Unexpected file format.");
+        const auto read = ReadRecord(c.bytes, document);
+        ASSERT_FALSE(read);
+        EXPECT_EQ(read.kind(), c.failure);
+        EXPECT_EQ(read.reason(),
+                  c.failure == ReadFailure::InvalidFormat ? u"Invalid Format!" : u"Unexpected file format.");
         EXPECT_EQ(document.sampleCount(), 0u);
         EXPECT_EQ(document.channelCount(), 0);
         EXPECT_EQ(document.rowCapacity(), 0u);
@@ -310,8 +313,9 @@ TEST(RecordReader, EveryTruncationIsUnexpected) {
     const auto file = OneSampleFile();
     for (size_t length = 0; length < file.size(); ++length) {
         RecordingDocument document;
-        const ReadResult result = ReadRecord(std::span(file.data(), length), document);
-        EXPECT_EQ(result.status, ReadStatus::UnexpectedFormat) << "cut at " << length;
+        const auto read = ReadRecord(std::span(file.data(), length), document);
+        ASSERT_FALSE(read) << "cut at " << length;
+        EXPECT_EQ(read.kind(), ReadFailure::UnexpectedFormat) << "cut at " << length;
         EXPECT_EQ(document.sampleCount(), 0u);
     }
 }
@@ -325,12 +329,12 @@ TEST(RecordReader, SurvivesEverySingleByteCorruption) {
             auto file = original;
             file[at] = byte;
             RecordingDocument document;
-            if (!ReadRecord(file, document).ok()) {
+            if (!ReadRecord(file, document)) {
                 EXPECT_EQ(document.rowCapacity(), 0u) << "byte " << at;
                 continue;
             }
             RecordingDocument again;
-            EXPECT_TRUE(ReadRecord(Written(document), again).ok()) << "byte " << at << " = " << int{byte};
+            EXPECT_TRUE(ReadRecord(Written(document), again)) << "byte " << at << " = " << int{byte};
         }
     }
 }
@@ -350,7 +354,7 @@ TEST(RecordReader, AnOpenedFilesScaleComesFromItsSamplesStartingAtFourThousand) 
             file.F32(v).F32(10000).Narrow("").Narrow("").Narrow("").Narrow("").U32(0);
         file.DefaultChannel().DefaultChartTrailer();
         RecordingDocument document;
-        ASSERT_TRUE(ReadRecord(file.bytes, document).ok());
+        ASSERT_TRUE(ReadRecord(file.bytes, document));
         PrepareOpenedDocument(document);
         EXPECT_DOUBLE_EQ(document.settings.axisMin, c.low);
         EXPECT_DOUBLE_EQ(document.settings.axisMax, c.high);
@@ -382,13 +386,13 @@ TEST(RecordReader, FileReadAcrossTheWindowMatchesTheBytesInMemory) {
     std::ofstream(path, std::ios::binary)
         .write(reinterpret_cast<const char*>(bytes.data()), static_cast<std::streamsize>(bytes.size()));
     RecordingDocument fromFile;
-    ASSERT_TRUE(ReadRecordFile(path, fromFile).ok());
+    ASSERT_TRUE(ReadRecordFile(path, fromFile));
     EXPECT_EQ(Written(fromFile), bytes);
     EXPECT_EQ(fromFile.timeText(29999), u" 12/07/26 22:05:9");
 
     std::filesystem::resize_file(path, bytes.size() - 1);
     RecordingDocument cut;
-    EXPECT_EQ(ReadRecordFile(path, cut).status, ReadStatus::UnexpectedFormat);
+    EXPECT_EQ(ReadRecordFile(path, cut).kind(), ReadFailure::UnexpectedFormat);
     EXPECT_EQ(cut.sampleCount(), 0u);
     std::filesystem::remove(path);
 }
@@ -405,7 +409,7 @@ TEST(RecordReader, RefusesSampleCountsAboveTheCap) {
     // with an empty name and the chart trailer.
     std::filesystem::resize_file(path, head.size() + (uint64_t{kMaxFileSamples} + 1) * 16 + 10 + 18);
     RecordingDocument document;
-    EXPECT_EQ(ReadRecordFile(path, document).status, ReadStatus::UnexpectedFormat);
+    EXPECT_EQ(ReadRecordFile(path, document).kind(), ReadFailure::UnexpectedFormat);
     EXPECT_EQ(document.rowCapacity(), 0u);
     std::filesystem::remove(path);
 }
@@ -432,18 +436,18 @@ TEST(OpenRecordFile, RejectedModelSetsLoadRejectedAndShowsMessage) {
     testing::StrictMock<ScriptedPrompts> prompts;
     EXPECT_CALL(prompts, ShowMessage(std::u16string(u"Invalid Format!"), MessageIcon::Exclamation));
     RecordingDocument rejected;
-    EXPECT_EQ(OpenRecordFile(foreign, rejected, state, prompts).status, ReadStatus::InvalidFormat);
+    EXPECT_EQ(OpenRecordFile(foreign, rejected, state, prompts).kind(), ReadFailure::InvalidFormat);
     EXPECT_TRUE(state.loadRejected);
 
     RecordingDocument accepted;
-    EXPECT_TRUE(OpenRecordFile(good, accepted, state, prompts).ok());
+    EXPECT_TRUE(OpenRecordFile(good, accepted, state, prompts));
     EXPECT_FALSE(state.loadRejected);
     EXPECT_EQ(accepted.sampleCount(), 1u);
 
     EXPECT_CALL(prompts, ShowMessage(testing::_, MessageIcon::Exclamation));
     RecordingDocument missing;
-    EXPECT_EQ(OpenRecordFile(dir / "missing.recorder", missing, state, prompts).status,
-              ReadStatus::CannotOpen);
+    EXPECT_EQ(OpenRecordFile(dir / "missing.recorder", missing, state, prompts).kind(),
+              ReadFailure::CannotOpen);
     std::filesystem::remove_all(dir);
 }
 

@@ -1,3 +1,4 @@
+#include "protocol/text.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -34,6 +35,11 @@ void Put(const fs::path& path, const std::string& contents) {
 
 std::string Bytes(const std::vector<uint8_t>& bytes) {
     return {bytes.begin(), bytes.end()};
+}
+
+// The message a failed save shows.
+std::u16string CannotSaveText(const fs::path& file, std::u16string_view reason) {
+    return u"Cannot save " + fromUtf8(file.string()) + u": " + std::u16string(reason);
 }
 
 class SaveTest : public ::testing::Test {
@@ -124,9 +130,8 @@ TEST_F(SaveTest, WritesBothFilesAndMarksTheLiveDocumentSaved) {
     Put(dir_ / "data.recorder", "previous");
     fs::permissions(dir_ / "data.recorder",
                     fs::perms::owner_read | fs::perms::owner_write | fs::perms::group_read);
-    const SaveResult result = SaveDocument(document_, dir_ / "data.xls", state_);
-    ASSERT_TRUE(result.ok) << fs::path(result.file) << " "
-                           << std::string(result.reason.begin(), result.reason.end());
+    const Outcome<void> saved = SaveDocument(document_, dir_ / "data.xls", state_);
+    ASSERT_TRUE(saved) << toUtf8(saved.reason());
     EXPECT_TRUE(state_.dataSaved);
     MemorySink record;
     MemorySink text;
@@ -143,7 +148,7 @@ TEST_F(SaveTest, SavingAnotherDocumentLeavesDataSavedAlone) {
     RecordingDocument live;
     state_.recordingDocument = &live;
     state_.dataSaved = false;
-    ASSERT_TRUE(SaveDocument(document_, dir_ / "other.recorder", state_).ok);
+    ASSERT_TRUE(SaveDocument(document_, dir_ / "other.recorder", state_));
     EXPECT_FALSE(state_.dataSaved);
 }
 
@@ -151,10 +156,8 @@ TEST_F(SaveTest, FolderThatIsAFileFailsLoudly) {
     Put(dir_ / "plain", "x");
     state_.recordingDocument = &document_;
     state_.dataSaved = false;
-    const SaveResult result = SaveDocument(document_, dir_ / "plain" / "data.recorder", state_);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, u"Not a directory");
-    EXPECT_NE(result.message().find(u"plain/data.recorder"), std::u16string::npos);
+    const Outcome<void> saved = SaveDocument(document_, dir_ / "plain" / "data.recorder", state_);
+    EXPECT_EQ(saved.reason(), CannotSaveText(dir_ / "plain" / "data.recorder", u"Not a directory"));
     EXPECT_FALSE(state_.dataSaved);
 }
 
@@ -172,12 +175,12 @@ TEST_F(SaveTest, FailedWriteKeepsThePreviousFiles) {
     rlimit small = oldLimit;
     small.rlim_cur = 1000;
     ASSERT_EQ(::setrlimit(RLIMIT_FSIZE, &small), 0);
-    const SaveResult result = SaveDocument(document_, dir_ / "data.recorder", state_);
+    const Outcome<void> saved = SaveDocument(document_, dir_ / "data.recorder", state_);
     ::setrlimit(RLIMIT_FSIZE, &oldLimit);
     std::signal(SIGXFSZ, oldHandler);
 
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.reason, u"File too large");
+    EXPECT_FALSE(saved);
+    EXPECT_TRUE(saved.reason().ends_with(u": File too large")) << toUtf8(saved.reason());
     EXPECT_FALSE(state_.dataSaved);
     EXPECT_EQ(Contents(dir_ / "data.recorder"), "previous record");
     EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
@@ -187,9 +190,8 @@ TEST_F(SaveTest, FailedWriteKeepsThePreviousFiles) {
 TEST_F(SaveTest, TargetThatCannotBeReplacedFailsLoudly) {
     fs::create_directory(dir_ / "data.recorder");
     Put(dir_ / "data.csv", "previous text");
-    const SaveResult result = SaveDocument(document_, dir_ / "data.recorder", state_);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.file, dir_ / "data.recorder");
+    const Outcome<void> saved = SaveDocument(document_, dir_ / "data.recorder", state_);
+    EXPECT_EQ(saved.reason(), CannotSaveText(dir_ / "data.recorder", u"Is a directory"));
     EXPECT_TRUE(fs::is_directory(dir_ / "data.recorder"));
     EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
     ExpectOnlyFiles({"data.recorder", "data.csv"});
@@ -207,16 +209,15 @@ TEST_F(SaveTest, NamesUpToTheFileSystemsLimitSaveAndReopen) {
     for (const size_t length : {254u, 255u, 256u}) {
         SCOPED_TRACE(length);
         const std::string record = std::string(length - 9, 'n') + ".recorder";
-        const SaveResult result = SaveDocument(document_, dir_ / record, state_);
+        const Outcome<void> saved = SaveDocument(document_, dir_ / record, state_);
         if (length > 255) {
-            EXPECT_FALSE(result.ok);
-            EXPECT_EQ(result.reason, u"File name too long");
+            EXPECT_EQ(saved.reason(), CannotSaveText(dir_ / record, u"File name too long"));
             EXPECT_FALSE(fs::exists(dir_ / (std::string(length - 9, 'n') + ".csv")));
             continue;
         }
-        ASSERT_TRUE(result.ok) << std::string(result.reason.begin(), result.reason.end());
+        ASSERT_TRUE(saved) << toUtf8(saved.reason());
         RecordingDocument reopened;
-        ASSERT_TRUE(ReadRecordFile(dir_ / record, reopened).ok());
+        ASSERT_TRUE(ReadRecordFile(dir_ / record, reopened));
         EXPECT_EQ(reopened.sampleCount(), document_.sampleCount());
         EXPECT_EQ(reopened.timeText(99), document_.timeText(99));
     }
@@ -228,9 +229,9 @@ TEST_F(SaveTest, APairLeadingToOneFileIsRefusedUntouched) {
     Put(dir_ / "one", "old");
     fs::create_symlink("one", dir_ / "b.recorder");
     fs::create_symlink("one", dir_ / "b.csv");
-    const SaveResult result = SaveDocument(document_, dir_ / "b.recorder", state_);
-    EXPECT_FALSE(result.ok);
-    EXPECT_EQ(result.file, dir_ / "b.csv");
+    const Outcome<void> saved = SaveDocument(document_, dir_ / "b.recorder", state_);
+    EXPECT_EQ(saved.reason(), CannotSaveText(dir_ / "b.csv", u"the same file as " +
+                                                                 fromUtf8((dir_ / "b.recorder").string())));
     EXPECT_EQ(Contents(dir_ / "one"), "old");
     ExpectOnlyFiles({"one", "b.recorder", "b.csv"});
 }
@@ -242,14 +243,13 @@ TEST_F(SaveTest, AFailingSyncKeepsBothOldFilesAndGivesANewNameBack) {
         errno = EIO;
         return -1;
     });
-    const SaveResult replaced = SaveDocument(document_, dir_ / "data.recorder", state_);
-    const SaveResult fresh = SaveDocumentUnderNewName(document_, dir_ / "fresh", state_);
+    const Outcome<void> replaced = SaveDocument(document_, dir_ / "data.recorder", state_);
+    const Outcome<SavePaths> fresh = SaveDocumentUnderNewName(document_, dir_ / "fresh", state_);
     ReplaceSyncCall(nullptr);
-    EXPECT_FALSE(replaced.ok);
-    EXPECT_EQ(replaced.reason, u"Input/output error");
+    EXPECT_TRUE(replaced.reason().ends_with(u": Input/output error")) << toUtf8(replaced.reason());
     EXPECT_EQ(Contents(dir_ / "data.recorder"), "previous record");
     EXPECT_EQ(Contents(dir_ / "data.csv"), "previous text");
-    EXPECT_FALSE(fresh.ok);
+    EXPECT_TRUE(fresh.reason().ends_with(u": Input/output error")) << toUtf8(fresh.reason());
     ExpectOnlyFiles({"data.recorder", "data.csv"});
 }
 
@@ -268,18 +268,18 @@ TEST_F(SaveTest, DefaultNamesNeverWriteOverAPair) {
     const char* const expected[] = {"Multimeter 26-12-07  22.05.20", "Multimeter 26-12-07  22.05.20 (2)",
                                     "Multimeter 26-12-07  22.05.20 (3)"};
     for (int i = 0; i < 3; ++i) {
-        SavePaths written;
-        ASSERT_TRUE(
-            SaveDocumentUnderNewName(Marked(u"first" + std::u16string(1, u'0' + i)), base, state_, &written)
-                .ok);
+        const Outcome<SavePaths> saved =
+            SaveDocumentUnderNewName(Marked(u"first" + std::u16string(1, u'0' + i)), base, state_);
+        ASSERT_TRUE(saved) << toUtf8(saved.reason());
+        const SavePaths& written = saved.value();
         EXPECT_EQ(written.record, dir_ / (std::string(expected[i]) + ".recorder"));
         EXPECT_EQ(written.text, dir_ / (std::string(expected[i]) + ".csv"));
     }
     // A lone .csv of that name takes the name too: the pair would not belong together.
     Put(dir_ / "lone.csv", "someone's table");
-    SavePaths lone;
-    ASSERT_TRUE(SaveDocumentUnderNewName(Marked(u"lone"), dir_ / "lone", state_, &lone).ok);
-    EXPECT_EQ(lone.record, dir_ / "lone (2).recorder");
+    const Outcome<SavePaths> lone = SaveDocumentUnderNewName(Marked(u"lone"), dir_ / "lone", state_);
+    ASSERT_TRUE(lone);
+    EXPECT_EQ(lone.value().record, dir_ / "lone (2).recorder");
     EXPECT_EQ(Contents(dir_ / "lone.csv"), "someone's table");
 
     const fs::path shared = dir_ / "together";
@@ -291,7 +291,10 @@ TEST_F(SaveTest, DefaultNamesNeverWriteOverAPair) {
             RecordingState state;
             const RecordingDocument document = Marked(u"saver" + std::u16string(1, u'0' + i));
             start.arrive_and_wait();
-            EXPECT_TRUE(SaveDocumentUnderNewName(document, shared, state, &paths[i]).ok);
+            const Outcome<SavePaths> saved = SaveDocumentUnderNewName(document, shared, state);
+            EXPECT_TRUE(saved);
+            if (saved)
+                paths[i] = saved.value();
         });
     }
     for (std::thread& saver : savers)
@@ -300,7 +303,7 @@ TEST_F(SaveTest, DefaultNamesNeverWriteOverAPair) {
     for (int i = 0; i < 8; ++i) {
         records.insert(paths[i].record);
         RecordingDocument reopened;
-        ASSERT_TRUE(ReadRecordFile(paths[i].record, reopened).ok());
+        ASSERT_TRUE(ReadRecordFile(paths[i].record, reopened));
         const std::u16string marker = u"saver" + std::u16string(1, u'0' + i);
         EXPECT_EQ(reopened.functionName(0), marker);
         MemorySink text;

@@ -120,13 +120,13 @@ struct Session {
     // `port` is a device path or a COM number (checked by the option's validator). Prints the reason
     // when the port cannot be opened.
     bool Open(const std::string& port) {
-        const bool opened = IsComNumber(port) ? state.OpenDevice(std::string(), std::atoi(port.c_str()))
-                                              : state.OpenDevice(port);
+        const PortOutcome<> opened = IsComNumber(port)
+                                         ? state.OpenDevice(std::string(), std::atoi(port.c_str()))
+                                         : state.OpenDevice(port);
         // The engine's warning names the port; the reason (busy, missing, no access) comes from the port.
-        const std::u16string& reason = state.lastOpenError();
-        if (!opened && !reason.empty() && view.lastMessage.find(reason) == std::u16string::npos)
-            std::cerr << "calvora-cli: " << toUtf8(reason) << '\n';
-        return opened;
+        if (!opened && view.lastMessage.find(opened.reason()) == std::u16string::npos)
+            std::cerr << "calvora-cli: " << toUtf8(opened.reason()) << '\n';
+        return static_cast<bool>(opened);
     }
 
     // One turn of the loop: frames from the reader, due timers, a vanished device.
@@ -248,9 +248,11 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
     const bool terminal = ::isatty(STDERR_FILENO);
     bool journalWarned = false;
     auto warnJournal = [&] {
-        if (journal.failed() && !journalWarned) {
+        if (journalWarned)
+            return;
+        if (const Outcome<void> kept = journal.kept(); !kept) {
             journalWarned = true;
-            std::cerr << "calvora-cli: " << toUtf8(journal.errorText()) << " (recording on in memory)\n";
+            std::cerr << "calvora-cli: " << toUtf8(kept.reason()) << " (recording on in memory)\n";
         }
     };
     auto recorded = [&]() -> uint32_t {

@@ -62,31 +62,31 @@ int RunRecover(const RecoverOptions& options) {
                       << path.string() << " (see recover --list)\n";
     }
 
-    const JournalHold hold(path);
-    if (!hold.held()) {
+    const Outcome<JournalHold> hold = JournalHold::Take(path);
+    if (!hold) {
         std::cerr << "calvora-cli: cannot recover " << path.string() << ": " << toUtf8(hold.reason()) << '\n';
         return ExitFailure;
     }
     if (options.discard) {
-        std::u16string error;
-        if (!EndJournal(path, JournalEnd::Discarded, &error)) {
-            std::cerr << "calvora-cli: " << toUtf8(error) << '\n';
+        if (const Outcome<void> ended = EndJournal(path, JournalEnd::Discarded); !ended) {
+            std::cerr << "calvora-cli: " << toUtf8(ended.reason()) << '\n';
             return ExitFailure;
         }
         return ExitOk;
     }
 
-    RecordingDocument document;
-    std::u16string error;
-    if (!RecoverJournal(path, document, &error)) {
-        std::cerr << "calvora-cli: cannot recover " << toUtf8(error) << '\n';
+    Outcome<RecordingDocument> document = RecoverJournal(path);
+    if (!document) {
+        std::cerr << "calvora-cli: cannot recover " << toUtf8(document.reason()) << '\n';
         return ExitUsage;
     }
-    PrepareRecoveredDocument(document);
+    PrepareRecoveredDocument(document.value());
     RecordingState documents;
-    const int saved = SaveAs(document, options.out, documents);
-    if (saved == ExitOk && !EndJournal(path, JournalEnd::Recovered, &error))
-        std::cerr << "calvora-cli: " << toUtf8(error) << " (it will be offered again)\n";
+    const int saved = SaveAs(document.value(), options.out, documents);
+    if (saved != ExitOk)
+        return saved;
+    if (const Outcome<void> ended = EndJournal(path, JournalEnd::Recovered); !ended)
+        std::cerr << "calvora-cli: " << toUtf8(ended.reason()) << " (it will be offered again)\n";
     return saved;
 }
 

@@ -12,29 +12,29 @@
 namespace calvora::cli {
 
 int SaveAs(const RecordingDocument& document, const std::string& base, RecordingState& documents) {
-    SavePaths paths;
-    SaveResult result;
-    if (base.empty()) {
-        result = SaveDocumentUnderNewName(document, toUtf8(DefaultFileNameNow()), documents, &paths);
-    } else {
-        paths = DerivePaths(std::filesystem::path(base) += ".recorder");
-        result = SaveDocument(document, paths.record, documents);
-    }
-    if (!result.ok) {
-        std::cerr << "calvora-cli: " << toUtf8(result.message()) << '\n';
+    const Outcome<SavePaths> saved = [&]() -> Outcome<SavePaths> {
+        if (base.empty())
+            return SaveDocumentUnderNewName(document, toUtf8(DefaultFileNameNow()), documents);
+        SavePaths paths = DerivePaths(std::filesystem::path(base) += ".recorder");
+        if (Outcome<void> written = SaveDocument(document, paths.record, documents); !written)
+            return written.failure();
+        return paths;
+    }();
+    if (!saved) {
+        std::cerr << "calvora-cli: " << toUtf8(saved.reason()) << '\n';
         return ExitFailure;
     }
-    std::cout << paths.record.string() << '\n' << paths.text.string() << '\n';
+    std::cout << saved.value().record.string() << '\n' << saved.value().text.string() << '\n';
     return ExitOk;
 }
 
 int WriteOutput(const std::string& out, const std::function<bool(ByteSink&)>& write) {
     // What went to standard output through the stream so far comes before the file's bytes.
     std::cout.flush();
-    const SaveResult result = WriteFileAtomically(std::filesystem::path(out), write);
-    if (result.ok)
+    const Outcome<void> written = WriteFileAtomically(std::filesystem::path(out), write);
+    if (written)
         return ExitOk;
-    std::cerr << "calvora-cli: " << toUtf8(result.message()) << "\n";
+    std::cerr << "calvora-cli: " << toUtf8(written.reason()) << "\n";
     return ExitFailure;
 }
 

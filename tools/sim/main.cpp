@@ -1,5 +1,6 @@
 // calvora-sim: a receiver with a meter behind it, on a pseudo-terminal, for trying the program and
 // for end-to-end tests without hardware.
+#include "protocol/text.h"
 #include "tools/sim/simulator.h"
 
 #include <CLI/CLI.hpp>
@@ -107,19 +108,22 @@ int main(int argc, char** argv) {
         options.logAtStart = logAtStart;
         options.logCount = logAtStart;
     }
-    std::string error;
-    if (!scriptPath.empty() && !LoadHexLines(scriptPath, options.script, error)) {
-        std::fprintf(stderr, "calvora-sim: %s\n", error.c_str());
-        return 2;
+    if (!scriptPath.empty()) {
+        calvora::Outcome<std::vector<Bytes>> script = LoadHexLines(scriptPath);
+        if (!script) {
+            std::fprintf(stderr, "calvora-sim: %s\n", calvora::toUtf8(script.reason()).c_str());
+            return 2;
+        }
+        options.script = std::move(script).value();
     }
     if (!recordsPath.empty()) {
-        std::vector<Bytes> lines;
-        if (!LoadHexLines(recordsPath, lines, error)) {
-            std::fprintf(stderr, "calvora-sim: %s\n", error.c_str());
+        const calvora::Outcome<std::vector<Bytes>> lines = LoadHexLines(recordsPath);
+        if (!lines) {
+            std::fprintf(stderr, "calvora-sim: %s\n", calvora::toUtf8(lines.reason()).c_str());
             return 2;
         }
         Bytes all;
-        for (const Bytes& line : lines)
+        for (const Bytes& line : lines.value())
             all.insert(all.end(), line.begin(), line.end());
         if (all.empty() || all.size() % 4 != 0) {
             std::fprintf(stderr, "calvora-sim: %s must hold a whole number of 4-byte records\n",

@@ -1,6 +1,7 @@
 #include "tools/sim/meter_frames.h"
 
 #include "protocol/hex_text.h"
+#include "protocol/text.h"
 
 #include <algorithm>
 #include <cmath>
@@ -189,26 +190,23 @@ bool ParseHexLine(std::string_view line, Bytes& out) {
     return true;
 }
 
-bool LoadHexLines(const std::string& path, std::vector<Bytes>& lines, std::string& error) {
+Outcome<std::vector<Bytes>> LoadHexLines(const std::string& path) {
     std::ifstream file(path);
-    if (!file) {
-        error = "can't read " + path;
-        return false;
-    }
-    lines.clear();
+    if (!file)
+        return Failure(u"can't read " + fromUtf8(path));
+    std::vector<Bytes> lines;
     std::string line;
     int number = 0;
     while (std::getline(file, line)) {
         ++number;
         Bytes bytes;
-        if (!ParseHexLine(line, bytes)) {
-            error = path + ":" + std::to_string(number) + ": not a line of hex bytes";
-            return false;
-        }
+        if (!ParseHexLine(line, bytes))
+            return Failure(fromUtf8(path) + u":" + fromAscii(std::to_string(number)) +
+                           u": not a line of hex bytes");
         if (!bytes.empty())
             lines.push_back(std::move(bytes));
     }
-    return true;
+    return lines;
 }
 
 bool PairDetector::Feed(const uint8_t* bytes, size_t count) {

@@ -3,6 +3,8 @@
 // them, and the faults a radio link adds.
 #pragma once
 
+#include "protocol/outcome.h"
+
 #include <array>
 #include <cstddef>
 #include <cstdint>
@@ -71,9 +73,8 @@ std::vector<Record> GenerateRecords(size_t count, const ReadingSettings& setting
 // One line of hex bytes: tokens split by blanks or commas, each one byte ("5", "0x05") or a run of
 // digit pairs ("00d5f0"); "#" starts a comment.
 bool ParseHexLine(std::string_view line, Bytes& out);
-// Every non-empty line of the file as one entry. False with `error` set on an unreadable file or a
-// malformed line.
-bool LoadHexLines(const std::string& path, std::vector<Bytes>& lines, std::string& error);
+// Every non-empty line of the file as one entry. Fails on an unreadable file or a malformed line.
+Outcome<std::vector<Bytes>> LoadHexLines(const std::string& path);
 
 // Watches the bytes the host writes for the pair request.
 class PairDetector {

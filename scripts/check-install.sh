@@ -3,7 +3,7 @@
 #
 #   scripts/check-install.sh BUILD_DIR
 #
-# BUILD_DIR is configured for packaging (RelWithDebInfo, no tests, no benchmarks) when it holds no build
+# BUILD_DIR is configured for packaging (Release, no tests, no benchmarks) when it holds no build
 # yet; an existing one is used as it is, but not one built with sanitizers. The script builds it, installs it
 # into a scratch DESTDIR under /usr, checks the tree, validates the menu entry, the MIME file and the
 # manual pages, checks the user manual's local links, asks xdg-mime (in an environment that sees only the
@@ -55,7 +55,7 @@ fi
 
 # ------------------------------------------------------------------------------------------ build
 if [[ ! -f $build/CMakeCache.txt ]]; then
-  cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=RelWithDebInfo -DBUILD_TESTING=OFF \
+  cmake -S "$source_dir" -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF \
     -DCALVORA_BUILD_BENCH=OFF >"$build.configure.log" 2>&1 || {
     cat "$build.configure.log" >&2
     exit 1

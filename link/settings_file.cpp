@@ -264,7 +264,7 @@ std::string EditProfileValue(std::string_view text, std::string_view section, st
         if (!Trim(previous == std::string_view::npos ? body : body.substr(previous + 1)).empty())
             result += lineEnd;
     }
-    result += "[" + std::string(section) + "]" + lineEnd + entry;
+    result.append("[").append(section).append("]").append(lineEnd).append(entry);
     return result;
 }
 

@@ -159,7 +159,7 @@ ExportDialog::ExportDialog(const ExportChoices& initial, uint64_t sampleCount, S
     delimiter_->addItem(QStringLiteral("Semicolon ( ; )"), QVariant(static_cast<int>(';')));
     delimiter_->addItem(QStringLiteral("Tab"), QVariant(static_cast<int>('\t')));
     delimiter_->setCurrentIndex(delimiter_->findData(static_cast<int>(initial.csv.delimiter)));
-    decimalComma_ = new QCheckBox(QStringLiteral("Decimal &comma in the values"), csvBox);
+    decimalComma_ = new QCheckBox(QStringLiteral("Decimal co&mma in the values"), csvBox);
     decimalComma_->setObjectName(QStringLiteral("decimalComma"));
     decimalComma_->setChecked(initial.csv.decimalComma);
     csvNote_ = new QLabel(

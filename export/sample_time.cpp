@@ -58,11 +58,20 @@ std::optional<CalendarTime> ParseRecordedTime(std::u16string_view text) {
 }
 
 std::optional<CalendarTime> ParseIsoTime(std::u16string_view text) {
-    // "2026-12-07T22:05:20"
-    if (text.size() != 19 || !Separators(text, {{4, u'-'}, {7, u'-'}, {10, u'T'}, {13, u':'}, {16, u':'}}))
+    // "2026-12-07T22:05:20", perhaps with ".1" to ".125"
+    constexpr size_t kWhole = 19;
+    if (text.size() < kWhole || text.size() == kWhole + 1 || text.size() > kWhole + 4 ||
+        !Separators(text, {{4, u'-'}, {7, u'-'}, {10, u'T'}, {13, u':'}, {16, u':'}}))
         return std::nullopt;
-    const CalendarTime time{Digits(text, 0, 4),  Digits(text, 5, 2),  Digits(text, 8, 2),
-                            Digits(text, 11, 2), Digits(text, 14, 2), Digits(text, 17, 2)};
+    CalendarTime time{Digits(text, 0, 4),  Digits(text, 5, 2),  Digits(text, 8, 2),
+                      Digits(text, 11, 2), Digits(text, 14, 2), Digits(text, 17, 2)};
+    if (text.size() > kWhole) {
+        const size_t digits = text.size() - kWhole - 1;
+        const int fraction = text[kWhole] == u'.' ? Digits(text, kWhole + 1, digits) : -1;
+        if (fraction < 0)
+            return std::nullopt;
+        time.millisecond = fraction * (digits == 1 ? 100 : digits == 2 ? 10 : 1);
+    }
     return Valid(time) ? std::optional(time) : std::nullopt;
 }
 
@@ -113,7 +122,7 @@ std::u16string ExportedTime(std::u16string_view timeText) {
 
 std::u16string ImportedTime(std::u16string_view exported) {
     const std::optional<CalendarTime> time = ParseIsoTime(exported);
-    if (time && time->year >= 2000 && time->year <= 2099)
+    if (time && exported.size() == 19 && time->year >= 2000 && time->year <= 2099)
         return RecordedTimeText(*time);
     return std::u16string(exported);
 }

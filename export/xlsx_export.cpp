@@ -158,8 +158,9 @@ Outcome<void> XlsxFile::Build(const SampleSource& source, SampleNumbers range) {
         const auto row = static_cast<lxw_row_t>(i + 1);
         error = worksheet_write_number(data, row, 0, static_cast<double>(n), nullptr);
         if (cells.time && !error) {
-            lxw_datetime when{cells.time->year, cells.time->month,  cells.time->day,
-                              cells.time->hour, cells.time->minute, static_cast<double>(cells.time->second)};
+            lxw_datetime when{cells.time->year,   cells.time->month,
+                              cells.time->day,    cells.time->hour,
+                              cells.time->minute, cells.time->second + cells.time->millisecond / 1000.0};
             error = worksheet_write_datetime(data, row, kTimeColumn, &when, dateTime);
         } else {
             text(row, kTimeColumn, cells.timeText);

@@ -150,6 +150,13 @@ TEST(SampleTime, RecordedTimesBecomeIsoAndBack) {
     EXPECT_EQ(ImportedTime(u"2026-12-07T22:05:20"), u" 12/07/26 22:05:20");
     EXPECT_EQ(ImportedTime(u"1999-12-07T22:05:20"), u"1999-12-07T22:05:20"); // no two-digit year for it
     EXPECT_EQ(ImportedTime(u"2026-02-30T22:05:20"), u"2026-02-30T22:05:20");
+    // Finer times (a source that keeps milliseconds) are dates for a spreadsheet, text for a recording.
+    EXPECT_EQ(ParseIsoTime(u"2026-12-07T22:05:20.125")->millisecond, 125);
+    EXPECT_EQ(ParseIsoTime(u"2026-12-07T22:05:20.5")->millisecond, 500);
+    EXPECT_FALSE(ParseIsoTime(u"2026-12-07T22:05:20."));
+    EXPECT_FALSE(ParseIsoTime(u"2026-12-07T22:05:20.1234"));
+    EXPECT_FALSE(ParseIsoTime(u"2026-12-07T22:05:20Z"));
+    EXPECT_EQ(ImportedTime(u"2026-12-07T22:05:20.125"), u"2026-12-07T22:05:20.125");
 }
 
 TEST(JsonLines, OneObjectPerSampleWithOverloadsAsNull) {

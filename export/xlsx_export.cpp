@@ -89,9 +89,13 @@ Outcome<void> XlsxFile::Build(const SampleSource& source, SampleNumbers range) {
         return Failure(u"a sheet holds at most 1,048,575 samples");
     if (folder_.empty()) {
         std::error_code error;
-        std::string pattern = (std::filesystem::temp_directory_path(error) / "calvora-xlsx-XXXXXX").string();
+        std::filesystem::path temporary = std::filesystem::temp_directory_path(error);
+        if (error) // it names no folder: say what it was told
+            temporary = std::getenv("TMPDIR") ? std::getenv("TMPDIR") : "/tmp";
+        std::string pattern = (temporary / "calvora-xlsx-XXXXXX").string();
         if (error || ::mkdtemp(pattern.data()) == nullptr)
-            return Failure(fromUtf8(std::strerror(error ? error.value() : errno)));
+            return Failure(fromUtf8("no folder for the workbook in " + temporary.string() + ": " +
+                                    std::strerror(error ? error.value() : errno)));
         folder_ = pattern;
         file_ = folder_ / "export.xlsx";
     }

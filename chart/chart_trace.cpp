@@ -42,6 +42,19 @@ DrawRange VisibleSamples(const ChartLayout& layout, const SampleAxis& axis, cons
     return range;
 }
 
+SampleRange ShownSamples(const RecordingDocument& document) {
+    const auto count = static_cast<int32_t>(std::min<uint32_t>(document.sampleCount(), INT32_MAX));
+    const SampleAxis axis = SampleAxisOf(document);
+    const PlotRect& plot = document.layout.plotRect;
+    if (document.layout.fullView || !(axis.dx > 0) || !IsPlotValid(plot))
+        return {1, count};
+    // x(n) = x0 + (shift + n - 1) * dx, solved for the sides.
+    const double first = std::ceil((plot.left - axis.x0) / axis.dx - axis.shift + 1);
+    const double last = std::floor((plot.right - axis.x0) / axis.dx - axis.shift + 1);
+    return {static_cast<int32_t>(std::clamp(first, 1.0, double(count) + 1)),
+            static_cast<int32_t>(std::clamp(last, 0.0, double(count)))};
+}
+
 int64_t GridStep(double dx, double width) {
     if (!(dx > 0) || !(width > 0))
         return 1;

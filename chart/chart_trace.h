@@ -42,6 +42,10 @@ struct DrawRange {
 };
 DrawRange VisibleSamples(const ChartLayout& layout, const SampleAxis& axis, const PlotRect& plot);
 
+// The samples the chart shows: every one in the full view; when zoomed, those that lie between the plot's
+// sides (of the plot laid out last, layout.plotRect). Empty (last < first) when none does.
+SampleRange ShownSamples(const RecordingDocument& document);
+
 // Smallest whole k with k * dx >= width / 8: the sample distance between vertical grid lines and labels.
 int64_t GridStep(double dx, double width);
 

@@ -40,6 +40,9 @@ std::u16string FormatDigits(int32_t count, int32_t divisor) {
 }
 
 std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimit) {
+    if (const std::u16string_view overload = StoredOverloadText(value, fullScale, lowLimit);
+        !overload.empty())
+        return std::u16string(overload);
     const double magnitude = std::fabs(value);
     const char* format = magnitude >= 1000  ? "%.1f"
                          : magnitude >= 100 ? "%.2f"
@@ -47,12 +50,15 @@ std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimi
                                             : "%.4f";
     char buffer[512];
     std::snprintf(buffer, sizeof buffer, format, value);
-    std::u16string text = fromAscii(buffer);
-    if (fullScale < value)
-        text = u"OL";
+    return fromAscii(buffer);
+}
+
+std::u16string_view StoredOverloadText(double value, double fullScale, int32_t lowLimit) {
     if (static_cast<double>(lowLimit) > value)
-        text = u"-OL";
-    return text;
+        return u"-OL";
+    if (fullScale < value)
+        return u"OL";
+    return {};
 }
 
 } // namespace calvora

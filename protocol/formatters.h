@@ -3,6 +3,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 
 namespace calvora {
 
@@ -13,5 +14,9 @@ std::u16string FormatDigits(int32_t count, int32_t divisor);
 // Decimals follow the magnitude ("%.1f" from 1000 up ... "%.4f" below 10); "OL" above fullScale,
 // then "-OL" below lowLimit. Used by the data list, the text export and the cursor readout.
 std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimit);
+
+// The overload part of FormatStoredValue alone: "OL" above fullScale, "-OL" below lowLimit (which wins when
+// both hold), empty otherwise. A value that is not a number is neither.
+std::u16string_view StoredOverloadText(double value, double fullScale, int32_t lowLimit);
 
 } // namespace calvora

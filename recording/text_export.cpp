@@ -14,10 +14,10 @@ constexpr std::u16string_view kGroupHeader = u"No.\tChannel\t Function\tData Val
 constexpr std::u16string_view kLineEnd = u"\r\n";
 constexpr uint32_t kDataGroups = 3;
 
-void WriteNumber(BufferedWriter& out, uint32_t n) {
-    char digits[16];
+void WriteNumber(BufferedWriter& out, uint64_t n) {
+    char digits[24];
     const auto end = std::to_chars(digits, digits + sizeof digits, n).ptr;
-    char16_t wide[16];
+    char16_t wide[24];
     for (char* p = digits; p != end; ++p)
         wide[p - digits] = static_cast<char16_t>(*p);
     out.Utf16({wide, static_cast<size_t>(end - digits)});
@@ -30,6 +30,11 @@ void WriteCell(BufferedWriter& out, std::u16string_view text) {
 } // namespace
 
 bool WriteTextExport(const RecordingDocument& document, ByteSink& sink) {
+    const DocumentSamples samples(document);
+    return WriteTextExport(samples, AllSamples(samples), sink);
+}
+
+bool WriteTextExport(const SampleSource& source, SampleNumbers range, ByteSink& sink) {
     BufferedWriter out(sink);
     const uint8_t bom[2] = {0xFF, 0xFE};
     out.Bytes(bom, 2);
@@ -37,27 +42,27 @@ bool WriteTextExport(const RecordingDocument& document, ByteSink& sink) {
     out.Utf16(kLineEnd);
     out.Utf16(kLineEnd);
 
-    const uint32_t count = document.sampleCount();
-    const uint32_t groups = count / kExportGroupRows + (count % kExportGroupRows ? 1 : 0);
-    for (uint32_t g = 0; g < std::max<uint32_t>(groups, 1); ++g)
+    const uint64_t count = range.count();
+    const uint64_t groups = count / kExportGroupRows + (count % kExportGroupRows ? 1 : 0);
+    for (uint64_t g = 0; g < std::max<uint64_t>(groups, 1); ++g)
         out.Utf16(kGroupHeader);
     out.Utf16(kLineEnd);
 
-    const uint32_t rows = groups >= 2 ? kExportGroupRows : count;
-    for (uint32_t r = 1; r <= rows; ++r) {
-        for (uint32_t g = 0; g < kDataGroups; ++g) {
-            const uint64_t n = r + uint64_t{g} * kExportGroupRows;
-            if (n > count)
+    const uint64_t rows = groups >= 2 ? kExportGroupRows : count;
+    for (uint64_t r = 1; r <= rows; ++r) {
+        for (uint64_t g = 0; g < kDataGroups; ++g) {
+            const uint64_t index = r + g * kExportGroupRows; // 1-based within the range
+            if (index > count)
                 break;
-            const auto row = static_cast<uint32_t>(n - 1);
-            WriteNumber(out, static_cast<uint32_t>(n));
+            const uint64_t n = range.first + index - 1;
+            const SampleView sample = source.Sample(n - 1);
+            WriteNumber(out, n);
             out.Utf16(u"\t");
-            WriteCell(out, document.functionName(row));
-            WriteCell(out, document.mode(row));
-            WriteCell(out, FormatStoredValue(document.value(row, 0), document.fullScale(row, 0),
-                                             document.lowLimit(row)));
-            WriteCell(out, document.unit(row));
-            WriteCell(out, document.timeText(row));
+            WriteCell(out, sample.functionName);
+            WriteCell(out, sample.mode);
+            WriteCell(out, FormatStoredValue(sample.value, sample.fullScale, sample.lowLimit));
+            WriteCell(out, sample.unit);
+            WriteCell(out, sample.timeText);
         }
         out.Utf16(kLineEnd);
     }

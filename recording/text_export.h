@@ -4,6 +4,7 @@
 #pragma once
 
 #include "recording/byte_sink.h"
+#include "recording/sample_source.h"
 
 namespace calvora {
 
@@ -11,7 +12,10 @@ class RecordingDocument;
 
 inline constexpr uint32_t kExportGroupRows = 60000;
 
-// False when the sink failed.
+// The whole document, as Save writes it. False when the sink failed.
 bool WriteTextExport(const RecordingDocument& document, ByteSink& sink);
+// The samples numbered `range` of any source, each under its own number; the groups of 60000 lines count
+// from the range's first sample. `range` lies within 1..sampleCount().
+bool WriteTextExport(const SampleSource& source, SampleNumbers range, ByteSink& sink);
 
 } // namespace calvora

@@ -31,6 +31,8 @@ namespace calvora {
 class RecordingState;
 class UserPrompts;
 class RecordingDocument;
+struct ExportChoices;
+struct ExportOptions;
 
 // A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
 QStringList QtNameFilters(const QString& filter);
@@ -80,7 +82,8 @@ public:
 
     // Documents (main_window_documents.cpp).
     DocumentWindow* NewDocument();
-    // Reads a ".recorder" file into a new document window; null (after the reader's message) on failure.
+    // Reads a ".recorder" file or a csv export into a new document window; null (after the reader's message)
+    // on failure.
     DocumentWindow* OpenDocumentFile(const QString& path);
     // Shows `document` in a new window (also the engine's way in for the live and downloaded documents).
     DocumentWindow* CreateDocumentWindow(std::shared_ptr<RecordingDocument> document);
@@ -116,6 +119,14 @@ public:
     // The shell's Save (32780), framework save (57603) and Open commands, split from their dialogs.
     bool SaveDocumentAs(RecordingDocument& document, const QString& chosenPath);
     bool SaveRecordOnly(DocumentWindow& frame, const QString& path);
+    // File › Export... (main_window_export.cpp): the Export dialog, whose choices are kept for the next
+    // time, then a file dialog, then the file. True when it was written.
+    bool ExportWithDialogs(RecordingDocument& document);
+    // The export after the dialogs; a failure is shown as Save shows one. True when the file was written.
+    bool ExportDocumentTo(const RecordingDocument& document, const ExportOptions& options,
+                          const QString& path);
+    // The Export command's file dialog for `choices`; the chosen path, empty when cancelled.
+    QString AskExportPath(const RecordingDocument& document, const ExportChoices& choices);
 
 Q_SIGNALS:
     void commandExecuted(int id);

@@ -22,6 +22,11 @@
 
 namespace calvora {
 
+namespace {
+// Open also reads back what File › Export... wrote as csv.
+const QString kCsvExportFilter = QStringLiteral("CSV exports(*.csv)|*.csv|");
+} // namespace
+
 // ---------------------------------------------------------------------------------------------------------
 // Menus, accelerators and the toolbar
 
@@ -64,6 +69,9 @@ void MainWindow::CreateMenus() {
         {ID_FILE_CLOSE, QStringLiteral("&Close"), QStringLiteral("Close the active document\nClose")});
     QAction* save = MakeCommand({ID_SAVE_DATA, QStringLiteral("&Save\tCtrl+S"),
                                  QStringLiteral("Save the active document\nSave"), kImageSave});
+    QAction* exportCommand =
+        MakeCommand({ID_EXPORT, QStringLiteral("&Export..."),
+                     QStringLiteral("Export the active document as csv, JSON lines or a workbook\nExport")});
     QAction* print = MakeCommand({ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"),
                                   QStringLiteral("Print the active document\nPrint"), kImagePrint});
     QAction* preview = MakeCommand({ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"), QString()});
@@ -137,7 +145,7 @@ void MainWindow::CreateMenus() {
 
     auto* file129 = new QMenu(QStringLiteral("&File"), this);
     file129->setObjectName(QStringLiteral("file129"));
-    for (QAction* action : {open, close, save, print, preview, printSetup}) {
+    for (QAction* action : {open, close, save, exportCommand, print, preview, printSetup}) {
         file129->addAction(action);
     }
     file129->addSeparator();
@@ -258,6 +266,7 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
     case ID_FILE_CLOSE:
     case ID_SAVE_DATA:
     case ID_FILE_SAVE:
+    case ID_EXPORT:
     case ID_WINDOW_CASCADE:
     case ID_WINDOW_TILE_HORZ:
         return CommandState{hasDocument, false};
@@ -312,10 +321,12 @@ bool MainWindow::RunShellCommand(int id) {
         NewDocument();
         return true;
     case ID_OPEN_DATA:
-        OnFileOpen(QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|")));
+        OnFileOpen(
+            QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|") + kCsvExportFilter));
         return true;
     case ID_FILE_OPEN:
-        OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
+        OnFileOpen(
+            QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|") + kCsvExportFilter));
         return true;
     case ID_FILE_CLOSE:
         if (QMdiSubWindow* window = mdiArea()->currentSubWindow()) {
@@ -324,6 +335,11 @@ bool MainWindow::RunShellCommand(int id) {
         return true;
     case ID_SAVE_DATA:
         OnFileSave();
+        return true;
+    case ID_EXPORT:
+        if (RecordingDocument* document = activeDocument()) {
+            ExportWithDialogs(*document);
+        }
         return true;
     case ID_FILE_SAVE:
         OnFileSaveFramework();

@@ -3,6 +3,7 @@
 
 #include "app/gui/toolbar_images.h"
 #include "chart/chart_layout.h"
+#include "export/csv_import.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -122,7 +123,18 @@ DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
         }
     }
     auto document = std::make_shared<RecordingDocument>();
-    const auto read = OpenRecordFile(ToPath(absolute), *document, *state_, *prompts_);
+    const std::filesystem::path file = ToPath(absolute);
+    Outcome<void, ReadFailure> read = Outcome<void, ReadFailure>();
+    if (IsCsvFile(file)) {
+        // A csv export read back: refused ones are told like any file the reader refuses.
+        read = ReadCsvExportFile(file, *document);
+        state_->loadRejected = !read && read.kind() != ReadFailure::CannotOpen;
+        if (!read) {
+            prompts_->ShowMessage(read.reason(), MessageIcon::Exclamation);
+        }
+    } else {
+        read = OpenRecordFile(file, *document, *state_, *prompts_);
+    }
     if (!read) {
         // The reader has told the user; no empty document is left behind, whichever path opened the file.
         if (read.kind() == ReadFailure::CannotOpen) {

@@ -63,6 +63,7 @@ struct SampleRange {
     // From the first to the last sample, in sample steps (-1 when empty).
     int64_t span() const { return int64_t{last} - first; }
     int64_t count() const { return std::max<int64_t>(span() + 1, 0); }
+    bool operator==(const SampleRange&) const = default;
 };
 
 // The values of one vertical axis's 11 tick lines, from the bottom line (0) to the top (10).

@@ -1,6 +1,7 @@
 // The chart's drawing arithmetic: plot geometry, grid steps, trace segments and their merging, the full
 // layout and the live update plan.
 #include "chart/chart_layout.h"
+#include "chart/chart_navigation.h"
 #include "chart/chart_trace.h"
 #include "tests/chart/chart_test_documents.h"
 
@@ -70,6 +71,24 @@ TEST(ChartGeometry, VisibleRangeStartsAtTheScrollPosition) {
     const SampleAxis one = SampleAxisOf(*single);
     EXPECT_EQ(one.dx, 0);
     EXPECT_EQ(VisibleSamples(single->layout, one, kPlot).end, 3); // no division by a zero step
+}
+
+TEST(ChartGeometry, ShownSamplesAreThoseBetweenThePlotsSides) {
+    auto document = FiveSamples();
+    document->layout.plotRect = kPlot;
+    EXPECT_EQ(ShownSamples(*document), (SampleRange{1, 5}));
+    // Zoomed to x 200..400: samples 1..4 land at -151, 269.5, 690 and 1110.5.
+    ApplyZoom(*document, kPlot, {200, 100, 400, 300});
+    LayoutZoomed(*document, kPlot);
+    EXPECT_EQ(ShownSamples(*document), (SampleRange{2, 3}));
+    // Scrolled one sample to the right: 1 and 2 are shown.
+    document->layout.horizontal.MoveTrace(1);
+    EXPECT_EQ(ShownSamples(*document), (SampleRange{1, 2}));
+    // Scrolled far left, past the last sample: none.
+    document->layout.horizontal.MoveTrace(-20);
+    EXPECT_EQ(ShownSamples(*document).count(), 0);
+
+    EXPECT_EQ(ShownSamples(*MakeDocument({})), (SampleRange{1, 0}));
 }
 
 TEST(TraceSegments, PixelEndsAreTruncatedAndKeptInRange) {

@@ -1,15 +1,17 @@
-// calvora-cli info / export / convert: look into a .recorder file, write its text table, or
+// calvora-cli info / export / convert: look into a .recorder file (or a csv export), export its samples, or
 // rewrite it with the record writer. These are how files are checked from outside the program.
 #include "chart/chart_layout.h"
+#include "export/csv_import.h"
+#include "export/export_file.h"
 #include "protocol/formatters.h"
 #include "protocol/hex_text.h"
 #include "protocol/text.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
-#include "recording/text_export.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
 #include "tools/cli/output.h"
+#include "tools/cli/sample_range.h"
 
 #include <nlohmann/json.hpp>
 
@@ -22,10 +24,13 @@ namespace calvora::cli {
 
 namespace {
 
-// Reads FILE into `document`; prints why not and gives the exit code when it fails.
+// Reads FILE (a recording or a csv export) into `document`; prints why not and gives the exit code when it
+// fails.
 int Load(const std::string& file, RecordingDocument& document) {
-    const auto read = ReadRecordFile(file, document);
+    const auto read = ReadDocumentFile(file, document);
     if (read) {
+        // As a document window titles it.
+        document.title = fromUtf8(std::filesystem::path(file).filename().string());
         // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
         PrepareOpenedDocument(document);
         return ExitOk;
@@ -149,12 +154,63 @@ void PrintSummary(const std::string& file, const RecordingDocument& document) {
         printRow("Last:     ", count - 1);
 }
 
+struct ExportCommandOptions {
+    std::string format = "recorder-csv";
+    std::string delimiterName = ",";
+    CLI::Option* delimiter = nullptr;
+    CLI::Option* decimalComma = nullptr;
+    bool decimalCommaGiven = false;
+    SampleRangeOptions range;
+    std::string file;
+    std::string out;
+};
+
+int RunExport(const ExportCommandOptions& command) {
+    ExportOptions options;
+    options.format = ExportFormatNamed(command.format).value_or(ExportFormat::RecorderText);
+    const bool csvOptions = command.delimiter->count() > 0 || command.decimalComma->count() > 0;
+    if (csvOptions && options.format != ExportFormat::Csv) {
+        std::cerr << "calvora-cli: --delimiter and --decimal-comma go with --format csv only\n";
+        return ExitUsage;
+    }
+    options.csv.delimiter = command.delimiterName == "tab" ? '\t' : command.delimiterName.front();
+    options.csv.decimalComma = command.decimalComma->count() > 0;
+    if (!options.csv.valid()) {
+        std::cerr
+            << "calvora-cli: --decimal-comma cannot go with the , delimiter (each value would become two "
+               "fields): add --delimiter ';' or --delimiter tab\n";
+        return ExitUsage;
+    }
+    RecordingDocument document;
+    if (const int code = Load(command.file, document); code != ExitOk)
+        return code;
+    const DocumentSamples samples(document);
+    const Outcome<SampleNumbers> range = command.range.Resolve(samples.sampleCount());
+    if (!range) {
+        std::cerr << "calvora-cli: " << toUtf8(range.reason()) << "\n";
+        return ExitUsage;
+    }
+    if (command.range.given())
+        options.range = range.value();
+    if (const std::u16string problem = ExportProblem(options, samples.sampleCount()); !problem.empty()) {
+        std::cerr << "calvora-cli: " << toUtf8(problem) << "\n";
+        return ExitUsage;
+    }
+    // What went to standard output through the stream so far comes before the file's bytes.
+    std::cout.flush();
+    const Outcome<void> written = ExportSamples(samples, options, command.out);
+    if (written)
+        return ExitOk;
+    std::cerr << "calvora-cli: " << toUtf8(written.reason()) << "\n";
+    return ExitFailure;
+}
+
 const bool registered = [] {
     registerCommand({"info", "Show the contents of a .recorder file", 30, [](CLI::App& sub) {
                          auto json = std::make_shared<bool>(false);
                          auto file = std::make_shared<std::string>();
                          sub.add_flag("--json", *json, "Print the whole document as one JSON object");
-                         sub.add_option("FILE", *file, "Recording (.recorder)")->required();
+                         sub.add_option("FILE", *file, "Recording (.recorder) or csv export")->required();
                          return CommandRunner([json, file] {
                              RecordingDocument document;
                              if (const int code = Load(*file, document); code != ExitOk)
@@ -167,24 +223,29 @@ const bool registered = [] {
                          });
                      }});
     registerCommand(
-        {"export", "Write the text table of a .recorder file, as Save writes the .csv", 31,
-         [](CLI::App& sub) {
-             auto file = std::make_shared<std::string>();
-             auto out = std::make_shared<std::string>();
-             sub.add_option("FILE", *file, "Recording (.recorder)")->required();
-             sub.add_option("OUT", *out, "Text table to write (- for standard output)")->required();
-             return CommandRunner([file, out] {
-                 RecordingDocument document;
-                 if (const int code = Load(*file, document); code != ExitOk)
-                     return code;
-                 return WriteOutput(*out, [&](ByteSink& sink) { return WriteTextExport(document, sink); });
-             });
+        {"export",
+         "Write the samples of a .recorder file as a table: the .csv Save writes, csv, JSON lines or xlsx",
+         31, [](CLI::App& sub) {
+             auto options = std::make_shared<ExportCommandOptions>();
+             sub.add_option("--format", options->format,
+                            "recorder-csv (default: the .csv Save writes), csv, jsonl or xlsx")
+                 ->check(CLI::IsMember({"recorder-csv", "csv", "jsonl", "xlsx"}));
+             options->delimiter = sub.add_option("--delimiter", options->delimiterName,
+                                                 "csv: the delimiter, , (default) ; or tab")
+                                      ->check(CLI::IsMember({",", ";", "tab"}));
+             options->decimalComma = sub.add_flag("--decimal-comma", options->decimalCommaGiven,
+                                                  "csv: a decimal comma in the values instead of the point");
+             options->range.AddTo(sub);
+             sub.add_option("FILE", options->file, "Recording (.recorder) or csv export")->required();
+             sub.add_option("OUT", options->out, "File to write (- for standard output)")->required();
+             return CommandRunner([options] { return RunExport(*options); });
          }});
     registerCommand(
-        {"convert", "Read a .recorder file and write it again with the record writer", 32, [](CLI::App& sub) {
+        {"convert", "Read a .recorder file or a csv export and write it with the record writer", 32,
+         [](CLI::App& sub) {
              auto in = std::make_shared<std::string>();
              auto out = std::make_shared<std::string>();
-             sub.add_option("IN", *in, "Recording to read")->required();
+             sub.add_option("IN", *in, "Recording or csv export to read")->required();
              sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
              return CommandRunner([in, out] {
                  RecordingDocument document;

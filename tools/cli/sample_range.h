@@ -1,0 +1,33 @@
+// --from I --to J: the samples a command works on, 1-based and inclusive, by default every sample of the
+// file. One set of checks for every command that takes them (export, stats): I < 1, J past the last
+// sample or I > J is bad usage.
+#pragma once
+
+#include "protocol/outcome.h"
+#include "recording/sample_source.h"
+
+#include <CLI/CLI.hpp>
+
+#include <cstdint>
+#include <optional>
+#include <string>
+
+namespace calvora::cli {
+
+class SampleRangeOptions {
+public:
+    // Declares --from and --to on `sub`.
+    void AddTo(CLI::App& sub);
+    bool given() const;
+    // The samples within a file of `sampleCount` samples (all of them when neither option was given), or why
+    // the options do not fit it (for standard error, then exit 2).
+    Outcome<SampleNumbers> Resolve(uint64_t sampleCount) const;
+
+private:
+    int64_t from_ = 0;
+    int64_t to_ = 0;
+    CLI::Option* fromOption_ = nullptr;
+    CLI::Option* toOption_ = nullptr;
+};
+
+} // namespace calvora::cli

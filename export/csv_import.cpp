@@ -43,42 +43,6 @@ std::string Shown(std::string_view field) {
     return shown + (field.size() > kLongest ? "...\"" : "\"");
 }
 
-bool IsUtf8(std::string_view text) {
-    for (size_t i = 0; i < text.size();) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        size_t length = 1;
-        uint32_t cp = lead;
-        if (lead < 0x80) {
-            ++i;
-            continue;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            cp = lead & 0x07;
-        } else {
-            return false;
-        }
-        if (i + length > text.size())
-            return false;
-        for (size_t k = 1; k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                return false;
-            cp = cp << 6 | (next & 0x3F);
-        }
-        static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
-        if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
-            return false;
-        i += length;
-    }
-    return true;
-}
-
 // RFC 4180 records, one at a time; line ends are CR LF or LF.
 class RecordReader {
 public:
@@ -241,7 +205,7 @@ Outcome<uint32_t, ReadFailure> ReadRows(std::string_view body, char delimiter, u
             return LineDoesNotFit(line, "it has " + std::to_string(fields.size()) +
                                             (fields.size() == 1 ? " field" : " fields") + ", not 6");
         for (const std::string& field : fields) {
-            if (!IsUtf8(field))
+            if (!isUtf8(field))
                 return LineDoesNotFit(line, "it is not UTF-8 text");
         }
         const uint64_t n = SampleNumber(fields[0]);

@@ -36,40 +36,58 @@ std::string toUtf8(std::u16string_view text) {
     return out;
 }
 
+namespace {
+
+// The code point of the well-formed UTF-8 sequence at text[i] and its length, or 0 for a malformed,
+// overlong, surrogate or out-of-range sequence.
+struct Utf8Sequence {
+    uint32_t codePoint = 0;
+    size_t length = 0;
+};
+
+Utf8Sequence DecodeUtf8At(std::string_view text, size_t i) {
+    const auto lead = static_cast<unsigned char>(text[i]);
+    if (lead < 0x80)
+        return {lead, 1};
+    size_t length = 0;
+    uint32_t cp = 0;
+    if ((lead & 0xE0) == 0xC0) {
+        length = 2;
+        cp = lead & 0x1F;
+    } else if ((lead & 0xF0) == 0xE0) {
+        length = 3;
+        cp = lead & 0x0F;
+    } else if ((lead & 0xF8) == 0xF0) {
+        length = 4;
+        cp = lead & 0x07;
+    } else {
+        return {};
+    }
+    if (i + length > text.size())
+        return {};
+    for (size_t k = 1; k < length; ++k) {
+        const auto next = static_cast<unsigned char>(text[i + k]);
+        if ((next & 0xC0) != 0x80)
+            return {};
+        cp = (cp << 6) | (next & 0x3F);
+    }
+    static constexpr uint32_t kSmallest[] = {0, 0, 0x80, 0x800, 0x10000};
+    if (cp < kSmallest[length] || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF))
+        return {};
+    return {cp, length};
+}
+
+} // namespace
+
 std::u16string fromUtf8(std::string_view text) {
     std::u16string out;
     out.reserve(text.size());
     size_t i = 0;
     while (i < text.size()) {
-        const auto lead = static_cast<unsigned char>(text[i]);
-        uint32_t cp = 0xFFFD;
-        size_t length = 1;
-        if (lead < 0x80) {
-            cp = lead;
-        } else if ((lead & 0xE0) == 0xC0) {
-            length = 2;
-            cp = lead & 0x1F;
-        } else if ((lead & 0xF0) == 0xE0) {
-            length = 3;
-            cp = lead & 0x0F;
-        } else if ((lead & 0xF8) == 0xF0) {
-            length = 4;
-            cp = lead & 0x07;
-        } else {
-            length = 0;
-        }
-        bool valid = length > 0 && i + length <= text.size();
-        for (size_t k = 1; valid && k < length; ++k) {
-            const auto next = static_cast<unsigned char>(text[i + k]);
-            if ((next & 0xC0) != 0x80)
-                valid = false;
-            else
-                cp = (cp << 6) | (next & 0x3F);
-        }
-        if (!valid || cp > 0x10FFFF || (cp >= 0xD800 && cp <= 0xDFFF)) {
-            cp = 0xFFFD;
-            length = 1;
-        }
+        Utf8Sequence sequence = DecodeUtf8At(text, i);
+        if (sequence.length == 0)
+            sequence = {0xFFFD, 1}; // each byte of a malformed sequence reads as one replacement
+        uint32_t cp = sequence.codePoint;
         if (cp >= 0x10000) {
             cp -= 0x10000;
             out += static_cast<char16_t>(0xD800 + (cp >> 10));
@@ -77,9 +95,19 @@ std::u16string fromUtf8(std::string_view text) {
         } else {
             out += static_cast<char16_t>(cp);
         }
-        i += length;
+        i += sequence.length;
     }
     return out;
+}
+
+bool isUtf8(std::string_view text) {
+    for (size_t i = 0; i < text.size();) {
+        const size_t length = DecodeUtf8At(text, i).length;
+        if (length == 0)
+            return false;
+        i += length;
+    }
+    return true;
 }
 
 std::u16string fromWindows1252(std::string_view text) {

@@ -45,5 +45,16 @@ TEST(Text, Utf8AndWindows1252RoundTrips) {
     EXPECT_EQ(fromUtf8("\xFF"), u"\uFFFD");
 }
 
+TEST(Text, MalformedUtf8ReadsAsReplacementsAndIsRefused) {
+    // Overlong forms (a hidden NUL or slash), surrogates, code points past U+10FFFF and cut sequences.
+    for (std::string_view bad :
+         {"\xC0\x80", "\xE0\x80\xAF", "\xED\xA0\x80", "\xF4\x90\x80\x80", "\xE2\x82"}) {
+        EXPECT_FALSE(isUtf8(bad)) << testing::PrintToString(bad);
+        EXPECT_EQ(fromUtf8(bad), std::u16string(bad.size(), u'\uFFFD')) << testing::PrintToString(bad);
+    }
+    EXPECT_TRUE(isUtf8("K\xCE\xA9 \xF0\x9F\x94\x8B"));
+    EXPECT_EQ(fromUtf8("\xF0\x9F\x94\x8B"), u"\U0001F50B");
+}
+
 } // namespace
 } // namespace calvora

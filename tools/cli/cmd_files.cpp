@@ -24,17 +24,7 @@ namespace {
 
 // Reads FILE into `document`; prints why not and gives the exit code when it fails.
 int Load(const std::string& file, RecordingDocument& document) {
-    const auto read = ReadRecordFile(file, document);
-    if (read) {
-        // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
-        PrepareOpenedDocument(document);
-        return ExitOk;
-    }
-    if (read.kind() == ReadFailure::CannotOpen)
-        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(read.reason()) << "\n";
-    else
-        std::cerr << toUtf8(read.reason()) << "\n";
-    return ExitUsage;
+    return LoadRecording(file, document);
 }
 
 std::string Dumped(const Json& json) {

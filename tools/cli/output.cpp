@@ -1,6 +1,9 @@
 #include "tools/cli/output.h"
 
+#include "chart/chart_layout.h"
 #include "protocol/text.h"
+#include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/save.h"
 #include "tools/cli/command_registry.h"
 
@@ -10,6 +13,20 @@
 #include <iostream>
 
 namespace calvora::cli {
+
+int LoadRecording(const std::string& file, RecordingDocument& document) {
+    const auto read = ReadRecordFile(file, document);
+    if (read) {
+        // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
+        PrepareOpenedDocument(document);
+        return ExitOk;
+    }
+    if (read.kind() == ReadFailure::CannotOpen)
+        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(read.reason()) << "\n";
+    else
+        std::cerr << toUtf8(read.reason()) << "\n";
+    return ExitUsage;
+}
 
 int SaveAs(const RecordingDocument& document, const std::string& base, RecordingState& documents) {
     const Outcome<SavePaths> saved = [&]() -> Outcome<SavePaths> {

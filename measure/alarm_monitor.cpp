@@ -44,8 +44,9 @@ void AlarmMonitor::Step(LimitSide side, double limit, double value, double secon
                         std::vector<AlarmEvent>& events) {
     Side& s = Of(side);
     const bool high = side == LimitSide::High;
-    const bool beyond = high ? value > limit : value < limit;
-    const bool backInside = high ? value <= limit - limits_.hysteresis : value >= limit + limits_.hysteresis;
+    const bool beyond = high ? AboveLimit(value, limit) : BelowLimit(value, limit);
+    const bool backInside = high ? !AboveLimit(value, limit - limits_.hysteresis)
+                                 : !BelowLimit(value, limit + limits_.hysteresis);
     switch (s.state) {
     case State::Raised:
         if (backInside) {

@@ -14,6 +14,10 @@ double DefaultHysteresis(const std::optional<double>& high, const std::optional<
     return 0;
 }
 
+double AsStored(double limit) {
+    return static_cast<double>(static_cast<float>(limit));
+}
+
 ActiveLimits LimitsInForce(const LimitSettings& limits, const ChartSettings& settings, int channel) {
     ActiveLimits active;
     if (channel < 0 || channel >= kMaxChannels)

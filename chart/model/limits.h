@@ -48,6 +48,16 @@ struct ActiveLimits {
 
 ActiveLimits LimitsInForce(const LimitSettings& limits, const ChartSettings& settings, int channel = 0);
 
+// Readings are stored as 32-bit floats: a limit is compared with them at that precision, so a reading
+// shown as the limit's own value (1.2000 against 1.2) lies on the limit, not beyond it.
+double AsStored(double limit);
+inline bool AboveLimit(double value, double limit) {
+    return value > AsStored(limit);
+}
+inline bool BelowLimit(double value, double limit) {
+    return value < AsStored(limit);
+}
+
 // Why the values cannot be limits: a limit above the high one, a negative hysteresis or hold time, a value
 // that is no number. Empty when they can.
 std::u16string CheckLimits(const LimitSettings& limits);

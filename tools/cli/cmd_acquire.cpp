@@ -5,6 +5,7 @@
 #include "protocol/text.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
+#include "tools/cli/alarm_output.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
 #include "tools/cli/output.h"
@@ -340,11 +341,17 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
 
 // ----------------------------------------------------------------------------------------- monitor
 
-int RunMonitor(const std::string& port, bool text) {
+int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits) {
+    if (const std::string bad = MonitorAlarms::Check(limits); !bad.empty()) {
+        std::cerr << "calvora-cli: " << bad << '\n';
+        return ExitUsage;
+    }
     Session session;
     InterruptGuard guard;
+    MonitorAlarms alarms(limits, text, port);
     session.view.onReading = [&](const LiveReading& reading) {
         std::cout << (text ? PanelLine(reading) : LiveJson(reading).dump()) << std::endl;
+        alarms.OnReading(reading);
     };
     if (!session.Open(port))
         return ExitFailure;
@@ -355,6 +362,7 @@ int RunMonitor(const std::string& port, bool text) {
         removed = session.state.PollReaderEnd();
     }
     session.state.ClosePort();
+    alarms.Finish();
     if (removed) {
         std::cerr << "calvora-cli: the receiver went away\n";
         return ExitFailure;
@@ -429,6 +437,7 @@ struct Options {
     uint32_t samples = 0;
     double timeout = 120;
     bool text = false;
+    MonitorLimits limits;
 };
 
 const bool registered = [] {
@@ -466,7 +475,9 @@ const bool registered = [] {
                              ->check(kPortValidator)
                              ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
-                         return CommandRunner([options] { return RunMonitor(options->port, options->text); });
+                         AddLimitOptions(sub, options->limits);
+                         return CommandRunner(
+                             [options] { return RunMonitor(options->port, options->text, options->limits); });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();

@@ -1,0 +1,54 @@
+// The limits of calvora-cli monitor: its options, and the alarm lines and commands of the readings that
+// cross them.
+#pragma once
+
+#include "measure/alarm_actions.h"
+#include "protocol/reading_decoder.h"
+
+#include <CLI/CLI.hpp>
+
+#include <optional>
+#include <string>
+
+namespace calvora::cli {
+
+struct MonitorLimits {
+    std::optional<double> high;
+    std::optional<double> low;
+    std::optional<double> hysteresis;
+    double holdSeconds = 0;
+    std::string onAlarm;
+};
+
+// --high, --low, --hysteresis, --hold and --on-alarm on `sub`, filling `limits`.
+void AddLimitOptions(CLI::App& sub, MonitorLimits& limits);
+
+// Holds the live readings to the limits: prints a line for every alarm raised or ended and runs the
+// command for each one raised.
+class MonitorAlarms {
+public:
+    // `source` names the receiver in the command's environment.
+    MonitorAlarms(const MonitorLimits& limits, bool text, std::string source);
+    MonitorAlarms(const MonitorAlarms&) = delete;
+    MonitorAlarms& operator=(const MonitorAlarms&) = delete;
+
+    // Why the options cannot be limits (printed by the caller as bad usage); empty when they can.
+    static std::string Check(const MonitorLimits& limits);
+
+    bool active() const { return monitor_.limits().any(); }
+    void OnReading(const LiveReading& reading);
+    // Waits a little for commands still running, so a short command has done its work when the tool ends.
+    void Finish();
+
+private:
+    AlarmMonitor monitor_;
+    bool text_;
+    std::string source_;
+    std::string command_;
+    CommandLauncher launcher_;
+};
+
+// The local time as ISO 8601 with milliseconds and the offset from UTC: 2026-12-07T22:05:20.123+01:00.
+std::string LocalTimeNow();
+
+} // namespace calvora::cli

@@ -5,9 +5,9 @@
 #include "protocol/text.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
-#include "tools/cli/alarm_output.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/measure_options.h"
 #include "tools/cli/output.h"
 
 #include <algorithm>
@@ -234,17 +234,24 @@ bool Exclusive(const std::string& port, const std::string& input) {
 
 // ------------------------------------------------------------------------------------------ record
 
-int RunRecord(const std::string& port, const std::string& input, uint32_t samples, const std::string& base) {
+int RunRecord(const std::string& port, const std::string& input, uint32_t samples, const std::string& base,
+              const RecordTrigger& triggerOptions) {
     if (!Exclusive(port, input))
         return ExitUsage;
     if (samples < 1 || samples > kMaxPlannedSamples) {
         std::cerr << "calvora-cli: --samples runs from 1 to " << kMaxPlannedSamples << '\n';
         return ExitUsage;
     }
+    const Outcome<TriggerSettings> trigger = MakeTrigger(triggerOptions, samples);
+    if (!trigger) {
+        std::cerr << "calvora-cli: " << toUtf8(trigger.reason()) << '\n';
+        return ExitUsage;
+    }
     // The same crash journal as the desktop program: a killed run leaves its samples for recovery.
     Journal journal;
     Session session;
     session.state.SetJournal(&journal);
+    session.state.SetNextTrigger(trigger.value());
     InterruptGuard guard;
     const bool terminal = ::isatty(STDERR_FILENO);
     bool journalWarned = false;
@@ -280,6 +287,8 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
                 shown = recorded();
                 std::fprintf(stderr, "\rRecorded %u of %u samples", shown, samples);
             }
+            if (terminal && shown == 0 && session.state.triggerArmed())
+                std::fprintf(stderr, "\rWaiting for the trigger");
         }
         if (terminal)
             std::fputc('\n', stderr);
@@ -438,6 +447,7 @@ struct Options {
     double timeout = 120;
     bool text = false;
     MonitorLimits limits;
+    RecordTrigger trigger;
 };
 
 const bool registered = [] {
@@ -450,8 +460,10 @@ const bool registered = [] {
              port->excludes(input);
              sub.add_option("--samples", options->samples, "Readings to record (1-20000)")->required();
              sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
+             AddTriggerOptions(sub, options->trigger);
              return CommandRunner([options] {
-                 return RunRecord(options->port, options->input, options->samples, options->out);
+                 return RunRecord(options->port, options->input, options->samples, options->out,
+                                  options->trigger);
              });
          }});
     registerCommand(

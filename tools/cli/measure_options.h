@@ -1,8 +1,9 @@
-// The limits of calvora-cli monitor: its options, and the alarm lines and commands of the readings that
-// cross them.
+// The measurement aids of calvora-cli: the limits of monitor, with the alarm lines and commands of the
+// readings that cross them, and the trigger of record.
 #pragma once
 
 #include "measure/alarm_actions.h"
+#include "measure/trigger.h"
 #include "protocol/reading_decoder.h"
 
 #include <CLI/CLI.hpp>
@@ -47,6 +48,18 @@ private:
     std::string command_;
     CommandLauncher launcher_;
 };
+
+struct RecordTrigger {
+    std::optional<double> level;
+    std::string edge = "rising";
+    std::string at;
+    uint32_t preTrigger = 0;
+};
+
+// --trigger-level, --trigger-edge, --trigger-at and --pre-trigger on `sub`, filling `trigger`.
+void AddTriggerOptions(CLI::App& sub, RecordTrigger& trigger);
+// The trigger of a recording of `samples`, or why the options cannot make one (bad usage).
+Outcome<TriggerSettings> MakeTrigger(const RecordTrigger& options, uint32_t samples);
 
 // The local time as ISO 8601 with milliseconds and the offset from UTC: 2026-12-07T22:05:20.123+01:00.
 std::string LocalTimeNow();

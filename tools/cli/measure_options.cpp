@@ -1,10 +1,11 @@
-#include "tools/cli/alarm_output.h"
+#include "tools/cli/measure_options.h"
 
 #include "protocol/formatters.h"
 #include "protocol/text.h"
 #include "tools/cli/json_output.h"
 
 #include <chrono>
+#include <cmath>
 #include <cstdio>
 #include <ctime>
 #include <iostream>
@@ -98,6 +99,45 @@ void MonitorAlarms::OnReading(const LiveReading& live) {
 void MonitorAlarms::Finish() {
     if (!launcher_.WaitAll(std::chrono::seconds(5)))
         std::cerr << "calvora-cli: " << launcher_.running() << " alarm command(s) still running\n";
+}
+
+void AddTriggerOptions(CLI::App& sub, RecordTrigger& trigger) {
+    auto* level = sub.add_option_function<double>(
+        "--trigger-level", [&trigger](const double& value) { trigger.level = value; },
+        "Start recording when a reading crosses X");
+    sub.add_option("--trigger-edge", trigger.edge,
+                   "Which crossing starts it: rising (default), falling or either");
+    auto* at =
+        sub.add_option("--trigger-at", trigger.at, "Start recording at this local time (HH:MM or HH:MM:SS)");
+    level->excludes(at);
+    sub.add_option("--pre-trigger", trigger.preTrigger,
+                   "Readings from before the trigger to open the recording with (fewer than --samples)");
+}
+
+Outcome<TriggerSettings> MakeTrigger(const RecordTrigger& options, uint32_t samples) {
+    TriggerSettings trigger;
+    const std::optional<TriggerEdge> edge = EdgeNamed(options.edge);
+    if (!edge)
+        return Failure(u"--trigger-edge is rising, falling or either");
+    trigger.edge = *edge;
+    if (options.level) {
+        if (!std::isfinite(*options.level))
+            return Failure(u"--trigger-level must be a number");
+        trigger.kind = TriggerKind::Level;
+        trigger.level = *options.level;
+    } else if (!options.at.empty()) {
+        const std::optional<int> second = ParseTimeOfDay(options.at);
+        if (!second)
+            return Failure(u"--trigger-at takes a time of day as HH:MM or HH:MM:SS");
+        trigger.kind = TriggerKind::TimeOfDay;
+        trigger.secondOfDay = *second;
+    } else if (options.preTrigger > 0 || options.edge != "rising") {
+        return Failure(u"--pre-trigger and --trigger-edge need --trigger-level or --trigger-at");
+    }
+    if (options.preTrigger >= samples && options.preTrigger > 0)
+        return Failure(u"--pre-trigger must be fewer than --samples");
+    trigger.preTrigger = options.preTrigger;
+    return trigger;
 }
 
 std::string LocalTimeNow() {

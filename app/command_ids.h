@@ -36,6 +36,9 @@ enum CommandId : int {
     ID_COMPORT = 32790,
     ID_RECONNECT = 32791,
     ID_PAIR = 32795,
+    ID_VIEW_STATISTICS = 32800,
+    ID_LIMITS = 32801,
+    ID_TRIGGER = 32802,
 };
 
 } // namespace calvora

@@ -63,6 +63,7 @@ struct SampleRange {
     // From the first to the last sample, in sample steps (-1 when empty).
     int64_t span() const { return int64_t{last} - first; }
     int64_t count() const { return std::max<int64_t>(span() + 1, 0); }
+    bool operator==(const SampleRange&) const = default;
 };
 
 // The values of one vertical axis's 11 tick lines, from the bottom line (0) to the top (10).
@@ -137,7 +138,9 @@ struct ChartLayout {
     VerticalScroll vertical;
     MouseMode mouseMode = MouseMode::Zoom;
     LiveWindow liveWindow;
-    PlotRect plotRect; // the plot the pixel positions were computed for
+    PlotRect plotRect;     // the plot the pixel positions were computed for
+    SampleRange selection; // picked by a drag with Shift held; empty when none
+    SampleRange shown;     // the samples the last paint showed inside the plot
 
     // "Undo Zoom": back to the full view with no scrolling. The vertical range is kept; the next zoom sets
     // it.

@@ -14,7 +14,7 @@ namespace calvora {
 
 bool MainWindow::CreateStatisticsBar() {
     statisticsBar_ = new DockPageBar(this);
-    if (!statisticsBar_->Create(QStringLiteral("DockPageBar2"), this, QSize(360, 300), true,
+    if (!statisticsBar_->Create(QStringLiteral("DockPageBar2"), this, QSize(560, 300), true,
                                 kStatisticsBarId)) {
         return false;
     }

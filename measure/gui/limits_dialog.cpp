@@ -110,7 +110,10 @@ LimitsDialog::LimitsDialog(const LimitSettings& limits, bool highOn, bool lowOn,
     auto* holdRow = new QHBoxLayout;
     holdRow->addWidget(hold_);
     holdRow->addWidget(new QLabel(QStringLiteral("seconds")));
-    form->addRow(QStringLiteral("Hold &time"), holdRow);
+    // A row that holds a layout gets a plain label: its mnemonic needs the edit as its buddy.
+    auto* holdLabel = new QLabel(QStringLiteral("Hold &time"));
+    holdLabel->setBuddy(hold_);
+    form->addRow(holdLabel, holdRow);
 
     auto* actions = new QGroupBox(QStringLiteral("When an alarm is raised"));
     auto* column = new QVBoxLayout(actions);

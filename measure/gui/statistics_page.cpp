@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QClipboard>
 #include <QHeaderView>
+#include <QKeyEvent>
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
@@ -81,12 +82,12 @@ StatisticsPage::StatisticsPage(QWidget* parent)
     table_->header()->setSectionResizeMode(QHeaderView::ResizeToContents);
     table_->setContextMenuPolicy(Qt::ActionsContextMenu);
 
-    auto* copy = new QAction(QStringLiteral("&Copy Statistics"), this);
-    copy->setShortcut(QKeySequence::Copy);
-    copy->setShortcutContext(Qt::WidgetWithChildrenShortcut);
+    // The key itself is taken by the table (eventFilter): a shortcut would be ambiguous with the main
+    // window's own Ctrl+C, and Qt then runs neither.
+    auto* copy = new QAction(QStringLiteral("&Copy Statistics\tCtrl+C"), this);
     connect(copy, &QAction::triggered, this, &StatisticsPage::CopyToClipboard);
-    addAction(copy);
     table_->addAction(copy);
+    table_->installEventFilter(this);
 
     connect(&timer_, &QTimer::timeout, this, &StatisticsPage::Refresh);
     timer_.start(kRefreshMs);
@@ -209,6 +210,18 @@ QString StatisticsPage::Text() const {
     text += section(name, it->second->Range(static_cast<uint64_t>(std::max(range.first, 1)),
                                             static_cast<uint64_t>(std::max(range.last, 0))));
     return text;
+}
+
+bool StatisticsPage::eventFilter(QObject* watched, QEvent* event) {
+    const bool key = event->type() == QEvent::ShortcutOverride || event->type() == QEvent::KeyPress;
+    if (watched == table_ && key && static_cast<QKeyEvent*>(event)->matches(QKeySequence::Copy)) {
+        // Accepting the override sends the key to the table instead of to any shortcut.
+        if (event->type() == QEvent::KeyPress)
+            CopyToClipboard();
+        event->accept();
+        return true;
+    }
+    return QWidget::eventFilter(watched, event);
 }
 
 void StatisticsPage::CopyToClipboard() const {

@@ -48,6 +48,10 @@ public:
     // The samples of the second column, and what they are ("Selection", "Visible").
     SampleRange rangeShown() const { return range_; }
 
+protected:
+    // Ctrl+C on the table copies the figures, whatever shortcuts the window around it has.
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     struct Shown {
         const RecordingDocument* document = nullptr;

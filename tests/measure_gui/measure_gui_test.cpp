@@ -13,6 +13,7 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QApplication>
 #include <QCheckBox>
 #include <QClipboard>
@@ -77,7 +78,15 @@ TEST(StatisticsPage, WholeAndSelectedFiguresPerGroupKeptCurrentAndCopiedAsText) 
     Append(*document, 100, u"OHM", u"\u03a9");
     document->layout.selection = {2, 3};
     double now = 0;
-    StatisticsPage page;
+    // The page sits in a window whose own Ctrl+C (the main window's Copy) must not take the key from it.
+    QWidget window;
+    auto* windowCopy = new QAction(&window);
+    windowCopy->setShortcut(QKeySequence::Copy);
+    windowCopy->setShortcutContext(Qt::WindowShortcut);
+    window.addAction(windowCopy);
+    QSignalSpy windowCopied(windowCopy, &QAction::triggered);
+    auto* pagePointer = new StatisticsPage(&window);
+    StatisticsPage& page = *pagePointer;
     page.SetClock([&now] { return now; });
     page.SetDocument(document.get());
     const QTreeWidget& table = *page.table();
@@ -111,14 +120,15 @@ TEST(StatisticsPage, WholeAndSelectedFiguresPerGroupKeptCurrentAndCopiedAsText) 
     EXPECT_EQ(Row(table, {}, QStringLiteral("Reading rate")).first, QStringLiteral("1.00 /s"));
 
     // Ctrl+C on the bar copies the figures as tab-separated text.
-    page.show();
-    page.activateWindow();
-    ASSERT_TRUE(QTest::qWaitForWindowActive(&page));
+    window.show();
+    window.activateWindow();
+    ASSERT_TRUE(QTest::qWaitForWindowActive(&window));
     page.table()->setFocus();
     QApplication::clipboard()->clear();
     QTest::keyClick(page.table(), Qt::Key_C, Qt::ControlModifier);
     const QString copied = QApplication::clipboard()->text();
     EXPECT_EQ(copied, page.Text());
+    EXPECT_EQ(windowCopied.count(), 0);
     EXPECT_TRUE(copied.startsWith(QStringLiteral("Bench supply\nWhole document: samples 1 to 8\nFunction\t")))
         << copied.toStdString();
     EXPECT_TRUE(copied.contains(QStringLiteral("\nVDC\tV\t6\t1\t0.5000\t7\t12/07/26 22:05:20\t")))

@@ -7,11 +7,16 @@
 
 namespace calvora {
 
+DesktopNotifier::DesktopNotifier(QObject* parent) : QObject(parent) {
+}
+
 DesktopNotifier::DesktopNotifier(const QDBusConnection& bus, QObject* parent) : QObject(parent), bus_(bus) {
 }
 
 bool DesktopNotifier::Notify(const QString& title, const QString& text) {
-    if (!bus_.isConnected())
+    if (!bus_)
+        bus_ = QDBusConnection::sessionBus();
+    if (!bus_->isConnected())
         return false;
     QDBusMessage call =
         QDBusMessage::createMethodCall(QString::fromLatin1(kService), QString::fromLatin1(kPath),
@@ -22,7 +27,7 @@ bool DesktopNotifier::Notify(const QString& title, const QString& text) {
     hints.insert(QStringLiteral("desktop-entry"), QStringLiteral("io.github.calvora.Calvora"));
     call << QStringLiteral("Calvora") << 0u << QStringLiteral("dialog-warning") << title << text
          << QStringList() << hints << -1;
-    auto* watcher = new QDBusPendingCallWatcher(bus_.asyncCall(call), this);
+    auto* watcher = new QDBusPendingCallWatcher(bus_->asyncCall(call), this);
     connect(watcher, &QDBusPendingCallWatcher::finished, this, [this](QDBusPendingCallWatcher* finished) {
         const QDBusPendingReply<uint> reply = *finished;
         Q_EMIT answered(reply.isError() ? 0u : reply.value(),

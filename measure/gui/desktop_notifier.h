@@ -7,6 +7,8 @@
 #include <QObject>
 #include <QString>
 
+#include <optional>
+
 namespace calvora {
 
 class DesktopNotifier : public QObject {
@@ -15,8 +17,10 @@ public:
     static constexpr const char* kService = "org.freedesktop.Notifications";
     static constexpr const char* kPath = "/org/freedesktop/Notifications";
 
-    explicit DesktopNotifier(const QDBusConnection& bus = QDBusConnection::sessionBus(),
-                             QObject* parent = nullptr);
+    // On the session bus, connected at the first notification: a program that never raises an alarm never
+    // talks to the bus.
+    explicit DesktopNotifier(QObject* parent = nullptr);
+    DesktopNotifier(const QDBusConnection& bus, QObject* parent = nullptr);
 
     // A critical notification from "Calvora" with a warning icon, until the user closes it. False when no
     // session bus is there to take it.
@@ -27,7 +31,7 @@ Q_SIGNALS:
     void answered(uint id, const QString& error);
 
 private:
-    QDBusConnection bus_;
+    std::optional<QDBusConnection> bus_;
 };
 
 } // namespace calvora

@@ -37,6 +37,9 @@ enum CommandId : int {
     ID_RECONNECT = 32791,
     ID_PAIR = 32795,
     ID_EXPORT = 32800,
+    ID_VIEW_STATISTICS = 32801,
+    ID_LIMITS = 32802,
+    ID_TRIGGER = 32803,
 };
 
 } // namespace calvora

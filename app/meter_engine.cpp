@@ -93,14 +93,40 @@ void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
     const auto decoded = DecodeLiveFrame(frame, length);
     if (!decoded)
         return;
-    if (documents_.recording && documents_.recordingDocument)
-        RecordReading(decoded->reading);
-    else if (documents_.recordingDocument)
+    if (documents_.recording && documents_.recordingDocument) {
+        const std::u16string timeText = TimeText();
+        if (PassTrigger(decoded->reading, timeText))
+            RecordReading(decoded->reading, timeText);
+    } else if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = false;
     view_.ShowLiveReading(*decoded);
 }
 
-void MeterEngine::RecordReading(const MeterReading& reading) {
+bool MeterEngine::PassTrigger(const MeterReading& reading, const std::u16string& timeText) {
+    if (!armedTrigger_)
+        return true;
+    const std::time_t now = clock_ ? clock_() : std::time(nullptr);
+    if (!armedTrigger_->Feed(reading.value, reading.fullScale, static_cast<int32_t>(reading.lowLimit), now)) {
+        if (preTriggerCapacity_ > 0) {
+            preTrigger_.push_back({reading, timeText});
+            if (preTrigger_.size() > preTriggerCapacity_)
+                preTrigger_.pop_front();
+        }
+        return false;
+    }
+    armedTrigger_.reset();
+    std::deque<HeldReading> held = std::move(preTrigger_);
+    preTrigger_.clear();
+    for (const HeldReading& before : held) {
+        // An alarm's action may end the recording while the kept readings go in.
+        if (!documents_.recording || !documents_.recordingDocument)
+            return false;
+        RecordReading(before.reading, before.timeText);
+    }
+    return documents_.recording && documents_.recordingDocument;
+}
+
+void MeterEngine::RecordReading(const MeterReading& reading, const std::u16string& timeText) {
     RecordingDocument& document = *documents_.recordingDocument;
     document.liveActive = true;
 
@@ -113,7 +139,7 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
     // The document tells its listeners: the chart's rules first, then the views.
     if (!document.AppendSample(reading.value, static_cast<float>(reading.fullScale),
                                static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
-                               reading.unit, TimeText())) {
+                               reading.unit, timeText)) {
         // Only a failed allocation leaves fewer rows than planned samples.
         documents_.EndRecording(RecordingEnd::OutOfMemory);
         return;
@@ -158,7 +184,10 @@ Outcome<RecordingDocument*> MeterEngine::RecoverJournal(const std::filesystem::p
     RecordingDocument* document = view_.CreateDocumentWindow();
     if (!document)
         return Failure(u"no window could be opened for it");
+    // The window gave the document the program's limits; the recovered samples come without any.
+    LimitSettings limits = document->limits;
     *document = std::move(recovered).value();
+    document->limits = std::move(limits);
     if (!documents_.recordingDocument && !documents_.recording && (!journal_ || journal_->Adopt(path))) {
         documents_.recordingDocument = document;
         documents_.allocatedRows = document->rowCapacity();
@@ -190,6 +219,14 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
     if (documents_.recording || plannedSamples == 0)
         return;
     documents_.plannedSamples = plannedSamples;
+    // The trigger chosen applies to this recording only; the kept readings leave room for the trigger's own.
+    armedTrigger_.reset();
+    preTrigger_.clear();
+    if (nextTrigger_.kind != TriggerKind::Immediate) {
+        armedTrigger_.emplace(nextTrigger_, clock_ ? clock_() : std::time(nullptr));
+        preTriggerCapacity_ = std::min<size_t>(nextTrigger_.preTrigger, plannedSamples - 1);
+        nextTrigger_.kind = TriggerKind::Immediate;
+    }
     documents_.BeginRecording();
     if (RecordingDocument* document = documents_.recordingDocument)
         document->ResetSampleCount();

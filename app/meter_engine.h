@@ -12,6 +12,7 @@
 #include "link/receiver_inventory.h"
 #include "link/receiver_port.h"
 #include "link/settings_file.h"
+#include "measure/trigger.h"
 #include "protocol/frame_assembler.h"
 #include "protocol/outcome.h"
 #include "protocol/reading_decoder.h"
@@ -19,6 +20,7 @@
 
 #include <cstdint>
 #include <ctime>
+#include <deque>
 #include <filesystem>
 #include <functional>
 #include <string>
@@ -142,6 +144,13 @@ public:
     void StartRecordingOf(uint32_t plannedSamples);
     // Ends a running recording; documents().recordingEnd keeps `why` (RecordingEndMessage words it).
     void StopRecording(RecordingEnd why = RecordingEnd::Stopped);
+    // How the next recording starts; it applies once (the recording after it starts at once again).
+    void SetNextTrigger(const TriggerSettings& trigger) { nextTrigger_ = trigger; }
+    // The last trigger chosen, its kind back to Immediate once a recording has used it.
+    const TriggerSettings& nextTrigger() const { return nextTrigger_; }
+    // A recording is running but waits for its trigger; readings are only kept until then.
+    bool triggerArmed() const { return documents_.recording && armedTrigger_.has_value(); }
+    const std::optional<TriggerArm>& armedTrigger() const { return armedTrigger_; }
 
     // --- the stored-log download ---
     // The user closed the progress window: the burst is abandoned, nothing is filled.
@@ -204,7 +213,10 @@ private:
     void Deliver(const std::function<void()>& task);
 
     void HandleLiveFrame(const uint8_t* frame, int length);
-    void RecordReading(const MeterReading& reading);
+    // True when the reading is to be recorded: no trigger waits, or it is the trigger (the readings kept
+    // from before it are recorded first).
+    bool PassTrigger(const MeterReading& reading, const std::u16string& timeText);
+    void RecordReading(const MeterReading& reading, const std::u16string& timeText);
     void HandleMemoryFrame(const uint8_t* frame, int length);
     RecordingDocument* CreateAdoptedDocument(bool forDownload);
     void SetDownloading(bool downloading);
@@ -233,6 +245,16 @@ private:
 
     // The chart's scale and live window follow the live recording document.
     LiveChartRules liveChart_;
+
+    // Triggered start: the armed trigger of the running recording and the readings kept before it.
+    struct HeldReading {
+        MeterReading reading;
+        std::u16string timeText;
+    };
+    TriggerSettings nextTrigger_;
+    std::optional<TriggerArm> armedTrigger_;
+    std::deque<HeldReading> preTrigger_;
+    size_t preTriggerCapacity_ = 0;
 
     // Stored-log download.
     uint32_t downloadRecordCount_ = 0;

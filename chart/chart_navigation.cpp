@@ -166,6 +166,34 @@ bool FarOutsidePlot(const PlotRect& plot, int x, int y) {
 
 // --------------------------------------------------------------------------- cursor
 
+SampleRange SamplesBetween(const RecordingDocument& document, double x0, double x1) {
+    const int64_t count = document.sampleCount();
+    if (count == 0)
+        return {};
+    const double left = std::min(x0, x1);
+    const double right = std::max(x0, x1);
+    const SampleAxis axis = SampleAxisOf(document);
+    if (!(axis.dx > 0)) {
+        const double x = axis.X(1);
+        return x >= left && x <= right ? SampleRange{1, 1} : SampleRange{};
+    }
+    // x(n) = x0 + (shift + n - 1) dx, solved for the first n at or right of `left` and the last at or left of
+    // `right`; a hair of slack keeps a sample that lies on a side.
+    constexpr double kSlack = 1e-9;
+    const double base = 1.0 - axis.shift;
+    const double first = std::ceil((left - axis.x0) / axis.dx + base - kSlack);
+    const double last = std::floor((right - axis.x0) / axis.dx + base + kSlack);
+    const double lo = std::max(first, 1.0);
+    const double hi = std::min(last, static_cast<double>(count));
+    if (!(lo <= hi))
+        return {};
+    return {static_cast<int32_t>(lo), static_cast<int32_t>(hi)};
+}
+
+SampleRange ShownSamples(const RecordingDocument& document, const PlotRect& plot) {
+    return SamplesBetween(document, plot.left, plot.right);
+}
+
 std::optional<CursorPick> CursorSample(const RecordingDocument& document, int mouseX) {
     const int64_t count = document.sampleCount();
     const SampleAxis axis = SampleAxisOf(document);

@@ -66,6 +66,13 @@ std::optional<int64_t> WheelScroll(ChartLayout& layout, int64_t sampleCount, int
 // The drag is cancelled once the mouse is 50 pixels or more outside the plot.
 bool FarOutsidePlot(const PlotRect& plot, int x, int y);
 
+// Ranges of samples
+
+// The samples drawn between columns x0 and x1 (either order) of the plot; empty when none lies there.
+SampleRange SamplesBetween(const RecordingDocument& document, double x0, double x1);
+// The samples the plot shows, from its left side to its right.
+SampleRange ShownSamples(const RecordingDocument& document, const PlotRect& plot);
+
 // Cursor
 
 struct CursorPick {

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "chart/model/chart_model.h"
+#include "chart/model/limits.h"
 #include "recording/document_listeners.h"
 #include "recording/text_pool.h"
 
@@ -135,6 +136,8 @@ public:
     std::array<std::u16string, kMaxChannels> channelName;
     ChartSettings settings;
     ChartLayout layout;
+    // Never stored in a record file: a document takes the program's limits for new documents.
+    LimitSettings limits;
     std::u16string title;
     bool liveActive = false; // live samples are arriving
     int32_t activeTab = 0;   // 0 "Data Graph", 1 "Data List"

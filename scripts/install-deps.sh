@@ -10,7 +10,7 @@ packages=(
   clang libclang-rt-14-dev clang-format
   dpkg-dev desktop-file-utils libxml2-utils shared-mime-info xdg-utils libfile-mimeinfo-perl
   man-db groff-base librsvg2-bin poppler-utils
-  libxlsxwriter-dev python3-openpyxl
+  libxlsxwriter-dev python3-openpyxl dbus-daemon
 )
 if [[ "${1:-}" == "--demo" ]]; then
   packages+=(xvfb xauth imagemagick xdotool)

@@ -7,14 +7,19 @@
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
+#include "measure/gui/alarm_center.h"
+#include "measure/gui/desktop_notifier.h"
+#include "measure/gui/limits_dialog.h"
 #include "recording/gui/data_list_view.h"
 #include "recording/journal.h"
+#include "recording/recording_document.h"
 #include "recording/recording_state.h"
 
 #include <QCommandLineParser>
 #include <QCoreApplication>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QSettings>
 
 namespace calvora {
 
@@ -74,6 +79,8 @@ CalvoraApplication::~CalvoraApplication() {
     if (link_ != nullptr) {
         link_->Stop();
     }
+    // The window's documents go with it; their watchers go first.
+    alarms_.reset();
     window_.reset();
     link_.reset();
     engine_.reset();
@@ -141,6 +148,24 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     // commands share the engine's recording flags.
     window->Attach(*link, engine->documents(), *prompts_);
 
+    // Limits and alarms: every document starts with the limits kept for new documents, and its live readings
+    // are held to them; an alarm that is to stop the recording stops the engine's.
+    notifier_ = std::make_unique<DesktopNotifier>();
+    alarms_ = std::make_unique<AlarmCenter>(notifier_.get(), window->alarmList(),
+                                            [engine] { engine->StopRecording(); });
+    AlarmCenter* alarms = alarms_.get();
+    connect(window, &MainWindow::documentOpened, alarms, [alarms](RecordingDocument* document) {
+        QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
+                           QStringLiteral("Calvora"));
+        document->limits = LoadDefaultLimits(settings);
+        alarms->Watch(*document);
+    });
+    connect(window, &MainWindow::documentClosed, alarms,
+            [alarms](RecordingDocument* document) { alarms->Forget(*document); });
+    connect(alarms, &AlarmCenter::commandFailed, window, [this](const QString& reason) {
+        prompts_->ShowMessage(reason.toStdU16String(), MessageIcon::Exclamation);
+    });
+
     // The views: the chart on the "Data Graph" tab saves and asks through the window and shares its
     // remembered marks with the program's other charts; the list takes the "Data List" tab.
     ChartHooks chartHooks;
@@ -148,6 +173,7 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     chartHooks.documents = &engine->documents();
     chartHooks.save = [window](RecordingDocument& document) { return window->SaveWithDialog(document); };
     chartHooks.prompts = prompts_;
+    chartHooks.openLimits = [window](RecordingDocument& document) { window->EditDocumentLimits(document); };
     tabTable_ = MakeDocumentTabTable(MakeChartViewFactory([chartHooks] { return chartHooks; }),
                                      MakeLogListViewFactory());
     return true;

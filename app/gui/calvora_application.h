@@ -13,6 +13,8 @@
 namespace calvora {
 
 struct SharedChartState;
+class AlarmCenter;
+class DesktopNotifier;
 class EngineLink;
 class ExtraDevicesInventory;
 class Journal;
@@ -72,6 +74,7 @@ public:
 
     MainWindow* mainWindow() const { return window_.get(); }
     EngineLink* link() const { return link_.get(); }
+    AlarmCenter* alarms() const { return alarms_.get(); }
     MeterEngine* engine() const { return engine_.get(); }
     UserPrompts& prompts() const { return *prompts_; }
     const QStringList& receiverPaths() const { return receiverPaths_; }
@@ -95,6 +98,9 @@ private:
     UserPrompts* prompts_ = nullptr;
     std::unique_ptr<EngineLink> link_;
     std::unique_ptr<MeterEngine> engine_;
+    // The alarms of every document's live readings; they end the engine's recording when asked to.
+    std::unique_ptr<DesktopNotifier> notifier_;
+    std::unique_ptr<AlarmCenter> alarms_;
 };
 
 } // namespace calvora

@@ -7,10 +7,12 @@
 #include "app/gui/loading_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/toolbar_images.h"
+#include "measure/gui/trigger_dialog.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/gui/meter_symbols.h"
 #include "recording/recording_document.h"
 
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -76,6 +78,7 @@ void EngineLink::RunPendingFrames() {
     // toolbar at once, as the framework's idle update did.
     if (state_->handOff().RunPending() > 0) {
         frame_.UpdateCommandUI();
+        ShowTriggerState();
     }
 }
 
@@ -250,6 +253,7 @@ std::optional<CommandState> EngineLink::QueryCommand(int id) const {
     case ID_RESCAN:
     case ID_RECONNECT:
     case ID_COMPORT:
+    case ID_TRIGGER:
         return CommandState{true, false};
     default:
         return std::nullopt;
@@ -263,7 +267,15 @@ bool EngineLink::ExecuteCommand(int id) {
         return true;
     case ID_START_RECORDING:
         state_->StartRecording();
+        ShowTriggerState();
         return true;
+    case ID_TRIGGER: {
+        TriggerDialog dialog(state_->nextTrigger(), &prompts_, &frame_);
+        if (dialog.exec() == QDialog::Accepted) {
+            state_->SetNextTrigger(dialog.trigger());
+        }
+        return true;
+    }
     case ID_STOP_RECORDING:
         state_->StopRecording();
         return true;
@@ -337,6 +349,27 @@ void EngineLink::PollReader() {
     if (state_->PollReaderEnd()) {
         frame_.UpdateCommandUI();
     }
+    ShowTriggerState();
+}
+
+void EngineLink::ShowTriggerState() {
+    // However the wait ends (the trigger, Stop Recording, a pulled receiver), the next poll notices.
+    const bool armed = state_->triggerArmed();
+    if (armed == triggerShown_) {
+        return;
+    }
+    triggerShown_ = armed;
+    QString text = QStringLiteral("Ready");
+    if (armed) {
+        const TriggerSettings& trigger = state_->armedTrigger()->settings();
+        text = trigger.kind == TriggerKind::TimeOfDay
+                   ? QStringLiteral("Waiting to record at %1")
+                         .arg(QString::fromStdString(TimeOfDayText(trigger.secondOfDay)))
+                   : QStringLiteral("Waiting to record: a reading crossing %1 (%2)")
+                         .arg(QString::number(trigger.level, 'g', 10),
+                              QString::fromLatin1(EdgeName(trigger.edge)));
+    }
+    frame_.messagePane()->setText(text);
 }
 
 } // namespace calvora

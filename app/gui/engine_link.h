@@ -77,6 +77,8 @@ public:
 
 private:
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
+    // The message pane says what an armed trigger waits for, and "Ready" again once it no longer waits.
+    void ShowTriggerState();
     void OnDeviceChange();
     void PollReader();
 
@@ -92,6 +94,7 @@ private:
     QPointer<InstrumentPanel> meter_;
     std::unique_ptr<InstrumentPanelPage> meterPage_;
     bool started_ = false;
+    bool triggerShown_ = false;
 };
 
 } // namespace calvora

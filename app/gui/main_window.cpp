@@ -52,7 +52,7 @@ bool MainWindow::Create() {
         return false;
     }
     autoHide_->EnableDocking(Qt::AllDockWidgetAreas);
-    if (!CreateInstrumentBar()) {
+    if (!CreateInstrumentBar() || !CreateStatisticsBar()) {
         return false;
     }
     LoadRecent();

@@ -3,7 +3,7 @@
 // a command neither handles is shown disabled. The definitions are split by topic: main_window.cpp
 // (construction, bars, timers, window events), main_window_commands.cpp (menus, accelerators, command table),
 // main_window_documents.cpp (document windows, open, save, print, recent files) and
-// main_window_instrument.cpp (the Instrument bar).
+// main_window_instrument.cpp (the Instrument bar) and main_window_statistics.cpp (the Statistics bar).
 #pragma once
 
 #include "app/command_target.h"
@@ -28,6 +28,9 @@ class QTreeWidget;
 
 namespace calvora {
 
+class AlarmList;
+class StatisticsPage;
+
 class RecordingState;
 class UserPrompts;
 class RecordingDocument;
@@ -44,6 +47,7 @@ class MainWindow : public QMainWindow {
     Q_OBJECT
 public:
     static constexpr int kInstrumentBarId = 123;
+    static constexpr int kStatisticsBarId = 124;
     static constexpr int kInstrumentTreeId = 1058;
     static constexpr int kMenuWithoutDocument = 128;
     static constexpr int kMenuWithDocument = 129;
@@ -100,6 +104,16 @@ public:
     // Puts `page` alone on the Instrument bar, as its "Instrument" page (the receiver tree or the panel).
     void ShowInstrumentPage(QWidget* page);
 
+    // Statistics bar (main_window_statistics.cpp): the active document's statistics and the alarm list, shown
+    // and hidden by View › Statistics.
+    DockPageBar* statisticsBar() const { return statisticsBar_; }
+    StatisticsPage* statisticsPage() const { return statisticsPage_; }
+    AlarmList* alarmList() const { return alarmList_; }
+    void ToggleStatisticsBar();
+    bool isStatisticsBarShown() const;
+    // The Limits dialog for `document` (Instrument › Limits and the chart's context menu).
+    void EditDocumentLimits(RecordingDocument& document);
+
     // The engine's timers (ids of EngineTimer): each tick goes to the attached target until the timer stops.
     void StartTimer(int id, int periodMs);
     void StopTimer(int id);
@@ -130,6 +144,9 @@ public:
 
 Q_SIGNALS:
     void commandExecuted(int id);
+    // A document has its window, before it is shown; it is going away with its window.
+    void documentOpened(calvora::RecordingDocument* document);
+    void documentClosed(calvora::RecordingDocument* document);
 
 protected:
     void closeEvent(QCloseEvent* event) override;
@@ -149,6 +166,7 @@ private:
     bool CreateToolBar();
     bool CreateStatusBar();
     bool CreateInstrumentBar();
+    bool CreateStatisticsBar();
     void AddAccelerator(const QKeySequence& keys, int id);
     bool RunShellCommand(int id);
     std::optional<CommandState> ShellCommandState(int id) const;
@@ -195,6 +213,9 @@ private:
     std::vector<QAction*> windowList_;
     DockPageBar* instrumentBar_ = nullptr;
     QTreeWidget* instrumentTree_ = nullptr;
+    DockPageBar* statisticsBar_ = nullptr;
+    StatisticsPage* statisticsPage_ = nullptr;
+    AlarmList* alarmList_ = nullptr;
     std::map<int, QTimer*> timers_;
     QPrinter printer_;
     const TabTable& documentTabs_;

@@ -96,7 +96,10 @@ void MainWindow::CreateMenus() {
     QAction* instrument =
         MakeCommand({ID_VIEW_INSTRUMENT, QStringLiteral("&Instrument"),
                      QStringLiteral("Show or hide the Instrument bar\nToggle Instrument bar")});
-    for (QAction* checkable : {toolbar, statusBarItem, instrument}) {
+    QAction* statistics =
+        MakeCommand({ID_VIEW_STATISTICS, QStringLiteral("S&tatistics"),
+                     QStringLiteral("Show or hide the Statistics bar\nToggle Statistics bar")});
+    for (QAction* checkable : {toolbar, statusBarItem, instrument, statistics}) {
         checkable->setCheckable(true);
     }
     QAction* pair =
@@ -106,6 +109,11 @@ void MainWindow::CreateMenus() {
                      QStringLiteral("Real Time Chart Recording.\nReal Time Chart Recording."), kImageRecord});
     QAction* stop = MakeCommand({ID_STOP_RECORDING, QStringLiteral("Stop Recording"),
                                  QStringLiteral("Stop Recording.\nStop Recording."), kImageStop});
+    QAction* limits = MakeCommand(
+        {ID_LIMITS, QStringLiteral("&Limits..."),
+         QStringLiteral("Set the limits of the active document and what their alarms do\nLimits")});
+    QAction* trigger = MakeCommand({ID_TRIGGER, QStringLiteral("T&rigger..."),
+                                    QStringLiteral("Choose how the next recording starts\nTrigger")});
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
     QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
@@ -155,10 +163,12 @@ void MainWindow::CreateMenus() {
 
     auto* view = new QMenu(QStringLiteral("&View"), this);
     view->setObjectName(QStringLiteral("view"));
-    view->addActions({toolbar, statusBarItem, instrument});
+    view->addActions({toolbar, statusBarItem, instrument, statistics});
     auto* instrumentMenu = new QMenu(QStringLiteral("&Instrument"), this);
     instrumentMenu->setObjectName(QStringLiteral("instrument"));
     instrumentMenu->addActions({pair, record, stop});
+    instrumentMenu->addSeparator();
+    instrumentMenu->addActions({limits, trigger});
     instrumentMenu->addSeparator();
     instrumentMenu->addActions({reconnect, comport, rescan});
     auto* window = new QMenu(QStringLiteral("&Window"), this);
@@ -282,6 +292,10 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
         return CommandState{true, !statusBar()->isHidden()};
     case ID_VIEW_INSTRUMENT:
         return CommandState{instrumentBar_ != nullptr, isInstrumentBarShown()};
+    case ID_VIEW_STATISTICS:
+        return CommandState{statisticsBar_ != nullptr, isStatisticsBarShown()};
+    case ID_LIMITS:
+        return CommandState{hasDocument, false};
     default:
         // Undo, cut, copy, paste, the pane keys and the meter's commands have no handler in the shell.
         return std::nullopt;
@@ -364,6 +378,12 @@ bool MainWindow::RunShellCommand(int id) {
         return true;
     case ID_VIEW_INSTRUMENT:
         ToggleInstrumentBar();
+        return true;
+    case ID_VIEW_STATISTICS:
+        ToggleStatisticsBar();
+        return true;
+    case ID_LIMITS:
+        EditDocumentLimits(*activeDocument());
         return true;
     case ID_WINDOW_CASCADE:
         mdiArea()->cascadeSubWindows();

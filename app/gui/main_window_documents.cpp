@@ -89,6 +89,7 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     connect(frame, &DocumentWindow::viewChanged, this, [this](DocumentView*) { UpdateCommandUI(); });
     connect(
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
+    Q_EMIT documentOpened(document.get());
     mdiArea()->addSubWindow(frame);
     frame->setWindowIcon(ApplicationIcon());
     // New child windows open at the framework's default: most of the MDI area, each one a caption lower and
@@ -186,6 +187,7 @@ void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
     if (document == nullptr) {
         return;
     }
+    Q_EMIT documentClosed(document);
     target_->OnDocumentDestroyed(*document);
 }
 

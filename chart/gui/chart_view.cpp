@@ -1,10 +1,12 @@
 #include "chart/gui/chart_view.h"
 
 #include "chart/chart_layout.h"
+#include "chart/chart_navigation.h"
 #include "chart/gui/chart_controls.h"
 #include "chart/gui/chart_toolbar.h"
 #include "chart/gui/cursor_readout.h"
 #include "chart/gui/scale_format_dialog.h"
+#include "chart/model/limits.h"
 #include "chart/pixel_raster.h"
 #include "recording/recording_document.h"
 #include "recording/save.h"
@@ -216,6 +218,18 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         UpdateScrollBars();
     }
 
+    const uint32_t count = document_.sampleCount();
+    if (count > 0) {
+        LayoutSamples(document_, plot);
+        if (document_.layout.fullView)
+            document_.layout.plotRect = plot;
+        else
+            LayoutZoomed(document_, plot);
+        // Under the grid and the traces, like the background it tints.
+        DrawSelection(image, plot, SampleAxisOf(document_));
+    }
+    document_.layout.shown = count > 0 ? ShownSamples(document_, plot) : SampleRange{};
+
     const uint32_t grid = ColourFromRef(settings.gridColour).rgb();
     if (settings.gridVisible) {
         for (int l = 0; l < kTickCount; ++l) {
@@ -224,13 +238,7 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         }
     }
 
-    const uint32_t count = document_.sampleCount();
     if (count > 0) {
-        LayoutSamples(document_, plot);
-        if (document_.layout.fullView)
-            document_.layout.plotRect = plot;
-        else
-            LayoutZoomed(document_, plot);
         const SampleAxis axis = SampleAxisOf(document_);
         const DrawRange range = VisibleSamples(document_.layout, axis, plot);
 
@@ -251,6 +259,7 @@ bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
         // The traces are cut at the plot's sides as they are drawn, so the margins around the plot keep
         // their fill; the grid lines' ends on the plot's right and bottom lines go under the frame.
         DrawTraces(image, plot, axis, range);
+        DrawLimits(image, plot, range);
 
         constexpr uint32_t kBlack = 0xFF000000;
         const auto solid = RuleStyle::Solid;
@@ -293,6 +302,96 @@ void ChartView::DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis
         PaintTrace(image, picture, ColourFromRef(settings.traceColour[static_cast<size_t>(c)]).rgb(),
                    QRect(plot.left, plot.top, plot.width(), plot.height()));
     }
+}
+
+void ChartView::DrawSelection(QImage& image, const PlotRect& plot, const SampleAxis& axis) {
+    const SampleRange selection = document_.layout.selection;
+    if (selection.count() == 0 || selection.first > static_cast<int64_t>(document_.sampleCount()))
+        return;
+    const double from = std::max(axis.X(selection.first), static_cast<double>(plot.left + 1));
+    const double to = std::min(axis.X(selection.last), static_cast<double>(plot.right - 1));
+    if (!(from <= to))
+        return;
+    const int left = static_cast<int>(std::floor(from));
+    const int right = static_cast<int>(std::ceil(to));
+    QPainter painter(&image);
+    painter.fillRect(QRect(left, plot.top + 1, right - left + 1, plot.height() - 1),
+                     QColor(kSelectionColour));
+}
+
+namespace {
+// The row of `value` on the left axis: where a sample of that value is laid out.
+double RowOfValue(const ChartLayout& layout, const PlotRect& plot, double value) {
+    const TickTable& ticks = layout.ticks[0];
+    return plot.bottom - plot.height() * (value - ticks.bottom()) / (ticks.top() - ticks.bottom());
+}
+} // namespace
+
+void ChartView::DrawLimits(QImage& image, const PlotRect& plot, const DrawRange& range) {
+    const ActiveLimits limits = LimitsInForce(document_.limits, document_.settings);
+    if (!limits.any())
+        return;
+    MarkBeyondLimits(image, plot, range.first - 1, range.end - 1);
+    QPainter painter(&image);
+    painter.setFont(labelFont_);
+    const QColor colour(kLimitColour);
+    QPen dashed(colour, 0, Qt::DashLine);
+    for (const auto& [limit, name] :
+         {std::pair{limits.high, QStringLiteral("High")}, std::pair{limits.low, QStringLiteral("Low")}}) {
+        if (!limit)
+            continue;
+        // Where a reading of the limit's own stored value lies, so the marks and the line agree.
+        const double y = RowOfValue(document_.layout, plot, AsStored(*limit));
+        if (!(y > plot.top && y < plot.bottom))
+            continue;
+        const int row = static_cast<int>(y);
+        painter.setPen(dashed);
+        painter.drawLine(plot.left + 1, row, plot.right - 1, row);
+        const QString label = QStringLiteral("%1 %2").arg(name, QString::number(*limit, 'g', 10));
+        const int width = painter.fontMetrics().horizontalAdvance(label);
+        const int top = row - plot.top > 18 ? row - 16 : row + 3;
+        painter.setPen(colour);
+        TextAt(painter, plot.right - width - 6, top, label);
+    }
+}
+
+QRect ChartView::MarkBeyondLimits(QImage& image, const PlotRect& plot, int64_t first, int64_t end) {
+    const ActiveLimits limits = LimitsInForce(document_.limits, document_.settings);
+    QRect changed;
+    if (!limits.any() || image.format() != QImage::Format_RGB32)
+        return changed;
+    first = std::max<int64_t>(first, 0);
+    end = std::min<int64_t>(end, document_.sampleCount());
+    const PixelBuffer pixels = BufferOf(image);
+    const int left = std::max(plot.left + 1, 0);
+    const int right = std::min(plot.right - 1, pixels.width - 1);
+    const int top = std::max(plot.top + 1, 0);
+    const int bottom = std::min(plot.bottom - 1, pixels.height - 1);
+    int lastX = INT32_MIN;
+    int lastY = INT32_MIN;
+    for (int64_t row = first; row < end; ++row) {
+        const auto r = static_cast<uint32_t>(row);
+        const double value = document_.value(r, 0);
+        if (!((limits.high && AboveLimit(value, *limits.high)) ||
+              (limits.low && BelowLimit(value, *limits.low))))
+            continue;
+        const double xs = document_.xPos(r, 0);
+        const double ys = document_.yPos(r, 0);
+        if (!(xs >= left - 2 && xs <= right + 2 && ys >= top - 2 && ys <= bottom + 2))
+            continue;
+        const int x = static_cast<int>(xs);
+        const int y = static_cast<int>(ys);
+        if (x == lastX && y == lastY)
+            continue; // a long run beyond a limit, zoomed out, lands many samples on one pixel
+        lastX = x;
+        lastY = y;
+        // A filled 5-pixel square on the sample's point.
+        for (int py = std::max(y - 2, top); py <= std::min(y + 2, bottom); ++py)
+            for (int px = std::max(x - 2, left); px <= std::min(x + 2, right); ++px)
+                pixels.Row(py)[px] = kLimitColour;
+        changed |= QRect(x - 2, y - 2, 5, 5);
+    }
+    return changed;
 }
 
 void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis,
@@ -426,6 +525,9 @@ void ChartView::AppendLiveSample() {
             update(changed.adjusted(-2, -2, 2, 2) & inside);
         }
     }
+    const int64_t newest = static_cast<int64_t>(document_.sampleCount()) - 1;
+    if (const QRect marked = MarkBeyondLimits(buffer_, plot_, newest, newest + 1); !marked.isEmpty())
+        update(marked);
     if (readout_)
         readout_->update();
 }

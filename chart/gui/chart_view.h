@@ -58,7 +58,13 @@ struct ChartHooks {
     ColourPicker pickColour;
     // Shared with the program's other charts; a chart given none keeps its own.
     std::shared_ptr<SharedChartState> shared;
+    // The Limits dialog for the document, from the chart's context menu; no menu item when empty.
+    std::function<void(RecordingDocument&)> openLimits;
 };
+
+// The colour of limit lines and of the marks of samples beyond a limit, and of a selected range's band.
+inline constexpr QRgb kLimitColour = 0xFFE67800;
+inline constexpr QRgb kSelectionColour = 0xFFB0CCEC;
 
 // Sets the pixels of a trace inside `clip`, straight into an RGB32 image: per line one pixel per step
 // along its longer axis (the ideal line rounded, both ends included, the same whichever end it starts
@@ -120,6 +126,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void contextMenuEvent(QContextMenuEvent* event) override;
 
 private:
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
@@ -130,6 +137,11 @@ private:
     void UpdateScrollBars();
     void DrawTraces(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
     void DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis& axis, const DrawRange& range);
+    void DrawSelection(QImage& image, const PlotRect& plot, const SampleAxis& axis);
+    // The limits in force as dashed lines with their values, and a mark on every sample beyond one.
+    void DrawLimits(QImage& image, const PlotRect& plot, const DrawRange& range);
+    // Marks the samples of rows first .. end - 1 that lie beyond a limit in force; the area changed.
+    QRect MarkBeyondLimits(QImage& image, const PlotRect& plot, int64_t first, int64_t end);
 
     void OnDragTimer();
     void OnHorizontalAction(int action);
@@ -158,6 +170,7 @@ private:
     PlotRect plot_;
     bool dragging_ = false;
     bool dragMoved_ = false;
+    bool selecting_ = false; // a drag with Shift held picks a range of samples
     bool crosshairFresh_ = true;
     bool suspendPaint_ = false;
     QPoint dragStart_;

@@ -10,6 +10,8 @@
 #include "chart/gui/scale_format_dialog.h"
 #include "recording/recording_document.h"
 
+#include <QContextMenuEvent>
+#include <QMenu>
 #include <QMouseEvent>
 #include <QPainter>
 #include <QScrollBar>
@@ -69,6 +71,15 @@ void ChartView::mousePressEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     const int x = ClampInto(at.x(), plot_.left, plot_.right);
     const int y = ClampInto(at.y(), plot_.top, plot_.bottom);
+    if (event->modifiers() & Qt::ShiftModifier) {
+        // A range of samples is picked across the plot's whole height, in either mouse mode.
+        CloseReadout();
+        selecting_ = true;
+        dragMoved_ = true; // live samples wait, so the inverted band is never painted over
+        bandShown_ = false;
+        dragStart_ = dragLast_ = QPoint(x, plot_.top);
+        return;
+    }
     dragStart_ = dragLast_ = QPoint(x, y);
     dragging_ = true;
     channelPicked_ = false;
@@ -82,6 +93,17 @@ void ChartView::mousePressEvent(QMouseEvent* event) {
 void ChartView::mouseMoveEvent(QMouseEvent* event) {
     const QPoint at = event->position().toPoint();
     const int x = ClampInto(at.x(), plot_.left, plot_.right);
+    if (selecting_) {
+        const QPoint point(x, plot_.bottom);
+        if (point == dragLast_ && bandShown_)
+            return;
+        if (bandShown_)
+            InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), dragLast_.x(), dragLast_.y()));
+        InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), point.x(), point.y()));
+        bandShown_ = true;
+        dragLast_ = point;
+        return;
+    }
     if (!dragging_) {
         CloseReadout();
         QWidget::mouseMoveEvent(event);
@@ -110,6 +132,18 @@ void ChartView::mouseReleaseEvent(QMouseEvent* event) {
         return;
     }
     dragMoved_ = false;
+    if (selecting_) {
+        selecting_ = false;
+        if (bandShown_)
+            InvertRect(NormalisedDrag(dragStart_.x(), dragStart_.y(), dragLast_.x(), dragLast_.y()));
+        bandShown_ = false;
+        const int x = ClampInto(event->position().toPoint().x(), plot_.left, plot_.right);
+        // A Shift-click without a drag lets the selection go.
+        document_.layout.selection =
+            std::abs(x - dragStart_.x()) <= 3 ? SampleRange{} : SamplesBetween(document_, dragStart_.x(), x);
+        RedrawChart();
+        return;
+    }
     if (!dragging_)
         return;
     // The timer only watches a drag; a stopped drag needs no watching.
@@ -162,6 +196,21 @@ void ChartView::wheelEvent(QWheelEvent* event) {
     }
     RedrawChart();
     event->accept();
+}
+
+void ChartView::contextMenuEvent(QContextMenuEvent* event) {
+    QMenu menu(this);
+    if (hooks_.openLimits) {
+        QAction* limits = menu.addAction(QStringLiteral("&Limits..."));
+        connect(limits, &QAction::triggered, this, [this] { hooks_.openLimits(document_); });
+    }
+    QAction* clear = menu.addAction(QStringLiteral("&Clear Selection"));
+    clear->setEnabled(document_.layout.selection.count() > 0);
+    connect(clear, &QAction::triggered, this, [this] {
+        document_.layout.selection = {};
+        RedrawChart();
+    });
+    menu.exec(event->globalPos());
 }
 
 namespace {

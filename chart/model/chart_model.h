@@ -138,7 +138,9 @@ struct ChartLayout {
     VerticalScroll vertical;
     MouseMode mouseMode = MouseMode::Zoom;
     LiveWindow liveWindow;
-    PlotRect plotRect; // the plot the pixel positions were computed for
+    PlotRect plotRect;     // the plot the pixel positions were computed for
+    SampleRange selection; // picked by a drag with Shift held; empty when none
+    SampleRange shown;     // the samples the last paint showed inside the plot
 
     // "Undo Zoom": back to the full view with no scrolling. The vertical range is kept; the next zoom sets
     // it.

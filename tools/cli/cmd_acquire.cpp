@@ -7,6 +7,7 @@
 #include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/measure_options.h"
 #include "tools/cli/output.h"
 
 #include <algorithm>
@@ -233,17 +234,24 @@ bool Exclusive(const std::string& port, const std::string& input) {
 
 // ------------------------------------------------------------------------------------------ record
 
-int RunRecord(const std::string& port, const std::string& input, uint32_t samples, const std::string& base) {
+int RunRecord(const std::string& port, const std::string& input, uint32_t samples, const std::string& base,
+              const RecordTrigger& triggerOptions) {
     if (!Exclusive(port, input))
         return ExitUsage;
     if (samples < 1 || samples > kMaxPlannedSamples) {
         std::cerr << "calvora-cli: --samples runs from 1 to " << kMaxPlannedSamples << '\n';
         return ExitUsage;
     }
+    const Outcome<TriggerSettings> trigger = MakeTrigger(triggerOptions, samples);
+    if (!trigger) {
+        std::cerr << "calvora-cli: " << toUtf8(trigger.reason()) << '\n';
+        return ExitUsage;
+    }
     // The same crash journal as the desktop program: a killed run leaves its samples for recovery.
     Journal journal;
     Session session;
     session.state.SetJournal(&journal);
+    session.state.SetNextTrigger(trigger.value());
     InterruptGuard guard;
     const bool terminal = ::isatty(STDERR_FILENO);
     bool journalWarned = false;
@@ -279,6 +287,8 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
                 shown = recorded();
                 std::fprintf(stderr, "\rRecorded %u of %u samples", shown, samples);
             }
+            if (terminal && shown == 0 && session.state.triggerArmed())
+                std::fprintf(stderr, "\rWaiting for the trigger");
         }
         if (terminal)
             std::fputc('\n', stderr);
@@ -340,11 +350,17 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
 
 // ----------------------------------------------------------------------------------------- monitor
 
-int RunMonitor(const std::string& port, bool text) {
+int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits) {
+    if (const std::string bad = MonitorAlarms::Check(limits); !bad.empty()) {
+        std::cerr << "calvora-cli: " << bad << '\n';
+        return ExitUsage;
+    }
     Session session;
     InterruptGuard guard;
+    MonitorAlarms alarms(limits, text, port);
     session.view.onReading = [&](const LiveReading& reading) {
         std::cout << (text ? PanelLine(reading) : LiveJson(reading).dump()) << std::endl;
+        alarms.OnReading(reading);
     };
     if (!session.Open(port))
         return ExitFailure;
@@ -355,6 +371,7 @@ int RunMonitor(const std::string& port, bool text) {
         removed = session.state.PollReaderEnd();
     }
     session.state.ClosePort();
+    alarms.Finish();
     if (removed) {
         std::cerr << "calvora-cli: the receiver went away\n";
         return ExitFailure;
@@ -429,6 +446,8 @@ struct Options {
     uint32_t samples = 0;
     double timeout = 120;
     bool text = false;
+    MonitorLimits limits;
+    RecordTrigger trigger;
 };
 
 const bool registered = [] {
@@ -441,8 +460,10 @@ const bool registered = [] {
              port->excludes(input);
              sub.add_option("--samples", options->samples, "Readings to record (1-20000)")->required();
              sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
+             AddTriggerOptions(sub, options->trigger);
              return CommandRunner([options] {
-                 return RunRecord(options->port, options->input, options->samples, options->out);
+                 return RunRecord(options->port, options->input, options->samples, options->out,
+                                  options->trigger);
              });
          }});
     registerCommand(
@@ -466,7 +487,9 @@ const bool registered = [] {
                              ->check(kPortValidator)
                              ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
-                         return CommandRunner([options] { return RunMonitor(options->port, options->text); });
+                         AddLimitOptions(sub, options->limits);
+                         return CommandRunner(
+                             [options] { return RunMonitor(options->port, options->text, options->limits); });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();

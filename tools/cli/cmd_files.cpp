@@ -1,7 +1,6 @@
 // calvora-cli info / export / convert: look into a .recorder file (or a csv export), export its samples, or
 // rewrite it with the record writer. These are how files are checked from outside the program.
 #include "chart/chart_layout.h"
-#include "export/csv_import.h"
 #include "export/export_file.h"
 #include "protocol/formatters.h"
 #include "protocol/hex_text.h"
@@ -23,24 +22,6 @@
 namespace calvora::cli {
 
 namespace {
-
-// Reads FILE (a recording or a csv export) into `document`; prints why not and gives the exit code when it
-// fails.
-int Load(const std::string& file, RecordingDocument& document) {
-    const auto read = ReadDocumentFile(file, document);
-    if (read) {
-        // As a document window titles it.
-        document.title = fromUtf8(std::filesystem::path(file).filename().string());
-        // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
-        PrepareOpenedDocument(document);
-        return ExitOk;
-    }
-    if (read.kind() == ReadFailure::CannotOpen)
-        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(read.reason()) << "\n";
-    else
-        std::cerr << toUtf8(read.reason()) << "\n";
-    return ExitUsage;
-}
 
 std::string Dumped(const Json& json) {
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -182,7 +163,7 @@ int RunExport(const ExportCommandOptions& command) {
         return ExitUsage;
     }
     RecordingDocument document;
-    if (const int code = Load(command.file, document); code != ExitOk)
+    if (const int code = LoadRecording(command.file, document); code != ExitOk)
         return code;
     const DocumentSamples samples(document);
     const Outcome<SampleNumbers> range = command.range.Resolve(samples.sampleCount());
@@ -213,7 +194,7 @@ const bool registered = [] {
                          sub.add_option("FILE", *file, "Recording (.recorder) or csv export")->required();
                          return CommandRunner([json, file] {
                              RecordingDocument document;
-                             if (const int code = Load(*file, document); code != ExitOk)
+                             if (const int code = LoadRecording(*file, document); code != ExitOk)
                                  return code;
                              if (*json)
                                  WriteDocumentJson(std::cout, document);
@@ -249,7 +230,7 @@ const bool registered = [] {
              sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
              return CommandRunner([in, out] {
                  RecordingDocument document;
-                 if (const int code = Load(*in, document); code != ExitOk)
+                 if (const int code = LoadRecording(*in, document); code != ExitOk)
                      return code;
                  return WriteOutput(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });
              });

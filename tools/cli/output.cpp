@@ -1,15 +1,36 @@
 #include "tools/cli/output.h"
 
+#include "chart/chart_layout.h"
+#include "export/csv_import.h"
 #include "protocol/text.h"
+#include "recording/record_file.h"
+#include "recording/recording_document.h"
 #include "recording/save.h"
 #include "tools/cli/command_registry.h"
 
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <filesystem>
 #include <iostream>
 
 namespace calvora::cli {
+
+int LoadRecording(const std::string& file, RecordingDocument& document) {
+    const auto read = ReadDocumentFile(file, document);
+    if (read) {
+        // As a document window titles it.
+        document.title = fromUtf8(std::filesystem::path(file).filename().string());
+        // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
+        PrepareOpenedDocument(document);
+        return ExitOk;
+    }
+    if (read.kind() == ReadFailure::CannotOpen)
+        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(read.reason()) << "\n";
+    else
+        std::cerr << toUtf8(read.reason()) << "\n";
+    return ExitUsage;
+}
 
 int SaveAs(const RecordingDocument& document, const std::string& base, RecordingState& documents) {
     const Outcome<SavePaths> saved = [&]() -> Outcome<SavePaths> {

@@ -16,6 +16,10 @@ class RecordingState;
 
 namespace calvora::cli {
 
+// Reads a .recorder file or a csv export into `document` and prepares it as its chart would show it. ExitOk,
+// or ExitUsage with the reason on standard error (a file that cannot be read, or is no recording).
+int LoadRecording(const std::string& file, RecordingDocument& document);
+
 // Writes BASE.recorder and BASE.csv as the Save command does and prints their paths, one per line.
 // Without a base the name is the Save command's default name in the current folder, made unique
 // (" (2)", " (3)" ...). ExitOk, or ExitFailure with the reason on standard error.

@@ -37,8 +37,6 @@ QString FormatLabel(ExportFormat format) {
     return {};
 }
 
-constexpr char kDelimiters[] = {',', ';', '\t'};
-
 QString RangeName(ExportRange range) {
     switch (range) {
     case ExportRange::Whole:

@@ -16,11 +16,15 @@
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QProgressBar>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -60,6 +64,10 @@ protected:
             records.push_back(sim::BuildRecord(sim::ReadingSettings{}, 1000 + 10 * i));
         }
         return records;
+    }
+    // True when every pixel of `rect` (in `widget`'s coordinates) can be seen: no ancestor cuts it off.
+    static bool WhollyVisible(const QWidget* widget, const QRect& rect) {
+        return widget->isVisible() && (QRegion(rect) - widget->visibleRegion()).isEmpty();
     }
     // Shows the "Data List" tab of `window` and waits for its list.
     static DataListView* ShowList(DocumentWindow* window) {
@@ -106,6 +114,75 @@ TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
     EXPECT_TRUE(list->timer().isActive());
     EXPECT_EQ(list->model()->data(list->model()->index(0, 0), Qt::DisplayRole).toString(),
               QStringLiteral("1"));
+}
+
+TEST_F(MeterWindowsTest, ListInAWindowShowsItsLastColumnItsScrollBarAndTheNewestRow) {
+    frame->resize(1200, 800);
+    link->state().StartRecordingOf(500);
+    DocumentWindow* window = frame->activeDocumentWindow();
+    ASSERT_NE(window, nullptr);
+    // A window as wide as the columns need, inside the workspace.
+    window->showNormal();
+    window->setGeometry(20, 20, 700, 420);
+    ASSERT_TRUE(frame->mdiArea()->viewport()->rect().contains(window->geometry()));
+    DataListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    FeedReadings(80);
+    QSignalSpy ticks(&list->timer(), &QTimer::timeout);
+    ASSERT_TRUE(ticks.wait(1500));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 80; }, 2000));
+    QCoreApplication::processEvents();
+
+    QTableView* table = list->list();
+    QHeaderView* header = table->horizontalHeader();
+    const QRect time(header->sectionViewportPosition(5), 0, header->sectionSize(5), header->height());
+    EXPECT_EQ(header->sectionSize(5), 150);
+    EXPECT_TRUE(WhollyVisible(header->viewport(), time)) << "the Time column is cut";
+    QScrollBar* scroll = table->verticalScrollBar();
+    EXPECT_TRUE(WhollyVisible(scroll, scroll->rect())) << "the scroll bar lies outside the window";
+    const QRect newest = table->visualRect(list->model()->index(79, 0));
+    EXPECT_TRUE(WhollyVisible(table->viewport(), newest)) << "the newest row is below the visible edge";
+}
+
+TEST_F(MeterWindowsTest, RefilledListChangesNothingWhileTheWindowPaints) {
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(200))) {
+        Feed(bytes);
+    }
+    DocumentWindow* window = frame->activeDocumentWindow();
+    ASSERT_NE(window, nullptr);
+    window->showMaximized();
+    DataListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    QTest::qWait(50);
+
+    // A row count or a place that changes while the window paints leaves the backing store with pixels
+    // painted for the old layout; every change must come before the paint or after it.
+    auto painting = [&] {
+        for (QWidget* widget = list->list()->viewport(); widget != nullptr; widget = widget->parentWidget()) {
+            if (widget->testAttribute(Qt::WA_WState_InPaintEvent)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    int changesWhilePainting = 0;
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [&] { changesWhilePainting += painting() ? 1 : 0; });
+    QObject::connect(list->model(), &QAbstractItemModel::rowsRemoved, list,
+                     [&] { changesWhilePainting += painting() ? 1 : 0; });
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(300))) {
+        Feed(bytes);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 300; }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(changesWhilePainting, 0);
+
+    // What the screen shows of the status bar is the status bar itself.
+    QStatusBar* bar = frame->statusBar();
+    const QImage screen = frame->screen()->grabWindow(frame->winId()).toImage();
+    const QImage shown =
+        screen.copy(QRect(bar->mapTo(frame, QPoint()), bar->size())).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, bar->grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel) {

@@ -238,6 +238,8 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
             return;
         discardingBurst_ = false;
     }
+    // Every frame of a burst gives the next one time to come; the last one stops the watch.
+    view_.StartTimer(kDownloadTimer, kDownloadStallMs);
     if (!assembler_.downloading()) {
         documents_.EndRecording(RecordingEnd::DownloadStarted);
         SetDownloading(true);
@@ -245,10 +247,13 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
         endState_ = 1;
         downloadRecordCount_ = BigEndian16(frame + 5);
         downloadBuffer_.assign(size_t{downloadRecordCount_} * kRecordBytes, 0);
+        arrivedBytes_.assign(downloadBuffer_.size(), 0);
+        arrivedRecords_ = 0;
         if (!view_.progressOpen()) {
             const int roundedUp = static_cast<int>((downloadRecordCount_ + 9) / 10 * 10);
             view_.OpenProgress(2 * roundedUp);
         }
+        view_.SetProgressRecords(0, downloadRecordCount_);
         return;
     }
 
@@ -256,19 +261,17 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
     const int declared = BigEndian16(frame + 5);
     const int present = std::min(declared, length - kMemoryPayloadOffset);
     // Block numbers count from 1; a block 0 would land before the buffer and is dropped whole.
-    if (block >= 1) {
-        const size_t start = size_t(block - 1) * kBlockPayloadBytes;
-        for (int k = 0; k < present; ++k) {
-            if (start + k < downloadBuffer_.size())
-                downloadBuffer_[start + k] = frame[kMemoryPayloadOffset + k];
-        }
-    }
+    if (block >= 1)
+        CopyPayload(size_t(block - 1) * kBlockPayloadBytes, frame + kMemoryPayloadOffset, present);
     ++packetCounter_;
     view_.SetProgressPosition(packetCounter_ * 10);
+    view_.SetProgressRecords(arrivedRecords_, downloadRecordCount_);
 
     if (frame[2] == kMemoryTailMarker && endState_ == 2) {
         packetCounter_ = 0;
+        view_.StopTimer(kDownloadTimer);
         view_.CloseProgress();
+        lastDownloadComplete_ = true;
         if (documents_.downloadDocument)
             FillDownloadDocument();
         else
@@ -278,43 +281,114 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
         endState_ = 2;
 }
 
+void MeterEngine::CopyPayload(size_t start, const uint8_t* bytes, int count) {
+    for (int k = 0; k < count; ++k) {
+        const size_t at = start + static_cast<size_t>(k);
+        if (at >= downloadBuffer_.size())
+            break;
+        downloadBuffer_[at] = bytes[k];
+        if (arrivedBytes_[at])
+            continue;
+        arrivedBytes_[at] = 1;
+        const size_t record = at / kRecordBytes * kRecordBytes;
+        if (std::all_of(arrivedBytes_.begin() + static_cast<std::ptrdiff_t>(record),
+                        arrivedBytes_.begin() + static_cast<std::ptrdiff_t>(record + kRecordBytes),
+                        [](uint8_t arrived) { return arrived != 0; }))
+            ++arrivedRecords_;
+    }
+}
+
 void MeterEngine::FillDownloadDocument() {
     RecordingDocument* document = documents_.downloadDocument;
     if (!document || !assembler_.downloading())
         return;
-    SetDownloading(false);
-    view_.ActivateDocumentWindow(*document);
+    FillFromDownloadBuffer(*document);
+}
 
-    document->ReleaseRows();
-    document->SetChannelCount(1);
-    document->FillRows(downloadRecordCount_);
+void MeterEngine::FillFromDownloadBuffer(RecordingDocument& document) {
+    SetDownloading(false);
+    view_.StopTimer(kDownloadTimer);
+    view_.ActivateDocumentWindow(document);
+
+    document.ReleaseRows();
+    document.SetChannelCount(1);
+    document.FillRows(downloadRecordCount_);
     const std::u16string timeText = TimeText();
     for (uint32_t row = 0; row < downloadRecordCount_; ++row) {
         const StoredReading reading =
             DecodeStoredReading(downloadBuffer_.data() + size_t{row} * kRecordBytes);
-        document->SetValue(row, 0, reading.value, reading.fullScale);
-        document->SetLowLimit(row, reading.lowLimit);
-        document->SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
+        document.SetValue(row, 0, reading.value, reading.fullScale);
+        document.SetLowLimit(row, reading.lowLimit);
+        document.SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
     }
-    document->Compact();
-    SetLimitsFromSamples(*document);
+    document.Compact();
+    SetLimitsFromSamples(document);
 
+    ReleaseDownloadBuffer();
+    endState_ = 0;
+    document.AnnounceReset();
+    if (downloadObserver_)
+        downloadObserver_(document);
+}
+
+void MeterEngine::ReleaseDownloadBuffer() {
     downloadBuffer_.clear();
     downloadBuffer_.shrink_to_fit();
-    endState_ = 0;
-    document->AnnounceReset();
-    if (downloadObserver_)
-        downloadObserver_(*document);
+    arrivedBytes_.clear();
+    arrivedBytes_.shrink_to_fit();
+    arrivedRecords_ = 0;
+}
+
+void MeterEngine::EndStalledDownload() {
+    const uint32_t announced = downloadRecordCount_;
+    // Records are kept up to the first one that is missing a byte: a gap would shift every later row.
+    uint32_t kept = 0;
+    while (kept < announced && std::all_of(arrivedBytes_.begin() + std::ptrdiff_t{kept} * kRecordBytes,
+                                           arrivedBytes_.begin() + std::ptrdiff_t{kept + 1} * kRecordBytes,
+                                           [](uint8_t arrived) { return arrived != 0; }))
+        ++kept;
+    packetCounter_ = 0;
+    view_.CloseProgress();
+    // Frames of this burst that come after all would be taken for a new download of nonsense.
+    discardingBurst_ = true;
+    lastDownloadComplete_ = false;
+
+    const std::u16string counts = fromAscii(std::to_string(kept) + " of " + std::to_string(announced));
+    RecordingDocument* document = kept > 0 ? documents_.downloadDocument : nullptr;
+    if (kept > 0 && !document) {
+        document = view_.CreateDocumentWindow();
+        if (document) {
+            ApplyNewChartDefaults(*document);
+            document->title = std::u16string(kDownloadDocumentTitle);
+            documents_.downloadDocument = document;
+            view_.ShowDocumentTitle(*document);
+        }
+    }
+    if (!document) {
+        SetDownloading(false);
+        endState_ = 0;
+        ReleaseDownloadBuffer();
+        view_.ShowMessage(u"The meter's log stopped arriving before its first record came (" + counts +
+                              u"). Nothing is kept.",
+                          MessageIcon::Exclamation);
+        return;
+    }
+    downloadRecordCount_ = kept;
+    FillFromDownloadBuffer(*document);
+    view_.ShowMessage(u"The meter's log stopped arriving after " + counts + u" records. The " +
+                          fromAscii(std::to_string(kept)) + u" records that arrived are kept in \"" +
+                          std::u16string(kDownloadDocumentTitle) + u"\".",
+                      MessageIcon::Exclamation);
 }
 
 void MeterEngine::AbandonDownload() {
+    view_.StopTimer(kDownloadTimer);
     if (!assembler_.downloading())
         return;
     SetDownloading(false);
     packetCounter_ = 0;
     endState_ = 0;
-    downloadBuffer_.clear();
-    downloadBuffer_.shrink_to_fit();
+    ReleaseDownloadBuffer();
     view_.CloseProgress();
     // The rest of the given-up burst is still on its way; taken as a new download it would refill the
     // log document with its payload lengths as records.
@@ -534,6 +608,12 @@ void MeterEngine::OnTimer(int id) {
         view_.StopTimer(kPairTimer);
         if (!assembler_.paired())
             view_.ShowMessage(std::u16string(kPairFailed), MessageIcon::None);
+        break;
+    case kDownloadTimer:
+        view_.StopTimer(kDownloadTimer);
+        // Still collecting, or cut short by a live reading while the Loading window waits for the rest.
+        if (assembler_.downloading() || view_.progressOpen())
+            EndStalledDownload();
         break;
     default:
         break;

@@ -45,10 +45,12 @@ struct ReceiverItem {
     std::u16string label;
 };
 
-enum EngineTimer : int { kConnectTimer = 1, kRescanTimer = 3, kPairTimer = 4 };
+enum EngineTimer : int { kConnectTimer = 1, kRescanTimer = 3, kPairTimer = 4, kDownloadTimer = 5 };
 inline constexpr int kConnectDelayMs = 200;
 inline constexpr int kRescanDelayMs = 1000;
 inline constexpr int kPairTimeoutMs = 30000;
+// A download whose memory frames stop arriving for this long ends with what has arrived.
+inline constexpr int kDownloadStallMs = 5000;
 inline constexpr uint32_t kMaxPlannedSamples = 20000;
 inline constexpr int kMaxReceivers = 100;
 // The port Reconnect and Comport start from when the settings file names none.
@@ -96,6 +98,8 @@ public:
     virtual bool progressOpen() const { return false; }
     virtual void OpenProgress(int /*rangeMax*/) {}
     virtual void SetProgressPosition(int /*position*/) {}
+    // Whole records that have arrived of the `total` the meter announced.
+    virtual void SetProgressRecords(uint32_t /*arrived*/, uint32_t /*total*/) {}
     virtual void CloseProgress() {}
 };
 
@@ -148,6 +152,8 @@ public:
     void AbandonDownload();
     // Runs the fill when the download document exists and a download has completed into it.
     void FillDownloadDocument();
+    // False after a download that stalled and kept only the records that had arrived.
+    bool lastDownloadComplete() const { return lastDownloadComplete_; }
 
     // --- documents and closing ---
     // The main window's close request: asks about unsaved live samples once. False when the user
@@ -207,6 +213,13 @@ private:
     void RecordReading(const MeterReading& reading);
     void HandleMemoryFrame(const uint8_t* frame, int length);
     RecordingDocument* CreateAdoptedDocument(bool forDownload);
+    // Copies the downloaded payload bytes that fall inside the buffer, noting the records they complete.
+    void CopyPayload(size_t start, const uint8_t* bytes, int count);
+    // The first `downloadRecordCount_` records of the buffer into `document`, which becomes the log.
+    void FillFromDownloadBuffer(RecordingDocument& document);
+    // The memory frames stopped coming: the records that arrived without a gap are kept.
+    void EndStalledDownload();
+    void ReleaseDownloadBuffer();
     void SetDownloading(bool downloading);
     void SelectPort(int index);
     void ShowPanelPage();
@@ -237,6 +250,9 @@ private:
     // Stored-log download.
     uint32_t downloadRecordCount_ = 0;
     std::vector<uint8_t> downloadBuffer_;
+    std::vector<uint8_t> arrivedBytes_; // 1 for each buffer byte a frame has written
+    uint32_t arrivedRecords_ = 0;       // records all of whose bytes have arrived
+    bool lastDownloadComplete_ = true;
     int packetCounter_ = 0;
     int endState_ = 0;
     bool discardingBurst_ = false; // after AbandonDownload, until a new header or a live reading

@@ -218,6 +218,12 @@ void EngineLink::SetProgressPosition(int position) {
     }
 }
 
+void EngineLink::SetProgressRecords(uint32_t arrived, uint32_t total) {
+    if (progress_ != nullptr) {
+        progress_->SetRecords(arrived, total);
+    }
+}
+
 void EngineLink::CloseProgress() {
     if (progress_ != nullptr) {
         LoadingDialog* progress = progress_;

@@ -62,6 +62,7 @@ public:
     bool progressOpen() const override;
     void OpenProgress(int rangeMax) override;
     void SetProgressPosition(int position) override;
+    void SetProgressRecords(uint32_t arrived, uint32_t total) override;
     void CloseProgress() override;
     bool AskYesNo(const std::u16string& question) override;
     void ShowMessage(const std::u16string& text, MessageIcon icon) override;

@@ -94,6 +94,10 @@ public:
         progressRange = rangeMax;
     }
     void SetProgressPosition(int position) override { progressPosition = position; }
+    void SetProgressRecords(uint32_t arrived, uint32_t total) override {
+        progressArrived = arrived;
+        progressTotal = total;
+    }
     void CloseProgress() override { progressShown = false; }
 
     std::map<int, int> timers;
@@ -123,6 +127,8 @@ public:
     bool progressShown = false;
     int progressRange = 0;
     int progressPosition = 0;
+    uint32_t progressArrived = 0;
+    uint32_t progressTotal = 0;
 };
 
 class FakeInventory : public ReceiverInventory {

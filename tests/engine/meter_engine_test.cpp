@@ -376,6 +376,99 @@ TEST_F(MeterEngineTest, TheRestOfAnAbandonedBurstIsNotTakenForANewDownload) {
     EXPECT_EQ(log->sampleCount(), 30u);
 }
 
+// The first `blocks` 40-byte blocks of a burst of `count` records, after its header.
+std::vector<uint8_t> HeaderAndBlocks(int count, std::initializer_list<uint16_t> blocks) {
+    const auto records = Records(count);
+    auto bytes = MakeMemoryHeader(static_cast<uint16_t>(count));
+    for (uint16_t block : blocks) {
+        const size_t offset = size_t(block - 1) * 40;
+        const size_t end = std::min(records.size(), offset + 40);
+        const auto frame =
+            MakeMemoryBlock(block, std::vector<uint8_t>(records.begin() + offset, records.begin() + end));
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    return bytes;
+}
+
+TEST_F(MeterEngineTest, StalledDownloadKeepsTheRecordsThatArrivedOrSaysNothingIsKept) {
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> feeds;
+        uint32_t arrivedShown;
+        uint32_t kept;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {"two of three blocks",
+         {HeaderAndBlocks(25, {1, 2})},
+         20,
+         20,
+         u"The meter's log stopped arriving after 20 of 25 records. The 20 records that arrived are kept in "
+         u"\"Datalog Panel\"."},
+        {"a live reading cut the burst short",
+         {HeaderAndBlocks(25, {1}), LiveFrame(100)},
+         10,
+         10,
+         u"The meter's log stopped arriving after 10 of 25 records. The 10 records that arrived are kept in "
+         u"\"Datalog Panel\"."},
+        {"the header alone",
+         {HeaderAndBlocks(25, {})},
+         0,
+         0,
+         u"The meter's log stopped arriving before its first record came (0 of 25). Nothing is kept."},
+        {"the first block missing",
+         {HeaderAndBlocks(25, {2})},
+         10,
+         0,
+         u"The meter's log stopped arriving before its first record came (0 of 25). Nothing is kept."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeView view;
+        MeterEngine engine(view, inventory_, settings_);
+        engine.SelectCaptureSource();
+        // In the reader's chunks, and one byte more: a frame is handed on when the next bytes come.
+        auto feed = [&](const std::vector<uint8_t>& bytes) {
+            for (size_t offset = 0; offset < bytes.size(); offset += kReceiveChunkSize)
+                engine.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(
+                                                               kReceiveChunkSize, bytes.size() - offset)));
+            const uint8_t next = 0x00;
+            engine.ReceiveChunk(&next, 1);
+        };
+        for (const std::vector<uint8_t>& bytes : c.feeds)
+            feed(bytes);
+        ASSERT_TRUE(view.progressShown);
+        EXPECT_EQ(view.progressArrived, c.arrivedShown);
+        EXPECT_EQ(view.progressTotal, 25u);
+        ASSERT_EQ(view.timers[kDownloadTimer], 5000) << "every memory frame restarts the watch";
+
+        engine.OnTimer(kDownloadTimer);
+        EXPECT_FALSE(view.progressShown);
+        EXPECT_FALSE(engine.downloading());
+        EXPECT_FALSE(engine.lastDownloadComplete());
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0], c.message);
+        RecordingDocument* log = engine.documents().downloadDocument;
+        if (c.kept == 0) {
+            EXPECT_EQ(log, nullptr);
+            continue;
+        }
+        ASSERT_NE(log, nullptr);
+        EXPECT_EQ(log->title, u"Datalog Panel");
+        ASSERT_EQ(log->sampleCount(), c.kept);
+        EXPECT_FLOAT_EQ(log->value(c.kept - 1, 0), (1000 + static_cast<float>(c.kept) - 1) / 10000);
+
+        // The rest of the burst, late, is not taken for a download of its own; the next burst is.
+        const auto burst = Burst(25);
+        feed(std::vector<uint8_t>(burst.begin() + 9, burst.end()));
+        EXPECT_EQ(log->sampleCount(), c.kept);
+        feed(burst);
+        EXPECT_EQ(log->sampleCount(), 25u);
+        EXPECT_TRUE(engine.lastDownloadComplete());
+        EXPECT_FALSE(view.TimerRunning(kDownloadTimer)) << "a complete download stops the watch";
+    }
+}
+
 TEST_F(MeterEngineTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
     struct Case {
         std::vector<std::vector<uint8_t>> chunks;

@@ -10,6 +10,7 @@
 #include "link/settings_file.h"
 #include "recording/gui/data_list_view.h"
 #include "recording/recording_document.h"
+#include "tests/support/shown_main_window.h"
 #include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
@@ -17,10 +18,12 @@
 
 #include <QApplication>
 #include <QHeaderView>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QProgressBar>
+#include <QPushButton>
 #include <QScreen>
 #include <QScrollBar>
 #include <QSignalSpy>
@@ -38,7 +41,7 @@ namespace {
 class MeterWindowsTest : public testing::WindowWithEngineTest {
 protected:
     void SetUp() override {
-        WindowWithEngineTest::SetUp();
+        Assemble(&prompts);
         ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
         frame->move(40, 30);
@@ -48,6 +51,8 @@ protected:
         // The scan selects the receiver, so the frames fed below are handed on as from its port.
         link->Start();
     }
+
+    testing::ScriptedPrompts prompts;
 
     void Feed(const sim::Bytes& frameBytes) {
         link->state().ReceiveChunk(frameBytes.data(), static_cast<int>(frameBytes.size()));
@@ -269,6 +274,40 @@ TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
     ASSERT_NE(frame->activeDocument(), nullptr);
     EXPECT_EQ(frame->activeDocument()->title, u"Datalog Panel");
     EXPECT_EQ(frame->activeDocument()->sampleCount(), 25u);
+}
+
+TEST_F(MeterWindowsTest, LoadingWindowCountsTheRecordsAndAStalledDownloadEndsWithWhatArrived) {
+    const std::vector<sim::Bytes> burst = sim::BuildLogBurst(Records(25));
+    Feed(burst[0]);
+    LoadingDialog* progress = link->progress();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->recordsText()->text(), QStringLiteral("Receiving the meter's log: 0 of 25"));
+    Feed(burst[1]);
+    Feed(burst[2]);
+    EXPECT_EQ(progress->recordsText()->text(), QStringLiteral("Receiving the meter's log: 20 of 25"));
+    EXPECT_TRUE(progress->cancelButton()->isVisible());
+    EXPECT_EQ(progress->cancelButton()->text(), QStringLiteral("Cancel"));
+
+    // No frame for five seconds: the watch fires (here at once), the window closes and says what is kept.
+    ASSERT_TRUE(frame->IsTimerRunning(kDownloadTimer));
+    frame->OnTimer(kDownloadTimer);
+    EXPECT_EQ(link->progress(), nullptr);
+    ASSERT_NE(frame->activeDocument(), nullptr);
+    EXPECT_EQ(frame->activeDocument()->title, u"Datalog Panel");
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 20u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], u"The meter's log stopped arriving after 20 of 25 records. The 20 records "
+                                   u"that arrived are kept in \"Datalog Panel\".");
+
+    // Cancel gives a download up and keeps the log document as it was.
+    Feed(burst[0]);
+    Feed(burst[1]);
+    ASSERT_NE(link->progress(), nullptr);
+    QTest::mouseClick(link->progress()->cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(link->progress(), nullptr);
+    EXPECT_FALSE(link->state().downloading());
+    EXPECT_FALSE(frame->IsTimerRunning(kDownloadTimer));
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 20u);
 }
 
 TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {

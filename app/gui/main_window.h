@@ -13,6 +13,7 @@
 
 #include <QMainWindow>
 #include <QPrinter>
+#include <QSettings>
 #include <QStringList>
 #include <QTimer>
 
@@ -31,6 +32,9 @@ namespace calvora {
 class RecordingState;
 class UserPrompts;
 class RecordingDocument;
+
+// The framework's settings (recent files, the window's place and bars), in the file the classic key names.
+QSettings ApplicationSettings();
 
 // A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
 QStringList QtNameFilters(const QString& filter);
@@ -57,6 +61,14 @@ public:
     // requests go to `target`; the document commands keep the recording flags in `documents`; questions and
     // messages go to `prompts`. None is owned; all must outlive the window.
     void Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts);
+
+    // Puts the window, its bars and the document windows' maximised state as the last run left them; on the
+    // first start the window takes most of the screen it opens on.
+    void RestoreWindowState();
+    // Keeps them for the next run (the close does this too).
+    void SaveWindowState();
+    // Whether the first document window of a run opens maximised: the state the user left them in.
+    bool documentsMaximized() const { return documentsMaximized_; }
 
     // Command table (main_window_commands.cpp).
     CommandState QueryCommandState(int id) const;
@@ -121,6 +133,7 @@ Q_SIGNALS:
     void commandExecuted(int id);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -188,6 +201,7 @@ private:
     QPrinter printer_;
     const TabTable& documentTabs_;
     int untitledCount_ = 0;
+    bool documentsMaximized_ = true;
 };
 
 } // namespace calvora

@@ -21,11 +21,6 @@ namespace calvora {
 
 namespace {
 
-// The framework's settings key; the recent-file list lives under it.
-QSettings AppSettings() {
-    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
-}
-
 const QString kRecentGroup = QStringLiteral("Recent File List");
 
 std::filesystem::path ToPath(const QString& path) {
@@ -37,6 +32,10 @@ QString FromPath(const std::filesystem::path& path) {
 }
 
 } // namespace
+
+QSettings ApplicationSettings() {
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
+}
 
 QStringList QtNameFilters(const QString& filter) {
     QStringList filters;
@@ -88,6 +87,17 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     connect(frame, &DocumentWindow::viewChanged, this, [this](DocumentView*) { UpdateCommandUI(); });
     connect(
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
+    connect(frame, &QMdiSubWindow::windowStateChanged, this,
+            [this, frame](Qt::WindowStates, Qt::WindowStates now) {
+                // The user's choice, kept for the next document and the next run; a minimised window says
+                // nothing.
+                if (frame == activeDocumentWindow() && !(now & Qt::WindowMinimized)) {
+                    documentsMaximized_ = (now & Qt::WindowMaximized) != 0;
+                }
+                UpdateCommandUI();
+            });
+    const QMdiSubWindow* previous = mdiArea()->currentSubWindow();
+    const bool maximise = previous != nullptr ? previous->isMaximized() : documentsMaximized_;
     mdiArea()->addSubWindow(frame);
     frame->setWindowIcon(ApplicationIcon());
     // New child windows open at the framework's default: most of the MDI area, each one a caption lower and
@@ -100,7 +110,13 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     const int offset = room >= step ? (windows * step) % (room - room % step + step) : 0;
     frame->resize(size);
     frame->move(offset, offset);
-    frame->show();
+    // The first document fills the workspace (the chart's fixed margins leave little of a smaller window);
+    // later ones follow the window before them.
+    if (maximise) {
+        frame->showMaximized();
+    } else {
+        frame->show();
+    }
     mdiArea()->setActiveSubWindow(frame);
     UpdateCommandUI();
     return frame;
@@ -326,7 +342,7 @@ void MainWindow::OnPrintSetup() {
 // Recent files
 
 void MainWindow::LoadRecent() {
-    QSettings settings = AppSettings();
+    QSettings settings = ApplicationSettings();
     settings.beginGroup(kRecentGroup);
     std::vector<std::u16string> paths;
     for (size_t i = 1; i <= recent_.capacity(); ++i) {
@@ -339,7 +355,7 @@ void MainWindow::LoadRecent() {
 }
 
 void MainWindow::StoreRecent() {
-    QSettings settings = AppSettings();
+    QSettings settings = ApplicationSettings();
     settings.remove(kRecentGroup);
     settings.beginGroup(kRecentGroup);
     const std::vector<std::u16string>& entries = recent_.entries();

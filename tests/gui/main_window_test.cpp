@@ -187,6 +187,10 @@ TEST_F(MainWindowTest, CtrlNOpensAnEmptyDocumentWindowOnMenu129) {
     EXPECT_EQ(window->document()->sampleCount(), 0u);
     EXPECT_EQ(window->document()->channelCount(), 0u);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
+    // The first document window fills the workspace; the caption names it once, in brackets.
+    EXPECT_TRUE(window->isMaximized());
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - [Multimeter1]"));
+    window->showNormal();
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - Multimeter1"));
     EXPECT_EQ(frame->currentMenuId(), 129);
 }
@@ -453,6 +457,8 @@ TEST_F(MainWindowTest, NewWindowsCascadeInsideTheArea) {
     for (int i = 0; i < 8; ++i) {
         DocumentWindow* window = frame->NewDocument();
         ASSERT_NE(window, nullptr);
+        // Once the first is restored, the next ones open as it is, one caption further down.
+        window->showNormal();
         EXPECT_TRUE(area.contains(window->geometry())) << i;
         EXPECT_NE(window->pos(), previous) << i;
         previous = window->pos();
@@ -525,7 +531,7 @@ TEST_F(MainWindowTest, FrameworkSaveWritesOnlyTheRecordAndNamesTheWindow) {
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("named.csv"))));
     EXPECT_EQ(window->windowTitle(), QStringLiteral("named.recorder"));
     EXPECT_EQ(window->pathName(), path);
-    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - named.recorder"));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - [named.recorder]"));
     ASSERT_EQ(frame->recentFiles().entries().size(), 1u);
     // Ctrl+S saves to the window's file without asking again.
     QFile::remove(path);

@@ -6,7 +6,9 @@
 
 #include <gtest/gtest.h>
 
+#include <QAction>
 #include <QGuiApplication>
+#include <QLabel>
 #include <QMdiArea>
 #include <QScreen>
 #include <QStatusBar>
@@ -83,6 +85,44 @@ TEST_F(ScreenFitTest, CaptionNamesTheMaximisedDocumentOnceInBrackets) {
     frame->mdiArea()->closeAllSubWindows();
     QCoreApplication::processEvents();
     EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora"));
+}
+
+TEST_F(ScreenFitTest, DisabledToolbarButtonsLookDisabledAndPromptsClearWhenThePointerLeaves) {
+    QToolBar* bar = frame->toolBar();
+    // Without a receiver, recording cannot start: its button shows the disabled image, greyer than the
+    // normal one.
+    QAction* record = frame->CommandAction(32775);
+    ASSERT_FALSE(record->isEnabled());
+    const QSize size = bar->iconSize();
+    const QImage normal = record->icon().pixmap(size, QIcon::Normal).toImage();
+    const QImage disabled = record->icon().pixmap(size, QIcon::Disabled).toImage();
+    ASSERT_EQ(normal.size(), disabled.size());
+    auto colourfulness = [](const QImage& image) {
+        qint64 sum = 0;
+        for (int y = 0; y < image.height(); ++y) {
+            for (int x = 0; x < image.width(); ++x) {
+                const QColor colour = image.pixelColor(x, y);
+                sum += colour.alpha() > 0 ? colour.hsvSaturation() : 0;
+            }
+        }
+        return sum;
+    };
+    EXPECT_LT(colourfulness(disabled), colourfulness(normal) / 2);
+
+    // Each button's prompt shows while the pointer rests on it and goes when the pointer leaves, enabled or
+    // not.
+    for (QAction* action : bar->actions()) {
+        QWidget* button = bar->widgetForAction(action);
+        if (action->isSeparator() || button == nullptr) {
+            continue;
+        }
+        QTest::mouseMove(button, QPoint(4, 4));
+        EXPECT_EQ(frame->statusBar()->currentMessage(), action->statusTip())
+            << action->toolTip().toStdString();
+        QTest::mouseMove(frame->mdiArea(), QPoint(40, 40));
+        EXPECT_EQ(frame->statusBar()->currentMessage(), QString()) << action->toolTip().toStdString();
+        EXPECT_TRUE(frame->messagePane()->isVisible());
+    }
 }
 
 } // namespace

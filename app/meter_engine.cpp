@@ -28,6 +28,38 @@ constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
 constexpr uint8_t kFlowNone = 0;
 
+// "1,234": a count as the status bar words it, with thousands grouped.
+std::u16string GroupedCount(uint32_t count) {
+    std::string digits = std::to_string(count);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), 1, ',');
+    return fromAscii(digits);
+}
+
+// What the status bar says when a recording ends; empty where the window that showed it is gone.
+std::u16string RecordingEndStatus(RecordingEnd why, uint32_t samples) {
+    const std::u16string kept = GroupedCount(samples) + (samples == 1 ? u" sample kept." : u" samples kept.");
+    switch (why) {
+    case RecordingEnd::PlannedCount:
+        return u"Recording complete - " + GroupedCount(samples) + (samples == 1 ? u" sample." : u" samples.");
+    case RecordingEnd::Stopped:
+        return u"Recording stopped, " + kept;
+    case RecordingEnd::ReceiverRemoved:
+        return u"Receiver removed - recording stopped, " + kept;
+    case RecordingEnd::DownloadStarted:
+        return u"Stored log arriving - recording stopped, " + kept;
+    case RecordingEnd::OutOfMemory:
+        return u"Out of memory - recording stopped, " + kept;
+    case RecordingEnd::EndOfInput:
+    case RecordingEnd::Interrupted:
+        return u"Recording stopped (" + std::u16string(RecordingEndReason(why)) + u"), " + kept;
+    case RecordingEnd::None:
+    case RecordingEnd::DocumentClosed:
+        break;
+    }
+    return {};
+}
+
 uint16_t BigEndian16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
@@ -83,7 +115,11 @@ void MeterEngine::OnMemoryFrame(const uint8_t* frame, int length) {
 }
 
 void MeterEngine::OnPairAcknowledged() {
-    Deliver([&] { view_.StopTimer(kPairTimer); });
+    Deliver([&] {
+        view_.StopTimer(kPairTimer);
+        view_.StopTimer(kPairCountdownTimer);
+        view_.ShowStatus(u"Paired.");
+    });
 }
 
 // ---------------------------------------------------------------- live readings and recording
@@ -115,7 +151,7 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
                                static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
                                reading.unit, TimeText())) {
         // Only a failed allocation leaves fewer rows than planned samples.
-        documents_.EndRecording(RecordingEnd::OutOfMemory);
+        EndRecording(RecordingEnd::OutOfMemory);
         return;
     }
     if (journal_)
@@ -123,9 +159,21 @@ void MeterEngine::RecordReading(const MeterReading& reading) {
     if (sampleObserver_)
         sampleObserver_(document, document.sampleCount() - 1);
     documents_.dataSaved = false;
+    view_.ShowRecordingProgress(document.sampleCount(), documents_.plannedSamples);
 
     if (document.sampleCount() >= documents_.plannedSamples)
-        documents_.EndRecording(RecordingEnd::PlannedCount);
+        EndRecording(RecordingEnd::PlannedCount);
+}
+
+void MeterEngine::EndRecording(RecordingEnd why) {
+    if (!documents_.recording)
+        return;
+    documents_.EndRecording(why);
+    view_.ShowRecordingProgress(0, 0);
+    const RecordingDocument* document = documents_.recordingDocument;
+    const std::u16string status = RecordingEndStatus(why, document ? document->sampleCount() : 0);
+    if (!status.empty())
+        view_.ShowStatus(status);
 }
 
 std::u16string MeterEngine::TimeText() const {
@@ -191,14 +239,21 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
         return;
     documents_.plannedSamples = plannedSamples;
     documents_.BeginRecording();
-    if (RecordingDocument* document = documents_.recordingDocument)
+    if (RecordingDocument* document = documents_.recordingDocument) {
         document->ResetSampleCount();
-    else
+        // A save named the window after its file; the new samples are not in that file.
+        if (document->title != kLiveDocumentTitle) {
+            document->title = std::u16string(kLiveDocumentTitle);
+            view_.ShowDocumentTitle(*document);
+        }
+    } else {
         CreateAdoptedDocument(false);
+    }
+    view_.ShowRecordingProgress(0, plannedSamples);
 }
 
 void MeterEngine::StopRecording(RecordingEnd why) {
-    documents_.EndRecording(why);
+    EndRecording(why);
     if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = false;
 }
@@ -241,7 +296,7 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
     // Every frame of a burst gives the next one time to come; the last one stops the watch.
     view_.StartTimer(kDownloadTimer, kDownloadStallMs);
     if (!assembler_.downloading()) {
-        documents_.EndRecording(RecordingEnd::DownloadStarted);
+        EndRecording(RecordingEnd::DownloadStarted);
         SetDownloading(true);
         packetCounter_ = 0;
         endState_ = 1;
@@ -401,6 +456,13 @@ void MeterEngine::Pair() {
     port_.Write(kPairRequest.data(), static_cast<int32_t>(kPairRequest.size()));
     assembler_.SetPaired(false);
     view_.StartTimer(kPairTimer, kPairTimeoutMs);
+    pairSecondsLeft_ = kPairTimeoutMs / 1000;
+    ShowPairCountdown();
+}
+
+void MeterEngine::ShowPairCountdown() {
+    view_.ShowStatus(u"Pairing... (" + fromAscii(std::to_string(pairSecondsLeft_)) + u" s)");
+    view_.StartTimer(kPairCountdownTimer, kPairCountdownMs);
 }
 
 // ---------------------------------------------------------------- receivers and the port
@@ -574,6 +636,17 @@ int MeterEngine::BeginComport() {
         entry.devicePath = settings_.ReadDevicePath(label).value_or(std::string());
     portList_ = {entry};
     SelectPort(0);
+    if (number == 0 && !entry.devicePath.empty()) {
+        // The dialog asks for a COM number, which a device known by its path has none of: it proposes the
+        // receiver's own when the path is a USB serial device, else the usual one, never the 0 it refuses.
+        const std::string prefix = "/dev/ttyUSB";
+        if (entry.devicePath.rfind(prefix, 0) == 0) {
+            const int index = std::atoi(entry.devicePath.c_str() + prefix.size());
+            if (index >= 0 && index < 255 && entry.devicePath.size() > prefix.size())
+                return index + 1;
+        }
+        return kDefaultPortNumber;
+    }
     return number;
 }
 
@@ -606,8 +679,18 @@ void MeterEngine::OnTimer(int id) {
         break;
     case kPairTimer:
         view_.StopTimer(kPairTimer);
-        if (!assembler_.paired())
+        view_.StopTimer(kPairCountdownTimer);
+        if (!assembler_.paired()) {
+            view_.ShowStatus(u"Not paired.");
             view_.ShowMessage(std::u16string(kPairFailed), MessageIcon::None);
+        }
+        break;
+    case kPairCountdownTimer:
+        view_.StopTimer(kPairCountdownTimer);
+        if (pairSecondsLeft_ > 1 && !assembler_.paired()) {
+            --pairSecondsLeft_;
+            ShowPairCountdown();
+        }
         break;
     case kDownloadTimer:
         view_.StopTimer(kDownloadTimer);
@@ -640,10 +723,13 @@ bool MeterEngine::OnDocumentClosing(RecordingDocument& document) {
 
 void MeterEngine::OnDocumentDestroyed(RecordingDocument& document) {
     const bool downloadTarget = &document == documents_.downloadDocument;
+    const bool recordingInto = documents_.recording && &document == documents_.recordingDocument;
     // The user was asked before the window closed: its samples are saved or meant to go.
     if (journal_ && &document == documents_.recordingDocument)
         journal_->Remove();
     ForgetDocument(documents_, document);
+    if (recordingInto)
+        view_.ShowRecordingProgress(0, 0);
     if (downloadTarget)
         SetDownloading(false);
 }

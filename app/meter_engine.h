@@ -45,10 +45,18 @@ struct ReceiverItem {
     std::u16string label;
 };
 
-enum EngineTimer : int { kConnectTimer = 1, kRescanTimer = 3, kPairTimer = 4, kDownloadTimer = 5 };
+enum EngineTimer : int {
+    kConnectTimer = 1,
+    kRescanTimer = 3,
+    kPairTimer = 4,
+    kDownloadTimer = 5,
+    kPairCountdownTimer = 6,
+};
 inline constexpr int kConnectDelayMs = 200;
 inline constexpr int kRescanDelayMs = 1000;
 inline constexpr int kPairTimeoutMs = 30000;
+// The status bar counts the pairing's seconds down at this pace.
+inline constexpr int kPairCountdownMs = 1000;
 // A download whose memory frames stop arriving for this long ends with what has arrived.
 inline constexpr int kDownloadStallMs = 5000;
 inline constexpr uint32_t kMaxPlannedSamples = 20000;
@@ -84,6 +92,11 @@ public:
     // The window of `document` shows the title the state has just given it. What the document holds is
     // announced by the document itself, to the views that listen to it.
     virtual void ShowDocumentTitle(RecordingDocument& /*document*/) {}
+
+    // What just happened, in words, for the status bar ("Paired.", "Receiver removed - ...").
+    virtual void ShowStatus(const std::u16string& /*text*/) {}
+    // The running recording's count for its status pane ("Recording 150 of 300"); planned 0 hides the pane.
+    virtual void ShowRecordingProgress(uint32_t /*recorded*/, uint32_t /*planned*/) {}
 
     // Every live reading after decoding, for the instrument panel.
     virtual void ShowLiveReading(const LiveReading& /*reading*/) {}
@@ -122,7 +135,8 @@ public:
     void OnDeviceArrived();
     void OnDeviceRemoved();
     void Reconnect();
-    // The Comport dialog: the number it starts with (from the settings file), then the typed one.
+    // The Comport dialog: the number it starts with (from the settings file; for a receiver remembered by
+    // its device path, a valid number of its own), then the typed one.
     int BeginComport();
     void ConfirmComport(int portNumber);
     // Opens a device path directly (the command-line tool's --port).
@@ -224,6 +238,9 @@ private:
     void SelectPort(int index);
     void ShowPanelPage();
     bool SaveBeforeLosing(RecordingDocument& document);
+    // Ends a running recording for `why` and says so in the status bar; nothing when none runs.
+    void EndRecording(RecordingEnd why);
+    void ShowPairCountdown();
     std::u16string TimeText() const;
 
     EngineView& view_;
@@ -255,6 +272,7 @@ private:
     bool lastDownloadComplete_ = true;
     int packetCounter_ = 0;
     int endState_ = 0;
+    int pairSecondsLeft_ = 0;
     bool discardingBurst_ = false; // after AbandonDownload, until a new header or a live reading
 
     std::thread::id uiThread_;

@@ -176,6 +176,14 @@ void EngineLink::ShowLiveReading(const LiveReading& reading) {
     }
 }
 
+void EngineLink::ShowStatus(const std::u16string& text) {
+    frame_.ShowStatus(QString::fromStdU16String(text));
+}
+
+void EngineLink::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {
+    frame_.ShowRecordingProgress(recorded, planned);
+}
+
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
     QTreeWidget* tree = frame_.instrumentTree();
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {

@@ -9,6 +9,7 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMimeData>
 #include <QScreen>
@@ -74,6 +75,11 @@ bool MainWindow::CreateStatusBar() {
     messagePane_ = new QLabel(QStringLiteral("Ready"), bar);
     messagePane_->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(messagePane_, 1);
+    recordingPane_ = new QLabel(bar);
+    recordingPane_->setObjectName(QStringLiteral("recordingPane"));
+    recordingPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(recordingPane_);
+    recordingPane_->hide();
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);
@@ -84,6 +90,21 @@ bool MainWindow::CreateStatusBar() {
         lockPanes_.push_back(pane);
     }
     return true;
+}
+
+void MainWindow::ShowStatus(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
+void MainWindow::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {
+    if (planned == 0) {
+        recordingPane_->hide();
+        return;
+    }
+    const QLocale grouped(QLocale::English, QLocale::UnitedStates);
+    recordingPane_->setText(
+        QStringLiteral("Recording %1 of %2").arg(grouped.toString(recorded), grouped.toString(planned)));
+    recordingPane_->show();
 }
 
 void MainWindow::UpdateTitle() {

@@ -12,11 +12,13 @@
 #include "docking/gui/auto_hide.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QPrinter>
 #include <QSettings>
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -84,6 +86,12 @@ public:
     QAction* CommandAction(int id) const;
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* messagePane() const { return messagePane_; }
+    // The pane that counts a running recording's samples; hidden while none runs.
+    QLabel* recordingPane() const { return recordingPane_; }
+    // What just happened, in the message pane until the next prompt replaces it.
+    void ShowStatus(const QString& text);
+    // "Recording 150 of 300" in the recording pane; `planned` 0 hides it.
+    void ShowRecordingProgress(uint32_t recorded, uint32_t planned);
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
     QMdiArea* mdiArea() const { return mdiArea_; }
@@ -101,6 +109,12 @@ public:
     QList<DocumentWindow*> documentWindows() const;
 
     const RecentFileList& recentFiles() const { return recent_; }
+
+    // Where Help finds the manual (empty: the installed one, else the one beside the program) and whether
+    // the desktop has a browser for it; tests replace both.
+    void SetHelpSource(const QString& manual, std::function<bool()> hasBrowser);
+    // The manual in the program's own window, once Help has opened it there.
+    QWidget* helpWindow() const { return helpWindow_; }
 
     // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
     // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
@@ -192,6 +206,7 @@ private:
     AutoHideStrips* autoHide_;
     QToolBar* toolBar_ = nullptr;
     QLabel* messagePane_ = nullptr;
+    QLabel* recordingPane_ = nullptr;
     std::vector<QLabel*> lockPanes_;
     QMenu* windowMenu_ = nullptr;
     std::vector<QAction*> windowList_;
@@ -200,6 +215,9 @@ private:
     std::map<int, QTimer*> timers_;
     QPrinter printer_;
     const TabTable& documentTabs_;
+    QString helpManual_;
+    std::function<bool()> hasBrowser_;
+    QPointer<QWidget> helpWindow_;
     int untitledCount_ = 0;
     bool documentsMaximized_ = true;
 };

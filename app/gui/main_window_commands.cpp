@@ -4,6 +4,7 @@
 
 #include "app/command_ids.h"
 #include "app/gui/about_dialog.h"
+#include "app/gui/help_window.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
 
@@ -402,13 +403,35 @@ void MainWindow::ShowMenu(int menuId) {
     }
 }
 
+void MainWindow::SetHelpSource(const QString& manual, std::function<bool()> hasBrowser) {
+    helpManual_ = manual;
+    hasBrowser_ = std::move(hasBrowser);
+}
+
 void MainWindow::OnHelp() {
-    // Opening can fail (no manual, no viewer); as on the original, that is not reported.
-    const std::u16string program = QCoreApplication::applicationFilePath().toStdU16String();
-    QString path = QString::fromStdU16String(InstalledHelpFilePath(program));
-    if (!QFileInfo::exists(path))
-        path = QString::fromStdU16String(HelpFilePath(program));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    QString path = helpManual_;
+    if (path.isEmpty()) {
+        const std::u16string program = QCoreApplication::applicationFilePath().toStdU16String();
+        path = QString::fromStdU16String(InstalledHelpFilePath(program));
+        if (!QFileInfo::exists(path))
+            path = QString::fromStdU16String(HelpFilePath(program));
+    }
+    path = QFileInfo(path).absoluteFilePath();
+    if (!QFileInfo::exists(path)) {
+        statusBar()->showMessage(QStringLiteral("The manual is missing: %1").arg(path));
+        return;
+    }
+    const bool hasBrowser = hasBrowser_ ? hasBrowser_() : DesktopHasBrowser();
+    if (hasBrowser && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        return;
+    }
+    // No browser to show it: the program's own window does.
+    if (helpWindow_ == nullptr) {
+        helpWindow_ = new HelpWindow(path, this);
+    }
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void MainWindow::OnAbout() {

@@ -212,10 +212,21 @@ bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chos
     if (!saved) {
         // A failed save is reported: silence would let the user believe the data is on disk.
         prompts_->ShowMessage(saved.reason(), MessageIcon::Exclamation);
-    } else if (target_ != nullptr) {
+        return false;
+    }
+    if (target_ != nullptr) {
         target_->OnDocumentSaved(document);
     }
-    return static_cast<bool>(saved);
+    // The window is named after its file from now on, and the status bar says which files were written.
+    const SavePaths paths = DerivePaths(ToPath(chosenPath));
+    document.title = paths.record.filename().u16string();
+    if (DocumentWindow* frame = WindowOf(&document)) {
+        frame->UpdateTitle();
+    }
+    ShowStatus(QStringLiteral("Saved %1 and %2")
+                   .arg(FromPath(paths.record.filename()), FromPath(paths.text.filename())));
+    UpdateCommandUI();
+    return true;
 }
 
 void MainWindow::OnFileSave() {

@@ -78,6 +78,13 @@ public:
         icons.push_back(icon);
     }
 
+    // Status bar
+    void ShowStatus(const std::u16string& text) override { statuses.push_back(text); }
+    void ShowRecordingProgress(uint32_t recorded, uint32_t planned) override {
+        paneRecorded = recorded;
+        panePlanned = planned;
+    }
+
     // Instrument bar and panel
     void ShowLiveReading(const LiveReading& reading) override { readings.push_back(reading); }
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override {
@@ -101,6 +108,9 @@ public:
     void CloseProgress() override { progressShown = false; }
 
     std::map<int, int> timers;
+    std::vector<std::u16string> statuses;
+    uint32_t paneRecorded = 0;
+    uint32_t panePlanned = 0;
     std::vector<std::unique_ptr<RecordingDocument>> documents;
     // Runs on every new document before the state sees it.
     std::function<void(RecordingDocument&)> prepareDocument;

@@ -166,6 +166,44 @@ TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
     EXPECT_EQ(LiveDocument()->sampleCount(), 4u);
 }
 
+TEST_F(MeterEngineTest, TheStatusBarCountsARecordingAndSaysHowItEnded) {
+    struct Case {
+        const char* what;
+        int samples;
+        std::function<void()> end;
+        std::u16string status;
+    };
+    const Case cases[] = {
+        {"Stop Recording", 3, [&] { state_.StopRecording(); }, u"Recording stopped, 3 samples kept."},
+        {"receiver pulled", 1234, [&] { state_.OnDeviceRemoved(); },
+         u"Receiver removed - recording stopped, 1,234 samples kept."},
+        {"one sample, then a stored log", 1, [&] { Feed(MakeMemoryHeader(2)); },
+         u"Stored log arriving - recording stopped, 1 sample kept."},
+        {"the planned count", 3000, [&] { FeedReadings(1); }, u"Recording complete - 3,001 samples."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view_.statuses.clear();
+        state_.documents().dataSaved = true; // no save question between the cases
+        state_.StartRecordingOf(c.samples == 3000 ? 3001 : 5000);
+        EXPECT_NE(view_.panePlanned, 0u);
+        EXPECT_EQ(view_.paneRecorded, 0u);
+        FeedReadings(c.samples);
+        EXPECT_EQ(view_.paneRecorded, static_cast<uint32_t>(c.samples));
+        c.end();
+        EXPECT_FALSE(state_.documents().recording);
+        EXPECT_EQ(view_.panePlanned, 0u) << "the pane goes with the recording";
+        ASSERT_EQ(view_.statuses.size(), 1u);
+        EXPECT_EQ(view_.statuses[0], c.status);
+        state_.AbandonDownload();
+        Feed(LiveFrame(100)); // a live reading ends any burst
+    }
+    // Nothing runs: a second stop says nothing.
+    view_.statuses.clear();
+    state_.StopRecording();
+    EXPECT_TRUE(view_.statuses.empty());
+}
+
 // A capture without the meter's pauses (calvora-cli record --input reads one this way): every reading
 // is recorded, however many frames a chunk completes.
 TEST_F(MeterEngineTest, BackToBackReadingsAreAllRecorded) {
@@ -481,17 +519,27 @@ TEST_F(MeterEngineTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
     };
     for (const auto& c : cases) {
         view_.messages.clear();
+        view_.statuses.clear();
         state_.Pair();
         EXPECT_TRUE(view_.TimerRunning(kPairTimer));
         EXPECT_FALSE(state_.paired());
+        // The status bar counts the seconds down.
+        EXPECT_EQ(view_.statuses.back(), u"Pairing... (30 s)");
+        EXPECT_EQ(view_.timers[kPairCountdownTimer], 1000);
+        state_.OnTimer(kPairCountdownTimer);
+        EXPECT_EQ(view_.statuses.back(), u"Pairing... (29 s)");
         for (const auto& chunk : c.chunks)
             state_.ReceiveChunk(chunk.data(), static_cast<int>(chunk.size()));
         if (!c.failed) {
             EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+            EXPECT_FALSE(view_.TimerRunning(kPairCountdownTimer));
+            EXPECT_EQ(view_.statuses.back(), u"Paired.");
         }
         state_.OnTimer(kPairTimer); // 30 s later
         EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+        EXPECT_FALSE(view_.TimerRunning(kPairCountdownTimer));
         if (c.failed) {
+            EXPECT_EQ(view_.statuses.back(), u"Not paired.");
             ASSERT_EQ(view_.messages.size(), 1u);
             EXPECT_EQ(view_.messages[0], u"Pair failed! Make sure the meter is opened and sending data!");
         } else {

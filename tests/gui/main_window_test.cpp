@@ -490,8 +490,9 @@ TEST_F(MainWindowTest, SaveWritesTheRecordAndTheTextExportBesideIt) {
     EXPECT_TRUE(QFile::exists(dir.filePath(QStringLiteral("data.csv"))));
     EXPECT_FALSE(QFile::exists(dir.filePath(QStringLiteral("data.xls"))));
     EXPECT_TRUE(documents().dataSaved);
-    // The window keeps its name: this save is an export, not a rename.
-    EXPECT_EQ(window->windowTitle(), QStringLiteral("Multimeter1"));
+    // The window shows the file's name and the status bar both files; the window keeps no file of its own.
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("data.recorder"));
+    EXPECT_EQ(frame->statusBar()->currentMessage(), QStringLiteral("Saved data.recorder and data.csv"));
     EXPECT_TRUE(window->pathName().isEmpty());
     EXPECT_TRUE(frame->recentFiles().entries().empty());
 }

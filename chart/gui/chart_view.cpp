@@ -319,7 +319,9 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
     } else {
         const int64_t k = GridStep(axis.dx, plot.width());
         int64_t n = FirstAtOrRight(axis, range.first, k, plot.left - 5);
-        for (int i = 0; i < kFarLoop; ++i, n += k) {
+        // A live chart lays out room for samples still to come; numbers past the last sample label nothing.
+        const int64_t last = document_.sampleCount();
+        for (int i = 0; i < kFarLoop && n <= last; ++i, n += k) {
             const double x = axis.X(n);
             if (x > plot.right + 5)
                 break;

@@ -120,6 +120,7 @@ protected:
     void mouseMoveEvent(QMouseEvent* event) override;
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
@@ -136,6 +137,8 @@ private:
     void OnVerticalAction(int action);
     void CursorStep(int x, int y);
     void CloseReadout();
+    // Where the readout of a sample drawn at `cursorX` goes.
+    QPoint ReadoutPlace(const QSize& size, double cursorX) const;
     void EndDragOverReadout();
     // XOR drawings on the back buffer: drawing the same thing twice restores the picture.
     void InvertRect(const DragRect& rect);

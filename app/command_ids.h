@@ -36,6 +36,7 @@ enum CommandId : int {
     ID_COMPORT = 32790,
     ID_RECONNECT = 32791,
     ID_PAIR = 32795,
+    ID_EXPORT_CHART = 32810,
 };
 
 } // namespace calvora

@@ -180,6 +180,8 @@ private:
     void OnPrint();
     void OnPrintPreview();
     void OnPrintSetup();
+    // File › Export Chart... (export_chart.cpp).
+    void OnExportChart();
     void OnHelp();
     void OnAbout();
     void OnDocumentClosing(DocumentWindow* frame, bool& accept);

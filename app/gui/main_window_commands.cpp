@@ -7,6 +7,7 @@
 #include "app/gui/help_window.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
+#include "recording/recording_document.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -68,6 +69,9 @@ void MainWindow::CreateMenus() {
     QAction* print = MakeCommand({ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"),
                                   QStringLiteral("Print the active document\nPrint"), kImagePrint});
     QAction* preview = MakeCommand({ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"), QString()});
+    QAction* exportChart =
+        MakeCommand({ID_EXPORT_CHART, QStringLiteral("Export C&hart..."),
+                     QStringLiteral("Save the chart as a PNG, SVG or PDF picture\nExport Chart")});
     QAction* printSetup =
         MakeCommand({ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
                      QStringLiteral("Change the printer and printing options\nPage Setup")});
@@ -138,7 +142,7 @@ void MainWindow::CreateMenus() {
 
     auto* file129 = new QMenu(QStringLiteral("&File"), this);
     file129->setObjectName(QStringLiteral("file129"));
-    for (QAction* action : {open, close, save, print, preview, printSetup}) {
+    for (QAction* action : {open, close, save, print, preview, exportChart, printSetup}) {
         file129->addAction(action);
     }
     file129->addSeparator();
@@ -265,6 +269,8 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_PREVIEW:
         return CommandState{canPrint, false};
+    case ID_EXPORT_CHART:
+        return CommandState{activeDocument() != nullptr && activeDocument()->sampleCount() > 0, false};
     case ID_FILE_MRU_FILE1:
         // The placeholder item stays grey; the file entries replace it once a file has been used.
         return CommandState{false, false};
@@ -337,6 +343,9 @@ bool MainWindow::RunShellCommand(int id) {
         return true;
     case ID_FILE_PRINT_SETUP:
         OnPrintSetup();
+        return true;
+    case ID_EXPORT_CHART:
+        OnExportChart();
         return true;
     case ID_APP_EXIT:
         close();

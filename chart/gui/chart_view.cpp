@@ -9,6 +9,7 @@
 #include "recording/recording_document.h"
 #include "recording/save.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QFontInfo>
 #include <QHash>
@@ -18,6 +19,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QStaticText>
+#include <QStyle>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -92,6 +94,12 @@ QFont LabelFont() {
 // A label with its top-left corner at (x, y), in the painter's font and pen.
 void LabelAt(QPainter& painter, LabelCache& labels, int x, int y, const QString& text) {
     painter.drawStaticText(QPoint(x, y), labels.Get(text, painter.font()));
+}
+
+// The chart's own face colour around the plot, under its black labels: the style's standard (light) one, so
+// that a dark desktop theme leaves the chart readable.
+QColor ChartFace() {
+    return QApplication::style()->standardPalette().color(QPalette::Button);
 }
 
 // Text with its top-left corner at (x, y), in the painter's font and the default black.
@@ -177,7 +185,7 @@ void ChartView::UpdateScrollBars() {
 
 bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
     const bool printing = printTime != nullptr;
-    const QColor buttonFace = palette().color(QPalette::Button);
+    const QColor buttonFace = ChartFace();
     auto blank = [&] {
         image = QImage(size(), QImage::Format_RGB32);
         image.fill(buttonFace);
@@ -364,7 +372,7 @@ void ChartView::paintEvent(QPaintEvent* /*event*/) {
     if (buffer_.size() == size())
         painter.drawImage(0, 0, buffer_);
     else
-        painter.fillRect(rect(), palette().color(QPalette::Button));
+        painter.fillRect(rect(), ChartFace());
 }
 
 void ChartView::RedrawChart() {

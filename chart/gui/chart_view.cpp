@@ -418,6 +418,15 @@ void ChartView::AppendLiveSample() {
     case LiveAction::DrawNewestSegment:
         break;
     }
+    // The sample labels stop at the last sample: the sample that reaches the next label's place repaints the
+    // axis.
+    if (document_.layout.fullView) {
+        const int64_t k = GridStep(SampleAxisOf(document_).dx, plot_.width());
+        if (k > 0 && (static_cast<int64_t>(document_.sampleCount()) - 1) % k == 0) {
+            RedrawChart();
+            return;
+        }
+    }
     // A full paint already pending draws the segment itself.
     if (dirty_ || buffer_.size() != size())
         return;

@@ -165,7 +165,9 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     for (int i = 0; i < 40; ++i) {
         const int before = CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed);
         live.Append(static_cast<float>(2 + (i * 7) % 6));
-        if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
+        // After the first three samples only the newest segment is drawn, at once; a sample that gets a label
+        // (every 13th in a window of 100) repaints the chart instead.
+        if (i >= 3 && i % 13 != 0) {
             EXPECT_GT(CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
         }
         Painted(*view);
@@ -298,6 +300,13 @@ TEST_F(ChartViewTest, SampleLabelsStopAtTheLastSample) {
     const QImage& image = Painted(*view);
     EXPECT_GT(CountDark(image, QRect(104, 478, 16, 16)), 5);  // "1" at the left side
     EXPECT_EQ(CountDark(image, QRect(180, 474, 520, 30)), 0); // nothing past sample 10 (x about 163)
+    // Labels every 13 samples: sample 14 (x about 186) brings its own while the recording runs.
+    for (int i = 0; i < 4; ++i) {
+        live.Append(5);
+        Painted(*view);
+    }
+    EXPECT_GT(CountDark(view->backBuffer(), QRect(176, 478, 24, 16)), 5);
+    EXPECT_EQ(CountDark(view->backBuffer(), QRect(200, 474, 500, 30)), 0);
     for (int i = 0; i < 90; ++i)
         live.Append(5);
     EXPECT_GT(CountDark(Painted(*view), QRect(180, 474, 520, 30)), 20); // the window filled: all labelled

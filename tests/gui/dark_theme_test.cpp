@@ -3,15 +3,22 @@
 #include "chart/chart_layout.h"
 #include "chart/gui/chart_view.h"
 #include "docking/gui/dock_page_bar.h"
+#include "recording/byte_sink.h"
+#include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "tests/support/shown_main_window.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QDir>
+#include <QFile>
 #include <QImage>
 #include <QPalette>
 #include <QStyle>
+#include <QTemporaryDir>
+
+#include <cmath>
 
 namespace calvora {
 namespace {
@@ -72,6 +79,30 @@ TEST_F(DarkThemeTest, TheChartKeepsItsLightFaceAndTheBarCaptionIsReadable) {
     ASSERT_NE(bar, nullptr);
     const QImage shot = bar->grab().toImage();
     EXPECT_GT(CountWhere(shot, QRect(0, 0, shot.width(), 22), [](QRgb p) { return qGray(p) > 180; }), 20);
+}
+
+// Writes shell-dark-theme.png to $CALVORA_SCREENSHOT_DIR: the main window with a recording's chart under a
+// dark palette, as a dark desktop theme hands it to the program.
+TEST_F(DarkThemeTest, DISABLED_Screenshot) {
+    const QString folder = qEnvironmentVariable("CALVORA_SCREENSHOT_DIR", QDir::tempPath());
+    frame->resize(1280, 760);
+    RecordingDocument recording;
+    recording.SetChannelCount(1);
+    recording.FillRows(120);
+    for (uint32_t row = 0; row < 120; ++row) {
+        recording.SetValue(row, 0, static_cast<float>(5 + 4 * std::sin(row / 6.0)), 10.0f);
+        recording.SetTexts(row, u"VDC", u"DC", u"V", u" 12/09/26 14:00:00");
+    }
+    MemorySink sink;
+    ASSERT_TRUE(WriteRecord(recording, sink));
+    QTemporaryDir dir;
+    QFile file(dir.filePath(QStringLiteral("bench.recorder")));
+    ASSERT_TRUE(file.open(QIODevice::WriteOnly));
+    file.write(reinterpret_cast<const char*>(sink.bytes.data()), static_cast<qint64>(sink.bytes.size()));
+    file.close();
+    ASSERT_NE(frame->OpenDocumentFile(file.fileName()), nullptr);
+    QTest::qWait(200);
+    EXPECT_TRUE(frame->grab().save(folder + QStringLiteral("/shell-dark-theme.png")));
 }
 
 } // namespace

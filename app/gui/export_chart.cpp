@@ -10,9 +10,9 @@
 #include <QFileDialog>
 #include <QFileInfo>
 #include <QFormLayout>
-#include <QHBoxLayout>
 #include <QLabel>
 #include <QSpinBox>
+#include <QVBoxLayout>
 
 #include <array>
 

@@ -40,6 +40,7 @@ enum CommandId : int {
     ID_VIEW_STATISTICS = 32801,
     ID_LIMITS = 32802,
     ID_TRIGGER = 32803,
+    ID_EXPORT_CHART = 32810,
 };
 
 } // namespace calvora

@@ -28,6 +28,38 @@ constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
 constexpr uint8_t kFlowNone = 0;
 
+// "1,234": a count as the status bar words it, with thousands grouped.
+std::u16string GroupedCount(uint32_t count) {
+    std::string digits = std::to_string(count);
+    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
+        digits.insert(static_cast<size_t>(at), 1, ',');
+    return fromAscii(digits);
+}
+
+// What the status bar says when a recording ends; empty where the window that showed it is gone.
+std::u16string RecordingEndStatus(RecordingEnd why, uint32_t samples) {
+    const std::u16string kept = GroupedCount(samples) + (samples == 1 ? u" sample kept." : u" samples kept.");
+    switch (why) {
+    case RecordingEnd::PlannedCount:
+        return u"Recording complete - " + GroupedCount(samples) + (samples == 1 ? u" sample." : u" samples.");
+    case RecordingEnd::Stopped:
+        return u"Recording stopped, " + kept;
+    case RecordingEnd::ReceiverRemoved:
+        return u"Receiver removed - recording stopped, " + kept;
+    case RecordingEnd::DownloadStarted:
+        return u"Stored log arriving - recording stopped, " + kept;
+    case RecordingEnd::OutOfMemory:
+        return u"Out of memory - recording stopped, " + kept;
+    case RecordingEnd::EndOfInput:
+    case RecordingEnd::Interrupted:
+        return u"Recording stopped (" + std::u16string(RecordingEndReason(why)) + u"), " + kept;
+    case RecordingEnd::None:
+    case RecordingEnd::DocumentClosed:
+        break;
+    }
+    return {};
+}
+
 uint16_t BigEndian16(const uint8_t* bytes) {
     return static_cast<uint16_t>(bytes[0] << 8 | bytes[1]);
 }
@@ -83,7 +115,11 @@ void MeterEngine::OnMemoryFrame(const uint8_t* frame, int length) {
 }
 
 void MeterEngine::OnPairAcknowledged() {
-    Deliver([&] { view_.StopTimer(kPairTimer); });
+    Deliver([&] {
+        view_.StopTimer(kPairTimer);
+        view_.StopTimer(kPairCountdownTimer);
+        view_.ShowStatus(u"Paired.");
+    });
 }
 
 // ---------------------------------------------------------------- live readings and recording
@@ -141,7 +177,7 @@ void MeterEngine::RecordReading(const MeterReading& reading, const std::u16strin
                                static_cast<int32_t>(reading.lowLimit), reading.functionName, reading.mode,
                                reading.unit, timeText)) {
         // Only a failed allocation leaves fewer rows than planned samples.
-        documents_.EndRecording(RecordingEnd::OutOfMemory);
+        EndRecording(RecordingEnd::OutOfMemory);
         return;
     }
     if (journal_)
@@ -149,9 +185,21 @@ void MeterEngine::RecordReading(const MeterReading& reading, const std::u16strin
     if (sampleObserver_)
         sampleObserver_(document, document.sampleCount() - 1);
     documents_.dataSaved = false;
+    view_.ShowRecordingProgress(document.sampleCount(), documents_.plannedSamples);
 
     if (document.sampleCount() >= documents_.plannedSamples)
-        documents_.EndRecording(RecordingEnd::PlannedCount);
+        EndRecording(RecordingEnd::PlannedCount);
+}
+
+void MeterEngine::EndRecording(RecordingEnd why) {
+    if (!documents_.recording)
+        return;
+    documents_.EndRecording(why);
+    view_.ShowRecordingProgress(0, 0);
+    const RecordingDocument* document = documents_.recordingDocument;
+    const std::u16string status = RecordingEndStatus(why, document ? document->sampleCount() : 0);
+    if (!status.empty())
+        view_.ShowStatus(status);
 }
 
 std::u16string MeterEngine::TimeText() const {
@@ -228,14 +276,21 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
         nextTrigger_.kind = TriggerKind::Immediate;
     }
     documents_.BeginRecording();
-    if (RecordingDocument* document = documents_.recordingDocument)
+    if (RecordingDocument* document = documents_.recordingDocument) {
         document->ResetSampleCount();
-    else
+        // A save named the window after its file; the new samples are not in that file.
+        if (document->title != kLiveDocumentTitle) {
+            document->title = std::u16string(kLiveDocumentTitle);
+            view_.ShowDocumentTitle(*document);
+        }
+    } else {
         CreateAdoptedDocument(false);
+    }
+    view_.ShowRecordingProgress(0, plannedSamples);
 }
 
 void MeterEngine::StopRecording(RecordingEnd why) {
-    documents_.EndRecording(why);
+    EndRecording(why);
     if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = false;
 }
@@ -275,17 +330,22 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
             return;
         discardingBurst_ = false;
     }
+    // Every frame of a burst gives the next one time to come; the last one stops the watch.
+    view_.StartTimer(kDownloadTimer, kDownloadStallMs);
     if (!assembler_.downloading()) {
-        documents_.EndRecording(RecordingEnd::DownloadStarted);
+        EndRecording(RecordingEnd::DownloadStarted);
         SetDownloading(true);
         packetCounter_ = 0;
         endState_ = 1;
         downloadRecordCount_ = BigEndian16(frame + 5);
         downloadBuffer_.assign(size_t{downloadRecordCount_} * kRecordBytes, 0);
+        arrivedBytes_.assign(downloadBuffer_.size(), 0);
+        arrivedRecords_ = 0;
         if (!view_.progressOpen()) {
             const int roundedUp = static_cast<int>((downloadRecordCount_ + 9) / 10 * 10);
             view_.OpenProgress(2 * roundedUp);
         }
+        view_.SetProgressRecords(0, downloadRecordCount_);
         return;
     }
 
@@ -293,19 +353,17 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
     const int declared = BigEndian16(frame + 5);
     const int present = std::min(declared, length - kMemoryPayloadOffset);
     // Block numbers count from 1; a block 0 would land before the buffer and is dropped whole.
-    if (block >= 1) {
-        const size_t start = size_t(block - 1) * kBlockPayloadBytes;
-        for (int k = 0; k < present; ++k) {
-            if (start + k < downloadBuffer_.size())
-                downloadBuffer_[start + k] = frame[kMemoryPayloadOffset + k];
-        }
-    }
+    if (block >= 1)
+        CopyPayload(size_t(block - 1) * kBlockPayloadBytes, frame + kMemoryPayloadOffset, present);
     ++packetCounter_;
     view_.SetProgressPosition(packetCounter_ * 10);
+    view_.SetProgressRecords(arrivedRecords_, downloadRecordCount_);
 
     if (frame[2] == kMemoryTailMarker && endState_ == 2) {
         packetCounter_ = 0;
+        view_.StopTimer(kDownloadTimer);
         view_.CloseProgress();
+        lastDownloadComplete_ = true;
         if (documents_.downloadDocument)
             FillDownloadDocument();
         else
@@ -315,43 +373,114 @@ void MeterEngine::HandleMemoryFrame(const uint8_t* frame, int length) {
         endState_ = 2;
 }
 
+void MeterEngine::CopyPayload(size_t start, const uint8_t* bytes, int count) {
+    for (int k = 0; k < count; ++k) {
+        const size_t at = start + static_cast<size_t>(k);
+        if (at >= downloadBuffer_.size())
+            break;
+        downloadBuffer_[at] = bytes[k];
+        if (arrivedBytes_[at])
+            continue;
+        arrivedBytes_[at] = 1;
+        const size_t record = at / kRecordBytes * kRecordBytes;
+        if (std::all_of(arrivedBytes_.begin() + static_cast<std::ptrdiff_t>(record),
+                        arrivedBytes_.begin() + static_cast<std::ptrdiff_t>(record + kRecordBytes),
+                        [](uint8_t arrived) { return arrived != 0; }))
+            ++arrivedRecords_;
+    }
+}
+
 void MeterEngine::FillDownloadDocument() {
     RecordingDocument* document = documents_.downloadDocument;
     if (!document || !assembler_.downloading())
         return;
-    SetDownloading(false);
-    view_.ActivateDocumentWindow(*document);
+    FillFromDownloadBuffer(*document);
+}
 
-    document->ReleaseRows();
-    document->SetChannelCount(1);
-    document->FillRows(downloadRecordCount_);
+void MeterEngine::FillFromDownloadBuffer(RecordingDocument& document) {
+    SetDownloading(false);
+    view_.StopTimer(kDownloadTimer);
+    view_.ActivateDocumentWindow(document);
+
+    document.ReleaseRows();
+    document.SetChannelCount(1);
+    document.FillRows(downloadRecordCount_);
     const std::u16string timeText = TimeText();
     for (uint32_t row = 0; row < downloadRecordCount_; ++row) {
         const StoredReading reading =
             DecodeStoredReading(downloadBuffer_.data() + size_t{row} * kRecordBytes);
-        document->SetValue(row, 0, reading.value, reading.fullScale);
-        document->SetLowLimit(row, reading.lowLimit);
-        document->SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
+        document.SetValue(row, 0, reading.value, reading.fullScale);
+        document.SetLowLimit(row, reading.lowLimit);
+        document.SetTexts(row, reading.functionName, reading.mode, reading.unit, timeText);
     }
-    document->Compact();
-    SetLimitsFromSamples(*document);
+    document.Compact();
+    SetLimitsFromSamples(document);
 
+    ReleaseDownloadBuffer();
+    endState_ = 0;
+    document.AnnounceReset();
+    if (downloadObserver_)
+        downloadObserver_(document);
+}
+
+void MeterEngine::ReleaseDownloadBuffer() {
     downloadBuffer_.clear();
     downloadBuffer_.shrink_to_fit();
-    endState_ = 0;
-    document->AnnounceReset();
-    if (downloadObserver_)
-        downloadObserver_(*document);
+    arrivedBytes_.clear();
+    arrivedBytes_.shrink_to_fit();
+    arrivedRecords_ = 0;
+}
+
+void MeterEngine::EndStalledDownload() {
+    const uint32_t announced = downloadRecordCount_;
+    // Records are kept up to the first one that is missing a byte: a gap would shift every later row.
+    uint32_t kept = 0;
+    while (kept < announced && std::all_of(arrivedBytes_.begin() + std::ptrdiff_t{kept} * kRecordBytes,
+                                           arrivedBytes_.begin() + std::ptrdiff_t{kept + 1} * kRecordBytes,
+                                           [](uint8_t arrived) { return arrived != 0; }))
+        ++kept;
+    packetCounter_ = 0;
+    view_.CloseProgress();
+    // Frames of this burst that come after all would be taken for a new download of nonsense.
+    discardingBurst_ = true;
+    lastDownloadComplete_ = false;
+
+    const std::u16string counts = fromAscii(std::to_string(kept) + " of " + std::to_string(announced));
+    RecordingDocument* document = kept > 0 ? documents_.downloadDocument : nullptr;
+    if (kept > 0 && !document) {
+        document = view_.CreateDocumentWindow();
+        if (document) {
+            ApplyNewChartDefaults(*document);
+            document->title = std::u16string(kDownloadDocumentTitle);
+            documents_.downloadDocument = document;
+            view_.ShowDocumentTitle(*document);
+        }
+    }
+    if (!document) {
+        SetDownloading(false);
+        endState_ = 0;
+        ReleaseDownloadBuffer();
+        view_.ShowMessage(u"The meter's log stopped arriving before its first record came (" + counts +
+                              u"). Nothing is kept.",
+                          MessageIcon::Exclamation);
+        return;
+    }
+    downloadRecordCount_ = kept;
+    FillFromDownloadBuffer(*document);
+    view_.ShowMessage(u"The meter's log stopped arriving after " + counts + u" records. The " +
+                          fromAscii(std::to_string(kept)) + u" records that arrived are kept in \"" +
+                          std::u16string(kDownloadDocumentTitle) + u"\".",
+                      MessageIcon::Exclamation);
 }
 
 void MeterEngine::AbandonDownload() {
+    view_.StopTimer(kDownloadTimer);
     if (!assembler_.downloading())
         return;
     SetDownloading(false);
     packetCounter_ = 0;
     endState_ = 0;
-    downloadBuffer_.clear();
-    downloadBuffer_.shrink_to_fit();
+    ReleaseDownloadBuffer();
     view_.CloseProgress();
     // The rest of the given-up burst is still on its way; taken as a new download it would refill the
     // log document with its payload lengths as records.
@@ -364,6 +493,13 @@ void MeterEngine::Pair() {
     port_.Write(kPairRequest.data(), static_cast<int32_t>(kPairRequest.size()));
     assembler_.SetPaired(false);
     view_.StartTimer(kPairTimer, kPairTimeoutMs);
+    pairSecondsLeft_ = kPairTimeoutMs / 1000;
+    ShowPairCountdown();
+}
+
+void MeterEngine::ShowPairCountdown() {
+    view_.ShowStatus(u"Pairing... (" + fromAscii(std::to_string(pairSecondsLeft_)) + u" s)");
+    view_.StartTimer(kPairCountdownTimer, kPairCountdownMs);
 }
 
 // ---------------------------------------------------------------- receivers and the port
@@ -537,6 +673,17 @@ int MeterEngine::BeginComport() {
         entry.devicePath = settings_.ReadDevicePath(label).value_or(std::string());
     portList_ = {entry};
     SelectPort(0);
+    if (number == 0 && !entry.devicePath.empty()) {
+        // The dialog asks for a COM number, which a device known by its path has none of: it proposes the
+        // receiver's own when the path is a USB serial device, else the usual one, never the 0 it refuses.
+        const std::string prefix = "/dev/ttyUSB";
+        if (entry.devicePath.rfind(prefix, 0) == 0) {
+            const int index = std::atoi(entry.devicePath.c_str() + prefix.size());
+            if (index >= 0 && index < 255 && entry.devicePath.size() > prefix.size())
+                return index + 1;
+        }
+        return kDefaultPortNumber;
+    }
     return number;
 }
 
@@ -569,8 +716,24 @@ void MeterEngine::OnTimer(int id) {
         break;
     case kPairTimer:
         view_.StopTimer(kPairTimer);
-        if (!assembler_.paired())
+        view_.StopTimer(kPairCountdownTimer);
+        if (!assembler_.paired()) {
+            view_.ShowStatus(u"Not paired.");
             view_.ShowMessage(std::u16string(kPairFailed), MessageIcon::None);
+        }
+        break;
+    case kPairCountdownTimer:
+        view_.StopTimer(kPairCountdownTimer);
+        if (pairSecondsLeft_ > 1 && !assembler_.paired()) {
+            --pairSecondsLeft_;
+            ShowPairCountdown();
+        }
+        break;
+    case kDownloadTimer:
+        view_.StopTimer(kDownloadTimer);
+        // Still collecting, or cut short by a live reading while the Loading window waits for the rest.
+        if (assembler_.downloading() || view_.progressOpen())
+            EndStalledDownload();
         break;
     default:
         break;
@@ -597,10 +760,13 @@ bool MeterEngine::OnDocumentClosing(RecordingDocument& document) {
 
 void MeterEngine::OnDocumentDestroyed(RecordingDocument& document) {
     const bool downloadTarget = &document == documents_.downloadDocument;
+    const bool recordingInto = documents_.recording && &document == documents_.recordingDocument;
     // The user was asked before the window closed: its samples are saved or meant to go.
     if (journal_ && &document == documents_.recordingDocument)
         journal_->Remove();
     ForgetDocument(documents_, document);
+    if (recordingInto)
+        view_.ShowRecordingProgress(0, 0);
     if (downloadTarget)
         SetDownloading(false);
 }

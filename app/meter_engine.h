@@ -47,10 +47,20 @@ struct ReceiverItem {
     std::u16string label;
 };
 
-enum EngineTimer : int { kConnectTimer = 1, kRescanTimer = 3, kPairTimer = 4 };
+enum EngineTimer : int {
+    kConnectTimer = 1,
+    kRescanTimer = 3,
+    kPairTimer = 4,
+    kDownloadTimer = 5,
+    kPairCountdownTimer = 6,
+};
 inline constexpr int kConnectDelayMs = 200;
 inline constexpr int kRescanDelayMs = 1000;
 inline constexpr int kPairTimeoutMs = 30000;
+// The status bar counts the pairing's seconds down at this pace.
+inline constexpr int kPairCountdownMs = 1000;
+// A download whose memory frames stop arriving for this long ends with what has arrived.
+inline constexpr int kDownloadStallMs = 5000;
 inline constexpr uint32_t kMaxPlannedSamples = 20000;
 inline constexpr int kMaxReceivers = 100;
 // The port Reconnect and Comport start from when the settings file names none.
@@ -85,6 +95,11 @@ public:
     // announced by the document itself, to the views that listen to it.
     virtual void ShowDocumentTitle(RecordingDocument& /*document*/) {}
 
+    // What just happened, in words, for the status bar ("Paired.", "Receiver removed - ...").
+    virtual void ShowStatus(const std::u16string& /*text*/) {}
+    // The running recording's count for its status pane ("Recording 150 of 300"); planned 0 hides the pane.
+    virtual void ShowRecordingProgress(uint32_t /*recorded*/, uint32_t /*planned*/) {}
+
     // Every live reading after decoding, for the instrument panel.
     virtual void ShowLiveReading(const LiveReading& /*reading*/) {}
     // The instrument tree with these items becomes the Instrument page.
@@ -98,6 +113,8 @@ public:
     virtual bool progressOpen() const { return false; }
     virtual void OpenProgress(int /*rangeMax*/) {}
     virtual void SetProgressPosition(int /*position*/) {}
+    // Whole records that have arrived of the `total` the meter announced.
+    virtual void SetProgressRecords(uint32_t /*arrived*/, uint32_t /*total*/) {}
     virtual void CloseProgress() {}
 };
 
@@ -120,7 +137,8 @@ public:
     void OnDeviceArrived();
     void OnDeviceRemoved();
     void Reconnect();
-    // The Comport dialog: the number it starts with (from the settings file), then the typed one.
+    // The Comport dialog: the number it starts with (from the settings file; for a receiver remembered by
+    // its device path, a valid number of its own), then the typed one.
     int BeginComport();
     void ConfirmComport(int portNumber);
     // Opens a device path directly (the command-line tool's --port).
@@ -157,6 +175,8 @@ public:
     void AbandonDownload();
     // Runs the fill when the download document exists and a download has completed into it.
     void FillDownloadDocument();
+    // False after a download that stalled and kept only the records that had arrived.
+    bool lastDownloadComplete() const { return lastDownloadComplete_; }
 
     // --- documents and closing ---
     // The main window's close request: asks about unsaved live samples once. False when the user
@@ -219,10 +239,20 @@ private:
     void RecordReading(const MeterReading& reading, const std::u16string& timeText);
     void HandleMemoryFrame(const uint8_t* frame, int length);
     RecordingDocument* CreateAdoptedDocument(bool forDownload);
+    // Copies the downloaded payload bytes that fall inside the buffer, noting the records they complete.
+    void CopyPayload(size_t start, const uint8_t* bytes, int count);
+    // The first `downloadRecordCount_` records of the buffer into `document`, which becomes the log.
+    void FillFromDownloadBuffer(RecordingDocument& document);
+    // The memory frames stopped coming: the records that arrived without a gap are kept.
+    void EndStalledDownload();
+    void ReleaseDownloadBuffer();
     void SetDownloading(bool downloading);
     void SelectPort(int index);
     void ShowPanelPage();
     bool SaveBeforeLosing(RecordingDocument& document);
+    // Ends a running recording for `why` and says so in the status bar; nothing when none runs.
+    void EndRecording(RecordingEnd why);
+    void ShowPairCountdown();
     std::u16string TimeText() const;
 
     EngineView& view_;
@@ -259,8 +289,12 @@ private:
     // Stored-log download.
     uint32_t downloadRecordCount_ = 0;
     std::vector<uint8_t> downloadBuffer_;
+    std::vector<uint8_t> arrivedBytes_; // 1 for each buffer byte a frame has written
+    uint32_t arrivedRecords_ = 0;       // records all of whose bytes have arrived
+    bool lastDownloadComplete_ = true;
     int packetCounter_ = 0;
     int endState_ = 0;
+    int pairSecondsLeft_ = 0;
     bool discardingBurst_ = false; // after AbandonDownload, until a new header or a live reading
 
     std::thread::id uiThread_;

@@ -1,8 +1,10 @@
 // The chart's full paint at 1920 x 1080 with 20000 and 65535 samples beside the paint of the same chart
 // without samples and with 100 (the grid and labels that any recording brings), the trace alone drawn per
-// segment and merged, and the live update from the 20000th sample.
+// segment and merged, the live update from the 20000th sample, and File › Export Chart's three pictures of a
+// 20000-sample recording.
 #include "chart/chart_layout.h"
 #include "chart/chart_trace.h"
+#include "chart/gui/chart_picture.h"
 #include "chart/gui/chart_view.h"
 #include "chart/live_chart_rules.h"
 #include "chart/pixel_raster.h"
@@ -11,8 +13,10 @@
 #include <benchmark/benchmark.h>
 
 #include <QApplication>
+#include <QFileInfo>
 #include <QImage>
 #include <QPainter>
+#include <QTemporaryDir>
 
 #include <algorithm>
 #include <chrono>
@@ -197,6 +201,30 @@ void BM_AppendLiveSampleAt20000(benchmark::State& state) {
     state.SetLabel(automatic ? "automatic scale" : "scale 0..10");
 }
 BENCHMARK(BM_AppendLiveSampleAt20000)->Arg(0)->Arg(1)->Iterations(2000)->Unit(benchmark::kMicrosecond);
+
+// One export to a file, as the command writes it: PNG 1920 x 1080, SVG 1600 x 900, PDF on A4 at 300 dpi. The
+// file's size is reported beside the time.
+void BM_ExportChart(benchmark::State& state) {
+    EnsureApplication();
+    const auto format = static_cast<ChartPictureFormat>(state.range(0));
+    auto document = Recording(state.range(1), true);
+    QTemporaryDir folder;
+    const char* names[] = {"chart.png", "chart.svg", "chart.pdf"};
+    const QString path = folder.filePath(QString::fromLatin1(names[state.range(0)]));
+    const QSize size = format == ChartPictureFormat::Png ? QSize(1920, 1080) : QSize(1600, 900);
+    for (auto _ : state) {
+        if (!WriteChartPicture(*document, path, format, size))
+            state.SkipWithError("the picture was not written");
+    }
+    state.counters["file_KiB"] = static_cast<double>(QFileInfo(path).size()) / 1024.0;
+    state.SetLabel(names[state.range(0)]);
+}
+BENCHMARK(BM_ExportChart)
+    ->Args({0, 20000})
+    ->Args({1, 20000})
+    ->Args({2, 20000})
+    ->Args({1, 65535})
+    ->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace calvora

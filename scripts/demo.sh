@@ -39,7 +39,7 @@ fi
 
 echo "No display: running under Xvfb and saving a screenshot."
 displayfile=$(mktemp)
-Xvfb -displayfd 3 -screen 0 1280x800x24 3>"$displayfile" >/dev/null 2>&1 &
+Xvfb -displayfd 3 -screen 0 1920x1080x24 3>"$displayfile" >/dev/null 2>&1 &
 xvfb=$!
 for _ in $(seq 100); do [[ -s "$displayfile" ]] && break; sleep 0.1; done
 export DISPLAY=":$(head -n1 "$displayfile")"

@@ -107,7 +107,7 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     }
     // The receiver scan ends the main window's creation: the port is not opened here.
     link_->Start();
-    window_->resize(1024, 700);
+    window_->RestoreWindowState();
     // Shown before the command line's file opens, so that its window is sized to a laid-out MDI area.
     window_->show();
     OfferLeftJournal();

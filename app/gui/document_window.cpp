@@ -14,10 +14,6 @@ namespace {
 
 // Border between the strip's frame and its display area.
 constexpr int kDisplayInset = 2;
-// The dialog bar: 17 dialog units high.
-int DialogBarHeight(const QWidget* widget) {
-    return (17 * widget->fontMetrics().height() + 4) / 8;
-}
 
 } // namespace
 
@@ -170,17 +166,19 @@ QRect DocumentWindow::viewRect() const {
     if (strip_ == nullptr) {
         return {};
     }
-    const QRect display = strip_->displayArea().translated(strip_->pos());
-    return {display.left(), display.top(), display.width() + 5, display.height() - 20};
+    // Exactly the display area: a view wider than it lost its right edge (the list's scroll bar) under the
+    // window's border, and one shorter left a dead strip below it.
+    return strip_->displayArea().translated(strip_->pos());
 }
 
 void DocumentWindow::RecalcLayout() {
     if (client_ == nullptr) {
         return;
     }
-    const int barHeight = !dialogBar_->isHidden() ? DialogBarHeight(client_) : 0;
-    dialogBar_->setGeometry(0, 0, client_->width(), barHeight);
-    strip_->setGeometry(0, barHeight, client_->width(), client_->height() - barHeight);
+    // Nothing fills the dialog bar, so it takes no room: its empty strip above the tabs only pushed the
+    // chart down.
+    dialogBar_->setGeometry(0, 0, client_->width(), 0);
+    strip_->setGeometry(0, 0, client_->width(), client_->height());
     if (view_ != nullptr) {
         view_->setGeometry(viewRect());
     }

@@ -32,7 +32,7 @@ struct TabTable {
     std::vector<TabGroup> groups;
 };
 
-// The tab strip: fills the window's client area below the dialog bar; the view lies over its display area.
+// The tab strip: fills the window's client area; the view lies over its display area.
 class TabStrip : public QWidget {
     Q_OBJECT
 public:
@@ -81,8 +81,7 @@ public:
     TabStrip* tabStrip() const { return strip_; }
     QWidget* dialogBar() const { return dialogBar_; }
     QFont tabFont() const { return tabFont_; }
-    // The view's rectangle in the client widget: below the tab row at the display area's left and top,
-    // 5 pixels wider and 20 pixels shorter than the display area.
+    // The view's rectangle in the client widget: the display area below the tab row.
     QRect viewRect() const;
     // Refreshes the window title from the document's title.
     void UpdateTitle();

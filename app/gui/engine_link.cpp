@@ -179,6 +179,14 @@ void EngineLink::ShowLiveReading(const LiveReading& reading) {
     }
 }
 
+void EngineLink::ShowStatus(const std::u16string& text) {
+    frame_.ShowStatus(QString::fromStdU16String(text));
+}
+
+void EngineLink::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {
+    frame_.ShowRecordingProgress(recorded, planned);
+}
+
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
     QTreeWidget* tree = frame_.instrumentTree();
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
@@ -218,6 +226,12 @@ void EngineLink::OpenProgress(int rangeMax) {
 void EngineLink::SetProgressPosition(int position) {
     if (progress_ != nullptr) {
         progress_->bar()->setValue(std::min(position, progress_->bar()->maximum()));
+    }
+}
+
+void EngineLink::SetProgressRecords(uint32_t arrived, uint32_t total) {
+    if (progress_ != nullptr) {
+        progress_->SetRecords(arrived, total);
     }
 }
 

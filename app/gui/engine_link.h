@@ -59,9 +59,12 @@ public:
     void SetReceiverConnected(int itemId, bool connected) override;
     void ShowInstrumentPanel() override;
     void ShowLiveReading(const LiveReading& reading) override;
+    void ShowStatus(const std::u16string& text) override;
+    void ShowRecordingProgress(uint32_t recorded, uint32_t planned) override;
     bool progressOpen() const override;
     void OpenProgress(int rangeMax) override;
     void SetProgressPosition(int position) override;
+    void SetProgressRecords(uint32_t arrived, uint32_t total) override;
     void CloseProgress() override;
     bool AskYesNo(const std::u16string& question) override;
     void ShowMessage(const std::u16string& text, MessageIcon icon) override;

@@ -1,19 +1,36 @@
 #include "app/gui/loading_dialog.h"
 
+#include <QGridLayout>
+#include <QLabel>
 #include <QProgressBar>
+#include <QPushButton>
 
 namespace calvora {
 
 LoadingDialog::LoadingDialog(QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint),
-      bar_(new QProgressBar(this)) {
-    // A caption with a close box only: the window has a fixed size, and closing it gives the download up.
+      records_(new QLabel(this)), bar_(new QProgressBar(this)),
+      cancel_(new QPushButton(QStringLiteral("Cancel"), this)) {
+    // A caption with a close box: closing the window, like Cancel, gives the download up.
     setWindowTitle(QStringLiteral("Loading..."));
     setModal(false);
-    setFixedSize(DialogRect(0, 0, 413, 22).size());
+    records_->setObjectName(QStringLiteral("records"));
     bar_->setObjectName(QStringLiteral("progress%1").arg(kProgressBarId));
-    bar_->setGeometry(DialogRect(2, 3, 408, 16));
     bar_->setTextVisible(false);
+    // The bar keeps its 408 x 16 dialog units; the record count above it and Cancel beside it say what the
+    // bar alone did not: how far the download is, and that it can be stopped.
+    bar_->setFixedSize(DialogRect(0, 0, 408, 16).size());
+    connect(cancel_, &QPushButton::clicked, this, &LoadingDialog::reject);
+    auto* grid = new QGridLayout(this);
+    grid->addWidget(records_, 0, 0, 1, 2);
+    grid->addWidget(bar_, 1, 0);
+    grid->addWidget(cancel_, 1, 1);
+    SetRecords(0, 0);
+    setFixedSize(sizeHint());
+}
+
+void LoadingDialog::SetRecords(uint32_t arrived, uint32_t total) {
+    records_->setText(QStringLiteral("Receiving the meter's log: %1 of %2").arg(arrived).arg(total));
 }
 
 QRect LoadingDialog::DialogRect(int x, int y, int width, int height) const {

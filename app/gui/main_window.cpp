@@ -9,9 +9,12 @@
 #include <QCloseEvent>
 #include <QDragEnterEvent>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMimeData>
+#include <QScreen>
 #include <QStatusBar>
+#include <QStyle>
 #include <QUrl>
 
 namespace calvora {
@@ -72,6 +75,11 @@ bool MainWindow::CreateStatusBar() {
     messagePane_ = new QLabel(QStringLiteral("Ready"), bar);
     messagePane_->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(messagePane_, 1);
+    recordingPane_ = new QLabel(bar);
+    recordingPane_->setObjectName(QStringLiteral("recordingPane"));
+    recordingPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    bar->addPermanentWidget(recordingPane_);
+    recordingPane_->hide();
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);
@@ -84,12 +92,80 @@ bool MainWindow::CreateStatusBar() {
     return true;
 }
 
+void MainWindow::ShowStatus(const QString& text) {
+    statusBar()->showMessage(text);
+}
+
+void MainWindow::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {
+    if (planned == 0) {
+        recordingPane_->hide();
+        return;
+    }
+    const QLocale grouped(QLocale::English, QLocale::UnitedStates);
+    recordingPane_->setText(
+        QStringLiteral("Recording %1 of %2").arg(grouped.toString(recorded), grouped.toString(planned)));
+    recordingPane_->show();
+}
+
 void MainWindow::UpdateTitle() {
-    RecordingDocument* document = activeDocument();
-    // The framework's caption: the application title, then " - " and the active document's title.
-    setWindowTitle(document != nullptr
-                       ? QStringLiteral("Calvora - %1").arg(QString::fromStdU16String(document->title))
-                       : QStringLiteral("Calvora"));
+    const DocumentWindow* frame = activeDocumentWindow();
+    const RecordingDocument* document = frame != nullptr ? frame->document() : nullptr;
+    // The framework's caption: the application title, then " - " and the active document's title, in
+    // brackets while the document window is maximised. Qt's own rule would add the bracketed name to a
+    // caption that already names the document; it leaves one that holds it alone.
+    QString title = QStringLiteral("Calvora");
+    if (document != nullptr) {
+        const QString name = QString::fromStdU16String(document->title);
+        title +=
+            frame->isMaximized() ? QStringLiteral(" - [%1]").arg(name) : QStringLiteral(" - %1").arg(name);
+    }
+    setWindowTitle(title);
+}
+
+void MainWindow::changeEvent(QEvent* event) {
+    QMainWindow::changeEvent(event);
+    // A maximised document window rewrites the caption by its own rule; the one rule above wins.
+    if (event->type() == QEvent::WindowTitleChange) {
+        UpdateTitle();
+    }
+}
+
+// ---------------------------------------------------------------------------------------------------------
+// The window's place, its bars and the document windows' state between runs
+
+namespace {
+const QString kWindowGroup = QStringLiteral("Window");
+} // namespace
+
+void MainWindow::RestoreWindowState() {
+    QSettings settings = ApplicationSettings();
+    settings.beginGroup(kWindowGroup);
+    documentsMaximized_ = settings.value(QStringLiteral("DocumentsMaximized"), true).toBool();
+    statusBar()->setVisible(settings.value(QStringLiteral("StatusBar"), true).toBool());
+    if (!restoreGeometry(settings.value(QStringLiteral("Geometry")).toByteArray())) {
+        // First start: most of the screen, centred, whatever its size.
+        const QScreen* screen = this->screen() != nullptr ? this->screen() : QGuiApplication::primaryScreen();
+        const QRect available = screen != nullptr ? screen->availableGeometry() : QRect(0, 0, 1024, 768);
+        const QSize size = (available.size() * 0.85).expandedTo(QSize(800, 600)).boundedTo(available.size());
+        setGeometry(QStyle::alignedRect(Qt::LeftToRight, Qt::AlignCenter, size, available));
+    }
+    restoreState(settings.value(QStringLiteral("State")).toByteArray());
+    if (settings.value(QStringLiteral("InstrumentPinned"), false).toBool() && instrumentBar_ != nullptr &&
+        !autoHide_->IsPinned(instrumentBar_)) {
+        autoHide_->PinBar(instrumentBar_);
+    }
+    UpdateCommandUI();
+}
+
+void MainWindow::SaveWindowState() {
+    QSettings settings = ApplicationSettings();
+    settings.beginGroup(kWindowGroup);
+    settings.setValue(QStringLiteral("Geometry"), saveGeometry());
+    settings.setValue(QStringLiteral("State"), saveState());
+    settings.setValue(QStringLiteral("StatusBar"), !statusBar()->isHidden());
+    settings.setValue(QStringLiteral("InstrumentPinned"),
+                      instrumentBar_ != nullptr && autoHide_->IsPinned(instrumentBar_));
+    settings.setValue(QStringLiteral("DocumentsMaximized"), documentsMaximized_);
 }
 
 // ---------------------------------------------------------------------------------------------------------
@@ -131,6 +207,8 @@ void MainWindow::closeEvent(QCloseEvent* event) {
         event->ignore();
         return;
     }
+    // Before the document windows close, while their state is still the user's.
+    SaveWindowState();
     mdiArea()->closeAllSubWindows();
     if (!mdiArea()->subWindowList().isEmpty()) {
         event->ignore();

@@ -12,10 +12,13 @@
 #include "docking/gui/auto_hide.h"
 
 #include <QMainWindow>
+#include <QPointer>
 #include <QPrinter>
+#include <QSettings>
 #include <QStringList>
 #include <QTimer>
 
+#include <functional>
 #include <map>
 #include <memory>
 #include <vector>
@@ -36,6 +39,9 @@ class UserPrompts;
 class RecordingDocument;
 struct ExportChoices;
 struct ExportOptions;
+
+// The framework's settings (recent files, the window's place and bars), in the file the classic key names.
+QSettings ApplicationSettings();
 
 // A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
 QStringList QtNameFilters(const QString& filter);
@@ -64,6 +70,14 @@ public:
     // messages go to `prompts`. None is owned; all must outlive the window.
     void Attach(CommandTarget& target, RecordingState& documents, UserPrompts& prompts);
 
+    // Puts the window, its bars and the document windows' maximised state as the last run left them; on the
+    // first start the window takes most of the screen it opens on.
+    void RestoreWindowState();
+    // Keeps them for the next run (the close does this too).
+    void SaveWindowState();
+    // Whether the first document window of a run opens maximised: the state the user left them in.
+    bool documentsMaximized() const { return documentsMaximized_; }
+
     // Command table (main_window_commands.cpp).
     CommandState QueryCommandState(int id) const;
     // Runs a command if it is enabled; false when disabled or unhandled.
@@ -78,6 +92,12 @@ public:
     QAction* CommandAction(int id) const;
     QToolBar* toolBar() const { return toolBar_; }
     QLabel* messagePane() const { return messagePane_; }
+    // The pane that counts a running recording's samples; hidden while none runs.
+    QLabel* recordingPane() const { return recordingPane_; }
+    // What just happened, in the message pane until the next prompt replaces it.
+    void ShowStatus(const QString& text);
+    // "Recording 150 of 300" in the recording pane; `planned` 0 hides it.
+    void ShowRecordingProgress(uint32_t recorded, uint32_t planned);
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
     QMdiArea* mdiArea() const { return mdiArea_; }
@@ -96,6 +116,12 @@ public:
     QList<DocumentWindow*> documentWindows() const;
 
     const RecentFileList& recentFiles() const { return recent_; }
+
+    // Where Help finds the manual (empty: the installed one, else the one beside the program) and whether
+    // the desktop has a browser for it; tests replace both.
+    void SetHelpSource(const QString& manual, std::function<bool()> hasBrowser);
+    // The manual in the program's own window, once Help has opened it there.
+    QWidget* helpWindow() const { return helpWindow_; }
 
     // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
     // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
@@ -149,6 +175,7 @@ Q_SIGNALS:
     void documentClosed(calvora::RecordingDocument* document);
 
 protected:
+    void changeEvent(QEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void dragEnterEvent(QDragEnterEvent* event) override;
     void dropEvent(QDropEvent* event) override;
@@ -182,6 +209,8 @@ private:
     void OnPrint();
     void OnPrintPreview();
     void OnPrintSetup();
+    // File › Export Chart... (export_chart.cpp).
+    void OnExportChart();
     void OnHelp();
     void OnAbout();
     void OnDocumentClosing(DocumentWindow* frame, bool& accept);
@@ -208,6 +237,7 @@ private:
     AutoHideStrips* autoHide_;
     QToolBar* toolBar_ = nullptr;
     QLabel* messagePane_ = nullptr;
+    QLabel* recordingPane_ = nullptr;
     std::vector<QLabel*> lockPanes_;
     QMenu* windowMenu_ = nullptr;
     std::vector<QAction*> windowList_;
@@ -219,7 +249,11 @@ private:
     std::map<int, QTimer*> timers_;
     QPrinter printer_;
     const TabTable& documentTabs_;
+    QString helpManual_;
+    std::function<bool()> hasBrowser_;
+    QPointer<QWidget> helpWindow_;
     int untitledCount_ = 0;
+    bool documentsMaximized_ = true;
 };
 
 } // namespace calvora

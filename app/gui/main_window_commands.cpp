@@ -4,8 +4,10 @@
 
 #include "app/command_ids.h"
 #include "app/gui/about_dialog.h"
+#include "app/gui/help_window.h"
 #include "app/gui/toolbar_images.h"
 #include "app/help_path.h"
+#include "recording/recording_document.h"
 
 #include <QAction>
 #include <QCoreApplication>
@@ -75,6 +77,9 @@ void MainWindow::CreateMenus() {
     QAction* print = MakeCommand({ID_FILE_PRINT, QStringLiteral("&Print...\tCtrl+P"),
                                   QStringLiteral("Print the active document\nPrint"), kImagePrint});
     QAction* preview = MakeCommand({ID_FILE_PRINT_PREVIEW, QStringLiteral("Print Pre&view"), QString()});
+    QAction* exportChart =
+        MakeCommand({ID_EXPORT_CHART, QStringLiteral("Export C&hart..."),
+                     QStringLiteral("Save the chart as a PNG, SVG or PDF picture\nExport Chart")});
     QAction* printSetup =
         MakeCommand({ID_FILE_PRINT_SETUP, QStringLiteral("P&rint Setup..."),
                      QStringLiteral("Change the printer and printing options\nPage Setup")});
@@ -153,7 +158,7 @@ void MainWindow::CreateMenus() {
 
     auto* file129 = new QMenu(QStringLiteral("&File"), this);
     file129->setObjectName(QStringLiteral("file129"));
-    for (QAction* action : {open, close, save, exportCommand, print, preview, printSetup}) {
+    for (QAction* action : {open, close, save, exportCommand, print, preview, exportChart, printSetup}) {
         file129->addAction(action);
     }
     file129->addSeparator();
@@ -283,6 +288,8 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
     case ID_FILE_PRINT:
     case ID_FILE_PRINT_PREVIEW:
         return CommandState{canPrint, false};
+    case ID_EXPORT_CHART:
+        return CommandState{activeDocument() != nullptr && activeDocument()->sampleCount() > 0, false};
     case ID_FILE_MRU_FILE1:
         // The placeholder item stays grey; the file entries replace it once a file has been used.
         return CommandState{false, false};
@@ -367,6 +374,9 @@ bool MainWindow::RunShellCommand(int id) {
     case ID_FILE_PRINT_SETUP:
         OnPrintSetup();
         return true;
+    case ID_EXPORT_CHART:
+        OnExportChart();
+        return true;
     case ID_APP_EXIT:
         close();
         return true;
@@ -438,13 +448,35 @@ void MainWindow::ShowMenu(int menuId) {
     }
 }
 
+void MainWindow::SetHelpSource(const QString& manual, std::function<bool()> hasBrowser) {
+    helpManual_ = manual;
+    hasBrowser_ = std::move(hasBrowser);
+}
+
 void MainWindow::OnHelp() {
-    // Opening can fail (no manual, no viewer); as on the original, that is not reported.
-    const std::u16string program = QCoreApplication::applicationFilePath().toStdU16String();
-    QString path = QString::fromStdU16String(InstalledHelpFilePath(program));
-    if (!QFileInfo::exists(path))
-        path = QString::fromStdU16String(HelpFilePath(program));
-    QDesktopServices::openUrl(QUrl::fromLocalFile(QFileInfo(path).absoluteFilePath()));
+    QString path = helpManual_;
+    if (path.isEmpty()) {
+        const std::u16string program = QCoreApplication::applicationFilePath().toStdU16String();
+        path = QString::fromStdU16String(InstalledHelpFilePath(program));
+        if (!QFileInfo::exists(path))
+            path = QString::fromStdU16String(HelpFilePath(program));
+    }
+    path = QFileInfo(path).absoluteFilePath();
+    if (!QFileInfo::exists(path)) {
+        statusBar()->showMessage(QStringLiteral("The manual is missing: %1").arg(path));
+        return;
+    }
+    const bool hasBrowser = hasBrowser_ ? hasBrowser_() : DesktopHasBrowser();
+    if (hasBrowser && QDesktopServices::openUrl(QUrl::fromLocalFile(path))) {
+        return;
+    }
+    // No browser to show it: the program's own window does.
+    if (helpWindow_ == nullptr) {
+        helpWindow_ = new HelpWindow(path, this);
+    }
+    helpWindow_->show();
+    helpWindow_->raise();
+    helpWindow_->activateWindow();
 }
 
 void MainWindow::OnAbout() {

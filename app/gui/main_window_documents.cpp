@@ -22,11 +22,6 @@ namespace calvora {
 
 namespace {
 
-// The framework's settings key; the recent-file list lives under it.
-QSettings AppSettings() {
-    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
-}
-
 const QString kRecentGroup = QStringLiteral("Recent File List");
 
 std::filesystem::path ToPath(const QString& path) {
@@ -38,6 +33,10 @@ QString FromPath(const std::filesystem::path& path) {
 }
 
 } // namespace
+
+QSettings ApplicationSettings() {
+    return QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
+}
 
 QStringList QtNameFilters(const QString& filter) {
     QStringList filters;
@@ -90,6 +89,17 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     connect(
         frame, &QObject::destroyed, this, [this] { UpdateCommandUI(); }, Qt::QueuedConnection);
     Q_EMIT documentOpened(document.get());
+    connect(frame, &QMdiSubWindow::windowStateChanged, this,
+            [this, frame](Qt::WindowStates, Qt::WindowStates now) {
+                // The user's choice, kept for the next document and the next run; a minimised window says
+                // nothing.
+                if (frame == activeDocumentWindow() && !(now & Qt::WindowMinimized)) {
+                    documentsMaximized_ = (now & Qt::WindowMaximized) != 0;
+                }
+                UpdateCommandUI();
+            });
+    const QMdiSubWindow* previous = mdiArea()->currentSubWindow();
+    const bool maximise = previous != nullptr ? previous->isMaximized() : documentsMaximized_;
     mdiArea()->addSubWindow(frame);
     frame->setWindowIcon(ApplicationIcon());
     // New child windows open at the framework's default: most of the MDI area, each one a caption lower and
@@ -102,7 +112,13 @@ DocumentWindow* MainWindow::CreateDocumentWindow(std::shared_ptr<RecordingDocume
     const int offset = room >= step ? (windows * step) % (room - room % step + step) : 0;
     frame->resize(size);
     frame->move(offset, offset);
-    frame->show();
+    // The first document fills the workspace (the chart's fixed margins leave little of a smaller window);
+    // later ones follow the window before them.
+    if (maximise) {
+        frame->showMaximized();
+    } else {
+        frame->show();
+    }
     mdiArea()->setActiveSubWindow(frame);
     UpdateCommandUI();
     return frame;
@@ -210,10 +226,21 @@ bool MainWindow::SaveDocumentAs(RecordingDocument& document, const QString& chos
     if (!saved) {
         // A failed save is reported: silence would let the user believe the data is on disk.
         prompts_->ShowMessage(saved.reason(), MessageIcon::Exclamation);
-    } else if (target_ != nullptr) {
+        return false;
+    }
+    if (target_ != nullptr) {
         target_->OnDocumentSaved(document);
     }
-    return static_cast<bool>(saved);
+    // The window is named after its file from now on, and the status bar says which files were written.
+    const SavePaths paths = DerivePaths(ToPath(chosenPath));
+    document.title = paths.record.filename().u16string();
+    if (DocumentWindow* frame = WindowOf(&document)) {
+        frame->UpdateTitle();
+    }
+    ShowStatus(QStringLiteral("Saved %1 and %2")
+                   .arg(FromPath(paths.record.filename()), FromPath(paths.text.filename())));
+    UpdateCommandUI();
+    return true;
 }
 
 void MainWindow::OnFileSave() {
@@ -340,7 +367,7 @@ void MainWindow::OnPrintSetup() {
 // Recent files
 
 void MainWindow::LoadRecent() {
-    QSettings settings = AppSettings();
+    QSettings settings = ApplicationSettings();
     settings.beginGroup(kRecentGroup);
     std::vector<std::u16string> paths;
     for (size_t i = 1; i <= recent_.capacity(); ++i) {
@@ -353,7 +380,7 @@ void MainWindow::LoadRecent() {
 }
 
 void MainWindow::StoreRecent() {
-    QSettings settings = AppSettings();
+    QSettings settings = ApplicationSettings();
     settings.remove(kRecentGroup);
     settings.beginGroup(kRecentGroup);
     const std::vector<std::u16string>& entries = recent_.entries();

@@ -55,6 +55,12 @@ void MainWindow::ShowInstrumentPage(QWidget* page) {
         bar->RemoveActivePage();
     }
     bar->AddPage(page, QStringLiteral("Instrument"), InstrumentPageIcon());
+    // The panel grows with the desktop's font: the bar widens to show all of it, never narrows.
+    const int frame = bar->width() - page->width();
+    const int wanted = page->sizeHint().width() + std::max(0, frame);
+    if (bar->width() < wanted) {
+        resizeDocks({bar}, {wanted}, Qt::Horizontal);
+    }
 }
 
 } // namespace calvora

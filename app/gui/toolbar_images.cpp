@@ -149,8 +149,7 @@ QIcon ToolbarIcon(int index) {
     QIcon icon;
     const QPixmap normalImage = CutMaskedImage(normal, index);
     icon.addPixmap(normalImage, QIcon::Normal);
-    // The disabled state uses the normal images unchanged.
-    icon.addPixmap(normalImage, QIcon::Disabled);
+    // No disabled image of its own: Qt greys the normal one, so a button that cannot act looks it.
     icon.addPixmap(CutMaskedImage(hot, index), QIcon::Active);
     return icon;
 }

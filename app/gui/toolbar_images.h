@@ -26,7 +26,8 @@ enum ToolbarImage : int {
 QImage DrawToolbarStrip(bool hot);
 // Cuts image `index` out of a strip and makes the strip's first-pixel colour transparent.
 QPixmap CutMaskedImage(const QImage& strip, int index);
-// Normal and disabled images from the normal strip, the active (hot) image from the hot strip.
+// The normal image from the normal strip (Qt greys it for the disabled state), the active (hot) image from
+// the hot strip.
 QIcon ToolbarIcon(int index);
 
 // The application icon (About box, window icon) and the Instrument page icon.

@@ -11,6 +11,7 @@
 #include "recording/recording_document.h"
 #include "recording/save.h"
 
+#include <QApplication>
 #include <QCursor>
 #include <QFontInfo>
 #include <QHash>
@@ -20,6 +21,7 @@
 #include <QPrinter>
 #include <QScrollBar>
 #include <QStaticText>
+#include <QStyle>
 #include <QWheelEvent>
 
 #include <algorithm>
@@ -94,6 +96,12 @@ QFont LabelFont() {
 // A label with its top-left corner at (x, y), in the painter's font and pen.
 void LabelAt(QPainter& painter, LabelCache& labels, int x, int y, const QString& text) {
     painter.drawStaticText(QPoint(x, y), labels.Get(text, painter.font()));
+}
+
+// The chart's own face colour around the plot, under its black labels: the style's standard (light) one, so
+// that a dark desktop theme leaves the chart readable.
+QColor ChartFace() {
+    return QApplication::style()->standardPalette().color(QPalette::Button);
 }
 
 // Text with its top-left corner at (x, y), in the painter's font and the default black.
@@ -179,7 +187,7 @@ void ChartView::UpdateScrollBars() {
 
 bool ChartView::OnDraw(QImage& image, const std::tm* printTime) {
     const bool printing = printTime != nullptr;
-    const QColor buttonFace = palette().color(QPalette::Button);
+    const QColor buttonFace = ChartFace();
     auto blank = [&] {
         image = QImage(size(), QImage::Format_RGB32);
         image.fill(buttonFace);
@@ -418,7 +426,9 @@ void ChartView::DrawLabels(QImage& image, const PlotRect& plot, const SampleAxis
     } else {
         const int64_t k = GridStep(axis.dx, plot.width());
         int64_t n = FirstAtOrRight(axis, range.first, k, plot.left - 5);
-        for (int i = 0; i < kFarLoop; ++i, n += k) {
+        // A live chart lays out room for samples still to come; numbers past the last sample label nothing.
+        const int64_t last = document_.sampleCount();
+        for (int i = 0; i < kFarLoop && n <= last; ++i, n += k) {
             const double x = axis.X(n);
             if (x > plot.right + 5)
                 break;
@@ -461,7 +471,7 @@ void ChartView::paintEvent(QPaintEvent* /*event*/) {
     if (buffer_.size() == size())
         painter.drawImage(0, 0, buffer_);
     else
-        painter.fillRect(rect(), palette().color(QPalette::Button));
+        painter.fillRect(rect(), ChartFace());
 }
 
 void ChartView::RedrawChart() {
@@ -506,6 +516,15 @@ void ChartView::AppendLiveSample() {
         return;
     case LiveAction::DrawNewestSegment:
         break;
+    }
+    // The sample labels stop at the last sample: the sample that reaches the next label's place repaints the
+    // axis.
+    if (document_.layout.fullView) {
+        const int64_t k = GridStep(SampleAxisOf(document_).dx, plot_.width());
+        if (k > 0 && (static_cast<int64_t>(document_.sampleCount()) - 1) % k == 0) {
+            RedrawChart();
+            return;
+        }
     }
     // A full paint already pending draws the segment itself.
     if (dirty_ || buffer_.size() != size())

@@ -127,6 +127,7 @@ protected:
     void mouseReleaseEvent(QMouseEvent* event) override;
     void wheelEvent(QWheelEvent* event) override;
     void contextMenuEvent(QContextMenuEvent* event) override;
+    void leaveEvent(QEvent* event) override;
 
 private:
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
@@ -148,6 +149,8 @@ private:
     void OnVerticalAction(int action);
     void CursorStep(int x, int y);
     void CloseReadout();
+    // Where the readout of a sample drawn at `cursorX` goes.
+    QPoint ReadoutPlace(const QSize& size, double cursorX) const;
     void EndDragOverReadout();
     // XOR drawings on the back buffer: drawing the same thing twice restores the picture.
     void InvertRect(const DragRect& rect);

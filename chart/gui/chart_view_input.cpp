@@ -23,9 +23,9 @@
 namespace calvora {
 
 namespace {
-// Where the cursor readout sits in the plot, and its least size.
-constexpr QPoint kReadoutPosition(30, 42);
+// The cursor readout's least size, and its distance from the plot's frame.
 constexpr QSize kReadoutSize(180, 120);
+constexpr int kReadoutInset = 4;
 
 int ClampInto(int value, int low, int high) {
     return value < low ? low : (value > high ? high : value);
@@ -184,6 +184,13 @@ void ChartView::OnDragTimer() {
     RedrawChart();
 }
 
+void ChartView::leaveEvent(QEvent* event) {
+    // The readout describes the sample under the pointer; once the pointer has gone it describes nothing.
+    if (!dragging_)
+        CloseReadout();
+    QWidget::leaveEvent(event);
+}
+
 void ChartView::wheelEvent(QWheelEvent* event) {
     ChartLayout& layout = document_.layout;
     if (layout.fullView) {
@@ -282,7 +289,7 @@ void ChartView::CursorStep(int x, int y) {
     if (!readout_) {
         suspendPaint_ = true;
         readout_ = new CursorReadout(this);
-        readout_->setGeometry(QRect(kReadoutPosition, kReadoutSize));
+        readout_->resize(kReadoutSize);
         readout_->SetReleaseHandler([this] { EndDragOverReadout(); });
         readout_->show();
         readout_->raise();
@@ -305,6 +312,17 @@ void ChartView::CursorStep(int x, int y) {
     readout_->SetTexts(shown);
     // Wider than 180 pixels only when the system font needs it to show the whole time text.
     readout_->resize(kReadoutSize.expandedTo(readout_->sizeHint()));
+    readout_->move(ReadoutPlace(readout_->size(), pick->x));
+}
+
+QPoint ChartView::ReadoutPlace(const QSize& size, double cursorX) const {
+    // Inside the plot's top corner away from the cursor line: over the axis labels or the scroll bar it
+    // would hide what the user reads the sample against.
+    const int left = plot_.left + kReadoutInset;
+    const int right = plot_.right - kReadoutInset - size.width();
+    const bool underCursor =
+        cursorX >= left - kReadoutInset && cursorX <= left + size.width() + kReadoutInset;
+    return QPoint(underCursor && right > left + size.width() ? right : left, plot_.top + kReadoutInset);
 }
 
 void ChartView::CloseReadout() {

@@ -268,7 +268,7 @@ bool AutoHideFlyout::eventFilter(QObject* watched, QEvent* event) {
         painter.setPen(kInactiveOutline);
         painter.drawRect(strip.adjusted(0, 0, -1, -1));
         painter.setFont(captionFont_);
-        painter.setPen(Qt::black);
+        painter.setPen(panel_->palette().color(QPalette::WindowText));
         const QString title = page_ != nullptr ? page_->title : QString();
         painter.drawText(strip.adjusted(4, 1, -40, 0), Qt::AlignLeft | Qt::AlignVCenter, title);
         DrawCloseButton(painter, closeButtonRect(), pressedButton_ == 1);

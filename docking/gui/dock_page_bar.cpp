@@ -38,12 +38,20 @@ QString TruncateCaption(const QString& title, int stripWidth,
     return shown;
 }
 
+namespace {
+// The buttons' glyphs and an inactive caption are drawn on the window's colour: in its text colour, so a dark
+// theme keeps them readable.
+QColor GlyphInk() {
+    return QGuiApplication::palette().color(QPalette::WindowText);
+}
+} // namespace
+
 void DrawCloseButton(QPainter& painter, const QRect& rect, bool pressedOrHot) {
     // The Windows original draws glyph "r" of the Marlett font, which Linux desktops lack: the same cross is
     // drawn with lines.
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(pressedOrHot ? Qt::white : Qt::black, 1));
+    painter.setPen(QPen(pressedOrHot ? QColor(Qt::white) : GlyphInk(), 1));
     const QRect glyph = rect.adjusted(3, 3, -3, -3);
     for (int d = 0; d < 2; ++d) {
         painter.drawLine(glyph.left() + d, glyph.top(), glyph.right() + d - 1, glyph.bottom());
@@ -55,7 +63,7 @@ void DrawCloseButton(QPainter& painter, const QRect& rect, bool pressedOrHot) {
 void DrawPinButton(QPainter& painter, const QRect& rect, bool pressedOrHot) {
     painter.save();
     painter.setRenderHint(QPainter::Antialiasing, false);
-    painter.setPen(QPen(pressedOrHot ? Qt::white : Qt::black, 1));
+    painter.setPen(QPen(pressedOrHot ? QColor(Qt::white) : GlyphInk(), 1));
     // A pin lying on its side: head, body with its stripe, and the needle to the left.
     const int cy = rect.center().y();
     const int left = rect.left() + 2;
@@ -112,7 +120,7 @@ void DockPageCaption::paintEvent(QPaintEvent*) {
         painter.drawRect(strip.adjusted(0, 0, -1, -1));
     }
     painter.setFont(bar_->captionFont());
-    painter.setPen(active ? Qt::white : Qt::black);
+    painter.setPen(active ? QColor(Qt::white) : palette().color(QPalette::WindowText));
     const QRect textRect(strip.left() + 4, strip.top() + 2, strip.width() - 4, strip.height() - 2);
     painter.drawText(textRect, Qt::AlignLeft | Qt::AlignTop | Qt::TextSingleLine, displayedTitle());
     DrawCloseButton(painter, closeButtonRect(), pressed_ == Button::Close || hot_ == Button::Close);

@@ -5,6 +5,7 @@
 #include <QApplication>
 #include <QFontMetrics>
 
+#include <algorithm>
 #include <cmath>
 
 namespace calvora {
@@ -49,14 +50,14 @@ bool AnnunciatorsFit(const QFont& font) {
     return true;
 }
 
-// The 8-point dialog font, made smaller where this system's face is wider than the classic one the template
-// was drawn for: the display then keeps its size on the Instrument bar and the annunciators fit their boxes.
-QFont TemplateDialogFont(double dpiScale) {
+// The dialog font the template is laid out in: the desktop's font at its own size, never below the template's
+// 8 points, so the annunciators read like the rest of the desktop and the display grows with the desktop's
+// font size and resolution. Smaller only where an annunciator would not fit its box.
+QFont TemplateDialogFont() {
     QFont font = QApplication::font();
-    font.setPointSizeF(kMeterDialogFontPoints);
-    const int widest = static_cast<int>(std::lround(kClassicBaseUnits.x * dpiScale));
+    font.setPointSizeF(std::max<double>(kMeterDialogFontPoints, font.pointSizeF()));
     constexpr double kSmallest = 6;
-    while ((BaseUnitsOf(font).x > widest || !AnnunciatorsFit(font)) && font.pointSizeF() > kSmallest) {
+    while (!AnnunciatorsFit(font) && font.pointSizeF() > kSmallest) {
         font.setPointSizeF(font.pointSizeF() - 0.5);
     }
     return font;
@@ -68,13 +69,16 @@ QString FromCore(const std::u16string& text) {
 
 } // namespace
 
-InstrumentPanel::InstrumentPanel(QWidget* parent)
-    : QWidget(parent), valueFont_(DisplayFont(60, 24, QFont::Thin)),
-      noticeFont_(DisplayFont(25, 8, QFont::Thin)) {
+InstrumentPanel::InstrumentPanel(QWidget* parent) : QWidget(parent) {
     setObjectName(QStringLiteral("CMeterDlg166"));
-    dialogFont_ = TemplateDialogFont(logicalDpiX() / 96.0);
+    dialogFont_ = TemplateDialogFont();
     setFont(dialogFont_);
     units_ = BaseUnitsOf(dialogFont_);
+    // The value and the notice keep their proportion to the boxes, which follow the dialog font's height.
+    const double zoom = std::max(1.0, static_cast<double>(units_.y) / kClassicBaseUnits.y);
+    auto zoomed = [zoom](int pixels) { return static_cast<int>(std::lround(pixels * zoom)); };
+    valueFont_ = DisplayFont(zoomed(60), zoomed(24), QFont::Thin);
+    noticeFont_ = DisplayFont(zoomed(25), zoomed(8), QFont::Thin);
 
     setAutoFillBackground(true);
     QPalette colours = palette();

@@ -3,12 +3,10 @@
 #include "protocol/formatters.h"
 #include "recording/recording_document.h"
 
-#include <QGuiApplication>
 #include <QHeaderView>
 #include <QPainter>
 #include <QPrintPreviewDialog>
 #include <QPrinter>
-#include <QScreen>
 #include <QTableView>
 
 #include <algorithm>
@@ -146,12 +144,10 @@ void DataListModel::Refresh() {
 
 DataListView::DataListView(std::shared_ptr<RecordingDocument> document, QWidget* parent)
     : DocumentView(std::move(document), parent) {
-    const QScreen* screen = QGuiApplication::primaryScreen();
-    const QSize screenSize = screen != nullptr ? screen->geometry().size() : QSize(1024, 768);
-    listWidth_ = static_cast<int>(screenSize.width() * 0.625);
-    listHeight_ = static_cast<int>(screenSize.height() * 0.76171875);
     timer_.setInterval(kTimerPeriodMs);
     connect(&timer_, &QTimer::timeout, this, &DataListView::OnTimer);
+    CreateList();
+    SetItemCount();
     subscription_ = this->document().Subscribe(*this);
 }
 
@@ -167,8 +163,6 @@ void DataListView::CreateList() {
     list_->setObjectName(QStringLiteral("LogList%1").arg(kListId));
     list_->setGeometry(rect());
     list_->setFrameStyle(QFrame::Box | QFrame::Plain);
-    // Opaque, so that the list's own updates never repaint the view beneath it (whose paint sets the list).
-    list_->setAutoFillBackground(true);
     list_->setShowGrid(true);
     list_->setSelectionBehavior(QAbstractItemView::SelectRows);
     list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
@@ -197,13 +191,13 @@ void DataListView::CreateList() {
     list_->show();
 }
 
-void DataListView::paintEvent(QPaintEvent*) {
-    if (list_ == nullptr) {
-        CreateList();
-    }
+void DataListView::SetItemCount() {
+    model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document().sampleCount(), INT32_MAX)));
+}
+
+void DataListView::showEvent(QShowEvent* event) {
+    DocumentView::showEvent(event);
     RecordingDocument& document = this->document();
-    model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
-    list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
     if (!document.listTimerStarted) {
         document.listTimerStarted = true;
         timer_.start();
@@ -215,17 +209,17 @@ void DataListView::paintEvent(QPaintEvent*) {
 
 void DataListView::resizeEvent(QResizeEvent* event) {
     DocumentView::resizeEvent(event);
-    if (list_ != nullptr) {
-        list_->setGeometry(kListMargin, kListMargin, listWidth_, listHeight_);
+    // The list fills its tab, so its scroll bars and every column stay inside the window.
+    list_->setGeometry(rect());
+    if (document().liveActive) {
+        ShowLastItem();
     }
 }
 
 void DataListView::Refresh() {
     // A refilled document may keep its count but not its texts.
-    if (model_ != nullptr) {
-        model_->Refresh();
-    }
-    update();
+    SetItemCount();
+    model_->Refresh();
 }
 
 void DataListView::OnSamplesAppended(RecordingDocument& document, uint32_t, uint32_t) {
@@ -238,17 +232,17 @@ void DataListView::OnDocumentReset(RecordingDocument&) {
 }
 
 void DataListView::OnSettingsChanged(RecordingDocument&) {
-    // A new scale repaints every view of the document; the list's paint catches up with the samples.
+    // A new scale repaints every view of the document; the list catches up with the samples.
     Refresh();
 }
 
 void DataListView::OnTimer() {
     RecordingDocument& document = this->document();
-    if (!document.liveActive || list_ == nullptr || !document.listDirty) {
+    if (!document.liveActive || !document.listDirty) {
         return;
     }
     document.listDirty = false;
-    model_->SetItemCount(static_cast<int>(std::min<uint32_t>(document.sampleCount(), INT32_MAX)));
+    SetItemCount();
     ShowLastItem();
 }
 

@@ -1,5 +1,5 @@
-// The "Data List" tab: the samples of one document as a virtual table that formats only the cells it
-// is asked for, grows once a second during a live recording, and prints 75 rows a page.
+// The "Data List" tab: the samples of one document as a virtual table that fills the tab, formats only the
+// cells it is asked for, grows once a second during a live recording, and prints 75 rows a page.
 #pragma once
 
 #include "recording/document_listeners.h"
@@ -72,7 +72,6 @@ public:
     static constexpr int kListId = 159;
     static constexpr int kTimerId = 1;
     static constexpr int kTimerPeriodMs = 1000;
-    static constexpr int kListMargin = 20;
 
     DataListView(std::shared_ptr<RecordingDocument> document, QWidget* parent);
     ~DataListView() override;
@@ -84,21 +83,23 @@ public:
     // top left; `page` counts from 1.
     void PrintPage(QPainter& painter, const QSize& pageSize, int page, const std::tm& date) const;
 
-    // The list exists from the first paint on.
     QTableView* list() const { return list_; }
     DataListModel* model() const { return model_; }
-    QSize listSize() const { return {listWidth_, listHeight_}; }
     const QTimer& timer() const { return timer_; }
     // Local time source for the printed date (tests pin it).
     void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
 
 protected:
-    void paintEvent(QPaintEvent* event) override;
+    // The item count and the list's place change on the document's news and the timer, never during a
+    // paint: a list moved or grown while the window paints can leave rows drawn outside it.
+    void showEvent(QShowEvent* event) override;
     void resizeEvent(QResizeEvent* event) override;
 
 private:
     // The document changed as a whole: the model reads it again.
     void Refresh();
+    // The list's rows: as many as the document holds.
+    void SetItemCount();
     void OnSamplesAppended(RecordingDocument& document, uint32_t first, uint32_t count) override;
     void OnDocumentReset(RecordingDocument& document) override;
     void OnSettingsChanged(RecordingDocument& document) override;
@@ -110,9 +111,6 @@ private:
     QTableView* list_ = nullptr;
     DataListModel* model_ = nullptr;
     QFont listFont_;
-    // Fixed at construction from the screen: the list does not follow the view's size.
-    int listWidth_;
-    int listHeight_;
     QTimer timer_;
     std::function<std::time_t()> clock_;
     DocumentSubscription subscription_;

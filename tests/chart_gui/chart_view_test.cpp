@@ -165,7 +165,9 @@ TEST_F(ChartViewTest, LiveSegmentsDrawTheSamePictureAsAFullPaint) {
     for (int i = 0; i < 40; ++i) {
         const int before = CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed);
         live.Append(static_cast<float>(2 + (i * 7) % 6));
-        if (i >= 3) { // after the first three samples only the newest segment is drawn, at once
+        // After the first three samples only the newest segment is drawn, at once; a sample that gets a label
+        // (every 13th in a window of 100) repaints the chart instead.
+        if (i >= 3 && i % 13 != 0) {
             EXPECT_GT(CountPixels(view->backBuffer(), QRect(110, 70, 581, 401), kRed), before) << i;
         }
         Painted(*view);
@@ -252,6 +254,62 @@ TEST_F(ChartViewTest, CursorAtTheRightEdgeTakesTheLastSampleAndShowsOverload) {
     Drag(*view, QPoint(1000, 300));
     EXPECT_EQ(view->readout()->Text(0), QStringLiteral("4"));
     Release(*view, QPoint(1000, 300));
+}
+
+// The readout sits inside the plot, in the top corner away from the cursor, so the value labels and the
+// scroll bars stay readable; it goes when the pointer leaves the chart.
+TEST_F(ChartViewTest, ReadoutCoversNoLabelOrScrollBarAndGoesWithThePointer) {
+    auto document = MakeDocument({1, 2, 3, 4, 5, 6, 7, 8, 9});
+    SetScale(*document, 0, 10);
+    document->layout.mouseMode = MouseMode::Cursor;
+    auto view = MakeView(*document);
+    Painted(*view);
+    const QRect plot(110, 70, 581, 401);
+    struct Case {
+        int mouseX;
+        bool onTheRight;
+    };
+    for (const Case& c : {Case{120, true}, Case{600, false}, Case{200, true}, Case{400, false}}) {
+        SCOPED_TRACE(c.mouseX);
+        Press(*view, QPoint(c.mouseX, 300));
+        ASSERT_NE(view->readout(), nullptr);
+        const QRect readout = view->readout()->geometry();
+        EXPECT_TRUE(plot.contains(readout)) << "inside the frame, clear of the labels and bars";
+        EXPECT_FALSE(readout.intersects(view->verticalBar()->geometry()));
+        EXPECT_EQ(readout.center().x() > plot.center().x(), c.onTheRight);
+        Release(*view, QPoint(c.mouseX, 300));
+    }
+    // While the button is held the readout stays, even outside the chart; once released, leaving closes it.
+    Press(*view, QPoint(300, 300));
+    QEvent leave(QEvent::Leave);
+    QApplication::sendEvent(view.get(), &leave);
+    EXPECT_NE(view->readout(), nullptr);
+    Release(*view, QPoint(300, 300));
+    ASSERT_NE(view->readout(), nullptr);
+    QApplication::sendEvent(view.get(), &leave);
+    EXPECT_EQ(view->readout(), nullptr);
+    EXPECT_FALSE(view->paintSuspended());
+}
+
+// A live chart lays out room for the samples to come; the sample axis labels only the samples there are.
+TEST_F(ChartViewTest, SampleLabelsStopAtTheLastSample) {
+    LiveDocument live(500);
+    for (int i = 0; i < 10; ++i)
+        live.Append(5);
+    auto view = MakeView(live.document);
+    const QImage& image = Painted(*view);
+    EXPECT_GT(CountDark(image, QRect(104, 478, 16, 16)), 5);  // "1" at the left side
+    EXPECT_EQ(CountDark(image, QRect(180, 474, 520, 30)), 0); // nothing past sample 10 (x about 163)
+    // Labels every 13 samples: sample 14 (x about 186) brings its own while the recording runs.
+    for (int i = 0; i < 4; ++i) {
+        live.Append(5);
+        Painted(*view);
+    }
+    EXPECT_GT(CountDark(view->backBuffer(), QRect(176, 478, 24, 16)), 5);
+    EXPECT_EQ(CountDark(view->backBuffer(), QRect(200, 474, 500, 30)), 0);
+    for (int i = 0; i < 90; ++i)
+        live.Append(5);
+    EXPECT_GT(CountDark(Painted(*view), QRect(180, 474, 520, 30)), 20); // the window filled: all labelled
 }
 
 TEST_F(ChartViewTest, RubberBandZoomsOnlyBeyondThreePixels) {

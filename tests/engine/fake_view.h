@@ -78,6 +78,13 @@ public:
         icons.push_back(icon);
     }
 
+    // Status bar
+    void ShowStatus(const std::u16string& text) override { statuses.push_back(text); }
+    void ShowRecordingProgress(uint32_t recorded, uint32_t planned) override {
+        paneRecorded = recorded;
+        panePlanned = planned;
+    }
+
     // Instrument bar and panel
     void ShowLiveReading(const LiveReading& reading) override { readings.push_back(reading); }
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override {
@@ -94,9 +101,16 @@ public:
         progressRange = rangeMax;
     }
     void SetProgressPosition(int position) override { progressPosition = position; }
+    void SetProgressRecords(uint32_t arrived, uint32_t total) override {
+        progressArrived = arrived;
+        progressTotal = total;
+    }
     void CloseProgress() override { progressShown = false; }
 
     std::map<int, int> timers;
+    std::vector<std::u16string> statuses;
+    uint32_t paneRecorded = 0;
+    uint32_t panePlanned = 0;
     std::vector<std::unique_ptr<RecordingDocument>> documents;
     // Runs on every new document before the state sees it.
     std::function<void(RecordingDocument&)> prepareDocument;
@@ -123,6 +137,8 @@ public:
     bool progressShown = false;
     int progressRange = 0;
     int progressPosition = 0;
+    uint32_t progressArrived = 0;
+    uint32_t progressTotal = 0;
 };
 
 class FakeInventory : public ReceiverInventory {

@@ -166,6 +166,44 @@ TEST_F(MeterEngineTest, StopAndDeviceRemovalEndTheRecordingAndKeepTheSamples) {
     EXPECT_EQ(LiveDocument()->sampleCount(), 4u);
 }
 
+TEST_F(MeterEngineTest, TheStatusBarCountsARecordingAndSaysHowItEnded) {
+    struct Case {
+        const char* what;
+        int samples;
+        std::function<void()> end;
+        std::u16string status;
+    };
+    const Case cases[] = {
+        {"Stop Recording", 3, [&] { state_.StopRecording(); }, u"Recording stopped, 3 samples kept."},
+        {"receiver pulled", 1234, [&] { state_.OnDeviceRemoved(); },
+         u"Receiver removed - recording stopped, 1,234 samples kept."},
+        {"one sample, then a stored log", 1, [&] { Feed(MakeMemoryHeader(2)); },
+         u"Stored log arriving - recording stopped, 1 sample kept."},
+        {"the planned count", 3000, [&] { FeedReadings(1); }, u"Recording complete - 3,001 samples."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        view_.statuses.clear();
+        state_.documents().dataSaved = true; // no save question between the cases
+        state_.StartRecordingOf(c.samples == 3000 ? 3001 : 5000);
+        EXPECT_NE(view_.panePlanned, 0u);
+        EXPECT_EQ(view_.paneRecorded, 0u);
+        FeedReadings(c.samples);
+        EXPECT_EQ(view_.paneRecorded, static_cast<uint32_t>(c.samples));
+        c.end();
+        EXPECT_FALSE(state_.documents().recording);
+        EXPECT_EQ(view_.panePlanned, 0u) << "the pane goes with the recording";
+        ASSERT_EQ(view_.statuses.size(), 1u);
+        EXPECT_EQ(view_.statuses[0], c.status);
+        state_.AbandonDownload();
+        Feed(LiveFrame(100)); // a live reading ends any burst
+    }
+    // Nothing runs: a second stop says nothing.
+    view_.statuses.clear();
+    state_.StopRecording();
+    EXPECT_TRUE(view_.statuses.empty());
+}
+
 // A capture without the meter's pauses (calvora-cli record --input reads one this way): every reading
 // is recorded, however many frames a chunk completes.
 TEST_F(MeterEngineTest, BackToBackReadingsAreAllRecorded) {
@@ -376,6 +414,99 @@ TEST_F(MeterEngineTest, TheRestOfAnAbandonedBurstIsNotTakenForANewDownload) {
     EXPECT_EQ(log->sampleCount(), 30u);
 }
 
+// The first `blocks` 40-byte blocks of a burst of `count` records, after its header.
+std::vector<uint8_t> HeaderAndBlocks(int count, std::initializer_list<uint16_t> blocks) {
+    const auto records = Records(count);
+    auto bytes = MakeMemoryHeader(static_cast<uint16_t>(count));
+    for (uint16_t block : blocks) {
+        const size_t offset = size_t(block - 1) * 40;
+        const size_t end = std::min(records.size(), offset + 40);
+        const auto frame =
+            MakeMemoryBlock(block, std::vector<uint8_t>(records.begin() + offset, records.begin() + end));
+        bytes.insert(bytes.end(), frame.begin(), frame.end());
+    }
+    return bytes;
+}
+
+TEST_F(MeterEngineTest, StalledDownloadKeepsTheRecordsThatArrivedOrSaysNothingIsKept) {
+    struct Case {
+        const char* what;
+        std::vector<std::vector<uint8_t>> feeds;
+        uint32_t arrivedShown;
+        uint32_t kept;
+        std::u16string message;
+    };
+    const Case cases[] = {
+        {"two of three blocks",
+         {HeaderAndBlocks(25, {1, 2})},
+         20,
+         20,
+         u"The meter's log stopped arriving after 20 of 25 records. The 20 records that arrived are kept in "
+         u"\"Datalog Panel\"."},
+        {"a live reading cut the burst short",
+         {HeaderAndBlocks(25, {1}), LiveFrame(100)},
+         10,
+         10,
+         u"The meter's log stopped arriving after 10 of 25 records. The 10 records that arrived are kept in "
+         u"\"Datalog Panel\"."},
+        {"the header alone",
+         {HeaderAndBlocks(25, {})},
+         0,
+         0,
+         u"The meter's log stopped arriving before its first record came (0 of 25). Nothing is kept."},
+        {"the first block missing",
+         {HeaderAndBlocks(25, {2})},
+         10,
+         0,
+         u"The meter's log stopped arriving before its first record came (0 of 25). Nothing is kept."},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.what);
+        FakeView view;
+        MeterEngine engine(view, inventory_, settings_);
+        engine.SelectCaptureSource();
+        // In the reader's chunks, and one byte more: a frame is handed on when the next bytes come.
+        auto feed = [&](const std::vector<uint8_t>& bytes) {
+            for (size_t offset = 0; offset < bytes.size(); offset += kReceiveChunkSize)
+                engine.ReceiveChunk(bytes.data() + offset, static_cast<int>(std::min<size_t>(
+                                                               kReceiveChunkSize, bytes.size() - offset)));
+            const uint8_t next = 0x00;
+            engine.ReceiveChunk(&next, 1);
+        };
+        for (const std::vector<uint8_t>& bytes : c.feeds)
+            feed(bytes);
+        ASSERT_TRUE(view.progressShown);
+        EXPECT_EQ(view.progressArrived, c.arrivedShown);
+        EXPECT_EQ(view.progressTotal, 25u);
+        ASSERT_EQ(view.timers[kDownloadTimer], 5000) << "every memory frame restarts the watch";
+
+        engine.OnTimer(kDownloadTimer);
+        EXPECT_FALSE(view.progressShown);
+        EXPECT_FALSE(engine.downloading());
+        EXPECT_FALSE(engine.lastDownloadComplete());
+        ASSERT_EQ(view.messages.size(), 1u);
+        EXPECT_EQ(view.messages[0], c.message);
+        RecordingDocument* log = engine.documents().downloadDocument;
+        if (c.kept == 0) {
+            EXPECT_EQ(log, nullptr);
+            continue;
+        }
+        ASSERT_NE(log, nullptr);
+        EXPECT_EQ(log->title, u"Datalog Panel");
+        ASSERT_EQ(log->sampleCount(), c.kept);
+        EXPECT_FLOAT_EQ(log->value(c.kept - 1, 0), (1000 + static_cast<float>(c.kept) - 1) / 10000);
+
+        // The rest of the burst, late, is not taken for a download of its own; the next burst is.
+        const auto burst = Burst(25);
+        feed(std::vector<uint8_t>(burst.begin() + 9, burst.end()));
+        EXPECT_EQ(log->sampleCount(), c.kept);
+        feed(burst);
+        EXPECT_EQ(log->sampleCount(), 25u);
+        EXPECT_TRUE(engine.lastDownloadComplete());
+        EXPECT_FALSE(view.TimerRunning(kDownloadTimer)) << "a complete download stops the watch";
+    }
+}
+
 TEST_F(MeterEngineTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
     struct Case {
         std::vector<std::vector<uint8_t>> chunks;
@@ -388,17 +519,27 @@ TEST_F(MeterEngineTest, PairingTimesOutUnlessAWholeAcknowledgementArrives) {
     };
     for (const auto& c : cases) {
         view_.messages.clear();
+        view_.statuses.clear();
         state_.Pair();
         EXPECT_TRUE(view_.TimerRunning(kPairTimer));
         EXPECT_FALSE(state_.paired());
+        // The status bar counts the seconds down.
+        EXPECT_EQ(view_.statuses.back(), u"Pairing... (30 s)");
+        EXPECT_EQ(view_.timers[kPairCountdownTimer], 1000);
+        state_.OnTimer(kPairCountdownTimer);
+        EXPECT_EQ(view_.statuses.back(), u"Pairing... (29 s)");
         for (const auto& chunk : c.chunks)
             state_.ReceiveChunk(chunk.data(), static_cast<int>(chunk.size()));
         if (!c.failed) {
             EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+            EXPECT_FALSE(view_.TimerRunning(kPairCountdownTimer));
+            EXPECT_EQ(view_.statuses.back(), u"Paired.");
         }
         state_.OnTimer(kPairTimer); // 30 s later
         EXPECT_FALSE(view_.TimerRunning(kPairTimer));
+        EXPECT_FALSE(view_.TimerRunning(kPairCountdownTimer));
         if (c.failed) {
+            EXPECT_EQ(view_.statuses.back(), u"Not paired.");
             ASSERT_EQ(view_.messages.size(), 1u);
             EXPECT_EQ(view_.messages[0], u"Pair failed! Make sure the meter is opened and sending data!");
         } else {

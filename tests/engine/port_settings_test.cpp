@@ -75,6 +75,23 @@ TEST_F(PortSettingsTest, AReceiverBeyondComTwoHundredFiftyFiveIsKnownByItsPath) 
     EXPECT_EQ(Message(0).substr(0, 42), "Warning:Can't open /nonexistent/ttyUSB299!");
 }
 
+// A receiver opened by its device path is remembered without a COM number: the Comport dialog proposes a
+// number it accepts (the USB device's own, else COM3), while Reconnect still opens the path.
+TEST_F(PortSettingsTest, ComportAfterAConnectionByPathProposesAValidNumber) {
+    const std::pair<const char*, int> cases[] = {{"/dev/pts/7", 3},
+                                                 {"/dev/ttyUSB4", 5},
+                                                 {"/dev/ttyUSB", 3},
+                                                 {"/dev/ttyUSB254", 255},
+                                                 {"/dev/ttyUSB300", 3}};
+    for (const auto& [path, proposed] : cases) {
+        SCOPED_TRACE(path);
+        ASSERT_TRUE(settings_.WritePort("Multimeter", 0, path));
+        EXPECT_EQ(engine_.BeginComport(), proposed);
+        ASSERT_EQ(engine_.portList().size(), 1u);
+        EXPECT_EQ(engine_.portList()[0].devicePath, path);
+    }
+}
+
 // A settings file that is not a regular file is not read; the user is told, and COM3 is tried.
 TEST_F(PortSettingsTest, AnUnreadableSettingsFileIsNamedAndTheDefaultPortTried) {
     fs::create_symlink("/dev/null", folder_ / "ZAZEDOVADIZO.ini");

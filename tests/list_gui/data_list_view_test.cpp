@@ -1,4 +1,5 @@
-// The "Data List" view on its own: cell texts, the list's fixed size, the live refresh timer and printing.
+// The "Data List" view on its own: cell texts, the list filling the view, the live refresh timer and
+// printing.
 #include "recording/gui/data_list_view.h"
 #include "recording/recording_document.h"
 #include "tests/support/calendar_time.h"
@@ -48,12 +49,11 @@ QString Cell(const DataListView& view, int row, int column) {
     return view.model()->data(view.model()->index(row, column), Qt::DisplayRole).toString();
 }
 
-// Shows `view` and waits for its first paint, which makes the list.
+// Shows `view` and waits until it is on the screen.
 bool Painted(DataListView& view) {
     view.resize(900, 700);
     view.show();
-    return QTest::qWaitForWindowExposed(&view) &&
-           QTest::qWaitFor([&] { return view.list() != nullptr; }, 2000);
+    return QTest::qWaitForWindowExposed(&view);
 }
 
 TEST(LogListCells, ColumnsFromTheStore) {
@@ -105,15 +105,12 @@ TEST(LogListPrinting, PagesAndFooter) {
     EXPECT_EQ(LogListFooter(date, 874), u"07/12/26  page874");
 }
 
-TEST(LogListView, ListLooksAsSetAndKeepsItsSizeAndPlace) {
+TEST(LogListView, ListLooksAsSetAndFillsTheView) {
     DataListView view(DocumentOf(3), nullptr);
-    const QSize screen = QGuiApplication::primaryScreen()->geometry().size();
-    EXPECT_EQ(view.listSize(), QSize(int(screen.width() * 0.625), int(screen.height() * 0.76171875)));
-    EXPECT_EQ(view.list(), nullptr) << "the list is made at the first paint";
     ASSERT_TRUE(Painted(view));
     QTableView* list = view.list();
     EXPECT_EQ(list->objectName(), QStringLiteral("LogList159"));
-    EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.listSize()));
+    EXPECT_EQ(list->geometry(), view.rect());
     EXPECT_TRUE(list->showGrid());
     EXPECT_EQ(list->selectionBehavior(), QAbstractItemView::SelectRows);
     EXPECT_TRUE(list->verticalHeader()->isHidden());
@@ -136,20 +133,21 @@ TEST(LogListView, ListLooksAsSetAndKeepsItsSizeAndPlace) {
     EXPECT_EQ(Cell(view, 0, 0), QStringLiteral("1"));
     EXPECT_EQ(Cell(view, 2, 3), QStringLiteral("3.5000"));
 
-    // The list does not follow the view.
+    // The list follows the view; its columns keep their widths.
     for (const QSize size : {QSize(300, 200), QSize(1400, 1000), QSize(640, 480)}) {
         view.resize(size);
         QCoreApplication::processEvents();
-        EXPECT_EQ(list->geometry(), QRect(QPoint(20, 20), view.listSize())) << size.width();
+        EXPECT_EQ(list->geometry(), view.rect()) << size.width();
+        EXPECT_EQ(list->horizontalHeader()->sectionSize(5), 150) << size.width();
     }
 }
 
-TEST(LogListView, RowsPastTheSampleCountAreEmptyUntilTheNextPaint) {
+TEST(LogListView, RowsPastTheSampleCountAreEmptyUntilTheDocumentIsAnnounced) {
     auto document = DocumentOf(5);
     DataListView view(document, nullptr);
     ASSERT_TRUE(Painted(view));
     ASSERT_EQ(view.model()->rowCount(), 5);
-    // A new recording on the same document resets its count; the list learns of it at its next paint.
+    // A new recording on the same document resets its count; the list learns of it when the document says so.
     document->ResetSampleCount();
     EXPECT_EQ(view.model()->rowCount(), 5);
     for (int column = 0; column < 6; ++column) {

@@ -10,17 +10,24 @@
 #include "link/settings_file.h"
 #include "recording/gui/data_list_view.h"
 #include "recording/recording_document.h"
+#include "tests/support/shown_main_window.h"
 #include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QHeaderView>
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QPrintPreviewDialog>
 #include <QProgressBar>
+#include <QPushButton>
+#include <QScreen>
+#include <QScrollBar>
 #include <QSignalSpy>
+#include <QStatusBar>
 #include <QTabBar>
 #include <QTableView>
 #include <QTemporaryDir>
@@ -34,7 +41,7 @@ namespace {
 class MeterWindowsTest : public testing::WindowWithEngineTest {
 protected:
     void SetUp() override {
-        WindowWithEngineTest::SetUp();
+        Assemble(&prompts);
         ASSERT_FALSE(HasFatalFailure());
         frame->resize(1000, 700);
         frame->move(40, 30);
@@ -44,6 +51,8 @@ protected:
         // The scan selects the receiver, so the frames fed below are handed on as from its port.
         link->Start();
     }
+
+    testing::ScriptedPrompts prompts;
 
     void Feed(const sim::Bytes& frameBytes) {
         link->state().ReceiveChunk(frameBytes.data(), static_cast<int>(frameBytes.size()));
@@ -60,6 +69,10 @@ protected:
             records.push_back(sim::BuildRecord(sim::ReadingSettings{}, 1000 + 10 * i));
         }
         return records;
+    }
+    // True when every pixel of `rect` (in `widget`'s coordinates) can be seen: no ancestor cuts it off.
+    static bool WhollyVisible(const QWidget* widget, const QRect& rect) {
+        return widget->isVisible() && (QRegion(rect) - widget->visibleRegion()).isEmpty();
     }
     // Shows the "Data List" tab of `window` and waits for its list.
     static DataListView* ShowList(DocumentWindow* window) {
@@ -106,6 +119,75 @@ TEST_F(MeterWindowsTest, LiveListGrowsOnceASecondOnlyWhileItsTabShows) {
     EXPECT_TRUE(list->timer().isActive());
     EXPECT_EQ(list->model()->data(list->model()->index(0, 0), Qt::DisplayRole).toString(),
               QStringLiteral("1"));
+}
+
+TEST_F(MeterWindowsTest, ListInAWindowShowsItsLastColumnItsScrollBarAndTheNewestRow) {
+    frame->resize(1200, 800);
+    link->state().StartRecordingOf(500);
+    DocumentWindow* window = frame->activeDocumentWindow();
+    ASSERT_NE(window, nullptr);
+    // A window as wide as the columns need, inside the workspace.
+    window->showNormal();
+    window->setGeometry(20, 20, 700, 420);
+    ASSERT_TRUE(frame->mdiArea()->viewport()->rect().contains(window->geometry()));
+    DataListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    FeedReadings(80);
+    QSignalSpy ticks(&list->timer(), &QTimer::timeout);
+    ASSERT_TRUE(ticks.wait(1500));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 80; }, 2000));
+    QCoreApplication::processEvents();
+
+    QTableView* table = list->list();
+    QHeaderView* header = table->horizontalHeader();
+    const QRect time(header->sectionViewportPosition(5), 0, header->sectionSize(5), header->height());
+    EXPECT_EQ(header->sectionSize(5), 150);
+    EXPECT_TRUE(WhollyVisible(header->viewport(), time)) << "the Time column is cut";
+    QScrollBar* scroll = table->verticalScrollBar();
+    EXPECT_TRUE(WhollyVisible(scroll, scroll->rect())) << "the scroll bar lies outside the window";
+    const QRect newest = table->visualRect(list->model()->index(79, 0));
+    EXPECT_TRUE(WhollyVisible(table->viewport(), newest)) << "the newest row is below the visible edge";
+}
+
+TEST_F(MeterWindowsTest, RefilledListChangesNothingWhileTheWindowPaints) {
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(200))) {
+        Feed(bytes);
+    }
+    DocumentWindow* window = frame->activeDocumentWindow();
+    ASSERT_NE(window, nullptr);
+    window->showMaximized();
+    DataListView* list = ShowList(window);
+    ASSERT_NE(list, nullptr);
+    QTest::qWait(50);
+
+    // A row count or a place that changes while the window paints leaves the backing store with pixels
+    // painted for the old layout; every change must come before the paint or after it.
+    auto painting = [&] {
+        for (QWidget* widget = list->list()->viewport(); widget != nullptr; widget = widget->parentWidget()) {
+            if (widget->testAttribute(Qt::WA_WState_InPaintEvent)) {
+                return true;
+            }
+        }
+        return false;
+    };
+    int changesWhilePainting = 0;
+    QObject::connect(list->model(), &QAbstractItemModel::rowsInserted, list,
+                     [&] { changesWhilePainting += painting() ? 1 : 0; });
+    QObject::connect(list->model(), &QAbstractItemModel::rowsRemoved, list,
+                     [&] { changesWhilePainting += painting() ? 1 : 0; });
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(Records(300))) {
+        Feed(bytes);
+    }
+    ASSERT_TRUE(QTest::qWaitFor([&] { return list->model()->rowCount() == 300; }, 2000));
+    QTest::qWait(50);
+    EXPECT_EQ(changesWhilePainting, 0);
+
+    // What the screen shows of the status bar is the status bar itself.
+    QStatusBar* bar = frame->statusBar();
+    const QImage screen = frame->screen()->grabWindow(frame->winId()).toImage();
+    const QImage shown =
+        screen.copy(QRect(bar->mapTo(frame, QPoint()), bar->size())).convertToFormat(QImage::Format_RGB32);
+    EXPECT_EQ(shown, bar->grab().toImage().convertToFormat(QImage::Format_RGB32));
 }
 
 TEST_F(MeterWindowsTest, DownloadShowsProgressThenOpensAndRefillsTheDatalogPanel) {
@@ -192,6 +274,40 @@ TEST_F(MeterWindowsTest, ClosingTheLoadingWindowGivesTheDownloadUp) {
     ASSERT_NE(frame->activeDocument(), nullptr);
     EXPECT_EQ(frame->activeDocument()->title, u"Datalog Panel");
     EXPECT_EQ(frame->activeDocument()->sampleCount(), 25u);
+}
+
+TEST_F(MeterWindowsTest, LoadingWindowCountsTheRecordsAndAStalledDownloadEndsWithWhatArrived) {
+    const std::vector<sim::Bytes> burst = sim::BuildLogBurst(Records(25));
+    Feed(burst[0]);
+    LoadingDialog* progress = link->progress();
+    ASSERT_NE(progress, nullptr);
+    EXPECT_EQ(progress->recordsText()->text(), QStringLiteral("Receiving the meter's log: 0 of 25"));
+    Feed(burst[1]);
+    Feed(burst[2]);
+    EXPECT_EQ(progress->recordsText()->text(), QStringLiteral("Receiving the meter's log: 20 of 25"));
+    EXPECT_TRUE(progress->cancelButton()->isVisible());
+    EXPECT_EQ(progress->cancelButton()->text(), QStringLiteral("Cancel"));
+
+    // No frame for five seconds: the watch fires (here at once), the window closes and says what is kept.
+    ASSERT_TRUE(frame->IsTimerRunning(kDownloadTimer));
+    frame->OnTimer(kDownloadTimer);
+    EXPECT_EQ(link->progress(), nullptr);
+    ASSERT_NE(frame->activeDocument(), nullptr);
+    EXPECT_EQ(frame->activeDocument()->title, u"Datalog Panel");
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 20u);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], u"The meter's log stopped arriving after 20 of 25 records. The 20 records "
+                                   u"that arrived are kept in \"Datalog Panel\".");
+
+    // Cancel gives a download up and keeps the log document as it was.
+    Feed(burst[0]);
+    Feed(burst[1]);
+    ASSERT_NE(link->progress(), nullptr);
+    QTest::mouseClick(link->progress()->cancelButton(), Qt::LeftButton);
+    EXPECT_EQ(link->progress(), nullptr);
+    EXPECT_FALSE(link->state().downloading());
+    EXPECT_FALSE(frame->IsTimerRunning(kDownloadTimer));
+    EXPECT_EQ(frame->activeDocument()->sampleCount(), 20u);
 }
 
 TEST_F(MeterWindowsTest, PrintPreviewOfTheListGivesTheTabsBack) {

@@ -5,6 +5,7 @@
 #include "panel/gui/lcd_controls.h"
 #include "protocol/text.h"
 
+#include <QApplication>
 #include <QImage>
 #include <QTest>
 
@@ -290,6 +291,29 @@ TEST_F(MeterPanelTest, PanelKeepsTheMeterDisplaysProportions) {
     frame->show();
     ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
     EXPECT_LE(panel->Control(kMeterFrameId)->geometry().right(), panel->width());
+}
+
+// The panel is laid out in the desktop's font at its own size: on a desktop with larger text the
+// annunciators read like the rest of it, the value grows in proportion, and the bar widens to show it all.
+TEST_F(MeterPanelTest, ThePanelFollowsTheDesktopsFontSize) {
+    const QFont desktop = QApplication::font();
+    QFont large = desktop;
+    large.setPointSizeF(12);
+    QApplication::setFont(large);
+    InstrumentPanel* panel = ConnectedPanel();
+    QApplication::setFont(desktop);
+    ASSERT_NE(panel, nullptr);
+    EXPECT_DOUBLE_EQ(panel->dialogFont().pointSizeF(), 12);
+    const QFontMetrics annunciator = panel->Control(kMeterModeId)->fontMetrics();
+    EXPECT_GE(annunciator.capHeight(), 10) << "readable beside a 60-pixel value";
+    const double zoom = panel->baseUnits().y / static_cast<double>(kClassicBaseUnits.y);
+    EXPECT_GT(zoom, 1.2);
+    EXPECT_NEAR(panel->valueFont().pixelSize(), 60 * zoom, 1);
+    EXPECT_LE(QFontMetrics(panel->valueFont()).horizontalAdvance(QStringLiteral("-000.00")),
+              panel->Control(kMeterValueId)->width());
+    frame->show();
+    ASSERT_TRUE(QTest::qWaitForWindowExposed(frame));
+    EXPECT_LE(panel->Control(kMeterFrameId)->geometry().right(), panel->width()) << "nothing cut off";
 }
 
 TEST_F(MeterPanelTest, DoubleClickingTheConnectedReceiverDoesNothing) {

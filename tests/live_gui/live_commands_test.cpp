@@ -10,10 +10,12 @@
 
 #include <QAction>
 #include <QFile>
+#include <QLabel>
 #include <QLineEdit>
 #include <QMenu>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QStatusBar>
 #include <QTest>
 #include <QToolBar>
 
@@ -189,15 +191,23 @@ TEST_F(LiveCommandsTest, SamplingSetupHasNoCancelButton) {
 
 TEST_F(LiveCommandsTest, RemovedReceiverStopsTheRecordingAndBringsTheTreeBack) {
     DoubleClick(0);
-    link->state().StartRecordingOf(100);
+    link->state().StartRecordingOf(1500);
     ASSERT_TRUE(link->state().documents().recording);
-    Feed(sim::ReadingSettings{}, 1000);
+    for (int i = 0; i < 1234; ++i) {
+        Feed(sim::ReadingSettings{}, 1000);
+    }
+    EXPECT_FALSE(frame->recordingPane()->isHidden());
+    EXPECT_EQ(frame->recordingPane()->text(), QStringLiteral("Recording 1,234 of 1,500"));
     // The receiver is pulled: its reader ends and the window takes that as a removal notification.
     inventory.ports.clear();
     meter.Hangup();
     ASSERT_TRUE(QTest::qWaitFor([&] { return !link->state().documents().recording; }, 5000));
     EXPECT_FALSE(frame->CommandAction(ID_STOP_RECORDING)->isEnabled());
-    EXPECT_EQ(link->state().documents().recordingDocument->sampleCount(), 1u);
+    EXPECT_EQ(link->state().documents().recordingDocument->sampleCount(), 1234u);
+    // Said in the status bar, without a box; the recording's pane goes.
+    EXPECT_EQ(frame->statusBar()->currentMessage(),
+              QStringLiteral("Receiver removed - recording stopped, 1,234 samples kept."));
+    EXPECT_TRUE(frame->recordingPane()->isHidden());
     // One second later the rescan finds nothing: the empty tree is back and the commands wait again.
     ASSERT_TRUE(QTest::qWaitFor(
         [&] { return frame->instrumentBar()->page(0).window.data() == static_cast<QWidget*>(tree()); },

@@ -37,8 +37,10 @@ public:
 class ShownMainWindowTest : public WindowWithEngineTest {
 protected:
     void SetUp() override {
-        QSettings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"))
-            .remove(QStringLiteral("Recent File List"));
+        QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
+                           QStringLiteral("Calvora"));
+        settings.remove(QStringLiteral("Recent File List"));
+        settings.remove(QStringLiteral("Window"));
         Assemble(&prompts);
         ASSERT_FALSE(HasFatalFailure());
         link->Start();

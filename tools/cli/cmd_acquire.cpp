@@ -345,7 +345,11 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
         std::cerr << "calvora-cli: no complete stored log arrived\n";
         return ExitFailure;
     }
-    return SaveAs(*filled, base, session.state.documents());
+    const int saved = SaveAs(*filled, base, session.state.documents());
+    // A log that stopped arriving is saved as far as it came, and the exit status says it is not whole.
+    if (saved == ExitOk && !session.state.lastDownloadComplete())
+        return ExitFailure;
+    return saved;
 }
 
 // ----------------------------------------------------------------------------------------- monitor

@@ -43,6 +43,10 @@ ContinuousLog::~ContinuousLog() {
 void ContinuousLog::OnReading(const MeterReading& reading, int64_t nowMs) {
     if (ended())
         return;
+    if (stop_.kind == LogStopCondition::Kind::Duration && elapsedMs(nowMs) >= stop_.durationMs) {
+        End(LogEnd::DurationDone);
+        return;
+    }
     LogDocument& log = *document_;
     if (log.gapOpen()) {
         log.CloseGap(nowMs);

@@ -55,6 +55,7 @@ public:
     ~ContinuousLog();
 
     LogDocument& document() { return *document_; }
+    const LogDocument& document() const { return *document_; }
     const std::shared_ptr<LogDocument>& documentPtr() const { return document_; }
     const std::filesystem::path& path() const { return writer_->path(); }
     const LogStopCondition& stopCondition() const { return stop_; }

@@ -48,10 +48,10 @@ std::u16string RangeTooLongMessage(uint64_t readings) {
 }
 
 Outcome<void> ExportRange(const LogDocument& log, const LogRange& range, RecordingDocument& recording) {
-    if (range.count() == 0 || range.end > log.readingCount())
-        return Failure(u"The range holds no readings.");
     if (range.count() > kMaxExportReadings)
         return Failure(RangeTooLongMessage(range.count()));
+    if (range.count() == 0 || range.end > log.readingCount())
+        return Failure(u"The range holds no readings.");
     ApplyNewChartDefaults(recording);
     if (!recording.FillRows(static_cast<uint32_t>(range.count())))
         return Failure(u"There is not enough memory for the recording.");

@@ -9,6 +9,7 @@
 #include "recording/text_export.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/log_files.h"
 #include "tools/cli/output.h"
 
 #include <nlohmann/json.hpp>
@@ -22,8 +23,16 @@ namespace calvora::cli {
 
 namespace {
 
-// Reads FILE into `document`; prints why not and gives the exit code when it fails.
-int Load(const std::string& file, RecordingDocument& document) {
+// Reads FILE into `document`; prints why not and gives the exit code when it fails. A continuous log comes
+// as the recording of its readings in `span`.
+int Load(const std::string& file, RecordingDocument& document, const TimeSpanOptions& span = {}) {
+    if (IsLogFile(file))
+        return LoadLogAsRecording(file, span, document);
+    if (span.given()) {
+        std::cerr << "calvora-cli: --from and --to choose a span of a continuous log; " << file
+                  << " is a recording\n";
+        return ExitUsage;
+    }
     const auto read = ReadRecordFile(file, document);
     if (read) {
         // What the chart would show: `info` prints the scale, `convert` keeps the chart's state.
@@ -150,32 +159,38 @@ void PrintSummary(const std::string& file, const RecordingDocument& document) {
 }
 
 const bool registered = [] {
-    registerCommand({"info", "Show the contents of a .recorder file", 30, [](CLI::App& sub) {
-                         auto json = std::make_shared<bool>(false);
-                         auto file = std::make_shared<std::string>();
-                         sub.add_flag("--json", *json, "Print the whole document as one JSON object");
-                         sub.add_option("FILE", *file, "Recording (.recorder)")->required();
-                         return CommandRunner([json, file] {
-                             RecordingDocument document;
-                             if (const int code = Load(*file, document); code != ExitOk)
-                                 return code;
-                             if (*json)
-                                 WriteDocumentJson(std::cout, document);
-                             else
-                                 PrintSummary(*file, document);
-                             return static_cast<int>(ExitOk);
-                         });
-                     }});
+    registerCommand(
+        {"info", "Show the contents of a .recorder file or a continuous log", 30, [](CLI::App& sub) {
+             auto json = std::make_shared<bool>(false);
+             auto file = std::make_shared<std::string>();
+             sub.add_flag("--json", *json, "Print the whole document as one JSON object");
+             sub.add_option("FILE", *file, "Recording (.recorder) or continuous log (.calvlog)")->required();
+             return CommandRunner([json, file] {
+                 if (IsLogFile(*file))
+                     return PrintLogInfo(*file, *json);
+                 RecordingDocument document;
+                 if (const int code = Load(*file, document); code != ExitOk)
+                     return code;
+                 if (*json)
+                     WriteDocumentJson(std::cout, document);
+                 else
+                     PrintSummary(*file, document);
+                 return static_cast<int>(ExitOk);
+             });
+         }});
     registerCommand(
         {"export", "Write the text table of a .recorder file, as Save writes the .csv", 31,
          [](CLI::App& sub) {
              auto file = std::make_shared<std::string>();
              auto out = std::make_shared<std::string>();
-             sub.add_option("FILE", *file, "Recording (.recorder)")->required();
+             auto span = std::make_shared<TimeSpanOptions>();
+             sub.add_option("FILE", *file, "Recording (.recorder) or continuous log (.calvlog)")->required();
              sub.add_option("OUT", *out, "Text table to write (- for standard output)")->required();
-             return CommandRunner([file, out] {
+             sub.add_option("--from", span->from, "A log's readings from this ISO 8601 time on");
+             sub.add_option("--to", span->to, "A log's readings up to this ISO 8601 time");
+             return CommandRunner([file, out, span] {
                  RecordingDocument document;
-                 if (const int code = Load(*file, document); code != ExitOk)
+                 if (const int code = Load(*file, document, *span); code != ExitOk)
                      return code;
                  return WriteOutput(*out, [&](ByteSink& sink) { return WriteTextExport(document, sink); });
              });
@@ -184,11 +199,14 @@ const bool registered = [] {
         {"convert", "Read a .recorder file and write it again with the record writer", 32, [](CLI::App& sub) {
              auto in = std::make_shared<std::string>();
              auto out = std::make_shared<std::string>();
-             sub.add_option("IN", *in, "Recording to read")->required();
+             auto span = std::make_shared<TimeSpanOptions>();
+             sub.add_option("IN", *in, "Recording or continuous log to read")->required();
              sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
-             return CommandRunner([in, out] {
+             sub.add_option("--from", span->from, "A log's readings from this ISO 8601 time on");
+             sub.add_option("--to", span->to, "A log's readings up to this ISO 8601 time");
+             return CommandRunner([in, out, span] {
                  RecordingDocument document;
-                 if (const int code = Load(*in, document); code != ExitOk)
+                 if (const int code = Load(*in, document, *span); code != ExitOk)
                      return code;
                  return WriteOutput(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });
              });

@@ -53,6 +53,17 @@ ValueRange SampledTimeSeries::RangeBetween(int64_t startMs, int64_t endMs) const
     return summary().Range(begin, end, [this](size_t i) { return ValueAt(i); });
 }
 
+std::optional<EdgeReading> SampledTimeSeries::NearestReading(double timeMs) const {
+    const size_t count = readingCount();
+    if (count == 0)
+        return std::nullopt;
+    size_t index = LowerBound(timeMs);
+    if (index == count || (index > 0 && timeMs - static_cast<double>(TimeAt(index - 1)) <
+                                            static_cast<double>(TimeAt(index)) - timeMs))
+        --index;
+    return EdgeReading{TimeAt(index), ValueAt(index), false};
+}
+
 void VectorTimeSeries::Append(int64_t timeMs, float value) {
     // The chart's search needs times that never go back.
     times_.push_back(times_.empty() ? timeMs : std::max(timeMs, times_.back()));

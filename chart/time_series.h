@@ -55,6 +55,11 @@ public:
     // Numeric extremes of the readings in [startMs, endMs].
     virtual ValueRange RangeBetween(int64_t startMs, int64_t endMs) const = 0;
     virtual std::vector<SeriesGap> Gaps() const = 0;
+    // The reading nearest to `timeMs`, for a readout; none when there is none or the series cannot tell.
+    virtual std::optional<EdgeReading> NearestReading(double timeMs) const {
+        (void)timeMs;
+        return std::nullopt;
+    }
 };
 
 // A series held reading by reading: nondecreasing times, values (NaN for an overload) and their summary.
@@ -65,6 +70,7 @@ public:
     int64_t lastTime() const override { return TimeAt(readingCount() - 1); }
     void Envelopes(double startMs, double stepMs, int columns, ColumnTrace& out) const override;
     ValueRange RangeBetween(int64_t startMs, int64_t endMs) const override;
+    std::optional<EdgeReading> NearestReading(double timeMs) const override;
 
     // The first reading at or after `timeMs` (readingCount() when none), searched for in [from, count).
     size_t LowerBound(double timeMs, size_t from = 0) const;

@@ -8,7 +8,6 @@
 #pragma once
 
 #include "chart/time_series.h"
-#include "protocol/outcome.h"
 
 #include <array>
 #include <cstdint>

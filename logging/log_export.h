@@ -2,6 +2,7 @@
 // readings holds, so the record file, the text export and every other export of recordings take logs too.
 #pragma once
 
+#include "logging/log_range.h"
 #include "protocol/outcome.h"
 
 #include <cstdint>
@@ -12,17 +13,6 @@ namespace calvora {
 
 class LogDocument;
 class RecordingDocument;
-
-// A recording's text export has room for three groups of 60,000 rows.
-inline constexpr uint64_t kMaxExportReadings = 180'000;
-
-// Readings first .. end - 1 of a log.
-struct LogRange {
-    uint64_t first = 0;
-    uint64_t end = 0;
-
-    uint64_t count() const { return end > first ? end - first : 0; }
-};
 
 // The readings received from `fromMs` to `toMs` (both included; either end open when empty).
 LogRange RangeOfTimes(const LogDocument& log, std::optional<int64_t> fromMs, std::optional<int64_t> toMs);

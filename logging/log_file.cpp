@@ -346,6 +346,16 @@ Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t first, uint64_t limit, Lo
     }
 }
 
+Outcome<void> LogFileReader::BeginSnapshot() {
+    if (auto begun = db_->Execute("BEGIN;"); !begun)
+        return Damaged(begun.reason());
+    return {};
+}
+
+void LogFileReader::EndSnapshot() {
+    (void)db_->Execute("COMMIT;");
+}
+
 Outcome<LogOverview> LogFileReader::ReadOverview() {
     // One snapshot, also while another program commits.
     if (auto begun = db_->Execute("BEGIN;"); !begun)

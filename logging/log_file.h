@@ -60,6 +60,10 @@ public:
     ~LogFileReader();
 
     Outcome<LogOverview> ReadOverview();
+    // Reads between these two see the file as it was at the first: states and the readings that use them
+    // agree while another program goes on writing.
+    Outcome<void> BeginSnapshot();
+    void EndSnapshot();
     Outcome<std::map<std::string, std::string>> ReadMeta();
     Outcome<std::vector<LogState>> ReadStates();
     Outcome<std::vector<LogGap>> ReadGaps();

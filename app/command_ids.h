@@ -36,6 +36,9 @@ enum CommandId : int {
     ID_COMPORT = 32790,
     ID_RECONNECT = 32791,
     ID_PAIR = 32795,
+    ID_CONTINUOUS_LOGGING = 32796,
+    ID_VIEW_TIME_AXIS = 32797,
+    ID_EXPORT_LOG_RANGE = 32798,
 };
 
 } // namespace calvora

@@ -72,6 +72,11 @@ bool MainWindow::CreateStatusBar() {
     messagePane_ = new QLabel(QStringLiteral("Ready"), bar);
     messagePane_->setObjectName(QStringLiteral("messagePane"));
     bar->addWidget(messagePane_, 1);
+    logPane_ = new QLabel(bar);
+    logPane_->setObjectName(QStringLiteral("logPane"));
+    logPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    logPane_->hide();
+    bar->addPermanentWidget(logPane_);
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);

@@ -22,6 +22,13 @@
 
 namespace calvora {
 
+namespace {
+
+// The Open dialog's second filter: continuous logs.
+const QString kLogFilter = QStringLiteral("Continuous Logs (*.calvlog)|*.calvlog|");
+
+} // namespace
+
 // ---------------------------------------------------------------------------------------------------------
 // Menus, accelerators and the toolbar
 
@@ -98,6 +105,18 @@ void MainWindow::CreateMenus() {
                      QStringLiteral("Real Time Chart Recording.\nReal Time Chart Recording."), kImageRecord});
     QAction* stop = MakeCommand({ID_STOP_RECORDING, QStringLiteral("Stop Recording"),
                                  QStringLiteral("Stop Recording.\nStop Recording."), kImageStop});
+    QAction* logging =
+        MakeCommand({ID_CONTINUOUS_LOGGING, QStringLiteral("Continuous &Logging...\tCtrl+L"),
+                     QStringLiteral("Log every reading to a file until stopped\nContinuous Logging")});
+    logging->setIcon(LoggingIcon());
+    logging->setIconVisibleInMenu(false);
+    QAction* timeAxis =
+        MakeCommand({ID_VIEW_TIME_AXIS, QStringLiteral("Time &Axis"),
+                     QStringLiteral("Chart the recording over the times of its samples\nTime Axis")});
+    timeAxis->setCheckable(true);
+    QAction* exportLog =
+        MakeCommand({ID_EXPORT_LOG_RANGE, QStringLiteral("Export Log to &Recording..."),
+                     QStringLiteral("Copy a span of the log into a new recording\nExport Log to Recording")});
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
     QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
@@ -140,6 +159,7 @@ void MainWindow::CreateMenus() {
     for (QAction* action : {open, close, save, print, preview, printSetup}) {
         file129->addAction(action);
     }
+    file129->addAction(exportLog);
     file129->addSeparator();
     addRecent(file129);
     file129->addSeparator();
@@ -148,9 +168,11 @@ void MainWindow::CreateMenus() {
     auto* view = new QMenu(QStringLiteral("&View"), this);
     view->setObjectName(QStringLiteral("view"));
     view->addActions({toolbar, statusBarItem, instrument});
+    view->addSeparator();
+    view->addAction(timeAxis);
     auto* instrumentMenu = new QMenu(QStringLiteral("&Instrument"), this);
     instrumentMenu->setObjectName(QStringLiteral("instrument"));
-    instrumentMenu->addActions({pair, record, stop});
+    instrumentMenu->addActions({pair, record, stop, logging});
     instrumentMenu->addSeparator();
     instrumentMenu->addActions({reconnect, comport, rescan});
     auto* window = new QMenu(QStringLiteral("&Window"), this);
@@ -181,6 +203,7 @@ void MainWindow::CreateMenus() {
     AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE);
     AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE);
     AddAccelerator(QKeySequence(Qt::Key_F6), ID_NEXT_PANE);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_L), ID_CONTINUOUS_LOGGING);
     AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE);
 }
 
@@ -195,6 +218,7 @@ bool MainWindow::CreateToolBar() {
     toolBar_->addSeparator();
     toolBar_->addAction(commands_.at(ID_START_RECORDING));
     toolBar_->addAction(commands_.at(ID_STOP_RECORDING));
+    toolBar_->addAction(commands_.at(ID_CONTINUOUS_LOGGING));
     toolBar_->addSeparator();
     toolBar_->addAction(commands_.at(ID_HELP_TOPICS));
     addToolBar(Qt::TopToolBarArea, toolBar_);
@@ -243,6 +267,8 @@ void MainWindow::FillWindowList() {
 // Command table
 
 std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
+    if (const std::optional<CommandState> log = LogCommandState(id))
+        return log;
     const bool hasDocument = activeDocumentWindow() != nullptr;
     DocumentView* view = hasDocument ? activeDocumentWindow()->activeView() : nullptr;
     const bool canPrint = view != nullptr && view->canPrint();
@@ -312,10 +338,16 @@ bool MainWindow::RunShellCommand(int id) {
         NewDocument();
         return true;
     case ID_OPEN_DATA:
-        OnFileOpen(QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|")));
+        OnFileOpen(QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|") + kLogFilter));
         return true;
     case ID_FILE_OPEN:
-        OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|")));
+        OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|") + kLogFilter));
+        return true;
+    case ID_EXPORT_LOG_RANGE:
+        ExportLogRange();
+        return true;
+    case ID_VIEW_TIME_AXIS:
+        ToggleTimeAxis();
         return true;
     case ID_FILE_CLOSE:
         if (QMdiSubWindow* window = mdiArea()->currentSubWindow()) {
@@ -387,7 +419,8 @@ void MainWindow::UpdateCommandUI() {
             entry->setToolTip(QString::fromStdU16String(entries[i]));
         }
     }
-    ShowMenu(activeDocumentWindow() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
+    ShowMenu(activeDocumentWindow() != nullptr || activeLogWindow() != nullptr ? kMenuWithDocument
+                                                                               : kMenuWithoutDocument);
     UpdateTitle();
 }
 

@@ -12,6 +12,7 @@
 #include <QFormLayout>
 #include <QGroupBox>
 #include <QHBoxLayout>
+#include <QLabel>
 #include <QLineEdit>
 #include <QPushButton>
 #include <QRadioButton>
@@ -79,7 +80,10 @@ ContinuousLoggingDialog::ContinuousLoggingDialog(const std::filesystem::path& fo
 
     auto* layout = new QVBoxLayout(this);
     auto* fileForm = new QFormLayout;
-    fileForm->addRow(QStringLiteral("Log &file:"), fileRow);
+    // The label's mnemonic needs a widget to go to; the row itself is a layout.
+    auto* fileLabel = new QLabel(QStringLiteral("Log &file:"));
+    fileLabel->setBuddy(file_);
+    fileForm->addRow(fileLabel, fileRow);
     layout->addLayout(fileForm);
     layout->addWidget(stopBox);
     layout->addWidget(buttons);

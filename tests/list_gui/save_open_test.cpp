@@ -243,7 +243,8 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
         return [this, command, filter](const QString& path) {
             AnswerFileDialog([path, filter](QFileDialog& dialog) {
                 EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-                EXPECT_EQ(dialog.nameFilters(), QStringList{filter});
+                EXPECT_EQ(dialog.nameFilters(),
+                          (QStringList{filter, QStringLiteral("Continuous Logs (*.calvlog)")}));
                 EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("recorder"));
                 dialog.selectFile(path);
                 return true;

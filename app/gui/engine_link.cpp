@@ -13,6 +13,7 @@
 #include "recording/recording_document.h"
 #include "recording/save.h"
 
+#include <QLabel>
 #include <QMdiArea>
 #include <QMenuBar>
 #include <QMessageBox>
@@ -100,6 +101,10 @@ void EngineLink::RunPendingFrames() {
     // What a frame changed (a recording that reached its count, a finished download) shows in the menus and
     // toolbar at once, as the framework's idle update did.
     if (state_->handOff().RunPending() > 0) {
+        // A reading can end a log (its stop condition): the pane goes with it.
+        if (!state_->logging() && !frame_.logPane()->isHidden()) {
+            UpdateLogStatus();
+        }
         frame_.UpdateCommandUI();
     }
 }

@@ -3,6 +3,7 @@
 #include "app/gui/main_window.h"
 
 #include "app/gui/toolbar_images.h"
+#include "logging/gui/log_window.h"
 #include "recording/recording_document.h"
 
 #include <QApplication>
@@ -91,10 +92,12 @@ bool MainWindow::CreateStatusBar() {
 
 void MainWindow::UpdateTitle() {
     RecordingDocument* document = activeDocument();
+    LogWindow* log = document == nullptr ? activeLogWindow() : nullptr;
     // The framework's caption: the application title, then " - " and the active document's title.
     setWindowTitle(document != nullptr
                        ? QStringLiteral("Calvora - %1").arg(QString::fromStdU16String(document->title))
-                       : QStringLiteral("Calvora"));
+                   : log != nullptr ? QStringLiteral("Calvora - %1").arg(log->windowTitle())
+                                    : QStringLiteral("Calvora"));
 }
 
 // ---------------------------------------------------------------------------------------------------------

@@ -8,6 +8,8 @@
 #include "logging/gui/continuous_logging_dialog.h"
 #include "logging/gui/export_range_dialog.h"
 #include "logging/gui/log_window.h"
+#include "panel/gui/instrument_panel.h"
+#include "panel/meter_layout.h"
 #include "recording/recording_document.h"
 #include "tests/support/shown_main_window.h"
 #include "tools/sim/meter_frames.h"
@@ -85,6 +87,7 @@ TEST_F(ContinuousLoggingTest, TheCommandLogsIntoAWindowUntilItsStopConditionAndT
     LogWindow* window = frame->activeLogWindow();
     ASSERT_NE(window, nullptr);
     EXPECT_EQ(window->windowTitle(), QStringLiteral("bench.calvlog"));
+    EXPECT_EQ(frame->windowTitle(), QStringLiteral("Calvora - bench.calvlog"));
     EXPECT_EQ(frame->currentMenuId(), MainWindow::kMenuWithDocument);
     EXPECT_TRUE(Enabled(ID_FILE_PRINT));
 
@@ -148,6 +151,8 @@ TEST_F(ContinuousLoggingTest, StopRecordingEndsALogAndTheReceiverGoingAwayOpensA
     ASSERT_TRUE(QTest::qWaitFor([&] { return window->log().gapOpen(); }, 5000));
     EXPECT_TRUE(link->state().logging());
     EXPECT_TRUE(window->statusLine()->text().contains(QStringLiteral("no signal")));
+    ASSERT_NE(link->meterPanel(), nullptr);
+    EXPECT_EQ(link->meterPanel()->Text(kMeterValueId), QStringLiteral("no signal"));
     ASSERT_TRUE(Enabled(ID_STOP_RECORDING));
     ASSERT_TRUE(frame->ExecuteCommand(ID_STOP_RECORDING));
     EXPECT_FALSE(link->state().logging());

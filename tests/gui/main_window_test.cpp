@@ -407,7 +407,7 @@ TEST_F(MainWindowTest, RecentFilesKeepFourNewestFirst) {
     ASSERT_EQ(entries.size(), 4u);
     EXPECT_EQ(QString::fromStdU16String(entries[0]), paths[4]);
     EXPECT_EQ(QString::fromStdU16String(entries[3]), paths[1]);
-    EXPECT_EQ(ItemTexts(frame->Menus(129)[0]).mid(7, 4),
+    EXPECT_EQ(ItemTexts(frame->Menus(129)[0]).mid(8, 4),
               L({"&1 r4.recorder", "&2 r3.recorder", "&3 r2.recorder", "&4 r1.recorder"}));
 
     // A second frame reads the same list back from the settings.

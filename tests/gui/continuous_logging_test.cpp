@@ -5,12 +5,14 @@
 #include "app/gui/document_window.h"
 #include "chart/gui/chart_document_view.h"
 #include "chart/gui/time_chart_document_view.h"
+#include "logging/continuous_log.h"
 #include "logging/gui/continuous_logging_dialog.h"
 #include "logging/gui/export_range_dialog.h"
 #include "logging/gui/log_window.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/meter_layout.h"
 #include "recording/recording_document.h"
+#include "tests/logging/log_test_support.h"
 #include "tests/support/shown_main_window.h"
 #include "tools/sim/meter_frames.h"
 
@@ -193,6 +195,35 @@ TEST_F(LogFilesTest, LogsAreKnownByNameOrByTheirFirstBytesAndABadOneLeavesNoWind
     ASSERT_EQ(prompts.messages.size(), 1u);
     EXPECT_EQ(prompts.messages[0].rfind(u"Cannot open broken.calvlog.\n", 0), 0u);
     EXPECT_TRUE(frame->recentFiles().entries().empty());
+}
+
+// A log another program is still writing opens read-only and follows what that program commits, until it
+// finishes the log.
+TEST_F(LogFilesTest, ALogBeingWrittenElsewhereIsFollowedUntilItEnds) {
+    const QString path = dir.filePath(QStringLiteral("elsewhere.calvlog"));
+    constexpr int64_t kStart = 1'796'000'000'000;
+    auto writer = ContinuousLog::Start(path.toStdU16String(), {}, {{"model", "QM310/QM312"}}, kStart);
+    ASSERT_TRUE(writer);
+    ContinuousLog& log = *writer.value();
+    for (int i = 0; i < 3; ++i)
+        log.OnReading(testing::Reading(100 + i), kStart + 20 * i);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return log.committedReadings() == 3; }, 5000));
+
+    EXPECT_EQ(frame->OpenDocumentFile(path), nullptr);
+    LogWindow* window = frame->activeLogWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->loading(); }, 5000));
+    EXPECT_EQ(window->log().readingCount(), 3u);
+    EXPECT_TRUE(window->following());
+    EXPECT_TRUE(window->statusLine()->text().contains(QStringLiteral("following")));
+
+    for (int i = 3; i < 5; ++i)
+        log.OnReading(testing::Reading(100 + i), kStart + 20 * i);
+    EXPECT_TRUE(QTest::qWaitFor([&] { return window->log().readingCount() == 5; }, 5000));
+    ASSERT_TRUE(log.Finish(kStart + 1000, LogEnd::Stopped));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->following(); }, 5000));
+    EXPECT_EQ(window->log().readingCount(), 5u);
+    EXPECT_FLOAT_EQ(window->log().value(4), log.document().value(4));
 }
 
 TEST_F(LogFilesTest, TimeAxisSwitchesARecordingsGraphBetweenSampleNumbersAndTimes) {

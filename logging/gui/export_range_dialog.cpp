@@ -61,8 +61,8 @@ ExportRangeDialog::ExportRangeDialog(const LogDocument& log, const LogRange& pro
     form->addRow(QStringLiteral("&To:"), to_);
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(
-        new QLabel(QStringLiteral("The readings from and to these times (local time) are saved as a "
-                                  "recording, with its text export.")));
+        new QLabel(QStringLiteral("The readings from and to these times (local time) go into a new "
+                                  "recording window, to be saved or exported like any recording.")));
     layout->addLayout(form);
     layout->addWidget(count_);
     layout->addWidget(buttons);

@@ -1,16 +1,26 @@
 // The log window's parts on a log made in memory: the Data List's rows and cells, and the range export's
 // dialog with the recording's limit.
+#include "logging/gui/continuous_logging_dialog.h"
 #include "logging/gui/export_range_dialog.h"
 #include "logging/gui/log_list_model.h"
 #include "logging/log_document.h"
 #include "tests/logging/log_test_support.h"
+#include "tests/support/shown_main_window.h"
 
 #include <gtest/gtest.h>
 
+#include <QComboBox>
 #include <QDateTimeEdit>
+#include <QDoubleSpinBox>
 #include <QLabel>
+#include <QLineEdit>
 #include <QPushButton>
+#include <QRadioButton>
+#include <QTemporaryDir>
 #include <QTest>
+
+#include <filesystem>
+#include <fstream>
 
 namespace calvora {
 namespace {
@@ -78,6 +88,46 @@ TEST(ExportRange, ASpanLongerThanARecordingIsRefusedAndAShorterOneTaken) {
     dialog.toEdit()->setDateTime(QDateTime::fromMSecsSinceEpoch(kStart + 20 * 100));
     EXPECT_EQ(dialog.range().first, 1u);
     EXPECT_EQ(dialog.range().end, 101u);
+}
+
+// OK needs a name, adds the log's extension, and replaces an existing file (with its write-ahead files) only
+// when the user says so.
+TEST(ContinuousLoggingDialogTest, AnExistingFileIsReplacedOnlyWhenTheUserSaysSo) {
+    testing::ScriptedPrompts prompts;
+    QTemporaryDir dir;
+    const std::filesystem::path folder(dir.path().toStdU16String());
+    ContinuousLoggingDialog dialog(folder, QStringLiteral("Multimeter 26-12-09  08.15.02"), prompts);
+    EXPECT_EQ(dialog.path(), folder / "Multimeter 26-12-09  08.15.02.calvlog");
+
+    dialog.fileEdit()->setText(QStringLiteral("  "));
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    ASSERT_EQ(prompts.messages.size(), 1u);
+    EXPECT_EQ(prompts.messages[0], u"Choose a file for the log.");
+
+    const std::filesystem::path existing = folder / "fridge.calvlog";
+    for (const char* suffix : {"", "-wal"})
+        std::ofstream(existing.string() + suffix) << "kept";
+    dialog.fileEdit()->setText(QString::fromStdU16String((folder / "fridge").u16string()));
+    EXPECT_EQ(dialog.path(), existing);
+    prompts.answer = false;
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Rejected);
+    ASSERT_EQ(prompts.questions.size(), 1u);
+    EXPECT_EQ(prompts.questions[0], u"fridge.calvlog already exists.\nDo you want to replace it?");
+    EXPECT_TRUE(std::filesystem::exists(existing));
+
+    prompts.answer = true;
+    dialog.accept();
+    EXPECT_EQ(dialog.result(), QDialog::Accepted);
+    EXPECT_FALSE(std::filesystem::exists(existing));
+    EXPECT_FALSE(std::filesystem::exists(existing.string() + "-wal"));
+
+    dialog.stopAfterTime()->setChecked(true);
+    dialog.duration()->setValue(1.5);
+    dialog.durationUnit()->setCurrentIndex(2); // hours
+    EXPECT_EQ(dialog.stopCondition().kind, LogStopCondition::Kind::Duration);
+    EXPECT_EQ(dialog.stopCondition().durationMs, 5'400'000);
 }
 
 } // namespace

@@ -213,6 +213,13 @@ private:
     QPrinter printer_;
     const TabTable& documentTabs_;
     int untitledCount_ = 0;
+    // Whether the active recording's samples carry times to chart, as last worked out.
+    struct SampleTimesCheck {
+        const RecordingDocument* document = nullptr;
+        uint32_t samples = 0;
+        bool usable = false;
+    };
+    mutable SampleTimesCheck timesChecked_;
 };
 
 } // namespace calvora

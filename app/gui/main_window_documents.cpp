@@ -177,6 +177,8 @@ void MainWindow::OnDocumentClosing(DocumentWindow* frame, bool& accept) {
 }
 
 void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
+    // Another document may take its place in memory.
+    timesChecked_ = {};
     if (document == nullptr) {
         return;
     }

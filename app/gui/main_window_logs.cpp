@@ -4,6 +4,7 @@
 
 #include "app/command_ids.h"
 #include "app/gui/toolbar_images.h"
+#include "chart/recording_times.h"
 #include "logging/gui/export_range_dialog.h"
 #include "logging/gui/log_window.h"
 #include "logging/gui/open_log_window.h"
@@ -151,7 +152,13 @@ std::optional<CommandState> MainWindow::LogCommandState(int id) const {
         return CommandState{log != nullptr && log->log().loaded() && log->log().readingCount() > 0, false};
     case ID_VIEW_TIME_AXIS: {
         RecordingDocument* document = activeDocument();
-        return CommandState{document != nullptr, document != nullptr && document->timeAxis};
+        if (document == nullptr)
+            return CommandState{false, false};
+        // Offered when the samples carry times to chart (or to switch back); the answer is kept until the
+        // document or its sample count changes, since the menus ask often.
+        if (document != timesChecked_.document || document->sampleCount() != timesChecked_.samples)
+            timesChecked_ = {document, document->sampleCount(), SampleTimes(*document).has_value()};
+        return CommandState{document->timeAxis || timesChecked_.usable, document->timeAxis};
     }
     case ID_FILE_CLOSE:
     case ID_WINDOW_CASCADE:

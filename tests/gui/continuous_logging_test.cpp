@@ -232,8 +232,11 @@ TEST_F(LogFilesTest, TimeAxisSwitchesARecordingsGraphBetweenSampleNumbersAndTime
     document.SetChannelCount(1);
     uint32_t rows = 0;
     ASSERT_TRUE(document.BeginLiveStorage(4, rows));
-    for (const char16_t* time : {u" 12/08/26 10:00:00", u" 12/08/26 10:00:01", u" 12/08/26 10:00:03"})
+    // Offered once the samples span more than one second.
+    for (const char16_t* time : {u" 12/08/26 10:00:00", u" 12/08/26 10:00:00"})
         ASSERT_TRUE(document.AppendSample(1.0f, 6.0f, -6, u"VDC", u"DC", u"V", time));
+    EXPECT_FALSE(Enabled(ID_VIEW_TIME_AXIS));
+    ASSERT_TRUE(document.AppendSample(1.0f, 6.0f, -6, u"VDC", u"DC", u"V", u" 12/08/26 10:00:03"));
 
     ASSERT_TRUE(Enabled(ID_VIEW_TIME_AXIS));
     EXPECT_FALSE(frame->QueryCommandState(ID_VIEW_TIME_AXIS).checked);
@@ -244,6 +247,7 @@ TEST_F(LogFilesTest, TimeAxisSwitchesARecordingsGraphBetweenSampleNumbersAndTime
     ASSERT_NE(timeView, nullptr);
     ASSERT_NE(timeView->chart().series(), nullptr);
     EXPECT_EQ(timeView->chart().series()->readingCount(), 3u);
+    EXPECT_EQ(timeView->chart().series()->lastTime() - timeView->chart().series()->firstTime(), 3000);
 
     // The list tab is left alone; the graph comes back as it was chosen last.
     ASSERT_TRUE(window->SwitchToTab(1));

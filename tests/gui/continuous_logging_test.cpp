@@ -142,6 +142,19 @@ TEST_F(ContinuousLoggingTest, TheCommandLogsIntoAWindowUntilItsStopConditionAndT
     EXPECT_LT(recording->value(0, 0), recording->value(4, 0));
 }
 
+// The proposed folder may not exist yet (no Documents folder): it is made rather than the log refused.
+TEST_F(ContinuousLoggingTest, TheLogsFolderIsMadeWhenMissing) {
+    const QString path = LogPath("not/yet/there.calvlog");
+    AnswerDialog<ContinuousLoggingDialog>([&](ContinuousLoggingDialog& dialog) {
+        dialog.fileEdit()->setText(path);
+        dialog.accept();
+    });
+    ASSERT_TRUE(frame->ExecuteCommand(ID_CONTINUOUS_LOGGING));
+    EXPECT_TRUE(prompts.messages.empty()) << QString::fromStdU16String(prompts.messages.at(0)).toStdString();
+    EXPECT_TRUE(link->state().logging());
+    EXPECT_TRUE(QFile::exists(path));
+}
+
 TEST_F(ContinuousLoggingTest, StopRecordingEndsALogAndTheReceiverGoingAwayOpensAGap) {
     ASSERT_TRUE(link->state().StartLogging(LogPath("away.calvlog").toStdU16String(), {}));
     LogWindow* window = frame->activeLogWindow();

@@ -1,16 +1,20 @@
 #include "app/meter_engine.h"
 
 #include "chart/chart_layout.h"
+#include "chart/time_axis.h"
 #include "protocol/meter_tables.h"
 #include "protocol/pairing.h"
 #include "protocol/text.h"
 #include "recording/journal.h"
+#include "recording/record_file.h"
 #include "recording/recording_document.h"
 
 #include <algorithm>
 #include <cerrno>
+#include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <unistd.h>
 
 namespace calvora {
 
@@ -83,6 +87,8 @@ MeterEngine::MeterEngine(EngineView& view, ReceiverInventory& inventory, Setting
 
 MeterEngine::~MeterEngine() {
     ClosePort();
+    // A log still running closes its file as it goes (the view may be gone by now: no message).
+    log_.reset();
 }
 
 // ---------------------------------------------------------------- frames from the reader thread
@@ -129,6 +135,11 @@ void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
     const auto decoded = DecodeLiveFrame(frame, length);
     if (!decoded)
         return;
+    if (log_) {
+        log_->OnReading(decoded->reading, NowMs());
+        if (log_->ended())
+            StopLogging(log_->end());
+    }
     if (documents_.recording && documents_.recordingDocument) {
         const std::u16string timeText = TimeText();
         if (PassTrigger(decoded->reading, timeText))
@@ -202,8 +213,19 @@ void MeterEngine::EndRecording(RecordingEnd why) {
         view_.ShowStatus(status);
 }
 
+int64_t MeterEngine::NowMs() const {
+    if (preciseClock_)
+        return preciseClock_();
+    if (clock_)
+        return int64_t{clock_()} * 1000;
+    return std::chrono::duration_cast<std::chrono::milliseconds>(
+               std::chrono::system_clock::now().time_since_epoch())
+        .count();
+}
+
 std::u16string MeterEngine::TimeText() const {
-    const std::time_t now = clock_ ? clock_() : std::time(nullptr);
+    // The time text of a sample and the receive time of the same reading in a log name the same second.
+    const std::time_t now = clock_ ? clock_() : static_cast<std::time_t>(FloorDiv(NowMs(), 1000));
     std::tm local{};
     localtime_r(&now, &local);
     char text[64];
@@ -293,6 +315,104 @@ void MeterEngine::StopRecording(RecordingEnd why) {
     EndRecording(why);
     if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = false;
+    if (why == RecordingEnd::Stopped)
+        StopLogging();
+}
+
+// ---------------------------------------------------------------- continuous logging
+
+Outcome<void> MeterEngine::StartLogging(const std::filesystem::path& path, const LogStopCondition& stop) {
+    if (log_)
+        return Failure(u"A continuous log is running already.");
+    if (connectedLabel_.empty() || selectedPortIndex_ < 0 ||
+        selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return Failure(u"No receiver is connected.");
+    const PortEntry& receiver = portList_[static_cast<size_t>(selectedPortIndex_)];
+    std::map<std::string, std::string> meta{
+        {"model", toUtf8(kModelString)},
+        {"application", applicationName_},
+        {"receiver", !receiver.devicePath.empty() ? receiver.devicePath
+                     : receiver.portNumber > 0    ? "COM" + std::to_string(receiver.portNumber)
+                                                  : std::string("capture")},
+    };
+    auto started = ContinuousLog::Start(path, stop, std::move(meta), NowMs());
+    if (!started)
+        return started.failure();
+    endedLog_.reset();
+    log_ = std::move(started).value();
+    logReceiver_ = receiver;
+    view_.ShowLogWindow(log_->documentPtr());
+    view_.StartTimer(kLogTimer, kLogTickMs);
+    return {};
+}
+
+void MeterEngine::StopLogging(LogEnd why) {
+    if (!log_)
+        return;
+    view_.StopTimer(kLogTimer);
+    const Outcome<void> finished = log_->Finish(NowMs(), why);
+    std::u16string message = LogEndMessage(log_->end(), log_->endDetail());
+    if (message.empty() && !finished)
+        message = finished.reason();
+    endedLog_ = std::move(log_);
+    if (!message.empty())
+        view_.ShowMessage(u"The continuous log " + endedLog_->document().title + u" has stopped.\n" + message,
+                          MessageIcon::Exclamation);
+}
+
+void MeterEngine::OnLogTick() {
+    if (!log_)
+        return;
+    const bool gapBefore = log_->document().gapOpen();
+    log_->OnTick(NowMs());
+    if (log_->ended()) {
+        StopLogging(log_->end());
+        return;
+    }
+    NoteLogGap(gapBefore);
+    ReconnectLogReceiver();
+    view_.StartTimer(kLogTimer, LogReceiverGone() ? kLogReconnectPollMs : kLogTickMs);
+}
+
+void MeterEngine::NoteLogGap(bool gapOpenBefore) {
+    if (log_ && !gapOpenBefore && log_->document().gapOpen())
+        view_.ShowNoSignal();
+}
+
+bool MeterEngine::LogReceiverGone() const {
+    if (!port_.isOpen())
+        return true;
+    const ReaderThread* reader = port_.readerThread();
+    return reader == nullptr || reader->endReason() == ReaderEnd::HangUp ||
+           reader->endReason() == ReaderEnd::DeviceError;
+}
+
+void MeterEngine::ReconnectLogReceiver() {
+    if (!log_ || !LogReceiverGone())
+        return;
+    const std::string device = !logReceiver_.devicePath.empty() ? logReceiver_.devicePath
+                               : logReceiver_.portNumber > 0
+                                   ? "/dev/ttyUSB" + std::to_string(logReceiver_.portNumber - 1)
+                                   : std::string();
+    // Tried again at every tick, so only once the device is there again.
+    if (device.empty() || ::access(device.c_str(), F_OK) != 0)
+        return;
+    PortEntry& entry = SelectLogReceiver();
+    ClosePort();
+    if (OpenEntry(entry))
+        view_.ShowInstrumentPanel();
+}
+
+PortEntry& MeterEngine::SelectLogReceiver() {
+    auto same = std::find_if(portList_.begin(), portList_.end(), [&](const PortEntry& entry) {
+        return entry.devicePath == logReceiver_.devicePath && entry.portNumber == logReceiver_.portNumber;
+    });
+    if (same == portList_.end()) {
+        portList_.push_back(logReceiver_);
+        same = portList_.end() - 1;
+    }
+    SelectPort(static_cast<int>(same - portList_.begin()));
+    return *same;
 }
 
 RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
@@ -545,7 +665,14 @@ void MeterEngine::ScanReceivers() {
         view_.ShowReceiverTree(treeItems_);
     }
 
-    if (scanSucceeded_) {
+    // A running log keeps its receiver selected, whether the scan lists it (a pseudo-terminal) or not, so
+    // its frames are still handed on once it is back.
+    if (log_)
+        SelectLogReceiver();
+
+    // A running log's receiver comes back by itself (ReconnectLogReceiver): the panel stays, saying
+    // "no signal" meanwhile.
+    if (scanSucceeded_ && !log_) {
         if (found && !connectedLabel_.empty()) {
             view_.StartTimer(kConnectTimer, kConnectDelayMs);
         } else {
@@ -560,13 +687,7 @@ PortOutcome<> MeterEngine::OpenSelectedPort() {
     if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
         return Failure(EINVAL, u"No receiver is selected.");
     PortEntry& entry = portList_[selectedPortIndex_];
-    if (entry.label == kMultimeterLabel)
-        entry.baudRate = kReceiverBaudRate;
-
-    PortOutcome<> opened =
-        entry.devicePath.empty()
-            ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
-            : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
+    PortOutcome<> opened = OpenEntry(entry);
     if (!opened) {
         char text[128];
         if (entry.devicePath.empty() || entry.portNumber != 0)
@@ -579,9 +700,19 @@ PortOutcome<> MeterEngine::OpenSelectedPort() {
         if (opened.kind() == EACCES || opened.kind() == EPERM || opened.kind() == EINVAL)
             message += u"\n" + opened.reason();
         view_.ShowMessage(message, MessageIcon::Information);
-        return opened;
     }
+    return opened;
+}
 
+PortOutcome<> MeterEngine::OpenEntry(PortEntry& entry) {
+    if (entry.label == kMultimeterLabel)
+        entry.baudRate = kReceiverBaudRate;
+    PortOutcome<> opened =
+        entry.devicePath.empty()
+            ? port_.Open(entry.portNumber, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone)
+            : port_.Open(entry.devicePath, entry.baudRate, kParityNone, kDataBits, kStopOne, kFlowNone);
+    if (!opened)
+        return opened;
     connectedLabel_ = entry.label;
     readerEndReported_ = false;
     port_.SetReceiveCallback(&MeterEngine::ReceiveRoutine, this);
@@ -656,6 +787,14 @@ void MeterEngine::OnDeviceRemoved() {
     view_.StartTimer(kRescanTimer, kRescanDelayMs);
     if (documents_.recording)
         StopRecording(RecordingEnd::ReceiverRemoved);
+    // Another device's removal leaves the log alone; its own receiver's shows as a gap, and the log goes on.
+    if (log_ && LogReceiverGone()) {
+        const bool gapBefore = log_->document().gapOpen();
+        log_->OnReceiverLost(NowMs());
+        ClosePort();
+        if (!gapBefore)
+            view_.ShowNoSignal();
+    }
 }
 
 int MeterEngine::BeginComport() {
@@ -735,6 +874,9 @@ void MeterEngine::OnTimer(int id) {
         if (assembler_.downloading() || view_.progressOpen())
             EndStalledDownload();
         break;
+    case kLogTimer:
+        OnLogTick();
+        break;
     default:
         break;
     }
@@ -749,6 +891,8 @@ bool MeterEngine::OnMainWindowClosing() {
         return false;
     }
     assembler_.SetClosePrompted(true);
+    // A log is on disk as it runs: closing ends it without a question.
+    StopLogging();
     return true;
 }
 

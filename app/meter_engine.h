@@ -12,6 +12,7 @@
 #include "link/receiver_inventory.h"
 #include "link/receiver_port.h"
 #include "link/settings_file.h"
+#include "logging/continuous_log.h"
 #include "measure/trigger.h"
 #include "protocol/frame_assembler.h"
 #include "protocol/outcome.h"
@@ -23,6 +24,7 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <memory>
 #include <string>
 #include <thread>
 #include <vector>
@@ -53,6 +55,7 @@ enum EngineTimer : int {
     kPairTimer = 4,
     kDownloadTimer = 5,
     kPairCountdownTimer = 6,
+    kLogTimer = 7,
 };
 inline constexpr int kConnectDelayMs = 200;
 inline constexpr int kRescanDelayMs = 1000;
@@ -61,6 +64,11 @@ inline constexpr int kPairTimeoutMs = 30000;
 inline constexpr int kPairCountdownMs = 1000;
 // A download whose memory frames stop arriving for this long ends with what has arrived.
 inline constexpr int kDownloadStallMs = 5000;
+// A running continuous log looks at the clock this often: gaps, its stop condition, reconnecting.
+inline constexpr int kLogTickMs = 250;
+// While its receiver is away it looks for the device this often: the port's open discards whatever the
+// receiver sent before it, so the sooner the better.
+inline constexpr int kLogReconnectPollMs = 50;
 inline constexpr uint32_t kMaxPlannedSamples = 20000;
 inline constexpr int kMaxReceivers = 100;
 // The port Reconnect and Comport start from when the settings file names none.
@@ -109,6 +117,13 @@ public:
     // "Please open the wireless on the meter" with empty texts.
     virtual void ShowInstrumentPanel() {}
 
+    // A continuous log has started: its document in a window of its own. The view shares the document;
+    // headless views may keep nothing.
+    virtual void ShowLogWindow(const std::shared_ptr<LogDocument>& /*log*/) {}
+    // A continuous log lost its readings (receiver gone, or silent for five seconds): the panel says so
+    // until the next reading.
+    virtual void ShowNoSignal() {}
+
     // The "Loading..." progress window of a download.
     virtual bool progressOpen() const { return false; }
     virtual void OpenProgress(int /*rangeMax*/) {}
@@ -156,11 +171,13 @@ public:
     bool canPair() const { return !connectedLabel_.empty(); }
     void Pair();
     bool canStartRecording() const { return !connectedLabel_.empty() && !documents_.recording; }
-    bool canStopRecording() const { return !connectedLabel_.empty() && documents_.recording; }
+    // Stop Recording also stops a continuous log, whose receiver may be away just then.
+    bool canStopRecording() const { return (!connectedLabel_.empty() && documents_.recording) || logging(); }
     void StartRecording();
     // Starts a recording of `plannedSamples` without the dialog (command-line tool).
     void StartRecordingOf(uint32_t plannedSamples);
     // Ends a running recording; documents().recordingEnd keeps `why` (RecordingEndMessage words it).
+    // A running continuous log stops too.
     void StopRecording(RecordingEnd why = RecordingEnd::Stopped);
     // How the next recording starts; it applies once (the recording after it starts at once again).
     void SetNextTrigger(const TriggerSettings& trigger) { nextTrigger_ = trigger; }
@@ -169,6 +186,19 @@ public:
     // A recording is running but waits for its trigger; readings are only kept until then.
     bool triggerArmed() const { return documents_.recording && armedTrigger_.has_value(); }
     const std::optional<TriggerArm>& armedTrigger() const { return armedTrigger_; }
+
+    // --- continuous logging ---
+    bool canStartLogging() const { return !connectedLabel_.empty() && !logging(); }
+    bool logging() const { return log_ != nullptr; }
+    // Starts a continuous log of the connected receiver into `path` (which must not exist) and shows it.
+    Outcome<void> StartLogging(const std::filesystem::path& path, const LogStopCondition& stop);
+    // Ends the running log (the file keeps everything); a reason other than Stopped or a stop condition is
+    // also shown as a message.
+    void StopLogging(LogEnd why = LogEnd::Stopped);
+    // The running log, else the last one that ran (its end and counts), else null.
+    const ContinuousLog* currentLog() const { return log_ ? log_.get() : endedLog_.get(); }
+    // What the log's facts name as the program ("Calvora 2.1.0").
+    void SetApplicationName(std::string name) { applicationName_ = std::move(name); }
 
     // --- the stored-log download ---
     // The user closed the progress window: the burst is abandoned, nothing is filled.
@@ -207,6 +237,10 @@ public:
 
     // Local time source for sample time texts (tests pin it).
     void SetClock(std::function<std::time_t()> clock) { clock_ = std::move(clock); }
+    // Receive times of log readings, UTC milliseconds (tests pin it); without one the system clock's, or
+    // the time-text clock's whole seconds when only that is set.
+    void SetPreciseClock(std::function<int64_t()> clock) { preciseClock_ = std::move(clock); }
+    int64_t NowMs() const;
     // Called after every recorded sample with the document and the new row (the crash journal).
     void SetSampleObserver(std::function<void(const RecordingDocument&, uint32_t)> observer) {
         sampleObserver_ = std::move(observer);
@@ -237,6 +271,16 @@ private:
     // from before it are recorded first).
     bool PassTrigger(const MeterReading& reading, const std::u16string& timeText);
     void RecordReading(const MeterReading& reading, const std::u16string& timeText);
+    void OnLogTick();
+    // The port of the running log's receiver is closed or its reader ended.
+    bool LogReceiverGone() const;
+    // Opens the running log's receiver again once its device is back; silent when it is not.
+    void ReconnectLogReceiver();
+    // The running log's receiver in the port list (added when a scan left it out), selected.
+    PortEntry& SelectLogReceiver();
+    void NoteLogGap(bool gapOpenBefore);
+    // Opens `entry` and hands its frames to this engine; no message on failure.
+    PortOutcome<> OpenEntry(PortEntry& entry);
     void HandleMemoryFrame(const uint8_t* frame, int length);
     RecordingDocument* CreateAdoptedDocument(bool forDownload);
     // Copies the downloaded payload bytes that fall inside the buffer, noting the records they complete.
@@ -302,6 +346,13 @@ private:
     std::function<void(const RecordingDocument&, uint32_t)> sampleObserver_;
     std::function<void(const RecordingDocument&)> downloadObserver_;
     Journal* journal_ = nullptr;
+
+    // Continuous logging.
+    std::function<int64_t()> preciseClock_;
+    std::unique_ptr<ContinuousLog> log_;
+    std::unique_ptr<ContinuousLog> endedLog_;
+    PortEntry logReceiver_;
+    std::string applicationName_ = "Calvora";
 };
 
 } // namespace calvora

@@ -141,6 +141,7 @@ public:
     std::u16string title;
     bool liveActive = false; // live samples are arriving
     int32_t activeTab = 0;   // 0 "Data Graph", 1 "Data List"
+    bool timeAxis = false;   // the chart shows wall-clock time (View > Time Axis); never stored
     bool listTimerStarted = false;
     bool listDirty = false; // samples arrived since the list's last tick
 

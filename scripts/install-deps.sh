@@ -5,7 +5,7 @@ set -euo pipefail
 packages=(
   build-essential cmake ninja-build pkg-config git
   libgtest-dev libgmock-dev libbenchmark-dev
-  nlohmann-json3-dev libcli11-dev libinih-dev libudev-dev
+  nlohmann-json3-dev libcli11-dev libinih-dev libudev-dev libsqlite3-dev sqlite3
   qt6-base-dev qt6-base-dev-tools qt6-svg-dev libgl-dev fonts-dejavu-core
   clang libclang-rt-14-dev clang-format
   dpkg-dev desktop-file-utils libxml2-utils shared-mime-info xdg-utils libfile-mimeinfo-perl

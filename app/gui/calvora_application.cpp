@@ -32,7 +32,8 @@ ParsedCommandLine ParseCommandLine(const QStringList& arguments) {
                                         QStringLiteral("Add the serial device PATH to the receiver list."),
                                         QStringLiteral("PATH"));
     parser.addOption(portOption);
-    parser.addPositionalArgument(QStringLiteral("file"), QStringLiteral("A .recorder file to open."),
+    parser.addPositionalArgument(QStringLiteral("file"),
+                                 QStringLiteral("A .recorder or .calvlog file to open."),
                                  QStringLiteral("[file]"));
     ParsedCommandLine parsed;
     if (!parser.parse(arguments)) {

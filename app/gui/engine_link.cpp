@@ -7,10 +7,12 @@
 #include "app/gui/loading_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/toolbar_images.h"
+#include "logging/gui/continuous_logging_dialog.h"
 #include "measure/gui/trigger_dialog.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/gui/meter_symbols.h"
 #include "recording/recording_document.h"
+#include "recording/save.h"
 
 #include <QLabel>
 #include <QMdiArea>
@@ -43,6 +45,14 @@ public:
             meter_->ShowReading(reading.panel);
         }
     }
+    void ShowNoSignal() override {
+        if (meter_ != nullptr) {
+            PanelState state;
+            state.texts.valueText = u"no signal";
+            state.valueShown = true;
+            meter_->ShowReading(state);
+        }
+    }
 
 private:
     QPointer<InstrumentPanel> meter_;
@@ -53,6 +63,21 @@ QIcon TreeImage(bool connected) {
 }
 
 } // namespace
+
+QString LogStatusText(const ContinuousLog& log, int64_t nowMs) {
+    QString readings = QString::number(log.readingCount());
+    for (qsizetype at = readings.size() - 3; at > 0; at -= 3) {
+        readings.insert(at, QLatin1Char(','));
+    }
+    const int64_t seconds = std::max<int64_t>(0, log.elapsedMs(nowMs) / 1000);
+    const double megabytes = static_cast<double>(log.fileBytes()) / 1e6;
+    return QStringLiteral("Logging: %1 readings, %2:%3:%4, %5 MB")
+        .arg(readings)
+        .arg(seconds / 3600)
+        .arg(seconds / 60 % 60, 2, 10, QLatin1Char('0'))
+        .arg(seconds % 60, 2, 10, QLatin1Char('0'))
+        .arg(megabytes, 0, 'f', 1);
+}
 
 EngineLink::EngineLink(MainWindow& frame, UserPrompts& prompts, bool monitorDevices)
     : frame_(frame), prompts_(prompts) {
@@ -77,6 +102,10 @@ void EngineLink::RunPendingFrames() {
     // What a frame changed (a recording that reached its count, a finished download) shows in the menus and
     // toolbar at once, as the framework's idle update did.
     if (state_->handOff().RunPending() > 0) {
+        // A reading can end a log (its stop condition): the pane goes with it.
+        if (!state_->logging() && !frame_.logPane()->isHidden()) {
+            UpdateLogStatus();
+        }
         frame_.UpdateCommandUI();
         ShowTriggerState();
     }
@@ -187,6 +216,37 @@ void EngineLink::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {
     frame_.ShowRecordingProgress(recorded, planned);
 }
 
+void EngineLink::ShowLogWindow(const std::shared_ptr<LogDocument>& log) {
+    frame_.ShowLogWindow(log);
+}
+
+void EngineLink::ShowNoSignal() {
+    if (panel_ != nullptr) {
+        panel_->ShowNoSignal();
+    }
+}
+
+void EngineLink::UpdateLogStatus() {
+    const ContinuousLog* log = state_->logging() ? state_->currentLog() : nullptr;
+    frame_.ShowLogStatus(log != nullptr ? LogStatusText(*log, state_->NowMs()) : QString());
+}
+
+void EngineLink::StartLogging() {
+    ContinuousLoggingDialog dialog(PrepareSaveFolder(), QString::fromStdU16String(DefaultFileNameNow()),
+                                   prompts_, &frame_);
+    if (dialog.exec() != QDialog::Accepted) {
+        return;
+    }
+    // The recordings folder may not exist yet where the documents folder is missing too.
+    std::error_code ignored;
+    std::filesystem::create_directories(dialog.path().parent_path(), ignored);
+    if (const Outcome<void> started = state_->StartLogging(dialog.path(), dialog.stopCondition()); !started) {
+        prompts_.ShowMessage(u"Cannot start the continuous log: " + started.reason(),
+                             MessageIcon::Exclamation);
+    }
+    UpdateLogStatus();
+}
+
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
     QTreeWidget* tree = frame_.instrumentTree();
     for (int i = 0; i < tree->topLevelItemCount(); ++i) {
@@ -264,6 +324,8 @@ std::optional<CommandState> EngineLink::QueryCommand(int id) const {
         return CommandState{state_->canStartRecording(), false};
     case ID_STOP_RECORDING:
         return CommandState{state_->canStopRecording(), false};
+    case ID_CONTINUOUS_LOGGING:
+        return CommandState{state_->canStartLogging(), false};
     case ID_RESCAN:
     case ID_RECONNECT:
     case ID_COMPORT:
@@ -292,6 +354,10 @@ bool EngineLink::ExecuteCommand(int id) {
     }
     case ID_STOP_RECORDING:
         state_->StopRecording();
+        UpdateLogStatus();
+        return true;
+    case ID_CONTINUOUS_LOGGING:
+        StartLogging();
         return true;
     case ID_RESCAN:
         state_->ScanReceivers();
@@ -316,6 +382,9 @@ void EngineLink::OnTimer(int id) {
     // The state's timers fire once; it starts them again when it wants another tick.
     frame_.StopTimer(id);
     state_->OnTimer(id);
+    if (id == kLogTimer) {
+        UpdateLogStatus();
+    }
 }
 
 bool EngineLink::OnCloseRequest() {

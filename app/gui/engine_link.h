@@ -22,6 +22,9 @@ class InstrumentPanel;
 class LoadingDialog;
 class InstrumentPanelPage;
 
+// The status bar's words for a running log: "Logging: 1,234 readings, 0:20:34, 0.1 MB".
+QString LogStatusText(const ContinuousLog& log, int64_t nowMs);
+
 class EngineLink : public QObject, public EngineView, public CommandTarget {
     Q_OBJECT
 public:
@@ -58,6 +61,8 @@ public:
     void ShowReceiverTree(const std::vector<ReceiverItem>& items) override;
     void SetReceiverConnected(int itemId, bool connected) override;
     void ShowInstrumentPanel() override;
+    void ShowLogWindow(const std::shared_ptr<LogDocument>& log) override;
+    void ShowNoSignal() override;
     void ShowLiveReading(const LiveReading& reading) override;
     void ShowStatus(const std::u16string& text) override;
     void ShowRecordingProgress(uint32_t recorded, uint32_t planned) override;
@@ -84,6 +89,9 @@ private:
     void ShowTriggerState();
     void OnDeviceChange();
     void PollReader();
+    // Instrument > Continuous Logging...: the dialog, then the log.
+    void StartLogging();
+    void UpdateLogStatus();
 
     MainWindow& frame_;
     UserPrompts& prompts_;

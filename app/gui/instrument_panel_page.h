@@ -15,6 +15,9 @@ public:
     // Shows the notice, hides the indicators and empties the display texts.
     virtual void Reset() = 0;
     virtual void ShowReading(const LiveReading& reading) = 0;
+    // A continuous log's readings stopped (receiver away or silent): the display says "no signal" until the
+    // next reading.
+    virtual void ShowNoSignal() {}
 };
 
 } // namespace calvora

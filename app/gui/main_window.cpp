@@ -3,6 +3,7 @@
 #include "app/gui/main_window.h"
 
 #include "app/gui/toolbar_images.h"
+#include "logging/gui/log_window.h"
 #include "recording/recording_document.h"
 
 #include <QApplication>
@@ -80,6 +81,11 @@ bool MainWindow::CreateStatusBar() {
     recordingPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     bar->addPermanentWidget(recordingPane_);
     recordingPane_->hide();
+    logPane_ = new QLabel(bar);
+    logPane_->setObjectName(QStringLiteral("logPane"));
+    logPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    logPane_->hide();
+    bar->addPermanentWidget(logPane_);
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);
@@ -113,11 +119,13 @@ void MainWindow::UpdateTitle() {
     // The framework's caption: the application title, then " - " and the active document's title, in
     // brackets while the document window is maximised. Qt's own rule would add the bracketed name to a
     // caption that already names the document; it leaves one that holds it alone.
+    const LogWindow* log = document == nullptr ? activeLogWindow() : nullptr;
     QString title = QStringLiteral("Calvora");
-    if (document != nullptr) {
-        const QString name = QString::fromStdU16String(document->title);
-        title +=
-            frame->isMaximized() ? QStringLiteral(" - [%1]").arg(name) : QStringLiteral(" - %1").arg(name);
+    if (document != nullptr || log != nullptr) {
+        const QString name =
+            document != nullptr ? QString::fromStdU16String(document->title) : log->windowTitle();
+        const bool maximized = document != nullptr ? frame->isMaximized() : log->isMaximized();
+        title += maximized ? QStringLiteral(" - [%1]").arg(name) : QStringLiteral(" - %1").arg(name);
     }
     setWindowTitle(title);
 }

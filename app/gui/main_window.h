@@ -42,12 +42,18 @@ struct ExportOptions;
 
 // The framework's settings (recent files, the window's place and bars), in the file the classic key names.
 QSettings ApplicationSettings();
+class LogDocument;
+class LogWindow;
 
 // A file-dialog filter of the form "Text|*.a;*.b|…|" as Qt name filters ("Text(*.a *.b)").
 QStringList QtNameFilters(const QString& filter);
 // The Save command's name rule: a name that ends in neither ".recorder" nor ".xls" gets ".recorder", so the
 // last-dot rule never cuts into the name itself.
 QString WithSaveExtension(const QString& chosen);
+// A continuous log: a ".calvlog" name, or a file that begins as an SQLite database does.
+bool IsLogFile(const QString& path);
+// The Continuous Logging command's toolbar image: a trace running on past a clock.
+QIcon LoggingIcon();
 
 class MainWindow : public QMainWindow {
     Q_OBJECT
@@ -122,6 +128,21 @@ public:
     void SetHelpSource(const QString& manual, std::function<bool()> hasBrowser);
     // The manual in the program's own window, once Help has opened it there.
     QWidget* helpWindow() const { return helpWindow_; }
+    // Continuous logs (main_window_logs.cpp). A log this program writes, in a window of its own.
+    LogWindow* ShowLogWindow(std::shared_ptr<LogDocument> log);
+    // Opens a ".calvlog" file read-only (following it while another program writes it); null after a
+    // message on failure.
+    LogWindow* OpenLogFile(const QString& path);
+    LogWindow* activeLogWindow() const;
+    QList<LogWindow*> logWindows() const;
+    // File > Export Log to Recording...: a span of the active log as a new recording window, to be saved or
+    // exported like any recording.
+    void ExportLogRange();
+    // View > Time Axis: the active recording's chart over its samples' times, or over sample numbers again.
+    void ToggleTimeAxis();
+    // The status bar's pane for a running log: readings, elapsed time, file size; hidden when empty.
+    void ShowLogStatus(const QString& text);
+    QLabel* logPane() const { return logPane_; }
 
     // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
     // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
@@ -215,6 +236,8 @@ private:
     void OnAbout();
     void OnDocumentClosing(DocumentWindow* frame, bool& accept);
     void OnDocumentDestroyed(RecordingDocument* document);
+    void AddLogWindow(LogWindow* window);
+    std::optional<CommandState> LogCommandState(int id) const;
     void AddRecent(const QString& path);
     void LoadRecent();
     void StoreRecent();
@@ -238,6 +261,7 @@ private:
     QToolBar* toolBar_ = nullptr;
     QLabel* messagePane_ = nullptr;
     QLabel* recordingPane_ = nullptr;
+    QLabel* logPane_ = nullptr;
     std::vector<QLabel*> lockPanes_;
     QMenu* windowMenu_ = nullptr;
     std::vector<QAction*> windowList_;
@@ -254,6 +278,13 @@ private:
     QPointer<QWidget> helpWindow_;
     int untitledCount_ = 0;
     bool documentsMaximized_ = true;
+    // Whether the active recording's samples carry times to chart, as last worked out.
+    struct SampleTimesCheck {
+        const RecordingDocument* document = nullptr;
+        uint32_t samples = 0;
+        bool usable = false;
+    };
+    mutable SampleTimesCheck timesChecked_;
 };
 
 } // namespace calvora

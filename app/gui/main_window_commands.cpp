@@ -25,8 +25,12 @@
 namespace calvora {
 
 namespace {
+
+// The Open dialog's second filter: continuous logs.
+const QString kLogFilter = QStringLiteral("Continuous Logs (*.calvlog)|*.calvlog|");
 // Open also reads back what File › Export... wrote as csv.
 const QString kCsvExportFilter = QStringLiteral("CSV exports(*.csv)|*.csv|");
+
 } // namespace
 
 // ---------------------------------------------------------------------------------------------------------
@@ -119,6 +123,18 @@ void MainWindow::CreateMenus() {
          QStringLiteral("Set the limits of the active document and what their alarms do\nLimits")});
     QAction* trigger = MakeCommand({ID_TRIGGER, QStringLiteral("T&rigger..."),
                                     QStringLiteral("Choose how the next recording starts\nTrigger")});
+    QAction* logging =
+        MakeCommand({ID_CONTINUOUS_LOGGING, QStringLiteral("Continuous &Logging...\tCtrl+L"),
+                     QStringLiteral("Log every reading to a file until stopped\nContinuous Logging")});
+    logging->setIcon(LoggingIcon());
+    logging->setIconVisibleInMenu(false);
+    QAction* timeAxis =
+        MakeCommand({ID_VIEW_TIME_AXIS, QStringLiteral("Time &Axis"),
+                     QStringLiteral("Chart the recording over the times of its samples\nTime Axis")});
+    timeAxis->setCheckable(true);
+    QAction* exportLog =
+        MakeCommand({ID_EXPORT_LOG_RANGE, QStringLiteral("Export Log to &Recording..."),
+                     QStringLiteral("Copy a span of the log into a new recording\nExport Log to Recording")});
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
     QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
@@ -161,6 +177,7 @@ void MainWindow::CreateMenus() {
     for (QAction* action : {open, close, save, exportCommand, print, preview, exportChart, printSetup}) {
         file129->addAction(action);
     }
+    file129->addAction(exportLog);
     file129->addSeparator();
     addRecent(file129);
     file129->addSeparator();
@@ -169,9 +186,11 @@ void MainWindow::CreateMenus() {
     auto* view = new QMenu(QStringLiteral("&View"), this);
     view->setObjectName(QStringLiteral("view"));
     view->addActions({toolbar, statusBarItem, instrument, statistics});
+    view->addSeparator();
+    view->addAction(timeAxis);
     auto* instrumentMenu = new QMenu(QStringLiteral("&Instrument"), this);
     instrumentMenu->setObjectName(QStringLiteral("instrument"));
-    instrumentMenu->addActions({pair, record, stop});
+    instrumentMenu->addActions({pair, record, stop, logging});
     instrumentMenu->addSeparator();
     instrumentMenu->addActions({limits, trigger});
     instrumentMenu->addSeparator();
@@ -204,6 +223,7 @@ void MainWindow::CreateMenus() {
     AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_V), ID_EDIT_PASTE);
     AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_Insert), ID_EDIT_PASTE);
     AddAccelerator(QKeySequence(Qt::Key_F6), ID_NEXT_PANE);
+    AddAccelerator(QKeySequence(Qt::CTRL | Qt::Key_L), ID_CONTINUOUS_LOGGING);
     AddAccelerator(QKeySequence(Qt::SHIFT | Qt::Key_F6), ID_PREV_PANE);
 }
 
@@ -218,6 +238,7 @@ bool MainWindow::CreateToolBar() {
     toolBar_->addSeparator();
     toolBar_->addAction(commands_.at(ID_START_RECORDING));
     toolBar_->addAction(commands_.at(ID_STOP_RECORDING));
+    toolBar_->addAction(commands_.at(ID_CONTINUOUS_LOGGING));
     toolBar_->addSeparator();
     toolBar_->addAction(commands_.at(ID_HELP_TOPICS));
     addToolBar(Qt::TopToolBarArea, toolBar_);
@@ -266,6 +287,8 @@ void MainWindow::FillWindowList() {
 // Command table
 
 std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
+    if (const std::optional<CommandState> log = LogCommandState(id))
+        return log;
     const bool hasDocument = activeDocumentWindow() != nullptr;
     DocumentView* view = hasDocument ? activeDocumentWindow()->activeView() : nullptr;
     const bool canPrint = view != nullptr && view->canPrint();
@@ -342,12 +365,18 @@ bool MainWindow::RunShellCommand(int id) {
         NewDocument();
         return true;
     case ID_OPEN_DATA:
-        OnFileOpen(
-            QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|") + kCsvExportFilter));
+        OnFileOpen(QtNameFilters(QStringLiteral("MultiMeter Files(*.recorder)|*.recorder|") + kLogFilter +
+                                 kCsvExportFilter));
         return true;
     case ID_FILE_OPEN:
-        OnFileOpen(
-            QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|") + kCsvExportFilter));
+        OnFileOpen(QtNameFilters(QStringLiteral("Multimeter Files (*.recorder)|*.recorder|") + kLogFilter +
+                                 kCsvExportFilter));
+        return true;
+    case ID_EXPORT_LOG_RANGE:
+        ExportLogRange();
+        return true;
+    case ID_VIEW_TIME_AXIS:
+        ToggleTimeAxis();
         return true;
     case ID_FILE_CLOSE:
         if (QMdiSubWindow* window = mdiArea()->currentSubWindow()) {
@@ -433,7 +462,8 @@ void MainWindow::UpdateCommandUI() {
             entry->setToolTip(QString::fromStdU16String(entries[i]));
         }
     }
-    ShowMenu(activeDocumentWindow() != nullptr ? kMenuWithDocument : kMenuWithoutDocument);
+    ShowMenu(activeDocumentWindow() != nullptr || activeLogWindow() != nullptr ? kMenuWithDocument
+                                                                               : kMenuWithoutDocument);
     UpdateTitle();
 }
 

@@ -4,6 +4,7 @@
 #include "app/gui/toolbar_images.h"
 #include "chart/chart_layout.h"
 #include "export/csv_import.h"
+#include "logging/gui/log_window.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/recording_state.h"
@@ -133,6 +134,11 @@ DocumentWindow* MainWindow::NewDocument() {
 
 DocumentWindow* MainWindow::OpenDocumentFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
+    if (IsLogFile(absolute)) {
+        // A log opens in a window of its own kind, not as a recording.
+        OpenLogFile(absolute);
+        return nullptr;
+    }
     for (DocumentWindow* frame : documentWindows()) {
         if (frame->pathName() == absolute) {
             mdiArea()->setActiveSubWindow(frame);
@@ -200,6 +206,8 @@ void MainWindow::OnDocumentClosing(DocumentWindow* frame, bool& accept) {
 }
 
 void MainWindow::OnDocumentDestroyed(RecordingDocument* document) {
+    // Another document may take its place in memory.
+    timesChecked_ = {};
     if (document == nullptr) {
         return;
     }
@@ -342,6 +350,12 @@ void MainWindow::OnFileOpen(const QStringList& filters) {
 // Printing
 
 void MainWindow::OnPrint() {
+    if (LogWindow* log = activeLogWindow()) {
+        QPrintDialog dialog(&printer_, this);
+        if (dialog.exec() == QDialog::Accepted)
+            log->Print(printer_);
+        return;
+    }
     DocumentWindow* frame = activeDocumentWindow();
     if (frame == nullptr || frame->activeView() == nullptr) {
         return;
@@ -353,6 +367,10 @@ void MainWindow::OnPrint() {
 }
 
 void MainWindow::OnPrintPreview() {
+    if (LogWindow* log = activeLogWindow()) {
+        log->PrintPreview(printer_);
+        return;
+    }
     if (DocumentWindow* frame = activeDocumentWindow()) {
         frame->PrintPreview(printer_);
     }

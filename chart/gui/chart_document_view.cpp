@@ -1,5 +1,8 @@
 #include "chart/gui/chart_document_view.h"
 
+#include "chart/gui/time_chart_document_view.h"
+#include "recording/recording_document.h"
+
 #include <QVBoxLayout>
 
 namespace calvora {
@@ -31,6 +34,8 @@ ViewFactory MakeChartViewFactory(std::function<ChartHooks()> hooks) {
                                       QWidget* parent) -> DocumentView* {
         if (!document)
             return nullptr;
+        if (document->timeAxis)
+            return new TimeChartDocumentView(document, parent);
         return new ChartDocumentView(document, hooks ? hooks() : ChartHooks{}, parent);
     };
 }

@@ -93,6 +93,8 @@ public:
     }
     void SetReceiverConnected(int itemId, bool connected) override { connectedImage[itemId] = connected; }
     void ShowInstrumentPanel() override { ++panelShown; }
+    void ShowLogWindow(const std::shared_ptr<LogDocument>& log) override { logs.push_back(log); }
+    void ShowNoSignal() override { ++noSignal; }
 
     // Progress
     bool progressOpen() const override { return progressShown; }
@@ -134,6 +136,8 @@ public:
     int treeShown = 0;
     std::map<int, bool> connectedImage;
     int panelShown = 0;
+    std::vector<std::shared_ptr<LogDocument>> logs;
+    int noSignal = 0;
     bool progressShown = false;
     int progressRange = 0;
     int progressPosition = 0;

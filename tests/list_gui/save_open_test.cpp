@@ -243,8 +243,10 @@ TEST_F(SaveOpenTest, EveryWayOfOpeningRefusesAForeignFileAndLeavesNoWindow) {
         return [this, command, filter](const QString& path) {
             AnswerFileDialog([path, filter](QFileDialog& dialog) {
                 EXPECT_EQ(dialog.acceptMode(), QFileDialog::AcceptOpen);
-                // The record files first; csv exports are read back too.
-                EXPECT_EQ(dialog.nameFilters(), (QStringList{filter, QStringLiteral("CSV exports(*.csv)")}));
+                // The record files first, then continuous logs; csv exports are read back too.
+                EXPECT_EQ(dialog.nameFilters(),
+                          (QStringList{filter, QStringLiteral("Continuous Logs (*.calvlog)"),
+                                       QStringLiteral("CSV exports(*.csv)")}));
                 EXPECT_EQ(dialog.defaultSuffix(), QStringLiteral("recorder"));
                 dialog.selectFile(path);
                 return true;

@@ -1,6 +1,7 @@
 // The files that tie Calvora into a Linux desktop, checked against what the program really does: the
 // file-type magic against files the record writer writes, the menu entry against the file type and the
 // icons, and the receiver's udev rule against the bridges the receiver inventory recognises.
+#include "logging/continuous_log.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "recording/save.h"
@@ -14,6 +15,11 @@
 #include <QXmlStreamReader>
 
 #include <fnmatch.h>
+#include <unistd.h>
+
+#include <filesystem>
+#include <fstream>
+#include <iterator>
 
 #include <map>
 #include <regex>
@@ -150,8 +156,9 @@ class RecorderFileType : public ::testing::Test {
 protected:
     void SetUp() override {
         const auto types = ReadMimeTypes(SourcePath(std::string("packaging/mime/") + kAppId + ".xml"));
-        ASSERT_EQ(types.size(), 1u);
+        ASSERT_EQ(types.size(), 2u);
         type_ = types.front();
+        log_ = types.back();
     }
 
     static std::vector<uint8_t> Record(const RecordingDocument& document) {
@@ -169,6 +176,7 @@ protected:
     }
 
     MimeType type_;
+    MimeType log_;
 };
 
 TEST_F(RecorderFileType, IsOneTypeWithTheRecorderGlobAndItsOwnIcon) {
@@ -176,6 +184,31 @@ TEST_F(RecorderFileType, IsOneTypeWithTheRecorderGlobAndItsOwnIcon) {
     EXPECT_THAT(type_.globs, ::testing::ElementsAre("*.recorder"));
     EXPECT_EQ(type_.icon, "application-x-calvora-recorder");
     EXPECT_FALSE(type_.magic.empty());
+}
+
+// A log the program writes is its own type by name and by its first bytes; a recording, or an SQLite
+// database of another program, is not.
+TEST_F(RecorderFileType, LogsHaveATypeOfTheirOwnThatKnowsThemByTheirHeader) {
+    EXPECT_EQ(log_.name, "application/x-calvora-log");
+    EXPECT_THAT(log_.globs, ::testing::ElementsAre("*.calvlog"));
+    const auto folder = std::filesystem::temp_directory_path() / ("calvora-mime-" + std::to_string(getpid()));
+    std::filesystem::create_directories(folder);
+    const auto path = folder / "day.calvlog";
+    auto log = ContinuousLog::Start(path, {}, {{"model", "QM310/QM312"}}, 1'796'000'000'000);
+    ASSERT_TRUE(log);
+    ASSERT_TRUE(log.value()->Finish(1'796'000'001'000, LogEnd::Stopped));
+    std::ifstream in(path, std::ios::binary);
+    const std::vector<uint8_t> bytes((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+    std::filesystem::remove_all(folder);
+    EXPECT_TRUE(MagicRecognises(log_, bytes));
+    EXPECT_FALSE(MagicRecognises(type_, bytes));
+
+    std::vector<uint8_t> foreign = bytes;
+    foreign[68] = 0; // another application's id
+    EXPECT_FALSE(MagicRecognises(log_, foreign));
+    RecordingDocument recorded;
+    AddSamples(recorded, 3);
+    EXPECT_FALSE(MagicRecognises(log_, Record(recorded)));
 }
 
 TEST_F(RecorderFileType, GlobMatchesTheNamesSaveWrites) {
@@ -274,8 +307,9 @@ std::set<std::string> SplitList(const std::string& list) {
 TEST(DesktopEntry, OpensTheRecorderTypeWithTheInstalledProgram) {
     auto entry = ReadDesktopEntry(std::string("packaging/desktop/") + kAppId + ".desktop");
     const auto types = ReadMimeTypes(SourcePath(std::string("packaging/mime/") + kAppId + ".xml"));
-    ASSERT_EQ(types.size(), 1u);
-    EXPECT_THAT(SplitList(entry["MimeType"]), ::testing::Contains(types.front().name));
+    ASSERT_EQ(types.size(), 2u);
+    for (const MimeType& type : types)
+        EXPECT_THAT(SplitList(entry["MimeType"]), ::testing::Contains(type.name));
 
     // The file manager hands the chosen files to the program named first, as %F or %f.
     std::istringstream exec(entry["Exec"]);
@@ -296,8 +330,9 @@ TEST(DesktopEntry, IconsExistForTheProgramAndTheDocumentType) {
     EXPECT_FALSE(ReadSourceFile("packaging/icons/" + entry["Icon"] + ".svg").empty());
 
     const auto types = ReadMimeTypes(SourcePath(std::string("packaging/mime/") + kAppId + ".xml"));
-    ASSERT_EQ(types.size(), 1u);
-    EXPECT_FALSE(ReadSourceFile("packaging/icons/" + types.front().icon + ".svg").empty());
+    ASSERT_EQ(types.size(), 2u);
+    for (const MimeType& type : types)
+        EXPECT_FALSE(ReadSourceFile("packaging/icons/" + type.icon + ".svg").empty()) << type.name;
 }
 
 // ------------------------------------------------------------------------------ receiver access

@@ -9,6 +9,7 @@
 #include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/log_files.h"
 #include "tools/cli/output.h"
 #include "tools/cli/sample_range.h"
 
@@ -22,6 +23,19 @@
 namespace calvora::cli {
 
 namespace {
+
+// Reads FILE into `document`; prints why not and gives the exit code when it fails. A continuous log comes
+// as the recording of its readings in `span`.
+int Load(const std::string& file, RecordingDocument& document, const TimeSpanOptions& span = {}) {
+    if (IsLogFile(file))
+        return LoadLogAsRecording(file, span, document);
+    if (span.given()) {
+        std::cerr << "calvora-cli: --from and --to choose a span of a continuous log; " << file
+                  << " is a recording\n";
+        return ExitUsage;
+    }
+    return LoadRecording(file, document);
+}
 
 std::string Dumped(const Json& json) {
     return json.dump(-1, ' ', false, Json::error_handler_t::replace);
@@ -163,16 +177,22 @@ int RunExport(const ExportCommandOptions& command) {
         return ExitUsage;
     }
     RecordingDocument document;
-    if (const int code = LoadRecording(command.file, document); code != ExitOk)
+    // A continuous log's span is chosen by time, a recording's by sample number.
+    const bool log = IsLogFile(command.file);
+    const int code = log ? LoadLogAsRecording(command.file, command.range.timeSpan(), document)
+                         : LoadRecording(command.file, document);
+    if (code != ExitOk)
         return code;
     const DocumentSamples samples(document);
-    const Outcome<SampleNumbers> range = command.range.Resolve(samples.sampleCount());
-    if (!range) {
-        std::cerr << "calvora-cli: " << toUtf8(range.reason()) << "\n";
-        return ExitUsage;
+    if (!log) {
+        const Outcome<SampleNumbers> range = command.range.Resolve(samples.sampleCount());
+        if (!range) {
+            std::cerr << "calvora-cli: " << toUtf8(range.reason()) << "\n";
+            return ExitUsage;
+        }
+        if (command.range.given())
+            options.range = range.value();
     }
-    if (command.range.given())
-        options.range = range.value();
     if (const std::u16string problem = ExportProblem(options, samples.sampleCount()); !problem.empty()) {
         std::cerr << "calvora-cli: " << toUtf8(problem) << "\n";
         return ExitUsage;
@@ -187,12 +207,17 @@ int RunExport(const ExportCommandOptions& command) {
 }
 
 const bool registered = [] {
-    registerCommand({"info", "Show the contents of a .recorder file", 30, [](CLI::App& sub) {
+    registerCommand({"info", "Show the contents of a .recorder file, a csv export or a continuous log", 30,
+                     [](CLI::App& sub) {
                          auto json = std::make_shared<bool>(false);
                          auto file = std::make_shared<std::string>();
                          sub.add_flag("--json", *json, "Print the whole document as one JSON object");
-                         sub.add_option("FILE", *file, "Recording (.recorder) or csv export")->required();
+                         sub.add_option("FILE", *file,
+                                        "Recording (.recorder), csv export or continuous log (.calvlog)")
+                             ->required();
                          return CommandRunner([json, file] {
+                             if (IsLogFile(*file))
+                                 return PrintLogInfo(*file, *json);
                              RecordingDocument document;
                              if (const int code = LoadRecording(*file, document); code != ExitOk)
                                  return code;
@@ -205,7 +230,8 @@ const bool registered = [] {
                      }});
     registerCommand(
         {"export",
-         "Write the samples of a .recorder file as a table: the .csv Save writes, csv, JSON lines or xlsx",
+         "Write the samples of a .recorder file or a continuous log as a table: the .csv Save writes, csv, "
+         "JSON lines or xlsx",
          31, [](CLI::App& sub) {
              auto options = std::make_shared<ExportCommandOptions>();
              sub.add_option("--format", options->format,
@@ -217,7 +243,9 @@ const bool registered = [] {
              options->decimalComma = sub.add_flag("--decimal-comma", options->decimalCommaGiven,
                                                   "csv: a decimal comma in the values instead of the point");
              options->range.AddTo(sub);
-             sub.add_option("FILE", options->file, "Recording (.recorder) or csv export")->required();
+             sub.add_option("FILE", options->file,
+                            "Recording (.recorder), csv export or continuous log (.calvlog)")
+                 ->required();
              sub.add_option("OUT", options->out, "File to write (- for standard output)")->required();
              return CommandRunner([options] { return RunExport(*options); });
          }});
@@ -226,11 +254,14 @@ const bool registered = [] {
          [](CLI::App& sub) {
              auto in = std::make_shared<std::string>();
              auto out = std::make_shared<std::string>();
-             sub.add_option("IN", *in, "Recording or csv export to read")->required();
+             auto span = std::make_shared<TimeSpanOptions>();
+             sub.add_option("IN", *in, "Recording, csv export or continuous log to read")->required();
              sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
-             return CommandRunner([in, out] {
+             sub.add_option("--from", span->from, "A log's readings from this ISO 8601 time on");
+             sub.add_option("--to", span->to, "A log's readings up to this ISO 8601 time");
+             return CommandRunner([in, out, span] {
                  RecordingDocument document;
-                 if (const int code = LoadRecording(*in, document); code != ExitOk)
+                 if (const int code = Load(*in, document, *span); code != ExitOk)
                      return code;
                  return WriteOutput(*out, [&](ByteSink& sink) { return WriteRecord(document, sink); });
              });

@@ -84,6 +84,15 @@ int main(int argc, char** argv) {
     app.add_option("--unplug-after", options.unplugAfterSeconds,
                    "Close the device after S seconds, like a receiver pulled out, and exit")
         ->check(CLI::Range(0.0, 1e6));
+    app.add_option("--replug-after", options.replugAfterSeconds,
+                   "With --unplug-after: plug the receiver in again S seconds later, behind the same --link "
+                   "path, and go on")
+        ->check(CLI::Range(0.0, 1e6));
+    app.add_option("--pause-after", options.pauseAfterSeconds,
+                   "Stop the meter's readings S seconds after the start (the receiver stays)")
+        ->check(CLI::Range(0.0, 1e6));
+    app.add_option("--pause-for", options.pauseForSeconds, "How long --pause-after keeps the readings away")
+        ->check(CLI::Range(0.0, 1e6));
     auto* countOption = app.add_option("--count", options.frameCount, "Stop after K live frames")
                             ->check(CLI::Range(int64_t{0}, int64_t{1} << 40));
     app.add_option("--capture", options.capturePath,

@@ -113,19 +113,8 @@ public:
     }
 
     int Run() {
-        if (!OpenTerminal() || !WatchSignals())
+        if (!OpenTerminal() || !WatchSignals() || !Link())
             return 1;
-        if (!options_.linkPath.empty()) {
-            struct stat existing {};
-            if (lstat(options_.linkPath.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
-                ::unlink(options_.linkPath.c_str());
-            if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
-                std::fprintf(stderr, "calvora-sim: can't link %s: %s\n", options_.linkPath.c_str(),
-                             std::strerror(errno));
-                return 1;
-            }
-            linked_ = true;
-        }
         std::printf("%s\n", slavePath_.c_str());
         std::fflush(stdout);
         const int status = Serve();
@@ -134,27 +123,52 @@ public:
     }
 
 private:
-    // Sends until the count is reached, the device is unplugged or a stop is asked for.
+    static Clock::duration Seconds(double seconds) {
+        return std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(seconds));
+    }
+
+    // Sends until the count is reached, the device is unplugged for good or a stop is asked for.
     int Serve() {
         const auto start = Clock::now();
         nextLive_ = start;
         lastScheduled_ = start;
-        const auto unplugAt = options_.unplugAfterSeconds >= 0
-                                  ? start + std::chrono::duration_cast<Clock::duration>(
-                                                std::chrono::duration<double>(options_.unplugAfterSeconds))
-                                  : Clock::time_point::max();
+        auto unplugAt = options_.unplugAfterSeconds >= 0 ? start + Seconds(options_.unplugAfterSeconds)
+                                                         : Clock::time_point::max();
+        const auto pauseAt = options_.pauseAfterSeconds >= 0 ? start + Seconds(options_.pauseAfterSeconds)
+                                                             : Clock::time_point::max();
+        const auto pauseEnd =
+            pauseAt == Clock::time_point::max() ? pauseAt : pauseAt + Seconds(options_.pauseForSeconds);
         const auto period =
             std::chrono::duration_cast<Clock::duration>(std::chrono::duration<double>(1.0 / options_.rate));
         if (options_.logAtStart)
             ScheduleBurst(*options_.logAtStart, start);
 
         while (!stop_) {
-            const auto now = Clock::now();
+            auto now = Clock::now();
             if (now >= unplugAt) {
                 Unplug();
                 Note("unplugged");
-                return 0;
+                if (options_.replugAfterSeconds < 0)
+                    return 0;
+                // Nothing is sent while the receiver is out; what was on its way is lost with it.
+                pending_.clear();
+                const auto back = now + Seconds(options_.replugAfterSeconds);
+                while (!stop_ && Clock::now() < back)
+                    Wait(back);
+                if (stop_)
+                    return 0;
+                if (!OpenTerminal() || !Link())
+                    return 1;
+                std::fprintf(stderr, "calvora-sim: plugged in again at %s\n", slavePath_.c_str());
+                std::fflush(stderr);
+                unplugAt = Clock::time_point::max();
+                now = Clock::now();
+                nextLive_ = now;
+                lastScheduled_ = now;
             }
+            const bool paused = now >= pauseAt && now < pauseEnd;
+            if (paused && nextLive_ < pauseEnd)
+                nextLive_ = pauseEnd;
             const bool wantLive = options_.frameCount < 0 || liveWritten_ < options_.frameCount;
             // A live frame waits while anything else is on its way, so frames never interleave.
             if (wantLive && now >= nextLive_ && pending_.empty() && now >= busyUntil_) {
@@ -190,11 +204,28 @@ private:
             if (!pending_.empty()) {
                 const auto& [due, next] = *pending_.begin();
                 wake = std::min(wake, next.alone ? std::max(due, lastWrite_ + kQuietGap) : due);
-            } else if (wantLive)
+            } else if (wantLive) {
                 wake = std::min(wake, std::max(nextLive_, busyUntil_));
+            }
             Wait(wake);
         }
         return 0;
+    }
+
+    // Points the --link path at the current pseudo-terminal.
+    bool Link() {
+        if (options_.linkPath.empty())
+            return true;
+        struct stat existing {};
+        if (lstat(options_.linkPath.c_str(), &existing) == 0 && S_ISLNK(existing.st_mode))
+            ::unlink(options_.linkPath.c_str());
+        if (symlink(slavePath_.c_str(), options_.linkPath.c_str()) != 0) {
+            std::fprintf(stderr, "calvora-sim: can't link %s: %s\n", options_.linkPath.c_str(),
+                         std::strerror(errno));
+            return false;
+        }
+        linked_ = true;
+        return true;
     }
 
     bool OpenTerminal() {
@@ -248,6 +279,11 @@ private:
         if (slave_ >= 0)
             ::close(slave_);
         master_ = slave_ = -1;
+        // A pulled receiver's device node goes away with it.
+        if (linked_) {
+            ::unlink(options_.linkPath.c_str());
+            linked_ = false;
+        }
     }
 
     // Schedules the writes of one frame at `at` or later, after everything already scheduled. A frame

@@ -28,6 +28,12 @@ struct SimOptions {
     uint64_t seed = 1;
     bool ignorePair = false;
     double unplugAfterSeconds = -1;
+    // With unplugAfterSeconds: the receiver comes back this long after it was pulled, on a new
+    // pseudo-terminal behind the same --link path, and the meter goes on; -1 ends the run at the unplug.
+    double replugAfterSeconds = -1;
+    // The meter's readings stop for pauseForSeconds from pauseAfterSeconds on (the receiver stays).
+    double pauseAfterSeconds = -1;
+    double pauseForSeconds = 0;
     int64_t frameCount = -1; // live frames before stopping; -1 for no limit
     std::string capturePath;
     std::string linkPath;

@@ -1,0 +1,392 @@
+#include "chart/gui/time_chart_view.h"
+
+#include "chart/gui/chart_controls.h"
+#include "chart/model/chart_model.h"
+#include "chart/pixel_raster.h"
+#include "chart/time_axis.h"
+
+#include <QFontInfo>
+#include <QFontMetrics>
+#include <QKeyEvent>
+#include <QMouseEvent>
+#include <QPainter>
+#include <QPrinter>
+#include <QScrollBar>
+#include <QWheelEvent>
+
+#include <algorithm>
+#include <cmath>
+#include <vector>
+
+namespace calvora {
+
+namespace {
+
+constexpr uint32_t kBlack = 0xFF000000;
+constexpr int kScrollBarThickness = 20;
+// Each wheel notch moves a tenth of the span; with Ctrl it zooms by a fifth.
+constexpr double kWheelScroll = 0.1;
+constexpr double kWheelZoom = 0.8;
+
+QFont LabelFont() {
+    QFont font(QStringLiteral("Arial"));
+    font.setPixelSize(12);
+    font.setWeight(QFont::Medium);
+    font.setStyleHint(QFont::SansSerif);
+    const QString family = QFontInfo(font).family();
+    if (family != QStringLiteral("Arial") && family != QStringLiteral("Liberation Sans"))
+        font.setStretch(QFont::SemiCondensed);
+    return font;
+}
+
+PixelBuffer BufferOf(QImage& image) {
+    return {reinterpret_cast<uint32_t*>(image.bits()), image.bytesPerLine() / 4, image.width(),
+            image.height()};
+}
+
+QString FormatValue(double value) {
+    if (!std::isfinite(value))
+        return QStringLiteral("OL");
+    return QString::number(value, 'g', 6);
+}
+
+} // namespace
+
+TimeChartView::TimeChartView(QWidget* parent)
+    : QWidget(parent), scrollBar_(new QScrollBar(Qt::Horizontal, this)), labelFont_(LabelFont()) {
+    setAttribute(Qt::WA_OpaquePaintEvent);
+    setMouseTracking(true);
+    setFocusPolicy(Qt::ClickFocus);
+    setMinimumSize(320, 260);
+    refresh_.setSingleShot(true);
+    refresh_.setInterval(kRefreshMs);
+    connect(&refresh_, &QTimer::timeout, this, &TimeChartView::Redraw);
+    scrollBar_->setRange(0, 0);
+    scrollBar_->setEnabled(false);
+    scrollBar_->setCursor(Qt::ArrowCursor);
+    connect(scrollBar_, &QScrollBar::actionTriggered, this, [this](int) {
+        if (series_ == nullptr || !window_.zoomed)
+            return;
+        window_ = WindowAtScrollPosition(window_, *series_, scrollBar_->sliderPosition(), kScrollSteps);
+        Redraw();
+        Q_EMIT windowChanged();
+    });
+}
+
+TimeChartView::~TimeChartView() = default;
+
+void TimeChartView::SetSeries(const TimeSeries* series) {
+    series_ = series;
+    window_ = series_ != nullptr ? WholeSeriesWindow(*series_) : TimeWindow{};
+    Redraw();
+}
+
+void TimeChartView::SetEmptyText(const QString& text) {
+    emptyText_ = text;
+    Redraw();
+}
+
+void TimeChartView::SeriesChanged() {
+    if (!refresh_.isActive())
+        refresh_.start();
+}
+
+void TimeChartView::Redraw() {
+    dirty_ = true;
+    update();
+}
+
+TimeWindow TimeChartView::CurrentWindow() const {
+    if (series_ == nullptr || window_.zoomed)
+        return window_;
+    return WholeSeriesWindow(*series_);
+}
+
+void TimeChartView::SetWindow(const TimeWindow& window) {
+    window_ = window;
+    Redraw();
+    Q_EMIT windowChanged();
+}
+
+void TimeChartView::ShowWholeSeries() {
+    window_ = series_ != nullptr ? WholeSeriesWindow(*series_) : TimeWindow{};
+    Redraw();
+    Q_EMIT windowChanged();
+}
+
+void TimeChartView::ScrollBy(double fraction) {
+    if (series_ == nullptr || series_->readingCount() == 0)
+        return;
+    TimeWindow window = CurrentWindow();
+    window.zoomed = true;
+    SetWindow(ScrollWindow(window, *series_, fraction));
+}
+
+void TimeChartView::ZoomBy(double factor) {
+    if (series_ == nullptr || series_->readingCount() == 0)
+        return;
+    const PlotRect shown = plot();
+    SetWindow(ZoomAround(CurrentWindow(), *series_, shown, shown.left + shown.width() / 2.0, factor));
+}
+
+PlotRect TimeChartView::plot() const {
+    return PlotFromClient(width(), height());
+}
+
+void TimeChartView::Render(QImage& image) {
+    PaintInto(image, PlotFromClient(image.width(), image.height()), CurrentWindow());
+}
+
+void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWindow& window) {
+    const QColor buttonFace = palette().color(QPalette::Button);
+    if (image.format() != QImage::Format_RGB32)
+        image = QImage(image.size(), QImage::Format_RGB32);
+    image.fill(buttonFace);
+    if (!IsPlotValid(plot))
+        return;
+    const QRect plotArea(plot.left, plot.top, plot.width(), plot.height());
+    const bool empty = series_ == nullptr || series_->readingCount() == 0;
+    std::vector<SeriesGap> gaps;
+    if (!empty)
+        gaps = series_->Gaps();
+    {
+        QPainter painter(&image);
+        painter.fillRect(plotArea, ColourFromRef(kDefaultBackground));
+        // Gaps: a lighter band where no reading came.
+        const QColor gapColour = ColourFromRef(kDefaultBackground).lighter(112);
+        for (const SeriesGap& gap : gaps) {
+            const double x0 = std::max<double>(window.X(plot, static_cast<double>(gap.startMs)), plot.left);
+            const double x1 = std::min<double>(window.X(plot, static_cast<double>(gap.endMs)), plot.right);
+            if (x1 - x0 >= 2)
+                painter.fillRect(QRectF(x0 + 1, plot.top, x1 - x0 - 1, plot.height()), gapColour);
+        }
+    }
+    ReleaseWideVectorState();
+    const PixelBuffer pixels = BufferOf(image);
+    const uint32_t grid = ColourFromRef(kDefaultGrid).rgb();
+
+    // Value grid: eleven lines from the window's low to its high value.
+    TickTable values;
+    values.Spread(window.values.low, window.values.high);
+    for (int l = 0; l < kTickCount; ++l) {
+        const int y = ValueTickY(plot, l);
+        RasterRule(pixels, plot.left, y, plot.right, y, grid, RuleStyle::Dotted);
+    }
+
+    // Time grid.
+    const QFontMetrics metrics(labelFont_);
+    TimeTicks ticks;
+    if (!empty) {
+        ticks = ChooseTimeTicks(
+            window.startMs, window.endMs, plot.width(),
+            [&](std::string_view label) {
+                return metrics.horizontalAdvance(
+                    QString::fromUtf8(label.data(), static_cast<qsizetype>(label.size())));
+            },
+            SystemLocalOffset());
+    }
+    std::vector<int> columns;
+    for (const int64_t t : ticks.times)
+        columns.push_back(static_cast<int>(std::lround(window.X(plot, static_cast<double>(t)))));
+    RasterColumnRules(pixels, columns.data(), columns.size(), plot.top, plot.bottom, grid, RuleStyle::Dotted);
+
+    // The trace, inside the frame.
+    if (!empty) {
+        series_->Envelopes(static_cast<double>(window.startMs), window.StepMs(plot), plot.width() + 1,
+                           trace_);
+        BuildColumnTrace(trace_, window, plot, picture_);
+        RasterTrace(pixels, picture_, ColourFromRef(kRed).rgb() | 0xFF000000,
+                    {plot.left + 1, plot.top + 1, plot.right - 1, plot.bottom - 1});
+    }
+
+    // Frame and tick marks.
+    RasterRule(pixels, plot.left, plot.top, plot.right, plot.top, kBlack, RuleStyle::Solid);
+    RasterRule(pixels, plot.left, plot.bottom, plot.right, plot.bottom, kBlack, RuleStyle::Solid);
+    const int sides[] = {plot.left, plot.right};
+    RasterColumnRules(pixels, sides, std::size(sides), plot.top, plot.bottom, kBlack, RuleStyle::Solid);
+    for (const int x : columns)
+        RasterRule(pixels, x, plot.bottom, x, plot.bottom + 5, kBlack, RuleStyle::Solid);
+    for (int l = 0; l < kTickCount; ++l) {
+        const int y = ValueTickY(plot, l);
+        RasterRule(pixels, plot.left - 5, y, plot.left, y, kBlack, RuleStyle::Solid);
+    }
+
+    QPainter painter(&image);
+    painter.setFont(labelFont_);
+    painter.setPen(Qt::black);
+    const int ascent = metrics.ascent();
+    for (int l = 0; l < kTickCount; ++l) {
+        const QString text = QString::fromStdU16String(FormatScaleValue(values.values[kTickCount - 1 - l]));
+        const int y = ValueTickY(plot, l);
+        painter.drawText(QPoint(plot.left - 10 - metrics.horizontalAdvance(text), y - 7 + ascent), text);
+    }
+    for (size_t i = 0; i < ticks.times.size(); ++i) {
+        const QString text = QString::fromStdString(ticks.labels[i]);
+        painter.drawText(QPoint(columns[i] - metrics.horizontalAdvance(text) / 2, plot.bottom + 8 + ascent),
+                         text);
+    }
+    if (!ticks.context.empty())
+        painter.drawText(QPoint(plot.left, plot.bottom + 26 + ascent), QString::fromStdString(ticks.context));
+    if (!unit_.isEmpty())
+        painter.drawText(QPoint(plot.left - 10 - metrics.horizontalAdvance(unit_), plot.top - 22 + ascent),
+                         unit_);
+    if (empty && !emptyText_.isEmpty())
+        painter.drawText(plotArea, Qt::AlignCenter, emptyText_);
+}
+
+void TimeChartView::UpdateScrollBar() {
+    const PlotRect shown = plot();
+    scrollBar_->setGeometry(shown.left, shown.bottom + 50, std::max(0, shown.width()), kScrollBarThickness);
+    const QSignalBlocker block(scrollBar_);
+    if (series_ == nullptr || !window_.zoomed) {
+        scrollBar_->setRange(0, 0);
+        scrollBar_->setEnabled(false);
+        return;
+    }
+    scrollBar_->setEnabled(true);
+    scrollBar_->setRange(0, kScrollSteps);
+    const double whole = std::max<double>(1, series_->lastTime() - series_->firstTime());
+    scrollBar_->setPageStep(
+        static_cast<int>(std::clamp(window_.spanMs() / whole * kScrollSteps, 1.0, 1.0 * kScrollSteps)));
+    scrollBar_->setSingleStep(std::max(1, scrollBar_->pageStep() / 10));
+    scrollBar_->setValue(ScrollPosition(window_, *series_, kScrollSteps));
+}
+
+QString TimeChartView::Readout(int x) const {
+    if (series_ == nullptr || series_->readingCount() == 0)
+        return {};
+    const PlotRect shown = plot();
+    if (x < shown.left || x > shown.right)
+        return {};
+    const TimeWindow window = CurrentWindow();
+    const auto reading = series_->NearestReading(window.TimeAtColumn(shown, x));
+    if (!reading)
+        return {};
+    const int32_t offset = SystemLocalOffset()(reading->timeMs);
+    const CivilDate date = CivilFromDays(FloorDiv(reading->timeMs + int64_t{offset} * 1000, 86'400'000));
+    return QStringLiteral("%1-%2-%3 %4   %5 %6")
+        .arg(date.year)
+        .arg(date.month, 2, 10, QLatin1Char('0'))
+        .arg(date.day, 2, 10, QLatin1Char('0'))
+        .arg(QString::fromStdString(FormatTimeLabel(reading->timeMs, TimeLabelStyle::Milliseconds, offset)))
+        .arg(std::isnan(reading->value) ? QStringLiteral("OL") : FormatValue(reading->value))
+        .arg(unit_)
+        .trimmed();
+}
+
+void TimeChartView::paintEvent(QPaintEvent*) {
+    if (dirty_ || buffer_.size() != size()) {
+        buffer_ = QImage(size(), QImage::Format_RGB32);
+        PaintInto(buffer_, plot(), CurrentWindow());
+        UpdateScrollBar();
+        dirty_ = false;
+    }
+    QPainter painter(this);
+    painter.drawImage(0, 0, buffer_);
+    if (dragging_) {
+        painter.setPen(QPen(Qt::black, 0, Qt::DashLine));
+        painter.drawRect(QRect(dragStart_, dragNow_).normalized());
+    }
+    const QString readout = hoverX_ >= 0 ? Readout(hoverX_) : QString();
+    if (!readout.isEmpty()) {
+        const PlotRect shown = plot();
+        painter.setFont(labelFont_);
+        painter.setPen(Qt::black);
+        painter.drawText(QRect(shown.left, shown.top - 24, shown.width(), 20),
+                         Qt::AlignRight | Qt::AlignVCenter, readout);
+        painter.setPen(QPen(QColor(0, 0, 0, 90), 0));
+        painter.drawLine(hoverX_, shown.top, hoverX_, shown.bottom);
+    }
+}
+
+void TimeChartView::resizeEvent(QResizeEvent* event) {
+    dirty_ = true;
+    UpdateScrollBar();
+    QWidget::resizeEvent(event);
+}
+
+void TimeChartView::mousePressEvent(QMouseEvent* event) {
+    if (event->button() == Qt::LeftButton && series_ != nullptr && series_->readingCount() > 0) {
+        dragging_ = true;
+        dragStart_ = dragNow_ = event->position().toPoint();
+    }
+}
+
+void TimeChartView::mouseMoveEvent(QMouseEvent* event) {
+    hoverX_ = event->position().toPoint().x();
+    if (dragging_)
+        dragNow_ = event->position().toPoint();
+    update();
+}
+
+void TimeChartView::mouseReleaseEvent(QMouseEvent* event) {
+    if (!dragging_ || event->button() != Qt::LeftButton)
+        return;
+    dragging_ = false;
+    const QPoint end = event->position().toPoint();
+    if (const auto zoomed =
+            ZoomToBand(CurrentWindow(), plot(), dragStart_.x(), dragStart_.y(), end.x(), end.y()))
+        SetWindow(*zoomed);
+    else
+        update();
+}
+
+void TimeChartView::mouseDoubleClickEvent(QMouseEvent*) {
+    dragging_ = false;
+    ShowWholeSeries();
+}
+
+void TimeChartView::wheelEvent(QWheelEvent* event) {
+    if (series_ == nullptr || series_->readingCount() == 0)
+        return;
+    const double notches = event->angleDelta().y() / 120.0;
+    if (notches == 0)
+        return;
+    if (event->modifiers() & Qt::ControlModifier)
+        SetWindow(ZoomAround(CurrentWindow(), *series_, plot(), event->position().x(),
+                             std::pow(kWheelZoom, notches)));
+    else
+        ScrollBy(-notches * kWheelScroll);
+    event->accept();
+}
+
+void TimeChartView::keyPressEvent(QKeyEvent* event) {
+    switch (event->key()) {
+    case Qt::Key_Left:
+        ScrollBy(-kWheelScroll);
+        return;
+    case Qt::Key_Right:
+        ScrollBy(kWheelScroll);
+        return;
+    case Qt::Key_Plus:
+    case Qt::Key_Equal:
+        ZoomBy(kWheelZoom);
+        return;
+    case Qt::Key_Minus:
+        ZoomBy(1 / kWheelZoom);
+        return;
+    case Qt::Key_Home:
+    case Qt::Key_Escape:
+        ShowWholeSeries();
+        return;
+    default:
+        QWidget::keyPressEvent(event);
+    }
+}
+
+void TimeChartView::leaveEvent(QEvent* event) {
+    hoverX_ = -1;
+    update();
+    QWidget::leaveEvent(event);
+}
+
+void TimeChartView::Print(QPrinter& printer) {
+    QImage image(size(), QImage::Format_RGB32);
+    Render(image);
+    QPainter painter(&printer);
+    if (!painter.isActive())
+        return;
+    painter.drawImage(QRect(QPoint(0, 0), painter.viewport().size()), image);
+}
+
+} // namespace calvora

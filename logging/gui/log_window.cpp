@@ -1,0 +1,206 @@
+#include "logging/gui/log_window.h"
+
+#include "chart/gui/time_chart_view.h"
+#include "logging/gui/log_list_model.h"
+#include "logging/log_export.h"
+#include "logging/log_file.h"
+#include "logging/log_loader.h"
+
+#include <QCloseEvent>
+#include <QHeaderView>
+#include <QLabel>
+#include <QPointer>
+#include <QPrintPreviewDialog>
+#include <QPrinter>
+#include <QTabWidget>
+#include <QTableView>
+#include <QVBoxLayout>
+
+#include <algorithm>
+
+namespace calvora {
+
+namespace {
+
+QString Grouped(uint64_t number) {
+    QString digits = QString::number(number);
+    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
+        digits.insert(at, QLatin1Char(','));
+    return digits;
+}
+
+QString LocalSeconds(int64_t utcMs) {
+    // The list's text without its milliseconds.
+    return QString::fromStdU16String(LocalTimeText(utcMs)).left(19);
+}
+
+} // namespace
+
+LogWindow::LogWindow(std::shared_ptr<LogDocument> log, QWidget* parent)
+    : LogWindow(std::move(log), true, parent) {
+}
+
+LogWindow::LogWindow(std::shared_ptr<LogDocument> log, bool writtenHere, QWidget* parent)
+    : QMdiSubWindow(parent), log_(std::move(log)), writtenHere_(writtenHere), tabs_(new QTabWidget),
+      chart_(new TimeChartView), list_(new QTableView), model_(new LogListModel(*log_, this)),
+      status_(new QLabel) {
+    setAttribute(Qt::WA_DeleteOnClose);
+    setWindowTitle(QString::fromStdU16String(log_->title));
+    auto* client = new QWidget;
+    auto* layout = new QVBoxLayout(client);
+    layout->setContentsMargins(4, 4, 4, 4);
+    layout->setSpacing(4);
+    tabs_->setObjectName(QStringLiteral("logTabs"));
+    tabs_->addTab(chart_, QStringLiteral("Data Graph"));
+    tabs_->addTab(list_, QStringLiteral("Data List"));
+    layout->addWidget(tabs_, 1);
+    status_->setObjectName(QStringLiteral("logStatus"));
+    status_->setTextInteractionFlags(Qt::TextSelectableByMouse);
+    layout->addWidget(status_);
+    setWidget(client);
+
+    list_->setModel(model_);
+    list_->verticalHeader()->hide();
+    list_->verticalHeader()->setDefaultSectionSize(list_->fontMetrics().height() + 4);
+    list_->setSelectionBehavior(QAbstractItemView::SelectRows);
+    list_->setAlternatingRowColors(true);
+    list_->horizontalHeader()->setStretchLastSection(true);
+    const int widths[kLogColumns] = {80, 190, 90, 80, 100, 60, 130, 200};
+    for (int c = 0; c < kLogColumns; ++c)
+        list_->setColumnWidth(c, widths[c]);
+
+    chart_->SetEmptyText(writtenHere_ ? QStringLiteral("Waiting for the first reading...") : QString());
+    ShowSeries();
+    subscription_ = log_->Subscribe(*this);
+    followTimer_.setInterval(kFollowMs);
+    connect(&followTimer_, &QTimer::timeout, this, &LogWindow::Follow);
+    // The elapsed time and size move on between readings too.
+    statusTimer_.setInterval(1000);
+    connect(&statusTimer_, &QTimer::timeout, this, &LogWindow::UpdateStatus);
+    statusTimer_.start();
+    UpdateStatus();
+}
+
+LogWindow::~LogWindow() {
+    // The loading thread is stopped before the window it reports to goes.
+    loader_.reset();
+}
+
+LogWindow::LogWindow(std::unique_ptr<LogLoader> loader, const QString& path, QWidget* parent)
+    : LogWindow(loader->log(), false, parent) {
+    pathName_ = path;
+    loader_ = std::move(loader);
+    // The loading thread reports through a queued call; the window stops it before it goes.
+    loader_->Start([target = QPointer<LogWindow>(this)] {
+        QMetaObject::invokeMethod(target.data(), &LogWindow::OnLoaded, Qt::QueuedConnection);
+    });
+    chart_->SetEmptyText(QStringLiteral("The log holds no readings yet."));
+    UpdateStatus();
+}
+
+void LogWindow::OnLoaded() {
+    if (!loader_)
+        return;
+    const Outcome<void> finished = loader_->Finish();
+    loader_.reset();
+    if (!finished)
+        problem_ = QString::fromStdU16String(finished.reason());
+    else if (!log_->meta().count("stopped_utc") && !pathName_.isEmpty()) {
+        // Another program (or another Calvora) still writes it: follow what it commits.
+        follower_ = std::make_unique<LogFollower>(std::filesystem::path(pathName_.toStdU16String()));
+        followTimer_.start();
+        Follow();
+    }
+    UpdateStatus();
+    Q_EMIT loaded();
+}
+
+void LogWindow::Follow() {
+    if (!follower_)
+        return;
+    const auto polled = follower_->Poll(*log_);
+    if (!polled) {
+        problem_ =
+            QStringLiteral("The file can no longer be read: ") + QString::fromStdU16String(polled.reason());
+        follower_.reset();
+        followTimer_.stop();
+    } else if (log_->meta().count("stopped_utc")) {
+        follower_.reset();
+        followTimer_.stop();
+    }
+    UpdateStatus();
+}
+
+void LogWindow::ShowSeries() {
+    chart_->SetSeries(&log_->series());
+    if (log_->loaded() && log_->readingCount() > 0)
+        chart_->SetUnit(QString::fromStdU16String(log_->state(log_->readingCount() - 1).unit));
+}
+
+void LogWindow::OnReadingsAppended(LogDocument&, uint64_t first, uint64_t) {
+    if (first == 0)
+        ShowSeries();
+    chart_->SeriesChanged();
+}
+
+void LogWindow::OnGapsChanged(LogDocument&) {
+    chart_->SeriesChanged();
+    UpdateStatus();
+}
+
+void LogWindow::OnLogReset(LogDocument&) {
+    ShowSeries();
+    UpdateStatus();
+}
+
+LogRange LogWindow::ShownRange() const {
+    if (!log_->loaded() || !chart_->window().zoomed)
+        return {0, log_->readingCount()};
+    return RangeOfTimes(*log_, chart_->window().startMs, chart_->window().endMs);
+}
+
+void LogWindow::UpdateStatus() {
+    const uint64_t count = log_->expectedCount();
+    QString text = QStringLiteral("%1 readings").arg(Grouped(count));
+    const TimeSeries& series = log_->series();
+    if (series.readingCount() > 0)
+        text += QStringLiteral(" from %1 to %2")
+                    .arg(LocalSeconds(series.firstTime()), LocalSeconds(series.lastTime()));
+    const size_t gaps = log_->gaps().size();
+    text += gaps == 1 ? QStringLiteral(", 1 gap") : QStringLiteral(", %1 gaps").arg(gaps);
+    if (!problem_.isEmpty())
+        text += QStringLiteral(" - ") + problem_;
+    else if (loader_)
+        text += QStringLiteral(" - loading the readings...");
+    else if (follower_)
+        text += QStringLiteral(" - following: another program is writing this log");
+    else if (writtenHere_ && !log_->meta().count("stopped_utc"))
+        text += QStringLiteral(" - logging");
+    if (log_->gapOpen())
+        text += QStringLiteral(" (no signal since %1)").arg(LocalSeconds(log_->gaps().back().startMs));
+    status_->setText(text);
+}
+
+void LogWindow::Print(QPrinter& printer) {
+    chart_->Print(printer);
+}
+
+void LogWindow::PrintPreview(QPrinter& printer) {
+    QPrintPreviewDialog preview(&printer, this);
+    connect(&preview, &QPrintPreviewDialog::paintRequested, this,
+            [this](QPrinter* target) { Print(*target); });
+    preview.exec();
+}
+
+void LogWindow::closeEvent(QCloseEvent* event) {
+    bool accept = true;
+    Q_EMIT closeRequested(this, accept);
+    if (!accept) {
+        event->ignore();
+        return;
+    }
+    Q_EMIT aboutToClose(this);
+    QMdiSubWindow::closeEvent(event);
+}
+
+} // namespace calvora

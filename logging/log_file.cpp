@@ -1,0 +1,493 @@
+#include "logging/log_file.h"
+
+#include "chart/time_axis.h"
+#include "logging/sqlite_database.h"
+#include "protocol/text.h"
+
+#include <array>
+#include <cmath>
+#include <cstdio>
+#include <ctime>
+#include <fstream>
+#include <limits>
+
+namespace calvora {
+
+namespace {
+
+constexpr int64_t kDayMs = 86'400'000;
+
+// The time of a sample column as ISO 8601 UTC with milliseconds, in SQL.
+#define CALVORA_ISO_TIME(column)                                                                             \
+    "strftime('%Y-%m-%dT%H:%M:%S', " column " / 1000, 'unixepoch') || printf('.%03dZ', " column " % 1000)"
+
+constexpr const char* kSchema =
+    "BEGIN;"
+    "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
+    "CREATE TABLE state(id INTEGER PRIMARY KEY, function TEXT NOT NULL, mode TEXT NOT NULL, unit TEXT NOT "
+    "NULL,"
+    " divisor INTEGER NOT NULL, full_scale REAL NOT NULL, low_limit REAL NOT NULL, flags INTEGER NOT NULL);"
+    "CREATE TABLE sample(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, count INTEGER, state INTEGER NOT NULL);"
+    "CREATE TABLE gap(id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, reason TEXT NOT "
+    "NULL,"
+    " before_sample INTEGER NOT NULL);"
+    "CREATE TABLE summary(bucket INTEGER PRIMARY KEY, first_ms INTEGER NOT NULL, last_ms INTEGER NOT NULL,"
+    " min REAL, max REAL, first REAL, last REAL);"
+    "CREATE VIEW readings(time_utc, value, unit, function, mode, full_scale, meter) AS "
+    "SELECT " CALVORA_ISO_TIME("s.t") ", s.count * 1.0 / st.divisor, st.unit, st.function, st.mode, "
+                                      "st.full_scale,"
+                                      " (SELECT value FROM meta WHERE key = 'model')"
+                                      " FROM sample AS s JOIN state AS st ON st.id = s.state ORDER BY s.id;"
+                                      "CREATE VIEW gaps(start_utc, end_utc, reason) AS "
+                                      "SELECT " CALVORA_ISO_TIME(
+                                          "start_ms") ", CASE WHEN end_ms IS NULL THEN NULL "
+                                                      "ELSE " CALVORA_ISO_TIME("end_ms") " END, reason FROM "
+                                                                                         "gap ORDER BY id;";
+
+#undef CALVORA_ISO_TIME
+
+float NullableFloat(const SqliteStatement& row, int column) {
+    return row.IsNull(column) ? std::numeric_limits<float>::quiet_NaN()
+                              : static_cast<float>(row.Real(column));
+}
+
+Failure<NoKind> Damaged(const std::u16string& reason) {
+    return Failure(u"The log file is damaged: " + reason);
+}
+
+// Reads the 2-digit (or 3, 4 ...) number at text[at], advancing `at`. Fails on anything else.
+bool Number(std::string_view text, size_t& at, size_t digits, int& out) {
+    if (at + digits > text.size())
+        return false;
+    out = 0;
+    for (size_t i = 0; i < digits; ++i) {
+        const char c = text[at + i];
+        if (c < '0' || c > '9')
+            return false;
+        out = out * 10 + (c - '0');
+    }
+    at += digits;
+    return true;
+}
+
+} // namespace
+
+std::string FormatIsoUtc(int64_t utcMs) {
+    const int64_t day = FloorDiv(utcMs, kDayMs);
+    const int64_t inDay = utcMs - day * kDayMs;
+    const CivilDate date = CivilFromDays(day);
+    char text[48];
+    std::snprintf(text, sizeof text, "%04d-%02d-%02dT%02d:%02d:%02d.%03dZ", date.year, date.month, date.day,
+                  static_cast<int>(inDay / 3'600'000), static_cast<int>(inDay / 60'000 % 60),
+                  static_cast<int>(inDay / 1000 % 60), static_cast<int>(inDay % 1000));
+    return text;
+}
+
+std::optional<int64_t> ParseIsoTime(std::string_view text) {
+    size_t at = 0;
+    int year = 0;
+    int month = 0;
+    int day = 0;
+    int hour = 0;
+    int minute = 0;
+    int second = 0;
+    int millisecond = 0;
+    if (!Number(text, at, 4, year) || at >= text.size() || text[at++] != '-' || !Number(text, at, 2, month) ||
+        at >= text.size() || text[at++] != '-' || !Number(text, at, 2, day))
+        return std::nullopt;
+    if (month < 1 || month > 12 || day < 1 || day > 31)
+        return std::nullopt;
+    if (at < text.size() && (text[at] == 'T' || text[at] == ' ')) {
+        ++at;
+        if (!Number(text, at, 2, hour) || at >= text.size() || text[at++] != ':' ||
+            !Number(text, at, 2, minute))
+            return std::nullopt;
+        if (at < text.size() && text[at] == ':') {
+            ++at;
+            if (!Number(text, at, 2, second))
+                return std::nullopt;
+            if (at < text.size() && (text[at] == '.' || text[at] == ',')) {
+                ++at;
+                // Fractions finer than a millisecond are cut.
+                int digits = 0;
+                while (at < text.size() && text[at] >= '0' && text[at] <= '9') {
+                    if (digits < 3)
+                        millisecond = millisecond * 10 + (text[at] - '0');
+                    ++digits;
+                    ++at;
+                }
+                if (digits == 0)
+                    return std::nullopt;
+                for (; digits < 3; ++digits)
+                    millisecond *= 10;
+            }
+        }
+    }
+    if (hour > 23 || minute > 59 || second > 60)
+        return std::nullopt;
+    const int64_t civil = DaysFromCivil({year, month, day});
+    if (CivilFromDays(civil).day != day)
+        return std::nullopt; // 31 June and the like
+    const int64_t wallMs = ((civil * 24 + hour) * 60 + minute) * 60'000 + second * 1000 + millisecond;
+    if (at == text.size()) {
+        // No zone: the local clock, as the user reads the chart and the list.
+        std::tm local{};
+        local.tm_year = year - 1900;
+        local.tm_mon = month - 1;
+        local.tm_mday = day;
+        local.tm_hour = hour;
+        local.tm_min = minute;
+        local.tm_sec = second;
+        local.tm_isdst = -1;
+        const std::time_t seconds = std::mktime(&local);
+        if (seconds == static_cast<std::time_t>(-1) && !(year == 1969 && month == 12 && day == 31))
+            return std::nullopt;
+        return int64_t{seconds} * 1000 + millisecond;
+    }
+    if (text[at] == 'Z' && at + 1 == text.size())
+        return wallMs;
+    if (text[at] != '+' && text[at] != '-')
+        return std::nullopt;
+    const int sign = text[at++] == '-' ? -1 : 1;
+    int offsetHours = 0;
+    int offsetMinutes = 0;
+    if (!Number(text, at, 2, offsetHours))
+        return std::nullopt;
+    if (at < text.size() && text[at] == ':')
+        ++at;
+    if (at < text.size() && !Number(text, at, 2, offsetMinutes))
+        return std::nullopt;
+    if (at != text.size() || offsetHours > 23 || offsetMinutes > 59)
+        return std::nullopt;
+    return wallMs - sign * (offsetHours * 3'600'000 + offsetMinutes * 60'000);
+}
+
+Outcome<void> CreateLogSchema(SqliteDatabase& db, const std::map<std::string, std::string>& meta) {
+    char pragmas[160];
+    std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;",
+                  kLogApplicationId, kLogSchemaVersion);
+    if (auto done = db.Execute(pragmas); !done)
+        return done;
+    // WAL: readers (another program, the same one following) never block the writer, and a crash leaves
+    // the file as it was at the last commit without a recovery step of ours.
+    if (auto done = db.Execute("PRAGMA journal_mode = WAL;"); !done)
+        return done;
+    if (auto done = db.Execute(kSchema); !done) {
+        (void)db.Execute("ROLLBACK;");
+        return done;
+    }
+    Outcome<SqliteStatement> insert =
+        SqliteStatement::Prepare(db, "INSERT INTO meta(key, value) VALUES(?1, ?2)");
+    if (!insert) {
+        (void)db.Execute("ROLLBACK;");
+        return insert.failure();
+    }
+    for (const auto& [key, value] : meta) {
+        insert.value().Bind(1, std::string_view(key));
+        insert.value().Bind(2, std::string_view(value));
+        if (auto done = insert.value().Run(); !done) {
+            (void)db.Execute("ROLLBACK;");
+            return done;
+        }
+    }
+    return db.Execute("COMMIT;");
+}
+
+// ------------------------------------------------------------------------------------------ reader
+
+LogFileReader::LogFileReader(std::unique_ptr<SqliteDatabase> db) : db_(std::move(db)) {
+}
+
+LogFileReader::~LogFileReader() = default;
+
+bool LooksLikeLogFile(const std::filesystem::path& path) {
+    std::ifstream in(path, std::ios::binary);
+    std::array<char, 72> header{};
+    if (!in.read(header.data(), header.size()))
+        return false;
+    static constexpr char kMagic[] = "SQLite format 3";
+    if (std::string_view(header.data(), 16) != std::string_view(kMagic, 16))
+        return false;
+    const auto byte = [&](int i) {
+        return static_cast<uint32_t>(static_cast<uint8_t>(header[static_cast<size_t>(i)]));
+    };
+    const uint32_t id = byte(68) << 24 | byte(69) << 16 | byte(70) << 8 | byte(71);
+    return id == static_cast<uint32_t>(kLogApplicationId);
+}
+
+Outcome<std::unique_ptr<LogFileReader>> LogFileReader::Open(const std::filesystem::path& path) {
+    std::error_code error;
+    if (!std::filesystem::is_regular_file(path, error))
+        return Failure(error ? fromUtf8(error.message()) : std::u16string(u"not a regular file"));
+    if (!LooksLikeLogFile(path))
+        return Failure(u"This is not a Calvora log file.");
+    Outcome<SqliteDatabase> db = SqliteDatabase::Open(path, SqliteDatabase::Mode::ReadOnly);
+    if (!db)
+        return db.failure();
+    auto owned = std::make_unique<SqliteDatabase>(std::move(db).value());
+    // Mapped pages spare a copy of every page read; a day's log is read in one pass.
+    (void)owned->Execute("PRAGMA mmap_size = 1073741824;");
+    Outcome<SqliteStatement> version = SqliteStatement::Prepare(*owned, "PRAGMA user_version");
+    if (!version)
+        return Damaged(version.reason());
+    const auto row = version.value().Step();
+    if (!row)
+        return Damaged(row.reason());
+    if (row.value() == SqliteStatement::Stepped::Row && version.value().Int(0) > kLogSchemaVersion)
+        return Failure(u"The log was written by a newer version of Calvora.");
+    return std::unique_ptr<LogFileReader>(new LogFileReader(std::move(owned)));
+}
+
+Outcome<std::map<std::string, std::string>> LogFileReader::ReadMeta() {
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(*db_, "SELECT key, value FROM meta");
+    if (!query)
+        return Damaged(query.reason());
+    std::map<std::string, std::string> meta;
+    for (;;) {
+        const auto row = query.value().Step();
+        if (!row)
+            return Damaged(row.reason());
+        if (row.value() == SqliteStatement::Stepped::Done)
+            return meta;
+        meta[query.value().Text(0)] = query.value().Text(1);
+    }
+}
+
+Outcome<std::vector<LogState>> LogFileReader::ReadStates() {
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(
+        *db_,
+        "SELECT id, function, mode, unit, divisor, full_scale, low_limit, flags FROM state ORDER BY id");
+    if (!query)
+        return Damaged(query.reason());
+    std::vector<LogState> states;
+    SqliteStatement& row = query.value();
+    for (;;) {
+        const auto stepped = row.Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            return states;
+        if (row.Int(0) != static_cast<int64_t>(states.size()) || states.size() >= LogDocument::kMaxStates)
+            return Damaged(u"its reading states are out of order");
+        LogState state;
+        state.functionName = row.Text16(1);
+        state.mode = row.Text16(2);
+        state.unit = row.Text16(3);
+        const int64_t divisor = row.Int(4);
+        if (divisor < 1 || divisor > 1'000'000)
+            return Damaged(u"a reading state has an impossible divisor");
+        state.divisor = static_cast<int32_t>(divisor);
+        state.fullScale = row.Real(5);
+        state.lowLimit = row.Real(6);
+        state.flags = static_cast<uint32_t>(row.Int(7));
+        states.push_back(std::move(state));
+    }
+}
+
+Outcome<std::vector<LogGap>> LogFileReader::ReadGaps() {
+    Outcome<SqliteStatement> query =
+        SqliteStatement::Prepare(*db_, "SELECT start_ms, end_ms, reason, before_sample FROM gap ORDER BY id");
+    if (!query)
+        return Damaged(query.reason());
+    std::vector<LogGap> gaps;
+    SqliteStatement& row = query.value();
+    for (;;) {
+        const auto stepped = row.Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            return gaps;
+        LogGap gap;
+        gap.startMs = row.Int(0);
+        if (!row.IsNull(1))
+            gap.endMs = row.Int(1);
+        gap.reason = row.Text16(2);
+        gap.before = static_cast<uint64_t>(std::max<int64_t>(row.Int(3), 0));
+        gaps.push_back(std::move(gap));
+    }
+}
+
+Outcome<uint64_t> LogFileReader::ReadCount() {
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(*db_, "SELECT max(id) FROM sample");
+    if (!query)
+        return Damaged(query.reason());
+    const auto row = query.value().Step();
+    if (!row)
+        return Damaged(row.reason());
+    return static_cast<uint64_t>(std::max<int64_t>(query.value().Int(0), 0));
+}
+
+Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t first, uint64_t limit, LogDocument& log) {
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(
+        *db_, "SELECT t, count, state FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2");
+    if (!query)
+        return Damaged(query.reason());
+    SqliteStatement& row = query.value();
+    row.Bind(1, static_cast<int64_t>(first));
+    row.Bind(2, static_cast<int64_t>(std::min<uint64_t>(limit, INT64_MAX)));
+    const std::vector<LogState>& states = log.states();
+    uint64_t read = 0;
+    for (;;) {
+        const auto stepped = row.Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            return read;
+        const int64_t state = row.Int(2);
+        if (state < 0 || static_cast<size_t>(state) >= states.size())
+            return Damaged(u"a reading names a state the file does not hold");
+        const float value = row.IsNull(1)
+                                ? std::numeric_limits<float>::quiet_NaN()
+                                : static_cast<float>(static_cast<int32_t>(row.Int(1))) /
+                                      static_cast<float>(states[static_cast<size_t>(state)].divisor);
+        if (!log.AppendQuietly(row.Int(0), value, static_cast<uint16_t>(state)))
+            return Failure(u"There is not enough memory for the log's readings.");
+        ++read;
+    }
+}
+
+Outcome<void> LogFileReader::BeginSnapshot() {
+    if (auto begun = db_->Execute("BEGIN;"); !begun)
+        return Damaged(begun.reason());
+    return {};
+}
+
+void LogFileReader::EndSnapshot() {
+    (void)db_->Execute("COMMIT;");
+}
+
+Outcome<LogOverview> LogFileReader::ReadOverview() {
+    // One snapshot, also while another program commits.
+    if (auto begun = db_->Execute("BEGIN;"); !begun)
+        return Damaged(begun.reason());
+    struct EndRead {
+        SqliteDatabase& db;
+        ~EndRead() { (void)db.Execute("COMMIT;"); }
+    } endRead{*db_};
+
+    LogOverview overview;
+    auto meta = ReadMeta();
+    if (!meta)
+        return meta.failure();
+    overview.meta = std::move(meta).value();
+    auto states = ReadStates();
+    if (!states)
+        return states.failure();
+    overview.states = std::move(states).value();
+    auto gaps = ReadGaps();
+    if (!gaps)
+        return gaps.failure();
+    overview.gaps = std::move(gaps).value();
+    auto count = ReadCount();
+    if (!count)
+        return count.failure();
+    overview.readingCount = count.value();
+
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(
+        *db_, "SELECT bucket, first_ms, last_ms, min, max, first, last FROM summary ORDER BY bucket");
+    if (!query)
+        return Damaged(query.reason());
+    SqliteStatement& row = query.value();
+    for (;;) {
+        const auto stepped = row.Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            break;
+        // Only whole buckets in order are trusted; whatever follows comes from the readings themselves.
+        if (row.Int(0) != static_cast<int64_t>(overview.buckets.size()) ||
+            (overview.buckets.size() + 1) * kLogBucketReadings > overview.readingCount)
+            break;
+        LogBucket bucket;
+        bucket.firstMs = row.Int(1);
+        bucket.lastMs = row.Int(2);
+        if (!row.IsNull(3)) {
+            bucket.range.min = static_cast<float>(row.Real(3));
+            bucket.range.max = static_cast<float>(row.Real(4));
+        }
+        bucket.first = NullableFloat(row, 5);
+        bucket.last = NullableFloat(row, 6);
+        bucket.count = kLogBucketReadings;
+        overview.buckets.push_back(bucket);
+    }
+
+    // The readings after the last stored bucket, summarised here.
+    LogDocument tail;
+    tail.SetStates(overview.states);
+    const uint64_t stored = overview.buckets.size() * uint64_t{kLogBucketReadings};
+    const Outcome<uint64_t> read = ReadReadings(stored, UINT64_MAX, tail);
+    if (!read)
+        return read.failure();
+    for (size_t i = 0; i < tail.readingCount(); i += kLogBucketReadings) {
+        LogBucket bucket;
+        const size_t end = std::min<size_t>(tail.readingCount(), i + kLogBucketReadings);
+        bucket.firstMs = tail.timeMs(i);
+        bucket.lastMs = tail.timeMs(end - 1);
+        for (size_t k = i; k < end; ++k)
+            bucket.range.Add(tail.value(k));
+        bucket.first = tail.value(i);
+        bucket.last = tail.value(end - 1);
+        bucket.count = static_cast<uint32_t>(end - i);
+        overview.buckets.push_back(bucket);
+    }
+    overview.readingCount = stored + tail.readingCount();
+    return overview;
+}
+
+Outcome<std::unique_ptr<LogDocument>> LoadLogFile(const std::filesystem::path& path) {
+    auto log = std::make_unique<LogDocument>();
+    LogFollower follower(path);
+    // The follower reads facts, states, gaps and readings in one snapshot.
+    const auto polled = follower.Poll(*log);
+    if (!polled)
+        return polled.failure();
+    log->title = path.filename().u16string();
+    return log;
+}
+
+Outcome<LogChanges> LogFollower::Poll(LogDocument& log) {
+    if (!reader_) {
+        auto opened = LogFileReader::Open(path_);
+        if (!opened)
+            return opened.failure();
+        reader_ = std::move(opened).value();
+    }
+    LogFileReader& file = *reader_;
+    // Readings name states committed with or before them: read both in one snapshot.
+    auto& db = *file.db_;
+    if (auto begun = db.Execute("BEGIN;"); !begun)
+        return Damaged(begun.reason());
+    struct EndRead {
+        SqliteDatabase& db;
+        ~EndRead() { (void)db.Execute("COMMIT;"); }
+    } endRead{db};
+
+    LogChanges changes;
+    auto states = file.ReadStates();
+    if (!states)
+        return states.failure();
+    if (states.value().size() > log.states().size())
+        log.SetStates(std::move(states).value());
+    const uint64_t first = log.readingCount();
+    const Outcome<uint64_t> read = file.ReadReadings(first, UINT64_MAX, log);
+    if (!read)
+        return read.failure();
+    auto gaps = file.ReadGaps();
+    if (!gaps)
+        return gaps.failure();
+    auto meta = file.ReadMeta();
+    if (!meta)
+        return meta.failure();
+    changes.readings = read.value();
+    if (read.value() > 0)
+        log.AnnounceAppended(first, read.value());
+    if (gaps.value() != log.gaps() || meta.value() != log.meta()) {
+        log.SetGaps(std::move(gaps).value());
+        log.SetMeta(std::move(meta).value());
+        log.AnnounceGapsChanged();
+        changes.gapsOrFacts = true;
+    }
+    return changes;
+}
+
+} // namespace calvora

@@ -1,0 +1,95 @@
+// Writes a continuous log's file on a thread of its own. The caller hands each reading over at once (a copy
+// under a lock, nothing more); the thread commits whatever has gathered every 200 ms and at close, each
+// commit synced to the disk, so a crash, a kill or a power cut loses at most the last quarter second and a
+// slow disk never holds up the program.
+#pragma once
+
+#include "logging/log_document.h"
+#include "protocol/outcome.h"
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <thread>
+#include <vector>
+
+namespace calvora {
+
+class SqliteDatabase;
+
+class LogWriter {
+public:
+    static constexpr std::chrono::milliseconds kCommitInterval{200};
+
+    // Creates the file, which must not exist yet, with its tables and `meta`, and starts the thread.
+    static Outcome<std::unique_ptr<LogWriter>> Create(const std::filesystem::path& path,
+                                                      const std::map<std::string, std::string>& meta);
+    ~LogWriter();
+    LogWriter(const LogWriter&) = delete;
+    LogWriter& operator=(const LogWriter&) = delete;
+
+    // State `id` of the log's states; added before the first reading that uses it.
+    void AddState(uint16_t id, const LogState& state);
+    // The next reading; `value` is what the summary keeps of it (NaN for an overload).
+    void Append(int64_t timeMs, std::optional<int32_t> count, uint16_t state, float value);
+    // Gap number `index` (in the order the gaps opened) as it is now.
+    void PutGap(size_t index, const LogGap& gap);
+    void PutMeta(const std::string& key, const std::string& value);
+
+    // Commits what is left, folds the write-ahead log into the file and closes it. The first failure of
+    // the writer, if any. Later calls return the same.
+    Outcome<void> Close();
+    // Writing has stopped on this failure (a full disk, a file that went away); fine until then.
+    Outcome<void> health() const;
+    uint64_t committedReadings() const { return committed_.load(); }
+    // The file and its write-ahead log together.
+    uintmax_t fileBytes() const;
+    const std::filesystem::path& path() const { return path_; }
+
+private:
+    struct Reading {
+        int64_t timeMs;
+        std::optional<int32_t> count;
+        uint16_t state;
+        float value;
+    };
+    struct Batch {
+        std::vector<std::pair<uint16_t, LogState>> states;
+        std::vector<Reading> readings;
+        std::vector<std::pair<size_t, LogGap>> gaps;
+        std::vector<std::pair<std::string, std::string>> meta;
+        bool empty() const { return states.empty() && readings.empty() && gaps.empty() && meta.empty(); }
+    };
+    class Statements;
+
+    LogWriter(std::filesystem::path path, std::unique_ptr<SqliteDatabase> db);
+    void Run();
+    Outcome<void> Commit(Batch& batch);
+    void Fail(const std::u16string& reason);
+
+    std::filesystem::path path_;
+    std::unique_ptr<SqliteDatabase> db_;
+    std::unique_ptr<Statements> statements_;
+    std::thread thread_;
+
+    mutable std::mutex mutex_;
+    std::condition_variable wake_;
+    Batch pending_;
+    bool closing_ = false;
+    std::optional<std::u16string> failure_;
+    bool closed_ = false;
+
+    std::atomic<uint64_t> committed_{0};
+    // The thread's own: readings written so far and the summary bucket being filled.
+    uint64_t written_ = 0;
+    LogBucket bucket_;
+};
+
+} // namespace calvora

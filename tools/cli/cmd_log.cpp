@@ -1,0 +1,274 @@
+// calvora-cli log: a continuous log from a receiver or a capture file into FILE.calvlog; and what info,
+// export and convert do with logs.
+#include "logging/continuous_log.h"
+#include "logging/log_export.h"
+#include "logging/log_file.h"
+#include "protocol/text.h"
+#include "recording/record_file.h"
+#include "recording/recording_document.h"
+#include "tools/cli/command_registry.h"
+#include "tools/cli/json_output.h"
+#include "tools/cli/log_files.h"
+#include "tools/cli/output.h"
+#include "tools/cli/session.h"
+
+#include <cinttypes>
+#include <cstdio>
+#include <iostream>
+
+namespace calvora::cli {
+
+namespace {
+
+std::string Elapsed(int64_t ms) {
+    const int64_t seconds = std::max<int64_t>(ms, 0) / 1000;
+    char text[32];
+    std::snprintf(text, sizeof text, "%" PRId64 ":%02d:%02d", seconds / 3600,
+                  static_cast<int>(seconds / 60 % 60), static_cast<int>(seconds % 60));
+    return text;
+}
+
+std::string Size(uintmax_t bytes) {
+    char text[32];
+    if (bytes >= 10u * 1024 * 1024)
+        std::snprintf(text, sizeof text, "%.0f MB", static_cast<double>(bytes) / (1024 * 1024));
+    else if (bytes >= 10u * 1024)
+        std::snprintf(text, sizeof text, "%.0f kB", static_cast<double>(bytes) / 1024);
+    else
+        std::snprintf(text, sizeof text, "%ju bytes", bytes);
+    return text;
+}
+
+std::string WithLogExtension(const std::string& out) {
+    const std::filesystem::path path(out);
+    return path.extension() == kLogExtension ? out : out + std::string(kLogExtension);
+}
+
+struct LogOptions {
+    std::string port;
+    std::string input;
+    std::string out;
+    double duration = 0;
+    uint64_t samples = 0;
+};
+
+int RunLog(const LogOptions& options) {
+    if (!Exclusive(options.port, options.input))
+        return ExitUsage;
+    const std::filesystem::path path = WithLogExtension(options.out);
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        std::cerr << "calvora-cli: " << path.string() << " already exists\n";
+        return ExitUsage;
+    }
+    LogStopCondition stop;
+    if (options.duration > 0) {
+        stop.kind = LogStopCondition::Kind::Duration;
+        stop.durationMs = static_cast<int64_t>(options.duration * 1000);
+    } else if (options.samples > 0) {
+        stop.kind = LogStopCondition::Kind::Readings;
+        stop.readings = options.samples;
+    }
+
+    Session session;
+    session.state.SetApplicationName(std::string("calvora-cli ") + CALVORA_VERSION);
+    InterruptGuard guard;
+    const bool terminal = ::isatty(STDERR_FILENO);
+    auto progress = [&](bool last) {
+        const ContinuousLog* log = session.state.currentLog();
+        if (!terminal || log == nullptr)
+            return;
+        std::fprintf(stderr, "\rLogged %" PRIu64 " readings, %s, %s   ", log->readingCount(),
+                     Elapsed(log->elapsedMs(session.state.NowMs())).c_str(), Size(log->fileBytes()).c_str());
+        if (last)
+            std::fputc('\n', stderr);
+    };
+    session.view.onNoSignal = [&] {
+        if (terminal)
+            std::fputc('\n', stderr);
+        std::cerr << "calvora-cli: no signal; the log goes on and the receiver is reopened when it is back\n";
+    };
+
+    if (!options.input.empty()) {
+        session.state.SelectCaptureSource();
+        if (const Outcome<void> started = session.state.StartLogging(path, stop); !started) {
+            std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
+            return ExitFailure;
+        }
+        const Feed fed =
+            session.FeedFile(options.input, [&] { return !session.state.logging() || interrupted; });
+        session.state.StopLogging(interrupted ? LogEnd::Stopped : LogEnd::EndOfInput);
+        if (fed == Feed::Refused) {
+            std::filesystem::remove(path, error);
+            return ExitUsage;
+        }
+    } else {
+        if (!session.Open(options.port))
+            return ExitFailure;
+        if (const Outcome<void> started = session.state.StartLogging(path, stop); !started) {
+            std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
+            session.state.ClosePort();
+            return ExitFailure;
+        }
+        auto shown = Clock::now();
+        while (session.state.logging() && !interrupted) {
+            session.Turn();
+            if (Clock::now() - shown >= std::chrono::milliseconds(200)) {
+                progress(false);
+                shown = Clock::now();
+            }
+        }
+        progress(true);
+        session.state.StopLogging(LogEnd::Stopped);
+        session.state.ClosePort();
+    }
+
+    const ContinuousLog* log = session.state.currentLog();
+    if (log == nullptr)
+        return ExitFailure;
+    std::cout << path.string() << '\n';
+    std::cerr << "calvora-cli: logged " << log->readingCount() << " readings in "
+              << Elapsed(log->elapsedMs(session.state.NowMs())) << ", " << log->document().gaps().size()
+              << (log->document().gaps().size() == 1 ? " gap\n" : " gaps\n");
+    const bool failed = log->end() == LogEnd::WriteFailed || log->end() == LogEnd::OutOfMemory;
+    return failed ? ExitFailure : ExitOk;
+}
+
+// Texts from a file as a terminal may show them: control characters become visible escapes.
+std::string Printable(const std::string& text) {
+    std::string shown;
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
+        if (byte < 0x20 || byte == 0x7F) {
+            char escape[8];
+            std::snprintf(escape, sizeof escape, "\\x%02x", byte);
+            shown += escape;
+        } else {
+            shown += c;
+        }
+    }
+    return shown;
+}
+
+std::optional<int64_t> SpanTime(const std::string& text, const char* option) {
+    const std::optional<int64_t> time = ParseIsoTime(text);
+    if (!time)
+        std::cerr << "calvora-cli: " << option
+                  << " takes an ISO 8601 time such as 2026-12-09T08:15:02Z, not '" << text << "'\n";
+    return time;
+}
+
+const bool registered = [] {
+    registerCommand(
+        {"log", "Log live readings without a limit into FILE.calvlog (an SQLite file)", 25,
+         [](CLI::App& sub) {
+             auto options = std::make_shared<LogOptions>();
+             auto* port =
+                 sub.add_option("--port", options->port, "Device path or COM number")->check(kPortValidator);
+             auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
+             port->excludes(input);
+             sub.add_option("--out", options->out, "The log file to create (.calvlog is added when missing)")
+                 ->required();
+             auto* duration = sub.add_option("--duration", options->duration, "Stop after S seconds")
+                                  ->check(CLI::Range(0.001, 1e9));
+             auto* samples = sub.add_option("--samples", options->samples, "Stop after N readings")
+                                 ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40));
+             duration->excludes(samples);
+             return CommandRunner([options] { return RunLog(*options); });
+         }});
+    return true;
+}();
+
+} // namespace
+
+bool IsLogFile(const std::string& file) {
+    return LooksLikeLogFile(file);
+}
+
+int LoadLogAsRecording(const std::string& file, const TimeSpanOptions& span, RecordingDocument& recording) {
+    std::optional<int64_t> from;
+    std::optional<int64_t> to;
+    if (!span.from.empty() && !(from = SpanTime(span.from, "--from")))
+        return ExitUsage;
+    if (!span.to.empty() && !(to = SpanTime(span.to, "--to")))
+        return ExitUsage;
+    auto loaded = LoadLogFile(file);
+    if (!loaded) {
+        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(loaded.reason()) << '\n';
+        return ExitUsage;
+    }
+    const LogDocument& log = *loaded.value();
+    const LogRange range = RangeOfTimes(log, from, to);
+    if (range.count() > kMaxExportReadings) {
+        std::cerr << "calvora-cli: " << toUtf8(RangeTooLongMessage(range.count())) << "\n"
+                  << "calvora-cli: the log runs from " << FormatIsoUtc(log.firstTime()) << " to "
+                  << FormatIsoUtc(log.lastTime()) << "; choose a part of it with --from and --to\n";
+        return ExitFailure;
+    }
+    if (const Outcome<void> exported = ExportRange(log, range, recording); !exported) {
+        std::cerr << "calvora-cli: " << toUtf8(exported.reason()) << '\n';
+        return ExitFailure;
+    }
+    return ExitOk;
+}
+
+int PrintLogInfo(const std::string& file, bool json) {
+    auto reader = LogFileReader::Open(file);
+    if (!reader) {
+        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(reader.reason()) << '\n';
+        return ExitUsage;
+    }
+    const auto overview = reader.value()->ReadOverview();
+    if (!overview) {
+        std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(overview.reason()) << '\n';
+        return ExitUsage;
+    }
+    const LogOverview& log = overview.value();
+    const auto meta = [&](const char* key) {
+        const auto found = log.meta.find(key);
+        return found == log.meta.end() ? std::string() : found->second;
+    };
+    const bool any = !log.buckets.empty();
+    if (json) {
+        Json out;
+        out["kind"] = "log";
+        out["model"] = meta("model");
+        out["readingCount"] = log.readingCount;
+        out["first"] = any ? Json(FormatIsoUtc(log.buckets.front().firstMs)) : Json(nullptr);
+        out["last"] = any ? Json(FormatIsoUtc(log.buckets.back().lastMs)) : Json(nullptr);
+        Json gaps = Json::array();
+        for (const LogGap& gap : log.gaps) {
+            Json entry;
+            entry["start"] = FormatIsoUtc(gap.startMs);
+            entry["end"] = gap.endMs ? Json(FormatIsoUtc(*gap.endMs)) : Json(nullptr);
+            entry["reason"] = toUtf8(gap.reason);
+            gaps.push_back(std::move(entry));
+        }
+        out["gaps"] = std::move(gaps);
+        out["finished"] = log.finished();
+        Json facts = Json::object();
+        for (const auto& [key, value] : log.meta)
+            facts[key] = value;
+        out["meta"] = std::move(facts);
+        std::cout << out.dump(-1, ' ', false, Json::error_handler_t::replace) << '\n';
+        return ExitOk;
+    }
+    std::printf("File:      %s\n", Printable(file).c_str());
+    std::printf("Kind:      continuous log%s\n",
+                log.finished() ? "" : " (still being written, or cut short)");
+    std::printf("Model:     %s\n", Printable(meta("model")).c_str());
+    std::printf("Readings:  %" PRIu64 "\n", log.readingCount);
+    if (any) {
+        std::printf("First:     %s\n", FormatIsoUtc(log.buckets.front().firstMs).c_str());
+        std::printf("Last:      %s\n", FormatIsoUtc(log.buckets.back().lastMs).c_str());
+    }
+    std::printf("Receiver:  %s\n", Printable(meta("receiver")).c_str());
+    std::printf("Gaps:      %zu\n", log.gaps.size());
+    for (const LogGap& gap : log.gaps)
+        std::printf("           %s .. %s  %s\n", FormatIsoUtc(gap.startMs).c_str(),
+                    gap.endMs ? FormatIsoUtc(*gap.endMs).c_str() : "(open)",
+                    Printable(toUtf8(gap.reason)).c_str());
+    return ExitOk;
+}
+
+} // namespace calvora::cli

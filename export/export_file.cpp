@@ -46,6 +46,9 @@ std::u16string ExportProblem(const ExportOptions& options, uint64_t sampleCount)
     }
     if (options.format == ExportFormat::Csv && !options.csv.valid())
         return u"a decimal comma cannot go with the comma delimiter";
+    if (options.format == ExportFormat::RecorderText && range.count() > kMaxTextExportSamples)
+        return fromUtf8("the .csv Save writes holds at most 180,000 samples, not " +
+                        std::to_string(range.count()));
     if (options.format == ExportFormat::Xlsx && range.count() > kMaxXlsxSamples)
         return fromUtf8("a sheet holds at most 1,048,575 samples, not " + std::to_string(range.count()));
     return {};

@@ -2,6 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "logging/log_document.h"
+#include "logging/log_samples.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 
@@ -69,11 +70,7 @@ Outcome<void> ExportRange(const LogDocument& log, const LogRange& range, Recordi
                                       recording.Intern(state.unit)};
             interned[stateIndex] = true;
         }
-        float value = log.value(i);
-        if (std::isnan(value))
-            value = (state.flags & kLogUnderload) != 0 ? -std::numeric_limits<float>::infinity()
-                                                       : std::numeric_limits<float>::infinity();
-        recording.SetValue(row, 0, value, static_cast<float>(state.fullScale));
+        recording.SetValue(row, 0, RecordedValue(log.value(i), state), static_cast<float>(state.fullScale));
         recording.SetLowLimit(row, static_cast<int32_t>(state.lowLimit));
         const int64_t second = log.timeMs(i) >= 0 ? log.timeMs(i) / 1000 : (log.timeMs(i) - 999) / 1000;
         if (second != lastSecond) {

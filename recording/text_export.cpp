@@ -12,7 +12,7 @@ namespace {
 constexpr std::u16string_view kTitle = u"                            Multimeter Data File";
 constexpr std::u16string_view kGroupHeader = u"No.\tChannel\t Function\tData Value\tUnit\tTime\t";
 constexpr std::u16string_view kLineEnd = u"\r\n";
-constexpr uint32_t kDataGroups = 3;
+constexpr uint32_t kDataGroups = kMaxTextExportSamples / kExportGroupRows;
 
 void WriteNumber(BufferedWriter& out, uint64_t n) {
     char digits[24];

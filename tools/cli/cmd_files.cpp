@@ -2,6 +2,8 @@
 // rewrite it with the record writer. These are how files are checked from outside the program.
 #include "chart/chart_layout.h"
 #include "export/export_file.h"
+#include "logging/log_document.h"
+#include "logging/log_samples.h"
 #include "protocol/formatters.h"
 #include "protocol/hex_text.h"
 #include "protocol/text.h"
@@ -18,7 +20,9 @@
 #include <charconv>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <iostream>
+#include <memory>
 
 namespace calvora::cli {
 
@@ -176,16 +180,20 @@ int RunExport(const ExportCommandOptions& command) {
                "fields): add --delimiter ';' or --delimiter tab\n";
         return ExitUsage;
     }
+    // A continuous log is exported as it is, its span chosen by time; a recording's by sample number.
     RecordingDocument document;
-    // A continuous log's span is chosen by time, a recording's by sample number.
-    const bool log = IsLogFile(command.file);
-    const int code = log ? LoadLogAsRecording(command.file, command.range.timeSpan(), document)
-                         : LoadRecording(command.file, document);
-    if (code != ExitOk)
-        return code;
-    const DocumentSamples samples(document);
-    if (!log) {
-        const Outcome<SampleNumbers> range = command.range.Resolve(samples.sampleCount());
+    OpenedLog log;
+    std::unique_ptr<SampleSource> source;
+    if (IsLogFile(command.file)) {
+        if (const int code = OpenLogSpan(command.file, command.range.timeSpan(), log); code != ExitOk)
+            return code;
+        source = std::make_unique<LogSamples>(
+            *log.log, log.range, fromUtf8(std::filesystem::path(command.file).filename().string()));
+    } else {
+        if (const int code = LoadRecording(command.file, document); code != ExitOk)
+            return code;
+        source = std::make_unique<DocumentSamples>(document);
+        const Outcome<SampleNumbers> range = command.range.Resolve(source->sampleCount());
         if (!range) {
             std::cerr << "calvora-cli: " << toUtf8(range.reason()) << "\n";
             return ExitUsage;
@@ -193,6 +201,7 @@ int RunExport(const ExportCommandOptions& command) {
         if (command.range.given())
             options.range = range.value();
     }
+    const SampleSource& samples = *source;
     if (const std::u16string problem = ExportProblem(options, samples.sampleCount()); !problem.empty()) {
         std::cerr << "calvora-cli: " << toUtf8(problem) << "\n";
         return ExitUsage;

@@ -185,7 +185,7 @@ bool IsLogFile(const std::string& file) {
     return LooksLikeLogFile(file);
 }
 
-int LoadLogAsRecording(const std::string& file, const TimeSpanOptions& span, RecordingDocument& recording) {
+int OpenLogSpan(const std::string& file, const TimeSpanOptions& span, OpenedLog& opened) {
     std::optional<int64_t> from;
     std::optional<int64_t> to;
     if (!span.from.empty() && !(from = SpanTime(span.from, "--from")))
@@ -197,15 +197,23 @@ int LoadLogAsRecording(const std::string& file, const TimeSpanOptions& span, Rec
         std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(loaded.reason()) << '\n';
         return ExitUsage;
     }
-    const LogDocument& log = *loaded.value();
-    const LogRange range = RangeOfTimes(log, from, to);
-    if (range.count() > kMaxExportReadings) {
-        std::cerr << "calvora-cli: " << toUtf8(RangeTooLongMessage(range.count())) << "\n"
+    opened.log = std::move(loaded).value();
+    opened.range = RangeOfTimes(*opened.log, from, to);
+    return ExitOk;
+}
+
+int LoadLogAsRecording(const std::string& file, const TimeSpanOptions& span, RecordingDocument& recording) {
+    OpenedLog opened;
+    if (const int code = OpenLogSpan(file, span, opened); code != ExitOk)
+        return code;
+    const LogDocument& log = *opened.log;
+    if (opened.range.count() > kMaxExportReadings) {
+        std::cerr << "calvora-cli: " << toUtf8(RangeTooLongMessage(opened.range.count())) << "\n"
                   << "calvora-cli: the log runs from " << FormatIsoUtc(log.firstTime()) << " to "
                   << FormatIsoUtc(log.lastTime()) << "; choose a part of it with --from and --to\n";
         return ExitFailure;
     }
-    if (const Outcome<void> exported = ExportRange(log, range, recording); !exported) {
+    if (const Outcome<void> exported = ExportRange(log, opened.range, recording); !exported) {
         std::cerr << "calvora-cli: " << toUtf8(exported.reason()) << '\n';
         return ExitFailure;
     }

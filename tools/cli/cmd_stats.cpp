@@ -1,12 +1,16 @@
 // calvora-cli stats: count, extremes, mean and standard deviation of a recording's readings, per function
 // and unit, over the whole file or a range of sample numbers.
+#include "logging/log_document.h"
+#include "logging/log_samples.h"
 #include "measure/statistics.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
 #include "tools/cli/json_output.h"
+#include "tools/cli/log_files.h"
 #include "tools/cli/output.h"
 
+#include <filesystem>
 #include <iostream>
 #include <memory>
 #include <optional>
@@ -18,11 +22,20 @@ namespace {
 // The readings of FILE, and what holds them while they are read.
 struct OpenedSource {
     std::unique_ptr<RecordingDocument> document;
+    OpenedLog log;
     std::unique_ptr<SampleSource> samples;
 };
 
 // Prints why not and gives the exit code when FILE holds no readings this command can read.
 int Open(const std::string& file, OpenedSource& opened) {
+    if (IsLogFile(file)) {
+        // A log is read as it is, however long: the figures need no recording of it.
+        if (const int code = OpenLogSpan(file, {}, opened.log); code != ExitOk)
+            return code;
+        opened.samples = std::make_unique<LogSamples>(
+            *opened.log.log, opened.log.range, fromUtf8(std::filesystem::path(file).filename().string()));
+        return ExitOk;
+    }
     opened.document = std::make_unique<RecordingDocument>();
     if (const int code = LoadRecording(file, *opened.document); code != ExitOk)
         return code;

@@ -2,10 +2,14 @@
 // log (or a span of time of it) as the recording it makes.
 #pragma once
 
+#include "logging/log_range.h"
+
+#include <memory>
 #include <optional>
 #include <string>
 
 namespace calvora {
+class LogDocument;
 class RecordingDocument;
 } // namespace calvora
 
@@ -20,6 +24,16 @@ struct TimeSpanOptions {
     std::string to;
     bool given() const { return !from.empty() || !to.empty(); }
 };
+
+// A log read whole, and the readings of it a span of time chooses.
+struct OpenedLog {
+    std::unique_ptr<LogDocument> log;
+    LogRange range;
+};
+
+// Reads the log FILE and finds `span` in it. ExitOk, or the exit code after saying why on standard error (a
+// bad time, an unreadable log).
+int OpenLogSpan(const std::string& file, const TimeSpanOptions& span, OpenedLog& opened);
 
 // Fills `recording` with the readings of `span` of the log FILE. ExitOk, or the exit code after saying why
 // on standard error (a bad time, an unreadable log, a span longer than a recording holds).

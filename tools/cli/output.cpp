@@ -7,7 +7,6 @@
 #include "recording/recording_document.h"
 #include "recording/save.h"
 #include "tools/cli/command_registry.h"
-#include "tools/cli/log_files.h"
 
 #include <cerrno>
 #include <cstdio>
@@ -18,8 +17,6 @@
 namespace calvora::cli {
 
 int LoadRecording(const std::string& file, RecordingDocument& document) {
-    if (IsLogFile(file))
-        return LoadLogAsRecording(file, {}, document);
     const auto read = ReadDocumentFile(file, document);
     if (read) {
         // As a document window titles it.

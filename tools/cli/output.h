@@ -16,9 +16,8 @@ class RecordingState;
 
 namespace calvora::cli {
 
-// Reads a .recorder file, a csv export or a whole continuous log (at most as many readings as a recording
-// holds) into `document` and prepares it as its chart would show it. ExitOk, or the exit code after the
-// reason on standard error (a file that cannot be read, or is no recording).
+// Reads a .recorder file or a csv export into `document` and prepares it as its chart would show it. ExitOk,
+// or ExitUsage with the reason on standard error (a file that cannot be read, or is no recording).
 int LoadRecording(const std::string& file, RecordingDocument& document);
 
 // Writes BASE.recorder and BASE.csv as the Save command does and prints their paths, one per line.

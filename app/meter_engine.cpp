@@ -2,6 +2,7 @@
 
 #include "chart/chart_layout.h"
 #include "chart/time_axis.h"
+#include "protocol/formatters.h"
 #include "protocol/meter_tables.h"
 #include "protocol/pairing.h"
 #include "protocol/text.h"
@@ -32,20 +33,14 @@ constexpr uint8_t kDataBits = 8;
 constexpr uint8_t kStopOne = 0;
 constexpr uint8_t kFlowNone = 0;
 
-// "1,234": a count as the status bar words it, with thousands grouped.
-std::u16string GroupedCount(uint32_t count) {
-    std::string digits = std::to_string(count);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), 1, ',');
-    return fromAscii(digits);
-}
-
 // What the status bar says when a recording ends; empty where the window that showed it is gone.
 std::u16string RecordingEndStatus(RecordingEnd why, uint32_t samples) {
-    const std::u16string kept = GroupedCount(samples) + (samples == 1 ? u" sample kept." : u" samples kept.");
+    const std::u16string kept =
+        GroupedNumber(samples) + (samples == 1 ? u" sample kept." : u" samples kept.");
     switch (why) {
     case RecordingEnd::PlannedCount:
-        return u"Recording complete - " + GroupedCount(samples) + (samples == 1 ? u" sample." : u" samples.");
+        return u"Recording complete - " + GroupedNumber(samples) +
+               (samples == 1 ? u" sample." : u" samples.");
     case RecordingEnd::Stopped:
         return u"Recording stopped, " + kept;
     case RecordingEnd::ReceiverRemoved:

@@ -3,6 +3,7 @@
 #include "chart/chart_layout.h"
 #include "logging/log_document.h"
 #include "logging/log_samples.h"
+#include "protocol/formatters.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 
@@ -12,17 +13,6 @@
 #include <limits>
 
 namespace calvora {
-
-namespace {
-
-std::u16string Grouped(uint64_t number) {
-    std::string digits = std::to_string(number);
-    for (int at = static_cast<int>(digits.size()) - 3; at > 0; at -= 3)
-        digits.insert(static_cast<size_t>(at), ",");
-    return fromAscii(digits);
-}
-
-} // namespace
 
 LogRange RangeOfTimes(const LogDocument& log, std::optional<int64_t> fromMs, std::optional<int64_t> toMs) {
     LogRange range{0, log.readingCount()};
@@ -44,8 +34,8 @@ std::u16string SampleTimeText(int64_t utcMs) {
 }
 
 std::u16string RangeTooLongMessage(uint64_t readings) {
-    return u"The range holds " + Grouped(readings) + u" readings; a recording holds at most " +
-           Grouped(kMaxExportReadings) + u". Choose a shorter range.";
+    return u"The range holds " + GroupedNumber(readings) + u" readings; a recording holds at most " +
+           GroupedNumber(kMaxExportReadings) + u". Choose a shorter range.";
 }
 
 Outcome<void> ExportRange(const LogDocument& log, const LogRange& range, RecordingDocument& recording) {

@@ -61,4 +61,16 @@ std::u16string_view StoredOverloadText(double value, double fullScale, int32_t l
     return {};
 }
 
+std::u16string GroupedNumber(uint64_t number) {
+    const std::string digits = std::to_string(number);
+    std::u16string grouped;
+    grouped.reserve(digits.size() + digits.size() / 3);
+    for (size_t i = 0; i < digits.size(); ++i) {
+        if (i > 0 && (digits.size() - i) % 3 == 0)
+            grouped += u',';
+        grouped += static_cast<char16_t>(digits[i]);
+    }
+    return grouped;
+}
+
 } // namespace calvora

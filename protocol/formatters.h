@@ -19,4 +19,7 @@ std::u16string FormatStoredValue(double value, double fullScale, int32_t lowLimi
 // both hold), empty otherwise. A value that is not a number is neither.
 std::u16string_view StoredOverloadText(double value, double fullScale, int32_t lowLimit);
 
+// "1,234,567": a count as messages word it, thousands grouped with commas.
+std::u16string GroupedNumber(uint64_t number);
+
 } // namespace calvora

@@ -2,6 +2,7 @@
 
 #include "logging/log_document.h"
 #include "logging/log_export.h"
+#include "protocol/formatters.h"
 
 #include <QDateTime>
 #include <QDateTimeEdit>
@@ -18,13 +19,6 @@ namespace calvora {
 namespace {
 
 const QString kFormat = QStringLiteral("yyyy-MM-dd HH:mm:ss.zzz");
-
-QString Grouped(uint64_t number) {
-    QString digits = QString::number(number);
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, QLatin1Char(','));
-    return digits;
-}
 
 QDateTimeEdit* TimeEdit(int64_t utcMs, int64_t first, int64_t last) {
     auto* edit = new QDateTimeEdit(QDateTime::fromMSecsSinceEpoch(utcMs));
@@ -79,7 +73,8 @@ void ExportRangeDialog::UpdateCount() {
     if (tooMany)
         count_->setText(QString::fromStdU16String(RangeTooLongMessage(chosen.count())));
     else
-        count_->setText(QStringLiteral("%1 readings").arg(Grouped(chosen.count())));
+        count_->setText(
+            QStringLiteral("%1 readings").arg(QString::fromStdU16String(GroupedNumber(chosen.count()))));
     count_->setStyleSheet(tooMany ? QStringLiteral("color: #b00000") : QString());
     ok_->setEnabled(chosen.count() > 0 && !tooMany);
 }

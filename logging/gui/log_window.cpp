@@ -5,6 +5,7 @@
 #include "logging/log_export.h"
 #include "logging/log_file.h"
 #include "logging/log_loader.h"
+#include "protocol/formatters.h"
 
 #include <QCloseEvent>
 #include <QHeaderView>
@@ -21,13 +22,6 @@
 namespace calvora {
 
 namespace {
-
-QString Grouped(uint64_t number) {
-    QString digits = QString::number(number);
-    for (qsizetype at = digits.size() - 3; at > 0; at -= 3)
-        digits.insert(at, QLatin1Char(','));
-    return digits;
-}
 
 QString LocalSeconds(int64_t utcMs) {
     // The list's text without its milliseconds.
@@ -161,7 +155,7 @@ LogRange LogWindow::ShownRange() const {
 
 void LogWindow::UpdateStatus() {
     const uint64_t count = log_->expectedCount();
-    QString text = QStringLiteral("%1 readings").arg(Grouped(count));
+    QString text = QStringLiteral("%1 readings").arg(QString::fromStdU16String(GroupedNumber(count)));
     const TimeSeries& series = log_->series();
     if (series.readingCount() > 0)
         text += QStringLiteral(" from %1 to %2")

@@ -38,6 +38,15 @@ TEST(FormatStoredValue, DecimalsFollowMagnitudeAndOverloadsWin) {
         EXPECT_EQ(toUtf8(FormatStoredValue(c.value, c.fullScale, c.lowLimit)), c.expected) << c.value;
 }
 
+TEST(Formatters, GroupedNumbersPutACommaBeforeEveryThreeDigits) {
+    EXPECT_EQ(GroupedNumber(0), u"0");
+    EXPECT_EQ(GroupedNumber(999), u"999");
+    EXPECT_EQ(GroupedNumber(1000), u"1,000");
+    EXPECT_EQ(GroupedNumber(180000), u"180,000");
+    EXPECT_EQ(GroupedNumber(4320000), u"4,320,000");
+    EXPECT_EQ(GroupedNumber(UINT64_MAX), u"18,446,744,073,709,551,615");
+}
+
 TEST(Text, Utf8AndWindows1252RoundTrips) {
     EXPECT_EQ(toUtf8(u"K\u03A9"), "K\xCE\xA9");
     EXPECT_EQ(fromUtf8("K\xCE\xA9"), u"K\u03A9");

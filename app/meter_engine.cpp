@@ -740,6 +740,25 @@ bool MeterEngine::PollReaderEnd() {
     return true;
 }
 
+std::u16string MeterEngine::meterName() const {
+    if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return std::u16string(kMultimeterLabel);
+    const PortEntry& entry = portList_[selectedPortIndex_];
+    if (entry.devicePath.empty() && entry.portNumber == 0)
+        return std::u16string(kMultimeterLabel); // a capture file
+    const Outcome<std::string> name =
+        settings_.ReadReceiverName(ReceiverNameKey(entry.devicePath, entry.portNumber));
+    return name && !name.value().empty() ? fromUtf8(name.value()) : std::u16string(kMultimeterLabel);
+}
+
+Outcome<void> MeterEngine::SetMeterName(const std::u16string& name) {
+    if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return Failure(u"No receiver is selected.");
+    const PortEntry& entry = portList_[selectedPortIndex_];
+    return settings_.WriteReceiverName(ReceiverNameKey(entry.devicePath, entry.portNumber),
+                                       toUtf8(name == kMultimeterLabel ? std::u16string() : name));
+}
+
 void MeterEngine::SelectCaptureSource() {
     portList_ = {PortEntry{std::u16string(kMultimeterLabel), 0, 0, {}}};
     SelectPort(0);

@@ -225,6 +225,11 @@ public:
 
     // --- state shown by the window ---
     const std::u16string& connectedLabel() const { return connectedLabel_; }
+    // The selected receiver's name: the one given to it (kept in the settings file by its USB serial number,
+    // else its device path), else "Multimeter".
+    std::u16string meterName() const;
+    // Gives the selected receiver a name; an empty one brings the default back.
+    Outcome<void> SetMeterName(const std::u16string& name);
     const std::vector<PortEntry>& portList() const { return portList_; }
     int selectedPortIndex() const { return selectedPortIndex_; }
     bool scanSucceeded() const { return scanSucceeded_; }

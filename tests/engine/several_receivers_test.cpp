@@ -1,4 +1,7 @@
 // Several receivers in one calvora-cli run, each a calvora-sim at a rate of its own.
+#include "logging/log_document.h"
+#include "logging/log_file.h"
+#include "protocol/text.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
 #include "tests/support/simulator_process.h"
@@ -112,6 +115,31 @@ TEST_F(SeveralReceiversTest, RecordWritesOneRecordingPerReceiverWithItsOwnReadin
         seen.insert(value);
     }
     EXPECT_EQ(seen.size(), 2u) << "each recording holds its own meter's readings";
+}
+
+TEST_F(SeveralReceiversTest, LogWritesOneLogPerReceiverWithItsOwnReadings) {
+    SimulatorProcess first(Meter(50, 1500));
+    SimulatorProcess second(Meter(120, 2500));
+    ASSERT_FALSE(first.devicePath().empty());
+    ASSERT_FALSE(second.devicePath().empty());
+    const std::string out = (folder_ / "bench.calvlog").string();
+    ChildProcess log({Cli(), "log", "--port", first.devicePath(), "--port", second.devicePath(), "--samples",
+                      "30", "--out", out});
+    EXPECT_EQ(log.ReadLine(15000ms), (folder_ / "bench-Multimeter.calvlog").string());
+    EXPECT_EQ(log.ReadLine(5000ms), (folder_ / "bench-Multimeter 2.calvlog").string());
+    ASSERT_EQ(log.Wait(5000ms), 0);
+
+    std::set<float> seen;
+    for (const char* name : {"bench-Multimeter.calvlog", "bench-Multimeter 2.calvlog"}) {
+        auto loaded = LoadLogFile(folder_ / name);
+        ASSERT_TRUE(loaded) << name << ": " << toUtf8(loaded.reason());
+        const LogDocument& document = *loaded.value();
+        ASSERT_EQ(document.readingCount(), 30u) << name;
+        for (size_t k = 1; k < document.readingCount(); ++k)
+            ASSERT_EQ(document.value(k), document.value(0)) << name << " reading " << k;
+        seen.insert(document.value(0));
+    }
+    EXPECT_EQ(seen.size(), 2u) << "each log holds its own meter's readings";
 }
 
 TEST_F(SeveralReceiversTest, ANameIsKeptPerReceiverAndTheDefaultComesBack) {

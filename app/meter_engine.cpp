@@ -772,6 +772,24 @@ void MeterEngine::ClosePort() {
     handOff_.Open();
 }
 
+void MeterEngine::Disconnect() {
+    if (connectedLabel_.empty())
+        return;
+    if (documents_.recording)
+        StopRecording(RecordingEnd::Stopped);
+    if (log_)
+        StopLogging(LogEnd::Stopped);
+    ClosePort();
+    connectedLabel_.clear();
+    if (lastConnectedTreeItem_ != 0)
+        view_.SetReceiverConnected(lastConnectedTreeItem_, false);
+    // A double-click on the same receiver connects it again.
+    lastConnectedTreeItem_ = 0;
+    currentTreeItem_ = 0;
+    view_.ShowReceiverTree(treeItems_);
+    view_.ShowStatus(u"Disconnected.");
+}
+
 void MeterEngine::ShowPanelPage() {
     view_.ShowInstrumentPanel();
 }

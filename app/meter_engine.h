@@ -159,6 +159,10 @@ public:
     // Opens a device path directly (the command-line tool's --port).
     PortOutcome<> OpenDevice(const std::string& devicePath, int portNumber = 0);
     void ClosePort();
+    // The Disconnect command: a running recording or log ends, the port closes, the receiver's tree item
+    // shows it unconnected and the tree takes the Instrument page. Nothing happens when none is connected.
+    bool canDisconnect() const { return !connectedLabel_.empty(); }
+    void Disconnect();
     void OnTimer(int id);
     // A reader that ended because its device went away is treated as a removal notification: a pulled
     // receiver is noticed even where no device-change event arrives (pseudo-terminals). Call it from

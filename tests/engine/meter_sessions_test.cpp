@@ -4,6 +4,7 @@
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 #include "tests/engine/fake_view.h"
+#include "tests/support/fake_receiver.h"
 #include "tests/support/simulator_process.h"
 
 #include <gtest/gtest.h>
@@ -141,6 +142,46 @@ TEST_F(MeterSessionsTest, SessionsAreNamedFromTheSettingsAndTakenNamesAreNumbere
     EXPECT_EQ(sessions_.name(2), "Supply voltage 2");
     ASSERT_TRUE(named.SetMeterName(u"Multimeter"));
     EXPECT_EQ(settings_.ReadReceiverName(a.devicePath()).value(), "") << "the default name is not stored";
+}
+
+TEST(Disconnect, EndsTheRecordingClosesThePortAndLetsTheSameReceiverConnectAgain) {
+    const std::filesystem::path folder =
+        std::filesystem::temp_directory_path() / ("calvora-disconnect-" + std::to_string(::getpid()));
+    std::filesystem::create_directories(folder);
+    testing::MeterLine receiver;
+    ASSERT_FALSE(receiver.path().empty());
+    FakeView view;
+    FakeInventory inventory;
+    SettingsFile settings((folder / "ZAZEDOVADIZO.ini").string());
+    {
+        MeterEngine engine(view, inventory, settings);
+        view.state = &engine.documents();
+        inventory.ports = std::vector<SerialPortInfo>{{kReceiverDescription, "COM1", receiver.path()}};
+        engine.ScanReceivers();
+        ASSERT_EQ(view.tree.size(), 1u);
+        const int item = view.tree[0].id;
+        EXPECT_FALSE(engine.canDisconnect());
+        engine.OnReceiverDoubleClicked(item);
+        ASSERT_TRUE(engine.port().isOpen());
+        engine.StartRecordingOf(100);
+        const int treesBefore = view.treeShown;
+
+        engine.Disconnect();
+        EXPECT_FALSE(engine.port().isOpen());
+        EXPECT_FALSE(engine.canDisconnect());
+        EXPECT_FALSE(engine.canStartRecording());
+        EXPECT_FALSE(engine.documents().recording);
+        EXPECT_EQ(engine.documents().recordingEnd, RecordingEnd::Stopped);
+        EXPECT_FALSE(view.connectedImage[item]);
+        EXPECT_EQ(view.treeShown, treesBefore + 1) << "the tree takes the page again";
+
+        // The receiver last connected is not "already connected": a double-click opens it again.
+        engine.OnReceiverDoubleClicked(item);
+        EXPECT_TRUE(engine.port().isOpen());
+        EXPECT_TRUE(view.connectedImage[item]);
+        engine.ClosePort();
+    }
+    std::filesystem::remove_all(folder);
 }
 
 } // namespace

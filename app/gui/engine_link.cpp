@@ -26,6 +26,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include <algorithm>
 #include <map>
 
 namespace calvora {
@@ -395,8 +396,9 @@ void EngineLink::ShowConnectedPanels() {
         stack->setObjectName(QStringLiteral("InstrumentStack"));
         auto* layout = new QVBoxLayout(stack);
         layout->setContentsMargins(2, 2, 2, 2);
-        tree->setMaximumHeight(tree->fontMetrics().height() * (kStackedTreeRows + 1) +
-                               2 * tree->frameWidth());
+        const int rowHeight = std::max(tree->sizeHintForRow(0), tree->fontMetrics().height());
+        const int rows = std::clamp(tree->topLevelItemCount(), 1, kStackedTreeRows);
+        tree->setMaximumHeight(rowHeight * rows + 2 * tree->frameWidth() + 2);
         layout->addWidget(tree);
         tree->show();
         auto add = [&](QWidget* panel) {
@@ -423,6 +425,8 @@ void EngineLink::ShowConnectedPanels() {
         stack_ = stack;
         RefreshPanelTitles();
         frame_.ShowInstrumentPage(stack);
+        // Taking the page from the bar hid the tree that was the page until now.
+        tree->show();
     }
     if (old != nullptr && old != stack_) {
         // What the old stack still holds lives on: the tree and the first panel go back to the bar.

@@ -55,6 +55,7 @@ TEST_F(SeveralReceiversTest, ASecondReceiverConnectsBesideTheFirstWithItsOwnPane
     ASSERT_NE(link->panelStack(), nullptr);
     EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), link->panelStack());
     EXPECT_TRUE(link->panelStack()->isAncestorOf(tree));
+    EXPECT_TRUE(tree->isVisible());
 
     Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
     ASSERT_EQ(link->extraSessionCount(), 1u);

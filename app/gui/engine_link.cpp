@@ -775,6 +775,12 @@ void EngineLink::OnTreeDoubleClicked(QTreeWidgetItem* item) {
     if (item != nullptr) {
         frame_.instrumentTree()->setCurrentItem(item);
         const int itemId = item->data(0, kItemIdRole).toInt();
+        // A receiver a further session holds is connected already.
+        for (const auto& extra : extras_) {
+            if (extra->itemId() == itemId) {
+                return;
+            }
+        }
         // While one receiver is connected, another one connects beside it.
         if (!state_->connectedLabel().empty() && primaryItem_ != 0 && itemId != primaryItem_) {
             OpenExtraSession(itemId, item->data(0, kPortIndexRole).toInt());

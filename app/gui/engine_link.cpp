@@ -13,6 +13,7 @@
 #include "measure/gui/trigger_dialog.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/gui/meter_symbols.h"
+#include "recording/journal.h"
 #include "recording/recording_document.h"
 #include "recording/save.h"
 
@@ -95,6 +96,11 @@ public:
                 QMetaObject::invokeMethod(
                     &relay_, [this] { RunPending(); }, Qt::QueuedConnection);
             });
+        // Its recordings are kept in a crash journal of their own, as the first receiver's are.
+        if (link.sessionJournals_) {
+            journal_ = std::make_unique<Journal>();
+            engine_->SetJournal(journal_.get());
+        }
         panel_->hide();
         panel_->ShowWaiting();
     }
@@ -183,6 +189,7 @@ private:
     // Declared before the engine, destroyed after it: the reader's last wake-up still finds it.
     QObject relay_;
     std::map<int, QTimer*> timers_;
+    std::unique_ptr<Journal> journal_;
     std::unique_ptr<MeterEngine> engine_;
 };
 
@@ -220,9 +227,10 @@ EngineLink::~EngineLink() {
     Stop();
 }
 
-void EngineLink::SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings) {
+void EngineLink::SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings, bool journals) {
     sessionInventory_ = &inventory;
     sessionSettings_ = &settings;
+    sessionJournals_ = journals;
 }
 
 MeterEngine& EngineLink::extraSession(size_t index) {

@@ -49,7 +49,8 @@ public:
     // The meter's panel once made, else null.
     InstrumentPanel* meterPanel() const;
     // Where the sessions of further receivers find receivers and their names; both must outlive the link.
-    void SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings);
+    // With `journals` each further session keeps its recordings in a crash journal of its own.
+    void SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings, bool journals = false);
     // Receivers connected beside the first one (double-clicked while it is connected), in the order they
     // were connected; each has its own engine session, panel and recording document.
     size_t extraSessionCount() const { return extras_.size(); }
@@ -139,6 +140,7 @@ private:
 
     ReceiverInventory* sessionInventory_ = nullptr;
     SettingsFile* sessionSettings_ = nullptr;
+    bool sessionJournals_ = false;
     std::vector<std::unique_ptr<SessionLink>> extras_;
     std::vector<std::unique_ptr<SessionLink>> retired_;
     std::vector<QPointer<QGroupBox>> panelBoxes_;

@@ -735,6 +735,25 @@ bool MeterEngine::PollReaderEnd() {
     return true;
 }
 
+std::u16string MeterEngine::meterName() const {
+    if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return std::u16string(kMultimeterLabel);
+    const PortEntry& entry = portList_[selectedPortIndex_];
+    if (entry.devicePath.empty() && entry.portNumber == 0)
+        return std::u16string(kMultimeterLabel); // a capture file
+    const Outcome<std::string> name =
+        settings_.ReadReceiverName(ReceiverNameKey(entry.devicePath, entry.portNumber));
+    return name && !name.value().empty() ? fromUtf8(name.value()) : std::u16string(kMultimeterLabel);
+}
+
+Outcome<void> MeterEngine::SetMeterName(const std::u16string& name) {
+    if (selectedPortIndex_ < 0 || selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return Failure(u"No receiver is selected.");
+    const PortEntry& entry = portList_[selectedPortIndex_];
+    return settings_.WriteReceiverName(ReceiverNameKey(entry.devicePath, entry.portNumber),
+                                       toUtf8(name == kMultimeterLabel ? std::u16string() : name));
+}
+
 void MeterEngine::SelectCaptureSource() {
     portList_ = {PortEntry{std::u16string(kMultimeterLabel), 0, 0, {}}};
     SelectPort(0);
@@ -746,6 +765,24 @@ void MeterEngine::ClosePort() {
     handOff_.Close();
     port_.Close();
     handOff_.Open();
+}
+
+void MeterEngine::Disconnect() {
+    if (connectedLabel_.empty())
+        return;
+    if (documents_.recording)
+        StopRecording(RecordingEnd::Stopped);
+    if (log_)
+        StopLogging(LogEnd::Stopped);
+    ClosePort();
+    connectedLabel_.clear();
+    if (lastConnectedTreeItem_ != 0)
+        view_.SetReceiverConnected(lastConnectedTreeItem_, false);
+    // A double-click on the same receiver connects it again.
+    lastConnectedTreeItem_ = 0;
+    currentTreeItem_ = 0;
+    view_.ShowReceiverTree(treeItems_);
+    view_.ShowStatus(u"Disconnected.");
 }
 
 void MeterEngine::ShowPanelPage() {

@@ -159,6 +159,10 @@ public:
     // Opens a device path directly (the command-line tool's --port).
     PortOutcome<> OpenDevice(const std::string& devicePath, int portNumber = 0);
     void ClosePort();
+    // The Disconnect command: a running recording or log ends, the port closes, the receiver's tree item
+    // shows it unconnected and the tree takes the Instrument page. Nothing happens when none is connected.
+    bool canDisconnect() const { return !connectedLabel_.empty(); }
+    void Disconnect();
     void OnTimer(int id);
     // A reader that ended because its device went away is treated as a removal notification: a pulled
     // receiver is noticed even where no device-change event arrives (pseudo-terminals). Call it from
@@ -225,6 +229,11 @@ public:
 
     // --- state shown by the window ---
     const std::u16string& connectedLabel() const { return connectedLabel_; }
+    // The selected receiver's name: the one given to it (kept in the settings file by its USB serial number,
+    // else its device path), else "Multimeter".
+    std::u16string meterName() const;
+    // Gives the selected receiver a name; an empty one brings the default back.
+    Outcome<void> SetMeterName(const std::u16string& name);
     const std::vector<PortEntry>& portList() const { return portList_; }
     int selectedPortIndex() const { return selectedPortIndex_; }
     bool scanSucceeded() const { return scanSucceeded_; }

@@ -5,6 +5,7 @@
 #include <array>
 #include <cstring>
 #include <string_view>
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace calvora {
@@ -57,6 +58,31 @@ std::string ComNameForDevice(const std::string& kernelName) {
             return "COM" + std::to_string(std::stoi(digits) + 1);
     }
     return kernelName;
+}
+
+std::string ReceiverNameKey(const std::string& devicePath, int portNumber) {
+    std::string path = devicePath;
+    if (path.empty() && portNumber > 0)
+        path = "/dev/ttyUSB" + std::to_string(portNumber - 1);
+    struct stat info {};
+    if (!path.empty() && ::stat(path.c_str(), &info) == 0 && S_ISCHR(info.st_mode)) {
+        // The serial number follows the receiver from socket to socket, which its path does not.
+        if (udev* context = udev_new()) {
+            std::string serial;
+            if (udev_device* tty = udev_device_new_from_devnum(context, 'c', info.st_rdev)) {
+                if (udev_device* usb =
+                        udev_device_get_parent_with_subsystem_devtype(tty, "usb", "usb_device"))
+                    serial = Text(udev_device_get_sysattr_value(usb, "serial"));
+                udev_device_unref(tty);
+            }
+            udev_unref(context);
+            if (!serial.empty())
+                return "serial-" + serial;
+        }
+    }
+    if (!devicePath.empty())
+        return devicePath;
+    return "COM" + std::to_string(portNumber);
 }
 
 std::optional<std::vector<SerialPortInfo>> UdevInventory::Enumerate() {

@@ -43,6 +43,11 @@ private:
     std::vector<std::string> devicePaths_;
 };
 
+// The key a receiver's name is kept under: the USB serial number of the device at `devicePath` (through
+// links such as /dev/serial/by-id/...), else the device path itself; "COM<n>" for a receiver known only by
+// its number.
+std::string ReceiverNameKey(const std::string& devicePath, int portNumber);
+
 // "COM<k+1>" for /dev/ttyUSB<k>, else the device's kernel name.
 std::string ComNameForDevice(const std::string& kernelName);
 

@@ -346,14 +346,60 @@ Outcome<void> SettingsFile::WritePort(const std::string& label, int portNumber,
         text = WriteProfileValue(*text, section, label + "DEVICE", devicePath);
     if (!text)
         return fail(u"its lines cannot be changed in place without changing what they mean");
-    if (text->size() > kMaxSettingsFileBytes)
-        return fail(u"it would grow beyond " + fromAscii(std::to_string(kMaxSettingsFileBytes / 1024)) +
-                    u" KiB");
+    if (const Outcome<void> written = Replace(*text); !written)
+        return fail(written.reason());
+    return {};
+}
 
+Outcome<void> SettingsFile::Replace(const std::string& text) const {
+    if (text.size() > kMaxSettingsFileBytes)
+        return Failure(u"it would grow beyond " + fromAscii(std::to_string(kMaxSettingsFileBytes / 1024)) +
+                       u" KiB");
     const auto slash = path_.rfind('/');
     if (slash != std::string::npos && slash > 0)
         CreateDirectories(path_.substr(0, slash));
-    if (const Outcome<void> written = WriteFileAtomically(path_, *text); !written)
+    return WriteFileAtomically(path_, text);
+}
+
+namespace {
+
+constexpr std::string_view kNamesSection = "Receiver names";
+
+// A key the INI reader takes back as it was written: one line, no delimiter or comment character.
+bool UsableNameKey(std::string_view key) {
+    return !key.empty() && FitsOnALine(key) && key.find_first_of("=:;#[]") == std::string_view::npos;
+}
+
+} // namespace
+
+Outcome<std::string> SettingsFile::ReadReceiverName(const std::string& key) const {
+    if (!UsableNameKey(key))
+        return std::string();
+    const auto text = ReadBoundedFile(path_, kMaxSettingsFileBytes);
+    if (!text)
+        return Failure(u"Can't read the settings file " + fromUtf8(path_) + u": " + text.reason() + u".");
+    if (!text.value())
+        return std::string();
+    return ReadProfileValue(*text.value(), kNamesSection, key).value_or(std::string());
+}
+
+Outcome<void> SettingsFile::WriteReceiverName(const std::string& key, const std::string& name) const {
+    auto fail = [&](std::u16string_view why) {
+        return Failure(u"Can't write the settings file " + fromUtf8(path_) + u": " + std::u16string(why) +
+                       u".");
+    };
+    if (!UsableNameKey(key))
+        return fail(u"the receiver \"" + fromUtf8(key) + u"\" cannot be named in it");
+    if (!FitsOnALine(name))
+        return fail(u"the name cannot be stored on one line");
+    const auto current = ReadBoundedFile(path_, kMaxSettingsFileBytes);
+    if (!current)
+        return fail(current.reason());
+    const std::optional<std::string> text =
+        WriteProfileValue(current.value().value_or(std::string()), kNamesSection, key, name);
+    if (!text)
+        return fail(u"its lines cannot be changed in place without changing what they mean");
+    if (const Outcome<void> written = Replace(*text); !written)
         return fail(written.reason());
     return {};
 }

@@ -1,4 +1,5 @@
-// "ZAZEDOVADIZO.ini": the receiver's port number, remembered after every successful open.
+// "ZAZEDOVADIZO.ini": the receiver's port number, remembered after every successful open, and the names
+// given to receivers.
 // Kept in the classic INI text format under $XDG_CONFIG_HOME/calvora/ (Linux has no Windows directory).
 //
 // The file may be shared with people and other programs, so it is read and changed the way the
@@ -58,9 +59,18 @@ public:
     // stored on one line, and a file that cannot be read (see ReadPortNumber).
     Outcome<void> WritePort(const std::string& label, int portNumber, const std::string& devicePath) const;
 
+    // [Receiver names] <key>: the name the user gave the receiver known by `key` (its USB serial number,
+    // else its device path); empty when it has none. Fails as ReadPortNumber does.
+    Outcome<std::string> ReadReceiverName(const std::string& key) const;
+    // Names the receiver known by `key`; an empty name forgets it (the default name then applies). Refused
+    // as WritePort is, and for a key or name that cannot be stored on one line of the file.
+    Outcome<void> WriteReceiverName(const std::string& key, const std::string& name) const;
+
 private:
     Outcome<std::optional<std::string>> ReadValue(const std::string& label,
                                                   const std::string& keySuffix) const;
+    // Writes `text` in place of the file (atomically), creating its folder; fails with the reason alone.
+    Outcome<void> Replace(const std::string& text) const;
     std::string path_;
 };
 

@@ -143,6 +143,7 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     });
     MeterEngine* engine = engine_.get();
     link->SetEngine(*engine);
+    link->SetSessionServices(services.inventory, services.settings, services.journal != nullptr);
     engine->SetJournal(services.journal);
 
     // The window hands the meter's commands, its timers and its close requests to the link; its document

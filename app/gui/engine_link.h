@@ -11,7 +11,9 @@
 #include <QTimer>
 
 #include <memory>
+#include <vector>
 
+class QGroupBox;
 class QSocketNotifier;
 class QTreeWidgetItem;
 
@@ -19,6 +21,7 @@ namespace calvora {
 
 class MainWindow;
 class InstrumentPanel;
+class SessionLink;
 class LoadingDialog;
 class InstrumentPanelPage;
 
@@ -45,6 +48,19 @@ public:
     void SetInstrumentPanel(InstrumentPanelPage* panel) { panel_ = panel; }
     // The meter's panel once made, else null.
     InstrumentPanel* meterPanel() const;
+    // Where the sessions of further receivers find receivers and their names; both must outlive the link.
+    // With `journals` each further session keeps its recordings in a crash journal of its own.
+    void SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings, bool journals = false);
+    // Receivers connected beside the first one (double-clicked while it is connected), in the order they
+    // were connected; each has its own engine session, panel and recording document.
+    size_t extraSessionCount() const { return extras_.size(); }
+    MeterEngine& extraSession(size_t index);
+    // The Instrument bar's page while more than one receiver is connected: their panels stacked, each titled
+    // with its receiver's name; null otherwise.
+    QWidget* panelStack() const { return stack_.data(); }
+    // Instrument > Disconnect: every receiver's session ends (recordings stop, ports close), the tree comes
+    // back.
+    void DisconnectAll();
     // Starts watching the reader and runs the first receiver scan.
     void Start();
     // Closes the port, stopping the reader thread.
@@ -84,7 +100,22 @@ public:
     void OnDocumentSaved(RecordingDocument& document) override;
 
 private:
+    friend class SessionLink;
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
+    // A further session for the receiver of tree item `itemId`; a failure to open is said and leaves nothing.
+    void OpenExtraSession(int itemId, int portIndex);
+    // The page for what is connected now: the stacked panels, the first receiver's panel alone, or the tree.
+    void ShowConnectedPanels();
+    // The receiver's name for `portIndex` of the engine's port list ("Multimeter" when it has none).
+    QString ReceiverName(int portIndex) const;
+    const PortEntry* PortAt(int portIndex) const;
+    // The stack is the page while further receivers are connected, or one is and another could be.
+    bool StackWanted() const;
+    // The stacked panels' titles say each receiver's name and state (connected, no signal, recording).
+    void RefreshPanelTitles();
+    void SetTreeIcon(int itemId, bool connected);
+    // Ends the further session `index` (port closed, panel gone); it stays among the retired sessions.
+    void RetireExtra(size_t index);
     // The message pane says what an armed trigger waits for, and "Ready" again once it no longer waits.
     void ShowTriggerState();
     void OnDeviceChange();
@@ -106,6 +137,17 @@ private:
     std::unique_ptr<InstrumentPanelPage> meterPage_;
     bool started_ = false;
     bool triggerShown_ = false;
+
+    ReceiverInventory* sessionInventory_ = nullptr;
+    SettingsFile* sessionSettings_ = nullptr;
+    bool sessionJournals_ = false;
+    std::vector<std::unique_ptr<SessionLink>> extras_;
+    std::vector<std::unique_ptr<SessionLink>> retired_;
+    std::vector<QPointer<QGroupBox>> panelBoxes_;
+    bool primaryHasReading_ = false;
+    // The first session's tree item while it is connected (0: none).
+    int primaryItem_ = 0;
+    QPointer<QWidget> stack_;
 };
 
 } // namespace calvora

@@ -137,6 +137,8 @@ void MainWindow::CreateMenus() {
                      QStringLiteral("Copy a span of the log into a new recording\nExport Log to Recording")});
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
+    QAction* disconnect = MakeCommand({ID_DISCONNECT, QStringLiteral("&Disconnect"),
+                                       QStringLiteral("Close every connected receiver\nDisconnect")});
     QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
                                     QStringLiteral("Open the receiver on a port number you type\nComport")});
     QAction* rescan = MakeCommand(
@@ -194,7 +196,7 @@ void MainWindow::CreateMenus() {
     instrumentMenu->addSeparator();
     instrumentMenu->addActions({limits, trigger});
     instrumentMenu->addSeparator();
-    instrumentMenu->addActions({reconnect, comport, rescan});
+    instrumentMenu->addActions({reconnect, disconnect, comport, rescan});
     auto* window = new QMenu(QStringLiteral("&Window"), this);
     window->setObjectName(QStringLiteral("window"));
     window->addActions({cascade, tile});

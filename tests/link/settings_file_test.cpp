@@ -140,6 +140,42 @@ TEST_F(SettingsFileTest, CreatesTheFolderAndRemembersTheDevicePath) {
     EXPECT_EQ(reread.ReadDevicePath("Multimeter").value(), "/dev/ttyUSB4");
 }
 
+TEST_F(SettingsFileTest, ReceiverNamesAreKeptPerKeyBesideThePortAndForgottenWhenEmpty) {
+    const fs::path path = dir_ / "ZAZEDOVADIZO.ini";
+    Put(path, "; kept\r\n[MultimeterCOMPORT]\r\nMultimeterPORTNUM=4\r\n");
+    const SettingsFile file(path.string());
+    EXPECT_EQ(file.ReadReceiverName("/dev/ttyUSB0").value(), "");
+    ASSERT_TRUE(file.WriteReceiverName("/dev/ttyUSB0", "Supply voltage"));
+    ASSERT_TRUE(file.WriteReceiverName("serial-0001", "Load current (A)"));
+    EXPECT_EQ(file.ReadReceiverName("/dev/ttyUSB0").value(), "Supply voltage");
+    EXPECT_EQ(file.ReadReceiverName("serial-0001").value(), "Load current (A)");
+    EXPECT_EQ(file.ReadPortNumber("Multimeter").value(), 4);
+    EXPECT_EQ(Contents(path).rfind("; kept\r\n[MultimeterCOMPORT]\r\nMultimeterPORTNUM=4\r\n", 0), 0u);
+
+    ASSERT_TRUE(file.WriteReceiverName("/dev/ttyUSB0", ""));
+    EXPECT_EQ(file.ReadReceiverName("/dev/ttyUSB0").value(), "");
+    EXPECT_EQ(file.ReadReceiverName("serial-0001").value(), "Load current (A)");
+
+    // Keys the INI reader would cut or misread, and names that would not fit on a line, are refused and
+    // leave the file as it was.
+    const std::string before = Contents(path);
+    const std::pair<std::string, std::string> refused[] = {
+        {"/dev/serial/by-path/pci-0000:00:14.0-usb-0:2:1.0-port0", "A"},
+        {"a=b", "A"},
+        {"", "A"},
+        {"/dev/ttyUSB1", "two\nlines"},
+        {"/dev/ttyUSB1", " padded"},
+    };
+    for (const auto& [key, name] : refused) {
+        const Outcome<void> written = file.WriteReceiverName(key, name);
+        EXPECT_FALSE(written) << key << " / " << name;
+        if (!written) {
+            EXPECT_NE(written.reason().find(u"Can't write the settings file"), std::u16string::npos);
+        }
+    }
+    EXPECT_EQ(Contents(path), before);
+}
+
 // Port numbers come back as written, never folded into the 1..255 range: 300 must not become COM44.
 TEST_F(SettingsFileTest, PortNumbersAreReadWithoutWrappingAndOnlyValidOnesWritten) {
     const struct {

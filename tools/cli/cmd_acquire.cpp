@@ -35,8 +35,78 @@ namespace {
 
 // ------------------------------------------------------------------------------------------ record
 
-int RunRecord(const std::string& port, const std::string& input, uint32_t samples, const std::string& base,
-              const RecordTrigger& triggerOptions) {
+// A receiver's name as part of a file name: whatever a file name cannot hold becomes "_".
+std::string FileSafe(const std::string& name) {
+    std::string safe = name;
+    for (char& c : safe) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    }
+    return safe == "." || safe == ".." ? "_" : safe;
+}
+
+// Several receivers recorded side by side, each into BASE-<its name>.recorder and .csv, each with a
+// crash journal of its own. The recording ends when every receiver has recorded its samples, went away,
+// or Ctrl+C came.
+int RunRecordSeveral(const std::vector<std::string>& ports, uint32_t samples, const std::string& base,
+                     const TriggerSettings& trigger) {
+    SessionGroup meters;
+    InterruptGuard guard;
+    std::vector<std::unique_ptr<Journal>> journals;
+    if (!meters.Open(ports)) {
+        meters.CloseAll();
+        return ExitFailure;
+    }
+    for (size_t k = 0; k < meters.size(); ++k) {
+        journals.push_back(std::make_unique<Journal>());
+        meters.state(k).SetJournal(journals.back().get());
+        meters.state(k).SetNextTrigger(trigger);
+        meters.state(k).StartRecordingOf(samples);
+    }
+    auto anyRecording = [&] {
+        for (size_t k = 0; k < meters.size(); ++k) {
+            if (meters.state(k).documents().recording)
+                return true;
+        }
+        return false;
+    };
+    while (anyRecording() && !interrupted) {
+        meters.Turn();
+        for (size_t k = 0; k < meters.size(); ++k)
+            meters.state(k).PollReaderEnd();
+    }
+    int status = ExitOk;
+    for (size_t k = 0; k < meters.size(); ++k) {
+        MeterEngine& state = meters.state(k);
+        state.StopRecording(RecordingEnd::Interrupted);
+        state.ClosePort();
+        const RecordingDocument* document = state.documents().recordingDocument;
+        const uint32_t recorded = document ? document->sampleCount() : 0;
+        const std::u16string ending = RecordingEndMessage(recorded, samples, state.documents().recordingEnd);
+        if (!ending.empty()) {
+            std::cerr << "calvora-cli: " << meters.name(k) << ": " << toUtf8(ending) << '\n';
+            status = ExitFailure;
+        }
+        if (recorded == 0) {
+            std::cerr << "calvora-cli: " << meters.name(k) << ": no reading was recorded\n";
+            status = ExitFailure;
+            continue;
+        }
+        const int saved = SaveAs(*document, base + "-" + FileSafe(meters.name(k)), state.documents());
+        if (saved == ExitOk) {
+            state.OnDocumentSaved(*document);
+        } else {
+            if (journals[k]->Sync() && !journals[k]->path().empty())
+                TellHowToRecover(journals[k]->path());
+            status = saved;
+        }
+    }
+    return status;
+}
+
+int RunRecord(const std::vector<std::string>& ports, const std::string& input, uint32_t samples,
+              const std::string& base, const RecordTrigger& triggerOptions) {
+    const std::string port = ports.empty() ? std::string() : ports.front();
     if (!Exclusive(port, input))
         return ExitUsage;
     if (samples < 1 || samples > kMaxPlannedSamples) {
@@ -48,6 +118,8 @@ int RunRecord(const std::string& port, const std::string& input, uint32_t sample
         std::cerr << "calvora-cli: " << toUtf8(trigger.reason()) << '\n';
         return ExitUsage;
     }
+    if (ports.size() > 1)
+        return RunRecordSeveral(ports, samples, base, trigger.value());
     // The same crash journal as the desktop program: a killed run leaves its samples for recovery.
     Journal journal;
     Session session;
@@ -155,30 +227,59 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
 
 // ----------------------------------------------------------------------------------------- monitor
 
-int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits) {
+int RunMonitor(const std::vector<std::string>& ports, bool text, const MonitorLimits& limits) {
     if (const std::string bad = MonitorAlarms::Check(limits); !bad.empty()) {
         std::cerr << "calvora-cli: " << bad << '\n';
         return ExitUsage;
     }
-    Session session;
+    SessionGroup meters;
     InterruptGuard guard;
-    MonitorAlarms alarms(limits, text, port);
-    session.view.onReading = [&](const LiveReading& reading) {
-        std::cout << (text ? PanelLine(reading) : LiveJson(reading).dump()) << std::endl;
-        alarms.OnReading(reading);
-    };
-    if (!session.Open(port))
+    // With several receivers every line says whose reading it is.
+    const bool named = ports.size() > 1;
+    std::vector<std::unique_ptr<MonitorAlarms>> alarms;
+    for (size_t k = 0; k < ports.size(); ++k)
+        alarms.push_back(std::make_unique<MonitorAlarms>(limits, text, ports[k]));
+    if (!meters.Open(ports)) {
+        meters.CloseAll();
         return ExitFailure;
-    bool removed = false;
-    // Readings nobody can see are not worth waiting for: a failed standard output ends the watch.
-    while (!interrupted && !removed && std::cout.good()) {
-        session.state.handOff().WaitAndRun(std::chrono::milliseconds(50));
-        removed = session.state.PollReaderEnd();
     }
-    session.state.ClosePort();
-    alarms.Finish();
-    if (removed) {
-        std::cerr << "calvora-cli: the receiver went away\n";
+    for (size_t k = 0; k < meters.size(); ++k) {
+        meters.view(k).onReading = [&, k](const LiveReading& reading) {
+            if (text) {
+                std::cout << (named ? meters.name(k) + ": " : std::string()) << PanelLine(reading)
+                          << std::endl;
+            } else {
+                Json line = LiveJson(reading);
+                if (named)
+                    line["meter"] = meters.name(k);
+                std::cout << line.dump() << std::endl;
+            }
+            alarms[k]->OnReading(reading);
+        };
+    }
+    // A receiver that goes away is said and closed; the others go on until none is left.
+    std::vector<bool> removed(meters.size(), false);
+    size_t left = meters.size();
+    // Readings nobody can see are not worth waiting for: a failed standard output ends the watch.
+    while (!interrupted && left > 0 && std::cout.good()) {
+        meters.Turn();
+        for (size_t k = 0; k < meters.size(); ++k) {
+            if (removed[k] || !meters.state(k).PollReaderEnd())
+                continue;
+            removed[k] = true;
+            --left;
+            meters.state(k).ClosePort();
+            if (named)
+                std::cerr << "calvora-cli: the receiver " << meters.name(k) << " (" << ports[k]
+                          << ") went away\n";
+        }
+    }
+    meters.CloseAll();
+    for (auto& alarm : alarms)
+        alarm->Finish();
+    if (left < meters.size()) {
+        if (!named)
+            std::cerr << "calvora-cli: the receiver went away\n";
         return ExitFailure;
     }
     return ExitOk;
@@ -201,6 +302,31 @@ int RunPair(const std::string& port) {
         return ExitOk;
     }
     return ExitFailure;
+}
+
+// -------------------------------------------------------------------------------------------- name
+
+// Prints the receiver's name, or gives it one (kept in the settings file); an empty name brings back the
+// default.
+int RunName(const std::string& port, const std::optional<std::string>& name) {
+    // The receiver need not be free: it may be naming one a monitor is reading.
+    const SettingsFile settings(SettingsFile::DefaultPath());
+    const std::string key =
+        Session::IsComNumber(port) ? ReceiverNameKey({}, std::atoi(port.c_str())) : ReceiverNameKey(port, 0);
+    if (name) {
+        const std::string value = *name == toUtf8(kMultimeterLabel) ? std::string() : *name;
+        if (const Outcome<void> written = settings.WriteReceiverName(key, value); !written) {
+            std::cerr << "calvora-cli: " << toUtf8(written.reason()) << '\n';
+            return ExitFailure;
+        }
+    }
+    const Outcome<std::string> current = settings.ReadReceiverName(key);
+    if (!current) {
+        std::cerr << "calvora-cli: " << toUtf8(current.reason()) << '\n';
+        return ExitFailure;
+    }
+    std::cout << (current.value().empty() ? toUtf8(kMultimeterLabel) : current.value()) << '\n';
+    return ExitOk;
 }
 
 // ------------------------------------------------------------------------------------------- ports
@@ -233,6 +359,7 @@ const CLI::Validator kTimeoutValidator(
 
 struct Options {
     std::string port;
+    std::vector<std::string> ports;
     std::string input;
     std::string out;
     uint32_t samples = 0;
@@ -246,15 +373,17 @@ const bool registered = [] {
     registerCommand(
         {"record", "Record live readings into BASE.recorder and BASE.csv", 20, [](CLI::App& sub) {
              auto options = std::make_shared<Options>();
-             auto* port =
-                 sub.add_option("--port", options->port, "Device path or COM number")->check(kPortValidator);
+             auto* port = sub.add_option("--port", options->ports,
+                                         "Device path or COM number; again for each further receiver, "
+                                         "recorded into BASE-NAME")
+                              ->check(kPortValidator);
              auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
              port->excludes(input);
              sub.add_option("--samples", options->samples, "Readings to record (1-20000)")->required();
              sub.add_option("--out", options->out, "Base name of the two files written")->check(PairBase());
              AddTriggerOptions(sub, options->trigger);
              return CommandRunner([options] {
-                 return RunRecord(options->port, options->input, options->samples, options->out,
+                 return RunRecord(options->ports, options->input, options->samples, options->out,
                                   options->trigger);
              });
          }});
@@ -275,13 +404,15 @@ const bool registered = [] {
          }});
     registerCommand({"monitor", "Print every live reading until interrupted", 22, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();
-                         sub.add_option("--port", options->port, "Device path or COM number")
+                         sub.add_option("--port", options->ports,
+                                        "Device path or COM number; again for each further receiver")
                              ->check(kPortValidator)
                              ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
                          AddLimitOptions(sub, options->limits);
-                         return CommandRunner(
-                             [options] { return RunMonitor(options->port, options->text, options->limits); });
+                         return CommandRunner([options] {
+                             return RunMonitor(options->ports, options->text, options->limits);
+                         });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();
@@ -289,6 +420,15 @@ const bool registered = [] {
                              ->check(kPortValidator)
                              ->required();
                          return CommandRunner([options] { return RunPair(options->port); });
+                     }});
+    registerCommand({"name", "Print or set the name of a receiver", 25, [](CLI::App& sub) {
+                         auto options = std::make_shared<Options>();
+                         auto name = std::make_shared<std::optional<std::string>>();
+                         sub.add_option("--port", options->port, "Device path or COM number")
+                             ->check(kPortValidator)
+                             ->required();
+                         sub.add_option("NAME", *name, "The new name (\"\" for the default, Multimeter)");
+                         return CommandRunner([options, name] { return RunName(options->port, *name); });
                      }});
     registerCommand({"ports", "List the receivers found on this computer", 24,
                      [](CLI::App&) { return CommandRunner([] { return RunPorts(); }); }});

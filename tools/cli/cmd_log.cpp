@@ -45,22 +45,98 @@ std::string WithLogExtension(const std::string& out) {
 }
 
 struct LogOptions {
-    std::string port;
+    std::vector<std::string> ports;
     std::string input;
     std::string out;
     double duration = 0;
     uint64_t samples = 0;
 };
 
+// FILE-NAME.calvlog for the receiver named NAME: whatever a file name cannot hold becomes "_".
+std::filesystem::path ReceiverLogPath(const std::filesystem::path& path, const std::string& name) {
+    std::string safe = name;
+    for (char& c : safe) {
+        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
+            c = '_';
+    }
+    return path.parent_path() / (path.stem().string() + "-" + safe + std::string(kLogExtension));
+}
+
+// Several receivers logged side by side, each into a log file of its own, until each log's stop condition
+// holds or Ctrl+C. A receiver that goes away leaves a gap in its own log only.
+int RunLogSeveral(const std::vector<std::string>& ports, const std::filesystem::path& path,
+                  const LogStopCondition& stop) {
+    SessionGroup meters;
+    InterruptGuard guard;
+    if (!meters.Open(ports)) {
+        meters.CloseAll();
+        return ExitFailure;
+    }
+    std::vector<std::filesystem::path> paths;
+    for (size_t k = 0; k < meters.size(); ++k) {
+        paths.push_back(ReceiverLogPath(path, meters.name(k)));
+        std::error_code error;
+        if (std::filesystem::exists(paths.back(), error)) {
+            std::cerr << "calvora-cli: " << paths.back().string() << " already exists\n";
+            meters.CloseAll();
+            return ExitUsage;
+        }
+    }
+    for (size_t k = 0; k < meters.size(); ++k) {
+        MeterEngine& state = meters.state(k);
+        state.SetApplicationName(std::string("calvora-cli ") + CALVORA_VERSION);
+        const std::string name = meters.name(k);
+        meters.view(k).onNoSignal = [name] {
+            std::cerr << "calvora-cli: " << name
+                      << ": no signal; the log goes on and the receiver is reopened when it is back\n";
+        };
+        if (const Outcome<void> started = state.StartLogging(paths[k], stop); !started) {
+            std::cerr << "calvora-cli: " << name << ": " << toUtf8(started.reason()) << '\n';
+            for (size_t j = 0; j < k; ++j)
+                meters.state(j).StopLogging(LogEnd::Stopped);
+            meters.CloseAll();
+            return ExitFailure;
+        }
+    }
+    auto anyLogging = [&] {
+        for (size_t k = 0; k < meters.size(); ++k) {
+            if (meters.state(k).logging())
+                return true;
+        }
+        return false;
+    };
+    while (anyLogging() && !interrupted) {
+        meters.Turn();
+        for (size_t k = 0; k < meters.size(); ++k)
+            meters.state(k).PollReaderEnd();
+    }
+    int status = ExitOk;
+    for (size_t k = 0; k < meters.size(); ++k) {
+        MeterEngine& state = meters.state(k);
+        state.StopLogging(LogEnd::Stopped);
+        state.ClosePort();
+        const ContinuousLog* log = state.currentLog();
+        if (log == nullptr) {
+            status = ExitFailure;
+            continue;
+        }
+        std::cout << paths[k].string() << '\n';
+        std::cerr << "calvora-cli: " << meters.name(k) << ": logged " << log->readingCount()
+                  << " readings in " << Elapsed(log->elapsedMs(state.NowMs())) << ", "
+                  << log->document().gaps().size()
+                  << (log->document().gaps().size() == 1 ? " gap\n" : " gaps\n");
+        if (log->end() == LogEnd::WriteFailed || log->end() == LogEnd::OutOfMemory)
+            status = ExitFailure;
+    }
+    return status;
+}
+
 int RunLog(const LogOptions& options) {
-    if (!Exclusive(options.port, options.input))
+    const std::string port = options.ports.empty() ? std::string() : options.ports.front();
+    if (!Exclusive(port, options.input))
         return ExitUsage;
     const std::filesystem::path path = WithLogExtension(options.out);
     std::error_code error;
-    if (std::filesystem::exists(path, error)) {
-        std::cerr << "calvora-cli: " << path.string() << " already exists\n";
-        return ExitUsage;
-    }
     LogStopCondition stop;
     if (options.duration > 0) {
         stop.kind = LogStopCondition::Kind::Duration;
@@ -68,6 +144,12 @@ int RunLog(const LogOptions& options) {
     } else if (options.samples > 0) {
         stop.kind = LogStopCondition::Kind::Readings;
         stop.readings = options.samples;
+    }
+    if (options.ports.size() > 1)
+        return RunLogSeveral(options.ports, path, stop);
+    if (std::filesystem::exists(path, error)) {
+        std::cerr << "calvora-cli: " << path.string() << " already exists\n";
+        return ExitUsage;
     }
 
     Session session;
@@ -103,7 +185,7 @@ int RunLog(const LogOptions& options) {
             return ExitUsage;
         }
     } else {
-        if (!session.Open(options.port))
+        if (!session.Open(port))
             return ExitFailure;
         if (const Outcome<void> started = session.state.StartLogging(path, stop); !started) {
             std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
@@ -163,8 +245,10 @@ const bool registered = [] {
         {"log", "Log live readings without a limit into FILE.calvlog (an SQLite file)", 25,
          [](CLI::App& sub) {
              auto options = std::make_shared<LogOptions>();
-             auto* port =
-                 sub.add_option("--port", options->port, "Device path or COM number")->check(kPortValidator);
+             auto* port = sub.add_option("--port", options->ports,
+                                         "Device path or COM number; again for each further receiver, "
+                                         "logged into FILE-NAME.calvlog")
+                              ->check(kPortValidator);
              auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
              port->excludes(input);
              sub.add_option("--out", options->out, "The log file to create (.calvlog is added when missing)")

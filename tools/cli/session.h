@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/meter_engine.h"
+#include "app/meter_sessions.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
 
@@ -119,7 +120,9 @@ struct Session {
 
     // `port` is a device path or a COM number (checked by the option's validator). Prints the reason
     // when the port cannot be opened.
-    bool Open(const std::string& port) {
+    bool Open(const std::string& port) { return OpenPort(state, view, port); }
+
+    static bool OpenPort(MeterEngine& state, HeadlessView& view, const std::string& port) {
         const PortOutcome<> opened = IsComNumber(port)
                                          ? state.OpenDevice(std::string(), std::atoi(port.c_str()))
                                          : state.OpenDevice(port);
@@ -221,6 +224,50 @@ private:
         int fd;
         ~FileDescriptor() { ::close(fd); }
     };
+};
+
+// Several receivers side by side: one engine session each, run by one loop. Each session is named from the
+// settings file ("Multimeter" by default, numbered when the name is taken).
+class SessionGroup {
+public:
+    SessionGroup() : settings_(SettingsFile::DefaultPath()), sessions_(inventory_, settings_) {}
+    SessionGroup(const SessionGroup&) = delete;
+    SessionGroup& operator=(const SessionGroup&) = delete;
+
+    // Opens every port (printing why one cannot be opened); false when any failed.
+    bool Open(const std::vector<std::string>& ports) {
+        for (const std::string& port : ports) {
+            views_.push_back(std::make_unique<HeadlessView>());
+            if (!Session::OpenPort(sessions_.Add(*views_.back()), *views_.back(), port))
+                return false;
+        }
+        for (size_t k = 0; k < sessions_.size(); ++k)
+            names_.push_back(sessions_.name(k));
+        return true;
+    }
+
+    size_t size() const { return sessions_.size(); }
+    MeterEngine& state(size_t index) { return sessions_[index]; }
+    HeadlessView& view(size_t index) { return *views_[index]; }
+    const std::string& name(size_t index) const { return names_[index]; }
+
+    // One turn of the loop for every session: frames from the readers, due timers.
+    void Turn(std::chrono::milliseconds wait = std::chrono::milliseconds(50)) {
+        sessions_.WaitAndRun(wait);
+        for (size_t k = 0; k < sessions_.size(); ++k) {
+            for (int id : views_[k]->DueTimers())
+                sessions_[k].OnTimer(id);
+        }
+    }
+    void CloseAll() { sessions_.CloseAll(); }
+
+private:
+    UdevInventory inventory_;
+    SettingsFile settings_;
+    // The views outlive the sessions that show themselves through them.
+    std::vector<std::unique_ptr<HeadlessView>> views_;
+    MeterSessions sessions_;
+    std::vector<std::string> names_;
 };
 
 inline bool Exclusive(const std::string& port, const std::string& input) {

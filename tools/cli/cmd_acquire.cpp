@@ -2,7 +2,9 @@
 // same state the desktop program uses runs here with a headless view: messages go to standard error,
 // timers are deadlines checked by the loop, documents live in memory until they are saved.
 #include "app/meter_engine.h"
+#include "app/meter_name.h"
 #include "protocol/text.h"
+#include "publish/mqtt_publisher.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
@@ -19,11 +21,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -155,20 +159,97 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
 
 // ----------------------------------------------------------------------------------------- monitor
 
-int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits) {
+struct MonitorPublish {
+    std::string url;
+    int qos = 1;
+    std::string spool;
+    std::string caFile;
+};
+
+// The broker's settings from --mqtt and its companions, or why they cannot be used (bad usage). The
+// password may come from CALVORA_MQTT_PASSWORD instead of the URL, where it would be seen in process lists.
+Outcome<PublishSettings> MakePublishSettings(const MonitorPublish& options) {
+    Outcome<MqttTarget> target = ParseMqttUrl(options.url);
+    if (!target)
+        return target.failure();
+    PublishSettings settings;
+    settings.target = target.value();
+    if (!settings.target.user.empty() && settings.target.password.empty())
+        if (const char* password = std::getenv("CALVORA_MQTT_PASSWORD"))
+            settings.target.password = password;
+    if (!options.caFile.empty() && !settings.target.tls)
+        return Failure(u"--ca-file needs an mqtts:// address");
+    settings.target.caFile = options.caFile;
+    settings.qos = options.qos;
+    settings.spoolFolder = options.spool;
+    return settings;
+}
+
+// Says each change of the broker's state on standard error, once.
+std::function<void(const PublisherStatus&)> StatusPrinter(std::string meter, MqttTarget target) {
+    auto last = std::make_shared<std::pair<std::mutex, std::string>>();
+    return [last, meter = std::move(meter), target = std::move(target)](const PublisherStatus& status) {
+        PublisherStatus shown = status;
+        shown.spooled = 0; // the count changes with every reading; the state is what is worth a line
+        const std::string line = StatusText(shown, meter, target);
+        std::lock_guard lock(last->first);
+        if (line != last->second) {
+            last->second = line;
+            std::cerr << "calvora-cli: " << line << std::endl;
+        }
+    };
+}
+
+int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits,
+               const MonitorPublish& publish) {
     if (const std::string bad = MonitorAlarms::Check(limits); !bad.empty()) {
         std::cerr << "calvora-cli: " << bad << '\n';
         return ExitUsage;
     }
+    std::unique_ptr<MqttPublisher> publisher;
+    if (!publish.url.empty()) {
+        const Outcome<PublishSettings> settings = MakePublishSettings(publish);
+        if (!settings) {
+            std::cerr << "calvora-cli: " << toUtf8(settings.reason()) << '\n';
+            return ExitUsage;
+        }
+        const std::string meter = toUtf8(MeterName(port));
+        Outcome<std::unique_ptr<MqttPublisher>> started =
+            MqttPublisher::Start(settings.value(), meter, StatusPrinter(meter, settings.value().target));
+        if (!started) {
+            std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
+            return ExitFailure;
+        }
+        publisher = std::move(started.value());
+    }
     Session session;
     InterruptGuard guard;
     MonitorAlarms alarms(limits, text, port);
+    if (publisher)
+        alarms.onEvent = [&](const AlarmEvent& event, const LiveReading& reading) {
+            publisher->PublishAlarm(event, reading);
+        };
     session.view.onReading = [&](const LiveReading& reading) {
+        if (publisher)
+            publisher->PublishReading(reading);
         std::cout << (text ? PanelLine(reading) : LiveJson(reading).dump()) << std::endl;
         alarms.OnReading(reading);
     };
-    if (!session.Open(port))
+    auto finishPublishing = [&] {
+        if (!publisher)
+            return;
+        const std::string meter = publisher->meter();
+        publisher.reset(); // sends what it can for a moment, then says "offline"
+        Outcome<Spool> left = Spool::Open((publish.spool.empty() ? Spool::DefaultFolder() : publish.spool) +
+                                          '/' + TopicSafe(meter));
+        if (left && !left.value().empty())
+            std::cerr << "calvora-cli: " << left.value().count() << " messages wait in "
+                      << left.value().folder() << " for the next run\n";
+    };
+    if (!session.Open(port)) {
+        finishPublishing();
         return ExitFailure;
+    }
     bool removed = false;
     // Readings nobody can see are not worth waiting for: a failed standard output ends the watch.
     while (!interrupted && !removed && std::cout.good()) {
@@ -177,6 +258,7 @@ int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits) 
     }
     session.state.ClosePort();
     alarms.Finish();
+    finishPublishing();
     if (removed) {
         std::cerr << "calvora-cli: the receiver went away\n";
         return ExitFailure;
@@ -239,6 +321,7 @@ struct Options {
     double timeout = 120;
     bool text = false;
     MonitorLimits limits;
+    MonitorPublish publish;
     RecordTrigger trigger;
 };
 
@@ -280,8 +363,22 @@ const bool registered = [] {
                              ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
                          AddLimitOptions(sub, options->limits);
-                         return CommandRunner(
-                             [options] { return RunMonitor(options->port, options->text, options->limits); });
+                         auto* mqtt = sub.add_option("--mqtt", options->publish.url,
+                                                     "Publish to mqtt[s]://[USER[:PASS]@]HOST[:PORT]/PREFIX");
+                         sub.add_option("--qos", options->publish.qos, "MQTT quality of service (default 1)")
+                             ->check(CLI::IsMember({0, 1}))
+                             ->needs(mqtt);
+                         sub.add_option("--spool", options->publish.spool,
+                                        "Folder of readings kept while the broker is away")
+                             ->needs(mqtt);
+                         sub.add_option("--ca-file", options->publish.caFile,
+                                        "Certificate authority of an mqtts:// broker")
+                             ->check(CLI::ExistingFile)
+                             ->needs(mqtt);
+                         return CommandRunner([options] {
+                             return RunMonitor(options->port, options->text, options->limits,
+                                               options->publish);
+                         });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {
                          auto options = std::make_shared<Options>();

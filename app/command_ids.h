@@ -44,6 +44,7 @@ enum CommandId : int {
     ID_LIMITS = 32802,
     ID_TRIGGER = 32803,
     ID_EXPORT_CHART = 32810,
+    ID_PUBLISH_READINGS = 32820,
 };
 
 } // namespace calvora

@@ -162,10 +162,9 @@ void MqttPublisher::PublishReading(const LiveReading& reading, std::chrono::syst
     Send({topic("reading"), ReadingMessage(reading, time, ++seq_), settings_.qos});
 }
 
-void MqttPublisher::PublishAlarm(const AlarmEvent& event, const LiveReading& reading,
-                                 std::chrono::system_clock::time_point time) {
+void MqttPublisher::PublishAlarm(const AlarmNotice& notice, std::chrono::system_clock::time_point time) {
     std::lock_guard send(sendMutex_);
-    Send({topic("alarm"), AlarmMessage(event, reading, time), settings_.qos});
+    Send({topic("alarm"), AlarmMessage(notice, time), settings_.qos});
 }
 
 // Called with sendMutex_ held: straight to the broker when nothing older waits, else behind the rest.

@@ -3,7 +3,7 @@
 // sent in order once it is back. Readings and alarms may be handed in from any one thread.
 #pragma once
 
-#include "measure/alarm_monitor.h"
+#include "measure/alarm_actions.h"
 #include "protocol/outcome.h"
 #include "protocol/reading_decoder.h"
 #include "publish/mqtt_target.h"
@@ -61,7 +61,7 @@ public:
 
     void PublishReading(const LiveReading& reading,
                         std::chrono::system_clock::time_point time = std::chrono::system_clock::now());
-    void PublishAlarm(const AlarmEvent& event, const LiveReading& reading,
+    void PublishAlarm(const AlarmNotice& notice,
                       std::chrono::system_clock::time_point time = std::chrono::system_clock::now());
 
     // Waits until nothing is spooled or waiting for the broker's acknowledgement; false when time ran out.

@@ -1,6 +1,5 @@
 #include "publish/reading_message.h"
 
-#include "protocol/formatters.h"
 #include "protocol/text.h"
 
 #include <charconv>
@@ -102,17 +101,16 @@ std::string ReadingMessage(const LiveReading& live, std::chrono::system_clock::t
     return message.dump(-1, ' ', false, Json::error_handler_t::replace);
 }
 
-std::string AlarmMessage(const AlarmEvent& event, const LiveReading& reading,
-                         std::chrono::system_clock::time_point time) {
-    const MeterReading& r = reading.reading;
+std::string AlarmMessage(const AlarmNotice& notice, std::chrono::system_clock::time_point time) {
+    const AlarmEvent& event = notice.event;
     Json message;
     message["kind"] = event.kind == AlarmEvent::Kind::Raised ? "alarm" : "alarmEnded";
     message["side"] = toUtf8(SideName(event.side));
     message["limit"] = ShortestNumber(event.limit);
-    message["value"] = ShortestNumber(r.value);
-    message["valueText"] = toUtf8(FormatStoredValue(r.value, r.fullScale, static_cast<int32_t>(r.lowLimit)));
-    message["unit"] = toUtf8(r.unit);
-    message["functionName"] = toUtf8(r.functionName);
+    message["value"] = std::isfinite(event.value) ? ShortestNumber(event.value) : Json(nullptr);
+    message["valueText"] = toUtf8(notice.valueText);
+    message["unit"] = toUtf8(notice.unit);
+    message["functionName"] = toUtf8(notice.functionName);
     message["time"] = UtcTimeText(time);
     return message.dump(-1, ' ', false, Json::error_handler_t::replace);
 }

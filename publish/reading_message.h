@@ -2,7 +2,7 @@
 // published to a broker.
 #pragma once
 
-#include "measure/alarm_monitor.h"
+#include "measure/alarm_actions.h"
 #include "protocol/reading_decoder.h"
 
 #include <chrono>
@@ -27,8 +27,8 @@ std::string UtcTimeText(std::chrono::system_clock::time_point time);
 std::string ReadingMessage(const LiveReading& live, std::chrono::system_clock::time_point time, uint64_t seq);
 
 // The alarm line of `calvora-cli monitor` ({"kind":"alarm" or "alarmEnded", "side", "limit", "value",
-// "valueText", "unit", "functionName"}) with "time" in UTC; `reading` is the one that caused the event.
-std::string AlarmMessage(const AlarmEvent& event, const LiveReading& reading,
-                         std::chrono::system_clock::time_point time);
+// "valueText", "unit", "functionName"}) with "time" in UTC; an overload's value is null ("valueText" says
+// OL).
+std::string AlarmMessage(const AlarmNotice& notice, std::chrono::system_clock::time_point time);
 
 } // namespace calvora

@@ -8,6 +8,7 @@
 
 #include <algorithm>
 #include <cstdlib>
+#include <fstream>
 #include <nlohmann/json.hpp>
 
 namespace calvora {
@@ -89,9 +90,11 @@ TEST_F(PublisherTest, EveryReadingArrivesInOrderWithTheStatusRetainedAndOfflineA
     EXPECT_EQ(publisher->topic("reading"), "lab/Bench_meter/reading");
     for (int i = 0; i < 500; ++i)
         publisher->PublishReading(Reading(i));
-    AlarmEvent event;
-    event.limit = 2;
-    publisher->PublishAlarm(event, Reading(2.5));
+    AlarmNotice notice;
+    notice.event.limit = 2;
+    notice.event.value = 2.5;
+    notice.valueText = u"2.5000";
+    publisher->PublishAlarm(notice);
     ASSERT_TRUE(WaitFor([&] { return subscriber.payloads("lab/Bench_meter/alarm").size() == 1; }, 10s));
     EXPECT_EQ(Sequence(subscriber, "lab/Bench_meter/reading"), OneTo(500));
     const auto first = nlohmann::json::parse(subscriber.payloads("lab/Bench_meter/reading").front());
@@ -207,6 +210,57 @@ TEST_F(PublisherTest, TwoMetersPublishUnderTheirOwnTopicsWithTheirOwnSequence) {
     EXPECT_EQ(Sequence(subscriber, "lab/Current/reading"), OneTo(20));
     for (const std::string& payload : subscriber.payloads("lab/Current/reading"))
         EXPECT_EQ(nlohmann::json::parse(payload)["value"], 0.5);
+}
+
+// A certificate authority and a broker certificate for 127.0.0.1 signed by it, made with openssl. The key is
+// made readable to all: a broker started by root reads it after dropping to its own user.
+bool MakeCertificates(const std::string& folder, const std::string& name) {
+    const std::string d = folder + '/' + name;
+    std::filesystem::create_directories(d);
+    std::ofstream(d + "/san.ext") << "subjectAltName=IP:127.0.0.1,DNS:localhost\n";
+    const std::string ec = " -newkey ec -pkeyopt ec_paramgen_curve:prime256v1 -nodes ";
+    const std::string commands =
+        "cd " + d + " && openssl req -x509" + ec + "-keyout ca.key -out ca.crt -days 2 -subj /CN=" + name +
+        " && openssl req" + ec + "-keyout server.key -out server.csr -subj /CN=localhost" +
+        " && openssl x509 -req -in server.csr -CA ca.crt -CAkey ca.key -CAcreateserial -out server.crt" +
+        " -days 2 -extfile san.ext && chmod 0644 server.key";
+    return std::system(("(" + commands + ") >/dev/null 2>&1").c_str()) == 0;
+}
+
+TEST_F(PublisherTest, TlsWithTheBrokersCertificateAuthorityAndNotWithAnother) {
+    ASSERT_TRUE(MakeCertificates(folder_, "right") && MakeCertificates(folder_, "other"));
+    const std::string d = folder_ + "/right/";
+    Broker broker(folder_ + "/broker", "allow_anonymous true\ncafile " + d + "ca.crt\ncertfile " + d +
+                                           "server.crt\nkeyfile " + d + "server.key\n");
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port(), "lab/#", {.caFile = d + "ca.crt", .user = {}, .password = {}});
+    ASSERT_TRUE(subscriber.subscribed());
+
+    PublishSettings settings;
+    settings.target = ParseMqttUrl("mqtts://127.0.0.1:" + std::to_string(broker.port()) + "/lab").value();
+    settings.spoolFolder = folder_ + "/spool";
+    settings.retryMaxSeconds = 1;
+    settings.target.caFile = folder_ + "/other/ca.crt";
+    {
+        auto stranger = Start(settings, "Stranger");
+        ASSERT_TRUE(stranger);
+        ASSERT_TRUE(WaitFor([&] { return stranger->status().state == BrokerState::Unreachable; }, 10s));
+        stranger->PublishReading(Reading(1));
+        EXPECT_EQ(stranger->status().spooled, 1u);
+    }
+    settings.target.caFile = d + "ca.crt";
+    auto publisher = Start(settings);
+    ASSERT_TRUE(publisher && Connected(*publisher));
+    for (int i = 0; i < 10; ++i)
+        publisher->PublishReading(Reading(i));
+    ASSERT_TRUE(WaitFor([&] { return Sequence(subscriber, "lab/Multimeter/reading").size() == 10; }, 5s));
+    EXPECT_EQ(Sequence(subscriber, "lab/Multimeter/reading"), OneTo(10));
+    EXPECT_TRUE(subscriber.payloads("lab/Stranger/reading").empty());
+
+    settings.target.caFile = folder_ + "/missing.crt";
+    const auto missing = MqttPublisher::Start(settings, "Missing");
+    ASSERT_FALSE(missing);
+    EXPECT_NE(toUtf8(missing.reason()).find("missing.crt"), std::string::npos);
 }
 
 } // namespace

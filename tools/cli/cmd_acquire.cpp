@@ -226,9 +226,7 @@ int RunMonitor(const std::string& port, bool text, const MonitorLimits& limits,
     InterruptGuard guard;
     MonitorAlarms alarms(limits, text, port);
     if (publisher)
-        alarms.onEvent = [&](const AlarmEvent& event, const LiveReading& reading) {
-            publisher->PublishAlarm(event, reading);
-        };
+        alarms.onEvent = [&](const AlarmNotice& notice) { publisher->PublishAlarm(notice); };
     session.view.onReading = [&](const LiveReading& reading) {
         if (publisher)
             publisher->PublishReading(reading);

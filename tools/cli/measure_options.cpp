@@ -90,7 +90,7 @@ void MonitorAlarms::OnReading(const LiveReading& live) {
             std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
         }
         if (onEvent)
-            onEvent(event, live);
+            onEvent(notice);
         if (raised && !command_.empty()) {
             if (const Outcome<pid_t> started = launcher_.Start(command_, AlarmEnvironment(notice)); !started)
                 std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';

@@ -106,7 +106,7 @@ PublishDialog::PublishDialog(const PublishChoice& choice, QWidget* parent)
     form->addRow(QStringLiteral("&User:"), user_);
     form->addRow(QStringLiteral("Pass&word:"), password_);
     form->addRow(QString(), tls_);
-    form->addRow(QStringLiteral("C&A file:"), caRow);
+    form->addRow(QStringLiteral("CA file:"), caRow);
     form->addRow(QStringLiteral("&QoS:"), qos_);
     auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
     auto* layout = new QVBoxLayout(this);

@@ -112,12 +112,14 @@ MqttPublisher::MqttPublisher(const PublishSettings& settings, std::string meter,
 
 MqttPublisher::~MqttPublisher() {
     if (connection_.joinable()) {
-        Flush(std::chrono::seconds(2));
         bool connected = false;
         {
             std::lock_guard lock(mutex_);
             connected = connected_;
         }
+        // Without a broker nothing can be sent: what waits stays in the spool for the next run.
+        if (connected)
+            Flush(std::chrono::seconds(2));
         {
             std::lock_guard lock(mutex_);
             closing_ = connected;
@@ -222,7 +224,10 @@ void MqttPublisher::SendNow(const SpooledMessage& message) {
 
 bool MqttPublisher::Flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
-    return changed_.wait_for(lock, timeout, [&] { return spool_.empty() && inFlight_ == 0; });
+    ++flushing_;
+    const bool sent = changed_.wait_for(lock, timeout, [&] { return spool_.empty() && inFlight_ == 0; });
+    --flushing_;
+    return sent;
 }
 
 void MqttPublisher::SetState(BrokerState state, std::string reason, int retrySeconds) {
@@ -336,6 +341,9 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
         std::lock_guard lock(p->mutex_);
         p->connected_ = true;
         p->everConnected_ = true;
+        // QoS 0 messages the lost connection still held are gone without an acknowledgement to count.
+        if (p->settings_.qos == 0)
+            p->inFlight_ = 0;
     }
     p->SendNow({p->topic("status"), "online", 1});
     p->SetState(BrokerState::Connected, {}, 0);
@@ -353,12 +361,17 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int) {
 
 void MqttPublisher::OnPublish(mosquitto*, void* self, int) {
     auto* p = static_cast<MqttPublisher*>(self);
+    bool wanted = false;
     {
         std::lock_guard lock(p->mutex_);
         if (p->inFlight_ > 0)
             --p->inFlight_;
+        // Waking the drain thread for every acknowledgement of a live stream would cost more than the
+        // publishing itself: only a spool to drain or a Flush waiting for the last one needs it.
+        wanted = !p->spool_.empty() || (p->flushing_ > 0 && p->inFlight_ == 0);
     }
-    p->changed_.notify_all();
+    if (wanted)
+        p->changed_.notify_all();
 }
 
 } // namespace calvora

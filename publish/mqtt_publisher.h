@@ -106,6 +106,7 @@ private:
     bool closing_ = false;       // the destructor disconnects cleanly
     bool stopping_ = false;
     uint64_t inFlight_ = 0;
+    int flushing_ = 0; // callers waiting in Flush
 
     std::thread connection_;
     std::thread drain_;

@@ -191,12 +191,14 @@ TEST_F(PublisherTest, AWrongPasswordIsSaidAndRetriedWithNothingLost) {
     EXPECT_EQ(Sequence(subscriber, "lab/Multimeter/reading"), OneTo(20));
 }
 
-TEST_F(PublisherTest, TwoMetersPublishUnderTheirOwnTopicsWithTheirOwnSequence) {
+TEST_F(PublisherTest, TwoMetersPublishUnderTheirOwnTopicsWithTheirOwnSequenceAndQos) {
     Broker broker(folder_ + "/broker");
     ASSERT_TRUE(broker.Start());
     Subscriber subscriber(broker.port(), "lab/#");
     auto supply = Start(Settings(broker.port()), "Supply voltage");
-    auto current = Start(Settings(broker.port()), "Current");
+    PublishSettings atMostOnce = Settings(broker.port());
+    atMostOnce.qos = 0;
+    auto current = Start(atMostOnce, "Current");
     ASSERT_TRUE(supply && current && Connected(*supply) && Connected(*current));
     for (int i = 0; i < 60; ++i) {
         supply->PublishReading(Reading(12));

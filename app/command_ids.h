@@ -45,6 +45,7 @@ enum CommandId : int {
     ID_TRIGGER = 32803,
     ID_EXPORT_CHART = 32810,
     ID_DISCONNECT = 32811,
+    ID_PUBLISH_READINGS = 32820,
 };
 
 } // namespace calvora

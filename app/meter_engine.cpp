@@ -141,6 +141,8 @@ void MeterEngine::HandleLiveFrame(const uint8_t* frame, int length) {
             RecordReading(decoded->reading, timeText);
     } else if (documents_.recordingDocument)
         documents_.recordingDocument->liveActive = false;
+    if (readingObserver_)
+        readingObserver_(*decoded);
     view_.ShowLiveReading(*decoded);
 }
 

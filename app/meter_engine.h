@@ -263,6 +263,10 @@ public:
     // window; it becomes the live recording document, so saving or closing it settles the journal.
     Outcome<RecordingDocument*> RecoverJournal(const std::filesystem::path& path);
     // Called after a download filled its document.
+    // Told of every live reading, before the view shows it (the desktop publishes them to a broker).
+    void SetReadingObserver(std::function<void(const LiveReading&)> observer) {
+        readingObserver_ = std::move(observer);
+    }
     void SetDownloadObserver(std::function<void(const RecordingDocument&)> observer) {
         downloadObserver_ = std::move(observer);
     }
@@ -354,6 +358,7 @@ private:
     std::function<std::time_t()> clock_;
     std::function<void(const RecordingDocument&, uint32_t)> sampleObserver_;
     std::function<void(const RecordingDocument&)> downloadObserver_;
+    std::function<void(const LiveReading&)> readingObserver_;
     Journal* journal_ = nullptr;
 
     // Continuous logging.

@@ -46,6 +46,7 @@ CommandEnvironment AlarmEnvironment(const AlarmNotice& notice) {
 }
 
 void CarryOut(const AlarmActions& actions, const AlarmNotice& notice, AlarmSink& sink) {
+    sink.Event(notice);
     if (actions.list)
         sink.List(notice);
     if (notice.event.kind != AlarmEvent::Kind::Raised)

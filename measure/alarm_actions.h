@@ -39,6 +39,8 @@ public:
     virtual void List(const AlarmNotice& notice) = 0;
     virtual void RunCommand(const std::string& command, const CommandEnvironment& environment) = 0;
     virtual void StopRecording() = 0;
+    // Every event, raised or ended, whatever the actions (the desktop publishes them to a broker).
+    virtual void Event(const AlarmNotice& /*notice*/) {}
 };
 
 // A raised alarm takes every action chosen; an alarm that ends only closes its line in the list.

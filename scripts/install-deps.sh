@@ -11,6 +11,7 @@ packages=(
   dpkg-dev desktop-file-utils libxml2-utils shared-mime-info xdg-utils libfile-mimeinfo-perl
   man-db groff-base librsvg2-bin poppler-utils
   libxlsxwriter-dev python3-openpyxl dbus-daemon
+  libmosquitto-dev mosquitto mosquitto-clients openssl
 )
 if [[ "${1:-}" == "--demo" ]]; then
   packages+=(xvfb xauth imagemagick xdotool)

@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # The whole test suite, as CI runs it:
 #   0. every C++ source file laid out as .clang-format says;
-#   1. the link, engine and hardening tests under ThreadSanitizer;
+#   1. the link, engine, hardening and publishing tests under ThreadSanitizer;
 #   2. every libFuzzer target for CALVORA_FUZZ_SECONDS (default 40) under ASan and UBSan;
 #   3. the installed tree, the desktop integration files, the man pages and the .deb, from a Release build made
 #      with GCC and warnings as errors (the benchmarks are built there too, in the configuration they measure);

@@ -1,9 +1,9 @@
 #!/usr/bin/env bash
-# Builds the link, engine and hardening tests under ThreadSanitizer and runs them; any report fails.
+# Builds the link, engine, hardening and publishing tests under ThreadSanitizer and runs them; any report fails.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 build=${CALVORA_TSAN_BUILD:-build/tsan}
-suites=(link_tests engine_tests hardening_tests)
+suites=(link_tests engine_tests hardening_tests publish_tests)
 
 CC=${CC:-clang-14} CXX=${CXX:-clang++-14} cmake -S . -B "$build" -G Ninja -DCMAKE_BUILD_TYPE=Debug \
   -DCALVORA_SANITIZE=thread -DCALVORA_WERROR=ON -DCALVORA_BUILD_GUI=OFF -DCALVORA_BUILD_BENCH=OFF >/dev/null

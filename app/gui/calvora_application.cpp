@@ -3,6 +3,7 @@
 #include "app/gui/engine_link.h"
 #include "app/gui/main_window.h"
 #include "app/gui/message_prompts.h"
+#include "app/gui/publish_dialog.h"
 #include "app/meter_engine.h"
 #include "chart/gui/chart_document_view.h"
 #include "link/receiver_inventory.h"
@@ -10,6 +11,7 @@
 #include "measure/gui/alarm_center.h"
 #include "measure/gui/desktop_notifier.h"
 #include "measure/gui/limits_dialog.h"
+#include "protocol/text.h"
 #include "recording/gui/data_list_view.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
@@ -75,6 +77,9 @@ CalvoraApplication::CalvoraApplication() : charts_(std::make_shared<SharedChartS
 }
 
 CalvoraApplication::~CalvoraApplication() {
+    // The broker is told "offline" while everything that feeds it still stands.
+    brokerTimer_.stop();
+    publisher_.reset();
     // The port and its reader stop first, while the window still stands; then the window with its views,
     // before the link and the engine they report to.
     if (link_ != nullptr) {
@@ -115,6 +120,9 @@ bool CalvoraApplication::InitInstance(const StartupOptions& options) {
     for (const QString& file : options.files) {
         window_->OpenDocumentFile(file);
     }
+    // Publishing left on goes on (a password is asked for again in the dialog: it is never stored).
+    QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
+    ApplyPublishing(LoadPublishChoice(settings, {}));
     return true;
 }
 
@@ -164,6 +172,18 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     });
     connect(window, &MainWindow::documentClosed, alarms,
             [alarms](RecordingDocument* document) { alarms->Forget(*document); });
+    // Publishing: every live reading and alarm event goes to the broker while it is on.
+    engine->SetReadingObserver([this](const LiveReading& reading) {
+        if (publisher_)
+            publisher_->PublishReading(reading);
+    });
+    alarms->onEvent = [this](const AlarmNotice& notice) {
+        if (publisher_)
+            publisher_->PublishAlarm(notice);
+    };
+    connect(window, &MainWindow::publishReadingsRequested, this, &CalvoraApplication::ChoosePublishing);
+    brokerTimer_.setInterval(500);
+    connect(&brokerTimer_, &QTimer::timeout, this, &CalvoraApplication::ShowBrokerState);
     connect(alarms, &AlarmCenter::commandFailed, window, [this](const QString& reason) {
         prompts_->ShowMessage(reason.toStdU16String(), MessageIcon::Exclamation);
     });
@@ -203,6 +223,44 @@ void CalvoraApplication::OfferLeftJournal() {
         prompts_->ShowMessage(u"Cannot recover the live recording: " + recovered.reason(),
                               MessageIcon::Exclamation);
     }
+}
+
+void CalvoraApplication::ChoosePublishing() {
+    QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"), QStringLiteral("Calvora"));
+    PublishDialog dialog(LoadPublishChoice(settings, publishPassword_), window_.get());
+    if (dialog.exec() != QDialog::Accepted)
+        return;
+    SavePublishChoice(settings, dialog.choice());
+    publishPassword_ = dialog.choice().settings.target.password;
+    ApplyPublishing(dialog.choice());
+}
+
+bool CalvoraApplication::ApplyPublishing(const PublishChoice& choice) {
+    brokerTimer_.stop();
+    publisher_.reset();
+    window_->ShowBrokerState(QString(), false);
+    if (!choice.enabled)
+        return true;
+    // The desktop publishes the first receiver's readings, under its name as publishing starts.
+    Outcome<std::unique_ptr<MqttPublisher>> started =
+        MqttPublisher::Start(choice.settings, toUtf8(engine_->meterName()));
+    if (!started) {
+        prompts_->ShowMessage(u"Readings cannot be published: " + started.reason(), MessageIcon::Exclamation);
+        return false;
+    }
+    publisher_ = std::move(started.value());
+    brokerTarget_ = choice.settings.target;
+    ShowBrokerState();
+    brokerTimer_.start();
+    return true;
+}
+
+void CalvoraApplication::ShowBrokerState() {
+    if (!publisher_)
+        return;
+    const PublisherStatus status = publisher_->status();
+    window_->ShowBrokerState(QString::fromStdString(StatusText(status, publisher_->meter(), brokerTarget_)),
+                             status.state == BrokerState::Connected);
 }
 
 } // namespace calvora

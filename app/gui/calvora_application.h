@@ -3,12 +3,15 @@
 #pragma once
 
 #include "app/gui/document_window.h"
+#include "publish/mqtt_target.h"
 
 #include <QObject>
 #include <QString>
 #include <QStringList>
+#include <QTimer>
 
 #include <memory>
+#include <string>
 
 namespace calvora {
 
@@ -20,6 +23,8 @@ class ExtraDevicesInventory;
 class Journal;
 class MainWindow;
 class MeterEngine;
+class MqttPublisher;
+struct PublishChoice;
 class ReceiverInventory;
 class SettingsFile;
 class UdevInventory;
@@ -78,6 +83,13 @@ public:
     MeterEngine* engine() const { return engine_.get(); }
     UserPrompts& prompts() const { return *prompts_; }
     const QStringList& receiverPaths() const { return receiverPaths_; }
+    // The live readings' publisher while Settings › Publish Readings... has it on; null otherwise.
+    MqttPublisher* publisher() const { return publisher_.get(); }
+    // Settings › Publish Readings...: asks, remembers and starts or stops publishing.
+    void ChoosePublishing();
+    // Starts (or, when the choice is off, stops) publishing; false with the reason shown when it cannot
+    // start.
+    bool ApplyPublishing(const PublishChoice& choice);
 
 private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.
@@ -101,6 +113,12 @@ private:
     // The alarms of every document's live readings; they end the engine's recording when asked to.
     std::unique_ptr<DesktopNotifier> notifier_;
     std::unique_ptr<AlarmCenter> alarms_;
+    // Publishing to a broker: the publisher, the password given this session, the status bar's refresh.
+    std::unique_ptr<MqttPublisher> publisher_;
+    std::string publishPassword_;
+    MqttTarget brokerTarget_;
+    QTimer brokerTimer_;
+    void ShowBrokerState();
 };
 
 } // namespace calvora

@@ -86,6 +86,11 @@ bool MainWindow::CreateStatusBar() {
     logPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
     logPane_->hide();
     bar->addPermanentWidget(logPane_);
+    brokerPane_ = new QLabel(bar);
+    brokerPane_->setObjectName(QStringLiteral("brokerPane"));
+    brokerPane_->setFrameStyle(QFrame::Panel | QFrame::Sunken);
+    brokerPane_->hide();
+    bar->addPermanentWidget(brokerPane_);
     for (const QString& indicator : {QStringLiteral("CAP"), QStringLiteral("NUM"), QStringLiteral("SCRL")}) {
         auto* pane = new QLabel(bar);
         pane->setObjectName(indicator);
@@ -100,6 +105,15 @@ bool MainWindow::CreateStatusBar() {
 
 void MainWindow::ShowStatus(const QString& text) {
     statusBar()->showMessage(text);
+}
+
+void MainWindow::ShowBrokerState(const QString& text, bool connected) {
+    brokerPane_->setVisible(!text.isEmpty());
+    // The pane holds the state; the tool tip all of it (the address, the spool's counts).
+    const QString state = text.section(QStringLiteral(": "), 1).section(QStringLiteral(" ("), 0, 0);
+    brokerPane_->setText(QStringLiteral("MQTT: ") + state.section(QStringLiteral(" to "), 0, 0));
+    brokerPane_->setToolTip(text);
+    brokerPane_->setStyleSheet(connected ? QString() : QStringLiteral("color: #b00020"));
 }
 
 void MainWindow::ShowRecordingProgress(uint32_t recorded, uint32_t planned) {

@@ -104,6 +104,8 @@ public:
     void ShowStatus(const QString& text);
     // "Recording 150 of 300" in the recording pane; `planned` 0 hides it.
     void ShowRecordingProgress(uint32_t recorded, uint32_t planned);
+    // The broker's state while readings are published (the whole text in its tool tip); hidden when empty.
+    void ShowBrokerState(const QString& text, bool connected);
     DockPageBar* instrumentBar() const { return instrumentBar_; }
     QTreeWidget* instrumentTree() const { return instrumentTree_; }
     QMdiArea* mdiArea() const { return mdiArea_; }
@@ -143,6 +145,7 @@ public:
     // The status bar's pane for a running log: readings, elapsed time, file size; hidden when empty.
     void ShowLogStatus(const QString& text);
     QLabel* logPane() const { return logPane_; }
+    QLabel* brokerPane() const { return brokerPane_; }
 
     // Instrument bar (main_window_instrument.cpp). View › Instrument: shows the bar when hidden, hides it
     // when visible; a bar pinned to a strip counts as visible and is docked again, hidden.
@@ -194,6 +197,8 @@ Q_SIGNALS:
     // A document has its window, before it is shown; it is going away with its window.
     void documentOpened(calvora::RecordingDocument* document);
     void documentClosed(calvora::RecordingDocument* document);
+    // Settings › Publish Readings... was chosen.
+    void publishReadingsRequested();
 
 protected:
     void changeEvent(QEvent* event) override;
@@ -262,6 +267,7 @@ private:
     QLabel* messagePane_ = nullptr;
     QLabel* recordingPane_ = nullptr;
     QLabel* logPane_ = nullptr;
+    QLabel* brokerPane_ = nullptr;
     std::vector<QLabel*> lockPanes_;
     QMenu* windowMenu_ = nullptr;
     std::vector<QAction*> windowList_;

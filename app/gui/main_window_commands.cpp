@@ -135,6 +135,9 @@ void MainWindow::CreateMenus() {
     QAction* exportLog =
         MakeCommand({ID_EXPORT_LOG_RANGE, QStringLiteral("Export Log to &Recording..."),
                      QStringLiteral("Copy a span of the log into a new recording\nExport Log to Recording")});
+    QAction* publish =
+        MakeCommand({ID_PUBLISH_READINGS, QStringLiteral("&Publish Readings..."),
+                     QStringLiteral("Publish the live readings to an MQTT broker\nPublish Readings")});
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
     QAction* disconnect = MakeCommand({ID_DISCONNECT, QStringLiteral("&Disconnect"),
@@ -200,15 +203,18 @@ void MainWindow::CreateMenus() {
     auto* window = new QMenu(QStringLiteral("&Window"), this);
     window->setObjectName(QStringLiteral("window"));
     window->addActions({cascade, tile});
+    auto* settingsMenu = new QMenu(QStringLiteral("&Settings"), this);
+    settingsMenu->setObjectName(QStringLiteral("settings"));
+    settingsMenu->addAction(publish);
     auto* helpMenu = new QMenu(QStringLiteral("&Help"), this);
     helpMenu->setObjectName(QStringLiteral("help"));
     helpMenu->addActions({about, help});
 
     windowMenu_ = window;
     connect(window, &QMenu::aboutToShow, this, &MainWindow::FillWindowList);
-    menus128_ = {file128, view, instrumentMenu, window, helpMenu};
-    menus129_ = {file129, view, instrumentMenu, window, helpMenu};
-    for (QMenu* menu : {file128, file129, view, instrumentMenu, window, helpMenu}) {
+    menus128_ = {file128, view, instrumentMenu, window, settingsMenu, helpMenu};
+    menus129_ = {file129, view, instrumentMenu, window, settingsMenu, helpMenu};
+    for (QMenu* menu : {file128, file129, view, instrumentMenu, window, settingsMenu, helpMenu}) {
         connect(menu, &QMenu::aboutToShow, this, &MainWindow::UpdateCommandUI);
     }
 
@@ -302,6 +308,7 @@ std::optional<CommandState> MainWindow::ShellCommandState(int id) const {
     case ID_APP_EXIT:
     case ID_APP_ABOUT:
     case ID_HELP_TOPICS:
+    case ID_PUBLISH_READINGS:
         return CommandState{true, false};
     case ID_FILE_CLOSE:
     case ID_SAVE_DATA:
@@ -376,6 +383,9 @@ bool MainWindow::RunShellCommand(int id) {
         return true;
     case ID_EXPORT_LOG_RANGE:
         ExportLogRange();
+        return true;
+    case ID_PUBLISH_READINGS:
+        Q_EMIT publishReadingsRequested();
         return true;
     case ID_VIEW_TIME_AXIS:
         ToggleTimeAxis();

@@ -61,4 +61,9 @@ void AlarmCenter::StopRecording() {
         stopRecording_();
 }
 
+void AlarmCenter::Event(const AlarmNotice& notice) {
+    if (onEvent)
+        onEvent(notice);
+}
+
 } // namespace calvora

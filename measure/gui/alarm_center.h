@@ -41,6 +41,10 @@ public:
     void List(const AlarmNotice& notice) override;
     void RunCommand(const std::string& command, const CommandEnvironment& environment) override;
     void StopRecording() override;
+    void Event(const AlarmNotice& notice) override;
+
+    // Told of every alarm event of every watched document.
+    std::function<void(const AlarmNotice&)> onEvent;
 
 Q_SIGNALS:
     // A command could not be started; the reason as the user reads it.

@@ -168,8 +168,10 @@ public:
         commands.emplace_back(command, environment);
     }
     void StopRecording() override { ++stops; }
+    void Event(const AlarmNotice& notice) override { events.push_back(notice.event.kind); }
 
     int sounds = 0;
+    std::vector<AlarmEvent::Kind> events;
     int stops = 0;
     std::vector<std::u16string> notifications;
     std::vector<AlarmNotice> listed;
@@ -204,6 +206,17 @@ protected:
     FakeSink sink_;
     AlarmWatcher watcher_;
 };
+
+TEST_F(AlarmWatcherTest, EveryEventReachesTheSinkWhateverTheActions) {
+    document_.limits.actions = AlarmActions{};
+    document_.limits.actions.notify = false;
+    document_.limits.actions.list = false;
+    Append(5.5f);
+    Append(3);
+    EXPECT_EQ(sink_.events, (std::vector<Kind>{Kind::Raised, Kind::Ended}));
+    EXPECT_TRUE(sink_.listed.empty());
+    EXPECT_TRUE(sink_.notifications.empty());
+}
 
 TEST_F(AlarmWatcherTest, ARaisedAlarmTakesEveryActionChosenAndItsEndOnlyClosesTheListLine) {
     Append(3);

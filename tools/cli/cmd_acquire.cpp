@@ -3,6 +3,7 @@
 // timers are deadlines checked by the loop, documents live in memory until they are saved.
 #include "app/meter_engine.h"
 #include "protocol/text.h"
+#include "publish/mqtt_publisher.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
 #include "tools/cli/command_registry.h"
@@ -19,11 +20,13 @@
 #include <chrono>
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <cstring>
 #include <fcntl.h>
 #include <iostream>
 #include <map>
 #include <memory>
+#include <mutex>
 #include <optional>
 #include <sys/stat.h>
 #include <unistd.h>
@@ -227,10 +230,61 @@ int RunDownload(const std::string& port, const std::string& input, const std::st
 
 // ----------------------------------------------------------------------------------------- monitor
 
-int RunMonitor(const std::vector<std::string>& ports, bool text, const MonitorLimits& limits) {
+struct MonitorPublish {
+    std::string url;
+    int qos = 1;
+    std::string spool;
+    std::string caFile;
+};
+
+// The broker's settings from --mqtt and its companions, or why they cannot be used (bad usage). The
+// password may come from CALVORA_MQTT_PASSWORD instead of the URL, where it would be seen in process lists.
+Outcome<PublishSettings> MakePublishSettings(const MonitorPublish& options) {
+    Outcome<MqttTarget> target = ParseMqttUrl(options.url);
+    if (!target)
+        return target.failure();
+    PublishSettings settings;
+    settings.target = target.value();
+    if (!settings.target.user.empty() && settings.target.password.empty())
+        if (const char* password = std::getenv("CALVORA_MQTT_PASSWORD"))
+            settings.target.password = password;
+    if (!options.caFile.empty() && !settings.target.tls)
+        return Failure(u"--ca-file needs an mqtts:// address");
+    settings.target.caFile = options.caFile;
+    settings.qos = options.qos;
+    settings.spoolFolder = options.spool;
+    return settings;
+}
+
+// Says each change of the broker's state on standard error, once.
+std::function<void(const PublisherStatus&)> StatusPrinter(std::string meter, MqttTarget target) {
+    auto last = std::make_shared<std::pair<std::mutex, std::string>>();
+    return [last, meter = std::move(meter), target = std::move(target)](const PublisherStatus& status) {
+        PublisherStatus shown = status;
+        shown.spooled = 0; // the count changes with every reading; the state is what is worth a line
+        const std::string line = StatusText(shown, meter, target);
+        std::lock_guard lock(last->first);
+        if (line != last->second) {
+            last->second = line;
+            std::cerr << "calvora-cli: " << line << std::endl;
+        }
+    };
+}
+
+int RunMonitor(const std::vector<std::string>& ports, bool text, const MonitorLimits& limits,
+               const MonitorPublish& publish) {
     if (const std::string bad = MonitorAlarms::Check(limits); !bad.empty()) {
         std::cerr << "calvora-cli: " << bad << '\n';
         return ExitUsage;
+    }
+    std::optional<PublishSettings> publishing;
+    if (!publish.url.empty()) {
+        const Outcome<PublishSettings> settings = MakePublishSettings(publish);
+        if (!settings) {
+            std::cerr << "calvora-cli: " << toUtf8(settings.reason()) << '\n';
+            return ExitUsage;
+        }
+        publishing = settings.value();
     }
     SessionGroup meters;
     InterruptGuard guard;
@@ -243,8 +297,42 @@ int RunMonitor(const std::vector<std::string>& ports, bool text, const MonitorLi
         meters.CloseAll();
         return ExitFailure;
     }
+    // One broker connection per receiver, under the receiver's own name.
+    std::vector<std::unique_ptr<MqttPublisher>> publishers(meters.size());
+    auto finishPublishing = [&] {
+        for (auto& publisher : publishers) {
+            if (!publisher)
+                continue;
+            const std::string meter = publisher->meter();
+            publisher.reset(); // sends what it can for a moment, then says "offline"
+            Outcome<Spool> left = Spool::Open(
+                (publish.spool.empty() ? Spool::DefaultFolder() : publish.spool) + '/' + TopicSafe(meter));
+            if (left && !left.value().empty())
+                std::cerr << "calvora-cli: " << left.value().count() << " messages of " << meter
+                          << " wait in " << left.value().folder() << " for the next run\n";
+        }
+    };
+    if (publishing) {
+        for (size_t k = 0; k < meters.size(); ++k) {
+            const std::string& meter = meters.name(k);
+            Outcome<std::unique_ptr<MqttPublisher>> started =
+                MqttPublisher::Start(*publishing, meter, StatusPrinter(meter, publishing->target));
+            if (!started) {
+                std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
+                finishPublishing();
+                meters.CloseAll();
+                return ExitFailure;
+            }
+            publishers[k] = std::move(started.value());
+            alarms[k]->onEvent = [&publisher = publishers[k]](const AlarmNotice& notice) {
+                publisher->PublishAlarm(notice);
+            };
+        }
+    }
     for (size_t k = 0; k < meters.size(); ++k) {
         meters.view(k).onReading = [&, k](const LiveReading& reading) {
+            if (publishers[k])
+                publishers[k]->PublishReading(reading);
             if (text) {
                 std::cout << (named ? meters.name(k) + ": " : std::string()) << PanelLine(reading)
                           << std::endl;
@@ -277,6 +365,7 @@ int RunMonitor(const std::vector<std::string>& ports, bool text, const MonitorLi
     meters.CloseAll();
     for (auto& alarm : alarms)
         alarm->Finish();
+    finishPublishing();
     if (left < meters.size()) {
         if (!named)
             std::cerr << "calvora-cli: the receiver went away\n";
@@ -366,6 +455,7 @@ struct Options {
     double timeout = 120;
     bool text = false;
     MonitorLimits limits;
+    MonitorPublish publish;
     RecordTrigger trigger;
 };
 
@@ -410,8 +500,21 @@ const bool registered = [] {
                              ->required();
                          sub.add_flag("--text", options->text, "Print what the panel shows instead of JSON");
                          AddLimitOptions(sub, options->limits);
+                         auto* mqtt = sub.add_option("--mqtt", options->publish.url,
+                                                     "Publish to mqtt[s]://[USER[:PASS]@]HOST[:PORT]/PREFIX");
+                         sub.add_option("--qos", options->publish.qos, "MQTT quality of service (default 1)")
+                             ->check(CLI::IsMember({0, 1}))
+                             ->needs(mqtt);
+                         sub.add_option("--spool", options->publish.spool,
+                                        "Folder of readings kept while the broker is away")
+                             ->needs(mqtt);
+                         sub.add_option("--ca-file", options->publish.caFile,
+                                        "Certificate authority of an mqtts:// broker")
+                             ->check(CLI::ExistingFile)
+                             ->needs(mqtt);
                          return CommandRunner([options] {
-                             return RunMonitor(options->ports, options->text, options->limits);
+                             return RunMonitor(options->ports, options->text, options->limits,
+                                               options->publish);
                          });
                      }});
     registerCommand({"pair", "Ask the meter to pair with the receiver", 23, [](CLI::App& sub) {

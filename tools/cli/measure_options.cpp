@@ -89,6 +89,8 @@ void MonitorAlarms::OnReading(const LiveReading& live) {
             line["time"] = toUtf8(notice.time);
             std::cout << line.dump(-1, ' ', false, Json::error_handler_t::replace) << std::endl;
         }
+        if (onEvent)
+            onEvent(notice);
         if (raised && !command_.empty()) {
             if (const Outcome<pid_t> started = launcher_.Start(command_, AlarmEnvironment(notice)); !started)
                 std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';

@@ -8,6 +8,7 @@
 
 #include <CLI/CLI.hpp>
 
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -38,6 +39,8 @@ public:
 
     bool active() const { return monitor_.limits().any(); }
     void OnReading(const LiveReading& reading);
+    // Told of every alarm raised or ended (the broker gets them).
+    std::function<void(const AlarmNotice&)> onEvent;
     // Waits a little for commands still running, so a short command has done its work when the tool ends.
     void Finish();
 

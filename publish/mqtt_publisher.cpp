@@ -1,0 +1,377 @@
+#include "publish/mqtt_publisher.h"
+
+#include "protocol/text.h"
+#include "publish/reading_message.h"
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <mosquitto.h>
+#include <unistd.h>
+#include <vector>
+
+namespace calvora {
+
+namespace {
+
+// Messages handed to the library and not yet acknowledged; past this, new ones wait in the spool, so a slow
+// broker costs disk, not memory.
+constexpr uint64_t kWindow = 512;
+constexpr auto kConnectTimeout = std::chrono::seconds(10);
+constexpr int kKeepAliveSeconds = 30;
+
+std::once_flag libraryReady;
+
+std::string DefaultClientId() {
+    char host[64] = {};
+    ::gethostname(host, sizeof host - 1);
+    return "calvora-" + std::string(host) + '-' + std::to_string(::getpid());
+}
+
+} // namespace
+
+std::string StatusText(const PublisherStatus& status, const std::string& meter, const MqttTarget& target) {
+    std::string text = "MQTT " + meter + ": ";
+    switch (status.state) {
+    case BrokerState::Connecting:
+        text += "connecting to " + target.describe();
+        break;
+    case BrokerState::Connected:
+        text += "connected to " + target.describe();
+        break;
+    case BrokerState::Unreachable:
+        text += "cannot reach " + target.describe() + " (" + status.reason + ")";
+        break;
+    case BrokerState::Refused:
+        text += target.describe() + " refused the connection (" + status.reason + ")";
+        break;
+    }
+    if (status.state != BrokerState::Connected && status.state != BrokerState::Connecting)
+        text += ", retrying in " + std::to_string(status.retrySeconds) + " s";
+    if (status.spooled > 0)
+        text += "; " + std::to_string(status.spooled) + " messages spooled";
+    if (status.dropped > 0)
+        text += "; " + std::to_string(status.dropped) + " oldest dropped from the full spool";
+    if (status.lost > 0)
+        text += "; " + std::to_string(status.lost) + " lost";
+    return text;
+}
+
+Outcome<std::unique_ptr<MqttPublisher>> MqttPublisher::Start(const PublishSettings& settings,
+                                                             std::string meter, StatusObserver observer) {
+    if (settings.qos != 0 && settings.qos != 1)
+        return Failure(u"The QoS must be 0 or 1.");
+    const std::string folder =
+        (settings.spoolFolder.empty() ? Spool::DefaultFolder() : settings.spoolFolder) + '/' +
+        TopicSafe(meter);
+    Outcome<Spool> spool = Spool::Open(folder, settings.spoolBytes);
+    if (!spool)
+        return spool.failure();
+    std::call_once(libraryReady, [] { mosquitto_lib_init(); });
+    std::unique_ptr<MqttPublisher> publisher(
+        new MqttPublisher(settings, std::move(meter), std::move(spool.value()), std::move(observer)));
+    if (!publisher->client_)
+        return Failure(u"The MQTT client cannot be made.");
+    if (settings.target.tls) {
+        const char* file = settings.target.caFile.empty() ? nullptr : settings.target.caFile.c_str();
+        if (mosquitto_tls_set(publisher->client_, file, file ? nullptr : "/etc/ssl/certs", nullptr, nullptr,
+                              nullptr) != MOSQ_ERR_SUCCESS)
+            return Failure(u"The certificate authority file " + fromUtf8(settings.target.caFile) +
+                           u" cannot be read.");
+    }
+    publisher->connection_ = std::thread([p = publisher.get()] { p->RunConnection(); });
+    publisher->drain_ = std::thread([p = publisher.get()] { p->RunDrain(); });
+    return publisher;
+}
+
+MqttPublisher::MqttPublisher(const PublishSettings& settings, std::string meter, Spool spool,
+                             StatusObserver observer)
+    : settings_(settings), meter_(std::move(meter)), observer_(std::move(observer)),
+      spool_(std::move(spool)) {
+    base_ = settings_.target.prefix + '/' + TopicSafe(meter_);
+    const std::string id =
+        (settings_.target.clientId.empty() ? DefaultClientId() : settings_.target.clientId) + '/' +
+        TopicSafe(meter_);
+    client_ = mosquitto_new(id.c_str(), true, this);
+    if (!client_)
+        return;
+    mosquitto_threaded_set(client_, true);
+    mosquitto_int_option(client_, MOSQ_OPT_SEND_MAXIMUM, 100);
+    const std::string statusTopic = topic("status");
+    mosquitto_will_set(client_, statusTopic.c_str(), 7, "offline", 1, true);
+    if (!settings_.target.user.empty())
+        mosquitto_username_pw_set(client_, settings_.target.user.c_str(),
+                                  settings_.target.password.empty() ? nullptr
+                                                                    : settings_.target.password.c_str());
+    mosquitto_connect_callback_set(client_, &MqttPublisher::OnConnect);
+    mosquitto_disconnect_callback_set(client_, &MqttPublisher::OnDisconnect);
+    mosquitto_publish_callback_set(client_, &MqttPublisher::OnPublish);
+    status_.spooled = spool_.count();
+    status_.dropped = spool_.dropped();
+}
+
+MqttPublisher::~MqttPublisher() {
+    if (connection_.joinable()) {
+        bool connected = false;
+        {
+            std::lock_guard lock(mutex_);
+            connected = connected_;
+        }
+        // Without a broker nothing can be sent: what waits stays in the spool for the next run.
+        if (connected)
+            Flush(std::chrono::seconds(2));
+        {
+            std::lock_guard lock(mutex_);
+            closing_ = connected;
+        }
+        if (connected) {
+            SendNow({topic("status"), "offline", 1});
+            Flush(std::chrono::seconds(1));
+            // The connection's thread runs on until the broker has the DISCONNECT, so no last will follows.
+            mosquitto_disconnect(client_);
+        }
+        {
+            std::lock_guard lock(mutex_);
+            stopping_ = true;
+        }
+        changed_.notify_all();
+        connection_.join();
+        drain_.join();
+    }
+    if (client_)
+        mosquitto_destroy(client_);
+}
+
+std::string MqttPublisher::topic(const char* leaf) const {
+    return base_ + '/' + leaf;
+}
+
+uint64_t MqttPublisher::lastSeq() const {
+    std::lock_guard lock(sendMutex_);
+    return seq_;
+}
+
+PublisherStatus MqttPublisher::status() const {
+    std::lock_guard lock(mutex_);
+    PublisherStatus status = status_;
+    status.spooled = spool_.count();
+    status.dropped = spool_.dropped();
+    return status;
+}
+
+void MqttPublisher::PublishReading(const LiveReading& reading, std::chrono::system_clock::time_point time) {
+    std::lock_guard send(sendMutex_);
+    Send({topic("reading"), ReadingMessage(reading, time, ++seq_), settings_.qos});
+}
+
+void MqttPublisher::PublishAlarm(const AlarmNotice& notice, std::chrono::system_clock::time_point time) {
+    std::lock_guard send(sendMutex_);
+    Send({topic("alarm"), AlarmMessage(notice, time), settings_.qos});
+}
+
+// Called with sendMutex_ held: straight to the broker when nothing older waits, else behind the rest.
+void MqttPublisher::Send(SpooledMessage message) {
+    bool notify = false;
+    {
+        std::lock_guard lock(mutex_);
+        if (connected_ && spool_.empty() && inFlight_ < kWindow) {
+            ++inFlight_;
+        } else {
+            const uint64_t dropped = spool_.dropped();
+            if (!spool_.Append(message)) {
+                ++status_.lost;
+                notify = status_.lost == 1;
+            }
+            notify = notify || spool_.dropped() != dropped;
+            if (notify)
+                status_.reason = spool_.lastError().empty() ? status_.reason : spool_.lastError();
+            message.topic.clear();
+        }
+    }
+    if (!message.topic.empty()) {
+        const int rc = mosquitto_publish(client_, nullptr, message.topic.c_str(),
+                                         static_cast<int>(message.payload.size()), message.payload.data(),
+                                         message.qos, false);
+        // A QoS 1 message the library could not send yet stays with it and goes when the connection is back.
+        if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && message.qos == 1)) {
+            std::lock_guard lock(mutex_);
+            --inFlight_;
+            ++status_.lost;
+        }
+    }
+    if (notify)
+        Notify();
+}
+
+// The retained status and drained messages: counted in flight, sent whatever the state.
+void MqttPublisher::SendNow(const SpooledMessage& message) {
+    {
+        std::lock_guard lock(mutex_);
+        ++inFlight_;
+    }
+    const bool retained = message.topic == topic("status");
+    const int rc =
+        mosquitto_publish(client_, nullptr, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                          message.payload.data(), message.qos, retained);
+    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && message.qos == 1)) {
+        std::lock_guard lock(mutex_);
+        --inFlight_;
+        if (!retained)
+            ++status_.lost;
+        changed_.notify_all();
+    }
+}
+
+bool MqttPublisher::Flush(std::chrono::milliseconds timeout) {
+    std::unique_lock lock(mutex_);
+    ++flushing_;
+    const bool sent = changed_.wait_for(lock, timeout, [&] { return spool_.empty() && inFlight_ == 0; });
+    --flushing_;
+    return sent;
+}
+
+void MqttPublisher::SetState(BrokerState state, std::string reason, int retrySeconds) {
+    {
+        std::lock_guard lock(mutex_);
+        status_.state = state;
+        status_.reason = std::move(reason);
+        status_.retrySeconds = retrySeconds;
+    }
+    Notify();
+}
+
+void MqttPublisher::Notify() {
+    if (observer_)
+        observer_(status());
+}
+
+void MqttPublisher::RunConnection() {
+    int delay = 1;
+    SetState(BrokerState::Connecting, {}, 0);
+    for (;;) {
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            refused_.clear();
+        }
+        int rc = mosquitto_connect_async(client_, settings_.target.host.c_str(), settings_.target.port,
+                                         kKeepAliveSeconds);
+        int savedErrno = errno;
+        const auto attempt = std::chrono::steady_clock::now();
+        bool timedOut = false;
+        int turnsStopping = 0;
+        while (rc == MOSQ_ERR_SUCCESS) {
+            rc = mosquitto_loop(client_, 100, 1);
+            savedErrno = errno;
+            std::lock_guard lock(mutex_);
+            if (stopping_ && (!closing_ || rc != MOSQ_ERR_SUCCESS || ++turnsStopping > 20))
+                return;
+            if (connected_) {
+                delay = 1;
+            } else if (everConnected_ == false &&
+                       std::chrono::steady_clock::now() - attempt > kConnectTimeout) {
+                timedOut = true;
+                break;
+            }
+            if (!connected_ && !refused_.empty())
+                break;
+        }
+        mosquitto_disconnect(client_);
+        std::string reason;
+        {
+            std::lock_guard lock(mutex_);
+            if (stopping_)
+                return;
+            connected_ = false;
+            everConnected_ = false;
+            reason = refused_;
+        }
+        BrokerState state = BrokerState::Refused;
+        if (reason.empty()) {
+            state = BrokerState::Unreachable;
+            if (timedOut)
+                reason = "no answer";
+            else if (rc == MOSQ_ERR_ERRNO)
+                reason = std::strerror(savedErrno);
+            else
+                reason = mosquitto_strerror(rc);
+        }
+        SetState(state, reason, delay);
+        std::unique_lock lock(mutex_);
+        if (changed_.wait_for(lock, std::chrono::seconds(delay), [&] { return stopping_; }))
+            return;
+        delay = std::min(delay * 2, std::max(1, settings_.retryMaxSeconds));
+    }
+}
+
+void MqttPublisher::RunDrain() {
+    for (;;) {
+        {
+            std::unique_lock lock(mutex_);
+            changed_.wait(
+                lock, [&] { return stopping_ || (connected_ && !spool_.empty() && inFlight_ < kWindow); });
+            if (stopping_)
+                return;
+        }
+        std::lock_guard send(sendMutex_);
+        std::vector<SpooledMessage> batch;
+        {
+            std::lock_guard lock(mutex_);
+            while (connected_ && inFlight_ + batch.size() < kWindow && batch.size() < 64) {
+                std::optional<SpooledMessage> message = spool_.Take();
+                if (!message)
+                    break;
+                batch.push_back(std::move(*message));
+            }
+        }
+        for (const SpooledMessage& message : batch)
+            SendNow(message);
+    }
+}
+
+void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
+    auto* p = static_cast<MqttPublisher*>(self);
+    if (rc != 0) {
+        std::lock_guard lock(p->mutex_);
+        p->refused_ = mosquitto_connack_string(rc);
+        return;
+    }
+    {
+        std::lock_guard lock(p->mutex_);
+        p->connected_ = true;
+        p->everConnected_ = true;
+        // QoS 0 messages the lost connection still held are gone without an acknowledgement to count.
+        if (p->settings_.qos == 0)
+            p->inFlight_ = 0;
+    }
+    p->SendNow({p->topic("status"), "online", 1});
+    p->SetState(BrokerState::Connected, {}, 0);
+    p->changed_.notify_all();
+}
+
+void MqttPublisher::OnDisconnect(mosquitto*, void* self, int) {
+    auto* p = static_cast<MqttPublisher*>(self);
+    {
+        std::lock_guard lock(p->mutex_);
+        p->connected_ = false;
+    }
+    p->changed_.notify_all();
+}
+
+void MqttPublisher::OnPublish(mosquitto*, void* self, int) {
+    auto* p = static_cast<MqttPublisher*>(self);
+    bool wanted = false;
+    {
+        std::lock_guard lock(p->mutex_);
+        if (p->inFlight_ > 0)
+            --p->inFlight_;
+        // Waking the drain thread for every acknowledgement of a live stream would cost more than the
+        // publishing itself: only a spool to drain or a Flush waiting for the last one needs it.
+        wanted = !p->spool_.empty() || (p->flushing_ > 0 && p->inFlight_ == 0);
+    }
+    if (wanted)
+        p->changed_.notify_all();
+}
+
+} // namespace calvora

@@ -1,0 +1,115 @@
+// One meter's readings published to an MQTT broker. The connection runs on a thread of its own and comes
+// back by itself with a doubling delay; while it is away, messages wait in the bounded spool on disk and are
+// sent in order once it is back. Readings and alarms may be handed in from any one thread.
+#pragma once
+
+#include "measure/alarm_actions.h"
+#include "protocol/outcome.h"
+#include "protocol/reading_decoder.h"
+#include "publish/mqtt_target.h"
+#include "publish/spool.h"
+
+#include <chrono>
+#include <condition_variable>
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <mutex>
+#include <string>
+#include <thread>
+
+struct mosquitto;
+struct mosquitto_message;
+
+namespace calvora {
+
+struct PublishSettings {
+    MqttTarget target;
+    int qos = 1;
+    std::string
+        spoolFolder; // each meter spools in a folder of its own below it; empty: Spool::DefaultFolder()
+    uint64_t spoolBytes = Spool::kDefaultBytes;
+    int retryMaxSeconds = 30; // the longest wait between two connection attempts
+};
+
+enum class BrokerState { Connecting, Connected, Unreachable, Refused };
+
+struct PublisherStatus {
+    BrokerState state = BrokerState::Connecting;
+    std::string reason;   // why it is unreachable or refused
+    int retrySeconds = 0; // the wait before the next attempt
+    uint64_t spooled = 0; // messages waiting on disk
+    uint64_t dropped = 0; // messages the spool's bound threw away, oldest first
+    uint64_t lost = 0;    // messages neither sent nor spooled (the disk refused them)
+};
+
+// "MQTT Multimeter: connected to mqtt://host:1883/calvora" and the like; never the password.
+std::string StatusText(const PublisherStatus& status, const std::string& meter, const MqttTarget& target);
+
+class MqttPublisher {
+public:
+    // Called on the publisher's threads whenever the state or the spool's counts change.
+    using StatusObserver = std::function<void(const PublisherStatus&)>;
+
+    // Opens the spool and starts connecting; fails only when the settings or the spool cannot work.
+    static Outcome<std::unique_ptr<MqttPublisher>> Start(const PublishSettings& settings, std::string meter,
+                                                         StatusObserver observer = {});
+    // Sends what it can within a moment, leaves the rest in the spool, says "offline" and disconnects.
+    ~MqttPublisher();
+    MqttPublisher(const MqttPublisher&) = delete;
+    MqttPublisher& operator=(const MqttPublisher&) = delete;
+
+    void PublishReading(const LiveReading& reading,
+                        std::chrono::system_clock::time_point time = std::chrono::system_clock::now());
+    void PublishAlarm(const AlarmNotice& notice,
+                      std::chrono::system_clock::time_point time = std::chrono::system_clock::now());
+
+    // Waits until nothing is spooled or waiting for the broker's acknowledgement; false when time ran out.
+    bool Flush(std::chrono::milliseconds timeout);
+
+    PublisherStatus status() const;
+    const std::string& meter() const { return meter_; }
+    // PREFIX/<meter>/leaf
+    std::string topic(const char* leaf) const;
+    uint64_t lastSeq() const;
+
+private:
+    MqttPublisher(const PublishSettings& settings, std::string meter, Spool spool, StatusObserver observer);
+    void Send(SpooledMessage message);
+    void SendNow(const SpooledMessage& message);
+    void RunConnection();
+    void RunDrain();
+    void SetState(BrokerState state, std::string reason, int retrySeconds);
+    void Notify();
+
+    static void OnConnect(mosquitto*, void* self, int rc);
+    static void OnDisconnect(mosquitto*, void* self, int rc);
+    static void OnPublish(mosquitto*, void* self, int mid);
+
+    PublishSettings settings_;
+    std::string meter_;
+    std::string base_; // PREFIX/<meter>
+    StatusObserver observer_;
+    mosquitto* client_ = nullptr;
+
+    mutable std::mutex
+        sendMutex_; // keeps messages in order between the caller and the drain thread; taken before mutex_
+    uint64_t seq_ = 0;
+
+    mutable std::mutex mutex_;
+    std::condition_variable changed_;
+    Spool spool_;
+    PublisherStatus status_;
+    bool connected_ = false;
+    bool everConnected_ = false; // this attempt reached the broker
+    std::string refused_;        // the broker's answer to this attempt when it refused it
+    bool closing_ = false;       // the destructor disconnects cleanly
+    bool stopping_ = false;
+    uint64_t inFlight_ = 0;
+    int flushing_ = 0; // callers waiting in Flush
+
+    std::thread connection_;
+    std::thread drain_;
+};
+
+} // namespace calvora

@@ -112,17 +112,17 @@ TEST(MonitorMqtt, SeveralReceiversPublishUnderTheirOwnNames) {
         10s));
     monitor.Stop(SIGINT);
     EXPECT_EQ(monitor.Wait(10s), 0);
-    for (const auto& [meter, function] :
+    for (const auto& [name, function] :
          {std::pair<std::string, std::string>{"Multimeter", "VDC"}, {"Load_current", "VAC"}}) {
-        const std::vector<std::string> readings = subscriber.payloads("lab/" + meter + "/reading");
+        const std::string topic = "lab/" + name;
+        const std::vector<std::string> readings = subscriber.payloads(topic + "/reading");
         for (size_t i = 0; i < readings.size(); ++i) {
             const auto reading = nlohmann::json::parse(readings[i]);
-            EXPECT_EQ(reading["seq"], i + 1) << meter;
-            EXPECT_EQ(reading["functionName"], function) << meter;
+            EXPECT_EQ(reading["seq"], i + 1) << topic;
+            EXPECT_EQ(reading["functionName"], function) << topic;
         }
-        ASSERT_TRUE(
-            WaitFor([&] { return subscriber.payloads("lab/" + meter + "/status").size() == 2; }, 10s));
-        EXPECT_EQ(subscriber.payloads("lab/" + meter + "/status").back(), "offline") << meter;
+        ASSERT_TRUE(WaitFor([&] { return subscriber.payloads(topic + "/status").size() == 2; }, 10s));
+        EXPECT_EQ(subscriber.payloads(topic + "/status").back(), "offline") << topic;
     }
     ::unsetenv("XDG_CONFIG_HOME");
     std::filesystem::remove_all(folder);

@@ -66,18 +66,7 @@ int RunRecordSeveral(const std::vector<std::string>& ports, uint32_t samples, co
         meters.state(k).SetNextTrigger(trigger);
         meters.state(k).StartRecordingOf(samples);
     }
-    auto anyRecording = [&] {
-        for (size_t k = 0; k < meters.size(); ++k) {
-            if (meters.state(k).documents().recording)
-                return true;
-        }
-        return false;
-    };
-    while (anyRecording() && !interrupted) {
-        meters.Turn();
-        for (size_t k = 0; k < meters.size(); ++k)
-            meters.state(k).PollReaderEnd();
-    }
+    meters.RunWhileAnyIs([](const MeterEngine& meter) -> bool { return meter.documents().recording; });
     int status = ExitOk;
     for (size_t k = 0; k < meters.size(); ++k) {
         MeterEngine& state = meters.state(k);

@@ -98,18 +98,7 @@ int RunLogSeveral(const std::vector<std::string>& ports, const std::filesystem::
             return ExitFailure;
         }
     }
-    auto anyLogging = [&] {
-        for (size_t k = 0; k < meters.size(); ++k) {
-            if (meters.state(k).logging())
-                return true;
-        }
-        return false;
-    };
-    while (anyLogging() && !interrupted) {
-        meters.Turn();
-        for (size_t k = 0; k < meters.size(); ++k)
-            meters.state(k).PollReaderEnd();
-    }
+    meters.RunWhileAnyIs([](const MeterEngine& meter) { return meter.logging(); });
     int status = ExitOk;
     for (size_t k = 0; k < meters.size(); ++k) {
         MeterEngine& state = meters.state(k);

@@ -259,6 +259,22 @@ public:
                 sessions_[k].OnTimer(id);
         }
     }
+    // Turns the loop while any session is still busy (recording, logging ...) and no interrupt came; a reader
+    // that ended is noted each turn, so a pulled receiver ends its own session only.
+    template <typename Busy> void RunWhileAnyIs(Busy busy) {
+        const auto anyBusy = [&] {
+            for (size_t k = 0; k < sessions_.size(); ++k) {
+                if (busy(sessions_[k]))
+                    return true;
+            }
+            return false;
+        };
+        while (anyBusy() && !interrupted) {
+            Turn();
+            for (size_t k = 0; k < sessions_.size(); ++k)
+                sessions_[k].PollReaderEnd();
+        }
+    }
     void CloseAll() { sessions_.CloseAll(); }
 
 private:

@@ -42,19 +42,60 @@ double TimeWindow::TimeAtColumn(const PlotRect& plot, double x) const {
     return static_cast<double>(startMs) + (x - plot.left) * StepMs(plot);
 }
 
+std::optional<TimeExtent> ExtentOf(SeriesSet series) {
+    std::optional<TimeExtent> extent;
+    for (const TimeSeries* one : series) {
+        if (one == nullptr || one->readingCount() == 0)
+            continue;
+        if (!extent) {
+            extent = TimeExtent{one->firstTime(), one->lastTime()};
+            continue;
+        }
+        extent->firstMs = std::min(extent->firstMs, one->firstTime());
+        extent->lastMs = std::max(extent->lastMs, one->lastTime());
+    }
+    return extent;
+}
+
+ValueScale AutomaticScale(const TimeSeries* series, int64_t startMs, int64_t endMs) {
+    const ValueRange range =
+        series != nullptr && series->readingCount() > 0 ? series->RangeBetween(startMs, endMs) : ValueRange{};
+    const AutoLimits limits = range.empty() ? AutoLimits{} : ComputeAutoLimits(range.min, range.max);
+    return {limits.low, limits.high};
+}
+
 TimeWindow WholeSeriesWindow(const TimeSeries& series) {
+    const TimeSeries* const one[] = {&series};
+    return WholeSeriesWindow(SeriesSet(one));
+}
+
+TimeWindow WholeSeriesWindow(SeriesSet series) {
     TimeWindow window;
-    if (series.readingCount() == 0)
-        return window;
-    window.startMs = series.firstTime();
-    window.endMs = series.lastTime();
+    const std::optional<TimeExtent> extent = ExtentOf(series);
+    if (!extent)
+        return WithScaleForEach(window, series);
+    window.startMs = extent->firstMs;
+    window.endMs = extent->lastMs;
     if (window.endMs - window.startMs < kMinimumWindowMs) {
         window.startMs -= kLoneReadingSpanMs / 2;
         window.endMs += kLoneReadingSpanMs / 2;
     }
-    const ValueRange range = series.RangeBetween(series.firstTime(), series.lastTime());
-    const AutoLimits limits = range.empty() ? AutoLimits{} : ComputeAutoLimits(range.min, range.max);
-    window.values = {limits.low, limits.high};
+    for (size_t i = 0; i < series.size(); ++i) {
+        const ValueScale scale = AutomaticScale(series[i], extent->firstMs, extent->lastMs);
+        if (i == 0)
+            window.values = scale;
+        else
+            window.further.push_back(scale);
+    }
+    return window;
+}
+
+TimeWindow WithScaleForEach(TimeWindow window, SeriesSet series) {
+    const size_t wanted = std::max<size_t>(series.size(), 1);
+    if (window.scaleCount() > wanted)
+        window.further.resize(wanted - 1);
+    for (size_t i = window.scaleCount(); i < wanted; ++i)
+        window.further.push_back(AutomaticScale(series[i], window.startMs, window.endMs));
     return window;
 }
 
@@ -68,20 +109,31 @@ std::optional<TimeWindow> ZoomToBand(const TimeWindow& window, const PlotRect& p
     zoomed.zoomed = true;
     zoomed.startMs = static_cast<int64_t>(std::floor(window.TimeAtColumn(plot, left)));
     zoomed.endMs = static_cast<int64_t>(std::ceil(window.TimeAtColumn(plot, right)));
-    zoomed.values = {window.values.ValueAtRow(plot, bottom), window.values.ValueAtRow(plot, top)};
-    if (zoomed.spanMs() < kMinimumWindowMs || !(zoomed.values.high > zoomed.values.low))
+    if (zoomed.spanMs() < kMinimumWindowMs)
         return std::nullopt;
+    for (size_t i = 0; i < zoomed.scaleCount(); ++i) {
+        const ValueScale& before = window.scale(i);
+        ValueScale& after = zoomed.scale(i);
+        after = {before.ValueAtRow(plot, bottom), before.ValueAtRow(plot, top)};
+        if (!(after.high > after.low))
+            return std::nullopt;
+    }
     return zoomed;
 }
 
 TimeWindow ScrollWindow(const TimeWindow& window, const TimeSeries& series, double fraction) {
+    const TimeSeries* const one[] = {&series};
+    return ScrollWindow(window, SeriesSet(one), fraction);
+}
+
+TimeWindow ScrollWindow(const TimeWindow& window, SeriesSet series, double fraction) {
     TimeWindow moved = window;
     const int64_t span = window.spanMs();
     int64_t start = window.startMs + static_cast<int64_t>(std::llround(fraction * static_cast<double>(span)));
-    if (series.readingCount() > 0) {
-        const int64_t latest = std::max(series.firstTime(), series.lastTime() - span);
+    if (const std::optional<TimeExtent> extent = ExtentOf(series)) {
+        const int64_t latest = std::max(extent->firstMs, extent->lastMs - span);
         start =
-            std::clamp(start, std::min(series.firstTime(), window.startMs), std::max(latest, window.startMs));
+            std::clamp(start, std::min(extent->firstMs, window.startMs), std::max(latest, window.startMs));
     }
     moved.startMs = start;
     moved.endMs = start + span;
@@ -90,13 +142,18 @@ TimeWindow ScrollWindow(const TimeWindow& window, const TimeSeries& series, doub
 
 TimeWindow ZoomAround(const TimeWindow& window, const TimeSeries& series, const PlotRect& plot, double x,
                       double factor) {
+    const TimeSeries* const one[] = {&series};
+    return ZoomAround(window, SeriesSet(one), plot, x, factor);
+}
+
+TimeWindow ZoomAround(const TimeWindow& window, SeriesSet series, const PlotRect& plot, double x,
+                      double factor) {
     const double pivot = window.TimeAtColumn(plot, x);
     const double share = (pivot - static_cast<double>(window.startMs)) / std::max<double>(window.spanMs(), 1);
     const int64_t span = std::max<int64_t>(kMinimumWindowMs, std::llround(window.spanMs() * factor));
-    if (series.readingCount() > 0 && span >= series.lastTime() - series.firstTime()) {
-        TimeWindow whole = WholeSeriesWindow(series);
-        return whole;
-    }
+    const std::optional<TimeExtent> extent = ExtentOf(series);
+    if (extent && span >= extent->lastMs - extent->firstMs)
+        return WholeSeriesWindow(series);
     TimeWindow zoomed = window;
     zoomed.zoomed = true;
     zoomed.startMs = std::llround(pivot - share * static_cast<double>(span));
@@ -105,35 +162,51 @@ TimeWindow ZoomAround(const TimeWindow& window, const TimeSeries& series, const 
 }
 
 int ScrollPosition(const TimeWindow& window, const TimeSeries& series, int steps) {
-    if (series.readingCount() == 0 || steps <= 0)
+    const TimeSeries* const one[] = {&series};
+    return ScrollPosition(window, SeriesSet(one), steps);
+}
+
+int ScrollPosition(const TimeWindow& window, SeriesSet series, int steps) {
+    const std::optional<TimeExtent> extent = ExtentOf(series);
+    if (!extent || steps <= 0)
         return 0;
-    const double room = static_cast<double>(series.lastTime() - series.firstTime() - window.spanMs());
+    const double room = static_cast<double>(extent->lastMs - extent->firstMs - window.spanMs());
     if (room <= 0)
         return 0;
-    const double share = static_cast<double>(window.startMs - series.firstTime()) / room;
+    const double share = static_cast<double>(window.startMs - extent->firstMs) / room;
     return static_cast<int>(std::lround(std::clamp(share, 0.0, 1.0) * steps));
 }
 
 TimeWindow WindowAtScrollPosition(const TimeWindow& window, const TimeSeries& series, int position,
                                   int steps) {
-    if (series.readingCount() == 0 || steps <= 0)
+    const TimeSeries* const one[] = {&series};
+    return WindowAtScrollPosition(window, SeriesSet(one), position, steps);
+}
+
+TimeWindow WindowAtScrollPosition(const TimeWindow& window, SeriesSet series, int position, int steps) {
+    const std::optional<TimeExtent> extent = ExtentOf(series);
+    if (!extent || steps <= 0)
         return window;
-    const double room = static_cast<double>(series.lastTime() - series.firstTime() - window.spanMs());
+    const double room = static_cast<double>(extent->lastMs - extent->firstMs - window.spanMs());
     TimeWindow moved = window;
-    moved.startMs = series.firstTime() + std::llround(std::max(room, 0.0) * position / steps);
+    moved.startMs = extent->firstMs + std::llround(std::max(room, 0.0) * position / steps);
     moved.endMs = moved.startMs + window.spanMs();
     return moved;
 }
 
 void BuildColumnTrace(const ColumnTrace& trace, const TimeWindow& window, const PlotRect& plot,
                       TracePicture& out) {
+    BuildColumnTrace(trace, window, window.values, plot, out);
+}
+
+void BuildColumnTrace(const ColumnTrace& trace, const TimeWindow& window, const ValueScale& scale,
+                      const PlotRect& plot, TracePicture& out) {
     out.lines.clear();
     out.markCentres.clear();
     auto add = [&](double x0, double y0, double x1, double y1) {
         if (const auto line = SegmentPixels(x0, y0, x1, y1))
             out.lines.push_back(*line);
     };
-    const ValueScale& scale = window.values;
     // The last drawn value and where it was, for the line on to the next one.
     bool joined = false;
     double lastX = 0;
@@ -162,6 +235,100 @@ void BuildColumnTrace(const ColumnTrace& trace, const TimeWindow& window, const 
     if (trace.after && joined && !trace.after->broken && !std::isnan(trace.after->value))
         add(lastX, lastY, window.X(plot, static_cast<double>(trace.after->timeMs)),
             scale.Y(plot, trace.after->value));
+}
+
+std::vector<SeriesGap> CommonGaps(SeriesSet series) {
+    if (series.size() == 1)
+        return series[0] != nullptr && series[0]->readingCount() > 0 ? series[0]->Gaps()
+                                                                     : std::vector<SeriesGap>{};
+    const std::optional<TimeExtent> extent = ExtentOf(series);
+    if (!extent)
+        return {};
+    // The spans each series has readings in: its first to its last reading, less its gaps.
+    std::vector<SeriesGap> covered;
+    for (const TimeSeries* one : series) {
+        if (one == nullptr || one->readingCount() == 0)
+            continue;
+        std::vector<SeriesGap> gaps = one->Gaps();
+        std::sort(gaps.begin(), gaps.end(),
+                  [](const SeriesGap& a, const SeriesGap& b) { return a.startMs < b.startMs; });
+        int64_t from = one->firstTime();
+        for (const SeriesGap& gap : gaps) {
+            if (gap.startMs > from)
+                covered.push_back({from, std::min(gap.startMs, one->lastTime())});
+            from = std::max(from, gap.endMs);
+        }
+        if (from <= one->lastTime())
+            covered.push_back({from, one->lastTime()});
+    }
+    std::sort(covered.begin(), covered.end(),
+              [](const SeriesGap& a, const SeriesGap& b) { return a.startMs < b.startMs; });
+    // What none covers, between the first reading of any and the last.
+    std::vector<SeriesGap> common;
+    int64_t reached = extent->firstMs;
+    for (const SeriesGap& span : covered) {
+        if (span.startMs > reached)
+            common.push_back({reached, span.startMs});
+        reached = std::max(reached, span.endMs);
+    }
+    return common;
+}
+
+uint32_t TraceColour(size_t i) {
+    // Red, blue, dark green, purple, orange, teal.
+    static constexpr uint32_t kColours[] = {kRed, 0x00D04010, 0x00008000, 0x00A02090, 0x000070E0, 0x00808000};
+    return kColours[i % std::size(kColours)];
+}
+
+AxesLayout LayOutAxes(int width, int height, std::span<const int> labelWidths) {
+    AxesLayout layout;
+    layout.plot = PlotFromClient(width, height);
+    if (labelWidths.size() <= 1) {
+        layout.axisX.assign(labelWidths.size(), layout.plot.left);
+        return layout;
+    }
+    auto room = [](int labels) { return kAxisLabelOffset + std::max(labels, 0); };
+    layout.plot.left = std::max(kPlotInsetLeft, room(labelWidths[0]) + kAxisMargin);
+    // From the right side of the plot: each axis on the right with its labels and the spacing before the
+    // next.
+    int right = kAxisMargin;
+    for (size_t i = 1; i < labelWidths.size(); ++i)
+        right += room(labelWidths[i]) + (i + 1 < labelWidths.size() ? kAxisSpacing : 0);
+    layout.plot.right = width - std::max(kPlotInsetRight, right);
+    int x = layout.plot.right;
+    layout.axisX.push_back(layout.plot.left);
+    for (size_t i = 1; i < labelWidths.size(); ++i) {
+        layout.axisX.push_back(x);
+        x += room(labelWidths[i]) + kAxisSpacing;
+    }
+    return layout;
+}
+
+LegendLayout LayOutLegend(const PlotRect& plot, std::span<const int> nameWidths, int rowHeight) {
+    constexpr int kInset = 8;     // from the plot's sides to the legend's box
+    constexpr int kPadding = 4;   // inside the box
+    constexpr int kNameGap = 4;   // between a swatch and its name
+    constexpr int kEntryGap = 14; // between one entry's name and the next swatch
+    LegendLayout legend;
+    if (nameWidths.empty())
+        return legend;
+    const int left = plot.left + kInset + kPadding;
+    const int limit = plot.right - kInset - kPadding;
+    int x = left;
+    int y = plot.top + kInset + kPadding;
+    int widest = left;
+    for (const int name : nameWidths) {
+        const int width = kLegendSwatch + kNameGap + std::max(name, 0);
+        if (x > left && x + width > limit) {
+            x = left;
+            y += rowHeight;
+        }
+        legend.entries.push_back({x, y});
+        widest = std::max(widest, x + width);
+        x += width + kEntryGap;
+    }
+    legend.box = {plot.left + kInset, plot.top + kInset, widest + kPadding, y + rowHeight + kPadding};
+    return legend;
 }
 
 } // namespace calvora

@@ -50,6 +50,10 @@ QString FormatValue(double value) {
     return QString::number(value, 'g', 6);
 }
 
+QString TickLabel(const TickTable& values, int l) {
+    return QString::fromStdU16String(FormatScaleValue(values.values[kTickCount - 1 - l]));
+}
+
 } // namespace
 
 TimeChartView::TimeChartView(QWidget* parent)
@@ -65,9 +69,9 @@ TimeChartView::TimeChartView(QWidget* parent)
     scrollBar_->setEnabled(false);
     scrollBar_->setCursor(Qt::ArrowCursor);
     connect(scrollBar_, &QScrollBar::actionTriggered, this, [this](int) {
-        if (series_ == nullptr || !window_.zoomed)
+        if (traces_.empty() || !window_.zoomed)
             return;
-        window_ = WindowAtScrollPosition(window_, *series_, scrollBar_->sliderPosition(), kScrollSteps);
+        window_ = WindowAtScrollPosition(window_, series_, scrollBar_->sliderPosition(), kScrollSteps);
         Redraw();
         Q_EMIT windowChanged();
     });
@@ -76,9 +80,29 @@ TimeChartView::TimeChartView(QWidget* parent)
 TimeChartView::~TimeChartView() = default;
 
 void TimeChartView::SetSeries(const TimeSeries* series) {
-    series_ = series;
-    window_ = series_ != nullptr ? WholeSeriesWindow(*series_) : TimeWindow{};
+    std::vector<TimeChartTrace> traces;
+    if (series != nullptr)
+        traces.push_back({series, QString(), unit_});
+    SetTraces(std::move(traces));
+}
+
+void TimeChartView::SetTraces(std::vector<TimeChartTrace> traces) {
+    traces_ = std::move(traces);
+    series_.clear();
+    for (const TimeChartTrace& trace : traces_)
+        series_.push_back(trace.series);
+    window_ = WholeSeriesWindow(series_);
     Redraw();
+}
+
+const TimeSeries* TimeChartView::series() const {
+    return traces_.empty() ? nullptr : traces_.front().series;
+}
+
+void TimeChartView::SetUnit(const QString& unit) {
+    unit_ = unit;
+    if (!traces_.empty())
+        traces_.front().unit = unit;
 }
 
 void TimeChartView::SetEmptyText(const QString& text) {
@@ -96,10 +120,18 @@ void TimeChartView::Redraw() {
     update();
 }
 
+bool TimeChartView::HasReadings() const {
+    return std::any_of(series_.begin(), series_.end(), [](const TimeSeries* series) {
+        return series != nullptr && series->readingCount() > 0;
+    });
+}
+
 TimeWindow TimeChartView::CurrentWindow() const {
-    if (series_ == nullptr || window_.zoomed)
+    if (traces_.empty())
         return window_;
-    return WholeSeriesWindow(*series_);
+    if (window_.zoomed)
+        return WithScaleForEach(window_, series_);
+    return WholeSeriesWindow(series_);
 }
 
 void TimeChartView::SetWindow(const TimeWindow& window) {
@@ -109,35 +141,54 @@ void TimeChartView::SetWindow(const TimeWindow& window) {
 }
 
 void TimeChartView::ShowWholeSeries() {
-    window_ = series_ != nullptr ? WholeSeriesWindow(*series_) : TimeWindow{};
+    window_ = WholeSeriesWindow(series_);
     Redraw();
     Q_EMIT windowChanged();
 }
 
 void TimeChartView::ScrollBy(double fraction) {
-    if (series_ == nullptr || series_->readingCount() == 0)
+    if (!HasReadings())
         return;
     TimeWindow window = CurrentWindow();
     window.zoomed = true;
-    SetWindow(ScrollWindow(window, *series_, fraction));
+    SetWindow(ScrollWindow(window, series_, fraction));
 }
 
 void TimeChartView::ZoomBy(double factor) {
-    if (series_ == nullptr || series_->readingCount() == 0)
+    if (!HasReadings())
         return;
     const PlotRect shown = plot();
-    SetWindow(ZoomAround(CurrentWindow(), *series_, shown, shown.left + shown.width() / 2.0, factor));
+    SetWindow(ZoomAround(CurrentWindow(), series_, shown, shown.left + shown.width() / 2.0, factor));
+}
+
+AxesLayout TimeChartView::LayoutFor(int width, int height, const TimeWindow& window) const {
+    if (traces_.size() <= 1)
+        return {PlotFromClient(width, height), {PlotFromClient(width, height).left}};
+    // Each axis needs room for its widest tick label and its unit.
+    const QFontMetrics metrics(labelFont_);
+    std::vector<int> widths;
+    for (size_t i = 0; i < traces_.size(); ++i) {
+        TickTable values;
+        values.Spread(window.scale(i).low, window.scale(i).high);
+        int widest = metrics.horizontalAdvance(traces_[i].unit);
+        for (int l = 0; l < kTickCount; ++l)
+            widest = std::max(widest, metrics.horizontalAdvance(TickLabel(values, l)));
+        widths.push_back(widest);
+    }
+    return LayOutAxes(width, height, widths);
 }
 
 PlotRect TimeChartView::plot() const {
-    return PlotFromClient(width(), height());
+    return LayoutFor(width(), height(), CurrentWindow()).plot;
 }
 
 void TimeChartView::Render(QImage& image) {
-    PaintInto(image, PlotFromClient(image.width(), image.height()), CurrentWindow());
+    const TimeWindow window = CurrentWindow();
+    PaintInto(image, LayoutFor(image.width(), image.height(), window), window);
 }
 
-void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWindow& window) {
+void TimeChartView::PaintInto(QImage& image, const AxesLayout& layout, const TimeWindow& window) {
+    const PlotRect& plot = layout.plot;
     const QColor buttonFace = palette().color(QPalette::Button);
     if (image.format() != QImage::Format_RGB32)
         image = QImage(image.size(), QImage::Format_RGB32);
@@ -145,10 +196,9 @@ void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWin
     if (!IsPlotValid(plot))
         return;
     const QRect plotArea(plot.left, plot.top, plot.width(), plot.height());
-    const bool empty = series_ == nullptr || series_->readingCount() == 0;
-    std::vector<SeriesGap> gaps;
-    if (!empty)
-        gaps = series_->Gaps();
+    const bool empty = !HasReadings();
+    const bool several = traces_.size() > 1;
+    const std::vector<SeriesGap> gaps = CommonGaps(series_);
     {
         QPainter painter(&image);
         painter.fillRect(plotArea, ColourFromRef(kDefaultBackground));
@@ -165,9 +215,10 @@ void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWin
     const PixelBuffer pixels = BufferOf(image);
     const uint32_t grid = ColourFromRef(kDefaultGrid).rgb();
 
-    // Value grid: eleven lines from the window's low to its high value.
-    TickTable values;
-    values.Spread(window.values.low, window.values.high);
+    // Value grid: eleven lines from each scale's low to its high value.
+    std::vector<TickTable> values(traces_.empty() ? 1 : traces_.size());
+    for (size_t i = 0; i < values.size(); ++i)
+        values[i].Spread(window.scale(i).low, window.scale(i).high);
     for (int l = 0; l < kTickCount; ++l) {
         const int y = ValueTickY(plot, l);
         RasterRule(pixels, plot.left, y, plot.right, y, grid, RuleStyle::Dotted);
@@ -190,36 +241,60 @@ void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWin
         columns.push_back(static_cast<int>(std::lround(window.X(plot, static_cast<double>(t)))));
     RasterColumnRules(pixels, columns.data(), columns.size(), plot.top, plot.bottom, grid, RuleStyle::Dotted);
 
-    // The trace, inside the frame.
-    if (!empty) {
-        series_->Envelopes(static_cast<double>(window.startMs), window.StepMs(plot), plot.width() + 1,
-                           trace_);
-        BuildColumnTrace(trace_, window, plot, picture_);
-        RasterTrace(pixels, picture_, ColourFromRef(kRed).rgb() | 0xFF000000,
+    // The traces, inside the frame; the first last, so it lies on top.
+    for (size_t i = traces_.size(); i-- > 0;) {
+        const TimeSeries* series = traces_[i].series;
+        if (series == nullptr || series->readingCount() == 0)
+            continue;
+        series->Envelopes(static_cast<double>(window.startMs), window.StepMs(plot), plot.width() + 1, trace_);
+        BuildColumnTrace(trace_, window, window.scale(i), plot, picture_);
+        RasterTrace(pixels, picture_, ColourFromRef(TraceColour(i)).rgb() | 0xFF000000,
                     {plot.left + 1, plot.top + 1, plot.right - 1, plot.bottom - 1});
     }
 
-    // Frame and tick marks.
+    // Frame, the further axes' lines and the tick marks.
     RasterRule(pixels, plot.left, plot.top, plot.right, plot.top, kBlack, RuleStyle::Solid);
     RasterRule(pixels, plot.left, plot.bottom, plot.right, plot.bottom, kBlack, RuleStyle::Solid);
-    const int sides[] = {plot.left, plot.right};
-    RasterColumnRules(pixels, sides, std::size(sides), plot.top, plot.bottom, kBlack, RuleStyle::Solid);
+    std::vector<int> sides = {plot.left, plot.right};
+    for (size_t i = 2; i < layout.axisX.size(); ++i)
+        sides.push_back(layout.axisX[i]);
+    RasterColumnRules(pixels, sides.data(), sides.size(), plot.top, plot.bottom, kBlack, RuleStyle::Solid);
     for (const int x : columns)
         RasterRule(pixels, x, plot.bottom, x, plot.bottom + 5, kBlack, RuleStyle::Solid);
-    for (int l = 0; l < kTickCount; ++l) {
-        const int y = ValueTickY(plot, l);
-        RasterRule(pixels, plot.left - 5, y, plot.left, y, kBlack, RuleStyle::Solid);
+    for (size_t i = 0; i < layout.axisX.size(); ++i) {
+        const int x = layout.axisX[i];
+        for (int l = 0; l < kTickCount; ++l) {
+            const int y = ValueTickY(plot, l);
+            if (i == 0)
+                RasterRule(pixels, x - 5, y, x, y, kBlack, RuleStyle::Solid);
+            else
+                RasterRule(pixels, x, y, x + 5, y, kBlack, RuleStyle::Solid);
+        }
     }
 
     QPainter painter(&image);
     painter.setFont(labelFont_);
     painter.setPen(Qt::black);
     const int ascent = metrics.ascent();
-    for (int l = 0; l < kTickCount; ++l) {
-        const QString text = QString::fromStdU16String(FormatScaleValue(values.values[kTickCount - 1 - l]));
-        const int y = ValueTickY(plot, l);
-        painter.drawText(QPoint(plot.left - 10 - metrics.horizontalAdvance(text), y - 7 + ascent), text);
+    for (size_t i = 0; i < values.size(); ++i) {
+        // One trace keeps black labels; several are told apart by their colours.
+        painter.setPen(several ? ColourFromRef(TraceColour(i)) : QColor(Qt::black));
+        const int x = layout.axisX[i];
+        const QString unit = i < traces_.size() ? traces_[i].unit : unit_;
+        for (int l = 0; l < kTickCount; ++l) {
+            const QString text = TickLabel(values[i], l);
+            const int y = ValueTickY(plot, l);
+            const int left =
+                i == 0 ? x - kAxisLabelOffset - metrics.horizontalAdvance(text) : x + kAxisLabelOffset;
+            painter.drawText(QPoint(left, y - 7 + ascent), text);
+        }
+        if (!unit.isEmpty()) {
+            const int left =
+                i == 0 ? x - kAxisLabelOffset - metrics.horizontalAdvance(unit) : x + kAxisLabelOffset;
+            painter.drawText(QPoint(left, plot.top - 22 + ascent), unit);
+        }
     }
+    painter.setPen(Qt::black);
     for (size_t i = 0; i < ticks.times.size(); ++i) {
         const QString text = QString::fromStdString(ticks.labels[i]);
         painter.drawText(QPoint(columns[i] - metrics.horizontalAdvance(text) / 2, plot.bottom + 8 + ascent),
@@ -227,57 +302,103 @@ void TimeChartView::PaintInto(QImage& image, const PlotRect& plot, const TimeWin
     }
     if (!ticks.context.empty())
         painter.drawText(QPoint(plot.left, plot.bottom + 26 + ascent), QString::fromStdString(ticks.context));
-    if (!unit_.isEmpty())
-        painter.drawText(QPoint(plot.left - 10 - metrics.horizontalAdvance(unit_), plot.top - 22 + ascent),
-                         unit_);
+    if (several)
+        PaintLegend(painter, plot);
     if (empty && !emptyText_.isEmpty())
         painter.drawText(plotArea, Qt::AlignCenter, emptyText_);
+}
+
+void TimeChartView::PaintLegend(QPainter& painter, const PlotRect& plot) const {
+    const QFontMetrics metrics(labelFont_);
+    std::vector<QString> names;
+    std::vector<int> widths;
+    for (size_t i = 0; i < traces_.size(); ++i) {
+        names.push_back(traces_[i].name.isEmpty() ? QStringLiteral("Trace %1").arg(i + 1) : traces_[i].name);
+        widths.push_back(metrics.horizontalAdvance(names.back()));
+    }
+    const int rowHeight = metrics.height() + 4;
+    const LegendLayout legend = LayOutLegend(plot, widths, rowHeight);
+    const QRect box(legend.box.left, legend.box.top, legend.box.width(), legend.box.height());
+    if (box.right() > plot.right || box.bottom() > plot.bottom)
+        return; // no room: the axes' colours still tell the traces apart
+    painter.fillRect(box, palette().color(QPalette::Base));
+    painter.setPen(Qt::black);
+    painter.drawRect(box);
+    for (size_t i = 0; i < legend.entries.size(); ++i) {
+        const PixelPoint at = legend.entries[i];
+        const int middle = at.y + rowHeight / 2;
+        painter.fillRect(QRect(at.x, middle - 2, kLegendSwatch, 4), ColourFromRef(TraceColour(i)));
+        painter.drawText(QPoint(at.x + kLegendSwatch + 4, middle - metrics.height() / 2 + metrics.ascent()),
+                         names[i]);
+    }
 }
 
 void TimeChartView::UpdateScrollBar() {
     const PlotRect shown = plot();
     scrollBar_->setGeometry(shown.left, shown.bottom + 50, std::max(0, shown.width()), kScrollBarThickness);
     const QSignalBlocker block(scrollBar_);
-    if (series_ == nullptr || !window_.zoomed) {
+    const std::optional<TimeExtent> extent = ExtentOf(series_);
+    if (traces_.empty() || !window_.zoomed) {
         scrollBar_->setRange(0, 0);
         scrollBar_->setEnabled(false);
         return;
     }
     scrollBar_->setEnabled(true);
     scrollBar_->setRange(0, kScrollSteps);
-    const double whole = std::max<double>(1, series_->lastTime() - series_->firstTime());
+    const double whole = extent ? std::max<double>(1, extent->lastMs - extent->firstMs) : 1.0;
     scrollBar_->setPageStep(
         static_cast<int>(std::clamp(window_.spanMs() / whole * kScrollSteps, 1.0, 1.0 * kScrollSteps)));
     scrollBar_->setSingleStep(std::max(1, scrollBar_->pageStep() / 10));
-    scrollBar_->setValue(ScrollPosition(window_, *series_, kScrollSteps));
+    scrollBar_->setValue(ScrollPosition(window_, series_, kScrollSteps));
 }
 
 QString TimeChartView::Readout(int x) const {
-    if (series_ == nullptr || series_->readingCount() == 0)
+    if (!HasReadings())
         return {};
     const PlotRect shown = plot();
     if (x < shown.left || x > shown.right)
         return {};
     const TimeWindow window = CurrentWindow();
-    const auto reading = series_->NearestReading(window.TimeAtColumn(shown, x));
-    if (!reading)
-        return {};
-    const int32_t offset = SystemLocalOffset()(reading->timeMs);
-    const CivilDate date = CivilFromDays(FloorDiv(reading->timeMs + int64_t{offset} * 1000, 86'400'000));
-    return QStringLiteral("%1-%2-%3 %4   %5 %6")
-        .arg(date.year)
-        .arg(date.month, 2, 10, QLatin1Char('0'))
-        .arg(date.day, 2, 10, QLatin1Char('0'))
-        .arg(QString::fromStdString(FormatTimeLabel(reading->timeMs, TimeLabelStyle::Milliseconds, offset)))
-        .arg(std::isnan(reading->value) ? QStringLiteral("OL") : FormatValue(reading->value))
-        .arg(unit_)
-        .trimmed();
+    const double pointer = window.TimeAtColumn(shown, x);
+    auto dated = [](int64_t timeMs) {
+        const int32_t offset = SystemLocalOffset()(timeMs);
+        const CivilDate date = CivilFromDays(FloorDiv(timeMs + int64_t{offset} * 1000, 86'400'000));
+        return QStringLiteral("%1-%2-%3 %4")
+            .arg(date.year)
+            .arg(date.month, 2, 10, QLatin1Char('0'))
+            .arg(date.day, 2, 10, QLatin1Char('0'))
+            .arg(QString::fromStdString(FormatTimeLabel(timeMs, TimeLabelStyle::Milliseconds, offset)));
+    };
+    auto value = [](const EdgeReading& reading) {
+        return std::isnan(reading.value) ? QStringLiteral("OL") : FormatValue(reading.value);
+    };
+    if (traces_.size() == 1) {
+        const auto reading = traces_.front().series->NearestReading(pointer);
+        if (!reading)
+            return {};
+        return QStringLiteral("%1   %2 %3")
+            .arg(dated(reading->timeMs), value(*reading), traces_.front().unit)
+            .trimmed();
+    }
+    // Several: the pointer's time, then each trace's nearest reading.
+    QString text = dated(std::llround(pointer));
+    for (size_t i = 0; i < traces_.size(); ++i) {
+        const TimeSeries* series = traces_[i].series;
+        const auto reading = series != nullptr ? series->NearestReading(pointer) : std::nullopt;
+        const QString name =
+            traces_[i].name.isEmpty() ? QStringLiteral("Trace %1").arg(i + 1) : traces_[i].name;
+        text += QStringLiteral("   %1: %2").arg(name, reading ? value(*reading) : QStringLiteral("-"));
+        if (reading && !traces_[i].unit.isEmpty())
+            text += QLatin1Char(' ') + traces_[i].unit;
+    }
+    return text;
 }
 
 void TimeChartView::paintEvent(QPaintEvent*) {
     if (dirty_ || buffer_.size() != size()) {
         buffer_ = QImage(size(), QImage::Format_RGB32);
-        PaintInto(buffer_, plot(), CurrentWindow());
+        const TimeWindow window = CurrentWindow();
+        PaintInto(buffer_, LayoutFor(width(), height(), window), window);
         UpdateScrollBar();
         dirty_ = false;
     }
@@ -306,7 +427,7 @@ void TimeChartView::resizeEvent(QResizeEvent* event) {
 }
 
 void TimeChartView::mousePressEvent(QMouseEvent* event) {
-    if (event->button() == Qt::LeftButton && series_ != nullptr && series_->readingCount() > 0) {
+    if (event->button() == Qt::LeftButton && HasReadings()) {
         dragging_ = true;
         dragStart_ = dragNow_ = event->position().toPoint();
     }
@@ -337,13 +458,13 @@ void TimeChartView::mouseDoubleClickEvent(QMouseEvent*) {
 }
 
 void TimeChartView::wheelEvent(QWheelEvent* event) {
-    if (series_ == nullptr || series_->readingCount() == 0)
+    if (!HasReadings())
         return;
     const double notches = event->angleDelta().y() / 120.0;
     if (notches == 0)
         return;
     if (event->modifiers() & Qt::ControlModifier)
-        SetWindow(ZoomAround(CurrentWindow(), *series_, plot(), event->position().x(),
+        SetWindow(ZoomAround(CurrentWindow(), series_, plot(), event->position().x(),
                              std::pow(kWheelZoom, notches)));
     else
         ScrollBy(-notches * kWheelScroll);

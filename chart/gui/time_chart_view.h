@@ -1,7 +1,9 @@
 // The time chart: readings drawn over wall-clock time (a continuous log, or a recording whose samples carry
 // times). The trace comes from the series' column envelopes, a few questions per pixel column whatever the
 // number of readings; gaps are breaks in it and are shaded. Tick labels follow the visible span and never
-// overlap.
+// overlap. Several traces (a log of several meters) share the time axis, each in its own colour on its own
+// value scale: the first's axis on the left, the second's on the right, further ones right of that, and a
+// legend names them; gaps are shaded where every trace has one.
 //
 // Mouse and keys: drag a rectangle to zoom into it; the wheel scrolls (with Ctrl it zooms around the
 // pointer); a double click or Home shows the whole series again; Left and Right scroll, + and - zoom. While
@@ -16,11 +18,20 @@
 
 #include <functional>
 #include <memory>
+#include <vector>
 
 class QPrinter;
 class QScrollBar;
 
 namespace calvora {
+
+// One trace of the time chart: its readings (outliving the view, or replaced first), the name the legend
+// shows, and what its values are in ("V").
+struct TimeChartTrace {
+    const TimeSeries* series = nullptr;
+    QString name;
+    QString unit;
+};
 
 class TimeChartView : public QWidget {
     Q_OBJECT
@@ -31,11 +42,15 @@ public:
     explicit TimeChartView(QWidget* parent = nullptr);
     ~TimeChartView() override;
 
-    // The series drawn (null: none); it must outlive the view or be replaced first.
+    // The series drawn as the one trace (null: none); it must outlive the view or be replaced first.
     void SetSeries(const TimeSeries* series);
-    const TimeSeries* series() const { return series_; }
-    // What the values are in, for the readout ("V").
-    void SetUnit(const QString& unit) { unit_ = unit; }
+    // The traces drawn, in order; the window shows all of them whole.
+    void SetTraces(std::vector<TimeChartTrace> traces);
+    const std::vector<TimeChartTrace>& traces() const { return traces_; }
+    // The first trace's series (null: none).
+    const TimeSeries* series() const;
+    // What the first trace's values are in, for its axis and the readout ("V"); SetSeries keeps it.
+    void SetUnit(const QString& unit);
     // Text shown in the plot while there is nothing to draw.
     void SetEmptyText(const QString& text);
 
@@ -74,15 +89,20 @@ protected:
     void leaveEvent(QEvent* event) override;
 
 private:
-    // The window to draw now: the whole series unless zoomed.
+    // The window to draw now: the whole series unless zoomed, with a scale for every trace.
     TimeWindow CurrentWindow() const;
-    void PaintInto(QImage& image, const PlotRect& plot, const TimeWindow& window);
+    // Where the plot and the value axes lie at a size, with the labels `window` gives them.
+    AxesLayout LayoutFor(int width, int height, const TimeWindow& window) const;
+    bool HasReadings() const;
+    void PaintInto(QImage& image, const AxesLayout& layout, const TimeWindow& window);
+    void PaintLegend(QPainter& painter, const PlotRect& plot) const;
     void UpdateScrollBar();
     QString Readout(int x) const;
 
-    const TimeSeries* series_ = nullptr;
+    std::vector<TimeChartTrace> traces_;
+    std::vector<const TimeSeries*> series_; // the traces' series, for the window's arithmetic
     TimeWindow window_;
-    QString unit_;
+    QString unit_; // the unit SetSeries gives its trace
     QString emptyText_;
     QImage buffer_;
     bool dirty_ = true;

@@ -1,13 +1,15 @@
 // The chart's full paint at 1920 x 1080 with 20000 and 65535 samples beside the paint of the same chart
 // without samples and with 100 (the grid and labels that any recording brings), the trace alone drawn per
-// segment and merged, the live update from the 20000th sample, and File › Export Chart's three pictures of a
-// 20000-sample recording.
+// segment and merged, the live update from the 20000th sample, File › Export Chart's three pictures of a
+// 20000-sample recording, and the time chart's full paint of one and of three traces of 1,000,000 readings.
 #include "chart/chart_layout.h"
 #include "chart/chart_trace.h"
 #include "chart/gui/chart_picture.h"
 #include "chart/gui/chart_view.h"
+#include "chart/gui/time_chart_view.h"
 #include "chart/live_chart_rules.h"
 #include "chart/pixel_raster.h"
+#include "chart/time_series.h"
 #include "recording/recording_document.h"
 
 #include <benchmark/benchmark.h>
@@ -22,6 +24,7 @@
 #include <chrono>
 #include <cmath>
 #include <memory>
+#include <vector>
 
 namespace calvora {
 namespace {
@@ -225,6 +228,40 @@ BENCHMARK(BM_ExportChart)
     ->Args({2, 20000})
     ->Args({1, 65535})
     ->Unit(benchmark::kMillisecond);
+
+// The time chart at 1920 x 1080 showing the whole of `range(0)` series of 1,000,000 readings each, 20 ms
+// apart (five and a half hours, as a log of several meters at 50 readings a second holds), each on its own
+// scale.
+void BM_TimeChartPaint(benchmark::State& state) {
+    EnsureApplication();
+    constexpr int64_t kReadings = 1'000'000;
+    constexpr int64_t kStartMs = 1'796'000'000'000;
+    const auto traces = static_cast<size_t>(state.range(0));
+    std::vector<VectorTimeSeries> series(traces);
+    for (size_t t = 0; t < traces; ++t) {
+        for (int64_t i = 0; i < kReadings; ++i)
+            series[t].Append(kStartMs + i * 20,
+                             Reading(i + static_cast<int64_t>(t) * 7777) * static_cast<float>(t + 1));
+    }
+    TimeChartView view;
+    view.resize(1920, 1080);
+    if (traces == 1) {
+        view.SetSeries(&series[0]);
+        view.SetUnit(QStringLiteral("V"));
+    } else {
+        std::vector<TimeChartTrace> shown;
+        for (size_t t = 0; t < traces; ++t)
+            shown.push_back({&series[t], QStringLiteral("Meter %1").arg(t + 1), QStringLiteral("V")});
+        view.SetTraces(std::move(shown));
+    }
+    QImage image(1920, 1080, QImage::Format_RGB32);
+    for (auto _ : state) {
+        view.Render(image);
+        benchmark::DoNotOptimize(image.constBits());
+    }
+    state.SetLabel(traces == 1 ? "one trace" : "three traces");
+}
+BENCHMARK(BM_TimeChartPaint)->Arg(1)->Arg(3)->Unit(benchmark::kMillisecond);
 
 } // namespace
 } // namespace calvora

@@ -1,6 +1,8 @@
 // Pictures of the chart to look at: run with --gtest_also_run_disabled_tests and CALVORA_SCREENSHOT_DIR set.
 #include "chart/chart_navigation.h"
 #include "chart/gui/chart_view.h"
+#include "chart/gui/time_chart_view.h"
+#include "chart/time_series.h"
 #include "tests/chart/chart_test_documents.h"
 
 #include <gtest/gtest.h>
@@ -63,6 +65,49 @@ TEST(ChartScreenshots, DISABLED_Write) {
 
     const std::tm when = testing::TestPrintTime();
     EXPECT_TRUE(cursorView.PrintImage(when).save(folder + QStringLiteral("/chart-print.png")));
+}
+
+// A log of three meters on a bench: a supply's voltage, its load current and a heat sink's temperature, the
+// current's meter losing its link for three minutes, the thermometer joining later, and all three stopping
+// while the receivers were unplugged; the pointer's readout above the chart.
+TEST(ChartScreenshots, DISABLED_WriteSeveralMeters) {
+    const QString folder = qEnvironmentVariable("CALVORA_SCREENSHOT_DIR", QDir::tempPath());
+    constexpr int64_t kStart = 1'796'000'000'000;
+    constexpr int64_t kMinute = 60'000;
+    VectorTimeSeries volts;
+    VectorTimeSeries amps;
+    VectorTimeSeries celsius;
+    double heat = 24;
+    for (int64_t t = 0; t < 120 * kMinute; t += 2000) {
+        const double load = (t / (20 * kMinute)) % 2 == 0 ? 0.6 : 1.6;
+        heat += (24 + 22 * load - heat) * 0.002;
+        if (t >= 70 * kMinute && t < 76 * kMinute)
+            continue; // unplugged
+        const int64_t i = t / 2000;
+        const double noise = static_cast<double>((i * 7919) % 13) / 13.0 - 0.5;
+        if (t == 76 * kMinute) {
+            volts.AddGap(kStart + 70 * kMinute - 2000);
+            amps.AddGap(kStart + 70 * kMinute - 2000);
+            celsius.AddGap(kStart + 70 * kMinute - 2000);
+        }
+        volts.Append(kStart + t, static_cast<float>(12.1 - 0.25 * load + 0.02 * noise));
+        if (t < 30 * kMinute || t >= 33 * kMinute) {
+            if (t == 33 * kMinute)
+                amps.AddGap(kStart + 30 * kMinute - 2000);
+            amps.Append(kStart + t, static_cast<float>(load + 0.05 * noise));
+        }
+        if (t >= 12 * kMinute)
+            celsius.Append(kStart + t, static_cast<float>(heat + 0.1 * noise));
+    }
+    TimeChartView view;
+    view.resize(1178, 648);
+    view.SetTraces({{&volts, QStringLiteral("Supply voltage"), QStringLiteral("V")},
+                    {&amps, QStringLiteral("Load current"), QStringLiteral("A")},
+                    {&celsius, QStringLiteral("Heat sink"), QStringLiteral("°C")}});
+    view.grab();
+    const PlotRect plot = view.plot();
+    Mouse(view, QEvent::MouseMove, QPoint(plot.left + plot.width() * 3 / 5, plot.top + 100), Qt::NoButton);
+    EXPECT_TRUE(view.grab().save(folder + QStringLiteral("/log-several-meters.png")));
 }
 
 } // namespace

@@ -179,6 +179,9 @@ AxesLayout TimeChartView::LayoutFor(int width, int height, const TimeWindow& win
 }
 
 PlotRect TimeChartView::plot() const {
+    // One trace needs no labels measured: its plot depends on the size alone.
+    if (traces_.size() <= 1)
+        return PlotFromClient(width(), height());
     return LayoutFor(width(), height(), CurrentWindow()).plot;
 }
 
@@ -337,12 +340,12 @@ void TimeChartView::UpdateScrollBar() {
     const PlotRect shown = plot();
     scrollBar_->setGeometry(shown.left, shown.bottom + 50, std::max(0, shown.width()), kScrollBarThickness);
     const QSignalBlocker block(scrollBar_);
-    const std::optional<TimeExtent> extent = ExtentOf(series_);
     if (traces_.empty() || !window_.zoomed) {
         scrollBar_->setRange(0, 0);
         scrollBar_->setEnabled(false);
         return;
     }
+    const std::optional<TimeExtent> extent = ExtentOf(series_);
     scrollBar_->setEnabled(true);
     scrollBar_->setRange(0, kScrollSteps);
     const double whole = extent ? std::max<double>(1, extent->lastMs - extent->firstMs) : 1.0;

@@ -44,7 +44,8 @@ public:
 
     // The series drawn as the one trace (null: none); it must outlive the view or be replaced first.
     void SetSeries(const TimeSeries* series);
-    // The traces drawn, in order; the window shows all of them whole.
+    // The traces drawn, in order; the window shows all of them whole. To keep a zoom across a change of the
+    // traces, give the window back with SetWindow: a trace it has no scale for gets the automatic one.
     void SetTraces(std::vector<TimeChartTrace> traces);
     const std::vector<TimeChartTrace>& traces() const { return traces_; }
     // The first trace's series (null: none).

@@ -101,6 +101,9 @@ TimeWindow WithScaleForEach(TimeWindow window, SeriesSet series) {
 
 std::optional<TimeWindow> ZoomToBand(const TimeWindow& window, const PlotRect& plot, int x0, int y0, int x1,
                                      int y1) {
+    // Axes enough to leave no plot leave nothing to select either.
+    if (!IsPlotValid(plot))
+        return std::nullopt;
     const int left = std::clamp(std::min(x0, x1), plot.left, plot.right);
     const int right = std::clamp(std::max(x0, x1), plot.left, plot.right);
     const int top = std::clamp(std::min(y0, y1), plot.top, plot.bottom);

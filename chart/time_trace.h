@@ -72,7 +72,8 @@ TimeWindow WholeSeriesWindow(SeriesSet series);
 TimeWindow WithScaleForEach(TimeWindow window, SeriesSet series);
 
 // The window a rubber band from column x0 to x1 and row y0 to y1 selects: its times, and on every scale
-// the values its rows show there. Empty when it spans less than kMinimumWindowMs or no value step.
+// the values its rows show there. Empty when it spans less than kMinimumWindowMs or no value step, or the
+// plot has no room.
 std::optional<TimeWindow> ZoomToBand(const TimeWindow& window, const PlotRect& plot, int x0, int y0, int x1,
                                      int y1);
 

@@ -61,6 +61,10 @@ TEST(TimeTraces, TheWindowCoversEverySeriesEachOnItsOwnScale) {
         EXPECT_NEAR(band->scale(i).high, before.high, 1e-9) << "series " << i;
     }
 
+    // So many axes that no plot is left: a band there selects nothing.
+    const PlotRect squeezed{300, 70, 200, 470};
+    EXPECT_FALSE(ZoomToBand(whole, squeezed, 210, 100, 290, 300).has_value());
+
     // Scrolling stops at the first reading of any and the last of any; the scales stay.
     TimeWindow moved = ScrollWindow(*band, set, 100);
     EXPECT_EQ(moved.endMs, 20'000);

@@ -7,6 +7,7 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <poll.h>
 #include <unistd.h>
 
 namespace calvora {
@@ -263,6 +264,25 @@ int MqttPublisher::LoopTimeoutMs() {
     return static_cast<int>(std::clamp<int64_t>(wait, 1, kBatchPeriod.count()));
 }
 
+// One turn of a live connection, polling its socket directly: the library's own loop would also wake for a
+// byte its publish call writes to an internal pipe, once per message.
+int MqttPublisher::ConnectedTurn(int timeoutMs) {
+    const int socket = mosquitto_socket(client_);
+    if (socket < 0)
+        return MOSQ_ERR_NO_CONN;
+    pollfd fd{socket, static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
+    if (::poll(&fd, 1, timeoutMs) < 0 && errno != EINTR)
+        return MOSQ_ERR_ERRNO;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (fd.revents & (POLLIN | POLLERR | POLLHUP))
+        rc = mosquitto_loop_read(client_, 1);
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
+        rc = mosquitto_loop_write(client_, 1);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_loop_misc(client_);
+    return rc;
+}
+
 bool MqttPublisher::AfterTurn(int rc) {
     RecordAcknowledged();
     const auto now = std::chrono::steady_clock::now();
@@ -331,7 +351,13 @@ void MqttPublisher::RunConnection() {
         const auto attempt = std::chrono::steady_clock::now();
         bool timedOut = false;
         while (rc == MOSQ_ERR_SUCCESS) {
-            rc = mosquitto_loop(client_, LoopTimeoutMs(), 1);
+            bool connected = false;
+            {
+                std::lock_guard lock(mutex_);
+                connected = connected_;
+            }
+            // The library's loop runs the connection up (and TLS's handshake); a live one is polled here.
+            rc = connected ? ConnectedTurn(LoopTimeoutMs()) : mosquitto_loop(client_, LoopTimeoutMs(), 1);
             savedErrno = errno;
             if (!AfterTurn(rc))
                 return;

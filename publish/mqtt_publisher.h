@@ -99,6 +99,7 @@ private:
     void RecordAcknowledged();
     void PopAcknowledgedLocked();
     int LoopTimeoutMs();
+    int ConnectedTurn(int timeoutMs);
     void RunConnection();
     void SetState(BrokerState state, std::string reason, int retrySeconds);
     void Notify();

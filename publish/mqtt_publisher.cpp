@@ -180,7 +180,8 @@ void MqttPublisher::Append(const SpooledMessage& message) {
 
 // Called with mutex_ held, on the connection's thread. A QoS 1 message the library could not send yet
 // stays with it and goes when the connection is back; one it refused outright is counted lost.
-int MqttPublisher::SendLocked(const SpooledMessage& message, bool retained, std::optional<SpoolPosition> end) {
+int MqttPublisher::SendLocked(const SpooledMessage& message, bool retained,
+                              std::optional<SpoolPosition> end) {
     int mid = 0;
     const int rc =
         mosquitto_publish(client_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),

@@ -115,8 +115,7 @@ private:
     StatusObserver observer_;
     mosquitto* client_ = nullptr;
 
-    mutable std::mutex
-        sendMutex_; // keeps messages in seq order between callers; taken before mutex_
+    mutable std::mutex sendMutex_; // keeps messages in seq order between callers; taken before mutex_
     uint64_t seq_ = 0;
 
     mutable std::mutex mutex_;

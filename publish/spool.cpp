@@ -226,8 +226,8 @@ void Spool::Acknowledge(SpoolPosition upTo) {
 }
 
 void Spool::Tidy() {
-    if (count_ != 0 ||
-        (!segments_.empty() && acknowledged_ < SpoolPosition{segments_.back().number, segments_.back().bytes}))
+    if (count_ != 0 || (!segments_.empty() &&
+                        acknowledged_ < SpoolPosition{segments_.back().number, segments_.back().bytes}))
         return;
     writer_.close();
     reader_.close();

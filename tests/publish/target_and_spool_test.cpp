@@ -81,6 +81,59 @@ TEST(ReadingMessageJson, TimeInUtcWithMillisecondsAndTheSequence) {
               "1969-12-31T23:59:59.999Z");
 }
 
+// The message is written directly for speed; it must stay exactly what LiveJson (the decode subcommand's
+// object) with "time" and "seq" dumps, for every kind of text and number a reading holds.
+TEST(ReadingMessageJson, WrittenExactlyAsTheLiveObject) {
+    struct Case {
+        double value;
+        double fullScale;
+        const char16_t* unit;
+        const char16_t* displayText;
+        bool flags;
+    };
+    const Case cases[] = {
+        {1.2345, 4, u"V", u"1.2345", false},
+        {-0.0001, 0.004, u"mV", u"-0.0001", true},
+        {0, 400000, u"Ω", u"OL", true},
+        {123456, 1e20, u"°C", u"-OL", false},
+        {1e-7, -4, u"back\\slash", u"quote\" and tab\t\x01", true},
+        {3.4e38, 1.0 / 3, u"", u"", false},
+    };
+    uint64_t seq = 7;
+    for (const Case& c : cases) {
+        LiveReading live;
+        live.reading.functionCode = 13;
+        live.reading.functionName = u"VDC";
+        live.reading.mode = u"DC";
+        live.reading.unit = c.unit;
+        live.reading.divisor = 10000;
+        live.reading.raw = -12345;
+        live.reading.value = static_cast<float>(c.value);
+        live.reading.fullScale = c.fullScale;
+        live.reading.lowLimit = -c.fullScale;
+        live.reading.shortScale = c.flags;
+        live.reading.barSegments = 40;
+        live.reading.autoRange = !c.flags;
+        live.reading.hold = c.flags;
+        live.reading.peak = !c.flags;
+        live.reading.acPlusDc = c.flags;
+        live.reading.displayText = c.displayText;
+        live.panel.texts = {u"DC", u"TRMS", c.unit, c.displayText, u"AUTO", u"40", u"H", u"P", u"4 V"};
+        live.panel.modeShown = c.flags;
+        live.panel.trmsShown = !c.flags;
+        live.panel.beepShown = c.flags;
+        live.panel.diodeShown = !c.flags;
+        const auto time =
+            std::chrono::system_clock::time_point(std::chrono::milliseconds(1765289120007 + seq));
+        nlohmann::ordered_json expected = LiveJson(live);
+        expected["time"] = UtcTimeText(time);
+        expected["seq"] = ++seq;
+        SCOPED_TRACE(expected.dump());
+        EXPECT_EQ(ReadingMessage(live, time, seq),
+                  expected.dump(-1, ' ', false, nlohmann::ordered_json::error_handler_t::replace));
+    }
+}
+
 class SpoolTest : public ::testing::Test {
 protected:
     std::string folder_ = "/tmp/calvora-spool-test-" + std::to_string(::getpid());

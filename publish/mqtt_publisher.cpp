@@ -145,7 +145,8 @@ uint64_t MqttPublisher::lastSeq() const {
 PublisherStatus MqttPublisher::status() const {
     std::lock_guard lock(mutex_);
     PublisherStatus status = status_;
-    status.spooled = spool_.count();
+    // A live connection always has the next batch waiting a few milliseconds: not worth a word.
+    status.spooled = connected_ && spool_.count() < kBacklog ? 0 : spool_.count();
     status.dropped = spool_.dropped();
     return status;
 }

@@ -43,7 +43,7 @@ struct PublisherStatus {
     BrokerState state = BrokerState::Connecting;
     std::string reason;   // why it is unreachable or refused
     int retrySeconds = 0; // the wait before the next attempt
-    uint64_t spooled = 0; // messages waiting on disk
+    uint64_t spooled = 0; // messages waiting on disk to be sent (not the next batch of a live connection)
     uint64_t dropped = 0; // messages the spool's bound threw away, oldest first
     uint64_t lost = 0;    // messages neither sent nor spooled (the disk refused them)
 };

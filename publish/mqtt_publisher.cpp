@@ -24,6 +24,9 @@ constexpr int kKeepAliveSeconds = 30;
 // publishing together. A backlog (after an outage) goes at once.
 constexpr auto kBatchPeriod = std::chrono::milliseconds(25);
 constexpr uint64_t kBacklog = 64;
+// Messages held in memory while the disk refuses the spool (about a minute at the line's fastest); beyond
+// them a message is lost and counted.
+constexpr size_t kMemoryMessages = 65536;
 constexpr auto kDrainOnClose = std::chrono::seconds(2);
 constexpr auto kOfflineOnClose = std::chrono::seconds(1);
 
@@ -146,7 +149,8 @@ PublisherStatus MqttPublisher::status() const {
     std::lock_guard lock(mutex_);
     PublisherStatus status = status_;
     // A live connection always has the next batch waiting a few milliseconds: not worth a word.
-    status.spooled = connected_ && spool_.count() < kBacklog ? 0 : spool_.count();
+    const uint64_t waiting = spool_.count() + unspooled_.size();
+    status.spooled = connected_ && waiting < kBacklog ? 0 : waiting;
     status.dropped = spool_.dropped();
     return status;
 }
@@ -161,15 +165,21 @@ void MqttPublisher::PublishAlarm(const AlarmNotice& notice, std::chrono::system_
     Append({topic("alarm"), AlarmMessage(notice, time), settings_.qos});
 }
 
-// Every message goes to disk first: only what the broker acknowledged may be forgotten.
+// Every message goes to disk first: only what the broker acknowledged may be forgotten. A disk that refuses
+// it (full, gone) does not cost the reading while memory holds it: it then waits in memory instead.
 void MqttPublisher::Append(const SpooledMessage& message) {
     bool notify = false;
     {
         std::lock_guard lock(mutex_);
         const uint64_t dropped = spool_.dropped();
-        if (!spool_.Append(message)) {
-            ++status_.lost;
-            notify = status_.lost == 1;
+        if (!unspooled_.empty() || !spool_.Append(message)) {
+            if (unspooled_.size() < kMemoryMessages) {
+                notify = unspooled_.empty();
+                unspooled_.push_back(message);
+            } else {
+                ++status_.lost;
+                notify = status_.lost == 1;
+            }
         }
         notify = notify || spool_.dropped() != dropped;
         if (notify)
@@ -207,14 +217,18 @@ void MqttPublisher::PopAcknowledgedLocked() {
 void MqttPublisher::SendDue() {
     const auto now = std::chrono::steady_clock::now();
     std::lock_guard lock(mutex_);
-    if (!connected_ || (now < nextSend_ && spool_.count() < kBacklog))
+    if (!connected_ || (now < nextSend_ && spool_.count() + unspooled_.size() < kBacklog))
         return;
     nextSend_ = now + kBatchPeriod;
     while (inFlight_.size() < kWindow) {
-        std::optional<SpoolEntry> entry = spool_.Next();
-        if (!entry)
+        if (std::optional<SpoolEntry> entry = spool_.Next()) {
+            SendLocked(entry->message, false, entry->end);
+        } else if (!unspooled_.empty()) {
+            SendLocked(unspooled_.front(), false, std::nullopt);
+            unspooled_.pop_front();
+        } else {
             break;
-        SendLocked(entry->message, false, entry->end);
+        }
     }
 }
 
@@ -227,7 +241,7 @@ void MqttPublisher::RecordAcknowledged() {
             spool_.Acknowledge(*acknowledged_);
             acknowledged_.reset();
         }
-        done = flushing_ > 0 && spool_.empty() && inFlight_.empty();
+        done = flushing_ > 0 && spool_.empty() && unspooled_.empty() && inFlight_.empty();
     }
     if (done)
         changed_.notify_all();
@@ -236,8 +250,9 @@ void MqttPublisher::RecordAcknowledged() {
 bool MqttPublisher::Flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     ++flushing_;
-    const bool sent = changed_.wait_for(
-        lock, timeout, [&] { return spool_.empty() && inFlight_.empty() && !acknowledged_; });
+    const bool sent = changed_.wait_for(lock, timeout, [&] {
+        return spool_.empty() && unspooled_.empty() && inFlight_.empty() && !acknowledged_;
+    });
     --flushing_;
     return sent;
 }
@@ -296,7 +311,7 @@ bool MqttPublisher::AfterTurn(int rc) {
         std::lock_guard lock(mutex_);
         stopping = stopping_;
         connected = connected_;
-        drained = spool_.empty() && inFlight_.empty();
+        drained = spool_.empty() && unspooled_.empty() && inFlight_.empty();
         for (const InFlight& message : inFlight_)
             offlineSaid = offlineSaid && (message.mid != offlineMid_ || message.acknowledged);
     }

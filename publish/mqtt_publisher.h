@@ -127,6 +127,9 @@ private:
     std::string refused_;        // the broker's answer to this attempt when it refused it
     bool stopping_ = false;      // the destructor asks the connection's thread to finish
     std::deque<InFlight> inFlight_;
+    // Messages the disk refused: kept in memory, after every spooled one, until sent. While any wait here
+    // new messages join them, so the broker still gets them in seq order.
+    std::deque<SpooledMessage> unspooled_;
     std::optional<SpoolPosition> acknowledged_; // confirmed by the broker, not yet noted in the spool
     int flushing_ = 0;                          // callers waiting in Flush
     bool sayOnline_ = false;                    // the connection is new: "online" goes first

@@ -159,6 +159,29 @@ TEST_F(PublisherTest, ABrokerThatGoesAwayLosesNoReading) {
                             [](const PublisherStatus& s) { return s.state == BrokerState::Unreachable; }));
 }
 
+// A disk that refuses the spool (here its folder is gone and a file stands in its way) must not cost a
+// reading while the broker takes them: they wait in memory and arrive whole and in order.
+TEST_F(PublisherTest, ASpoolTheDiskRefusesLosesNoReadingWhileTheBrokerIsUp) {
+    Broker broker(folder_ + "/broker");
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port(), "lab/#");
+    ASSERT_TRUE(subscriber.subscribed());
+    PublishSettings settings = Settings(broker.port());
+    settings.spoolBytes = 16 * 1024; // segments of 1 KB: a new one is needed every few readings
+    auto publisher = Start(settings);
+    ASSERT_TRUE(publisher && Connected(*publisher));
+    std::filesystem::remove_all(settings.spoolFolder);
+    std::ofstream(settings.spoolFolder) << "in the way";
+    for (int i = 0; i < 200; ++i) {
+        publisher->PublishReading(Reading(double(i)));
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(publisher->Flush(10s));
+    ASSERT_TRUE(WaitFor([&] { return subscriber.payloads("lab/Multimeter/reading").size() >= 200; }, 10s));
+    EXPECT_EQ(Sequence(subscriber, "lab/Multimeter/reading"), OneTo(200));
+    EXPECT_EQ(publisher->status().lost, 0u);
+}
+
 // A publisher killed mid-stream (SIGKILL, nothing flushed) and a new one on the same spool: every reading
 // the killed one accepted arrives, and only a tail it had not seen acknowledged arrives twice.
 TEST_F(PublisherTest, AKilledPublisherLosesNothingAndRepeatsAtMostItsUnacknowledgedTail) {

@@ -7,18 +7,28 @@
 #include <cerrno>
 #include <cstring>
 #include <mosquitto.h>
+#include <poll.h>
 #include <unistd.h>
-#include <vector>
 
 namespace calvora {
 
 namespace {
 
-// Messages handed to the library and not yet acknowledged; past this, new ones wait in the spool, so a slow
+// Messages handed to the library and not yet acknowledged; past this, the rest wait in the spool, so a slow
 // broker costs disk, not memory.
-constexpr uint64_t kWindow = 512;
+constexpr size_t kWindow = 512;
 constexpr auto kConnectTimeout = std::chrono::seconds(10);
 constexpr int kKeepAliveSeconds = 30;
+// Waiting messages are handed to the library in batches this far apart: a wake-up of the connection's
+// thread (and the library's writes) for each of 960 readings a second cost more than the rest of
+// publishing together. A backlog (after an outage) goes at once.
+constexpr auto kBatchPeriod = std::chrono::milliseconds(25);
+constexpr uint64_t kBacklog = 64;
+// Messages held in memory while the disk refuses the spool (about a minute at the line's fastest); beyond
+// them a message is lost and counted.
+constexpr size_t kMemoryMessages = 65536;
+constexpr auto kDrainOnClose = std::chrono::seconds(2);
+constexpr auto kOfflineOnClose = std::chrono::seconds(1);
 
 std::once_flag libraryReady;
 
@@ -80,7 +90,6 @@ Outcome<std::unique_ptr<MqttPublisher>> MqttPublisher::Start(const PublishSettin
                            u" cannot be read.");
     }
     publisher->connection_ = std::thread([p = publisher.get()] { p->RunConnection(); });
-    publisher->drain_ = std::thread([p = publisher.get()] { p->RunDrain(); });
     return publisher;
 }
 
@@ -89,6 +98,7 @@ MqttPublisher::MqttPublisher(const PublishSettings& settings, std::string meter,
     : settings_(settings), meter_(std::move(meter)), observer_(std::move(observer)),
       spool_(std::move(spool)) {
     base_ = settings_.target.prefix + '/' + TopicSafe(meter_);
+    readingTopic_ = topic("reading");
     const std::string id =
         (settings_.target.clientId.empty() ? DefaultClientId() : settings_.target.clientId) + '/' +
         TopicSafe(meter_);
@@ -112,32 +122,16 @@ MqttPublisher::MqttPublisher(const PublishSettings& settings, std::string meter,
 
 MqttPublisher::~MqttPublisher() {
     if (connection_.joinable()) {
-        bool connected = false;
-        {
-            std::lock_guard lock(mutex_);
-            connected = connected_;
-        }
-        // Without a broker nothing can be sent: what waits stays in the spool for the next run.
-        if (connected)
-            Flush(std::chrono::seconds(2));
-        {
-            std::lock_guard lock(mutex_);
-            closing_ = connected;
-        }
-        if (connected) {
-            SendNow({topic("status"), "offline", 1});
-            Flush(std::chrono::seconds(1));
-            // The connection's thread runs on until the broker has the DISCONNECT, so no last will follows.
-            mosquitto_disconnect(client_);
-        }
+        // The connection's thread sends what it can for a moment, says "offline" and disconnects; without a
+        // broker what waits stays in the spool for the next run.
         {
             std::lock_guard lock(mutex_);
             stopping_ = true;
         }
         changed_.notify_all();
         connection_.join();
-        drain_.join();
     }
+    spool_.Tidy();
     if (client_)
         mosquitto_destroy(client_);
 }
@@ -154,78 +148,111 @@ uint64_t MqttPublisher::lastSeq() const {
 PublisherStatus MqttPublisher::status() const {
     std::lock_guard lock(mutex_);
     PublisherStatus status = status_;
-    status.spooled = spool_.count();
+    // A live connection always has the next batch waiting a few milliseconds: not worth a word.
+    const uint64_t waiting = spool_.count() + unspooled_.size();
+    status.spooled = connected_ && waiting < kBacklog ? 0 : waiting;
     status.dropped = spool_.dropped();
     return status;
 }
 
 void MqttPublisher::PublishReading(const LiveReading& reading, std::chrono::system_clock::time_point time) {
     std::lock_guard send(sendMutex_);
-    Send({topic("reading"), ReadingMessage(reading, time, ++seq_), settings_.qos});
+    Append({readingTopic_, ReadingMessage(reading, time, ++seq_), settings_.qos});
 }
 
 void MqttPublisher::PublishAlarm(const AlarmNotice& notice, std::chrono::system_clock::time_point time) {
     std::lock_guard send(sendMutex_);
-    Send({topic("alarm"), AlarmMessage(notice, time), settings_.qos});
+    Append({topic("alarm"), AlarmMessage(notice, time), settings_.qos});
 }
 
-// Called with sendMutex_ held: straight to the broker when nothing older waits, else behind the rest.
-void MqttPublisher::Send(SpooledMessage message) {
+// Every message goes to disk first: only what the broker acknowledged may be forgotten. A disk that refuses
+// it (full, gone) does not cost the reading while memory holds it: it then waits in memory instead.
+void MqttPublisher::Append(const SpooledMessage& message) {
     bool notify = false;
     {
         std::lock_guard lock(mutex_);
-        if (connected_ && spool_.empty() && inFlight_ < kWindow) {
-            ++inFlight_;
-        } else {
-            const uint64_t dropped = spool_.dropped();
-            if (!spool_.Append(message)) {
+        const uint64_t dropped = spool_.dropped();
+        if (!unspooled_.empty() || !spool_.Append(message)) {
+            if (unspooled_.size() < kMemoryMessages) {
+                notify = unspooled_.empty();
+                unspooled_.push_back(message);
+            } else {
                 ++status_.lost;
                 notify = status_.lost == 1;
             }
-            notify = notify || spool_.dropped() != dropped;
-            if (notify)
-                status_.reason = spool_.lastError().empty() ? status_.reason : spool_.lastError();
-            message.topic.clear();
         }
-    }
-    if (!message.topic.empty()) {
-        const int rc = mosquitto_publish(client_, nullptr, message.topic.c_str(),
-                                         static_cast<int>(message.payload.size()), message.payload.data(),
-                                         message.qos, false);
-        // A QoS 1 message the library could not send yet stays with it and goes when the connection is back.
-        if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && message.qos == 1)) {
-            std::lock_guard lock(mutex_);
-            --inFlight_;
-            ++status_.lost;
-        }
+        notify = notify || spool_.dropped() != dropped;
+        if (notify)
+            status_.reason = spool_.lastError().empty() ? status_.reason : spool_.lastError();
     }
     if (notify)
         Notify();
 }
 
-// The retained status and drained messages: counted in flight, sent whatever the state.
-void MqttPublisher::SendNow(const SpooledMessage& message) {
+// Called with mutex_ held, on the connection's thread. A QoS 1 message the library could not send yet
+// stays with it and goes when the connection is back; one it refused outright is counted lost.
+int MqttPublisher::SendLocked(const SpooledMessage& message, bool retained,
+                              std::optional<SpoolPosition> end) {
+    int mid = 0;
+    const int rc =
+        mosquitto_publish(client_, &mid, message.topic.c_str(), static_cast<int>(message.payload.size()),
+                          message.payload.data(), message.qos, retained);
+    const bool kept = rc == MOSQ_ERR_SUCCESS || (rc == MOSQ_ERR_NO_CONN && message.qos == 1);
+    if (!kept && !retained)
+        ++status_.lost;
+    inFlight_.push_back({mid, !kept, end.has_value(), end.value_or(SpoolPosition{})});
+    if (!kept)
+        PopAcknowledgedLocked();
+    return mid;
+}
+
+void MqttPublisher::PopAcknowledgedLocked() {
+    while (!inFlight_.empty() && inFlight_.front().acknowledged) {
+        if (inFlight_.front().spooled)
+            acknowledged_ = inFlight_.front().end;
+        inFlight_.pop_front();
+    }
+}
+
+void MqttPublisher::SendDue() {
+    const auto now = std::chrono::steady_clock::now();
+    std::lock_guard lock(mutex_);
+    if (!connected_ || (now < nextSend_ && spool_.count() + unspooled_.size() < kBacklog))
+        return;
+    nextSend_ = now + kBatchPeriod;
+    while (inFlight_.size() < kWindow) {
+        if (std::optional<SpoolEntry> entry = spool_.Next()) {
+            SendLocked(entry->message, false, entry->end);
+        } else if (!unspooled_.empty()) {
+            SendLocked(unspooled_.front(), false, std::nullopt);
+            unspooled_.pop_front();
+        } else {
+            break;
+        }
+    }
+}
+
+// The broker's confirmations of this turn, noted on disk in one write.
+void MqttPublisher::RecordAcknowledged() {
+    bool done = false;
     {
         std::lock_guard lock(mutex_);
-        ++inFlight_;
+        if (acknowledged_) {
+            spool_.Acknowledge(*acknowledged_);
+            acknowledged_.reset();
+        }
+        done = flushing_ > 0 && spool_.empty() && unspooled_.empty() && inFlight_.empty();
     }
-    const bool retained = message.topic == topic("status");
-    const int rc =
-        mosquitto_publish(client_, nullptr, message.topic.c_str(), static_cast<int>(message.payload.size()),
-                          message.payload.data(), message.qos, retained);
-    if (rc != MOSQ_ERR_SUCCESS && !(rc == MOSQ_ERR_NO_CONN && message.qos == 1)) {
-        std::lock_guard lock(mutex_);
-        --inFlight_;
-        if (!retained)
-            ++status_.lost;
+    if (done)
         changed_.notify_all();
-    }
 }
 
 bool MqttPublisher::Flush(std::chrono::milliseconds timeout) {
     std::unique_lock lock(mutex_);
     ++flushing_;
-    const bool sent = changed_.wait_for(lock, timeout, [&] { return spool_.empty() && inFlight_ == 0; });
+    const bool sent = changed_.wait_for(lock, timeout, [&] {
+        return spool_.empty() && unspooled_.empty() && inFlight_.empty() && !acknowledged_;
+    });
     --flushing_;
     return sent;
 }
@@ -245,6 +272,86 @@ void MqttPublisher::Notify() {
         observer_(status());
 }
 
+int MqttPublisher::LoopTimeoutMs() {
+    std::lock_guard lock(mutex_);
+    if (!connected_ || closing_ == Closing::Disconnecting)
+        return 100;
+    const auto wait =
+        std::chrono::ceil<std::chrono::milliseconds>(nextSend_ - std::chrono::steady_clock::now()).count();
+    return static_cast<int>(std::clamp<int64_t>(wait, 1, kBatchPeriod.count()));
+}
+
+// One turn of a live connection, polling its socket directly: the library's own loop would also wake for a
+// byte its publish call writes to an internal pipe, once per message.
+int MqttPublisher::ConnectedTurn(int timeoutMs) {
+    const int socket = mosquitto_socket(client_);
+    if (socket < 0)
+        return MOSQ_ERR_NO_CONN;
+    pollfd fd{socket, static_cast<short>(POLLIN | (mosquitto_want_write(client_) ? POLLOUT : 0)), 0};
+    if (::poll(&fd, 1, timeoutMs) < 0 && errno != EINTR)
+        return MOSQ_ERR_ERRNO;
+    int rc = MOSQ_ERR_SUCCESS;
+    if (fd.revents & (POLLIN | POLLERR | POLLHUP))
+        rc = mosquitto_loop_read(client_, 1);
+    if (rc == MOSQ_ERR_SUCCESS && mosquitto_want_write(client_))
+        rc = mosquitto_loop_write(client_, 1);
+    if (rc == MOSQ_ERR_SUCCESS)
+        rc = mosquitto_loop_misc(client_);
+    return rc;
+}
+
+bool MqttPublisher::AfterTurn(int rc) {
+    RecordAcknowledged();
+    const auto now = std::chrono::steady_clock::now();
+    bool stopping = false;
+    bool connected = false;
+    bool drained = false;
+    bool offlineSaid = true;
+    {
+        std::lock_guard lock(mutex_);
+        stopping = stopping_;
+        connected = connected_;
+        drained = spool_.empty() && unspooled_.empty() && inFlight_.empty();
+        for (const InFlight& message : inFlight_)
+            offlineSaid = offlineSaid && (message.mid != offlineMid_ || message.acknowledged);
+    }
+    if (stopping && closing_ == Closing::No) {
+        if (!connected)
+            return false;
+        closing_ = Closing::Draining;
+        closingUntil_ = now + kDrainOnClose;
+    }
+    switch (closing_) {
+    case Closing::No:
+        SendDue();
+        return true;
+    case Closing::Draining:
+        if (!connected)
+            return false;
+        if (!drained && now < closingUntil_) {
+            SendDue();
+            return true;
+        }
+        {
+            std::lock_guard lock(mutex_);
+            offlineMid_ = SendLocked({topic("status"), "offline", 1}, true, std::nullopt);
+        }
+        closing_ = Closing::SayingOffline;
+        closingUntil_ = now + kOfflineOnClose;
+        return true;
+    case Closing::SayingOffline:
+        if (connected && !offlineSaid && now < closingUntil_)
+            return true;
+        mosquitto_disconnect(client_);
+        closing_ = Closing::Disconnecting;
+        return true;
+    case Closing::Disconnecting:
+        // The loop runs on until the broker has the DISCONNECT, so no last will follows.
+        return rc == MOSQ_ERR_SUCCESS && ++turnsClosing_ <= 20;
+    }
+    return false;
+}
+
 void MqttPublisher::RunConnection() {
     int delay = 1;
     SetState(BrokerState::Connecting, {}, 0);
@@ -260,13 +367,18 @@ void MqttPublisher::RunConnection() {
         int savedErrno = errno;
         const auto attempt = std::chrono::steady_clock::now();
         bool timedOut = false;
-        int turnsStopping = 0;
         while (rc == MOSQ_ERR_SUCCESS) {
-            rc = mosquitto_loop(client_, 100, 1);
+            bool connected = false;
+            {
+                std::lock_guard lock(mutex_);
+                connected = connected_;
+            }
+            // The library's loop runs the connection up (and TLS's handshake); a live one is polled here.
+            rc = connected ? ConnectedTurn(LoopTimeoutMs()) : mosquitto_loop(client_, LoopTimeoutMs(), 1);
             savedErrno = errno;
-            std::lock_guard lock(mutex_);
-            if (stopping_ && (!closing_ || rc != MOSQ_ERR_SUCCESS || ++turnsStopping > 20))
+            if (!AfterTurn(rc))
                 return;
+            std::lock_guard lock(mutex_);
             if (connected_) {
                 delay = 1;
             } else if (everConnected_ == false &&
@@ -305,31 +417,6 @@ void MqttPublisher::RunConnection() {
     }
 }
 
-void MqttPublisher::RunDrain() {
-    for (;;) {
-        {
-            std::unique_lock lock(mutex_);
-            changed_.wait(
-                lock, [&] { return stopping_ || (connected_ && !spool_.empty() && inFlight_ < kWindow); });
-            if (stopping_)
-                return;
-        }
-        std::lock_guard send(sendMutex_);
-        std::vector<SpooledMessage> batch;
-        {
-            std::lock_guard lock(mutex_);
-            while (connected_ && inFlight_ + batch.size() < kWindow && batch.size() < 64) {
-                std::optional<SpooledMessage> message = spool_.Take();
-                if (!message)
-                    break;
-                batch.push_back(std::move(*message));
-            }
-        }
-        for (const SpooledMessage& message : batch)
-            SendNow(message);
-    }
-}
-
 void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
     auto* p = static_cast<MqttPublisher*>(self);
     if (rc != 0) {
@@ -341,11 +428,14 @@ void MqttPublisher::OnConnect(mosquitto*, void* self, int rc) {
         std::lock_guard lock(p->mutex_);
         p->connected_ = true;
         p->everConnected_ = true;
-        // QoS 0 messages the lost connection still held are gone without an acknowledgement to count.
-        if (p->settings_.qos == 0)
-            p->inFlight_ = 0;
+        // QoS 0 messages the lost connection still held are gone and will never be confirmed.
+        if (p->settings_.qos == 0) {
+            for (InFlight& message : p->inFlight_)
+                message.acknowledged = true;
+            p->PopAcknowledgedLocked();
+        }
+        p->SendLocked({p->topic("status"), "online", 1}, true, std::nullopt);
     }
-    p->SendNow({p->topic("status"), "online", 1});
     p->SetState(BrokerState::Connected, {}, 0);
     p->changed_.notify_all();
 }
@@ -359,19 +449,17 @@ void MqttPublisher::OnDisconnect(mosquitto*, void* self, int) {
     p->changed_.notify_all();
 }
 
-void MqttPublisher::OnPublish(mosquitto*, void* self, int) {
+// Only on the connection's thread, inside the library's loop; the spool hears of it after the turn.
+void MqttPublisher::OnPublish(mosquitto*, void* self, int mid) {
     auto* p = static_cast<MqttPublisher*>(self);
-    bool wanted = false;
-    {
-        std::lock_guard lock(p->mutex_);
-        if (p->inFlight_ > 0)
-            --p->inFlight_;
-        // Waking the drain thread for every acknowledgement of a live stream would cost more than the
-        // publishing itself: only a spool to drain or a Flush waiting for the last one needs it.
-        wanted = !p->spool_.empty() || (p->flushing_ > 0 && p->inFlight_ == 0);
+    std::lock_guard lock(p->mutex_);
+    for (InFlight& message : p->inFlight_) {
+        if (message.mid == mid && !message.acknowledged) {
+            message.acknowledged = true;
+            break;
+        }
     }
-    if (wanted)
-        p->changed_.notify_all();
+    p->PopAcknowledgedLocked();
 }
 
 } // namespace calvora

@@ -18,6 +18,10 @@ namespace fs = std::filesystem;
 namespace {
 
 constexpr const char* kSuffix = ".spool";
+// The position up to which the broker acknowledged everything: "SEGMENT OFFSET", fixed width so that
+// rewriting it in place never leaves a longer old value behind.
+constexpr const char* kMarkName = "acknowledged";
+constexpr size_t kMarkSize = 42;
 
 // One message a line: QoS digit, tab, topic, tab, payload. Topics hold no tab and JSON no raw line break.
 std::string Line(const SpooledMessage& message) {
@@ -53,6 +57,10 @@ std::string Spool::PathOf(uint64_t number) const {
     return folder_ + '/' + name + kSuffix;
 }
 
+std::string Spool::AcknowledgedPath() const {
+    return folder_ + '/' + kMarkName;
+}
+
 Outcome<Spool> Spool::Open(std::string folder, uint64_t maxBytes) {
     std::error_code error;
     fs::create_directories(folder, error);
@@ -74,19 +82,41 @@ Outcome<Spool> Spool::Open(std::string folder, uint64_t maxBytes) {
         return Failure(u"The spool folder " + fromUtf8(spool.folder_) + u" cannot be read: " +
                        fromUtf8(error.message()));
     std::sort(numbers.begin(), numbers.end());
+
+    {
+        std::ifstream mark(spool.AcknowledgedPath(), std::ios::binary);
+        unsigned long long segment = 0;
+        unsigned long long offset = 0;
+        if (mark >> segment >> offset)
+            spool.acknowledged_ = {segment, offset};
+    }
+    spool.lastNumber_ = spool.acknowledged_.segment;
     for (const uint64_t number : numbers) {
+        spool.lastNumber_ = std::max(spool.lastNumber_, number);
+        // Everything in a segment before the mark's reached the broker in an earlier run.
+        if (number < spool.acknowledged_.segment) {
+            std::remove(spool.PathOf(number).c_str());
+            continue;
+        }
+        const uint64_t from = number == spool.acknowledged_.segment ? spool.acknowledged_.offset : 0;
         std::ifstream in(spool.PathOf(number), std::ios::binary);
-        Segment segment{number, 0, 0};
+        Segment segment{number, 0, 0, from};
         std::string line;
         while (std::getline(in, line)) {
             segment.bytes += line.size() + 1;
-            if (Parse(line))
-                ++segment.count;
+            // A line cut short by a crash (no line break) is not a message.
+            if (segment.bytes > from && !in.eof() && Parse(line))
+                ++segment.unsent;
         }
         spool.segments_.push_back(segment);
-        spool.count_ += segment.count;
+        spool.count_ += segment.unsent;
         spool.bytes_ += segment.bytes;
     }
+    spool.mark_.open(spool.AcknowledgedPath(), std::ios::binary | std::ios::in | std::ios::out);
+    if (!spool.mark_.is_open())
+        spool.mark_.open(spool.AcknowledgedPath(), std::ios::binary | std::ios::out | std::ios::trunc);
+    if (!spool.mark_.is_open())
+        return Failure(u"The spool folder " + fromUtf8(spool.folder_) + u" cannot be written.");
     while (spool.bytes_ > spool.maxBytes_ && spool.segments_.size() > 1)
         spool.DropOldest();
     return spool;
@@ -96,7 +126,7 @@ bool Spool::Append(const SpooledMessage& message) {
     const std::string line = Line(message);
     // A new segment is started past the segment size, and always after a restart (the old ones stay whole).
     if (segments_.empty() || !writer_.is_open() || segments_.back().bytes >= segmentBytes_) {
-        const uint64_t number = segments_.empty() ? 1 : segments_.back().number + 1;
+        const uint64_t number = lastNumber_ + 1;
         writer_.close();
         writer_.clear();
         writer_.open(PathOf(number), std::ios::binary | std::ios::trunc);
@@ -104,8 +134,10 @@ bool Spool::Append(const SpooledMessage& message) {
             lastError_ = "cannot write " + PathOf(number) + ": " + std::strerror(errno);
             return false;
         }
-        segments_.push_back({number, 0, 0});
+        lastNumber_ = number;
+        segments_.push_back({number, 0, 0, 0});
     }
+    // One write for the whole line: a killed program leaves whole lines behind.
     writer_ << line;
     writer_.flush();
     if (!writer_) {
@@ -114,7 +146,7 @@ bool Spool::Append(const SpooledMessage& message) {
         return false;
     }
     segments_.back().bytes += line.size();
-    ++segments_.back().count;
+    ++segments_.back().unsent;
     bytes_ += line.size();
     ++count_;
     while (bytes_ > maxBytes_ && segments_.size() > 1)
@@ -122,7 +154,7 @@ bool Spool::Append(const SpooledMessage& message) {
     return true;
 }
 
-void Spool::DropOldest() {
+void Spool::RemoveFront() {
     const Segment oldest = segments_.front();
     segments_.pop_front();
     if (readerOpen_ && readerNumber_ == oldest.number) {
@@ -130,44 +162,82 @@ void Spool::DropOldest() {
         readerOpen_ = false;
     }
     std::remove(PathOf(oldest.number).c_str());
-    dropped_ += oldest.count;
-    count_ -= oldest.count;
     bytes_ -= oldest.bytes;
 }
 
-std::optional<SpooledMessage> Spool::Take() {
-    while (!segments_.empty()) {
-        Segment& oldest = segments_.front();
-        if (!readerOpen_ || readerNumber_ != oldest.number) {
+void Spool::DropOldest() {
+    dropped_ += segments_.front().unsent;
+    count_ -= segments_.front().unsent;
+    RemoveFront();
+}
+
+std::optional<SpoolEntry> Spool::Next() {
+    for (Segment& segment : segments_) {
+        if (segment.unsent == 0)
+            continue;
+        if (!readerOpen_ || readerNumber_ != segment.number) {
             reader_.close();
             reader_.clear();
-            reader_.open(PathOf(oldest.number), std::ios::binary);
+            reader_.open(PathOf(segment.number), std::ios::binary);
+            reader_.seekg(static_cast<std::streamoff>(segment.readFrom));
             readerOpen_ = true;
-            readerNumber_ = oldest.number;
+            readerNumber_ = segment.number;
+            readerOffset_ = segment.readFrom;
         }
         std::string line;
         reader_.clear(); // a read that met the end before more was appended
-        if (oldest.count > 0 && std::getline(reader_, line)) {
+        while (std::getline(reader_, line)) {
+            readerOffset_ += line.size() + 1;
             if (std::optional<SpooledMessage> message = Parse(line)) {
-                --oldest.count;
+                --segment.unsent;
                 --count_;
-                return message;
+                segment.readFrom = readerOffset_;
+                return SpoolEntry{std::move(*message), {segment.number, readerOffset_}};
             }
-            continue; // a damaged line (cut by a crash) is skipped
+            // A damaged line is skipped.
         }
-        // The segment is spent (or unreadable: its messages are counted as dropped).
-        const bool writing = segments_.size() == 1 && writer_.is_open();
-        if (writing)
-            writer_.close();
-        reader_.close();
-        readerOpen_ = false;
-        dropped_ += oldest.count;
-        count_ -= oldest.count;
-        bytes_ -= oldest.bytes;
-        std::remove(PathOf(oldest.number).c_str());
-        segments_.pop_front();
+        // The rest of the segment cannot be read: what it still held is counted as dropped.
+        dropped_ += segment.unsent;
+        count_ -= segment.unsent;
+        segment.unsent = 0;
     }
     return std::nullopt;
+}
+
+void Spool::Acknowledge(SpoolPosition upTo) {
+    if (upTo <= acknowledged_)
+        return;
+    acknowledged_ = upTo;
+    // Spent segments go; the one being written stays until it is full.
+    while (segments_.size() > 1 && segments_.front().unsent == 0 &&
+           (segments_.front().number < upTo.segment ||
+            (segments_.front().number == upTo.segment && upTo.offset >= segments_.front().bytes)))
+        RemoveFront();
+    char text[kMarkSize + 1];
+    std::snprintf(text, sizeof text, "%020llu %020llu\n", static_cast<unsigned long long>(upTo.segment),
+                  static_cast<unsigned long long>(upTo.offset));
+    mark_.seekp(0);
+    mark_.write(text, static_cast<std::streamsize>(kMarkSize));
+    mark_.flush();
+    if (!mark_) {
+        lastError_ = "cannot write " + AcknowledgedPath() + ": " + std::strerror(errno);
+        mark_.clear();
+    }
+}
+
+void Spool::Tidy() {
+    if (count_ != 0 || (!segments_.empty() &&
+                        acknowledged_ < SpoolPosition{segments_.back().number, segments_.back().bytes}))
+        return;
+    writer_.close();
+    reader_.close();
+    readerOpen_ = false;
+    mark_.close();
+    for (const Segment& segment : segments_)
+        std::remove(PathOf(segment.number).c_str());
+    segments_.clear();
+    bytes_ = 0;
+    std::remove(AcknowledgedPath().c_str());
 }
 
 } // namespace calvora

@@ -10,6 +10,8 @@
 #include <cstdlib>
 #include <fstream>
 #include <nlohmann/json.hpp>
+#include <poll.h>
+#include <sys/wait.h>
 
 namespace calvora {
 namespace {
@@ -155,6 +157,113 @@ TEST_F(PublisherTest, ABrokerThatGoesAwayLosesNoReading) {
     const auto states = States();
     EXPECT_TRUE(std::any_of(states.begin(), states.end(),
                             [](const PublisherStatus& s) { return s.state == BrokerState::Unreachable; }));
+}
+
+// A disk that refuses the spool (here its folder is gone and a file stands in its way) must not cost a
+// reading while the broker takes them: they wait in memory and arrive whole and in order.
+TEST_F(PublisherTest, ASpoolTheDiskRefusesLosesNoReadingWhileTheBrokerIsUp) {
+    Broker broker(folder_ + "/broker");
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port(), "lab/#");
+    ASSERT_TRUE(subscriber.subscribed());
+    PublishSettings settings = Settings(broker.port());
+    settings.spoolBytes = 16 * 1024; // segments of 1 KB: a new one is needed every few readings
+    auto publisher = Start(settings);
+    ASSERT_TRUE(publisher && Connected(*publisher));
+    std::filesystem::remove_all(settings.spoolFolder);
+    std::ofstream(settings.spoolFolder) << "in the way";
+    for (int i = 0; i < 200; ++i) {
+        publisher->PublishReading(Reading(double(i)));
+        std::this_thread::sleep_for(1ms);
+    }
+    ASSERT_TRUE(publisher->Flush(10s));
+    ASSERT_TRUE(WaitFor([&] { return subscriber.payloads("lab/Multimeter/reading").size() >= 200; }, 10s));
+    EXPECT_EQ(Sequence(subscriber, "lab/Multimeter/reading"), OneTo(200));
+    EXPECT_EQ(publisher->status().lost, 0u);
+}
+
+// A publisher killed mid-stream (SIGKILL, nothing flushed) and a new one on the same spool: every reading
+// the killed one accepted arrives, and only a tail it had not seen acknowledged arrives twice.
+TEST_F(PublisherTest, AKilledPublisherLosesNothingAndRepeatsAtMostItsUnacknowledgedTail) {
+    Broker broker(folder_ + "/broker"); // started after the fork, so the child has no thread of the parent's
+    int accepted[2];
+    int go[2];
+    ASSERT_EQ(::pipe(accepted), 0);
+    ASSERT_EQ(::pipe(go), 0);
+    const pid_t child = ::fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        char byte = 0;
+        if (::read(go[0], &byte, 1) != 1)
+            ::_exit(2);
+        auto started = MqttPublisher::Start(Settings(broker.port()), "Multimeter");
+        if (!started || !Connected(*started.value()))
+            ::_exit(3);
+        for (uint64_t seq = 1; seq < 1000000; ++seq) {
+            started.value()->PublishReading(Reading(double(seq)));
+            if (::write(accepted[1], &seq, sizeof seq) != sizeof seq)
+                ::_exit(4);
+            std::this_thread::sleep_for(200us);
+        }
+        ::_exit(0);
+    }
+    ::close(accepted[1]);
+    ASSERT_TRUE(broker.Start());
+    Subscriber subscriber(broker.port(), "lab/#");
+    ASSERT_TRUE(subscriber.subscribed());
+    ASSERT_EQ(::write(go[1], "g", 1), 1);
+    // The last seq the child's PublishReading returned for, read from the pipe until it passes `until`.
+    uint64_t last = 0;
+    auto readAccepted = [&](uint64_t until, int waitMs) {
+        pollfd fd{accepted[0], POLLIN, 0};
+        uint64_t seq = 0;
+        while (last<until&& ::poll(&fd, 1, waitMs)> 0 && ::read(accepted[0], &seq, sizeof seq) == sizeof seq)
+            last = seq;
+    };
+    readAccepted(1000, 10000);
+    ASSERT_GE(last, 1000u);
+    // The broker stops answering: what the child sends from here on is not acknowledged when it dies.
+    ASSERT_TRUE(broker.Pause());
+    readAccepted(last + 300, 10000);
+    ::kill(child, SIGKILL);
+    int status = 0;
+    ::waitpid(child, &status, 0);
+    ASSERT_TRUE(WIFSIGNALED(status));
+    readAccepted(UINT64_MAX, 0);
+    ::close(accepted[0]);
+    ::close(go[0]);
+    ::close(go[1]);
+    ASSERT_TRUE(broker.Resume());
+
+    auto publisher = Start(Settings(broker.port()));
+    ASSERT_TRUE(publisher && Connected(*publisher));
+    ASSERT_TRUE(publisher->Flush(10s));
+    std::vector<uint64_t> seq;
+    ASSERT_TRUE(WaitFor(
+        [&] {
+            seq = Sequence(subscriber, "lab/Multimeter/reading");
+            return !seq.empty() && seq.back() >= last;
+        },
+        10s));
+    // What arrived is 1..M from the killed run, then the replay k..L (k <= M + 1) in order: nothing lost,
+    // and the repeated ones M - k + 1 at most the readings that can be awaiting acknowledgement.
+    size_t split = 1;
+    while (split < seq.size() && seq[split] == seq[split - 1] + 1)
+        ++split;
+    const std::vector<uint64_t> firstRun(seq.begin(), seq.begin() + static_cast<std::ptrdiff_t>(split));
+    const std::vector<uint64_t> replay(seq.begin() + static_cast<std::ptrdiff_t>(split), seq.end());
+    EXPECT_EQ(firstRun, OneTo(split));
+    if (!replay.empty()) {
+        std::vector<uint64_t> expected;
+        for (uint64_t i = replay.front(); i <= replay.back(); ++i)
+            expected.push_back(i);
+        EXPECT_EQ(replay, expected);
+        EXPECT_LE(replay.front(), split + 1);
+        EXPECT_LE(split + 1 - replay.front(), 600u) << "repeated beyond the unacknowledged tail";
+    }
+    EXPECT_GE(seq.back(), last);
+    publisher.reset();
+    EXPECT_TRUE(std::filesystem::is_empty(folder_ + "/spool/Multimeter"));
 }
 
 TEST_F(PublisherTest, AWrongPasswordIsSaidAndRetriedWithNothingLost) {

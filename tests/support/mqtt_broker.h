@@ -71,6 +71,9 @@ public:
             process_->Stop(SIGTERM);
         process_.reset();
     }
+    // Stops the broker's process and lets it go on: a broker that stops answering for a while.
+    bool Pause() { return process_ && process_->Pause(); }
+    bool Resume() { return process_ && process_->Resume(); }
     ~Broker() { Stop(); }
     int port() const { return port_; }
     const std::string& folder() const { return folder_; }

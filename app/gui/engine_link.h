@@ -117,6 +117,9 @@ protected:
 
 private:
     friend class SessionLink;
+    // What a receiver tree item holds: its id in the engine's tree and its index in the engine's port list.
+    static constexpr int kItemIdRole = Qt::UserRole;
+    static constexpr int kPortIndexRole = Qt::UserRole + 1;
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
     // A further session for the receiver of tree item `itemId`; a failure to open is said and leaves nothing.
     void OpenExtraSession(int itemId, int portIndex);

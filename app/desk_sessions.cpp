@@ -2,6 +2,7 @@
 
 #include "protocol/text.h"
 #include "recording/journal.h"
+#include "recording/recording_document.h"
 
 #include <algorithm>
 
@@ -260,6 +261,16 @@ MeterEngine* DeskSessions::ownerOf(const RecordingDocument& document) {
     ForEach([&](MeterEngine& engine) {
         if (owner == nullptr && (engine.documents().recordingDocument == &document ||
                                  engine.documents().downloadDocument == &document))
+            owner = &engine;
+    });
+    return owner;
+}
+
+MeterEngine* DeskSessions::recordingTitled(const std::u16string& title) {
+    MeterEngine* owner = nullptr;
+    ForEach([&](MeterEngine& engine) {
+        const RecordingDocument* document = engine.documents().recordingDocument;
+        if (owner == nullptr && document != nullptr && document->title == title)
             owner = &engine;
     });
     return owner;

@@ -106,6 +106,8 @@ public:
     void OnDocumentSaved(RecordingDocument& document);
     // The session whose live recording or download `document` is, else null.
     MeterEngine* ownerOf(const RecordingDocument& document);
+    // The session whose live recording document is titled `title`, else null.
+    MeterEngine* recordingTitled(const std::u16string& title);
     // Closes every port.
     void CloseAll();
 

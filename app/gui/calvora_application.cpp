@@ -161,8 +161,12 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     // Limits and alarms: every document starts with the limits kept for new documents, and its live readings
     // are held to them; an alarm that is to stop the recording stops the engine's.
     notifier_ = std::make_unique<DesktopNotifier>();
-    alarms_ = std::make_unique<AlarmCenter>(notifier_.get(), window->alarmList(),
-                                            [engine] { engine->StopRecording(); });
+    // The alarm's actions follow its event, which names the document: the recording stopped is the one of
+    // the receiver that records into it.
+    alarms_ = std::make_unique<AlarmCenter>(notifier_.get(), window->alarmList(), [this, engine] {
+        MeterEngine* owner = link_->desk().recordingTitled(alarmSource_);
+        (owner != nullptr ? owner : engine)->StopRecording();
+    });
     AlarmCenter* alarms = alarms_.get();
     connect(window, &MainWindow::documentOpened, alarms, [alarms](RecordingDocument* document) {
         QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
@@ -180,12 +184,11 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     });
     alarms->onEvent = [this](const AlarmNotice& notice) {
         // The alarm's source is its document's title, which names the receiver recording into it.
+        alarmSource_ = notice.source;
         MqttPublisher* publisher = publisher_.get();
-        link_->desk().ForEach([&](MeterEngine& session) {
-            const RecordingDocument* document = session.documents().recordingDocument;
-            if (document != nullptr && document->title == notice.source && publisherOf(session) != nullptr)
-                publisher = publisherOf(session);
-        });
+        if (const MeterEngine* owner = link_->desk().recordingTitled(notice.source);
+            owner != nullptr && publisherOf(*owner) != nullptr)
+            publisher = publisherOf(*owner);
         if (publisher != nullptr)
             publisher->PublishAlarm(notice);
     };

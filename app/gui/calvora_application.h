@@ -130,6 +130,8 @@ private:
     // The further receivers' publishers, each with a connection, topics and seq of its own.
     std::map<const MeterEngine*, std::unique_ptr<MqttPublisher>> furtherPublishers_;
     std::optional<PublishSettings> publishing_;
+    // The source (document title) of the alarm event told last: its actions follow it at once.
+    std::u16string alarmSource_;
     std::string publishPassword_;
     MqttTarget brokerTarget_;
     QTimer brokerTimer_;

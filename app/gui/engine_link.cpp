@@ -451,6 +451,8 @@ bool EngineLink::ExecuteCommand(int id) {
             ShowActiveState();
         } else {
             Retire(active);
+            frame_.ShowStatus(QString::fromStdString(desk_->name(active)) +
+                              QStringLiteral(": Disconnected."));
         }
         return true;
     case ID_CONTINUOUS_LOGGING:

@@ -6,6 +6,7 @@
 #include "app/gui/engine_link.h"
 #include "app/gui/integer_field_dialogs.h"
 #include "app/gui/main_window.h"
+#include "measure/gui/alarm_center.h"
 #include "recording/recording_document.h"
 #include "tests/support/fake_receiver.h"
 #include "tests/support/window_with_engine.h"
@@ -250,6 +251,40 @@ TEST_F(SeveralReceiversTest, TheActiveReceiverTakesTheCommandsItsNameAndDisconne
         [&] { return Titles() == QStringList{QStringLiteral("Multimeter: connected")}; }, 5000))
         << Titles().join(QLatin1Char('|')).toStdString();
     EXPECT_TRUE(Enabled(ID_DISCONNECT));
+}
+
+TEST_F(SeveralReceiversTest, AnAlarmThatStopsTheRecordingStopsTheRecordingItCameFrom) {
+    MeterLine first;
+    MeterLine second;
+    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                       {kReceiverDescription, "COM2", second.path()}};
+    frame->show();
+    link->Start();
+    QTreeWidget* tree = frame->instrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+    ASSERT_EQ(link->extraSessionCount(), 1u);
+    MeterEngine& mine = link->state();
+    MeterEngine& theirs = link->extraSession(0);
+    mine.StartRecordingOf(10);
+    theirs.StartRecordingOf(10);
+
+    // The alarm center tells of the event (its source is the document's title), then stops the recording.
+    AlarmNotice notice;
+    notice.event.kind = AlarmEvent::Kind::Raised;
+    notice.source = theirs.documents().recordingDocument->title;
+    app->alarms()->Event(notice);
+    app->alarms()->StopRecording();
+    EXPECT_FALSE(theirs.documents().recording);
+    EXPECT_TRUE(mine.documents().recording) << "the other receiver's alarm stopped the first one's recording";
+
+    notice.source = mine.documents().recordingDocument->title;
+    theirs.StartRecordingOf(10);
+    app->alarms()->Event(notice);
+    app->alarms()->StopRecording();
+    EXPECT_FALSE(mine.documents().recording);
+    EXPECT_TRUE(theirs.documents().recording);
 }
 
 } // namespace

@@ -46,6 +46,7 @@ enum CommandId : int {
     ID_EXPORT_CHART = 32810,
     ID_DISCONNECT = 32811,
     ID_PUBLISH_READINGS = 32820,
+    ID_RENAME_RECEIVER = 32821,
 };
 
 } // namespace calvora

@@ -298,8 +298,8 @@ void MeterEngine::StartRecordingOf(uint32_t plannedSamples) {
     if (RecordingDocument* document = documents_.recordingDocument) {
         document->ResetSampleCount();
         // A save named the window after its file; the new samples are not in that file.
-        if (document->title != kLiveDocumentTitle) {
-            document->title = std::u16string(kLiveDocumentTitle);
+        if (document->title != liveTitle()) {
+            document->title = liveTitle();
             view_.ShowDocumentTitle(*document);
         }
     } else {
@@ -422,11 +422,11 @@ RecordingDocument* MeterEngine::CreateAdoptedDocument(bool forDownload) {
     // One document is never both: a recording started during a burst, or a burst ending during a
     // recording, would otherwise overwrite the live samples with the download or the other way round.
     if (!forDownload && documents_.recording) {
-        document->title = std::u16string(kLiveDocumentTitle);
+        document->title = liveTitle();
         documents_.recordingDocument = document;
     } else if (forDownload && assembler_.downloading()) {
         documents_.downloadDocument = document;
-        document->title = std::u16string(kDownloadDocumentTitle);
+        document->title = downloadTitle();
         FillDownloadDocument();
     }
     view_.ShowDocumentTitle(*document);
@@ -568,7 +568,7 @@ void MeterEngine::EndStalledDownload() {
         document = view_.CreateDocumentWindow();
         if (document) {
             ApplyNewChartDefaults(*document);
-            document->title = std::u16string(kDownloadDocumentTitle);
+            document->title = downloadTitle();
             documents_.downloadDocument = document;
             view_.ShowDocumentTitle(*document);
         }
@@ -586,7 +586,7 @@ void MeterEngine::EndStalledDownload() {
     FillFromDownloadBuffer(*document);
     view_.ShowMessage(u"The meter's log stopped arriving after " + counts + u" records. The " +
                           fromAscii(std::to_string(kept)) + u" records that arrived are kept in \"" +
-                          std::u16string(kDownloadDocumentTitle) + u"\".",
+                          downloadTitle() + u"\".",
                       MessageIcon::Exclamation);
 }
 
@@ -754,6 +754,45 @@ Outcome<void> MeterEngine::SetMeterName(const std::u16string& name) {
     const PortEntry& entry = portList_[selectedPortIndex_];
     return settings_.WriteReceiverName(ReceiverNameKey(entry.devicePath, entry.portNumber),
                                        toUtf8(name == kMultimeterLabel ? std::u16string() : name));
+}
+
+namespace {
+
+std::u16string LabelledTitle(std::u16string_view title, const std::u16string& label) {
+    std::u16string text(title);
+    if (!label.empty()) {
+        text += u" (";
+        text += label;
+        text += u')';
+    }
+    return text;
+}
+
+} // namespace
+
+std::u16string MeterEngine::liveTitle() const {
+    return LabelledTitle(kLiveDocumentTitle, documentLabel_);
+}
+
+std::u16string MeterEngine::downloadTitle() const {
+    return LabelledTitle(kDownloadDocumentTitle, documentLabel_);
+}
+
+void MeterEngine::SetDocumentLabel(const std::u16string& label) {
+    if (label == documentLabel_)
+        return;
+    const std::u16string oldLive = liveTitle();
+    const std::u16string oldDownload = downloadTitle();
+    documentLabel_ = label;
+    // A document a save named after its file keeps that name.
+    if (RecordingDocument* live = documents_.recordingDocument; live && live->title == oldLive) {
+        live->title = liveTitle();
+        view_.ShowDocumentTitle(*live);
+    }
+    if (RecordingDocument* log = documents_.downloadDocument; log && log->title == oldDownload) {
+        log->title = downloadTitle();
+        view_.ShowDocumentTitle(*log);
+    }
 }
 
 void MeterEngine::SelectCaptureSource() {

@@ -234,6 +234,11 @@ public:
     std::u16string meterName() const;
     // Gives the selected receiver a name; an empty one brings the default back.
     Outcome<void> SetMeterName(const std::u16string& name);
+    // The name its documents carry beside several receivers: "RealTime Panel (NAME)", "Datalog Panel (NAME)";
+    // empty (the first receiver): "RealTime Panel", "Datalog Panel". Its open documents follow at once.
+    void SetDocumentLabel(const std::u16string& label);
+    std::u16string liveTitle() const;
+    std::u16string downloadTitle() const;
     const std::vector<PortEntry>& portList() const { return portList_; }
     int selectedPortIndex() const { return selectedPortIndex_; }
     bool scanSucceeded() const { return scanSucceeded_; }
@@ -367,6 +372,7 @@ private:
     std::unique_ptr<ContinuousLog> endedLog_;
     PortEntry logReceiver_;
     std::string applicationName_ = "Calvora";
+    std::u16string documentLabel_;
 };
 
 } // namespace calvora

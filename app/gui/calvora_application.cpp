@@ -79,6 +79,7 @@ CalvoraApplication::CalvoraApplication() : charts_(std::make_shared<SharedChartS
 CalvoraApplication::~CalvoraApplication() {
     // The broker is told "offline" while everything that feeds it still stands.
     brokerTimer_.stop();
+    furtherPublishers_.clear();
     publisher_.reset();
     // The port and its reader stop first, while the window still stands; then the window with its views,
     // before the link and the engine they report to.
@@ -150,8 +151,7 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
         QMetaObject::invokeMethod(link, &EngineLink::RunPendingFrames, Qt::QueuedConnection);
     });
     MeterEngine* engine = engine_.get();
-    link->SetEngine(*engine);
-    link->SetSessionServices(services.inventory, services.settings, services.journal != nullptr);
+    link->SetEngine(*engine, services.inventory, services.settings, services.journal != nullptr);
     engine->SetJournal(services.journal);
 
     // The window hands the meter's commands, its timers and its close requests to the link; its document
@@ -161,8 +161,12 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     // Limits and alarms: every document starts with the limits kept for new documents, and its live readings
     // are held to them; an alarm that is to stop the recording stops the engine's.
     notifier_ = std::make_unique<DesktopNotifier>();
-    alarms_ = std::make_unique<AlarmCenter>(notifier_.get(), window->alarmList(),
-                                            [engine] { engine->StopRecording(); });
+    // The alarm's actions follow its event, which names the document: the recording stopped is the one of
+    // the receiver that records into it.
+    alarms_ = std::make_unique<AlarmCenter>(notifier_.get(), window->alarmList(), [this, engine] {
+        MeterEngine* owner = link_->desk().recordingTitled(alarmSource_);
+        (owner != nullptr ? owner : engine)->StopRecording();
+    });
     AlarmCenter* alarms = alarms_.get();
     connect(window, &MainWindow::documentOpened, alarms, [alarms](RecordingDocument* document) {
         QSettings settings(QStringLiteral("Local AppWizard-Generated Applications"),
@@ -172,15 +176,25 @@ bool CalvoraApplication::Assemble(const DesktopServices& services) {
     });
     connect(window, &MainWindow::documentClosed, alarms,
             [alarms](RecordingDocument* document) { alarms->Forget(*document); });
-    // Publishing: every live reading and alarm event goes to the broker while it is on.
+    // Publishing: every receiver's live readings and alarm events go to the broker under its own name while
+    // it is on.
     engine->SetReadingObserver([this](const LiveReading& reading) {
         if (publisher_)
             publisher_->PublishReading(reading);
     });
     alarms->onEvent = [this](const AlarmNotice& notice) {
-        if (publisher_)
-            publisher_->PublishAlarm(notice);
+        // The alarm's source is its document's title, which names the receiver recording into it.
+        alarmSource_ = notice.source;
+        MqttPublisher* publisher = publisher_.get();
+        if (const MeterEngine* owner = link_->desk().recordingTitled(notice.source);
+            owner != nullptr && publisherOf(*owner) != nullptr)
+            publisher = publisherOf(*owner);
+        if (publisher != nullptr)
+            publisher->PublishAlarm(notice);
     };
+    connect(link, &EngineLink::sessionConnected, this, &CalvoraApplication::OnSessionConnected);
+    connect(link, &EngineLink::sessionEnded, this,
+            [this](MeterEngine* ended) { furtherPublishers_.erase(ended); });
     connect(window, &MainWindow::publishReadingsRequested, this, &CalvoraApplication::ChoosePublishing);
     brokerTimer_.setInterval(500);
     connect(&brokerTimer_, &QTimer::timeout, this, &CalvoraApplication::ShowBrokerState);
@@ -237,29 +251,84 @@ void CalvoraApplication::ChoosePublishing() {
 
 bool CalvoraApplication::ApplyPublishing(const PublishChoice& choice) {
     brokerTimer_.stop();
+    furtherPublishers_.clear();
     publisher_.reset();
+    publishing_.reset();
     window_->ShowBrokerState(QString(), false);
     if (!choice.enabled)
         return true;
-    // The desktop publishes the first receiver's readings, under its name as publishing starts.
-    Outcome<std::unique_ptr<MqttPublisher>> started =
-        MqttPublisher::Start(choice.settings, toUtf8(engine_->meterName()));
-    if (!started) {
-        prompts_->ShowMessage(u"Readings cannot be published: " + started.reason(), MessageIcon::Exclamation);
+    // Every receiver publishes under its name as publishing starts: the first one whether connected or not,
+    // each further one while it is connected.
+    publishing_ = choice.settings;
+    brokerTarget_ = choice.settings.target;
+    if (!StartPublisher(*engine_)) {
+        publishing_.reset();
         return false;
     }
-    publisher_ = std::move(started.value());
-    brokerTarget_ = choice.settings.target;
+    DeskSessions& desk = link_->desk();
+    for (size_t k = 0; k < desk.furtherCount(); ++k)
+        StartPublisher(desk.further(k));
     ShowBrokerState();
     brokerTimer_.start();
     return true;
 }
 
+bool CalvoraApplication::StartPublisher(MeterEngine& engine) {
+    DeskSessions& desk = link_->desk();
+    Outcome<std::unique_ptr<MqttPublisher>> started = MqttPublisher::Start(*publishing_, desk.name(engine));
+    if (!started) {
+        prompts_->ShowMessage(u"Readings cannot be published: " + started.reason(), MessageIcon::Exclamation);
+        return false;
+    }
+    if (desk.isFirst(engine))
+        publisher_ = std::move(started.value());
+    else
+        furtherPublishers_[&engine] = std::move(started.value());
+    return true;
+}
+
+MqttPublisher* CalvoraApplication::publisherOf(const MeterEngine& engine) const {
+    if (&engine == engine_.get())
+        return publisher_.get();
+    const auto found = furtherPublishers_.find(&engine);
+    return found != furtherPublishers_.end() ? found->second.get() : nullptr;
+}
+
+void CalvoraApplication::OnSessionConnected(MeterEngine* engine) {
+    if (engine != engine_.get()) {
+        engine->SetReadingObserver([this, engine](const LiveReading& reading) {
+            if (MqttPublisher* publisher = publisherOf(*engine))
+                publisher->PublishReading(reading);
+        });
+    }
+    if (!publishing_)
+        return;
+    // A name given since the last connection takes over the topics from now on.
+    MqttPublisher* publisher = publisherOf(*engine);
+    if (publisher == nullptr || publisher->meter() != link_->desk().name(*engine)) {
+        if (engine == engine_.get())
+            publisher_.reset();
+        StartPublisher(*engine);
+    }
+}
+
 void CalvoraApplication::ShowBrokerState() {
     if (!publisher_)
         return;
-    const PublisherStatus status = publisher_->status();
-    window_->ShowBrokerState(QString::fromStdString(StatusText(status, publisher_->meter(), brokerTarget_)),
+    // One pane for the broker: while every receiver's connection is up it says so for the first; otherwise
+    // it tells the first one that is not.
+    const MqttPublisher* shown = publisher_.get();
+    PublisherStatus status = shown->status();
+    for (const auto& entry : furtherPublishers_) {
+        if (status.state != BrokerState::Connected)
+            break;
+        const PublisherStatus further = entry.second->status();
+        if (further.state != BrokerState::Connected) {
+            shown = entry.second.get();
+            status = further;
+        }
+    }
+    window_->ShowBrokerState(QString::fromStdString(StatusText(status, shown->meter(), brokerTarget_)),
                              status.state == BrokerState::Connected);
 }
 

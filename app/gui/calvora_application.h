@@ -3,6 +3,7 @@
 #pragma once
 
 #include "app/gui/document_window.h"
+#include "publish/mqtt_publisher.h"
 #include "publish/mqtt_target.h"
 
 #include <QObject>
@@ -10,7 +11,9 @@
 #include <QStringList>
 #include <QTimer>
 
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 
 namespace calvora {
@@ -83,8 +86,12 @@ public:
     MeterEngine* engine() const { return engine_.get(); }
     UserPrompts& prompts() const { return *prompts_; }
     const QStringList& receiverPaths() const { return receiverPaths_; }
-    // The live readings' publisher while Settings › Publish Readings... has it on; null otherwise.
+    // The first receiver's live readings' publisher while Settings › Publish Readings... has it on; null
+    // otherwise.
     MqttPublisher* publisher() const { return publisher_.get(); }
+    // The publisher of a session's readings (each connected receiver has one while publishing is on), else
+    // null.
+    MqttPublisher* publisherOf(const MeterEngine& engine) const;
     // Settings › Publish Readings...: asks, remembers and starts or stops publishing.
     void ChoosePublishing();
     // Starts (or, when the choice is off, stops) publishing; false with the reason shown when it cannot
@@ -94,6 +101,11 @@ public:
 private:
     // A live recording that a crash left unsaved: offers to recover it or to throw it away.
     void OfferLeftJournal();
+    // A session connected: it publishes under its name as it is now (the first one's publisher starts again
+    // when its name changed).
+    void OnSessionConnected(MeterEngine* engine);
+    // Starts the publisher of `engine`'s readings; false with the reason shown when it cannot start.
+    bool StartPublisher(MeterEngine& engine);
 
     // What the program's charts share (the remembered mark columns and function, the cursor's channel).
     std::shared_ptr<SharedChartState> charts_;
@@ -115,6 +127,11 @@ private:
     std::unique_ptr<AlarmCenter> alarms_;
     // Publishing to a broker: the publisher, the password given this session, the status bar's refresh.
     std::unique_ptr<MqttPublisher> publisher_;
+    // The further receivers' publishers, each with a connection, topics and seq of its own.
+    std::map<const MeterEngine*, std::unique_ptr<MqttPublisher>> furtherPublishers_;
+    std::optional<PublishSettings> publishing_;
+    // The source (document title) of the alarm event told last: its actions follow it at once.
+    std::u16string alarmSource_;
     std::string publishPassword_;
     MqttTarget brokerTarget_;
     QTimer brokerTimer_;

@@ -4,6 +4,7 @@
 #pragma once
 
 #include "app/command_target.h"
+#include "app/desk_sessions.h"
 #include "app/meter_engine.h"
 
 #include <QObject>
@@ -11,6 +12,7 @@
 #include <QTimer>
 
 #include <memory>
+#include <utility>
 #include <vector>
 
 class QGroupBox;
@@ -24,6 +26,7 @@ class InstrumentPanel;
 class SessionLink;
 class LoadingDialog;
 class InstrumentPanelPage;
+class ContinuousLoggingDialog;
 
 // The status bar's words for a running log: "Logging: 1,234 readings, 0:20:34, 0.1 MB".
 QString LogStatusText(const ContinuousLog& log, int64_t nowMs);
@@ -36,9 +39,14 @@ public:
     EngineLink(MainWindow& frame, UserPrompts& prompts, bool monitorDevices);
     ~EngineLink() override;
 
-    // The engine this link shows, made with this link as its view; it must outlive the link.
-    void SetEngine(MeterEngine& engine) { state_ = &engine; }
+    // The engine this link shows, made with this link as its view; it must outlive the link. The further
+    // receivers' sessions find receivers and their names in `inventory` and `settings`, which must outlive
+    // the link too; with `journals` each keeps its recordings in a crash journal of its own.
+    void SetEngine(MeterEngine& engine, ReceiverInventory& inventory, SettingsFile& settings,
+                   bool journals = false);
     MeterEngine& state() { return *state_; }
+    // Every connected receiver's session, which one is active, their names and states.
+    DeskSessions& desk() { return *desk_; }
     // Runs on this thread the frames the reader thread handed over; the engine's wake-up queues a call here.
     void RunPendingFrames();
     // The "Loading..." window while a download runs, else null.
@@ -48,19 +56,19 @@ public:
     void SetInstrumentPanel(InstrumentPanelPage* panel) { panel_ = panel; }
     // The meter's panel once made, else null.
     InstrumentPanel* meterPanel() const;
-    // Where the sessions of further receivers find receivers and their names; both must outlive the link.
-    // With `journals` each further session keeps its recordings in a crash journal of its own.
-    void SetSessionServices(ReceiverInventory& inventory, SettingsFile& settings, bool journals = false);
     // Receivers connected beside the first one (double-clicked while it is connected), in the order they
     // were connected; each has its own engine session, panel and recording document.
-    size_t extraSessionCount() const { return extras_.size(); }
-    MeterEngine& extraSession(size_t index);
+    size_t extraSessionCount() const { return desk_->furtherCount(); }
+    MeterEngine& extraSession(size_t index) { return desk_->further(index); }
     // The Instrument bar's page while more than one receiver is connected: their panels stacked, each titled
     // with its receiver's name; null otherwise.
     QWidget* panelStack() const { return stack_.data(); }
-    // Instrument > Disconnect: every receiver's session ends (recordings stop, ports close), the tree comes
-    // back.
-    void DisconnectAll();
+    // The stacked panel's frame of a connected session (its title names it), else null.
+    QGroupBox* panelBoxOf(const MeterEngine& engine) const;
+    // Makes a connected session the one the Instrument commands act on; its panel's title shows it.
+    void Activate(MeterEngine& engine);
+    // Instrument > Rename Receiver...: the dialog for `entry`'s receiver, then its new name everywhere.
+    void RenameReceiver(const PortEntry& entry);
     // Starts watching the reader and runs the first receiver scan.
     void Start();
     // Closes the port, stopping the reader thread.
@@ -99,8 +107,19 @@ public:
     void OnDocumentDestroyed(RecordingDocument& document) override;
     void OnDocumentSaved(RecordingDocument& document) override;
 
+Q_SIGNALS:
+    // A receiver's session has connected (the first one's after each connection), or a further one ended.
+    void sessionConnected(calvora::MeterEngine* engine);
+    void sessionEnded(calvora::MeterEngine* engine);
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
 private:
     friend class SessionLink;
+    // What a receiver tree item holds: its id in the engine's tree and its index in the engine's port list.
+    static constexpr int kItemIdRole = Qt::UserRole;
+    static constexpr int kPortIndexRole = Qt::UserRole + 1;
     void OnTreeDoubleClicked(QTreeWidgetItem* item);
     // A further session for the receiver of tree item `itemId`; a failure to open is said and leaves nothing.
     void OpenExtraSession(int itemId, int portIndex);
@@ -109,19 +128,30 @@ private:
     // The receiver's name for `portIndex` of the engine's port list ("Multimeter" when it has none).
     QString ReceiverName(int portIndex) const;
     const PortEntry* PortAt(int portIndex) const;
+    // The receiver the Rename command names: the active one while connected, else the tree's current item.
+    const PortEntry* RenameTarget() const;
+    void ShowReceiverMenu(const PortEntry& entry, const QPoint& globalPos);
+    // The panel, the status bar's panes and the message pane show the active session's state.
+    void ShowActiveState();
+    void ShowRecordingProgressOf(const MeterEngine& engine);
     // The stack is the page while further receivers are connected, or one is and another could be.
     bool StackWanted() const;
     // The stacked panels' titles say each receiver's name and state (connected, no signal, recording).
     void RefreshPanelTitles();
     void SetTreeIcon(int itemId, bool connected);
-    // Ends the further session `index` (port closed, panel gone); it stays among the retired sessions.
-    void RetireExtra(size_t index);
+    // Ends the further session of `engine` (port closed, panel gone); its documents stay.
+    void Retire(MeterEngine& engine);
+    // The progress window for `engine`'s download.
+    void OpenProgressFor(MeterEngine& engine, int rangeMax);
+    void CloseProgressWindow();
     // The message pane says what an armed trigger waits for, and "Ready" again once it no longer waits.
     void ShowTriggerState();
     void OnDeviceChange();
     void PollReader();
     // Instrument > Continuous Logging...: the dialog, then the log.
     void StartLogging();
+    // Starts the continuous log the dialog chose for the active receiver.
+    void StartChosenLog(const ContinuousLoggingDialog& dialog);
     void UpdateLogStatus();
 
     MainWindow& frame_;
@@ -138,13 +168,12 @@ private:
     bool started_ = false;
     bool triggerShown_ = false;
 
-    ReceiverInventory* sessionInventory_ = nullptr;
-    SettingsFile* sessionSettings_ = nullptr;
-    bool sessionJournals_ = false;
-    std::vector<std::unique_ptr<SessionLink>> extras_;
-    std::vector<std::unique_ptr<SessionLink>> retired_;
-    std::vector<QPointer<QGroupBox>> panelBoxes_;
-    bool primaryHasReading_ = false;
+    std::unique_ptr<DeskSessions> desk_;
+    bool journals_ = false;
+    // The stacked panels' frames and the sessions they show.
+    std::vector<std::pair<QPointer<QGroupBox>, MeterEngine*>> panelBoxes_;
+    // The session whose download the "Loading..." window shows.
+    MeterEngine* progressEngine_ = nullptr;
     // The first session's tree item while it is connected (0: none).
     int primaryItem_ = 0;
     QPointer<QWidget> stack_;

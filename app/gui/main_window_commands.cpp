@@ -141,7 +141,10 @@ void MainWindow::CreateMenus() {
     QAction* reconnect = MakeCommand(
         {ID_RECONNECT, QStringLiteral("&Reconnect"), QStringLiteral("Reconnect the meter\nReconnect")});
     QAction* disconnect = MakeCommand({ID_DISCONNECT, QStringLiteral("&Disconnect"),
-                                       QStringLiteral("Close every connected receiver\nDisconnect")});
+                                       QStringLiteral("Close the active receiver\nDisconnect")});
+    QAction* rename =
+        MakeCommand({ID_RENAME_RECEIVER, QStringLiteral("Rena&me Receiver..."),
+                     QStringLiteral("Give the active receiver a name of its own\nRename Receiver")});
     QAction* comport = MakeCommand({ID_COMPORT, QStringLiteral("&Comport..."),
                                     QStringLiteral("Open the receiver on a port number you type\nComport")});
     QAction* rescan = MakeCommand(
@@ -199,7 +202,7 @@ void MainWindow::CreateMenus() {
     instrumentMenu->addSeparator();
     instrumentMenu->addActions({limits, trigger});
     instrumentMenu->addSeparator();
-    instrumentMenu->addActions({reconnect, disconnect, comport, rescan});
+    instrumentMenu->addActions({reconnect, disconnect, rename, comport, rescan});
     auto* window = new QMenu(QStringLiteral("&Window"), this);
     window->setObjectName(QStringLiteral("window"));
     window->addActions({cascade, tile});

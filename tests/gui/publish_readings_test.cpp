@@ -8,6 +8,7 @@
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "measure/gui/alarm_center.h"
+#include "tests/support/fake_receiver.h"
 #include "tests/support/mqtt_broker.h"
 #include "tools/sim/meter_frames.h"
 
@@ -106,6 +107,88 @@ TEST(PublishReadings, LiveReadingsAndAlarmsReachTheBrokerAndTheStatusBarSaysItsS
         EXPECT_FALSE(frame.brokerPane()->isVisible());
     }
     close(master);
+}
+
+TEST(PublishReadings, EveryConnectedReceiverPublishesUnderItsOwnNameWithItsOwnCount) {
+    if (!testing::MosquittoInstalled())
+        GTEST_SKIP() << "mosquitto is not installed (scripts/install-deps.sh installs it)";
+    QTemporaryDir dir;
+    testing::Broker broker(dir.filePath(QStringLiteral("broker")).toStdString());
+    ASSERT_TRUE(broker.Start());
+    testing::Subscriber subscriber(broker.port(), "bench/#");
+    testing::MeterLine first;
+    testing::MeterLine second;
+    testing::ListedInventory inventory;
+    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                       {kReceiverDescription, "COM2", second.path()}};
+    SettingsFile settings(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")).toStdString());
+    ASSERT_TRUE(settings.WriteReceiverName(second.path(), "Load"));
+    {
+        CalvoraApplication app;
+        ASSERT_TRUE(app.Assemble({.inventory = inventory, .settings = settings}));
+        MainWindow& frame = *app.mainWindow();
+        frame.show();
+        app.link()->Start();
+        QTreeWidget* tree = frame.instrumentTree();
+        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+        ASSERT_EQ(app.link()->extraSessionCount(), 1u);
+        MeterEngine& load = app.link()->extraSession(0);
+
+        PublishChoice choice;
+        choice.enabled = true;
+        choice.settings.target =
+            ParseMqttUrl("mqtt://127.0.0.1:" + std::to_string(broker.port()) + "/bench").value();
+        choice.settings.spoolFolder = dir.filePath(QStringLiteral("spool")).toStdString();
+        ASSERT_TRUE(app.ApplyPublishing(choice));
+        ASSERT_NE(app.publisherOf(load), nullptr);
+        EXPECT_NE(app.publisherOf(load), app.publisher());
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return frame.brokerPane()->text() == QStringLiteral("MQTT: connected"); }, 5000))
+            << frame.brokerPane()->text().toStdString();
+
+        sim::ReadingSettings reading;
+        for (int k = 0; k < 3; ++k) {
+            ASSERT_TRUE(first.Send(sim::BuildLiveFrame(reading, 1000)));
+            ASSERT_TRUE(second.Send(sim::BuildLiveFrame(reading, 2500)));
+        }
+        ASSERT_TRUE(second.Send(sim::BuildLiveFrame(reading, 2500)));
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] {
+                return subscriber.payloads("bench/Multimeter/reading").size() == 3 &&
+                       subscriber.payloads("bench/Load/reading").size() == 4;
+            },
+            5000));
+        struct Expected {
+            std::string meter;
+            size_t count;
+        };
+        std::vector<nlohmann::json> values;
+        for (const Expected& meter : {Expected{"Multimeter", 3}, Expected{"Load", 4}}) {
+            SCOPED_TRACE(meter.meter);
+            const std::vector<std::string> readings =
+                subscriber.payloads("bench/" + meter.meter + "/reading");
+            ASSERT_EQ(readings.size(), meter.count);
+            for (size_t i = 0; i < readings.size(); ++i) {
+                const nlohmann::json message = nlohmann::json::parse(readings[i]);
+                EXPECT_EQ(message["seq"], i + 1) << "each receiver counts its own readings";
+                EXPECT_EQ(message["value"], nlohmann::json::parse(readings[0])["value"])
+                    << "a reading crossed to the other receiver's topic";
+            }
+            values.push_back(nlohmann::json::parse(readings[0])["value"]);
+            EXPECT_EQ(subscriber.payloads("bench/" + meter.meter + "/status").back(), "online");
+        }
+        EXPECT_NE(values[0], values[1]);
+
+        // Disconnecting the active receiver ends its publishing; the first one's goes on.
+        app.link()->Activate(load);
+        ASSERT_TRUE(frame.ExecuteCommand(ID_DISCONNECT));
+        EXPECT_EQ(app.publisherOf(load), nullptr);
+        EXPECT_TRUE(QTest::qWaitFor(
+            [&] { return subscriber.payloads("bench/Load/status").back() == "offline"; }, 5000));
+        ASSERT_NE(app.publisher(), nullptr);
+        EXPECT_EQ(subscriber.payloads("bench/Multimeter/status").back(), "online");
+    }
 }
 
 TEST(PublishReadings, TheSettingsMenuOffersItAndTheDialogRefusesWhatCannotWork) {

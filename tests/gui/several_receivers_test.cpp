@@ -1,9 +1,12 @@
 // Two receivers connected at once in the desktop program: the Instrument bar stacks their panels under the
-// tree, each session records into its own document, a pulled receiver ends only its own session, and
-// Disconnect closes them all.
+// tree, each session records into its own document, a pulled receiver ends only its own session; the
+// Instrument commands, renaming and Disconnect act on the active receiver, chosen by a click on its panel.
 #include "app/command_ids.h"
+#include "app/gui/document_window.h"
 #include "app/gui/engine_link.h"
+#include "app/gui/integer_field_dialogs.h"
 #include "app/gui/main_window.h"
+#include "measure/gui/alarm_center.h"
 #include "recording/recording_document.h"
 #include "tests/support/fake_receiver.h"
 #include "tests/support/window_with_engine.h"
@@ -11,14 +14,49 @@
 
 #include <gtest/gtest.h>
 
+#include <QApplication>
+#include <QFile>
 #include <QGroupBox>
+#include <QInputDialog>
 #include <QTest>
+#include <QTimer>
 #include <QTreeWidget>
+
+#include <functional>
 
 namespace calvora {
 namespace {
 
 using testing::MeterLine;
+
+// Runs `answer` on the modal dialog of type D once it shows (the command opening it blocks until then).
+template <typename D> void AnswerDialog(std::function<void(D&)> answer) {
+    auto* poll = new QTimer;
+    poll->setInterval(5);
+    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer = std::move(answer)] {
+        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
+        if (dialog == nullptr || !dialog->isVisible())
+            return;
+        poll->stop();
+        poll->deleteLater();
+        answer(*dialog);
+    });
+    poll->start();
+}
+
+// What the program wrote to the receiver's line within a moment.
+std::vector<uint8_t> Written(const MeterLine& line) {
+    std::vector<uint8_t> bytes;
+    // Nothing written is an answer too.
+    static_cast<void>(QTest::qWaitFor(
+        [&] {
+            const std::vector<uint8_t> more = line.Received();
+            bytes.insert(bytes.end(), more.begin(), more.end());
+            return !bytes.empty();
+        },
+        300));
+    return bytes;
+}
 
 class SeveralReceiversTest : public testing::WindowWithEngineTest {
 protected:
@@ -103,6 +141,150 @@ TEST_F(SeveralReceiversTest, ASecondReceiverConnectsBesideTheFirstWithItsOwnPane
     EXPECT_EQ(link->panelStack(), nullptr);
     EXPECT_EQ(frame->instrumentBar()->page(0).window.data(), static_cast<QWidget*>(tree));
     EXPECT_FALSE(Enabled(ID_DISCONNECT));
+}
+
+TEST_F(SeveralReceiversTest, TheActiveReceiverTakesTheCommandsItsNameAndDisconnect) {
+    MeterLine first;
+    MeterLine second;
+    ASSERT_FALSE(first.path().empty());
+    ASSERT_FALSE(second.path().empty());
+    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                       {kReceiverDescription, "COM2", second.path()}};
+    frame->show();
+    link->Start();
+    QTreeWidget* tree = frame->instrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+    ASSERT_EQ(link->extraSessionCount(), 1u);
+    MeterEngine& mine = link->state();
+    MeterEngine& theirs = link->extraSession(0);
+    EXPECT_EQ(Titles(), (QStringList{QStringLiteral("Multimeter: no signal"),
+                                     QStringLiteral("Multimeter 2: no signal")}));
+
+    // A click on the second panel makes it the active receiver; its title stands out.
+    QGroupBox* myBox = link->panelBoxOf(mine);
+    QGroupBox* theirBox = link->panelBoxOf(theirs);
+    ASSERT_NE(myBox, nullptr);
+    ASSERT_NE(theirBox, nullptr);
+    EXPECT_TRUE(myBox->font().bold());
+    EXPECT_FALSE(theirBox->font().bold());
+    QTest::mouseClick(theirBox, Qt::LeftButton, {}, QPoint(theirBox->width() / 2, 4));
+    EXPECT_EQ(&link->desk().active(), &theirs);
+    EXPECT_FALSE(myBox->font().bold());
+    EXPECT_TRUE(theirBox->font().bold());
+
+    // Pairing goes out on the second receiver's line only.
+    Written(first);
+    Written(second);
+    ASSERT_TRUE(Enabled(ID_PAIR));
+    ASSERT_TRUE(frame->ExecuteCommand(ID_PAIR));
+    EXPECT_FALSE(Written(second).empty());
+    EXPECT_TRUE(Written(first).empty()) << "the first receiver was paired too";
+
+    // The second meter's stored log fills a document of the second session, named after its receiver.
+    std::vector<sim::Record> records;
+    for (int i = 0; i < 5; ++i) {
+        records.push_back(sim::BuildRecord(sim::ReadingSettings{}, 1000 + 10 * i));
+    }
+    for (const sim::Bytes& bytes : sim::BuildLogBurst(records)) {
+        ASSERT_TRUE(second.Send(bytes));
+    }
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return theirs.documents().downloadDocument != nullptr && !theirs.downloading(); }, 5000));
+    RecordingDocument* download = theirs.documents().downloadDocument;
+    EXPECT_EQ(download->sampleCount(), 5u);
+    EXPECT_EQ(download->title, u"Datalog Panel (Multimeter 2)");
+    EXPECT_EQ(mine.documents().downloadDocument, nullptr);
+
+    // Recording starts on the second receiver only, as many samples as the dialog says.
+    AnswerDialog<SamplingSetupDialog>([](SamplingSetupDialog& dialog) {
+        dialog.SetValue(3);
+        dialog.accept();
+    });
+    ASSERT_TRUE(frame->ExecuteCommand(ID_START_RECORDING));
+    ASSERT_TRUE(theirs.documents().recording);
+    EXPECT_FALSE(mine.documents().recording);
+    EXPECT_EQ(theirs.documents().plannedSamples, 3u);
+    RecordingDocument* live = theirs.documents().recordingDocument;
+    ASSERT_NE(live, nullptr);
+    EXPECT_EQ(live->title, u"RealTime Panel (Multimeter 2)");
+    EXPECT_FALSE(Enabled(ID_START_RECORDING));
+    EXPECT_TRUE(Enabled(ID_STOP_RECORDING));
+    // The commands follow the active receiver's state.
+    QTest::mouseClick(myBox, Qt::LeftButton, {}, QPoint(myBox->width() / 2, 4));
+    EXPECT_TRUE(Enabled(ID_START_RECORDING));
+    EXPECT_FALSE(Enabled(ID_STOP_RECORDING));
+    QTest::mouseClick(theirBox, Qt::LeftButton, {}, QPoint(theirBox->width() / 2, 4));
+
+    // Renaming the active receiver: the settings file, the panel's title, the tree and the documents.
+    AnswerDialog<QInputDialog>([](QInputDialog& dialog) {
+        EXPECT_EQ(dialog.textValue(), QStringLiteral("Multimeter"));
+        dialog.setTextValue(QStringLiteral("Load current"));
+        dialog.accept();
+    });
+    ASSERT_TRUE(frame->ExecuteCommand(ID_RENAME_RECEIVER));
+    EXPECT_EQ(settings->ReadReceiverName(second.path()).value(), "Load current");
+    QFile ini(dir.filePath(QStringLiteral("ZAZEDOVADIZO.ini")));
+    ASSERT_TRUE(ini.open(QIODevice::ReadOnly));
+    const QString kept = QString::fromUtf8(ini.readAll());
+    EXPECT_TRUE(kept.contains(QStringLiteral("[Receiver names]"))) << kept.toStdString();
+    EXPECT_TRUE(kept.contains(QStringLiteral("Load current"))) << kept.toStdString();
+    EXPECT_EQ(Titles(), (QStringList{QStringLiteral("Multimeter: no signal"),
+                                     QStringLiteral("Load current: recording")}));
+    EXPECT_EQ(tree->topLevelItem(1)->text(0), QStringLiteral("Load current"));
+    EXPECT_EQ(live->title, u"RealTime Panel (Load current)");
+    EXPECT_EQ(download->title, u"Datalog Panel (Load current)");
+    ASSERT_NE(frame->WindowOf(live), nullptr);
+    EXPECT_EQ(frame->WindowOf(live)->windowTitle(), QStringLiteral("RealTime Panel (Load current)"));
+    EXPECT_EQ(mine.documents().recordingDocument, nullptr);
+
+    // Disconnect ends the active receiver's session; the first one goes on and becomes active.
+    ASSERT_TRUE(frame->ExecuteCommand(ID_DISCONNECT));
+    EXPECT_EQ(link->extraSessionCount(), 0u);
+    EXPECT_FALSE(theirs.port().isOpen());
+    EXPECT_FALSE(theirs.documents().recording);
+    EXPECT_TRUE(mine.port().isOpen());
+    EXPECT_EQ(&link->desk().active(), &mine);
+    Send(first, 1000);
+    EXPECT_TRUE(QTest::qWaitFor(
+        [&] { return Titles() == QStringList{QStringLiteral("Multimeter: connected")}; }, 5000))
+        << Titles().join(QLatin1Char('|')).toStdString();
+    EXPECT_TRUE(Enabled(ID_DISCONNECT));
+}
+
+TEST_F(SeveralReceiversTest, AnAlarmThatStopsTheRecordingStopsTheRecordingItCameFrom) {
+    MeterLine first;
+    MeterLine second;
+    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                       {kReceiverDescription, "COM2", second.path()}};
+    frame->show();
+    link->Start();
+    QTreeWidget* tree = frame->instrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+    ASSERT_EQ(link->extraSessionCount(), 1u);
+    MeterEngine& mine = link->state();
+    MeterEngine& theirs = link->extraSession(0);
+    mine.StartRecordingOf(10);
+    theirs.StartRecordingOf(10);
+
+    // The alarm center tells of the event (its source is the document's title), then stops the recording.
+    AlarmNotice notice;
+    notice.event.kind = AlarmEvent::Kind::Raised;
+    notice.source = theirs.documents().recordingDocument->title;
+    app->alarms()->Event(notice);
+    app->alarms()->StopRecording();
+    EXPECT_FALSE(theirs.documents().recording);
+    EXPECT_TRUE(mine.documents().recording) << "the other receiver's alarm stopped the first one's recording";
+
+    notice.source = mine.documents().recordingDocument->title;
+    theirs.StartRecordingOf(10);
+    app->alarms()->Event(notice);
+    app->alarms()->StopRecording();
+    EXPECT_FALSE(mine.documents().recording);
+    EXPECT_TRUE(theirs.documents().recording);
 }
 
 } // namespace

@@ -87,6 +87,9 @@ LogWindow::LogWindow(LogSet set, bool writtenHere, QWidget* parent)
     const int widths[kLogColumns + 1] = {80, 190, 90, 80, 100, 60, 130, 200, 160};
     for (int c = 0; c < model_->columnCount(); ++c)
         list_->setColumnWidth(c, widths[c]);
+    // A log of several meters names each reading's meter beside its number.
+    if (set_.several())
+        list_->horizontalHeader()->moveSection(kLogMeterColumn, kLogTime);
 
     chart_->SetEmptyText(writtenHere_ ? QStringLiteral("Waiting for the first reading...") : QString());
     ShowSeries();

@@ -160,6 +160,70 @@ TEST(SeveralMetersLog, ANumberOfReadingsCountsEveryMeterAndEndsThemAll) {
     EXPECT_EQ(loaded.value().meters[1].log->readingCount(), 20u);
 }
 
+// A damaged log of several meters is refused with a reason, never read into the wrong meter; a summary that
+// does not fit the readings is passed over and the overview made from the readings.
+TEST(SeveralMetersLog, ADamagedFileIsRefusedAndABadSummaryPassedOver) {
+    ScratchFolder folder("calvora-several-damaged");
+    const auto good = folder / "good.calvlog";
+    {
+        auto started = ContinuousLog::StartSeveral(good, {}, {}, {{"A", "a"}, {"B", "b"}}, kStart);
+        ASSERT_TRUE(started) << toUtf8(started.reason());
+        auto& logs = started.value();
+        for (int64_t k = 0; k < 600; ++k) {
+            logs[0]->OnReading(Reading(1000), kStart + 10 * k);
+            if (k == 300)
+                logs[1]->OnReceiverLost(kStart + 10 * k);
+            if (k < 100 || k > 400)
+                logs[1]->OnReading(Reading(2000), kStart + 10 * k + 5);
+        }
+    }
+    const struct {
+        const char* sql;
+        const char* reason; // empty: the file reads, with the right counts
+    } cases[] = {
+        {"UPDATE sample SET meter = 3 WHERE id = 2", "a reading names a meter the file does not hold"},
+        {"UPDATE gap SET meter = 0", "a gap names a meter the file does not hold"},
+        {"DELETE FROM meter", "it names no meter"},
+        {"UPDATE meter SET id = 5 WHERE id = 2", "its meters are out of order"},
+        {"PRAGMA user_version = 3", "newer version of Calvora"},
+        {"UPDATE summary SET last_id = 999999 WHERE meter = 1 AND bucket = 1", ""},
+        {"UPDATE summary SET bucket = 7 WHERE meter = 1 AND bucket = 0", ""},
+    };
+    int n = 0;
+    for (const auto& c : cases) {
+        const auto path = folder / ("case" + std::to_string(n++) + ".calvlog");
+        std::filesystem::copy_file(good, path);
+        {
+            auto db = SqliteDatabase::Open(path, SqliteDatabase::Mode::ReadWriteCreate);
+            ASSERT_TRUE(db);
+            ASSERT_TRUE(db.value().Execute(c.sql)) << c.sql;
+        }
+        const auto loaded = LoadLogSet(path);
+        auto loader = LogLoader::Open(path);
+        if (*c.reason != '\0') {
+            ASSERT_FALSE(loaded) << c.sql;
+            EXPECT_NE(toUtf8(loaded.reason()).find(c.reason), std::string::npos) << toUtf8(loaded.reason());
+            // The overview reads only what it needs; loading the readings finds the rest.
+            if (loader) {
+                loader.value()->Start({});
+                EXPECT_FALSE(loader.value()->Finish()) << c.sql;
+            }
+            continue;
+        }
+        ASSERT_TRUE(loaded) << c.sql << ": " << toUtf8(loaded.reason());
+        ASSERT_TRUE(loader) << c.sql << ": " << toUtf8(loader.reason());
+        EXPECT_EQ(loaded.value().meters[0].log->readingCount(), 600u) << c.sql;
+        EXPECT_EQ(loaded.value().meters[1].log->readingCount(), 299u) << c.sql;
+        EXPECT_EQ(loaded.value().meters[1].log->gaps().size(), 1u) << c.sql;
+        for (size_t m = 0; m < 2; ++m) {
+            const LogDocument& overview = *loader.value()->set().meters[m].log;
+            const LogDocument& log = *loaded.value().meters[m].log;
+            EXPECT_EQ(overview.expectedCount(), log.readingCount()) << c.sql << " meter " << m;
+            EXPECT_EQ(overview.series().lastTime(), log.lastTime()) << c.sql << " meter " << m;
+        }
+    }
+}
+
 // A log written before logs named their meters, made with that format's own SQL: it opens as before, as one
 // meter named Multimeter titled with the file's name.
 TEST(SeveralMetersLog, AFileOfTheFirstFormatOpensAsItDid) {

@@ -33,7 +33,8 @@ constexpr const char* kSchema =
     "CREATE TABLE gap(id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, reason TEXT NOT NULL,"
     " before_sample INTEGER NOT NULL, meter INTEGER NOT NULL);"
     "CREATE TABLE summary(meter INTEGER NOT NULL, bucket INTEGER NOT NULL, first_ms INTEGER NOT NULL,"
-    " last_ms INTEGER NOT NULL, min REAL, max REAL, first REAL, last REAL, last_id INTEGER NOT NULL,"
+    " last_ms INTEGER NOT NULL, min REAL, max REAL, first REAL, last REAL, count INTEGER NOT NULL,"
+    " last_id INTEGER NOT NULL,"
     " PRIMARY KEY(meter, bucket));"
     // The first seven columns as logs of one receiver had them (users' queries rely on their order); the
     // meter's name comes last.
@@ -462,15 +463,19 @@ Outcome<LogOverview> LogFileReader::ReadOverview() {
 
     // A file of the first format numbers its one meter's readings from 1: a bucket's last is 256 * (b + 1).
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(
-        *db_, version_ < 2 ? "SELECT 1, bucket, first_ms, last_ms, min, max, first, last, (bucket + 1) * 256"
-                             " FROM summary ORDER BY bucket"
-                           : "SELECT meter, bucket, first_ms, last_ms, min, max, first, last, last_id"
-                             " FROM summary ORDER BY meter, bucket");
+        *db_, version_ < 2
+                  ? "SELECT 1, bucket, first_ms, last_ms, min, max, first, last, 256, (bucket + 1) * 256"
+                    " FROM summary ORDER BY bucket"
+                  : "SELECT meter, bucket, first_ms, last_ms, min, max, first, last, count, last_id"
+                    " FROM summary ORDER BY meter, bucket");
     if (!query)
         return Damaged(query.reason());
     SqliteStatement& row = query.value();
-    // Each meter's last reading its stored buckets stand for.
+    // Each meter's last reading its stored buckets stand for, and whether its last bucket is not yet full.
     std::vector<uint64_t> summarisedTo(overview.meters.size(), 0);
+    std::vector<bool> partial(overview.meters.size(), false);
+    std::vector<uint64_t> fullTo(overview.meters.size(), 0);
+    uint64_t summarised = 0;
     for (;;) {
         const auto stepped = row.Step();
         if (!stepped)
@@ -482,10 +487,13 @@ Outcome<LogOverview> LogFileReader::ReadOverview() {
             continue;
         const auto m = static_cast<size_t>(meter - 1);
         std::vector<LogBucket>& buckets = overview.meters[m].buckets;
-        // Only whole buckets in order are trusted; whatever follows comes from the readings themselves.
-        const int64_t lastId = row.Int(8);
-        if (row.Int(1) != static_cast<int64_t>(buckets.size()) || lastId < 1 ||
-            static_cast<uint64_t>(lastId) > lastSample || static_cast<uint64_t>(lastId) <= summarisedTo[m])
+        // Only buckets in order are trusted, a bucket not yet full only as a meter's last; whatever follows
+        // comes from the readings themselves.
+        const int64_t lastId = row.Int(9);
+        const int64_t readings = row.Int(8);
+        if (row.Int(1) != static_cast<int64_t>(buckets.size()) || partial[m] || lastId < 1 ||
+            static_cast<uint64_t>(lastId) > lastSample || static_cast<uint64_t>(lastId) <= summarisedTo[m] ||
+            readings < 1 || readings > kLogBucketReadings)
             continue;
         LogBucket bucket;
         bucket.firstMs = row.Int(2);
@@ -496,9 +504,30 @@ Outcome<LogOverview> LogFileReader::ReadOverview() {
         }
         bucket.first = NullableFloat(row, 6);
         bucket.last = NullableFloat(row, 7);
-        bucket.count = kLogBucketReadings;
+        bucket.count = static_cast<uint32_t>(readings);
         buckets.push_back(bucket);
         summarisedTo[m] = static_cast<uint64_t>(lastId);
+        partial[m] = readings < kLogBucketReadings;
+        if (!partial[m])
+            fullTo[m] = static_cast<uint64_t>(lastId);
+        summarised += static_cast<uint64_t>(readings);
+    }
+    // The writer stores every meter's summary with its readings, the last bucket of each even before it is
+    // full: when the buckets stand for every reading the file holds, they are the overview. Otherwise the
+    // readings after each meter's last full bucket are summarised here.
+    if (summarised == lastSample && version_ >= 2) {
+        for (LogMeterOverview& meter : overview.meters) {
+            for (const LogBucket& bucket : meter.buckets)
+                meter.readingCount += bucket.count;
+            overview.readingCount += meter.readingCount;
+        }
+        return overview;
+    }
+    for (size_t m = 0; m < overview.meters.size(); ++m) {
+        if (partial[m]) {
+            overview.meters[m].buckets.pop_back();
+            summarisedTo[m] = fullTo[m];
+        }
     }
 
     // Each meter's readings after its last stored bucket, summarised here.

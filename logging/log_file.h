@@ -8,8 +8,9 @@
 //                                                     from 1 in receive order over every meter
 //   gap(id, start_ms, end_ms, reason, before_sample, meter)  end_ms NULL while the gap lasts; before_sample
 //                                                     counts the meter's own readings
-//   summary(meter, bucket, first_ms, last_ms, min, max, first, last, last_id)   every 256 of a meter's
-//                                                     readings, for a fast first chart
+//   summary(meter, bucket, first_ms, last_ms, min, max, first, last, count, last_id)   every 256 of a
+//                                                     meter's readings (its last bucket stored before it is
+//                                                     full), for a fast first chart without reading them
 //   view readings(time_utc, value, unit, function, mode, full_scale, meter, meter_name)   in receive order
 //   view gaps(start_utc, end_utc, reason, meter_name)
 //

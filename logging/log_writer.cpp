@@ -31,7 +31,7 @@ public:
                                                 "before_sample, meter) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
         auto summary = SqliteStatement::Prepare(
             db, "INSERT OR REPLACE INTO summary(meter, bucket, first_ms, last_ms, min, max, first, last, "
-                "last_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9)");
+                "count, last_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
         auto meta = SqliteStatement::Prepare(db, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
         for (const auto* prepared : {&state, &sample, &gap, &summary, &meta}) {
             if (!*prepared)
@@ -183,6 +183,26 @@ Outcome<void> LogWriter::Commit(Batch& batch) {
         meters_ = metersBefore;
         return fail(failed);
     };
+    // A meter's bucket as it is now: whole, or the readings it has taken so far.
+    auto putBucket = [&sql](size_t meterIndex, const MeterProgress& meter) {
+        const LogBucket& bucket = meter.bucket;
+        sql.summary.Bind(1, static_cast<int64_t>(meterIndex + 1));
+        sql.summary.Bind(2, static_cast<int64_t>((meter.written - 1) / kLogBucketReadings));
+        sql.summary.Bind(3, bucket.firstMs);
+        sql.summary.Bind(4, bucket.lastMs);
+        if (bucket.range.empty()) {
+            sql.summary.BindNull(5);
+            sql.summary.BindNull(6);
+        } else {
+            sql.summary.Bind(5, static_cast<double>(bucket.range.min));
+            sql.summary.Bind(6, static_cast<double>(bucket.range.max));
+        }
+        BindFloat(sql.summary, 7, bucket.first);
+        BindFloat(sql.summary, 8, bucket.last);
+        sql.summary.Bind(9, int64_t{bucket.count});
+        sql.summary.Bind(10, static_cast<int64_t>(meter.lastId));
+        return sql.summary.Run();
+    };
     for (const Reading& reading : batch.readings) {
         MeterProgress& meter = meters_[reading.meter];
         const auto meterId = static_cast<int64_t>(reading.meter + 1);
@@ -207,25 +227,22 @@ Outcome<void> LogWriter::Commit(Batch& batch) {
         bucket.range.Add(reading.value);
         ++bucket.count;
         ++meter.written;
+        meter.lastId = written_;
+        meter.changed = true;
         if (bucket.count == kLogBucketReadings) {
-            sql.summary.Bind(1, meterId);
-            sql.summary.Bind(2, static_cast<int64_t>(meter.written / kLogBucketReadings - 1));
-            sql.summary.Bind(3, bucket.firstMs);
-            sql.summary.Bind(4, bucket.lastMs);
-            if (bucket.range.empty()) {
-                sql.summary.BindNull(5);
-                sql.summary.BindNull(6);
-            } else {
-                sql.summary.Bind(5, static_cast<double>(bucket.range.min));
-                sql.summary.Bind(6, static_cast<double>(bucket.range.max));
-            }
-            BindFloat(sql.summary, 7, bucket.first);
-            BindFloat(sql.summary, 8, bucket.last);
-            sql.summary.Bind(9, static_cast<int64_t>(written_));
-            if (auto done = sql.summary.Run(); !done)
+            if (auto done = putBucket(reading.meter, meter); !done)
                 return undo(done);
             bucket = LogBucket{};
+            meter.changed = false;
         }
+    }
+    // Each meter's bucket not yet full is stored too, so the summary always stands for every reading.
+    for (size_t m = 0; m < meters_.size(); ++m) {
+        if (!meters_[m].changed)
+            continue;
+        if (auto done = putBucket(m, meters_[m]); !done)
+            return undo(done);
+        meters_[m].changed = false;
     }
     for (const Batch::Gap& put : batch.gaps) {
         const LogGap& gap = put.gap;

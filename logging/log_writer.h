@@ -85,6 +85,8 @@ private:
     struct MeterProgress {
         uint64_t written = 0;
         LogBucket bucket;
+        uint64_t lastId = 0;  // the file's number of its last reading
+        bool changed = false; // its bucket took readings in the batch being committed
     };
 
     LogWriter(std::filesystem::path path, std::unique_ptr<SqliteDatabase> db, size_t meters);

@@ -318,27 +318,47 @@ void MeterEngine::StopRecording(RecordingEnd why) {
 
 // ---------------------------------------------------------------- continuous logging
 
+std::optional<LogMeterFacts> MeterEngine::logMeter() const {
+    if (connectedLabel_.empty() || selectedPortIndex_ < 0 ||
+        selectedPortIndex_ >= static_cast<int>(portList_.size()))
+        return std::nullopt;
+    const PortEntry& receiver = portList_[static_cast<size_t>(selectedPortIndex_)];
+    return LogMeterFacts{toUtf8(meterName()), !receiver.devicePath.empty() ? receiver.devicePath
+                                              : receiver.portNumber > 0
+                                                  ? "COM" + std::to_string(receiver.portNumber)
+                                                  : std::string("capture")};
+}
+
+std::map<std::string, std::string> MeterEngine::LogFacts() const {
+    std::map<std::string, std::string> meta{{"model", toUtf8(kModelString)},
+                                            {"application", applicationName_}};
+    if (const std::optional<LogMeterFacts> meter = logMeter())
+        meta["receiver"] = meter->receiver;
+    return meta;
+}
+
 Outcome<void> MeterEngine::StartLogging(const std::filesystem::path& path, const LogStopCondition& stop) {
     if (log_)
         return Failure(u"A continuous log is running already.");
-    if (connectedLabel_.empty() || selectedPortIndex_ < 0 ||
-        selectedPortIndex_ >= static_cast<int>(portList_.size()))
+    const std::optional<LogMeterFacts> meter = logMeter();
+    if (!meter)
         return Failure(u"No receiver is connected.");
-    const PortEntry& receiver = portList_[static_cast<size_t>(selectedPortIndex_)];
-    std::map<std::string, std::string> meta{
-        {"model", toUtf8(kModelString)},
-        {"application", applicationName_},
-        {"receiver", !receiver.devicePath.empty() ? receiver.devicePath
-                     : receiver.portNumber > 0    ? "COM" + std::to_string(receiver.portNumber)
-                                                  : std::string("capture")},
-    };
-    auto started = ContinuousLog::Start(path, stop, std::move(meta), NowMs());
+    auto started = ContinuousLog::Start(path, stop, LogFacts(), NowMs(), *meter);
     if (!started)
         return started.failure();
+    return AdoptLog(std::move(started).value(), true);
+}
+
+Outcome<void> MeterEngine::AdoptLog(std::unique_ptr<ContinuousLog> log, bool show) {
+    if (log_)
+        return Failure(u"A continuous log is running already.");
+    if (!logMeter())
+        return Failure(u"No receiver is connected.");
     endedLog_.reset();
-    log_ = std::move(started).value();
-    logReceiver_ = receiver;
-    view_.ShowLogWindow(log_->documentPtr());
+    log_ = std::move(log);
+    logReceiver_ = portList_[static_cast<size_t>(selectedPortIndex_)];
+    if (show)
+        view_.ShowLogWindow(log_->documentPtr());
     view_.StartTimer(kLogTimer, kLogTickMs);
     return {};
 }

@@ -24,7 +24,9 @@
 #include <deque>
 #include <filesystem>
 #include <functional>
+#include <map>
 #include <memory>
+#include <optional>
 #include <string>
 #include <thread>
 #include <vector>
@@ -199,6 +201,14 @@ public:
     // Ends the running log (the file keeps everything); a reason other than Stopped or a stop condition is
     // also shown as a message.
     void StopLogging(LogEnd why = LogEnd::Stopped);
+    // What a log says of this session's receiver: its name and where it is connected. Empty when no receiver
+    // is connected.
+    std::optional<LogMeterFacts> logMeter() const;
+    // What a log started here says of itself: model, application, receiver.
+    std::map<std::string, std::string> LogFacts() const;
+    // Runs `log` (this session's meter of a log started elsewhere, e.g. one file over several sessions) as
+    // this session's log, shown in a log window of its own when `show`.
+    Outcome<void> AdoptLog(std::unique_ptr<ContinuousLog> log, bool show);
     // The running log, else the last one that ran (its end and counts), else null.
     const ContinuousLog* currentLog() const { return log_ ? log_.get() : endedLog_.get(); }
     // What the log's facts name as the program ("Calvora 2.1.0").

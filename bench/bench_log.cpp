@@ -1,7 +1,7 @@
 // Continuous logs at scale: a day at 50 readings a second (4,320,000 readings) opened to its first painted
-// chart, its full paint at 1920 x 1080 whole and zoomed beside the empty chart's paint, one scroll step; and
-// logging at the line's maximum (960 readings a second) in real time: the share of one core it takes, the
-// file's bytes and the memory held per reading.
+// chart, and a day of three meters in one file opened likewise, its full paint at 1920 x 1080 whole and
+// zoomed beside the empty chart's paint, one scroll step; and logging at the line's maximum (960 readings a
+// second) in real time: the share of one core it takes, the file's bytes and the memory held per reading.
 //
 // The day's log is made once through the logging path itself (ContinuousLog on a clock the benchmark
 // drives) and kept in the temporary folder for later runs.
@@ -21,6 +21,7 @@
 #include <ctime>
 #include <filesystem>
 #include <memory>
+#include <stdexcept>
 #include <thread>
 
 namespace calvora {
@@ -94,6 +95,36 @@ std::filesystem::path DayLog() {
             static_cast<double>(log.value()->document().memoryBytes()) / static_cast<double>(kDayReadings);
         if (!log.value()->Finish(now, LogEnd::Stopped))
             throw std::runtime_error("cannot write the day's log");
+        return file;
+    }();
+    return path;
+}
+
+// A day of three meters in one file: 40 and 10 readings a second, and one that reads every ten minutes (fewer
+// readings than one stored summary bucket holds, so its overview comes from its readings themselves).
+std::filesystem::path SeveralMetersDayLog() {
+    static const std::filesystem::path path = [] {
+        const auto file = std::filesystem::temp_directory_path() / "calvora-bench-day-3-meters.calvlog";
+        std::error_code ignored;
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(std::filesystem::path(file).concat(suffix), ignored);
+        auto logs = ContinuousLog::StartSeveral(file, {}, {{"model", "QM310/QM312"}},
+                                                {{"Fast", "a"}, {"Slow", "b"}, {"Hourly", "c"}}, kStartMs);
+        if (!logs)
+            throw std::runtime_error("cannot create the log of three meters");
+        const int64_t dayMs = kDayReadings * kStepMs;
+        int64_t i = 0;
+        for (int64_t now = kStartMs; now < kStartMs + dayMs; now += 25, ++i) {
+            logs.value()[0]->OnReading(Reading(Count(i)), now);
+            if (i % 4 == 0)
+                logs.value()[1]->OnReading(Reading(Count(i) / 2), now);
+            if (i % 24'000 == 0)
+                logs.value()[2]->OnReading(Reading(1000), now);
+        }
+        for (auto& log : logs.value()) {
+            if (!log->Finish(kStartMs + dayMs, LogEnd::Stopped))
+                throw std::runtime_error("cannot write the log of three meters");
+        }
         return file;
     }();
     return path;
@@ -242,6 +273,33 @@ void BM_LogAt960PerSecond(benchmark::State& state) {
     state.counters["memory_bytes_per_reading"] = memoryBytes;
 }
 BENCHMARK(BM_LogAt960PerSecond)->Arg(10)->Iterations(1)->Unit(benchmark::kSecond);
+
+// Opening a day's log of three meters: the overview of every meter and the first meter's first paint.
+void BM_OpenSeveralMetersToFirstPaint(benchmark::State& state) {
+    EnsureApplication();
+    const std::filesystem::path path = SeveralMetersDayLog();
+    QImage image(kWidth, kHeight, QImage::Format_RGB32);
+    uint64_t readings = 0;
+    for (auto _ : state) {
+        auto loader = LogLoader::Open(path);
+        if (!loader || loader.value()->set().meters.size() != 3) {
+            state.SkipWithError("cannot open the log");
+            return;
+        }
+        TimeChartView view;
+        view.resize(kWidth, kHeight);
+        view.SetSeries(&loader.value()->log()->series());
+        view.Render(image);
+        benchmark::DoNotOptimize(image.constBits());
+        readings = 0;
+        for (const LogMeter& meter : loader.value()->set().meters)
+            readings += meter.log->expectedCount();
+    }
+    state.counters["readings"] = static_cast<double>(readings);
+    state.counters["file_bytes_per_reading"] = static_cast<double>(std::filesystem::file_size(path)) /
+                                               static_cast<double>(std::max<uint64_t>(readings, 1));
+}
+BENCHMARK(BM_OpenSeveralMetersToFirstPaint)->Unit(benchmark::kMillisecond)->Iterations(5);
 
 // The day's log: file bytes, and the memory per reading of the log that wrote it and of a viewer.
 void BM_DayLogSize(benchmark::State& state) {

@@ -21,28 +21,32 @@ constexpr int64_t kDayMs = 86'400'000;
 #define CALVORA_ISO_TIME(column)                                                                             \
     "strftime('%Y-%m-%dT%H:%M:%S', " column " / 1000, 'unixepoch') || printf('.%03dZ', " column " % 1000)"
 
+// clang-format off
 constexpr const char* kSchema =
     "BEGIN;"
     "CREATE TABLE meta(key TEXT PRIMARY KEY, value TEXT);"
-    "CREATE TABLE state(id INTEGER PRIMARY KEY, function TEXT NOT NULL, mode TEXT NOT NULL, unit TEXT NOT "
-    "NULL,"
+    "CREATE TABLE meter(id INTEGER PRIMARY KEY, name TEXT NOT NULL, receiver TEXT NOT NULL);"
+    "CREATE TABLE state(id INTEGER PRIMARY KEY, function TEXT NOT NULL, mode TEXT NOT NULL, unit TEXT NOT NULL,"
     " divisor INTEGER NOT NULL, full_scale REAL NOT NULL, low_limit REAL NOT NULL, flags INTEGER NOT NULL);"
-    "CREATE TABLE sample(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, count INTEGER, state INTEGER NOT NULL);"
-    "CREATE TABLE gap(id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, reason TEXT NOT "
-    "NULL,"
-    " before_sample INTEGER NOT NULL);"
-    "CREATE TABLE summary(bucket INTEGER PRIMARY KEY, first_ms INTEGER NOT NULL, last_ms INTEGER NOT NULL,"
-    " min REAL, max REAL, first REAL, last REAL);"
-    "CREATE VIEW readings(time_utc, value, unit, function, mode, full_scale, meter) AS "
-    "SELECT " CALVORA_ISO_TIME("s.t") ", s.count * 1.0 / st.divisor, st.unit, st.function, st.mode, "
-                                      "st.full_scale,"
-                                      " (SELECT value FROM meta WHERE key = 'model')"
-                                      " FROM sample AS s JOIN state AS st ON st.id = s.state ORDER BY s.id;"
-                                      "CREATE VIEW gaps(start_utc, end_utc, reason) AS "
-                                      "SELECT " CALVORA_ISO_TIME(
-                                          "start_ms") ", CASE WHEN end_ms IS NULL THEN NULL "
-                                                      "ELSE " CALVORA_ISO_TIME("end_ms") " END, reason FROM "
-                                                                                         "gap ORDER BY id;";
+    "CREATE TABLE sample(id INTEGER PRIMARY KEY, t INTEGER NOT NULL, count INTEGER, state INTEGER NOT NULL,"
+    " meter INTEGER NOT NULL);"
+    "CREATE TABLE gap(id INTEGER PRIMARY KEY, start_ms INTEGER NOT NULL, end_ms INTEGER, reason TEXT NOT NULL,"
+    " before_sample INTEGER NOT NULL, meter INTEGER NOT NULL);"
+    "CREATE TABLE summary(meter INTEGER NOT NULL, bucket INTEGER NOT NULL, first_ms INTEGER NOT NULL,"
+    " last_ms INTEGER NOT NULL, min REAL, max REAL, first REAL, last REAL, count INTEGER NOT NULL,"
+    " last_id INTEGER NOT NULL,"
+    " PRIMARY KEY(meter, bucket));"
+    // The first seven columns as logs of one receiver had them (users' queries rely on their order); the
+    // meter's name comes last.
+    "CREATE VIEW readings(time_utc, value, unit, function, mode, full_scale, meter, meter_name) AS "
+    "SELECT " CALVORA_ISO_TIME("s.t") ", s.count * 1.0 / st.divisor, st.unit, st.function, st.mode,"
+    " st.full_scale, (SELECT value FROM meta WHERE key = 'model'), m.name"
+    " FROM sample AS s JOIN state AS st ON st.id = s.state JOIN meter AS m ON m.id = s.meter ORDER BY s.id;"
+    "CREATE VIEW gaps(start_utc, end_utc, reason, meter_name) AS "
+    "SELECT " CALVORA_ISO_TIME("g.start_ms") ", CASE WHEN g.end_ms IS NULL THEN NULL"
+    " ELSE " CALVORA_ISO_TIME("g.end_ms") " END, g.reason, m.name"
+    " FROM gap AS g JOIN meter AS m ON m.id = g.meter ORDER BY g.id;";
+// clang-format on
 
 #undef CALVORA_ISO_TIME
 
@@ -162,7 +166,10 @@ std::optional<int64_t> ParseIsoTime(std::string_view text) {
     return wallMs - sign * (offsetHours * 3'600'000 + offsetMinutes * 60'000);
 }
 
-Outcome<void> CreateLogSchema(SqliteDatabase& db, const std::map<std::string, std::string>& meta) {
+Outcome<void> CreateLogSchema(SqliteDatabase& db, const std::map<std::string, std::string>& meta,
+                              const std::vector<LogMeterFacts>& meters) {
+    if (meters.empty())
+        return Failure(u"A log needs at least one meter.");
     char pragmas[160];
     std::snprintf(pragmas, sizeof pragmas, "PRAGMA application_id = %d; PRAGMA user_version = %d;",
                   kLogApplicationId, kLogSchemaVersion);
@@ -176,26 +183,38 @@ Outcome<void> CreateLogSchema(SqliteDatabase& db, const std::map<std::string, st
         (void)db.Execute("ROLLBACK;");
         return done;
     }
+    const auto rollBack = [&db](Outcome<void> failed) {
+        (void)db.Execute("ROLLBACK;");
+        return failed;
+    };
     Outcome<SqliteStatement> insert =
         SqliteStatement::Prepare(db, "INSERT INTO meta(key, value) VALUES(?1, ?2)");
-    if (!insert) {
-        (void)db.Execute("ROLLBACK;");
-        return insert.failure();
-    }
+    if (!insert)
+        return rollBack(insert.failure());
     for (const auto& [key, value] : meta) {
         insert.value().Bind(1, std::string_view(key));
         insert.value().Bind(2, std::string_view(value));
-        if (auto done = insert.value().Run(); !done) {
-            (void)db.Execute("ROLLBACK;");
-            return done;
-        }
+        if (auto done = insert.value().Run(); !done)
+            return rollBack(done);
+    }
+    Outcome<SqliteStatement> meter =
+        SqliteStatement::Prepare(db, "INSERT INTO meter(id, name, receiver) VALUES(?1, ?2, ?3)");
+    if (!meter)
+        return rollBack(meter.failure());
+    for (size_t k = 0; k < meters.size(); ++k) {
+        meter.value().Bind(1, static_cast<int64_t>(k + 1));
+        meter.value().Bind(2, std::string_view(meters[k].name));
+        meter.value().Bind(3, std::string_view(meters[k].receiver));
+        if (auto done = meter.value().Run(); !done)
+            return rollBack(done);
     }
     return db.Execute("COMMIT;");
 }
 
 // ------------------------------------------------------------------------------------------ reader
 
-LogFileReader::LogFileReader(std::unique_ptr<SqliteDatabase> db) : db_(std::move(db)) {
+LogFileReader::LogFileReader(std::unique_ptr<SqliteDatabase> db, int version)
+    : db_(std::move(db)), version_(version) {
 }
 
 LogFileReader::~LogFileReader() = default;
@@ -233,9 +252,10 @@ Outcome<std::unique_ptr<LogFileReader>> LogFileReader::Open(const std::filesyste
     const auto row = version.value().Step();
     if (!row)
         return Damaged(row.reason());
-    if (row.value() == SqliteStatement::Stepped::Row && version.value().Int(0) > kLogSchemaVersion)
+    const int64_t found = row.value() == SqliteStatement::Stepped::Row ? version.value().Int(0) : 1;
+    if (found > kLogSchemaVersion)
         return Failure(u"The log was written by a newer version of Calvora.");
-    return std::unique_ptr<LogFileReader>(new LogFileReader(std::move(owned)));
+    return std::unique_ptr<LogFileReader>(new LogFileReader(std::move(owned), found >= 2 ? 2 : 1));
 }
 
 Outcome<std::map<std::string, std::string>> LogFileReader::ReadMeta() {
@@ -251,6 +271,34 @@ Outcome<std::map<std::string, std::string>> LogFileReader::ReadMeta() {
             return meta;
         meta[query.value().Text(0)] = query.value().Text(1);
     }
+}
+
+Outcome<std::vector<LogMeterFacts>>
+LogFileReader::ReadMeters(const std::map<std::string, std::string>& meta) {
+    if (version_ < 2) {
+        const auto receiver = meta.find("receiver");
+        return std::vector<LogMeterFacts>{
+            {std::string(kDefaultMeterName), receiver == meta.end() ? std::string() : receiver->second}};
+    }
+    Outcome<SqliteStatement> query =
+        SqliteStatement::Prepare(*db_, "SELECT id, name, receiver FROM meter ORDER BY id");
+    if (!query)
+        return Damaged(query.reason());
+    std::vector<LogMeterFacts> meters;
+    SqliteStatement& row = query.value();
+    for (;;) {
+        const auto stepped = row.Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            break;
+        if (row.Int(0) != static_cast<int64_t>(meters.size() + 1))
+            return Damaged(u"its meters are out of order");
+        meters.push_back({row.Text(1), row.Text(2)});
+    }
+    if (meters.empty())
+        return Damaged(u"it names no meter");
+    return meters;
 }
 
 Outcome<std::vector<LogState>> LogFileReader::ReadStates() {
@@ -284,12 +332,13 @@ Outcome<std::vector<LogState>> LogFileReader::ReadStates() {
     }
 }
 
-Outcome<std::vector<LogGap>> LogFileReader::ReadGaps() {
-    Outcome<SqliteStatement> query =
-        SqliteStatement::Prepare(*db_, "SELECT start_ms, end_ms, reason, before_sample FROM gap ORDER BY id");
+Outcome<std::vector<std::vector<LogGap>>> LogFileReader::ReadGaps(size_t meters) {
+    Outcome<SqliteStatement> query = SqliteStatement::Prepare(
+        *db_, version_ < 2 ? "SELECT start_ms, end_ms, reason, before_sample, 1 FROM gap ORDER BY id"
+                           : "SELECT start_ms, end_ms, reason, before_sample, meter FROM gap ORDER BY id");
     if (!query)
         return Damaged(query.reason());
-    std::vector<LogGap> gaps;
+    std::vector<std::vector<LogGap>> gaps(meters);
     SqliteStatement& row = query.value();
     for (;;) {
         const auto stepped = row.Step();
@@ -297,13 +346,16 @@ Outcome<std::vector<LogGap>> LogFileReader::ReadGaps() {
             return Damaged(stepped.reason());
         if (stepped.value() == SqliteStatement::Stepped::Done)
             return gaps;
+        const int64_t meter = row.Int(4);
+        if (meter < 1 || static_cast<uint64_t>(meter) > meters)
+            return Damaged(u"a gap names a meter the file does not hold");
         LogGap gap;
         gap.startMs = row.Int(0);
         if (!row.IsNull(1))
             gap.endMs = row.Int(1);
         gap.reason = row.Text16(2);
         gap.before = static_cast<uint64_t>(std::max<int64_t>(row.Int(3), 0));
-        gaps.push_back(std::move(gap));
+        gaps[static_cast<size_t>(meter - 1)].push_back(std::move(gap));
     }
 }
 
@@ -317,15 +369,36 @@ Outcome<uint64_t> LogFileReader::ReadCount() {
     return static_cast<uint64_t>(std::max<int64_t>(query.value().Int(0), 0));
 }
 
-Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t first, uint64_t limit, LogDocument& log) {
+namespace {
+
+// Appends the reading in columns t, count, state (from `first`) of `row` to `log`.
+Outcome<void> AppendRow(const SqliteStatement& row, int first, LogDocument& log) {
+    const std::vector<LogState>& states = log.states();
+    const int64_t state = row.Int(first + 2);
+    if (state < 0 || static_cast<size_t>(state) >= states.size())
+        return Damaged(u"a reading names a state the file does not hold");
+    const float value = row.IsNull(first + 1)
+                            ? std::numeric_limits<float>::quiet_NaN()
+                            : static_cast<float>(static_cast<int32_t>(row.Int(first + 1))) /
+                                  static_cast<float>(states[static_cast<size_t>(state)].divisor);
+    if (!log.AppendQuietly(row.Int(first), value, static_cast<uint16_t>(state)))
+        return Failure(u"There is not enough memory for the log's readings.");
+    return {};
+}
+
+} // namespace
+
+Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t& afterSample, uint64_t limit,
+                                              const std::vector<LogDocument*>& logs) {
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(
-        *db_, "SELECT t, count, state FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2");
+        *db_, version_ < 2
+                  ? "SELECT id, t, count, state, 1 FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2"
+                  : "SELECT id, t, count, state, meter FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2");
     if (!query)
         return Damaged(query.reason());
     SqliteStatement& row = query.value();
-    row.Bind(1, static_cast<int64_t>(first));
+    row.Bind(1, static_cast<int64_t>(afterSample));
     row.Bind(2, static_cast<int64_t>(std::min<uint64_t>(limit, INT64_MAX)));
-    const std::vector<LogState>& states = log.states();
     uint64_t read = 0;
     for (;;) {
         const auto stepped = row.Step();
@@ -333,16 +406,15 @@ Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t first, uint64_t limit, Lo
             return Damaged(stepped.reason());
         if (stepped.value() == SqliteStatement::Stepped::Done)
             return read;
-        const int64_t state = row.Int(2);
-        if (state < 0 || static_cast<size_t>(state) >= states.size())
-            return Damaged(u"a reading names a state the file does not hold");
-        const float value = row.IsNull(1)
-                                ? std::numeric_limits<float>::quiet_NaN()
-                                : static_cast<float>(static_cast<int32_t>(row.Int(1))) /
-                                      static_cast<float>(states[static_cast<size_t>(state)].divisor);
-        if (!log.AppendQuietly(row.Int(0), value, static_cast<uint16_t>(state)))
-            return Failure(u"There is not enough memory for the log's readings.");
-        ++read;
+        const int64_t meter = row.Int(4);
+        if (meter < 1 || static_cast<uint64_t>(meter) > logs.size())
+            return Damaged(u"a reading names a meter the file does not hold");
+        if (LogDocument* log = logs[static_cast<size_t>(meter - 1)]; log != nullptr) {
+            if (const Outcome<void> appended = AppendRow(row, 1, *log); !appended)
+                return appended.failure();
+            ++read;
+        }
+        afterSample = static_cast<uint64_t>(row.Int(0));
     }
 }
 
@@ -370,74 +442,140 @@ Outcome<LogOverview> LogFileReader::ReadOverview() {
     if (!meta)
         return meta.failure();
     overview.meta = std::move(meta).value();
+    auto meters = ReadMeters(overview.meta);
+    if (!meters)
+        return meters.failure();
+    for (LogMeterFacts& facts : meters.value())
+        overview.meters.push_back({std::move(facts), {}, {}, 0});
     auto states = ReadStates();
     if (!states)
         return states.failure();
     overview.states = std::move(states).value();
-    auto gaps = ReadGaps();
+    auto gaps = ReadGaps(overview.meters.size());
     if (!gaps)
         return gaps.failure();
-    overview.gaps = std::move(gaps).value();
+    for (size_t m = 0; m < overview.meters.size(); ++m)
+        overview.meters[m].gaps = std::move(gaps.value()[m]);
     auto count = ReadCount();
     if (!count)
         return count.failure();
-    overview.readingCount = count.value();
+    const uint64_t lastSample = count.value();
 
+    // A file of the first format numbers its one meter's readings from 1: a bucket's last is 256 * (b + 1).
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(
-        *db_, "SELECT bucket, first_ms, last_ms, min, max, first, last FROM summary ORDER BY bucket");
+        *db_, version_ < 2
+                  ? "SELECT 1, bucket, first_ms, last_ms, min, max, first, last, 256, (bucket + 1) * 256"
+                    " FROM summary ORDER BY bucket"
+                  : "SELECT meter, bucket, first_ms, last_ms, min, max, first, last, count, last_id"
+                    " FROM summary ORDER BY meter, bucket");
     if (!query)
         return Damaged(query.reason());
     SqliteStatement& row = query.value();
+    // Each meter's last reading its stored buckets stand for, and whether its last bucket is not yet full.
+    std::vector<uint64_t> summarisedTo(overview.meters.size(), 0);
+    std::vector<bool> partial(overview.meters.size(), false);
+    std::vector<uint64_t> fullTo(overview.meters.size(), 0);
+    uint64_t summarised = 0;
     for (;;) {
         const auto stepped = row.Step();
         if (!stepped)
             return Damaged(stepped.reason());
         if (stepped.value() == SqliteStatement::Stepped::Done)
             break;
-        // Only whole buckets in order are trusted; whatever follows comes from the readings themselves.
-        if (row.Int(0) != static_cast<int64_t>(overview.buckets.size()) ||
-            (overview.buckets.size() + 1) * kLogBucketReadings > overview.readingCount)
-            break;
+        const int64_t meter = row.Int(0);
+        if (meter < 1 || static_cast<uint64_t>(meter) > overview.meters.size())
+            continue;
+        const auto m = static_cast<size_t>(meter - 1);
+        std::vector<LogBucket>& buckets = overview.meters[m].buckets;
+        // Only buckets in order are trusted, a bucket not yet full only as a meter's last; whatever follows
+        // comes from the readings themselves.
+        const int64_t lastId = row.Int(9);
+        const int64_t readings = row.Int(8);
+        if (row.Int(1) != static_cast<int64_t>(buckets.size()) || partial[m] || lastId < 1 ||
+            static_cast<uint64_t>(lastId) > lastSample || static_cast<uint64_t>(lastId) <= summarisedTo[m] ||
+            readings < 1 || readings > kLogBucketReadings)
+            continue;
         LogBucket bucket;
-        bucket.firstMs = row.Int(1);
-        bucket.lastMs = row.Int(2);
-        if (!row.IsNull(3)) {
-            bucket.range.min = static_cast<float>(row.Real(3));
-            bucket.range.max = static_cast<float>(row.Real(4));
+        bucket.firstMs = row.Int(2);
+        bucket.lastMs = row.Int(3);
+        if (!row.IsNull(4)) {
+            bucket.range.min = static_cast<float>(row.Real(4));
+            bucket.range.max = static_cast<float>(row.Real(5));
         }
-        bucket.first = NullableFloat(row, 5);
-        bucket.last = NullableFloat(row, 6);
-        bucket.count = kLogBucketReadings;
-        overview.buckets.push_back(bucket);
+        bucket.first = NullableFloat(row, 6);
+        bucket.last = NullableFloat(row, 7);
+        bucket.count = static_cast<uint32_t>(readings);
+        buckets.push_back(bucket);
+        summarisedTo[m] = static_cast<uint64_t>(lastId);
+        partial[m] = readings < kLogBucketReadings;
+        if (!partial[m])
+            fullTo[m] = static_cast<uint64_t>(lastId);
+        summarised += static_cast<uint64_t>(readings);
+    }
+    // The writer stores every meter's summary with its readings, the last bucket of each even before it is
+    // full: when the buckets stand for every reading the file holds, they are the overview. Otherwise the
+    // readings after each meter's last full bucket are summarised here.
+    if (summarised == lastSample && version_ >= 2) {
+        for (LogMeterOverview& meter : overview.meters) {
+            for (const LogBucket& bucket : meter.buckets)
+                meter.readingCount += bucket.count;
+            overview.readingCount += meter.readingCount;
+        }
+        return overview;
+    }
+    for (size_t m = 0; m < overview.meters.size(); ++m) {
+        if (partial[m]) {
+            overview.meters[m].buckets.pop_back();
+            summarisedTo[m] = fullTo[m];
+        }
     }
 
-    // The readings after the last stored bucket, summarised here.
-    LogDocument tail;
-    tail.SetStates(overview.states);
-    const uint64_t stored = overview.buckets.size() * uint64_t{kLogBucketReadings};
-    const Outcome<uint64_t> read = ReadReadings(stored, UINT64_MAX, tail);
-    if (!read)
-        return read.failure();
-    for (size_t i = 0; i < tail.readingCount(); i += kLogBucketReadings) {
-        LogBucket bucket;
-        const size_t end = std::min<size_t>(tail.readingCount(), i + kLogBucketReadings);
-        bucket.firstMs = tail.timeMs(i);
-        bucket.lastMs = tail.timeMs(end - 1);
-        for (size_t k = i; k < end; ++k)
-            bucket.range.Add(tail.value(k));
-        bucket.first = tail.value(i);
-        bucket.last = tail.value(end - 1);
-        bucket.count = static_cast<uint32_t>(end - i);
-        overview.buckets.push_back(bucket);
+    // Each meter's readings after its last stored bucket, summarised here.
+    for (size_t m = 0; m < overview.meters.size(); ++m) {
+        LogMeterOverview& meter = overview.meters[m];
+        LogDocument tail;
+        tail.SetStates(overview.states);
+        std::vector<LogDocument*> logs(overview.meters.size(), nullptr);
+        logs[m] = &tail;
+        uint64_t after = summarisedTo[m];
+        const Outcome<uint64_t> read = ReadReadings(after, UINT64_MAX, logs);
+        if (!read)
+            return read.failure();
+        const uint64_t stored = meter.buckets.size() * uint64_t{kLogBucketReadings};
+        for (size_t i = 0; i < tail.readingCount(); i += kLogBucketReadings) {
+            LogBucket bucket;
+            const size_t end = std::min<size_t>(tail.readingCount(), i + kLogBucketReadings);
+            bucket.firstMs = tail.timeMs(i);
+            bucket.lastMs = tail.timeMs(end - 1);
+            for (size_t k = i; k < end; ++k)
+                bucket.range.Add(tail.value(k));
+            bucket.first = tail.value(i);
+            bucket.last = tail.value(end - 1);
+            bucket.count = static_cast<uint32_t>(end - i);
+            meter.buckets.push_back(bucket);
+        }
+        meter.readingCount = stored + tail.readingCount();
+        overview.readingCount += meter.readingCount;
     }
-    overview.readingCount = stored + tail.readingCount();
     return overview;
+}
+
+Outcome<LogSet> LoadLogSet(const std::filesystem::path& path) {
+    LogSet set;
+    set.title = path.filename().u16string();
+    LogFollower follower(path);
+    // The follower reads facts, meters, states, gaps and readings in one snapshot.
+    const auto polled = follower.Poll(set);
+    if (!polled)
+        return polled.failure();
+    if (set.meters.size() == 1)
+        set.meters.front().log->title = path.filename().u16string();
+    return set;
 }
 
 Outcome<std::unique_ptr<LogDocument>> LoadLogFile(const std::filesystem::path& path) {
     auto log = std::make_unique<LogDocument>();
     LogFollower follower(path);
-    // The follower reads facts, states, gaps and readings in one snapshot.
     const auto polled = follower.Poll(*log);
     if (!polled)
         return polled.failure();
@@ -446,6 +584,18 @@ Outcome<std::unique_ptr<LogDocument>> LoadLogFile(const std::filesystem::path& p
 }
 
 Outcome<LogChanges> LogFollower::Poll(LogDocument& log) {
+    LogSet set;
+    set.meta = log.meta();
+    // The caller owns the log: the set only borrows it.
+    set.meters.push_back({{}, std::shared_ptr<LogDocument>(std::shared_ptr<LogDocument>(), &log)});
+    return Poll(set, true);
+}
+
+Outcome<LogChanges> LogFollower::Poll(LogSet& set) {
+    return Poll(set, false);
+}
+
+Outcome<LogChanges> LogFollower::Poll(LogSet& set, bool firstOnly) {
     if (!reader_) {
         auto opened = LogFileReader::Open(path_);
         if (!opened)
@@ -462,31 +612,62 @@ Outcome<LogChanges> LogFollower::Poll(LogDocument& log) {
         ~EndRead() { (void)db.Execute("COMMIT;"); }
     } endRead{db};
 
-    LogChanges changes;
-    auto states = file.ReadStates();
-    if (!states)
-        return states.failure();
-    if (states.value().size() > log.states().size())
-        log.SetStates(std::move(states).value());
-    const uint64_t first = log.readingCount();
-    const Outcome<uint64_t> read = file.ReadReadings(first, UINT64_MAX, log);
-    if (!read)
-        return read.failure();
-    auto gaps = file.ReadGaps();
-    if (!gaps)
-        return gaps.failure();
     auto meta = file.ReadMeta();
     if (!meta)
         return meta.failure();
-    changes.readings = read.value();
-    if (read.value() > 0)
-        log.AnnounceAppended(first, read.value());
-    if (gaps.value() != log.gaps() || meta.value() != log.meta()) {
-        log.SetGaps(std::move(gaps).value());
-        log.SetMeta(std::move(meta).value());
-        log.AnnounceGapsChanged();
-        changes.gapsOrFacts = true;
+    auto meters = file.ReadMeters(meta.value());
+    if (!meters)
+        return meters.failure();
+    for (size_t m = 0; m < meters.value().size(); ++m) {
+        if (m < set.meters.size()) {
+            if (set.meters[m].facts.name.empty())
+                set.meters[m].facts = meters.value()[m];
+            continue;
+        }
+        if (firstOnly)
+            break;
+        auto log = std::make_shared<LogDocument>();
+        log->title = fromUtf8(meters.value()[m].name);
+        log->SetMeta(meta.value());
+        set.meters.push_back({meters.value()[m], std::move(log)});
     }
+    auto states = file.ReadStates();
+    if (!states)
+        return states.failure();
+    std::vector<LogDocument*> logs(meters.value().size(), nullptr);
+    std::vector<uint64_t> before(meters.value().size(), 0);
+    for (size_t m = 0; m < logs.size() && m < set.meters.size(); ++m) {
+        logs[m] = set.meters[m].log.get();
+        if (states.value().size() > logs[m]->states().size())
+            logs[m]->SetStates(states.value());
+        before[m] = logs[m]->readingCount();
+    }
+    const Outcome<uint64_t> read = file.ReadReadings(afterSample_, UINT64_MAX, logs);
+    if (!read)
+        return read.failure();
+    auto gaps = file.ReadGaps(logs.size());
+    if (!gaps)
+        return gaps.failure();
+
+    LogChanges changes;
+    changes.readings = read.value();
+    const bool factsChanged = meta.value() != set.meta;
+    if (factsChanged)
+        set.meta = meta.value();
+    for (size_t m = 0; m < logs.size(); ++m) {
+        LogDocument* log = logs[m];
+        if (log == nullptr)
+            continue;
+        if (log->readingCount() > before[m])
+            log->AnnounceAppended(before[m], log->readingCount() - before[m]);
+        if (gaps.value()[m] != log->gaps() || meta.value() != log->meta()) {
+            log->SetGaps(std::move(gaps.value()[m]));
+            log->SetMeta(meta.value());
+            log->AnnounceGapsChanged();
+            changes.gapsOrFacts = true;
+        }
+    }
+    changes.gapsOrFacts = changes.gapsOrFacts || factsChanged;
     return changes;
 }
 

@@ -1,6 +1,7 @@
 #include "logging/log_loader.h"
 
 #include "logging/log_file.h"
+#include "protocol/text.h"
 
 namespace calvora {
 
@@ -16,13 +17,20 @@ Outcome<std::unique_ptr<LogLoader>> LogLoader::Open(const std::filesystem::path&
     auto overview = reader.value()->ReadOverview();
     if (!overview)
         return overview.failure();
-    auto log = std::make_shared<LogDocument>();
-    log->title = path.filename().u16string();
-    log->SetMeta(overview.value().meta);
-    log->SetStates(overview.value().states);
-    log->SetGaps(overview.value().gaps);
-    log->SetOverview(std::move(overview.value().buckets), overview.value().readingCount);
-    return std::unique_ptr<LogLoader>(new LogLoader(path, std::move(log)));
+    LogSet set;
+    set.title = path.filename().u16string();
+    set.meta = overview.value().meta;
+    for (LogMeterOverview& meter : overview.value().meters) {
+        auto log = std::make_shared<LogDocument>();
+        log->title =
+            overview.value().meters.size() == 1 ? path.filename().u16string() : fromUtf8(meter.facts.name);
+        log->SetMeta(overview.value().meta);
+        log->SetStates(overview.value().states);
+        log->SetGaps(std::move(meter.gaps));
+        log->SetOverview(std::move(meter.buckets), meter.readingCount);
+        set.meters.push_back({std::move(meter.facts), std::move(log)});
+    }
+    return std::unique_ptr<LogLoader>(new LogLoader(path, std::move(set)));
 }
 
 void LogLoader::Start(std::function<void()> done) {
@@ -30,8 +38,7 @@ void LogLoader::Start(std::function<void()> done) {
         thread_ = std::thread(&LogLoader::Run, this, std::move(done));
 }
 
-LogLoader::LogLoader(std::filesystem::path path, std::shared_ptr<LogDocument> log)
-    : path_(std::move(path)), log_(std::move(log)) {
+LogLoader::LogLoader(std::filesystem::path path, LogSet set) : path_(std::move(path)), set_(std::move(set)) {
 }
 
 LogLoader::~LogLoader() {
@@ -41,7 +48,13 @@ LogLoader::~LogLoader() {
 }
 
 void LogLoader::Run(std::function<void()> done) {
-    auto loaded = std::make_unique<LogDocument>();
+    std::vector<std::unique_ptr<LogDocument>> loaded;
+    std::vector<LogDocument*> logs;
+    for (size_t m = 0; m < set_.meters.size(); ++m) {
+        loaded.push_back(std::make_unique<LogDocument>());
+        logs.push_back(loaded.back().get());
+    }
+    uint64_t after = 0;
     auto reader = LogFileReader::Open(path_);
     if (!reader) {
         failure_ = reader.reason();
@@ -54,10 +67,10 @@ void LogLoader::Run(std::function<void()> done) {
         if (!states)
             failure_ = states.reason();
         else
-            loaded->SetStates(std::move(states).value());
+            for (LogDocument* log : logs)
+                log->SetStates(states.value());
         while (!failure_ && !stop_) {
-            const Outcome<uint64_t> read =
-                reader.value()->ReadReadings(loaded->readingCount(), kSliceReadings, *loaded);
+            const Outcome<uint64_t> read = reader.value()->ReadReadings(after, kSliceReadings, logs);
             if (!read)
                 failure_ = read.reason();
             else if (read.value() < kSliceReadings)
@@ -66,6 +79,7 @@ void LogLoader::Run(std::function<void()> done) {
         reader.value()->EndSnapshot();
     }
     loaded_ = std::move(loaded);
+    lastSample_ = after;
     finished_ = true;
     if (done && !stop_)
         done();
@@ -76,10 +90,9 @@ Outcome<void> LogLoader::Finish() {
         thread_.join();
     if (failure_)
         return Failure(*failure_);
-    if (loaded_) {
-        log_->AdoptReadings(std::move(*loaded_));
-        loaded_.reset();
-    }
+    for (size_t m = 0; m < loaded_.size() && m < set_.meters.size(); ++m)
+        set_.meters[m].log->AdoptReadings(std::move(*loaded_[m]));
+    loaded_.clear();
     return {};
 }
 

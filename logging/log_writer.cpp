@@ -25,13 +25,13 @@ public:
         auto state = SqliteStatement::Prepare(
             db, "INSERT OR REPLACE INTO state(id, function, mode, unit, divisor, "
                 "full_scale, low_limit, flags) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8)");
-        auto sample =
-            SqliteStatement::Prepare(db, "INSERT INTO sample(id, t, count, state) VALUES(?1, ?2, ?3, ?4)");
+        auto sample = SqliteStatement::Prepare(
+            db, "INSERT INTO sample(id, t, count, state, meter) VALUES(?1, ?2, ?3, ?4, ?5)");
         auto gap = SqliteStatement::Prepare(db, "INSERT OR REPLACE INTO gap(id, start_ms, end_ms, reason, "
-                                                "before_sample) VALUES(?1, ?2, ?3, ?4, ?5)");
-        auto summary =
-            SqliteStatement::Prepare(db, "INSERT OR REPLACE INTO summary(bucket, first_ms, last_ms, min, "
-                                         "max, first, last) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7)");
+                                                "before_sample, meter) VALUES(?1, ?2, ?3, ?4, ?5, ?6)");
+        auto summary = SqliteStatement::Prepare(
+            db, "INSERT OR REPLACE INTO summary(meter, bucket, first_ms, last_ms, min, max, first, last, "
+                "count, last_id) VALUES(?1, ?2, ?3, ?4, ?5, ?6, ?7, ?8, ?9, ?10)");
         auto meta = SqliteStatement::Prepare(db, "INSERT OR REPLACE INTO meta(key, value) VALUES(?1, ?2)");
         for (const auto* prepared : {&state, &sample, &gap, &summary, &meta}) {
             if (!*prepared)
@@ -50,7 +50,8 @@ public:
 };
 
 Outcome<std::unique_ptr<LogWriter>> LogWriter::Create(const std::filesystem::path& path,
-                                                      const std::map<std::string, std::string>& meta) {
+                                                      const std::map<std::string, std::string>& meta,
+                                                      const std::vector<LogMeterFacts>& meters) {
     std::error_code error;
     if (std::filesystem::exists(path, error))
         return Failure(u"The file already exists.");
@@ -58,7 +59,7 @@ Outcome<std::unique_ptr<LogWriter>> LogWriter::Create(const std::filesystem::pat
     if (!opened)
         return opened.failure();
     auto db = std::make_unique<SqliteDatabase>(std::move(opened).value());
-    Outcome<void> created = CreateLogSchema(*db, meta);
+    Outcome<void> created = CreateLogSchema(*db, meta, meters);
     if (created)
         created = db->Execute("PRAGMA synchronous = FULL;");
     if (!created) {
@@ -66,7 +67,7 @@ Outcome<std::unique_ptr<LogWriter>> LogWriter::Create(const std::filesystem::pat
         std::filesystem::remove(path, error);
         return created.failure();
     }
-    std::unique_ptr<LogWriter> writer(new LogWriter(path, std::move(db)));
+    std::unique_ptr<LogWriter> writer(new LogWriter(path, std::move(db), meters.size()));
     auto statements = Statements::Prepare(*writer->db_);
     if (!statements)
         return statements.failure();
@@ -75,8 +76,8 @@ Outcome<std::unique_ptr<LogWriter>> LogWriter::Create(const std::filesystem::pat
     return writer;
 }
 
-LogWriter::LogWriter(std::filesystem::path path, std::unique_ptr<SqliteDatabase> db)
-    : path_(std::move(path)), db_(std::move(db)) {
+LogWriter::LogWriter(std::filesystem::path path, std::unique_ptr<SqliteDatabase> db, size_t meters)
+    : path_(std::move(path)), db_(std::move(db)), committedByMeter_(meters, 0), meters_(meters) {
 }
 
 LogWriter::~LogWriter() {
@@ -88,14 +89,23 @@ void LogWriter::AddState(uint16_t id, const LogState& state) {
     pending_.states.emplace_back(id, state);
 }
 
-void LogWriter::Append(int64_t timeMs, std::optional<int32_t> count, uint16_t state, float value) {
+void LogWriter::Append(size_t meter, int64_t timeMs, std::optional<int32_t> count, uint16_t state,
+                       float value) {
     const std::lock_guard lock(mutex_);
-    pending_.readings.push_back({timeMs, count, state, value});
+    // The meters are fixed when the file is made; a reading of no such meter has nowhere to go.
+    if (meter < committedByMeter_.size())
+        pending_.readings.push_back({meter, timeMs, count, state, value});
 }
 
-void LogWriter::PutGap(size_t index, const LogGap& gap) {
+void LogWriter::PutGap(size_t index, size_t meter, const LogGap& gap) {
     const std::lock_guard lock(mutex_);
-    pending_.gaps.emplace_back(index, gap);
+    if (meter < committedByMeter_.size())
+        pending_.gaps.push_back({index, meter, gap});
+}
+
+uint64_t LogWriter::committedReadings(size_t meter) const {
+    const std::lock_guard lock(mutex_);
+    return meter < committedByMeter_.size() ? committedByMeter_[meter] : 0;
 }
 
 void LogWriter::PutMeta(const std::string& key, const std::string& value) {
@@ -167,8 +177,35 @@ Outcome<void> LogWriter::Commit(Batch& batch) {
             return fail(done);
     }
     const uint64_t writtenBefore = written_;
-    const LogBucket bucketBefore = bucket_;
+    const std::vector<MeterProgress> metersBefore = meters_;
+    auto undo = [&](const Outcome<void>& failed) {
+        written_ = writtenBefore;
+        meters_ = metersBefore;
+        return fail(failed);
+    };
+    // A meter's bucket as it is now: whole, or the readings it has taken so far.
+    auto putBucket = [&sql](size_t meterIndex, const MeterProgress& meter) {
+        const LogBucket& bucket = meter.bucket;
+        sql.summary.Bind(1, static_cast<int64_t>(meterIndex + 1));
+        sql.summary.Bind(2, static_cast<int64_t>((meter.written - 1) / kLogBucketReadings));
+        sql.summary.Bind(3, bucket.firstMs);
+        sql.summary.Bind(4, bucket.lastMs);
+        if (bucket.range.empty()) {
+            sql.summary.BindNull(5);
+            sql.summary.BindNull(6);
+        } else {
+            sql.summary.Bind(5, static_cast<double>(bucket.range.min));
+            sql.summary.Bind(6, static_cast<double>(bucket.range.max));
+        }
+        BindFloat(sql.summary, 7, bucket.first);
+        BindFloat(sql.summary, 8, bucket.last);
+        sql.summary.Bind(9, int64_t{bucket.count});
+        sql.summary.Bind(10, static_cast<int64_t>(meter.lastId));
+        return sql.summary.Run();
+    };
     for (const Reading& reading : batch.readings) {
+        MeterProgress& meter = meters_[reading.meter];
+        const auto meterId = static_cast<int64_t>(reading.meter + 1);
         sql.sample.Bind(1, static_cast<int64_t>(written_ + 1));
         sql.sample.Bind(2, reading.timeMs);
         if (reading.count)
@@ -176,43 +213,40 @@ Outcome<void> LogWriter::Commit(Batch& batch) {
         else
             sql.sample.BindNull(3);
         sql.sample.Bind(4, int64_t{reading.state});
-        if (auto done = sql.sample.Run(); !done) {
-            written_ = writtenBefore;
-            bucket_ = bucketBefore;
-            return fail(done);
-        }
-        if (bucket_.count == 0) {
-            bucket_.firstMs = reading.timeMs;
-            bucket_.first = reading.value;
-        }
-        bucket_.lastMs = reading.timeMs;
-        bucket_.last = reading.value;
-        bucket_.range.Add(reading.value);
-        ++bucket_.count;
+        sql.sample.Bind(5, meterId);
+        if (auto done = sql.sample.Run(); !done)
+            return undo(done);
         ++written_;
-        if (bucket_.count == kLogBucketReadings) {
-            sql.summary.Bind(1, static_cast<int64_t>(written_ / kLogBucketReadings - 1));
-            sql.summary.Bind(2, bucket_.firstMs);
-            sql.summary.Bind(3, bucket_.lastMs);
-            if (bucket_.range.empty()) {
-                sql.summary.BindNull(4);
-                sql.summary.BindNull(5);
-            } else {
-                sql.summary.Bind(4, static_cast<double>(bucket_.range.min));
-                sql.summary.Bind(5, static_cast<double>(bucket_.range.max));
-            }
-            BindFloat(sql.summary, 6, bucket_.first);
-            BindFloat(sql.summary, 7, bucket_.last);
-            if (auto done = sql.summary.Run(); !done) {
-                written_ = writtenBefore;
-                bucket_ = bucketBefore;
-                return fail(done);
-            }
-            bucket_ = LogBucket{};
+        LogBucket& bucket = meter.bucket;
+        if (bucket.count == 0) {
+            bucket.firstMs = reading.timeMs;
+            bucket.first = reading.value;
+        }
+        bucket.lastMs = reading.timeMs;
+        bucket.last = reading.value;
+        bucket.range.Add(reading.value);
+        ++bucket.count;
+        ++meter.written;
+        meter.lastId = written_;
+        meter.changed = true;
+        if (bucket.count == kLogBucketReadings) {
+            if (auto done = putBucket(reading.meter, meter); !done)
+                return undo(done);
+            bucket = LogBucket{};
+            meter.changed = false;
         }
     }
-    for (const auto& [index, gap] : batch.gaps) {
-        sql.gap.Bind(1, static_cast<int64_t>(index + 1));
+    // Each meter's bucket not yet full is stored too, so the summary always stands for every reading.
+    for (size_t m = 0; m < meters_.size(); ++m) {
+        if (!meters_[m].changed)
+            continue;
+        if (auto done = putBucket(m, meters_[m]); !done)
+            return undo(done);
+        meters_[m].changed = false;
+    }
+    for (const Batch::Gap& put : batch.gaps) {
+        const LogGap& gap = put.gap;
+        sql.gap.Bind(1, static_cast<int64_t>(put.index + 1));
         sql.gap.Bind(2, gap.startMs);
         if (gap.endMs)
             sql.gap.Bind(3, *gap.endMs);
@@ -220,21 +254,22 @@ Outcome<void> LogWriter::Commit(Batch& batch) {
             sql.gap.BindNull(3);
         sql.gap.Bind(4, std::u16string_view(gap.reason));
         sql.gap.Bind(5, static_cast<int64_t>(gap.before));
+        sql.gap.Bind(6, static_cast<int64_t>(put.meter + 1));
         if (auto done = sql.gap.Run(); !done)
-            return fail(done);
+            return undo(done);
     }
     for (const auto& [key, value] : batch.meta) {
         sql.meta.Bind(1, std::string_view(key));
         sql.meta.Bind(2, std::string_view(value));
         if (auto done = sql.meta.Run(); !done)
-            return fail(done);
+            return undo(done);
     }
-    if (auto done = db_->Execute("COMMIT;"); !done) {
-        written_ = writtenBefore;
-        bucket_ = bucketBefore;
-        return fail(done);
-    }
+    if (auto done = db_->Execute("COMMIT;"); !done)
+        return undo(done);
     committed_ = written_;
+    const std::lock_guard lock(mutex_);
+    for (size_t m = 0; m < meters_.size(); ++m)
+        committedByMeter_[m] = meters_[m].written;
     return {};
 }
 

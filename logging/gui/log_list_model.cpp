@@ -83,32 +83,91 @@ std::u16string LogCellText(const LogDocument& log, size_t row, int column) {
     }
 }
 
-LogListModel::LogListModel(LogDocument& log, QObject* parent)
-    : QAbstractTableModel(parent), log_(log),
-      rows_(static_cast<int>(std::min<size_t>(log.readingCount(), INT_MAX))) {
+namespace {
+
+constexpr int kMeterShift = 56;
+constexpr uint64_t kReadingMask = (uint64_t{1} << kMeterShift) - 1;
+
+LogSet BorrowedSet(LogDocument& log) {
+    LogSet set;
+    // The caller owns the log: the model only borrows it.
+    set.meters.push_back({{}, std::shared_ptr<LogDocument>(std::shared_ptr<LogDocument>(), &log)});
+    return set;
+}
+
+} // namespace
+
+LogListModel::LogListModel(LogDocument& log, QObject* parent) : LogListModel(BorrowedSet(log), parent) {
+}
+
+LogListModel::LogListModel(const LogSet& set, QObject* parent)
+    : QAbstractTableModel(parent), meters_(set.meters), listed_(set.meters.size(), 0) {
     growth_.setSingleShot(true);
     growth_.setInterval(kGrowthMs);
     connect(&growth_, &QTimer::timeout, this, &LogListModel::CatchUp);
-    subscription_ = log_.Subscribe(*this);
+    for (const LogMeter& meter : meters_)
+        subscriptions_.push_back(meter.log->Subscribe(*this));
+    Merge();
+    rows_ = static_cast<int>(std::min<size_t>(TotalReadings(), INT_MAX));
 }
 
 LogListModel::~LogListModel() = default;
+
+size_t LogListModel::TotalReadings() const {
+    if (meters_.size() == 1)
+        return meters_.front().log->readingCount();
+    return order_.size();
+}
+
+void LogListModel::Merge() {
+    if (meters_.size() < 2)
+        return;
+    // The readings each meter holds beyond those listed, taken earliest first.
+    for (;;) {
+        size_t next = meters_.size();
+        int64_t nextMs = INT64_MAX;
+        for (size_t m = 0; m < meters_.size(); ++m) {
+            const LogDocument& log = *meters_[m].log;
+            if (listed_[m] < log.readingCount() && log.timeMs(listed_[m]) < nextMs) {
+                next = m;
+                nextMs = log.timeMs(listed_[m]);
+            }
+        }
+        if (next == meters_.size())
+            return;
+        order_.push_back(uint64_t{next} << kMeterShift | listed_[next]++);
+    }
+}
+
+std::pair<size_t, size_t> LogListModel::ReadingAt(size_t row) const {
+    if (meters_.size() == 1)
+        return {0, row};
+    const uint64_t entry = row < order_.size() ? order_[row] : 0;
+    return {static_cast<size_t>(entry >> kMeterShift), static_cast<size_t>(entry & kReadingMask)};
+}
 
 int LogListModel::rowCount(const QModelIndex& parent) const {
     return parent.isValid() ? 0 : rows_;
 }
 
 int LogListModel::columnCount(const QModelIndex& parent) const {
-    return parent.isValid() ? 0 : kLogColumns;
+    return parent.isValid() ? 0 : kLogColumns + (meters_.size() > 1 ? 1 : 0);
 }
 
 QVariant LogListModel::data(const QModelIndex& index, int role) const {
     if (!index.isValid() || index.row() >= rows_)
         return {};
     const auto row = static_cast<size_t>(index.row());
-    if (role == Qt::DisplayRole)
-        return QString::fromStdU16String(LogCellText(log_, row, index.column()));
-    if (role == Qt::BackgroundRole && GapBefore(log_, row) != nullptr)
+    const auto [meter, reading] = ReadingAt(row);
+    const LogDocument& log = *meters_[meter].log;
+    if (role == Qt::DisplayRole) {
+        if (index.column() == kLogMeterColumn)
+            return QString::fromStdString(meters_[meter].facts.name);
+        if (index.column() == kLogNumber)
+            return QString::number(row + 1);
+        return QString::fromStdU16String(LogCellText(log, reading, index.column()));
+    }
+    if (role == Qt::BackgroundRole && GapBefore(log, reading) != nullptr)
         return QColor(255, 244, 200);
     if (role == Qt::TextAlignmentRole && (index.column() == kLogNumber || index.column() == kLogValue))
         return QVariant::fromValue(Qt::AlignRight | Qt::AlignVCenter);
@@ -116,13 +175,16 @@ QVariant LogListModel::data(const QModelIndex& index, int role) const {
 }
 
 QVariant LogListModel::headerData(int section, Qt::Orientation orientation, int role) const {
-    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= kLogColumns)
+    if (orientation != Qt::Horizontal || role != Qt::DisplayRole || section < 0 || section >= columnCount())
         return {};
+    if (section == kLogMeterColumn)
+        return QStringLiteral("Meter");
     return QString::fromStdU16String(kHeaders[section]);
 }
 
 void LogListModel::CatchUp() {
-    const int target = static_cast<int>(std::min<size_t>(log_.readingCount(), INT_MAX));
+    Merge();
+    const int target = static_cast<int>(std::min<size_t>(TotalReadings(), INT_MAX));
     if (target > rows_) {
         beginInsertRows(QModelIndex(), rows_, target - 1);
         rows_ = target;
@@ -142,7 +204,10 @@ void LogListModel::OnGapsChanged(LogDocument&) {
 
 void LogListModel::OnLogReset(LogDocument&) {
     beginResetModel();
-    rows_ = static_cast<int>(std::min<size_t>(log_.readingCount(), INT_MAX));
+    order_.clear();
+    std::fill(listed_.begin(), listed_.end(), 0);
+    Merge();
+    rows_ = static_cast<int>(std::min<size_t>(TotalReadings(), INT_MAX));
     endResetModel();
 }
 

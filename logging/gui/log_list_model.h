@@ -1,13 +1,16 @@
 // The "Data List" of a log: every reading as a row, formatted only when shown, so millions of rows cost no
-// more than the few on the screen. Rows appear at most once a second while the log grows.
+// more than the few on the screen. Rows appear at most once a second while the log grows. A log of several
+// meters lists every meter's readings in time order, with a last column naming the meter.
 #pragma once
 
 #include "logging/log_document.h"
+#include "logging/log_set.h"
 
 #include <QAbstractTableModel>
 #include <QTimer>
 
 #include <string>
+#include <vector>
 
 namespace calvora {
 
@@ -20,7 +23,8 @@ enum LogListColumn {
     kLogUnit,
     kLogFlags,
     kLogGap,
-    kLogColumns
+    kLogColumns,
+    kLogMeterColumn = kLogColumns // only in the list of a log of several meters
 };
 
 // The text of one cell of reading `row`.
@@ -34,6 +38,8 @@ public:
     static constexpr int kGrowthMs = 1000;
 
     explicit LogListModel(LogDocument& log, QObject* parent = nullptr);
+    // Every meter of `set`; the meter column only when it has several.
+    explicit LogListModel(const LogSet& set, QObject* parent = nullptr);
     ~LogListModel() override;
 
     int rowCount(const QModelIndex& parent = QModelIndex()) const override;
@@ -46,15 +52,24 @@ public:
     // Catches up with the log at once.
     void CatchUp();
 
+    // The meter and the meter's reading shown in `row`.
+    std::pair<size_t, size_t> ReadingAt(size_t row) const;
+
 private:
     void OnReadingsAppended(LogDocument& log, uint64_t first, uint64_t count) override;
     void OnGapsChanged(LogDocument& log) override;
     void OnLogReset(LogDocument& log) override;
+    // Lists the readings of several meters not listed yet, in time order.
+    void Merge();
+    size_t TotalReadings() const;
 
-    LogDocument& log_;
+    std::vector<LogMeter> meters_;
     int rows_ = 0;
+    // With several meters: each row's meter (top byte) and reading; each meter's readings listed so far.
+    std::vector<uint64_t> order_;
+    std::vector<size_t> listed_;
     QTimer growth_;
-    LogSubscription subscription_;
+    std::vector<LogSubscription> subscriptions_;
 };
 
 } // namespace calvora

@@ -4,6 +4,7 @@
 #include "protocol/text.h"
 #include "recording/record_file.h"
 #include "recording/recording_document.h"
+#include "tests/logging/log_test_support.h"
 #include "tests/support/simulator_process.h"
 
 #include <gtest/gtest.h>
@@ -117,29 +118,90 @@ TEST_F(SeveralReceiversTest, RecordWritesOneRecordingPerReceiverWithItsOwnReadin
     EXPECT_EQ(seen.size(), 2u) << "each recording holds its own meter's readings";
 }
 
-TEST_F(SeveralReceiversTest, LogWritesOneLogPerReceiverWithItsOwnReadings) {
+// What the sqlite3 tool prints for `sql` on `file`, in CSV.
+std::string Sqlite(const std::filesystem::path& file, const std::string& sql) {
+    return testing::SqliteTool(file, sql);
+}
+
+TEST_F(SeveralReceiversTest, LogWritesEveryReceiverIntoOneFileAndAnUnpluggedOneLeavesAGapInItsOwnTrace) {
+    if (!testing::HaveSqliteTool())
+        GTEST_SKIP() << "the sqlite3 tool is not installed (scripts/install-deps.sh installs it)";
     SimulatorProcess first(Meter(50, 1500));
     SimulatorProcess second(Meter(120, 2500));
+    std::vector<std::string> unpluggedArgs = Meter(80, 3500);
+    unpluggedArgs.insert(unpluggedArgs.end(), {"--unplug-after", "1"});
+    SimulatorProcess unplugged(unpluggedArgs);
     ASSERT_FALSE(first.devicePath().empty());
     ASSERT_FALSE(second.devicePath().empty());
-    const std::string out = (folder_ / "bench.calvlog").string();
-    ChildProcess log({Cli(), "log", "--port", first.devicePath(), "--port", second.devicePath(), "--samples",
-                      "30", "--out", out});
-    EXPECT_EQ(log.ReadLine(15000ms), (folder_ / "bench-Multimeter.calvlog").string());
-    EXPECT_EQ(log.ReadLine(5000ms), (folder_ / "bench-Multimeter 2.calvlog").string());
+    ASSERT_FALSE(unplugged.devicePath().empty());
+    ChildProcess naming({Cli(), "name", "--port", second.devicePath(), "Load current"});
+    ASSERT_EQ(naming.Wait(5000ms), 0);
+
+    const std::filesystem::path out = folder_ / "bench.calvlog";
+    ChildProcess log({Cli(), "log", "--port", first.devicePath(), "--port", second.devicePath(), "--port",
+                      unplugged.devicePath(), "--duration", "3", "--out", out.string()});
+    EXPECT_EQ(log.ReadLine(15000ms), out.string()) << "one file for every receiver";
+    EXPECT_EQ(log.ReadLine(5000ms), "") << "and no other";
     ASSERT_EQ(log.Wait(5000ms), 0);
 
-    std::set<float> seen;
-    for (const char* name : {"bench-Multimeter.calvlog", "bench-Multimeter 2.calvlog"}) {
-        auto loaded = LoadLogFile(folder_ / name);
-        ASSERT_TRUE(loaded) << name << ": " << toUtf8(loaded.reason());
-        const LogDocument& document = *loaded.value();
-        ASSERT_EQ(document.readingCount(), 30u) << name;
-        for (size_t k = 1; k < document.readingCount(); ++k)
-            ASSERT_EQ(document.value(k), document.value(0)) << name << " reading " << k;
-        seen.insert(document.value(0));
+    // Every meter's readings hold its own value only.
+    EXPECT_EQ(Sqlite(out, "SELECT meter_name, count(DISTINCT value), min(value) FROM readings GROUP BY "
+                          "meter_name ORDER BY min(value)"),
+              "Multimeter,1,1.5\n\"Load current\",1,2.5\n\"Multimeter 2\",1,3.5\n");
+    EXPECT_EQ(Sqlite(out, "SELECT name, receiver FROM meter ORDER BY id"),
+              "Multimeter," + first.devicePath() + "\n\"Load current\"," + second.devicePath() +
+                  "\n\"Multimeter 2\"," + unplugged.devicePath() + "\n");
+    // The unplugged receiver's gap is its own, and the others went on reading through it.
+    EXPECT_EQ(Sqlite(out, "SELECT meter_name, reason, end_utc IS NOT NULL FROM gaps"),
+              "\"Multimeter 2\",\"receiver unplugged\",1\n");
+    for (const char* meter : {"Multimeter", "Load current"}) {
+        const std::string after =
+            Sqlite(out, std::string("SELECT count(*) > 50 FROM readings WHERE meter_name = '") + meter +
+                            "' AND time_utc > (SELECT start_utc FROM gaps)");
+        EXPECT_EQ(after, "1\n") << meter << " stopped with the unplugged receiver";
     }
-    EXPECT_EQ(seen.size(), 2u) << "each log holds its own meter's readings";
+    EXPECT_EQ(Sqlite(out, "SELECT count(*) FROM readings WHERE meter_name = 'Multimeter 2' AND time_utc > "
+                          "(SELECT start_utc FROM gaps) AND time_utc < (SELECT end_utc FROM gaps)"),
+              "0\n");
+
+    // The commands that read one meter's readings need to be told which, and say what there is.
+    ChildProcess info({Cli(), "info", out.string()});
+    std::string listing;
+    for (std::string line; !(line = info.ReadLine(5000ms)).empty();)
+        listing += line + "\n";
+    EXPECT_EQ(info.Wait(5000ms), 0);
+    EXPECT_NE(listing.find("Meters:    3"), std::string::npos) << listing;
+    EXPECT_NE(listing.find("Load current  " + second.devicePath()), std::string::npos) << listing;
+    struct Case {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    };
+    const std::vector<Case> cases{
+        {{"stats", out.string()},
+         2,
+         "holds several meters; choose one with --meter NAME: Multimeter, Load current, Multimeter 2"},
+        {{"stats", "--meter", "Load", out.string()},
+         2,
+         "holds no meter named 'Load'; its meters: Multimeter, Load current, Multimeter 2"},
+        {{"export", "--format", "csv", out.string(), "-"}, 2, "choose one with --meter NAME"},
+        {{"stats", "--meter", "Load current", out.string()}, 0, "Meter:    Load current"},
+        {{"convert", "--meter", "Multimeter 2", out.string(), (folder_ / "probe.recorder").string()}, 0, ""},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> arguments{Cli()};
+        arguments.insert(arguments.end(), c.arguments.begin(), c.arguments.end());
+        ChildProcess cli(arguments, true);
+        std::string said;
+        for (std::string line; !(line = cli.ReadLine(5000ms)).empty();)
+            said += line + "\n";
+        EXPECT_EQ(cli.Wait(5000ms), c.status) << c.arguments[0] << ": " << said;
+        EXPECT_NE(said.find(c.says), std::string::npos) << said;
+    }
+    RecordingDocument probe;
+    ASSERT_TRUE(ReadRecordFile((folder_ / "probe.recorder").string(), probe));
+    EXPECT_GT(probe.sampleCount(), 0u);
+    EXPECT_FLOAT_EQ(probe.value(0, 0), 3.5f);
 }
 
 TEST_F(SeveralReceiversTest, ANameIsKeptPerReceiverAndTheDefaultComesBack) {

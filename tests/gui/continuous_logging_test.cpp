@@ -8,6 +8,7 @@
 #include "logging/continuous_log.h"
 #include "logging/gui/continuous_logging_dialog.h"
 #include "logging/gui/export_range_dialog.h"
+#include "logging/gui/log_list_model.h"
 #include "logging/gui/log_window.h"
 #include "panel/gui/instrument_panel.h"
 #include "panel/meter_layout.h"
@@ -17,6 +18,7 @@
 #include "tools/sim/meter_frames.h"
 
 #include <QApplication>
+#include <QComboBox>
 #include <QDialogButtonBox>
 #include <QFile>
 #include <QLabel>
@@ -237,6 +239,71 @@ TEST_F(LogFilesTest, ALogBeingWrittenElsewhereIsFollowedUntilItEnds) {
     EXPECT_TRUE(QTest::qWaitFor([&] { return !window->following(); }, 5000));
     EXPECT_EQ(window->log().readingCount(), 5u);
     EXPECT_FLOAT_EQ(window->log().value(4), log.document().value(4));
+}
+
+// A log of two meters written elsewhere: the list names each reading's meter in time order, the status line
+// counts per meter, following goes on after the loaded readings for both, and the chooser picks the meter
+// that Export takes.
+TEST_F(LogFilesTest, ALogOfTwoMetersListsAndFollowsEachMeter) {
+    const QString path = dir.filePath(QStringLiteral("bench.calvlog"));
+    constexpr int64_t kStart = 1'796'000'000'000;
+    auto writers =
+        ContinuousLog::StartSeveral(path.toStdU16String(), {}, {{"model", "QM310/QM312"}},
+                                    {{"Supply", "/dev/ttyUSB0"}, {"Load", "/dev/ttyUSB1"}}, kStart);
+    ASSERT_TRUE(writers);
+    ContinuousLog& supply = *writers.value()[0];
+    ContinuousLog& load = *writers.value()[1];
+    // Load reads twice as often as Supply.
+    auto feed = [&](int from, int to) {
+        for (int i = from; i < to; ++i) {
+            load.OnReading(testing::Reading(2000 + i), kStart + 10 * i);
+            if (i % 2 == 0)
+                supply.OnReading(testing::Reading(1000 + i), kStart + 10 * i + 5);
+        }
+    };
+    feed(0, 6);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return supply.committedReadings() == 3 && load.committedReadings() == 6; }, 5000));
+
+    EXPECT_EQ(frame->OpenDocumentFile(path), nullptr);
+    LogWindow* window = frame->activeLogWindow();
+    ASSERT_NE(window, nullptr);
+    EXPECT_EQ(window->windowTitle(), QStringLiteral("bench.calvlog"));
+    ASSERT_TRUE(QTest::qWaitFor([&] { return !window->loading(); }, 5000));
+    ASSERT_TRUE(window->following());
+    LogListModel& list = *window->listModel();
+    ASSERT_EQ(list.columnCount(), kLogColumns + 1);
+    EXPECT_EQ(list.headerData(kLogMeterColumn, Qt::Horizontal, Qt::DisplayRole).toString(),
+              QStringLiteral("Meter"));
+    ASSERT_EQ(list.rowCount(), 9);
+    const std::vector<const char*> expected{"Load", "Supply", "Load",   "Load", "Supply",
+                                            "Load", "Load",   "Supply", "Load"};
+    for (int row = 0; row < list.rowCount(); ++row)
+        EXPECT_EQ(list.data(list.index(row, kLogMeterColumn), Qt::DisplayRole).toString().toStdString(),
+                  expected[static_cast<size_t>(row)])
+            << row;
+    EXPECT_TRUE(window->statusLine()->text().startsWith(
+        QStringLiteral("Supply: 3 readings, 0 gaps; Load: 6 readings, 0 gaps")))
+        << window->statusLine()->text().toStdString();
+
+    feed(6, 10);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] {
+            return window->set().meters[0].log->readingCount() == 5 &&
+                   window->set().meters[1].log->readingCount() == 10;
+        },
+        5000));
+    list.CatchUp();
+    EXPECT_EQ(list.rowCount(), 15) << "no reading is listed twice";
+    ASSERT_TRUE(supply.Finish(kStart + 1000, LogEnd::Stopped));
+    ASSERT_TRUE(load.Finish(kStart + 1000, LogEnd::Stopped));
+    EXPECT_TRUE(QTest::qWaitFor([&] { return !window->following(); }, 5000));
+
+    ASSERT_TRUE(window->meterChooser()->isVisibleTo(window));
+    EXPECT_EQ(&window->log(), window->set().meters[0].log.get());
+    window->meterChooser()->setCurrentIndex(1);
+    EXPECT_EQ(&window->log(), window->set().meters[1].log.get());
+    EXPECT_FLOAT_EQ(window->log().value(9), load.document().value(9));
 }
 
 TEST_F(LogFilesTest, TimeAxisSwitchesARecordingsGraphBetweenSampleNumbersAndTimes) {

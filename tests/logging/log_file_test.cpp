@@ -79,20 +79,20 @@ TEST(LogFile, TheSqliteToolReadsTheReadingsAndGapsViews) {
     ScratchFolder folder("calvora-log-views");
     const auto path = WriteSampleLog(folder / "views.calvlog");
     EXPECT_EQ(testing::SqliteTool(path, "SELECT * FROM readings LIMIT 2"),
-              "2026-12-09T08:15:02.125Z,1.0,V,VDC,DC,4.0,QM310/QM312\n"
-              "2026-12-09T08:15:02.145Z,1.0001,V,VDC,DC,4.0,QM310/QM312\n");
+              "2026-12-09T08:15:02.125Z,1.0,V,VDC,DC,4.0,QM310/QM312,Multimeter\n"
+              "2026-12-09T08:15:02.145Z,1.0001,V,VDC,DC,4.0,QM310/QM312,Multimeter\n");
     EXPECT_EQ(testing::SqliteTool(
                   path, "SELECT time_utc, value IS NULL, function FROM readings LIMIT 2 OFFSET 400"),
               "2026-12-09T08:15:10.125Z,1,VDC\n2026-12-09T08:15:10.145Z,1,VDC\n");
     EXPECT_EQ(testing::SqliteTool(path, "SELECT count(*), count(value) FROM readings"), "1000,998\n");
     EXPECT_EQ(testing::SqliteTool(path, "SELECT * FROM gaps"),
-              "2026-12-09T08:15:14.105Z,2026-12-09T08:15:21.125Z,\"receiver unplugged\"\n");
+              "2026-12-09T08:15:14.105Z,2026-12-09T08:15:21.125Z,\"receiver unplugged\",Multimeter\n");
     EXPECT_EQ(testing::SqliteTool(path, "SELECT key FROM meta ORDER BY key"),
               "model\nreceiver\nstarted_utc\nstopped_utc\n");
     EXPECT_EQ(testing::SqliteTool(path, "PRAGMA journal_mode"), "wal\n");
-    // Columns in the order and with the types the manual gives.
+    // Columns in the order and with the types the manual gives; the meter's name last.
     EXPECT_EQ(testing::SqliteTool(path, "SELECT name FROM pragma_table_info('readings')"),
-              "time_utc\nvalue\nunit\nfunction\nmode\nfull_scale\nmeter\n");
+              "time_utc\nvalue\nunit\nfunction\nmode\nfull_scale\nmeter\nmeter_name\n");
 }
 
 // The stored summary of every 256 readings agrees with the readings it stands for, so the first chart of
@@ -109,9 +109,10 @@ TEST(LogFile, TheOverviewSummarisesTheReadings) {
     const LogDocument& log = *loaded.value();
     EXPECT_EQ(overview.value().readingCount, 1000u);
     EXPECT_TRUE(overview.value().finished());
-    ASSERT_EQ(overview.value().buckets.size(), 4u); // three stored, the last 232 summarised on reading
+    ASSERT_EQ(overview.value().meters.at(0).buckets.size(),
+              4u); // three stored, the last 232 summarised on reading
     for (size_t b = 0; b < 4; ++b) {
-        const LogBucket& bucket = overview.value().buckets[b];
+        const LogBucket& bucket = overview.value().meters[0].buckets[b];
         const size_t first = b * kLogBucketReadings;
         const size_t end = std::min<size_t>(first + kLogBucketReadings, log.readingCount());
         ValueRange range;
@@ -126,7 +127,7 @@ TEST(LogFile, TheOverviewSummarisesTheReadings) {
 
     // Drawn from the overview, each column's extremes hold those of the readings.
     LogDocument pending;
-    pending.SetOverview(overview.value().buckets, overview.value().readingCount);
+    pending.SetOverview(overview.value().meters[0].buckets, overview.value().readingCount);
     const double step = static_cast<double>(log.lastTime() - log.firstTime()) / 300;
     ColumnTrace coarse;
     ColumnTrace fine;

@@ -38,6 +38,11 @@ int Load(const std::string& file, RecordingDocument& document, const TimeSpanOpt
                   << " is a recording\n";
         return ExitUsage;
     }
+    if (!span.meter.empty()) {
+        std::cerr << "calvora-cli: --meter chooses a meter of a continuous log; " << file
+                  << " is a recording\n";
+        return ExitUsage;
+    }
     return LoadRecording(file, document);
 }
 
@@ -187,10 +192,10 @@ int RunExport(const ExportCommandOptions& command) {
     if (IsLogFile(command.file)) {
         if (const int code = OpenLogSpan(command.file, command.range.timeSpan(), log); code != ExitOk)
             return code;
-        source = std::make_unique<LogSamples>(
-            *log.log, log.range, fromUtf8(std::filesystem::path(command.file).filename().string()));
+        source = std::make_unique<LogSamples>(*log.log, log.range, LogSourceName(command.file, log));
     } else {
-        if (const int code = LoadRecording(command.file, document); code != ExitOk)
+        if (const int code = Load(command.file, document, {{}, {}, command.range.timeSpan().meter});
+            code != ExitOk)
             return code;
         source = std::make_unique<DocumentSamples>(document);
         const Outcome<SampleNumbers> range = command.range.Resolve(source->sampleCount());
@@ -268,6 +273,7 @@ const bool registered = [] {
              sub.add_option("OUT", *out, "Recording to write (- for standard output)")->required();
              sub.add_option("--from", span->from, "A log's readings from this ISO 8601 time on");
              sub.add_option("--to", span->to, "A log's readings up to this ISO 8601 time");
+             AddMeterOption(sub, span->meter);
              return CommandRunner([in, out, span] {
                  RecordingDocument document;
                  if (const int code = Load(*in, document, *span); code != ExitOk)

@@ -1,5 +1,6 @@
 // calvora-cli log: a continuous log from a receiver or a capture file into FILE.calvlog; and what info,
 // export and convert do with logs.
+#include "app/shared_log.h"
 #include "logging/continuous_log.h"
 #include "logging/log_export.h"
 #include "logging/log_file.h"
@@ -52,36 +53,28 @@ struct LogOptions {
     uint64_t samples = 0;
 };
 
-// FILE-NAME.calvlog for the receiver named NAME: whatever a file name cannot hold becomes "_".
-std::filesystem::path ReceiverLogPath(const std::filesystem::path& path, const std::string& name) {
-    std::string safe = name;
-    for (char& c : safe) {
-        if (c == '/' || static_cast<unsigned char>(c) < 0x20)
-            c = '_';
-    }
-    return path.parent_path() / (path.stem().string() + "-" + safe + std::string(kLogExtension));
+std::string Plural(size_t count, const char* one, const char* many) {
+    return std::to_string(count) + " " + (count == 1 ? one : many);
 }
 
-// Several receivers logged side by side, each into a log file of its own, until each log's stop condition
-// holds or Ctrl+C. A receiver that goes away leaves a gap in its own log only.
+// Several receivers logged into one file, each reading under its receiver's name, until the stop condition
+// holds (a number of readings counts every receiver's together) or Ctrl+C. A receiver that goes away leaves
+// a gap in its own meter only.
 int RunLogSeveral(const std::vector<std::string>& ports, const std::filesystem::path& path,
                   const LogStopCondition& stop) {
+    std::error_code error;
+    if (std::filesystem::exists(path, error)) {
+        std::cerr << "calvora-cli: " << path.string() << " already exists\n";
+        return ExitUsage;
+    }
     SessionGroup meters;
     InterruptGuard guard;
     if (!meters.Open(ports)) {
         meters.CloseAll();
         return ExitFailure;
     }
-    std::vector<std::filesystem::path> paths;
-    for (size_t k = 0; k < meters.size(); ++k) {
-        paths.push_back(ReceiverLogPath(path, meters.name(k)));
-        std::error_code error;
-        if (std::filesystem::exists(paths.back(), error)) {
-            std::cerr << "calvora-cli: " << paths.back().string() << " already exists\n";
-            meters.CloseAll();
-            return ExitUsage;
-        }
-    }
+    std::vector<MeterEngine*> sessions;
+    std::vector<std::string> names;
     for (size_t k = 0; k < meters.size(); ++k) {
         MeterEngine& state = meters.state(k);
         state.SetApplicationName(std::string("calvora-cli ") + CALVORA_VERSION);
@@ -90,13 +83,15 @@ int RunLogSeveral(const std::vector<std::string>& ports, const std::filesystem::
             std::cerr << "calvora-cli: " << name
                       << ": no signal; the log goes on and the receiver is reopened when it is back\n";
         };
-        if (const Outcome<void> started = state.StartLogging(paths[k], stop); !started) {
-            std::cerr << "calvora-cli: " << name << ": " << toUtf8(started.reason()) << '\n';
-            for (size_t j = 0; j < k; ++j)
-                meters.state(j).StopLogging(LogEnd::Stopped);
-            meters.CloseAll();
-            return ExitFailure;
-        }
+        sessions.push_back(&state);
+        names.push_back(name);
+    }
+    if (const Outcome<LogSet> started = StartSharedLog(sessions, names, path, stop); !started) {
+        std::cerr << "calvora-cli: " << toUtf8(started.reason()) << '\n';
+        for (MeterEngine* session : sessions)
+            session->StopLogging(LogEnd::Stopped);
+        meters.CloseAll();
+        return ExitFailure;
     }
     meters.RunWhileAnyIs([](const MeterEngine& meter) { return meter.logging(); });
     int status = ExitOk;
@@ -104,16 +99,19 @@ int RunLogSeveral(const std::vector<std::string>& ports, const std::filesystem::
         MeterEngine& state = meters.state(k);
         state.StopLogging(LogEnd::Stopped);
         state.ClosePort();
+    }
+    std::cout << path.string() << '\n';
+    for (size_t k = 0; k < meters.size(); ++k) {
+        MeterEngine& state = meters.state(k);
         const ContinuousLog* log = state.currentLog();
         if (log == nullptr) {
             status = ExitFailure;
             continue;
         }
-        std::cout << paths[k].string() << '\n';
-        std::cerr << "calvora-cli: " << meters.name(k) << ": logged " << log->readingCount()
-                  << " readings in " << Elapsed(log->elapsedMs(state.NowMs())) << ", "
-                  << log->document().gaps().size()
-                  << (log->document().gaps().size() == 1 ? " gap\n" : " gaps\n");
+        std::cerr << "calvora-cli: " << meters.name(k) << ": logged "
+                  << Plural(log->readingCount(), "reading", "readings") << " in "
+                  << Elapsed(log->elapsedMs(state.NowMs())) << ", "
+                  << Plural(log->document().gaps().size(), "gap", "gaps") << '\n';
         if (log->end() == LogEnd::WriteFailed || log->end() == LogEnd::OutOfMemory)
             status = ExitFailure;
     }
@@ -236,7 +234,7 @@ const bool registered = [] {
              auto options = std::make_shared<LogOptions>();
              auto* port = sub.add_option("--port", options->ports,
                                          "Device path or COM number; again for each further receiver, "
-                                         "logged into FILE-NAME.calvlog")
+                                         "each logged under its name into the one file")
                               ->check(kPortValidator);
              auto* input = sub.add_option("--input", options->input, "Capture file of received bytes");
              port->excludes(input);
@@ -244,7 +242,8 @@ const bool registered = [] {
                  ->required();
              auto* duration = sub.add_option("--duration", options->duration, "Stop after S seconds")
                                   ->check(CLI::Range(0.001, 1e9));
-             auto* samples = sub.add_option("--samples", options->samples, "Stop after N readings")
+             auto* samples = sub.add_option("--samples", options->samples,
+                                            "Stop after N readings (every receiver's together)")
                                  ->check(CLI::Range(uint64_t{1}, uint64_t{1} << 40));
              duration->excludes(samples);
              return CommandRunner([options] { return RunLog(*options); });
@@ -258,6 +257,18 @@ bool IsLogFile(const std::string& file) {
     return LooksLikeLogFile(file);
 }
 
+void AddMeterOption(CLI::App& sub, std::string& meter) {
+    sub.add_option("--meter", meter,
+                   "The meter of a continuous log of several meters (calvora-cli info lists them)");
+}
+
+std::u16string LogSourceName(const std::string& file, const OpenedLog& opened) {
+    std::u16string name = fromUtf8(std::filesystem::path(file).filename().string());
+    if (opened.several)
+        name += u" - " + fromUtf8(opened.meter);
+    return name;
+}
+
 int OpenLogSpan(const std::string& file, const TimeSpanOptions& span, OpenedLog& opened) {
     std::optional<int64_t> from;
     std::optional<int64_t> to;
@@ -265,12 +276,29 @@ int OpenLogSpan(const std::string& file, const TimeSpanOptions& span, OpenedLog&
         return ExitUsage;
     if (!span.to.empty() && !(to = SpanTime(span.to, "--to")))
         return ExitUsage;
-    auto loaded = LoadLogFile(file);
+    auto loaded = LoadLogSet(file);
     if (!loaded) {
         std::cerr << "calvora-cli: cannot read " << file << ": " << toUtf8(loaded.reason()) << '\n';
         return ExitUsage;
     }
-    opened.log = std::move(loaded).value();
+    const LogSet& set = loaded.value();
+    const LogMeter* meter = nullptr;
+    if (!span.meter.empty())
+        meter = set.Find(span.meter);
+    else if (!set.several())
+        meter = &set.meters.front();
+    if (meter == nullptr) {
+        if (span.meter.empty())
+            std::cerr << "calvora-cli: " << file << " holds several meters; choose one with --meter NAME: ";
+        else
+            std::cerr << "calvora-cli: " << file << " holds no meter named '" << Printable(span.meter)
+                      << "'; its meters: ";
+        std::cerr << Printable(set.NameList()) << '\n';
+        return ExitUsage;
+    }
+    opened.log = meter->log;
+    opened.meter = meter->facts.name;
+    opened.several = set.several();
     opened.range = RangeOfTimes(*opened.log, from, to);
     return ExitOk;
 }
@@ -309,23 +337,54 @@ int PrintLogInfo(const std::string& file, bool json) {
         const auto found = log.meta.find(key);
         return found == log.meta.end() ? std::string() : found->second;
     };
-    const bool any = !log.buckets.empty();
+    // The log's first and last readings over every meter.
+    std::optional<int64_t> first;
+    std::optional<int64_t> last;
+    for (const LogMeterOverview& meter : log.meters) {
+        if (meter.buckets.empty())
+            continue;
+        first = std::min(first.value_or(INT64_MAX), meter.buckets.front().firstMs);
+        last = std::max(last.value_or(INT64_MIN), meter.buckets.back().lastMs);
+    }
+    const bool several = log.meters.size() > 1;
+    // Every meter's gaps, in time order, each with its meter's name when there are several.
+    std::vector<std::pair<const LogGap*, const std::string*>> gaps;
+    for (const LogMeterOverview& meter : log.meters) {
+        for (const LogGap& gap : meter.gaps)
+            gaps.emplace_back(&gap, &meter.facts.name);
+    }
+    std::stable_sort(gaps.begin(), gaps.end(),
+                     [](const auto& a, const auto& b) { return a.first->startMs < b.first->startMs; });
     if (json) {
         Json out;
         out["kind"] = "log";
         out["model"] = meta("model");
         out["readingCount"] = log.readingCount;
-        out["first"] = any ? Json(FormatIsoUtc(log.buckets.front().firstMs)) : Json(nullptr);
-        out["last"] = any ? Json(FormatIsoUtc(log.buckets.back().lastMs)) : Json(nullptr);
-        Json gaps = Json::array();
-        for (const LogGap& gap : log.gaps) {
+        out["first"] = first ? Json(FormatIsoUtc(*first)) : Json(nullptr);
+        out["last"] = last ? Json(FormatIsoUtc(*last)) : Json(nullptr);
+        Json gapList = Json::array();
+        for (const auto& [gap, name] : gaps) {
             Json entry;
-            entry["start"] = FormatIsoUtc(gap.startMs);
-            entry["end"] = gap.endMs ? Json(FormatIsoUtc(*gap.endMs)) : Json(nullptr);
-            entry["reason"] = toUtf8(gap.reason);
-            gaps.push_back(std::move(entry));
+            entry["start"] = FormatIsoUtc(gap->startMs);
+            entry["end"] = gap->endMs ? Json(FormatIsoUtc(*gap->endMs)) : Json(nullptr);
+            entry["reason"] = toUtf8(gap->reason);
+            if (several)
+                entry["meter"] = *name;
+            gapList.push_back(std::move(entry));
         }
-        out["gaps"] = std::move(gaps);
+        out["gaps"] = std::move(gapList);
+        if (several) {
+            Json meters = Json::array();
+            for (const LogMeterOverview& meter : log.meters) {
+                Json entry;
+                entry["name"] = meter.facts.name;
+                entry["receiver"] = meter.facts.receiver;
+                entry["readingCount"] = meter.readingCount;
+                entry["gapCount"] = meter.gaps.size();
+                meters.push_back(std::move(entry));
+            }
+            out["meters"] = std::move(meters);
+        }
         out["finished"] = log.finished();
         Json facts = Json::object();
         for (const auto& [key, value] : log.meta)
@@ -339,16 +398,25 @@ int PrintLogInfo(const std::string& file, bool json) {
                 log.finished() ? "" : " (still being written, or cut short)");
     std::printf("Model:     %s\n", Printable(meta("model")).c_str());
     std::printf("Readings:  %" PRIu64 "\n", log.readingCount);
-    if (any) {
-        std::printf("First:     %s\n", FormatIsoUtc(log.buckets.front().firstMs).c_str());
-        std::printf("Last:      %s\n", FormatIsoUtc(log.buckets.back().lastMs).c_str());
+    if (first) {
+        std::printf("First:     %s\n", FormatIsoUtc(*first).c_str());
+        std::printf("Last:      %s\n", FormatIsoUtc(*last).c_str());
     }
-    std::printf("Receiver:  %s\n", Printable(meta("receiver")).c_str());
-    std::printf("Gaps:      %zu\n", log.gaps.size());
-    for (const LogGap& gap : log.gaps)
-        std::printf("           %s .. %s  %s\n", FormatIsoUtc(gap.startMs).c_str(),
-                    gap.endMs ? FormatIsoUtc(*gap.endMs).c_str() : "(open)",
-                    Printable(toUtf8(gap.reason)).c_str());
+    if (several) {
+        std::printf("Meters:    %zu\n", log.meters.size());
+        for (const LogMeterOverview& meter : log.meters)
+            std::printf("           %s  %s  %" PRIu64 " readings, %zu %s\n",
+                        Printable(meter.facts.name).c_str(), Printable(meter.facts.receiver).c_str(),
+                        meter.readingCount, meter.gaps.size(), meter.gaps.size() == 1 ? "gap" : "gaps");
+    } else {
+        std::printf("Receiver:  %s\n", Printable(meta("receiver")).c_str());
+    }
+    std::printf("Gaps:      %zu\n", gaps.size());
+    for (const auto& [gap, name] : gaps)
+        std::printf("           %s .. %s  %s%s%s\n", FormatIsoUtc(gap->startMs).c_str(),
+                    gap->endMs ? FormatIsoUtc(*gap->endMs).c_str() : "(open)",
+                    Printable(toUtf8(gap->reason)).c_str(), several ? "  " : "",
+                    several ? Printable(*name).c_str() : "");
     return ExitOk;
 }
 

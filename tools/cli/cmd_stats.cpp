@@ -27,14 +27,19 @@ struct OpenedSource {
 };
 
 // Prints why not and gives the exit code when FILE holds no readings this command can read.
-int Open(const std::string& file, OpenedSource& opened) {
+int Open(const std::string& file, const std::string& meter, OpenedSource& opened) {
     if (IsLogFile(file)) {
         // A log is read as it is, however long: the figures need no recording of it.
-        if (const int code = OpenLogSpan(file, {}, opened.log); code != ExitOk)
+        if (const int code = OpenLogSpan(file, {{}, {}, meter}, opened.log); code != ExitOk)
             return code;
-        opened.samples = std::make_unique<LogSamples>(
-            *opened.log.log, opened.log.range, fromUtf8(std::filesystem::path(file).filename().string()));
+        opened.samples =
+            std::make_unique<LogSamples>(*opened.log.log, opened.log.range, LogSourceName(file, opened.log));
         return ExitOk;
+    }
+    if (!meter.empty()) {
+        std::cerr << "calvora-cli: --meter chooses a meter of a continuous log; " << file
+                  << " is a recording\n";
+        return ExitUsage;
     }
     opened.document = std::make_unique<RecordingDocument>();
     if (const int code = LoadRecording(file, *opened.document); code != ExitOk)
@@ -61,9 +66,10 @@ Json GroupJson(const GroupStatistics& group) {
     return json;
 }
 
-int RunStats(const std::string& file, std::optional<int64_t> from, std::optional<int64_t> to, bool json) {
+int RunStats(const std::string& file, const std::string& meter, std::optional<int64_t> from,
+             std::optional<int64_t> to, bool json) {
     OpenedSource opened;
-    if (const int code = Open(file, opened); code != ExitOk)
+    if (const int code = Open(file, meter, opened); code != ExitOk)
         return code;
     const SampleSource& samples = *opened.samples;
     const auto count = static_cast<int64_t>(samples.sampleCount());
@@ -89,6 +95,8 @@ int RunStats(const std::string& file, std::optional<int64_t> from, std::optional
 
     if (json) {
         Json out;
+        if (opened.log.several)
+            out["meter"] = opened.log.meter;
         out["from"] = first;
         out["to"] = last;
         out["groups"] = Json::array();
@@ -98,6 +106,8 @@ int RunStats(const std::string& file, std::optional<int64_t> from, std::optional
         return ExitOk;
     }
     std::cout << "File:     " << file << '\n';
+    if (opened.log.several)
+        std::cout << "Meter:    " << opened.log.meter << '\n';
     std::cout << "Samples:  " << first << " to " << last << " of " << count << '\n';
     if (statistics.groups.empty())
         return ExitOk;
@@ -114,6 +124,7 @@ const bool registered = [] {
                  int64_t from = 0;
                  int64_t to = 0;
                  bool json = false;
+                 std::string meter;
              };
              auto options = std::make_shared<Options>();
              sub.add_flag("--json", options->json, "Print the figures as one JSON object");
@@ -121,11 +132,13 @@ const bool registered = [] {
                  sub.add_option("--from", options->from, "First sample number of the range (default 1)");
              auto* to =
                  sub.add_option("--to", options->to, "Last sample number of the range (default the last)");
+             AddMeterOption(sub, options->meter);
              sub.add_option("FILE", options->file, "Recording (.recorder)")->required();
              return CommandRunner([options, from, to] {
-                 return RunStats(
-                     options->file, from->count() ? std::optional<int64_t>(options->from) : std::nullopt,
-                     to->count() ? std::optional<int64_t>(options->to) : std::nullopt, options->json);
+                 return RunStats(options->file, options->meter,
+                                 from->count() ? std::optional<int64_t>(options->from) : std::nullopt,
+                                 to->count() ? std::optional<int64_t>(options->to) : std::nullopt,
+                                 options->json);
              });
          }});
     return true;

@@ -12,6 +12,7 @@ void SampleRangeOptions::AddTo(CLI::App& sub) {
                                  "First sample, from 1 (default 1); of a continuous log, an ISO 8601 time");
     toOption_ = sub.add_option("--to", to_,
                                "Last sample, inclusive (default the last one); of a log, an ISO 8601 time");
+    AddMeterOption(sub, meter_);
 }
 
 bool SampleRangeOptions::given() const {

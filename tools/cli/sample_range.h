@@ -17,18 +17,19 @@ namespace calvora::cli {
 
 class SampleRangeOptions {
 public:
-    // Declares --from and --to on `sub`.
+    // Declares --from, --to and --meter on `sub`.
     void AddTo(CLI::App& sub);
     bool given() const;
     // The samples within a file of `sampleCount` samples (all of them when neither option was given), or why
     // the options do not fit it (for standard error, then exit 2).
     Outcome<SampleNumbers> Resolve(uint64_t sampleCount) const;
     // The options as the times of a span of a continuous log.
-    TimeSpanOptions timeSpan() const { return {from_, to_}; }
+    TimeSpanOptions timeSpan() const { return {from_, to_, meter_}; }
 
 private:
     std::string from_;
     std::string to_;
+    std::string meter_;
     CLI::Option* fromOption_ = nullptr;
     CLI::Option* toOption_ = nullptr;
 };

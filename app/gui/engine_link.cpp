@@ -7,6 +7,7 @@
 #include "app/gui/loading_dialog.h"
 #include "app/gui/main_window.h"
 #include "app/gui/toolbar_images.h"
+#include "app/shared_log.h"
 #include "link/receiver_inventory.h"
 #include "link/settings_file.h"
 #include "logging/gui/continuous_logging_dialog.h"
@@ -290,23 +291,59 @@ void EngineLink::UpdateLogStatus() {
 void EngineLink::StartLogging() {
     ContinuousLoggingDialog dialog(PrepareSaveFolder(), QString::fromStdU16String(DefaultFileNameNow()),
                                    prompts_, &frame_);
+    std::vector<MeterEngine*> offered{&desk_->active()};
+    QStringList names{QString::fromStdString(desk_->name(desk_->active()))};
+    for (MeterEngine* engine : desk_->connected()) {
+        if (engine != &desk_->active() && !engine->logging()) {
+            offered.push_back(engine);
+            names << QString::fromStdString(desk_->name(*engine));
+        }
+    }
+    dialog.OfferReceivers(names);
     if (dialog.exec() == QDialog::Accepted) {
-        StartChosenLog(dialog);
+        StartChosenLog(dialog, offered);
     }
 }
 
 // What the Continuous Logging dialog chose becomes a running log here.
-void EngineLink::StartChosenLog(const ContinuousLoggingDialog& dialog) {
+void EngineLink::StartChosenLog(const ContinuousLoggingDialog& dialog,
+                                const std::vector<MeterEngine*>& offered) {
     // The recordings folder may not exist yet where the documents folder is missing too.
     std::error_code ignored;
     std::filesystem::create_directories(dialog.path().parent_path(), ignored);
-    MeterEngine& engine = desk_->active();
-    if (const Outcome<void> started = engine.StartLogging(dialog.path(), dialog.stopCondition()); !started) {
+    std::vector<MeterEngine*> sessions;
+    std::vector<std::string> names;
+    for (const size_t k : dialog.chosenReceivers()) {
+        sessions.push_back(offered.at(k));
+        names.push_back(desk_->name(*offered.at(k)));
+    }
+    Outcome<void> started;
+    if (sessions.size() == 1) {
+        started = sessions.front()->StartLogging(dialog.path(), dialog.stopCondition());
+    } else if (Outcome<LogSet> shared =
+                   StartSharedLog(sessions, names, dialog.path(), dialog.stopCondition());
+               shared) {
+        frame_.ShowLogWindow(std::move(shared).value());
+    } else {
+        started = shared.failure();
+    }
+    if (!started) {
         prompts_.ShowMessage(u"Cannot start the continuous log: " + started.reason(),
                              MessageIcon::Exclamation);
     }
     UpdateLogStatus();
     RefreshPanelTitles();
+}
+
+void EngineLink::StopSharedLog(const MeterEngine& engine) {
+    const ContinuousLog* log = engine.logging() ? engine.currentLog() : nullptr;
+    if (log == nullptr)
+        return;
+    const std::filesystem::path path = log->path();
+    for (MeterEngine* other : desk_->connected()) {
+        if (other != &engine && other->logging() && other->currentLog()->path() == path)
+            other->StopLogging(LogEnd::Stopped);
+    }
 }
 
 void EngineLink::SetReceiverConnected(int itemId, bool connected) {
@@ -440,6 +477,7 @@ bool EngineLink::ExecuteCommand(int id) {
         return true;
     }
     case ID_STOP_RECORDING:
+        StopSharedLog(active);
         active.StopRecording();
         RefreshPanelTitles();
         UpdateLogStatus();

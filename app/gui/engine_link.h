@@ -150,8 +150,11 @@ private:
     void PollReader();
     // Instrument > Continuous Logging...: the dialog, then the log.
     void StartLogging();
-    // Starts the continuous log the dialog chose for the active receiver.
-    void StartChosenLog(const ContinuousLoggingDialog& dialog);
+    // Starts the continuous log the dialog chose: the active receiver's own, or one over the receivers
+    // checked among `offered` (the connected receivers not logging yet, the active one first).
+    void StartChosenLog(const ContinuousLoggingDialog& dialog, const std::vector<MeterEngine*>& offered);
+    // Stop Recording of a receiver whose log other receivers share ends the log for all of them.
+    void StopSharedLog(const MeterEngine& engine);
     void UpdateLogStatus();
 
     MainWindow& frame_;

@@ -10,6 +10,7 @@
 #include "app/gui/document_window.h"
 #include "app/recent_files.h"
 #include "docking/gui/auto_hide.h"
+#include "logging/log_set.h"
 
 #include <QMainWindow>
 #include <QPointer>
@@ -132,6 +133,8 @@ public:
     QWidget* helpWindow() const { return helpWindow_; }
     // Continuous logs (main_window_logs.cpp). A log this program writes, in a window of its own.
     LogWindow* ShowLogWindow(std::shared_ptr<LogDocument> log);
+    // A log this program writes over several receivers: one window for all its meters.
+    LogWindow* ShowLogWindow(LogSet set);
     // Opens a ".calvlog" file read-only (following it while another program writes it); null after a
     // message on failure.
     LogWindow* OpenLogFile(const QString& path);

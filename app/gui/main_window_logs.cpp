@@ -56,6 +56,12 @@ LogWindow* MainWindow::ShowLogWindow(std::shared_ptr<LogDocument> log) {
     return window;
 }
 
+LogWindow* MainWindow::ShowLogWindow(LogSet set) {
+    auto* window = new LogWindow(std::move(set));
+    AddLogWindow(window);
+    return window;
+}
+
 LogWindow* MainWindow::OpenLogFile(const QString& path) {
     const QString absolute = QFileInfo(path).absoluteFilePath();
     for (LogWindow* window : logWindows()) {

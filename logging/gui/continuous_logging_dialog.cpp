@@ -4,6 +4,7 @@
 #include "recording/recording_state.h"
 
 #include <QButtonGroup>
+#include <QCheckBox>
 #include <QComboBox>
 #include <QDialogButtonBox>
 #include <QDoubleSpinBox>
@@ -36,7 +37,8 @@ ContinuousLoggingDialog::ContinuousLoggingDialog(const std::filesystem::path& fo
       noStop_(new QRadioButton(QStringLiteral("&Until stopped"))),
       byTime_(new QRadioButton(QStringLiteral("After a &duration of"))),
       byReadings_(new QRadioButton(QStringLiteral("After &N readings"))), duration_(new QDoubleSpinBox),
-      unit_(new QComboBox), readings_(new QSpinBox) {
+      unit_(new QComboBox), readings_(new QSpinBox),
+      receiverBox_(new QGroupBox(QStringLiteral("Receivers"))) {
     setObjectName(QStringLiteral("ContinuousLoggingDialog"));
     setWindowTitle(QStringLiteral("Continuous Logging"));
     file_->setObjectName(QStringLiteral("logFile"));
@@ -85,9 +87,38 @@ ContinuousLoggingDialog::ContinuousLoggingDialog(const std::filesystem::path& fo
     fileLabel->setBuddy(file_);
     fileForm->addRow(fileLabel, fileRow);
     layout->addLayout(fileForm);
+    new QVBoxLayout(receiverBox_);
+    receiverBox_->hide();
+    layout->addWidget(receiverBox_);
     layout->addWidget(stopBox);
     layout->addWidget(buttons);
     UpdateEnabled();
+}
+
+void ContinuousLoggingDialog::OfferReceivers(const QStringList& names) {
+    for (QCheckBox* box : receivers_)
+        delete box;
+    receivers_.clear();
+    receiverBox_->setVisible(names.size() > 1);
+    if (names.size() < 2)
+        return;
+    for (const QString& name : names) {
+        auto* box = new QCheckBox(name);
+        box->setChecked(true);
+        receiverBox_->layout()->addWidget(box);
+        receivers_.push_back(box);
+    }
+}
+
+std::vector<size_t> ContinuousLoggingDialog::chosenReceivers() const {
+    if (receivers_.empty())
+        return {0};
+    std::vector<size_t> chosen;
+    for (size_t k = 0; k < receivers_.size(); ++k) {
+        if (receivers_[k]->isChecked())
+            chosen.push_back(k);
+    }
+    return chosen;
 }
 
 void ContinuousLoggingDialog::UpdateEnabled() {
@@ -132,6 +163,10 @@ LogStopCondition ContinuousLoggingDialog::stopCondition() const {
 void ContinuousLoggingDialog::accept() {
     if (file_->text().trimmed().isEmpty()) {
         prompts_.ShowMessage(u"Choose a file for the log.", MessageIcon::Exclamation);
+        return;
+    }
+    if (chosenReceivers().empty()) {
+        prompts_.ShowMessage(u"Choose at least one receiver for the log.", MessageIcon::Exclamation);
         return;
     }
     const std::filesystem::path chosen = path();

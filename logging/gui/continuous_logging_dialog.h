@@ -1,16 +1,21 @@
 // Instrument > Continuous Logging...: the log file (by default in the recordings folder, the Save command's
 // default name with ".calvlog") and the stop condition: none, after a duration, or after a number of
-// readings.
+// readings. With several receivers connected, also which of them the one log takes.
 #pragma once
 
 #include "logging/continuous_log.h"
 
 #include <QDialog>
 
-#include <filesystem>
+#include <QStringList>
 
+#include <filesystem>
+#include <vector>
+
+class QCheckBox;
 class QComboBox;
 class QDoubleSpinBox;
+class QGroupBox;
 class QLineEdit;
 class QRadioButton;
 class QSpinBox;
@@ -28,6 +33,13 @@ public:
 
     std::filesystem::path path() const;
     LogStopCondition stopCondition() const;
+
+    // Offers the connected receivers by name, each checked (the log takes them all unless the user
+    // unchecks some); with fewer than two the dialog asks nothing about receivers.
+    void OfferReceivers(const QStringList& names);
+    // The indexes into the offered names that stay checked; {0} when none were offered.
+    std::vector<size_t> chosenReceivers() const;
+    const std::vector<QCheckBox*>& receiverBoxes() const { return receivers_; }
 
     QLineEdit* fileEdit() const { return file_; }
     QRadioButton* noStop() const { return noStop_; }
@@ -53,6 +65,8 @@ private:
     QDoubleSpinBox* duration_;
     QComboBox* unit_;
     QSpinBox* readings_;
+    QGroupBox* receiverBox_;
+    std::vector<QCheckBox*> receivers_;
 };
 
 } // namespace calvora

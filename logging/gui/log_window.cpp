@@ -156,8 +156,8 @@ void LogWindow::Follow() {
     UpdateStatus();
 }
 
-std::vector<LogWindow::Trace> LogWindow::Traces() const {
-    std::vector<Trace> traces;
+std::vector<TimeChartTrace> LogWindow::Traces() const {
+    std::vector<TimeChartTrace> traces;
     for (const LogMeter& meter : set_.meters) {
         const LogDocument& log = *meter.log;
         QString unit;
@@ -168,12 +168,12 @@ std::vector<LogWindow::Trace> LogWindow::Traces() const {
     return traces;
 }
 
+// One trace per meter, each on a scale and axis of its own; a zoom the user chose stays.
 void LogWindow::ShowSeries() {
-    // The chart draws the first meter; with several-trace charts every meter of Traces() takes an axis.
-    const std::vector<Trace> traces = Traces();
-    chart_->SetSeries(traces.front().series);
-    if (!traces.front().unit.isEmpty())
-        chart_->SetUnit(traces.front().unit);
+    const TimeWindow shown = chart_->window();
+    chart_->SetTraces(Traces());
+    if (shown.zoomed)
+        chart_->SetWindow(shown);
 }
 
 void LogWindow::SetCurrentMeter(size_t index) {
@@ -185,8 +185,9 @@ void LogWindow::SetCurrentMeter(size_t index) {
     UpdateStatus();
 }
 
-void LogWindow::OnReadingsAppended(LogDocument& log, uint64_t first, uint64_t) {
-    if (first == 0 && &log == set_.meters.front().log.get())
+void LogWindow::OnReadingsAppended(LogDocument&, uint64_t first, uint64_t) {
+    // A meter's first reading gives its trace a unit and a scale.
+    if (first == 0)
         ShowSeries();
     chart_->SeriesChanged();
 }

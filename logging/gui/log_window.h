@@ -6,6 +6,7 @@
 // which meter log() is: the one the export and the statistics take.
 #pragma once
 
+#include "chart/gui/time_chart_view.h"
 #include "logging/log_document.h"
 #include "logging/log_range.h"
 #include "logging/log_set.h"
@@ -29,7 +30,6 @@ namespace calvora {
 class LogFollower;
 class LogListModel;
 class LogLoader;
-class TimeChartView;
 
 class LogWindow : public QMdiSubWindow, private LogListener {
     Q_OBJECT
@@ -79,12 +79,7 @@ protected:
 private:
     LogWindow(LogSet set, bool writtenHere, QWidget* parent);
     // What the chart draws: each meter's readings (or overview) with its name and unit, in the meters' order.
-    struct Trace {
-        const TimeSeries* series;
-        QString name;
-        QString unit;
-    };
-    std::vector<Trace> Traces() const;
+    std::vector<TimeChartTrace> Traces() const;
     void OnReadingsAppended(LogDocument& log, uint64_t first, uint64_t count) override;
     void OnGapsChanged(LogDocument& log) override;
     void OnLogReset(LogDocument& log) override;

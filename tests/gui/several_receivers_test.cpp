@@ -6,15 +6,22 @@
 #include "app/gui/engine_link.h"
 #include "app/gui/integer_field_dialogs.h"
 #include "app/gui/main_window.h"
+#include "chart/gui/time_chart_view.h"
+#include "logging/gui/continuous_logging_dialog.h"
+#include "logging/gui/log_window.h"
+#include "logging/log_file.h"
 #include "measure/gui/alarm_center.h"
+#include "protocol/text.h"
 #include "recording/recording_document.h"
 #include "tests/support/fake_receiver.h"
+#include "tests/support/shown_main_window.h"
 #include "tests/support/window_with_engine.h"
 #include "tools/sim/meter_frames.h"
 
 #include <gtest/gtest.h>
 
 #include <QApplication>
+#include <QCheckBox>
 #include <QFile>
 #include <QGroupBox>
 #include <QInputDialog>
@@ -285,6 +292,66 @@ TEST_F(SeveralReceiversTest, AnAlarmThatStopsTheRecordingStopsTheRecordingItCame
     app->alarms()->StopRecording();
     EXPECT_FALSE(mine.documents().recording);
     EXPECT_TRUE(theirs.documents().recording);
+}
+
+// One continuous log over both receivers: the dialog offers them, one window shows both meters, each
+// reading lands under its own meter in one file, and Stop Recording ends the log for both.
+TEST_F(SeveralReceiversTest, OneLogTakesBothReceiversAndStopEndsItForBoth) {
+    testing::ScriptedPrompts prompts;
+    app.reset();
+    Assemble(&prompts);
+    MeterLine first;
+    MeterLine second;
+    ASSERT_TRUE(settings->WriteReceiverName(second.path(), "Load current"));
+    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                       {kReceiverDescription, "COM2", second.path()}};
+    frame->show();
+    link->Start();
+    QTreeWidget* tree = frame->instrumentTree();
+    ASSERT_EQ(tree->topLevelItemCount(), 2);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+    ASSERT_EQ(link->extraSessionCount(), 1u);
+    MeterEngine& mine = link->state();
+    MeterEngine& theirs = link->extraSession(0);
+
+    const QString path = dir.filePath(QStringLiteral("bench.calvlog"));
+    AnswerDialog<ContinuousLoggingDialog>([&](ContinuousLoggingDialog& dialog) {
+        ASSERT_EQ(dialog.receiverBoxes().size(), 2u);
+        EXPECT_EQ(dialog.receiverBoxes()[0]->text(), QStringLiteral("Multimeter"));
+        EXPECT_EQ(dialog.receiverBoxes()[1]->text(), QStringLiteral("Load current"));
+        dialog.fileEdit()->setText(path);
+        dialog.accept();
+    });
+    ASSERT_TRUE(frame->ExecuteCommand(ID_CONTINUOUS_LOGGING));
+    ASSERT_TRUE(mine.logging()) << (prompts.messages.empty() ? "" : toUtf8(prompts.messages.back()));
+    ASSERT_TRUE(theirs.logging());
+    LogWindow* window = frame->activeLogWindow();
+    ASSERT_NE(window, nullptr);
+    ASSERT_EQ(frame->logWindows().size(), 1);
+    ASSERT_EQ(window->chart()->traces().size(), 2u);
+    EXPECT_EQ(window->chart()->traces()[1].name, QStringLiteral("Load current"));
+
+    for (int k = 0; k < 3; ++k) {
+        Send(first, 1000);
+        Send(second, 2500);
+    }
+    Send(second, 2500);
+    ASSERT_TRUE(QTest::qWaitFor(
+        [&] { return mine.currentLog()->readingCount() == 3 && theirs.currentLog()->readingCount() == 4; },
+        5000));
+    ASSERT_TRUE(frame->ExecuteCommand(ID_STOP_RECORDING));
+    EXPECT_FALSE(mine.logging());
+    EXPECT_FALSE(theirs.logging()) << "Stop Recording left the other receiver's part of the log running";
+
+    const Outcome<LogSet> read = LoadLogSet(path.toStdString());
+    ASSERT_TRUE(read) << toUtf8(read.reason());
+    ASSERT_EQ(read.value().meters.size(), 2u);
+    EXPECT_EQ(read.value().meters[0].facts.name, "Multimeter");
+    EXPECT_EQ(read.value().meters[1].facts.name, "Load current");
+    EXPECT_EQ(read.value().meters[0].log->readingCount(), 3u);
+    EXPECT_EQ(read.value().meters[1].log->readingCount(), 4u);
+    EXPECT_NE(read.value().meters[0].log->value(0), read.value().meters[1].log->value(0));
 }
 
 } // namespace

@@ -1,5 +1,6 @@
 #include "app/desk_sessions.h"
 
+#include "app/meter_sessions.h"
 #include "protocol/text.h"
 #include "recording/journal.h"
 #include "recording/recording_document.h"
@@ -155,15 +156,14 @@ std::string DeskSessions::ReceiverName(const PortEntry& entry) const {
 std::string DeskSessions::name(const MeterEngine& engine) const {
     if (const Session* session = find(engine); session != nullptr && !session->endedName.empty())
         return session->endedName;
-    std::vector<std::string> taken;
-    for (const MeterEngine* session : connected()) {
-        const std::string base = toUtf8(session->meterName());
-        std::string name = base;
-        for (int n = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++n)
-            name = base + " " + std::to_string(n);
-        if (session == &engine)
-            return name;
-        taken.push_back(name);
+    const std::vector<MeterEngine*> sessions = connected();
+    std::vector<std::string> names;
+    for (const MeterEngine* session : sessions)
+        names.push_back(toUtf8(session->meterName()));
+    names = DistinctNames(names);
+    for (size_t k = 0; k < sessions.size(); ++k) {
+        if (sessions[k] == &engine)
+            return names[k];
     }
     return toUtf8(engine.meterName());
 }

@@ -26,17 +26,23 @@ void MeterSessions::Remove(size_t index) {
     sessions_.erase(sessions_.begin() + static_cast<std::ptrdiff_t>(index));
 }
 
-std::string MeterSessions::name(size_t index) const {
-    std::vector<std::string> taken;
-    std::string name;
-    for (size_t k = 0; k <= index && k < sessions_.size(); ++k) {
-        const std::string base = toUtf8(sessions_[k]->meterName());
-        name = base;
-        for (int n = 2; std::find(taken.begin(), taken.end(), name) != taken.end(); ++n)
+std::vector<std::string> DistinctNames(const std::vector<std::string>& names) {
+    std::vector<std::string> distinct;
+    for (const std::string& base : names) {
+        std::string name = base;
+        for (int n = 2; std::find(distinct.begin(), distinct.end(), name) != distinct.end(); ++n)
             name = base + " " + std::to_string(n);
-        taken.push_back(name);
+        distinct.push_back(name);
     }
-    return name;
+    return distinct;
+}
+
+std::string MeterSessions::name(size_t index) const {
+    std::vector<std::string> names;
+    for (size_t k = 0; k <= index && k < sessions_.size(); ++k)
+        names.push_back(toUtf8(sessions_[k]->meterName()));
+    names = DistinctNames(names);
+    return names.empty() ? std::string() : names.back();
 }
 
 int MeterSessions::WaitAndRun(std::chrono::milliseconds wait) {

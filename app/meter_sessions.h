@@ -17,6 +17,10 @@
 
 namespace calvora {
 
+// Receivers' names as they are shown side by side: a name an earlier receiver already has is told apart by
+// " 2", " 3" ...
+std::vector<std::string> DistinctNames(const std::vector<std::string>& names);
+
 class MeterSessions {
 public:
     // `inventory` and `settings` are shared by the sessions and must outlive them.

@@ -67,9 +67,26 @@ std::vector<uint8_t> Written(const MeterLine& line) {
 
 class SeveralReceiversTest : public testing::WindowWithEngineTest {
 protected:
+    MeterLine first;
+    MeterLine second;
+
     static void Send(MeterLine& line, int32_t count) {
         sim::ReadingSettings reading;
         ASSERT_TRUE(line.Send(sim::BuildLiveFrame(reading, count)));
+    }
+    // Both receivers listed and connected, the first one first.
+    void ConnectBoth() {
+        ASSERT_FALSE(first.path().empty());
+        ASSERT_FALSE(second.path().empty());
+        inventory.ports = {{kReceiverDescription, "COM1", first.path()},
+                           {kReceiverDescription, "COM2", second.path()}};
+        frame->show();
+        link->Start();
+        QTreeWidget* tree = frame->instrumentTree();
+        ASSERT_EQ(tree->topLevelItemCount(), 2);
+        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
+        Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
+        ASSERT_EQ(link->extraSessionCount(), 1u);
     }
     QStringList Titles() const {
         QStringList titles;
@@ -81,8 +98,6 @@ protected:
 };
 
 TEST_F(SeveralReceiversTest, ASecondReceiverConnectsBesideTheFirstWithItsOwnPanelAndDocument) {
-    MeterLine first;
-    MeterLine second;
     ASSERT_FALSE(first.path().empty());
     ASSERT_FALSE(second.path().empty());
     ASSERT_TRUE(settings->WriteReceiverName(second.path(), "Load current"));
@@ -151,19 +166,8 @@ TEST_F(SeveralReceiversTest, ASecondReceiverConnectsBesideTheFirstWithItsOwnPane
 }
 
 TEST_F(SeveralReceiversTest, TheActiveReceiverTakesTheCommandsItsNameAndDisconnect) {
-    MeterLine first;
-    MeterLine second;
-    ASSERT_FALSE(first.path().empty());
-    ASSERT_FALSE(second.path().empty());
-    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
-                       {kReceiverDescription, "COM2", second.path()}};
-    frame->show();
-    link->Start();
+    ASSERT_NO_FATAL_FAILURE(ConnectBoth());
     QTreeWidget* tree = frame->instrumentTree();
-    ASSERT_EQ(tree->topLevelItemCount(), 2);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
-    ASSERT_EQ(link->extraSessionCount(), 1u);
     MeterEngine& mine = link->state();
     MeterEngine& theirs = link->extraSession(0);
     EXPECT_EQ(Titles(), (QStringList{QStringLiteral("Multimeter: no signal"),
@@ -261,17 +265,7 @@ TEST_F(SeveralReceiversTest, TheActiveReceiverTakesTheCommandsItsNameAndDisconne
 }
 
 TEST_F(SeveralReceiversTest, AnAlarmThatStopsTheRecordingStopsTheRecordingItCameFrom) {
-    MeterLine first;
-    MeterLine second;
-    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
-                       {kReceiverDescription, "COM2", second.path()}};
-    frame->show();
-    link->Start();
-    QTreeWidget* tree = frame->instrumentTree();
-    ASSERT_EQ(tree->topLevelItemCount(), 2);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
-    ASSERT_EQ(link->extraSessionCount(), 1u);
+    ASSERT_NO_FATAL_FAILURE(ConnectBoth());
     MeterEngine& mine = link->state();
     MeterEngine& theirs = link->extraSession(0);
     mine.StartRecordingOf(10);
@@ -300,18 +294,8 @@ TEST_F(SeveralReceiversTest, OneLogTakesBothReceiversAndStopEndsItForBoth) {
     testing::ScriptedPrompts prompts;
     app.reset();
     Assemble(&prompts);
-    MeterLine first;
-    MeterLine second;
     ASSERT_TRUE(settings->WriteReceiverName(second.path(), "Load current"));
-    inventory.ports = {{kReceiverDescription, "COM1", first.path()},
-                       {kReceiverDescription, "COM2", second.path()}};
-    frame->show();
-    link->Start();
-    QTreeWidget* tree = frame->instrumentTree();
-    ASSERT_EQ(tree->topLevelItemCount(), 2);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(0), 0);
-    Q_EMIT tree->itemDoubleClicked(tree->topLevelItem(1), 0);
-    ASSERT_EQ(link->extraSessionCount(), 1u);
+    ASSERT_NO_FATAL_FAILURE(ConnectBoth());
     MeterEngine& mine = link->state();
     MeterEngine& theirs = link->extraSession(0);
 

@@ -29,9 +29,16 @@ public:
         master_ = posix_openpt(O_RDWR | O_NOCTTY | O_NONBLOCK);
         if (master_ >= 0 && grantpt(master_) == 0 && unlockpt(master_) == 0) {
             path_ = ptsname(master_);
+            // Keeps the pseudo-terminal's number taken after a hang-up, so the program reopening a pulled
+            // receiver's path never finds another test's line there.
+            numberHeld_ = open(path_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
         }
     }
-    ~MeterLine() { Hangup(); }
+    ~MeterLine() {
+        Hangup();
+        if (numberHeld_ >= 0)
+            close(numberHeld_);
+    }
     MeterLine(const MeterLine&) = delete;
     MeterLine& operator=(const MeterLine&) = delete;
 
@@ -57,6 +64,7 @@ public:
 
 private:
     int master_ = -1;
+    int numberHeld_ = -1;
     std::string path_;
 };
 

@@ -150,7 +150,20 @@ class SimulatorProcess {
 public:
     explicit SimulatorProcess(std::vector<std::string> arguments, bool mergeErrors = false)
         : process_(WithProgram(std::move(arguments)), mergeErrors),
-          devicePath_(process_.ReadLine(std::chrono::seconds(5))) {}
+          devicePath_(process_.ReadLine(std::chrono::seconds(5))) {
+        // The kernel gives a pseudo-terminal's number to the next one as soon as it is free. Holding the
+        // slave side keeps it taken until the test ends: a program reopening a pulled receiver's path then
+        // finds nothing there, never another test's simulator.
+        if (!devicePath_.empty())
+            numberHeld_ = ::open(devicePath_.c_str(), O_RDWR | O_NOCTTY | O_NONBLOCK | O_CLOEXEC);
+    }
+    ~SimulatorProcess() {
+        process_.Stop(SIGTERM);
+        if (numberHeld_ >= 0)
+            ::close(numberHeld_);
+    }
+    SimulatorProcess(const SimulatorProcess&) = delete;
+    SimulatorProcess& operator=(const SimulatorProcess&) = delete;
     const std::string& devicePath() const { return devicePath_; }
     ChildProcess& process() { return process_; }
 
@@ -161,6 +174,7 @@ private:
     }
     ChildProcess process_;
     std::string devicePath_;
+    int numberHeld_ = -1;
 };
 
 // The counts calvora-sim reports on SIGUSR2 and on exit:

@@ -2,7 +2,7 @@
 # The whole test suite, as CI runs it:
 #   0. every C++ source file laid out as .clang-format says;
 #   1. the link, engine, hardening and publishing tests under ThreadSanitizer;
-#   2. every libFuzzer target for CALVORA_FUZZ_SECONDS (default 40) under ASan and UBSan;
+#   2. every libFuzzer target for CALVORA_FUZZ_SECONDS (default 30) under ASan and UBSan;
 #   3. the installed tree, the desktop integration files, the man pages and the .deb, from a Release build made
 #      with GCC and warnings as errors (the benchmarks are built there too, in the configuration they measure);
 #   4. every test under AddressSanitizer and UndefinedBehaviorSanitizer, built with clang and warnings as errors
@@ -34,7 +34,7 @@ stage "ThreadSanitizer"
 bash scripts/tsan.sh
 
 stage "Fuzzing"
-bash scripts/fuzz.sh "${CALVORA_FUZZ_SECONDS:-40}"
+bash scripts/fuzz.sh "${CALVORA_FUZZ_SECONDS:-30}"
 
 stage "Install tree and package"
 cmake -S . -B build/package -G Ninja -DCMAKE_BUILD_TYPE=Release -DBUILD_TESTING=OFF -DCALVORA_BUILD_BENCH=ON \

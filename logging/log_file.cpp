@@ -59,6 +59,22 @@ Failure<NoKind> Damaged(const std::u16string& reason) {
     return Failure(u"The log file is damaged: " + reason);
 }
 
+// Runs a prepared query row by row; `take` reads each row and returns a failure to stop there. A query
+// that cannot be prepared or stepped means a damaged file.
+template <typename Take> Outcome<void> EachRow(Outcome<SqliteStatement>& query, Take&& take) {
+    if (!query)
+        return Damaged(query.reason());
+    for (;;) {
+        const auto stepped = query.value().Step();
+        if (!stepped)
+            return Damaged(stepped.reason());
+        if (stepped.value() == SqliteStatement::Stepped::Done)
+            return {};
+        if (Outcome<void> taken = take(query.value()); !taken)
+            return taken;
+    }
+}
+
 // Reads the 2-digit (or 3, 4 ...) number at text[at], advancing `at`. Fails on anything else.
 bool Number(std::string_view text, size_t& at, size_t digits, int& out) {
     if (at + digits > text.size())
@@ -260,17 +276,14 @@ Outcome<std::unique_ptr<LogFileReader>> LogFileReader::Open(const std::filesyste
 
 Outcome<std::map<std::string, std::string>> LogFileReader::ReadMeta() {
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(*db_, "SELECT key, value FROM meta");
-    if (!query)
-        return Damaged(query.reason());
     std::map<std::string, std::string> meta;
-    for (;;) {
-        const auto row = query.value().Step();
-        if (!row)
-            return Damaged(row.reason());
-        if (row.value() == SqliteStatement::Stepped::Done)
-            return meta;
-        meta[query.value().Text(0)] = query.value().Text(1);
-    }
+    const Outcome<void> read = EachRow(query, [&](const SqliteStatement& row) -> Outcome<void> {
+        meta[row.Text(0)] = row.Text(1);
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return meta;
 }
 
 Outcome<std::vector<LogMeterFacts>>
@@ -282,20 +295,15 @@ LogFileReader::ReadMeters(const std::map<std::string, std::string>& meta) {
     }
     Outcome<SqliteStatement> query =
         SqliteStatement::Prepare(*db_, "SELECT id, name, receiver FROM meter ORDER BY id");
-    if (!query)
-        return Damaged(query.reason());
     std::vector<LogMeterFacts> meters;
-    SqliteStatement& row = query.value();
-    for (;;) {
-        const auto stepped = row.Step();
-        if (!stepped)
-            return Damaged(stepped.reason());
-        if (stepped.value() == SqliteStatement::Stepped::Done)
-            break;
+    const Outcome<void> read = EachRow(query, [&](const SqliteStatement& row) -> Outcome<void> {
         if (row.Int(0) != static_cast<int64_t>(meters.size() + 1))
             return Damaged(u"its meters are out of order");
         meters.push_back({row.Text(1), row.Text(2)});
-    }
+        return {};
+    });
+    if (!read)
+        return read.failure();
     if (meters.empty())
         return Damaged(u"it names no meter");
     return meters;
@@ -305,16 +313,8 @@ Outcome<std::vector<LogState>> LogFileReader::ReadStates() {
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(
         *db_,
         "SELECT id, function, mode, unit, divisor, full_scale, low_limit, flags FROM state ORDER BY id");
-    if (!query)
-        return Damaged(query.reason());
     std::vector<LogState> states;
-    SqliteStatement& row = query.value();
-    for (;;) {
-        const auto stepped = row.Step();
-        if (!stepped)
-            return Damaged(stepped.reason());
-        if (stepped.value() == SqliteStatement::Stepped::Done)
-            return states;
+    const Outcome<void> read = EachRow(query, [&](const SqliteStatement& row) -> Outcome<void> {
         if (row.Int(0) != static_cast<int64_t>(states.size()) || states.size() >= LogDocument::kMaxStates)
             return Damaged(u"its reading states are out of order");
         LogState state;
@@ -329,23 +329,19 @@ Outcome<std::vector<LogState>> LogFileReader::ReadStates() {
         state.lowLimit = row.Real(6);
         state.flags = static_cast<uint32_t>(row.Int(7));
         states.push_back(std::move(state));
-    }
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return states;
 }
 
 Outcome<std::vector<std::vector<LogGap>>> LogFileReader::ReadGaps(size_t meters) {
     Outcome<SqliteStatement> query = SqliteStatement::Prepare(
         *db_, version_ < 2 ? "SELECT start_ms, end_ms, reason, before_sample, 1 FROM gap ORDER BY id"
                            : "SELECT start_ms, end_ms, reason, before_sample, meter FROM gap ORDER BY id");
-    if (!query)
-        return Damaged(query.reason());
     std::vector<std::vector<LogGap>> gaps(meters);
-    SqliteStatement& row = query.value();
-    for (;;) {
-        const auto stepped = row.Step();
-        if (!stepped)
-            return Damaged(stepped.reason());
-        if (stepped.value() == SqliteStatement::Stepped::Done)
-            return gaps;
+    const Outcome<void> read = EachRow(query, [&](const SqliteStatement& row) -> Outcome<void> {
         const int64_t meter = row.Int(4);
         if (meter < 1 || static_cast<uint64_t>(meter) > meters)
             return Damaged(u"a gap names a meter the file does not hold");
@@ -356,7 +352,11 @@ Outcome<std::vector<std::vector<LogGap>>> LogFileReader::ReadGaps(size_t meters)
         gap.reason = row.Text16(2);
         gap.before = static_cast<uint64_t>(std::max<int64_t>(row.Int(3), 0));
         gaps[static_cast<size_t>(meter - 1)].push_back(std::move(gap));
-    }
+        return {};
+    });
+    if (!read)
+        return read.failure();
+    return gaps;
 }
 
 Outcome<uint64_t> LogFileReader::ReadCount() {
@@ -394,28 +394,26 @@ Outcome<uint64_t> LogFileReader::ReadReadings(uint64_t& afterSample, uint64_t li
         *db_, version_ < 2
                   ? "SELECT id, t, count, state, 1 FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2"
                   : "SELECT id, t, count, state, meter FROM sample WHERE id > ?1 ORDER BY id LIMIT ?2");
-    if (!query)
-        return Damaged(query.reason());
-    SqliteStatement& row = query.value();
-    row.Bind(1, static_cast<int64_t>(afterSample));
-    row.Bind(2, static_cast<int64_t>(std::min<uint64_t>(limit, INT64_MAX)));
+    if (query) {
+        query.value().Bind(1, static_cast<int64_t>(afterSample));
+        query.value().Bind(2, static_cast<int64_t>(std::min<uint64_t>(limit, INT64_MAX)));
+    }
     uint64_t read = 0;
-    for (;;) {
-        const auto stepped = row.Step();
-        if (!stepped)
-            return Damaged(stepped.reason());
-        if (stepped.value() == SqliteStatement::Stepped::Done)
-            return read;
+    const Outcome<void> done = EachRow(query, [&](const SqliteStatement& row) -> Outcome<void> {
         const int64_t meter = row.Int(4);
         if (meter < 1 || static_cast<uint64_t>(meter) > logs.size())
             return Damaged(u"a reading names a meter the file does not hold");
-        if (LogDocument* log = logs[static_cast<size_t>(meter - 1)]; log != nullptr) {
-            if (const Outcome<void> appended = AppendRow(row, 1, *log); !appended)
-                return appended.failure();
+        if (LogDocument* log = logs[static_cast<size_t>(meter - 1)]) {
+            if (Outcome<void> appended = AppendRow(row, 1, *log); !appended)
+                return appended;
             ++read;
         }
         afterSample = static_cast<uint64_t>(row.Int(0));
-    }
+        return {};
+    });
+    if (!done)
+        return done.failure();
+    return read;
 }
 
 Outcome<void> LogFileReader::BeginSnapshot() {

@@ -14,6 +14,7 @@
 #include "panel/meter_layout.h"
 #include "recording/recording_document.h"
 #include "tests/logging/log_test_support.h"
+#include "tests/support/answer_dialog.h"
 #include "tests/support/shown_main_window.h"
 #include "tools/sim/meter_frames.h"
 
@@ -37,20 +38,7 @@ namespace {
 
 using namespace std::chrono_literals;
 
-// Runs `answer` on the modal dialog of type D once it shows (the command opening it blocks until then).
-template <typename D> void AnswerDialog(std::function<void(D&)> answer) {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer = std::move(answer)] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !dialog->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(*dialog);
-    });
-    poll->start();
-}
+using testing::AnswerDialog;
 
 class ContinuousLoggingTest : public testing::ShownMainWindowTest {
 protected:

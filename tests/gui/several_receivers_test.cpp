@@ -13,6 +13,7 @@
 #include "measure/gui/alarm_center.h"
 #include "protocol/text.h"
 #include "recording/recording_document.h"
+#include "tests/support/answer_dialog.h"
 #include "tests/support/fake_receiver.h"
 #include "tests/support/shown_main_window.h"
 #include "tests/support/window_with_engine.h"
@@ -36,20 +37,7 @@ namespace {
 
 using testing::MeterLine;
 
-// Runs `answer` on the modal dialog of type D once it shows (the command opening it blocks until then).
-template <typename D> void AnswerDialog(std::function<void(D&)> answer) {
-    auto* poll = new QTimer;
-    poll->setInterval(5);
-    QObject::connect(poll, &QTimer::timeout, poll, [poll, answer = std::move(answer)] {
-        auto* dialog = qobject_cast<D*>(QApplication::activeModalWidget());
-        if (dialog == nullptr || !dialog->isVisible())
-            return;
-        poll->stop();
-        poll->deleteLater();
-        answer(*dialog);
-    });
-    poll->start();
-}
+using testing::AnswerDialog;
 
 // What the program wrote to the receiver's line within a moment.
 std::vector<uint8_t> Written(const MeterLine& line) {
